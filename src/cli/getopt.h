@@ -1,0 +1,33 @@
+// A GNU-style option scanner. Letters may be clustered (-eu); options and
+// operands may be mixed, and the operands are moved behind the options in
+// place, keeping their order. "--" ends the options. With POSIXLY_CORRECT in
+// the environment the first operand ends them instead. No option takes an
+// argument.
+#pragma once
+
+#include "cli/output.h"
+
+namespace qst {
+
+enum class ScanMode { OperandsLast, StopAtOperand };
+
+struct OptionScanState {
+  int optind = 1;
+  int opterr = 1;
+  int optopt = '?';
+  const char* optarg = nullptr;
+  int initialized = 0;
+  const char* clusterPos = nullptr;
+  ScanMode scanMode = ScanMode::OperandsLast;
+  int skippedBegin = 0;
+  int skippedEnd = 0;
+};
+
+// Returns the next option letter of `optstring`; 63 ('?') for a letter not in
+// it, after writing "<argv[0]>: invalid option -- '<c>'" to `diagnostics`
+// when `state.opterr` is set; -1 when no options remain, with `state.optind`
+// on the first operand.
+int getopt(int argc, char** argv, const char* optstring, OptionScanState& state,
+           Output& diagnostics);
+
+}  // namespace qst

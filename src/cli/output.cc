@@ -1,0 +1,48 @@
+#include "cli/output.h"
+
+#include <cstdio>
+
+namespace qst {
+namespace {
+constexpr std::size_t kFlushAt = 64 * 1024;
+}
+
+void Output::Append(std::string_view text) {
+  if (flush_first_ != nullptr) flush_first_->Flush();
+  buffer_.append(text);
+  if (sink_ != nullptr && (flush_first_ != nullptr || buffer_.size() >= kFlushAt)) Flush();
+}
+
+void Output::Write(std::string_view text) { Append(text); }
+
+void Output::Printf(const char* format, ...) {
+  char small[512];
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (n < 0) {
+    va_end(again);
+    return;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    va_end(again);
+    Append(std::string_view(small, static_cast<std::size_t>(n)));
+    return;
+  }
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(big.data(), big.size(), format, again);
+  va_end(again);
+  big.pop_back();
+  Append(big);
+}
+
+void Output::Flush() {
+  if (sink_ == nullptr || buffer_.empty()) return;
+  if (ok_) ok_ = sink_->WriteAll(buffer_);
+  buffer_.clear();
+}
+
+}  // namespace qst

@@ -1,0 +1,56 @@
+// Buffered text output. One writer serves standard output, another standard
+// error; the error writer flushes standard output first, so that the two
+// streams keep their order where a person sees both.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+#if defined(__GNUC__)
+#define QST_PRINTF_FORMAT(a, b) __attribute__((format(printf, a, b)))
+#else
+#define QST_PRINTF_FORMAT(a, b)
+#endif
+
+namespace qst {
+
+class Output {
+ public:
+  // Receives the buffered bytes; returns false when nothing more can be
+  // written (a closed pipe, a full disk).
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    virtual bool WriteAll(std::string_view bytes) = 0;
+  };
+
+  // Writes to `sink`; `flush_first`, when given, is flushed before every
+  // write of this writer.
+  explicit Output(Sink* sink, Output* flush_first = nullptr)
+      : sink_(sink), flush_first_(flush_first) {}
+  // Keeps everything in memory (for tests).
+  Output() = default;
+  ~Output() { Flush(); }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  void Write(std::string_view text);
+  void Printf(const char* format, ...) QST_PRINTF_FORMAT(2, 3);
+  void Flush();
+
+  // Everything written so far, when the writer keeps it in memory.
+  const std::string& Text() const { return buffer_; }
+  // False once the sink refused bytes.
+  bool ok() const { return ok_; }
+
+ private:
+  void Append(std::string_view text);
+
+  Sink* sink_ = nullptr;
+  Output* flush_first_ = nullptr;
+  std::string buffer_;
+  bool ok_ = true;
+};
+
+}  // namespace qst

@@ -1,0 +1,169 @@
+#include "cli/targets.h"
+
+#include "cli/entry.h"
+#include "cli/listfile.h"
+#include "probe/report.h"
+
+namespace qst {
+namespace {
+
+bool IsWildcard(char c) { return c == '?' || c == '*'; }
+
+bool HasWildcard(std::string_view s) {
+  return s.find_first_of("?*") != std::string_view::npos;
+}
+
+// The pattern up to and including its last separator; empty when it has none.
+std::string_view DirectoryPart(std::string_view pattern, char separator) {
+  std::size_t cut = pattern.rfind(separator);
+  return cut == std::string_view::npos ? std::string_view() : pattern.substr(0, cut + 1);
+}
+
+bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
+
+// Paths that no buffer of ours would hold are refused like a name the system
+// finds too long.
+bool RefuseIfTooLong(const std::string& path, Context& context) {
+  if (path.size() <= kMaxPath) return false;
+  PrintSystemError(path, context.platform.NameTooLongCode(), context);
+  return true;
+}
+
+void ProcessPath(const std::string& path, Context& context) {
+  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context);
+}
+
+int ProcessListFile(const std::string& list_path, Context& context) {
+  std::unique_ptr<ByteSource> source;
+  if (int error = context.platform.OpenList(list_path, &source)) {
+    PrintSystemError(list_path, error, context);
+    PrintUsage(context.out);
+    return kStatusBadUsage;
+  }
+  ListLineReader reader(*source, kMaxPath);
+  std::string line;
+  for (;;) {
+    ListLineReader::Result result = reader.Next(&line);
+    if (result == ListLineReader::Result::End) break;
+    if (result == ListLineReader::Result::TooLong)
+      PrintSystemError(line, context.platform.NameTooLongCode(), context);
+    else
+      ProcessFile(line, context);
+  }
+  return kStatusOk;
+}
+
+int ProcessRecursiveOperand(std::string path, Context& context) {
+  const char sep = context.platform.Separator();
+  if (path.size() > 2 && HasWildcard(std::string_view(path).substr(0, path.size() - 1))) {
+    context.out.Write("Can't use complex wildcard when -r option specified.\n");
+    return kStatusBadUsage;
+  }
+  if (RefuseIfTooLong(path, context)) return kStatusOk;
+
+  if (context.platform.IsVolumeRoot(path)) {
+    if (path.back() != sep) path += sep;
+    ProcessFile(path, context);
+    WalkTree(path, context);
+    return kStatusOk;
+  }
+
+  if (!path.empty() && path.back() == sep) path.pop_back();
+  std::unique_ptr<DirSearch> search;
+  if (int error = context.platform.OpenSearch(path, &search)) {
+    PrintSystemError(path, error, context);
+    return kStatusOk;
+  }
+  DirEntry first;
+  search->Next(&first);
+  search.reset();
+
+  bool ends_in_wildcard = !path.empty() && IsWildcard(path.back());
+  if (first.folder) {
+    if (ends_in_wildcard)
+      path.pop_back();
+    else
+      path += sep;
+    ProcessFile(path, context);
+    WalkTree(path, context);
+  } else if (ends_in_wildcard) {
+    path.pop_back();
+    WalkTree(path, context);
+  } else {
+    // A file given to -r has nothing below it: report the file itself.
+    ProcessFile(path, context);
+  }
+  return kStatusOk;
+}
+
+}  // namespace
+
+void ExpandWildcard(const std::string& pattern, Context& context) {
+  std::unique_ptr<DirSearch> search;
+  if (int error = context.platform.OpenSearch(pattern, &search)) {
+    PrintSystemError(pattern, error, context);
+    return;
+  }
+  const char sep = context.platform.Separator();
+  const std::string_view directory = DirectoryPart(pattern, sep);
+  std::string path;
+  DirEntry entry;
+  while (search->Next(&entry)) {
+    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    path.assign(directory).append(entry.name);
+    if (entry.folder) path += sep;
+    ProcessPath(path, context);
+  }
+}
+
+void WalkTree(const std::string& folder, Context& context) {
+  const char sep = context.platform.Separator();
+  std::string pattern = folder;
+  if (pattern.empty() || pattern.back() != '*') pattern += '*';
+  if (RefuseIfTooLong(pattern, context)) return;
+
+  std::unique_ptr<DirSearch> search;
+  if (int error = context.platform.OpenSearch(pattern, &search)) {
+    PrintSystemError(pattern, error, context);
+    return;
+  }
+  // Entries are joined to the folder part of the pattern, so that a pattern
+  // such as "dir/a*" yields "dir/abc", never "dir/aabc".
+  const std::string_view directory = DirectoryPart(pattern, sep);
+  std::string path;
+  DirEntry entry;
+  while (search->Next(&entry)) {
+    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    if (directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath) {
+      context.out.Write("Skip one because long filename is exist.\n");
+      continue;
+    }
+    path.assign(directory).append(entry.name);
+    if (entry.folder) {
+      path += sep;
+      ProcessFile(path, context);
+      WalkTree(path, context);
+    } else {
+      ProcessFile(path, context);
+    }
+  }
+}
+
+int ProcessOperands(int argc, char** argv, int first, Context& context) {
+  for (int i = first; i < argc; ++i) {
+    std::string operand = argv[i];
+    if (context.options.list) {
+      if (int status = ProcessListFile(operand, context)) return status;
+    } else if (context.options.recursive) {
+      if (int status = ProcessRecursiveOperand(std::move(operand), context)) return status;
+    } else if (HasWildcard(operand)) {
+      if (!RefuseIfTooLong(operand, context)) ExpandWildcard(operand, context);
+    } else {
+      ProcessPath(operand, context);
+    }
+  }
+  return kStatusOk;
+}
+
+}  // namespace qst
+

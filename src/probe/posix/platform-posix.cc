@@ -1,0 +1,306 @@
+// The platform layer for Linux and other POSIX systems. Times come from
+// statx, or, on an NTFS volume mounted with ntfs-3g, as the raw NTFS values
+// of its extended attributes. Nothing is opened for writing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <unordered_map>
+
+#include "probe/platform.h"
+
+namespace qst {
+namespace {
+
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kUnixEpochSeconds = 11644473600;
+constexpr long kFuseSuperMagic = 0x65735546;
+constexpr char kNtfsTimes[] = "system.ntfs_times";
+constexpr char kNtfsObjectId[] = "system.ntfs_object_id";
+
+FILETIME ToFileTime(const struct statx_timestamp& t) {
+  // Wraps for times before 1601, which then print as unconvertible values.
+  return static_cast<FILETIME>((t.tv_sec + kUnixEpochSeconds) * kTicksPerSecond + t.tv_nsec / 100);
+}
+
+std::uint64_t LoadLittleEndian64(const unsigned char* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+// Opens for reading without touching the access time where the system
+// allows it (O_NOATIME needs ownership or privilege).
+int OpenReadOnly(const char* path, int flags) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOATIME | flags);
+  if (fd < 0 && errno == EPERM) fd = open(path, O_RDONLY | O_CLOEXEC | flags);
+  return fd;
+}
+
+// Matches `name` against `pattern`, where '?' is any one character and '*'
+// any run of characters.
+bool MatchWildcard(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+class PosixDirSearch : public DirSearch {
+ public:
+  PosixDirSearch(DIR* dir, std::string pattern) : dir_(dir), pattern_(std::move(pattern)) {}
+  ~PosixDirSearch() override { closedir(dir_); }
+
+  // Reads up to the next match; false at the end or on a read error.
+  bool Advance() {
+    for (;;) {
+      errno = 0;
+      struct dirent* d = readdir(dir_);
+      if (d == nullptr) return false;
+      if (!MatchWildcard(pattern_, d->d_name)) continue;
+      pending_.name = d->d_name;
+      // A link is never a folder here: the walk does not follow links, and a
+      // link's record shows the link itself.
+      if (d->d_type == DT_UNKNOWN) {
+        struct stat st;
+        pending_.folder = fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISDIR(st.st_mode);
+      } else {
+        pending_.folder = d->d_type == DT_DIR;
+      }
+      return true;
+    }
+  }
+
+  bool Next(DirEntry* entry) override {
+    if (!has_pending_) return false;
+    *entry = std::move(pending_);
+    has_pending_ = Advance();
+    return true;
+  }
+
+  void set_has_pending(bool value) { has_pending_ = value; }
+
+ private:
+  DIR* dir_;
+  std::string pattern_;
+  DirEntry pending_;
+  bool has_pending_ = false;
+};
+
+// A single match: the named path itself, for a pattern without wildcards.
+class SingleEntrySearch : public DirSearch {
+ public:
+  explicit SingleEntrySearch(DirEntry entry) : entry_(std::move(entry)) {}
+  bool Next(DirEntry* entry) override {
+    if (done_) return false;
+    *entry = entry_;
+    done_ = true;
+    return true;
+  }
+
+ private:
+  DirEntry entry_;
+  bool done_ = false;
+};
+
+class FdSource : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  ~FdSource() override { close(fd_); }
+  std::size_t Read(char* buffer, std::size_t size) override {
+    for (;;) {
+      ssize_t n = read(fd_, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return 0;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixPlatform : public Platform {
+ public:
+  int Probe(const std::string& path, RawFileInfo* info) override {
+    constexpr unsigned kMask = STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME |
+                               STATX_CTIME | STATX_BTIME;
+    struct statx sx;
+    // As on Windows: the first attempt follows links but cannot open a
+    // folder; the second opens the path itself.
+    bool follow = statx(AT_FDCWD, path.c_str(), 0, kMask, &sx) == 0 && !S_ISDIR(sx.stx_mode);
+    if (!follow && statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, kMask, &sx) != 0)
+      return errno;
+
+    *info = RawFileInfo{};
+    info->file_index = static_cast<std::uint32_t>(sx.stx_ino);
+    FILE_BASIC_INFO& basic = info->basic;
+    basic.LastAccessTime = ToFileTime(sx.stx_atime);
+    basic.LastWriteTime = ToFileTime(sx.stx_mtime);
+    basic.ChangeTime = ToFileTime(sx.stx_ctime);
+    basic.CreationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : 0;
+
+    if (MayHoldNtfsAttributes(sx, path)) ReadNtfsAttributes(path, follow, info);
+    return 0;
+  }
+
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    std::size_t cut = pattern.rfind('/');
+    std::string directory = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
+    std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+
+    if (last.find_first_of("?*") == std::string::npos) {
+      struct stat st;
+      if (pattern.empty() || last.empty()) return ENOENT;
+      if (lstat(pattern.c_str(), &st) != 0) return errno;
+      search->reset(new SingleEntrySearch(DirEntry{last, S_ISDIR(st.st_mode)}));
+      return 0;
+    }
+
+    int fd = OpenReadOnly(directory.c_str(), O_DIRECTORY);
+    if (fd < 0) return errno;
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+      int error = errno;
+      close(fd);
+      return error;
+    }
+    auto posix_search = std::make_unique<PosixDirSearch>(dir, last);
+    bool found = posix_search->Advance();
+    if (!found) return errno != 0 ? errno : ENOENT;
+    posix_search->set_has_pending(true);
+    *search = std::move(posix_search);
+    return 0;
+  }
+
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    int fd = OpenReadOnly(path.c_str(), 0);
+    if (fd < 0) return errno;
+    source->reset(new FdSource(fd));
+    return 0;
+  }
+
+  std::string ErrorText(int code) override {
+    char buffer[256];
+    // The GNU strerror_r may return a static text instead of filling buffer.
+    auto result = strerror_r(code, buffer, sizeof buffer);
+    std::string text = MessageOf(result, buffer);
+    text += '\n';
+    return text;
+  }
+
+  int NameTooLongCode() const override { return ENAMETOOLONG; }
+  char Separator() const override { return '/'; }
+  bool IsVolumeRoot(std::string_view path) const override { return path == "/"; }
+
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    time_t seconds = static_cast<time_t>(SystemTimeToUnixSeconds(utc));
+    struct tm tm;
+    if (localtime_r(&seconds, &tm) == nullptr) return false;
+    long year = tm.tm_year + 1900L;
+    if (year < 1601 || year > 65535) return false;
+    local->wYear = static_cast<std::uint16_t>(year);
+    local->wMonth = static_cast<std::uint16_t>(tm.tm_mon + 1);
+    local->wDayOfWeek = static_cast<std::uint16_t>(tm.tm_wday);
+    local->wDay = static_cast<std::uint16_t>(tm.tm_mday);
+    local->wHour = static_cast<std::uint16_t>(tm.tm_hour);
+    local->wMinute = static_cast<std::uint16_t>(tm.tm_min);
+    local->wSecond = static_cast<std::uint16_t>(tm.tm_sec);
+    local->wMilliseconds = utc.wMilliseconds;
+    return true;
+  }
+
+ private:
+  static std::string MessageOf(int result, const char* buffer) {
+    return result == 0 ? buffer : "Unknown error";
+  }
+  static std::string MessageOf(const char* result, const char*) { return result; }
+
+  // Whether the device may be an NTFS volume of ntfs-3g, decided once per
+  // device, so that other file systems pay nothing.
+  bool MayHoldNtfsAttributes(const struct statx& sx, const std::string& path) {
+    std::uint64_t device = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
+    auto it = ntfs_devices_.find(device);
+    if (it != ntfs_devices_.end()) return it->second;
+    struct statfs fs;
+    bool fuse = statfs(path.c_str(), &fs) == 0 && fs.f_type == kFuseSuperMagic;
+    bool ntfs = fuse && (getxattr(path.c_str(), kNtfsTimes, nullptr, 0) > 0 ||
+                         lgetxattr(path.c_str(), kNtfsTimes, nullptr, 0) > 0);
+    ntfs_devices_.emplace(device, ntfs);
+    return ntfs;
+  }
+
+  static void ReadNtfsAttributes(const std::string& path, bool follow, RawFileInfo* info) {
+    auto get = follow ? getxattr : lgetxattr;
+    unsigned char times[32];
+    if (get(path.c_str(), kNtfsTimes, times, sizeof times) == sizeof times) {
+      info->basic.CreationTime = LoadLittleEndian64(times);
+      info->basic.LastWriteTime = LoadLittleEndian64(times + 8);
+      info->basic.LastAccessTime = LoadLittleEndian64(times + 16);
+      info->basic.ChangeTime = LoadLittleEndian64(times + 24);
+    }
+    FILE_OBJECTID_BUFFER buffer = {};
+    ssize_t n = get(path.c_str(), kNtfsObjectId, &buffer, sizeof buffer);
+    // ntfs-3g returns 16 bytes when only the object ID itself is kept.
+    if (n >= 16) {
+      info->has_object_id = true;
+      info->object_id = buffer;
+    }
+  }
+
+  std::unordered_map<std::uint64_t, bool> ntfs_devices_;
+};
+
+class FdSink : public Output::Sink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool WriteAll(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      ssize_t n = write(fd_, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        // A reader that went away ends the program quietly.
+        if (errno == EPIPE) _exit(141);
+        return false;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }
+
+std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
+  return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+}  // namespace qst

@@ -1,0 +1,101 @@
+#include "time/timestamp.h"
+
+#include <cstdio>
+
+namespace qst {
+namespace {
+
+constexpr std::uint64_t kSecondsPerDay = 86400;
+constexpr std::uint64_t kDaysPer400Years = 146097;
+constexpr std::uint64_t kDaysPer100Years = 36524;
+constexpr std::uint64_t kDaysPer4Years = 1461;
+// Days from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kDaysFrom1601To1970 = 134774;
+
+bool IsLeap(std::uint64_t year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+constexpr std::uint16_t kDaysBeforeMonth[2][13] = {
+    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
+    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366},
+};
+
+}  // namespace
+
+bool FileTimeToSystemTime(FILETIME raw, SYSTEMTIME* out) {
+  if (raw >> 63) return false;
+  std::uint64_t seconds = raw / kTicksPerSecond;
+  std::uint64_t days = seconds / kSecondsPerDay;
+  std::uint64_t second_of_day = seconds % kSecondsPerDay;
+
+  // 1601 opens a 400-year cycle, so the cycle arithmetic needs no offset.
+  std::uint64_t n400 = days / kDaysPer400Years;
+  std::uint64_t d = days % kDaysPer400Years;
+  std::uint64_t n100 = d / kDaysPer100Years;
+  if (n100 == 4) n100 = 3;  // last day of a leap 400th year
+  d -= n100 * kDaysPer100Years;
+  std::uint64_t n4 = d / kDaysPer4Years;
+  d %= kDaysPer4Years;
+  std::uint64_t n1 = d / 365;
+  if (n1 == 4) n1 = 3;  // last day of a leap year
+  d -= n1 * 365;
+
+  std::uint64_t year = 1601 + 400 * n400 + 100 * n100 + 4 * n4 + n1;
+  const std::uint16_t* before = kDaysBeforeMonth[IsLeap(year) ? 1 : 0];
+  int month = 1;
+  while (d >= before[month]) ++month;
+
+  out->wYear = static_cast<std::uint16_t>(year);
+  out->wMonth = static_cast<std::uint16_t>(month);
+  out->wDay = static_cast<std::uint16_t>(d - before[month - 1] + 1);
+  out->wDayOfWeek = static_cast<std::uint16_t>((days + 1) % 7);  // 1601-01-01 was a Monday
+  out->wHour = static_cast<std::uint16_t>(second_of_day / 3600);
+  out->wMinute = static_cast<std::uint16_t>(second_of_day / 60 % 60);
+  out->wSecond = static_cast<std::uint16_t>(second_of_day % 60);
+  out->wMilliseconds = static_cast<std::uint16_t>(raw % kTicksPerSecond / 10000);
+  return true;
+}
+
+std::int64_t SystemTimeToUnixSeconds(const SYSTEMTIME& st) {
+  std::int64_t y = st.wYear - 1601;
+  std::int64_t days = y * 365 + y / 4 - y / 100 + y / 400;
+  int month = st.wMonth >= 1 && st.wMonth <= 12 ? st.wMonth : 1;
+  days += kDaysBeforeMonth[IsLeap(st.wYear) ? 1 : 0][month - 1] + st.wDay - 1;
+  days -= kDaysFrom1601To1970;
+  return days * static_cast<std::int64_t>(kSecondsPerDay) + st.wHour * 3600 + st.wMinute * 60 +
+         st.wSecond;
+}
+
+int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOptions& options,
+                    char (&text)[64]) {
+  const char* format = options.iso ? "%04d-%02d-%02dT%02d:%02d:%02d.%07lld00"
+                                   : "%04d/%02d/%02d %02d:%02d:%02d.%07lld00";
+  int n = std::snprintf(text, sizeof text, format, broken.wYear, broken.wMonth, broken.wDay,
+                        broken.wHour, broken.wMinute, broken.wSecond,
+                        static_cast<long long>(fraction));
+  return n < 0 ? 0 : n;
+}
+
+RenderedTimestamp RenderTimestamp(FILETIME raw, const RunOptions& options,
+                                  const LocalTimeConverter& zone) {
+  RenderedTimestamp r;
+  r.raw = raw;
+  r.fraction = static_cast<std::int64_t>(raw) % kTicksPerSecond;
+  SYSTEMTIME utc;
+  r.converted = FileTimeToSystemTime(raw, &utc);
+  if (r.converted) {
+    if (options.utc) {
+      r.broken = utc;
+    } else {
+      SYSTEMTIME local;
+      r.converted = zone.ToLocalTime(utc, &local);
+      if (r.converted) r.broken = local;
+    }
+  }
+  FormatTimestamp(r.fraction, r.broken, options, r.text);
+  r.zone = options.utc ? kZoneUtc : kZoneLocal;
+  return r;
+}
+
+}  // namespace qst

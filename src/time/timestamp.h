@@ -1,0 +1,80 @@
+// Timestamp text: one FILETIME rendered at full 100-ns resolution, in UTC or
+// in the machine's local zone, in the slash form or ISO 8601.
+#pragma once
+
+#include <cstdint>
+
+namespace qst {
+
+// 100-ns intervals since 1601-01-01 00:00:00 UTC.
+using FILETIME = std::uint64_t;
+
+// Broken-down time, as the Windows time services produce it.
+struct SYSTEMTIME {
+  std::uint16_t wYear = 0;
+  std::uint16_t wMonth = 0;
+  std::uint16_t wDayOfWeek = 0;
+  std::uint16_t wDay = 0;
+  std::uint16_t wHour = 0;
+  std::uint16_t wMinute = 0;
+  std::uint16_t wSecond = 0;
+  std::uint16_t wMilliseconds = 0;
+};
+
+struct RunOptions {
+  int csv = 0;        // -e
+  int iso = 0;        // -i
+  int list = 0;       // -l
+  int recursive = 0;  // -r
+  int utc = 0;        // -u
+};
+
+// The local-time conversion of the platform (the machine's current zone
+// rules, daylight time included).
+class LocalTimeConverter {
+ public:
+  virtual ~LocalTimeConverter() = default;
+  // Converts a UTC broken-down time into local time. Returns false when the
+  // result would fall outside what a FILETIME covers (before 1601).
+  virtual bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const = 0;
+};
+
+inline constexpr std::int64_t kTicksPerSecond = 10'000'000;
+
+// Splits a FILETIME into UTC calendar fields on the proleptic Gregorian
+// calendar. Defined for values below 2^63; returns false (and leaves `out`
+// untouched) for larger ones.
+bool FileTimeToSystemTime(FILETIME raw, SYSTEMTIME* out);
+
+// Seconds between 1970-01-01 and the given UTC calendar date and time; the
+// inverse of the split for any valid SYSTEMTIME.
+std::int64_t SystemTimeToUnixSeconds(const SYSTEMTIME& st);
+
+struct RenderedTimestamp {
+  FILETIME raw = 0;
+  // raw read as signed, remainder by 10^7: 0..9999999 below 2^63, negative
+  // above.
+  std::int64_t fraction = 0;
+  // In the display zone. All zero when `converted` is false.
+  SYSTEMTIME broken;
+  // False when the value could not be split (2^63 or more) or its local time
+  // would fall before 1601. The date fields of `text` are then all zeros.
+  bool converted = false;
+  char text[64] = {};
+  const char* zone = "";
+};
+
+inline constexpr const char kZoneUtc[] = "(UTC)";
+inline constexpr const char kZoneLocal[] = "(LOCAL)";
+
+// Formats broken-down time and fraction as "YYYY/MM/DD hh:mm:ss.fffffff00"
+// or, with `iso`, "YYYY-MM-DDThh:mm:ss.fffffff00". Returns the length.
+int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOptions& options,
+                    char (&text)[64]);
+
+// Renders one value for display. Reads `utc` and `iso` of `options`; the
+// local zone comes from `zone` and is not consulted with `utc`.
+RenderedTimestamp RenderTimestamp(FILETIME raw, const RunOptions& options,
+                                  const LocalTimeConverter& zone);
+
+}  // namespace qst
