@@ -1,0 +1,146 @@
+#include "cli/getopt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace qst {
+namespace {
+
+struct Scan {
+  std::vector<int> results;
+  std::vector<std::string> argv;
+  int optind = 0;
+  int optopt = 0;
+  std::string diagnostics;
+};
+
+Scan RunScan(std::vector<std::string> args, bool posixly_correct = false) {
+  if (posixly_correct)
+    setenv("POSIXLY_CORRECT", "", 1);
+  else
+    unsetenv("POSIXLY_CORRECT");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  OptionScanState state;
+  Output err;
+  Scan scan;
+  int argc = static_cast<int>(args.size());
+  for (int guard = 0; guard < 100; ++guard) {
+    int c = getopt(argc, argv.data(), "ehliru", state, err);
+    scan.results.push_back(c);
+    if (c == -1) break;
+  }
+  for (int i = 0; i < argc; ++i) scan.argv.push_back(argv[i]);
+  scan.optind = state.optind;
+  scan.optopt = state.optopt;
+  scan.diagnostics = err.Text();
+  unsetenv("POSIXLY_CORRECT");
+  return scan;
+}
+
+using Args = std::vector<std::string>;
+using Results = std::vector<int>;
+
+TEST(OptionScanner, MovesOperandsBehindOptions) {
+  Scan s = RunScan({"qst", "file1", "-e", "file2", "-u"});
+  EXPECT_EQ(s.results, (Results{'e', 'u', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-e", "-u", "file1", "file2"}));
+  EXPECT_EQ(s.optind, 3);
+
+  s = RunScan({"qst", "a", "b", "-e", "c", "-r", "d"});
+  EXPECT_EQ(s.results, (Results{'e', 'r', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-e", "-r", "a", "b", "c", "d"}));
+  EXPECT_EQ(s.optind, 3);
+}
+
+TEST(OptionScanner, ReadsClustersLetterByLetter) {
+  Args args = {"qst", "-eu", "x"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  OptionScanState state;
+  Output err;
+  EXPECT_EQ(getopt(3, argv.data(), "ehliru", state, err), 'e');
+  EXPECT_EQ(state.optind, 1);
+  EXPECT_EQ(getopt(3, argv.data(), "ehliru", state, err), 'u');
+  EXPECT_EQ(state.optind, 2);
+  EXPECT_EQ(getopt(3, argv.data(), "ehliru", state, err), -1);
+  EXPECT_EQ(state.optind, 2);
+}
+
+TEST(OptionScanner, LoneDashIsAnOperand) {
+  Scan s = RunScan({"qst", "-", "-eu", "x"});
+  EXPECT_EQ(s.results, (Results{'e', 'u', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-eu", "-", "x"}));
+  EXPECT_EQ(s.optind, 2);
+}
+
+TEST(OptionScanner, DoubleDashEndsOptions) {
+  Scan s = RunScan({"qst", "a", "-e", "--", "-b"});
+  EXPECT_EQ(s.results, (Results{'e', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-e", "--", "a", "-b"}));
+  EXPECT_EQ(s.optind, 3);
+  EXPECT_EQ(s.diagnostics, "");
+
+  s = RunScan({"qst", "a", "--"});
+  EXPECT_EQ(s.results, (Results{-1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "--", "a"}));
+  EXPECT_EQ(s.optind, 2);
+}
+
+TEST(OptionScanner, NoOperandLeavesOptindAtTheCount) {
+  Scan s = RunScan({"qst", "--"});
+  EXPECT_EQ(s.results, (Results{-1}));
+  EXPECT_EQ(s.optind, 2);
+  s = RunScan({"qst"});
+  EXPECT_EQ(s.results, (Results{-1}));
+  EXPECT_EQ(s.optind, 1);
+  s = RunScan({"qst", "-e", "-u"});
+  EXPECT_EQ(s.results, (Results{'e', 'u', -1}));
+  EXPECT_EQ(s.optind, 3);
+}
+
+TEST(OptionScanner, InvalidLetterIsDiagnosedAndScanGoesOn) {
+  Scan s = RunScan({"qst", "-ex", "f"});
+  EXPECT_EQ(s.results, (Results{'e', '?', -1}));
+  EXPECT_EQ(s.diagnostics, "qst: invalid option -- 'x'\n");
+  EXPECT_EQ(s.optopt, 'x');
+  EXPECT_EQ(s.optind, 2);
+
+  for (const char* bad : {"-?", "-E", "-:", "-;", "-W"}) {
+    s = RunScan({"./qst", bad});
+    EXPECT_EQ(s.results.front(), '?') << bad;
+    EXPECT_EQ(s.diagnostics, std::string("./qst: invalid option -- '") + bad[1] + "'\n");
+  }
+}
+
+TEST(OptionScanner, PosixlyCorrectStopsAtFirstOperand) {
+  Scan s = RunScan({"qst", "file1", "-e", "file2", "-u"}, true);
+  EXPECT_EQ(s.results, (Results{-1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "file1", "-e", "file2", "-u"}));
+  EXPECT_EQ(s.optind, 1);
+
+  s = RunScan({"qst", "-e", "file1", "-u"}, true);
+  EXPECT_EQ(s.results, (Results{'e', -1}));
+  EXPECT_EQ(s.optind, 2);
+}
+
+TEST(OptionScanner, EmptyElementIsAnOperand) {
+  Scan s = RunScan({"qst", "", "-i"});
+  EXPECT_EQ(s.results, (Results{'i', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-i", ""}));
+  EXPECT_EQ(s.optind, 2);
+}
+
+TEST(OptionScanner, LongerOperandBlocksKeepTheirOrder) {
+  Scan s = RunScan({"qst", "a", "b", "c", "-e", "-u", "d", "-il", "e"});
+  EXPECT_EQ(s.results, (Results{'e', 'u', 'i', 'l', -1}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-e", "-u", "-il", "a", "b", "c", "d", "e"}));
+  EXPECT_EQ(s.optind, 4);
+}
+
+}  // namespace
+}  // namespace qst

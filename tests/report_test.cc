@@ -1,0 +1,149 @@
+#include "probe/report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "fake_platform.h"
+
+namespace qst {
+namespace {
+
+// The memo.txt sample: times in UTC, an object ID whose birth ID is older.
+RawFileInfo Memo(bool with_object_id) {
+  RawFileInfo raw;
+  raw.file_index = 41872;
+  raw.basic.LastAccessTime = 129524953617302915;  // 2011-06-14 03:22:41.7302915
+  raw.basic.LastWriteTime = 129514863094182273;   // 2011-06-02 11:05:09.4182273
+  raw.basic.ChangeTime = 129514863100026148;      // 2011-06-02 11:05:10.0026148
+  raw.basic.CreationTime = 129512692758610936;    // 2011-05-30 22:47:55.8610936
+  raw.has_object_id = with_object_id;
+  const std::uint8_t object_id[16] = {0x00, 0xC6, 0x22, 0xDC, 0x0E, 0x8B, 0xE0, 0x11,
+                                      0x9A, 0x3F, 0x02, 0x4F, 0x7A, 0x19, 0xC3, 0x08};
+  const std::uint8_t volume_id[16] = {0x5C, 0x1E, 0x0A, 0x93, 0xD2, 0xB7, 0x4F, 0x6E,
+                                      0x8A, 0x0C, 0x31, 0xF5, 0xB9, 0xD4, 0x7E, 0x26};
+  const std::uint8_t birth_id[16] = {0x80, 0x67, 0x1F, 0xB0, 0x07, 0xEB, 0xDF, 0x11,
+                                     0x8B, 0x52, 0x02, 0x61, 0xD4, 0x8E, 0x05, 0x7B};
+  std::memcpy(raw.object_id.ObjectId, object_id, 16);
+  std::memcpy(raw.object_id.BirthVolumeId, volume_id, 16);
+  std::memcpy(raw.object_id.BirthObjectId, birth_id, 16);
+  std::memset(raw.object_id.DomainId, 0xEE, 16);
+  return raw;
+}
+
+const char kMemoBlock[] =
+    "\n"
+    "  path: D:\\cases\\memo.txt \n"
+    "    ID: 41872 \n"
+    " atime: 2011/06/14 03:22:41.730291500 (UTC) \n"
+    " mtime: 2011/06/02 11:05:09.418227300 (UTC) \n"
+    " ctime: 2011/06/02 11:05:10.002614800 (UTC) \n"
+    "crtime: 2011/05/30 22:47:55.861093600 (UTC) \n"
+    "  type: FILETIME \n";
+
+const char kMemoBlockObjectId[] =
+    "\n"
+    "   OID: 00C622DC0E8BE0119A3F024F7A19C308 \n"
+    " otime: 2011/05/30 22:47:56.018432000 (UTC) \n"
+    "  oseq: 6719 (1a3f) oMAC: 02-4F-7A-19-C3-08 \n"
+    "\n"
+    "  BOID: 80671FB007EBDF118B520261D48E057B \n"
+    "botime: 2010/11/08 07:13:29.655078400 (UTC) \n"
+    " boseq: 2898 (0b52) boMAC: 02-61-D4-8E-05-7B \n"
+    "\n"
+    "  BVID: 5C1E0A93D2B74F6E8A0C31F5B9D47E26 \n"
+    "\n";
+
+const char kMemoRow[] =
+    "D:\\cases\\memo.txt |41872 |2011/06/14 03:22:41.730291500 (UTC) |2011/06/02 "
+    "11:05:09.418227300 (UTC) |2011/06/02 11:05:10.002614800 (UTC) |2011/05/30 "
+    "22:47:55.861093600 (UTC) |FILETIME |";
+
+const char kMemoRowObjectId[] =
+    "00C622DC0E8BE0119A3F024F7A19C308 |2011/05/30 22:47:56.018432000 (UTC) |6719 (1a3f) "
+    "|02-4F-7A-19-C3-08 |80671FB007EBDF118B520261D48E057B |2010/11/08 07:13:29.655078400 (UTC) "
+    "|2898 (0b52) |02-61-D4-8E-05-7B |5C1E0A93D2B74F6E8A0C31F5B9D47E26 \n";
+
+const char kNullFields[] = "null | null | null | null | null | null | null | null | null\n";
+
+std::string Report(const RawFileInfo& raw, bool csv, bool utc = true,
+                   const std::string& path = "D:\\cases\\memo.txt") {
+  testing::FakePlatform zone;
+  RunOptions options;
+  options.csv = csv;
+  options.utc = utc;
+  Output out;
+  FileTimestampRecord record = BuildRecord(path, raw, options, zone, out);
+  PrintRecord(record, options, out);
+  return out.Text();
+}
+
+TEST(FileReport, BlockWithObjectId) {
+  EXPECT_EQ(Report(Memo(true), false), std::string(kMemoBlock) + kMemoBlockObjectId);
+}
+
+TEST(FileReport, BlockWithoutObjectIdEndsWithType) {
+  EXPECT_EQ(Report(Memo(false), false), kMemoBlock);
+}
+
+TEST(FileReport, RowWithObjectId) {
+  EXPECT_EQ(Report(Memo(true), true), std::string(kMemoRow) + kMemoRowObjectId);
+}
+
+TEST(FileReport, RowWithoutObjectIdHasNineNulls) {
+  EXPECT_EQ(Report(Memo(false), true), std::string(kMemoRow) + kNullFields);
+}
+
+TEST(FileReport, LocalRunLabelsAllSixTimesLocal) {
+  // The fake zone is nine hours east.
+  std::string block = Report(Memo(true), false, false);
+  EXPECT_NE(block.find(" atime: 2011/06/14 12:22:41.730291500 (LOCAL) \n"), std::string::npos);
+  EXPECT_NE(block.find(" otime: 2011/05/31 07:47:56.018432000 (LOCAL) \n"), std::string::npos);
+  EXPECT_EQ(block.find("(UTC)"), std::string::npos);
+}
+
+TEST(FileReport, IdPrintsAsSigned32Bits) {
+  RawFileInfo raw = Memo(false);
+  raw.file_index = 4294967295u;
+  EXPECT_NE(Report(raw, false).find("    ID: -1 \n"), std::string::npos);
+  raw.file_index = 2147483648u;
+  EXPECT_NE(Report(raw, true).find(" |-2147483648 |"), std::string::npos);
+}
+
+TEST(FileReport, ZeroChangeTimePrintsTheEpoch) {
+  RawFileInfo raw = Memo(false);
+  raw.basic.ChangeTime = 0;
+  EXPECT_NE(Report(raw, false).find(" ctime: 1601/01/01 00:00:00.000000000 (UTC) \n"),
+            std::string::npos);
+}
+
+TEST(FileReport, ObjectIdTimeBefore1601IsReportedAheadOfTheRecord) {
+  RawFileInfo raw = Memo(true);
+  std::memset(raw.object_id.ObjectId, 0, 16);
+  std::string row = Report(raw, true);
+  EXPECT_EQ(row.rfind("Unknown Error\n", 0), 0u);
+  EXPECT_NE(row.find("|00000000000000000000000000000000 |0000/00/00 00:00:00.000000000 (UTC) "
+                     "|0 (0000) |00-00-00-00-00-00 |80671FB007EBDF118B520261D48E057B |"),
+            std::string::npos)
+      << row;
+  EXPECT_EQ(row.find("Unknown Error", 1), std::string::npos);
+}
+
+TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
+  testing::FakePlatform platform;
+  Output out, err;
+  for (int csv : {0, 1}) {
+    Context context{RunOptions{}, platform, out, err};
+    context.options.csv = csv;
+    EXPECT_EQ(ProcessFile("missing.txt", context), -1);
+    EXPECT_EQ(ProcessFile("", context), -1);
+  }
+  EXPECT_EQ(out.Text(),
+            "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n"
+            "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n");
+  EXPECT_EQ(err.Text(), "");
+}
+
+}  // namespace
+}  // namespace qst
