@@ -15,8 +15,10 @@ namespace qst::testing {
 
 class FakePlatform : public Platform {
  public:
-  // A file or folder at `path` whose probe yields `info`.
-  void AddFile(const std::string& path, RawFileInfo info = {}) { files_[path] = info; }
+  // A file or folder at `path` whose probe yields `info`; other paths yield
+  // a record of zeros, unless FailProbe names them.
+  void AddFile(const std::string& path, RawFileInfo info) { files_[path] = info; }
+  void FailProbe(const std::string& path, int code) { probe_errors_[path] = code; }
   // The matches a search for `pattern` yields, in this order.
   void AddSearch(const std::string& pattern, std::vector<DirEntry> entries) {
     searches_[pattern] = std::move(entries);
@@ -29,9 +31,9 @@ class FakePlatform : public Platform {
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     probed_.push_back(path);
+    if (auto e = probe_errors_.find(path); e != probe_errors_.end()) return e->second;
     auto it = files_.find(path);
-    if (it == files_.end()) return ENOENT;
-    *info = it->second;
+    *info = it == files_.end() ? RawFileInfo{} : it->second;
     return 0;
   }
 
@@ -96,6 +98,7 @@ class FakePlatform : public Platform {
   std::map<std::string, RawFileInfo> files_;
   std::map<std::string, std::vector<DirEntry>> searches_;
   std::map<std::string, int> search_errors_;
+  std::map<std::string, int> probe_errors_;
   std::map<std::string, std::string> lists_;
   std::vector<std::string> probed_;
 };

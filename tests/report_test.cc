@@ -132,6 +132,8 @@ TEST(FileReport, ObjectIdTimeBefore1601IsReportedAheadOfTheRecord) {
 
 TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
   testing::FakePlatform platform;
+  platform.FailProbe("missing.txt", 2);
+  platform.FailProbe("", 2);
   Output out, err;
   for (int csv : {0, 1}) {
     Context context{RunOptions{}, platform, out, err};

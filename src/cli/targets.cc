@@ -78,16 +78,15 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
   search->Next(&first);
   search.reset();
 
-  bool ends_in_wildcard = !path.empty() && IsWildcard(path.back());
-  if (first.folder) {
-    if (ends_in_wildcard)
-      path.pop_back();
-    else
-      path += sep;
-    ProcessFile(path, context);
-    WalkTree(path, context);
-  } else if (ends_in_wildcard) {
+  if (!path.empty() && IsWildcard(path.back())) {
+    // "dir/*" reports dir/ when the first match is a folder; a pattern over
+    // part of a name ("dir/a*") or the bare "*" names no folder to report.
     path.pop_back();
+    if (first.folder && !path.empty() && path.back() == sep) ProcessFile(path, context);
+    WalkTree(path, context);
+  } else if (first.folder) {
+    path += sep;
+    ProcessFile(path, context);
     WalkTree(path, context);
   } else {
     // A file given to -r has nothing below it: report the file itself.
