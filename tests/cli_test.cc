@@ -1,0 +1,97 @@
+// The command-line rules, seen from the shell: statuses, streams and texts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli/entry.h"
+#include "run_binary.h"
+
+namespace qst {
+namespace {
+
+using testing::ReadFile;
+using testing::RunQst;
+
+const std::string kUsage = ReadFile(QST_EXPECTED_DIR "/usage.txt");
+
+TEST(CommandLine, HelpPrintsUsageWithStatus255) {
+  for (auto args : {std::vector<std::string>{"-h"}, {"-h", "a", "b"}, {"-hx"}, {"a", "-eh"}}) {
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(CommandLine, NoOperandPrintsUsageWithStatus254) {
+  for (auto args : {std::vector<std::string>{}, {"-e"}, {"-l", "-r"}, {"--"}}) {
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.out, kUsage) << "no header row before the operand check";
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(CommandLine, InvalidOptionDiagnosesOnStandardError) {
+  auto r = RunQst({"-x", "-h", "a"});
+  EXPECT_EQ(r.status, 254);
+  std::string diagnostic = std::string(QST_BINARY) + ": invalid option -- 'x'\n";
+  EXPECT_EQ(r.err, diagnostic);
+  EXPECT_EQ(r.out, kUsage);
+  EXPECT_EQ(r.both, diagnostic + kUsage);
+}
+
+TEST(CommandLine, ListAndRecursiveConflict) {
+  auto r = RunQst({"-l", "-r", "a"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't specify -l and -r simultaneously.\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(CommandLine, HeaderRowOnceEvenWhenEveryOperandFails) {
+  auto r = RunQst({"-e", "-e", "/nonexistent/a", "-u", "/nonexistent/b"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kHeaderRow) +
+                       "\n/nonexistent/a, CODE=2:No such file or directory\n\n"
+                       "\n/nonexistent/b, CODE=2:No such file or directory\n\n");
+}
+
+TEST(CommandLine, OptionsAfterOperandsTakeEffect) {
+  auto r = RunQst({"/nonexistent", "-e"});
+  EXPECT_EQ(r.out.rfind(kHeaderRow, 0), 0u);
+  // With POSIXLY_CORRECT the first operand ends the options.
+  r = RunQst({"/nonexistent", "-e"}, "POSIXLY_CORRECT=1");
+  EXPECT_EQ(r.out,
+            "\n/nonexistent, CODE=2:No such file or directory\n\n"
+            "\n-e, CODE=2:No such file or directory\n\n");
+  r = RunQst({"--", "-h"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\n-h, CODE=2:No such file or directory\n\n");
+}
+
+TEST(CommandLine, ComplexWildcardWithRecursionFails) {
+  auto r = RunQst({"-r", "/tmp/*/x", "/"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't use complex wildcard when -r option specified.\n");
+}
+
+TEST(CommandLine, MissingListFileEndsWithUsage) {
+  auto r = RunQst({"-l", "/nonexistent/list.txt"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "\n/nonexistent/list.txt, CODE=2:No such file or directory\n\n" + kUsage);
+}
+
+TEST(CommandLine, ClosedPipeEndsQuietly) {
+  std::string err = ::testing::TempDir() + "/qst_pipe.err";
+  std::string command = std::string("'") + QST_BINARY + "' -r /usr/share 2>" + err + " | head -c 10";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[64] = {};
+  std::size_t n = fread(buffer, 1, sizeof buffer - 1, pipe);
+  pclose(pipe);
+  EXPECT_EQ(std::string(buffer, n), "\n  path: /");
+  EXPECT_EQ(ReadFile(err), "");
+}
+
+}  // namespace
+}  // namespace qst

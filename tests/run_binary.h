@@ -1,0 +1,52 @@
+// Runs the real qst binary through the shell and captures what it writes to
+// each stream and the status the shell sees.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qst::testing {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+  // Both streams in the order written, as a terminal would show them.
+  std::string both;
+};
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// `prefix` goes before the command (environment settings, a `cd`).
+inline RunResult RunQst(const std::vector<std::string>& args, const std::string& prefix = "") {
+  std::string base = ::testing::TempDir() + "/qst_run";
+  std::string command = prefix + " " + ShellQuote(QST_BINARY);
+  for (const std::string& a : args) command += " " + ShellQuote(a);
+  std::string script = "(" + command + " >" + base + ".out 2>" + base + ".err; echo $? >" +
+                       base + ".status); (" + command + ") >" + base + ".both 2>&1";
+  std::system(script.c_str());
+  RunResult r;
+  r.out = ReadFile(base + ".out");
+  r.err = ReadFile(base + ".err");
+  r.both = ReadFile(base + ".both");
+  r.status = std::atoi(ReadFile(base + ".status").c_str());
+  return r;
+}
+
+}  // namespace qst::testing
