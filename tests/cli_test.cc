@@ -1,6 +1,8 @@
 // The command-line rules, seen from the shell: statuses, streams and texts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "cli/entry.h"
@@ -82,7 +84,7 @@ TEST(CommandLine, MissingListFileEndsWithUsage) {
 }
 
 TEST(CommandLine, ClosedPipeEndsQuietly) {
-  std::string err = ::testing::TempDir() + "/qst_pipe.err";
+  std::string err = ::testing::TempDir() + "/qst_pipe_" + std::to_string(getpid()) + ".err";
   std::string command = std::string("'") + QST_BINARY + "' -r /usr/share 2>" + err + " | head -c 10";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

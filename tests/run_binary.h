@@ -2,7 +2,7 @@
 // each stream and the status the shell sees.
 #pragma once
 
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -35,7 +35,9 @@ inline std::string ReadFile(const std::string& path) {
 
 // `prefix` goes before the command (environment settings, a `cd`).
 inline RunResult RunQst(const std::vector<std::string>& args, const std::string& prefix = "") {
-  std::string base = ::testing::TempDir() + "/qst_run";
+  static int runs = 0;
+  std::string base = ::testing::TempDir() + "/qst_run_" + std::to_string(getpid()) + "_" +
+                     std::to_string(++runs);
   std::string command = prefix + " " + ShellQuote(QST_BINARY);
   for (const std::string& a : args) command += " " + ShellQuote(a);
   std::string script = "(" + command + " >" + base + ".out 2>" + base + ".err; echo $? >" +
@@ -46,6 +48,7 @@ inline RunResult RunQst(const std::vector<std::string>& args, const std::string&
   r.err = ReadFile(base + ".err");
   r.both = ReadFile(base + ".both");
   r.status = std::atoi(ReadFile(base + ".status").c_str());
+  for (const char* suffix : {".out", ".err", ".both", ".status"}) unlink((base + suffix).c_str());
   return r;
 }
 

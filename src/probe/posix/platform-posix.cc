@@ -25,8 +25,10 @@ constexpr char kNtfsTimes[] = "system.ntfs_times";
 constexpr char kNtfsObjectId[] = "system.ntfs_object_id";
 
 FILETIME ToFileTime(const struct statx_timestamp& t) {
-  // Wraps for times before 1601, which then print as unconvertible values.
-  return static_cast<FILETIME>((t.tv_sec + kUnixEpochSeconds) * kTicksPerSecond + t.tv_nsec / 100);
+  // Unsigned, so that it wraps instead of overflowing: times before 1601 and
+  // past 30828 come out as values of 2^63 or more, printed as unconvertible.
+  return (static_cast<std::uint64_t>(t.tv_sec) + kUnixEpochSeconds) * kTicksPerSecond +
+         t.tv_nsec / 100;
 }
 
 std::uint64_t LoadLittleEndian64(const unsigned char* p) {

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds qst and runs every test: once as a normal build, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQST_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
