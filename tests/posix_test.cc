@@ -1,0 +1,131 @@
+// qst on the machine's own file system: exact conversion of statx times,
+// links, wildcards, list files, and a walk that leaves access times alone.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "run_binary.h"
+
+namespace qst {
+namespace {
+
+using testing::RunQst;
+
+class LocalTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir_template[] = "/tmp/qst_local_XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    root_ = dir_template;
+  }
+  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
+
+  std::string At(const std::string& relative) const { return root_ + "/" + relative; }
+  void Write(const std::string& relative, const std::string& text) const {
+    std::ofstream(At(relative), std::ios::binary) << text;
+  }
+  // Sets access and write time of the path itself (not a link's target).
+  void SetTimes(const std::string& relative, std::int64_t sec, long nsec) const {
+    struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+    ASSERT_EQ(utimensat(AT_FDCWD, At(relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  }
+  static std::string Line(const std::string& out, const std::string& label) {
+    std::size_t pos = out.find(label + ": ");
+    return pos == std::string::npos ? "" : out.substr(pos, out.find('\n', pos) - pos);
+  }
+
+  std::string root_;
+};
+
+TEST_F(LocalTree, StatxTimesConvertExactlyToFileTime) {
+  Write("f", "x");
+  SetTimes("f", 1296374400, 123456789);  // 2011-01-30 08:00:00.123456789
+  auto r = RunQst({"-u", At("f")});
+  EXPECT_EQ(Line(r.out, " atime"), " atime: 2011/01/30 08:00:00.123456700 (UTC) ");
+  EXPECT_EQ(Line(r.out, " mtime"), " mtime: 2011/01/30 08:00:00.123456700 (UTC) ");
+}
+
+TEST_F(LocalTree, TimesBefore1970AreKept) {
+  Write("old", "x");
+  SetTimes("old", -86400 * 365 - 1, 999999999);  // 1968-12-31 23:59:59.999999999
+  auto r = RunQst({"-u", "-i", At("old")});
+  EXPECT_EQ(Line(r.out, " mtime"), " mtime: 1968-12-31T23:59:59.999999900 (UTC) ");
+}
+
+TEST_F(LocalTree, LinksShowTheFilesTimesButTheirOwnForFolders) {
+  Write("target", "x");
+  SetTimes("target", 1000000000, 0);  // 2001-09-09 01:46:40
+  mkdir(At("dir").c_str(), 0755);
+  symlink("target", At("to-file").c_str());
+  symlink("dir", At("to-dir").c_str());
+  symlink("missing", At("dangling").c_str());
+  for (const char* link : {"to-file", "to-dir", "dangling"}) SetTimes(link, 1200000000, 500);
+  auto r = RunQst({"-u", At("to-file"), At("to-dir"), At("dangling")});
+  const std::string target = " mtime: 2001/09/09 01:46:40.000000000 (UTC) ";
+  const std::string own = " mtime: 2008/01/10 21:20:00.000000500 (UTC) ";
+  EXPECT_EQ(r.out.find(target), r.out.find(" mtime: "));
+  std::size_t second = r.out.find(" mtime: ", r.out.find(" mtime: ") + 1);
+  EXPECT_EQ(r.out.find(own), second);
+  EXPECT_NE(r.out.find(own, second + 1), std::string::npos);
+  EXPECT_EQ(r.out.find("CODE="), std::string::npos);
+}
+
+TEST_F(LocalTree, WildcardMatchesWithinTheLastComponent) {
+  Write("a.log", "");
+  Write("b.log", "");
+  Write("c.txt", "");
+  Write(".hidden.log", "");
+  mkdir(At("d.log").c_str(), 0755);
+  auto r = RunQst({"-e", At("*.log"), At("?.txt"), At("*.none")});
+  std::string paths;
+  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1) {
+    if (r.out[pos] == '\n') break;
+    paths += r.out.substr(pos, r.out.find(" |", pos) - pos) + "\n";
+  }
+  for (const char* expected : {"a.log", "b.log", ".hidden.log", "d.log/", "c.txt"})
+    EXPECT_NE(paths.find(At(expected) + "\n"), std::string::npos) << expected << "\n" << paths;
+  EXPECT_EQ(paths.find("/.\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\n" + At("*.none") + ", CODE=2:No such file or directory\n\n"),
+            std::string::npos);
+}
+
+TEST_F(LocalTree, ListFileLinesAreTakenAsWritten) {
+  Write("one", "");
+  Write("two ", "");
+  Write("list.txt", At("one") + "\r\n" + At("two ") + "\n\n" + At("*") + "\n" + At("one"));
+  auto r = RunQst({"-e", "-l", At("list.txt")});
+  std::string expected_errors = "\n, CODE=2:No such file or directory\n\n\n" + At("*") +
+                                ", CODE=2:No such file or directory\n\n";
+  EXPECT_NE(r.out.find(expected_errors), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(At("one") + " |"), r.out.find('\n') + 1);
+  EXPECT_NE(r.out.find("\n" + At("two ") + " |"), std::string::npos);
+  EXPECT_NE(r.out.rfind("\n" + At("one") + " |"), r.out.find('\n'));
+}
+
+TEST_F(LocalTree, WalkLeavesAccessTimesAlone) {
+  mkdir(At("top").c_str(), 0755);
+  mkdir(At("top/sub").c_str(), 0755);
+  Write("top/sub/f", "content");
+  // An access time older than the write time is what relatime refreshes.
+  for (const char* p : {"top", "top/sub", "top/sub/f"}) {
+    struct timespec times[2] = {{1000000000, 0}, {UTIME_OMIT, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, At(p).c_str(), times, 0), 0);
+  }
+  auto r = RunQst({"-r", At("top")});
+  EXPECT_EQ(r.status, 0);
+  for (const char* p : {"top", "top/sub", "top/sub/f"}) {
+    struct stat st;
+    ASSERT_EQ(stat(At(p).c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 1000000000) << p;
+  }
+  EXPECT_NE(r.out.find("  path: " + At("top/sub/f") + " \n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qst
