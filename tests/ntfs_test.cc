@@ -201,6 +201,14 @@ TEST_F(NtfsVolume, LinksFollowFilesButNotFolders) {
   EXPECT_NE(r.out.find(dangling), std::string::npos) << r.out;
 }
 
+TEST_F(NtfsVolume, DanglingLinkProbedFirstStillShowsRawTimes) {
+  // The volume is recognised from the folder that holds the link.
+  auto r = RunQst({"-u", At("dangling")});
+  const std::string own = "2009/10/14 13:20:00.123456700";
+  EXPECT_EQ(r.out, Block(At("dangling"), Index("dangling"), own, own,
+                         Utc(ChangeTime("dangling")), own, "FILETIME"));
+}
+
 TEST_F(NtfsVolume, WalkIsDepthFirstInTheVolumeOrder) {
   std::vector<std::string> expected = {"top/", "top/a.txt", "top/sub/", "top/sub/b.txt",
                                        "top/z.txt"};

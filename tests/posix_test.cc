@@ -76,6 +76,23 @@ TEST_F(LocalTree, LinksShowTheFilesTimesButTheirOwnForFolders) {
   EXPECT_EQ(r.out.find("CODE="), std::string::npos);
 }
 
+TEST_F(LocalTree, RecursionEntersAFolderNamedThroughALinkButNoLinkBelow) {
+  mkdir(At("real").c_str(), 0755);
+  mkdir(At("elsewhere").c_str(), 0755);
+  Write("real/f", "");
+  Write("elsewhere/hidden", "");
+  symlink("real", At("link").c_str());
+  symlink("../elsewhere", At("real/loop").c_str());
+  auto r = RunQst({"-e", "-r", At("link")});
+  std::string paths;
+  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1)
+    paths += r.out.substr(pos, r.out.find(" |", pos) - pos) + "\n";
+  EXPECT_NE(paths.find(At("link/") + "\n"), std::string::npos) << paths;
+  EXPECT_NE(paths.find(At("link/f") + "\n"), std::string::npos) << paths;
+  EXPECT_NE(paths.find(At("link/loop") + "\n"), std::string::npos) << paths;
+  EXPECT_EQ(paths.find("hidden"), std::string::npos) << paths;
+}
+
 TEST_F(LocalTree, WildcardMatchesWithinTheLastComponent) {
   Write("a.log", "");
   Write("b.log", "");

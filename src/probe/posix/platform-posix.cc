@@ -161,7 +161,7 @@ class PosixPlatform : public Platform {
     basic.ChangeTime = ToFileTime(sx.stx_ctime);
     basic.CreationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : 0;
 
-    if (MayHoldNtfsAttributes(sx, path)) ReadNtfsAttributes(path, follow, info);
+    if (MayHoldNtfsAttributes(sx, path, follow)) ReadNtfsAttributes(path, follow, info);
     return 0;
   }
 
@@ -171,9 +171,11 @@ class PosixPlatform : public Platform {
     std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
 
     if (last.find_first_of("?*") == std::string::npos) {
+      // A named path is looked at through a link, so that a link to a
+      // folder given to -r is walked; entries found by a walk are not.
       struct stat st;
       if (pattern.empty() || last.empty()) return ENOENT;
-      if (lstat(pattern.c_str(), &st) != 0) return errno;
+      if (stat(pattern.c_str(), &st) != 0 && lstat(pattern.c_str(), &st) != 0) return errno;
       search->reset(new SingleEntrySearch(DirEntry{last, S_ISDIR(st.st_mode)}));
       return 0;
     }
@@ -237,16 +239,23 @@ class PosixPlatform : public Platform {
   }
   static std::string MessageOf(const char* result, const char*) { return result; }
 
-  // Whether the device may be an NTFS volume of ntfs-3g, decided once per
+  // Whether the device is an NTFS volume of ntfs-3g, decided once per
   // device, so that other file systems pay nothing.
-  bool MayHoldNtfsAttributes(const struct statx& sx, const std::string& path) {
+  bool MayHoldNtfsAttributes(const struct statx& sx, const std::string& path, bool follow) {
     std::uint64_t device = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
     auto it = ntfs_devices_.find(device);
     if (it != ntfs_devices_.end()) return it->second;
+    // statfs follows links; a link that was not followed lives in the folder
+    // that holds it.
+    std::string on_device = path;
+    if (!follow) {
+      std::size_t cut = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+      on_device = cut == std::string::npos ? "." : path.substr(0, cut + 1);
+    }
     struct statfs fs;
-    bool fuse = statfs(path.c_str(), &fs) == 0 && fs.f_type == kFuseSuperMagic;
-    bool ntfs = fuse && (getxattr(path.c_str(), kNtfsTimes, nullptr, 0) > 0 ||
-                         lgetxattr(path.c_str(), kNtfsTimes, nullptr, 0) > 0);
+    if (statfs(on_device.c_str(), &fs) != 0) return false;  // undecided; ask again next time
+    auto get = follow ? getxattr : lgetxattr;
+    bool ntfs = fs.f_type == kFuseSuperMagic && get(path.c_str(), kNtfsTimes, nullptr, 0) == 32;
     ntfs_devices_.emplace(device, ntfs);
     return ntfs;
   }
