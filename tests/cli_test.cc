@@ -83,6 +83,15 @@ TEST(CommandLine, MissingListFileEndsWithUsage) {
   EXPECT_EQ(r.out, "\n/nonexistent/list.txt, CODE=2:No such file or directory\n\n" + kUsage);
 }
 
+TEST(CommandLine, FailedOutputIsNoSuccess) {
+  std::string base = ::testing::TempDir() + "/qst_full_" + std::to_string(getpid());
+  std::string command = std::string("'") + QST_BINARY + "' -r '" + QST_EXPECTED_DIR +
+                        "' >/dev/full 2>" + base + ".err; echo $? >" + base + ".status";
+  std::system(command.c_str());
+  EXPECT_EQ(ReadFile(base + ".status"), "254\n");
+  EXPECT_EQ(ReadFile(base + ".err"), "qst: error writing standard output\n");
+}
+
 TEST(CommandLine, ClosedPipeEndsQuietly) {
   std::string err = ::testing::TempDir() + "/qst_pipe_" + std::to_string(getpid()) + ".err";
   std::string command = std::string("'") + QST_BINARY + "' -r /usr/share 2>" + err + " | head -c 10";

@@ -125,6 +125,19 @@ TEST_F(LocalTree, ListFileLinesAreTakenAsWritten) {
   EXPECT_NE(r.out.rfind("\n" + At("one") + " |"), r.out.find('\n'));
 }
 
+TEST_F(LocalTree, DeepTreesAreWalkedToTheBottom) {
+  // Deeper than the usual limit of 1024 open files per process.
+  std::string path = "deep";
+  for (int level = 0; level < 1500; ++level) {
+    ASSERT_EQ(mkdir(At(path).c_str(), 0755), 0) << level;
+    path += "/a";
+  }
+  Write(path.substr(0, path.size() - 2) + "/bottom", "");
+  auto r = RunQst({"-e", "-r", At("deep")}, "ulimit -Sn 1024;");
+  EXPECT_EQ(r.out.find("CODE="), std::string::npos);
+  EXPECT_NE(r.out.find(At(path.substr(0, path.size() - 2) + "/bottom |")), std::string::npos);
+}
+
 TEST_F(LocalTree, WalkLeavesAccessTimesAlone) {
   mkdir(At("top").c_str(), 0755);
   mkdir(At("top/sub").c_str(), 0755);

@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
     qst::Context context{qst::RunOptions{}, *platform, out, err};
     int status = qst::RunEntry(static_cast<int>(arguments.size()), vector.data(), context);
     out.Flush();
+    if (!out.ok()) {
+      // A report that did not reach its destination is no success.
+      err.Write("qst: error writing standard output\n");
+      return qst::kStatusBadUsage;
+    }
     return status;
   } catch (const std::bad_alloc&) {
     err.Write("qst: out of memory\n");

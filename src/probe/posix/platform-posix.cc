@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -304,7 +305,16 @@ class FdSink : public Output::Sink {
 
 }  // namespace
 
-std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }
+std::unique_ptr<Platform> MakeNativePlatform() {
+  // Every folder level of a walk holds one open search: allow as many open
+  // files as the system lets this process have.
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return std::make_unique<PosixPlatform>();
+}
 
 std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
   return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
