@@ -12,7 +12,7 @@ bool ListLineReader::Fill() {
   return end_ != 0;
 }
 
-ListLineReader::Result ListLineReader::Next(std::string* line) {
+bool ListLineReader::Next(std::string* line) {
   for (;;) {
     line->clear();
     bool any = false;
@@ -30,12 +30,12 @@ ListLineReader::Result ListLineReader::Next(std::string* line) {
         ended = true;
       }
     }
-    if (!any) return Result::End;
+    if (!any) return false;
     if (ended && !line->empty() && line->back() == '\r') line->pop_back();
     std::size_t nul = line->find('\0');
     if (nul == 0) continue;
     if (nul != std::string::npos) line->resize(nul);
-    return line->size() > max_ ? Result::TooLong : Result::Line;
+    return true;
   }
 }
 

@@ -2,7 +2,6 @@
 // return right before a line feed is dropped.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "probe/platform.h"
@@ -11,20 +10,17 @@ namespace qst {
 
 class ListLineReader {
  public:
-  enum class Result { Line, TooLong, End };
+  explicit ListLineReader(ByteSource& source) : source_(source) {}
 
-  ListLineReader(ByteSource& source, std::size_t max_line) : source_(source), max_(max_line) {}
-
-  // Next line without its line feed. A line longer than `max_line` comes
-  // whole, with TooLong. A line is cut at a null character; a line that
-  // starts with one is passed over.
-  Result Next(std::string* line);
+  // Reads the next line, without its line feed, whatever its length. A line
+  // is cut at a null character; a line that starts with one is passed over.
+  // Returns false at the end of the data.
+  bool Next(std::string* line);
 
  private:
   bool Fill();
 
   ByteSource& source_;
-  std::size_t max_;
   char buffer_[8192];
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

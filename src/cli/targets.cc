@@ -40,16 +40,10 @@ int ProcessListFile(const std::string& list_path, Context& context) {
     PrintUsage(context.out);
     return kStatusBadUsage;
   }
-  ListLineReader reader(*source, kMaxPath);
+  // A line too long for a path is reported whole, once.
+  ListLineReader reader(*source);
   std::string line;
-  for (;;) {
-    ListLineReader::Result result = reader.Next(&line);
-    if (result == ListLineReader::Result::End) break;
-    if (result == ListLineReader::Result::TooLong)
-      PrintSystemError(line, context.platform.NameTooLongCode(), context);
-    else
-      ProcessFile(line, context);
-  }
+  while (reader.Next(&line)) ProcessPath(line, context);
   return kStatusOk;
 }
 
