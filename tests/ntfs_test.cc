@@ -209,6 +209,18 @@ TEST_F(NtfsVolume, DanglingLinkProbedFirstStillShowsRawTimes) {
                          Utc(ChangeTime("dangling")), own, "FILETIME"));
 }
 
+TEST_F(NtfsVolume, RootOfTheMountIsRecognised) {
+  // The folder probed first is the volume's root, whose parent lies on
+  // another file system.
+  SetTimes(".", kC, kW, kA);
+  auto r = RunQst({"-u", "-e", mount_ + "/", At("memo.txt")});
+  std::string row = r.out.substr(r.out.find('\n') + 1);
+  EXPECT_EQ(row.substr(0, row.find(" |FILETIME |")),
+            mount_ + "/ |" + Index(".") + " |2011/01/30 08:00:00.123456700 (UTC) |" +
+                "2011/01/30 08:00:01.123000000 (UTC) |" + Utc(ChangeTime(".")) +
+                " (UTC) |2011/01/30 08:00:02.000000700 (UTC)");
+}
+
 TEST_F(NtfsVolume, WalkIsDepthFirstInTheVolumeOrder) {
   std::vector<std::string> expected = {"top/", "top/a.txt", "top/sub/", "top/sub/b.txt",
                                        "top/z.txt"};

@@ -249,7 +249,7 @@ class PosixPlatform : public Platform {
     // statfs follows links; a link that was not followed lives in the folder
     // that holds it.
     std::string on_device = path;
-    if (!follow) {
+    if (S_ISLNK(sx.stx_mode)) {
       std::size_t cut = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
       on_device = cut == std::string::npos ? "." : path.substr(0, cut + 1);
     }
