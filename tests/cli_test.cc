@@ -81,6 +81,10 @@ TEST(CommandLine, MissingListFileEndsWithUsage) {
   auto r = RunQst({"-l", "/nonexistent/list.txt"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "\n/nonexistent/list.txt, CODE=2:No such file or directory\n\n" + kUsage);
+  // A folder is no list: refused, not read as an empty one.
+  r = RunQst({"-l", "/"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "\n/, CODE=21:Is a directory\n\n" + kUsage);
 }
 
 TEST(CommandLine, FailedOutputIsNoSuccess) {

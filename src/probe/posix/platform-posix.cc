@@ -200,6 +200,13 @@ class PosixPlatform : public Platform {
   int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
     int fd = OpenReadOnly(path.c_str(), 0);
     if (fd < 0) return errno;
+    // A folder opens here but cannot be read; refuse it now, as Windows does,
+    // rather than read it as an empty list.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      return EISDIR;
+    }
     source->reset(new FdSource(fd));
     return 0;
   }
