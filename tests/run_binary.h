@@ -38,7 +38,8 @@ inline RunResult RunQst(const std::vector<std::string>& args, const std::string&
   static int runs = 0;
   std::string base = ::testing::TempDir() + "/qst_run_" + std::to_string(getpid()) + "_" +
                      std::to_string(++runs);
-  std::string command = prefix + " " + ShellQuote(QST_BINARY);
+  // Messages of the C locale, whatever the machine is set to.
+  std::string command = prefix + " LC_ALL=C " + ShellQuote(QST_BINARY);
   for (const std::string& a : args) command += " " + ShellQuote(a);
   std::string script = "(" + command + " >" + base + ".out 2>" + base + ".err; echo $? >" +
                        base + ".status); (" + command + ") >" + base + ".both 2>&1";
