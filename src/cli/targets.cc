@@ -1,5 +1,7 @@
 #include "cli/targets.h"
 
+#include <vector>
+
 #include "cli/entry.h"
 #include "cli/listfile.h"
 #include "probe/report.h"
@@ -111,34 +113,46 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
 
 void WalkTree(const std::string& folder, Context& context) {
   const char sep = context.platform.Separator();
-  std::string pattern = folder;
-  if (pattern.empty() || pattern.back() != '*') pattern += '*';
-  if (RefuseIfTooLong(pattern, context)) return;
+  // One open search per folder level, held on the heap, so that the depth of
+  // a tree is not bounded by the stack.
+  struct Level {
+    std::unique_ptr<DirSearch> search;
+    std::string directory;  // entries are joined to this
+  };
+  std::vector<Level> levels;
+  auto enter = [&](const std::string& folder_path) {
+    std::string pattern = folder_path;
+    if (pattern.empty() || pattern.back() != '*') pattern += '*';
+    if (RefuseIfTooLong(pattern, context)) return;
+    std::unique_ptr<DirSearch> search;
+    if (int error = context.platform.OpenSearch(pattern, &search)) {
+      PrintSystemError(pattern, error, context);
+      return;
+    }
+    // Joining to the folder part of the pattern, a pattern such as "dir/a*"
+    // yields "dir/abc", never "dir/aabc".
+    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep))});
+  };
 
-  std::unique_ptr<DirSearch> search;
-  if (int error = context.platform.OpenSearch(pattern, &search)) {
-    PrintSystemError(pattern, error, context);
-    return;
-  }
-  // Entries are joined to the folder part of the pattern, so that a pattern
-  // such as "dir/a*" yields "dir/abc", never "dir/aabc".
-  const std::string_view directory = DirectoryPart(pattern, sep);
+  enter(folder);
   std::string path;
   DirEntry entry;
-  while (search->Next(&entry)) {
+  while (!levels.empty()) {
+    const Level& level = levels.back();
+    if (!level.search->Next(&entry)) {
+      levels.pop_back();
+      continue;
+    }
     if (entry.folder && IsDotOrDotDot(entry.name)) continue;
-    if (directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath) {
+    if (level.directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath) {
       context.out.Write("Skip one because long filename is exist.\n");
       continue;
     }
-    path.assign(directory).append(entry.name);
-    if (entry.folder) {
-      path += sep;
-      ProcessFile(path, context);
-      WalkTree(path, context);
-    } else {
-      ProcessFile(path, context);
-    }
+    path.assign(level.directory).append(entry.name);
+    if (entry.folder) path += sep;
+    ProcessFile(path, context);
+    // A sub-folder's whole tree comes before the next entry of its parent.
+    if (entry.folder) enter(path);
   }
 }
 

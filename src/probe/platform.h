@@ -89,8 +89,4 @@ std::unique_ptr<Platform> MakeNativePlatform();
 // Standard output (1) or standard error (2) of this process.
 std::unique_ptr<Output::Sink> MakeStandardSink(int stream);
 
-// The command line as the program's own strings (on Windows converted from
-// the wide command line; elsewhere the bytes as given).
-std::vector<std::string> CommandLineArguments(int argc, char** argv);
-
 }  // namespace qst

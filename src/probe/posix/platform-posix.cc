@@ -327,8 +327,4 @@ std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
   return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
 }
 
-std::vector<std::string> CommandLineArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
-}
-
 }  // namespace qst

@@ -1,0 +1,41 @@
+#include "cli/program.h"
+
+#include <clocale>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/context.h"
+#include "cli/entry.h"
+#include "probe/platform.h"
+
+namespace qst {
+
+int RunProgram(std::vector<std::string> arguments) {
+  std::setlocale(LC_ALL, "");
+  std::unique_ptr<Output::Sink> out_sink = MakeStandardSink(1);
+  std::unique_ptr<Output::Sink> err_sink = MakeStandardSink(2);
+  Output out(out_sink.get());
+  Output err(err_sink.get(), &out);
+  try {
+    std::vector<char*> vector;
+    for (std::string& a : arguments) vector.push_back(a.data());
+    vector.push_back(nullptr);
+    std::unique_ptr<Platform> platform = MakeNativePlatform();
+    Context context{RunOptions{}, *platform, out, err};
+    int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);
+    out.Flush();
+    if (!out.ok()) {
+      // A report that did not reach its destination is no success.
+      err.Write("qst: error writing standard output\n");
+      return kStatusBadUsage;
+    }
+    return status;
+  } catch (const std::bad_alloc&) {
+    err.Write("qst: out of memory\n");
+    return -2;
+  }
+}
+
+}  // namespace qst
