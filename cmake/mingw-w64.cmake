@@ -9,3 +9,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Tests of the Windows build run under Wine: quiet, in a prefix of the
+# build's own, made on first use.
+find_program(QST_WINE wine)
+if(QST_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix ${QST_WINE})
+endif()

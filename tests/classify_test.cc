@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "probe/platform.h"
 
 namespace qst {
 namespace {
@@ -85,28 +84,6 @@ TEST(OriginWithChangeTime, SubSecondWritesByGrain) {
   // ctime plays no part in the millisecond test.
   EXPECT_EQ(Verdict(Frac(4560000), Frac(1230000), Frac(1234567), Frac(7890000)), "SYSTEMTIME");
   EXPECT_EQ(Verdict(Frac(4560000), Frac(1230000), Frac(1234567), Frac(7891234)), "FILETIME");
-}
-
-TEST(OriginWithChangeTime, AccessDateTestFollowsTheDisplayZone) {
-  std::unique_ptr<Platform> platform = MakeNativePlatform();
-  setenv("TZ", "JST-9", 1);
-  tzset();
-  // A FAT file written in Japan: access date 2011-01-30 00:00 local, which is
-  // 2011-01-29 15:00 UTC; write time on an even second.
-  constexpr FILETIME kAccess = 129407868000000000;
-  constexpr FILETIME kWrite = kAccess + 3723 * 10000000ull + 10000000;
-  RunOptions local;
-  RunOptions utc;
-  utc.utc = 1;
-  auto verdict = [&](const RunOptions& o) {
-    return std::string(ClassifyTimestampOrigin(
-        RenderTimestamp(kAccess, o, *platform), RenderTimestamp(kWrite, o, *platform),
-        RenderTimestamp(0, o, *platform), RenderTimestamp(kWrite + 1200000, o, *platform)));
-  };
-  EXPECT_EQ(verdict(local), "FAT");
-  EXPECT_EQ(verdict(utc), "exFAT");
-  unsetenv("TZ");
-  tzset();
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "test_env.h"
 
 namespace qst {
 namespace {
@@ -19,9 +20,9 @@ struct Scan {
 
 Scan RunScan(std::vector<std::string> args, bool posixly_correct = false) {
   if (posixly_correct)
-    setenv("POSIXLY_CORRECT", "", 1);
+    testing::SetEnv("POSIXLY_CORRECT", "1");
   else
-    unsetenv("POSIXLY_CORRECT");
+    testing::UnsetEnv("POSIXLY_CORRECT");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -38,7 +39,7 @@ Scan RunScan(std::vector<std::string> args, bool posixly_correct = false) {
   scan.optind = state.optind;
   scan.optopt = state.optopt;
   scan.diagnostics = err.Text();
-  unsetenv("POSIXLY_CORRECT");
+  testing::UnsetEnv("POSIXLY_CORRECT");
   return scan;
 }
 

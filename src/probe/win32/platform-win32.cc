@@ -1,0 +1,268 @@
+// The platform layer for Windows: the Win32 calls, with paths in UTF-16.
+// Nothing is opened for reading or writing: the probe asks for no access
+// at all and for an existing object identifier only.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "probe/platform.h"
+#include "probe/win32/fileinfo-win32.h"
+#include "probe/win32/wide-win32.h"
+
+namespace qst {
+namespace {
+
+// Flags of the second open: backup semantics (folders), the reparse point
+// itself rather than its target, and the rest of the published bits that
+// the first attempt does not give.
+constexpr DWORD kSecondAttemptFlags = 0xA33F7927;
+constexpr DWORD kTagSymlink = 0xA000000C;
+constexpr DWORD kTagMountPoint = 0xA0000003;
+
+class ScopedFileHandle {
+ public:
+  explicit ScopedFileHandle(HANDLE h) : h_(h) {}
+  ~ScopedFileHandle() { Close(); }
+  ScopedFileHandle(const ScopedFileHandle&) = delete;
+  ScopedFileHandle& operator=(const ScopedFileHandle&) = delete;
+  HANDLE get() const { return h_; }
+  void Close() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+class ScopedFindHandle {
+ public:
+  explicit ScopedFindHandle(HANDLE h) : h_(h) {}
+  ~ScopedFindHandle() {
+    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+  }
+  ScopedFindHandle(const ScopedFindHandle&) = delete;
+  ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+FILETIME FromLargeInteger(const LARGE_INTEGER& v) { return static_cast<FILETIME>(v.QuadPart); }
+
+bool HasWildcard(std::string_view s) { return s.find_first_of("?*") != std::string_view::npos; }
+
+class Win32DirSearch : public DirSearch {
+ public:
+  Win32DirSearch(HANDLE find, const WIN32_FIND_DATAW& first, bool follow_links)
+      : find_(find), data_(first), follow_links_(follow_links) {}
+
+  bool Next(DirEntry* entry) override {
+    if (!has_data_) return false;
+    entry->name = FromWide(data_.cFileName);
+    bool folder = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A link or junction is not entered: it may lead back up the tree. A
+    // path named by the user is followed.
+    bool link = (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                (data_.dwReserved0 == kTagSymlink || data_.dwReserved0 == kTagMountPoint);
+    entry->folder = folder && (follow_links_ || !link);
+    has_data_ = FindNextFileW(find_.get(), &data_) != 0;
+    return true;
+  }
+
+ private:
+  ScopedFindHandle find_;
+  WIN32_FIND_DATAW data_;
+  bool follow_links_;
+  bool has_data_ = true;
+};
+
+// A list file read in text mode, decoded by the C runtime with the code page
+// of the process locale, handed on as WTF-8.
+class ListSource : public ByteSource {
+ public:
+  explicit ListSource(std::FILE* file) : file_(file) {}
+  ~ListSource() override { std::fclose(file_); }
+
+  std::size_t Read(char* buffer, std::size_t size) override {
+    if (pos_ == text_.size()) {
+      text_.clear();
+      pos_ = 0;
+      while (!eof_ && text_.size() < 4096) {
+        wint_t c = std::fgetwc(file_);
+        if (c == WEOF) {
+          eof_ = true;
+          FlushPendingWide(&lead_, &text_);
+        } else {
+          AppendWide(static_cast<wchar_t>(c), &lead_, &text_);
+        }
+      }
+    }
+    std::size_t n = std::min(size, text_.size() - pos_);
+    std::memcpy(buffer, text_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::FILE* file_;
+  std::string text_;
+  std::size_t pos_ = 0;
+  wchar_t lead_ = 0;
+  bool eof_ = false;
+};
+
+class Win32Platform : public Platform {
+ public:
+  int Probe(const std::string& path, RawFileInfo* info) override {
+    std::wstring wide = ToWide(path);
+    HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+      h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, kSecondAttemptFlags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    ScopedFileHandle handle(h);
+
+    *info = RawFileInfo{};
+    unsigned char object_id[64] = {};
+    DWORD returned = 0;
+    if (DeviceIoControl(handle.get(), FSCTL_GET_OBJECT_ID, nullptr, 0, object_id,
+                        sizeof object_id, &returned, nullptr) == 1) {
+      info->has_object_id = true;
+      std::memcpy(&info->object_id, object_id, sizeof object_id);
+    }
+    // Failed queries leave zeros, never undefined values.
+    ::FILE_BASIC_INFO basic = {};
+    qst::GetFileInformationByHandleEx(handle.get(), kFileBasicInfo, &basic, sizeof basic);
+    BY_HANDLE_FILE_INFORMATION by_handle = {};
+    GetFileInformationByHandle(handle.get(), &by_handle);
+    handle.Close();
+
+    info->basic.CreationTime = FromLargeInteger(basic.CreationTime);
+    info->basic.LastAccessTime = FromLargeInteger(basic.LastAccessTime);
+    info->basic.LastWriteTime = FromLargeInteger(basic.LastWriteTime);
+    info->basic.ChangeTime = FromLargeInteger(basic.ChangeTime);
+    info->basic.FileAttributes = basic.FileAttributes;
+    info->file_index = by_handle.nFileIndexLow;
+    return 0;
+  }
+
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(ToWide(pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    std::size_t cut = pattern.find_last_of("\\");
+    bool named = !HasWildcard(cut == std::string::npos ? pattern : pattern.substr(cut + 1));
+    search->reset(new Win32DirSearch(find, data, named));
+    return 0;
+  }
+
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    SetLastError(0);
+    std::FILE* file = _wfopen(ToWide(path).c_str(), L"rt");
+    if (file == nullptr) {
+      DWORD error = GetLastError();
+      return error != 0 ? static_cast<int>(error) : ERROR_OPEN_FAILED;
+    }
+    source->reset(new ListSource(file));
+    return 0;
+  }
+
+  std::string ErrorText(int code) override {
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                             nullptr, static_cast<DWORD>(code),
+                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    if (n == 0 || text == nullptr) return "Unknown error " + std::to_string(code) + "\n";
+    std::string message = FromWide(std::wstring_view(text, n));
+    LocalFree(text);
+    return message;
+  }
+
+  int NameTooLongCode() const override { return ERROR_FILENAME_EXCED_RANGE; }
+  char Separator() const override { return '\\'; }
+
+  bool IsVolumeRoot(std::string_view path) const override {
+    bool letter = !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') ||
+                                    (path[0] >= 'a' && path[0] <= 'z'));
+    return letter && path.size() >= 2 && path[1] == ':' &&
+           (path.size() == 2 || (path.size() == 3 && path[2] == '\\'));
+  }
+
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    ::SYSTEMTIME u = {utc.wYear, utc.wMonth,  utc.wDayOfWeek, utc.wDay,
+                      utc.wHour, utc.wMinute, utc.wSecond,    utc.wMilliseconds};
+    ::SYSTEMTIME l;
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &u, &l) || l.wYear < 1601) return false;
+    local->wYear = l.wYear;
+    local->wMonth = l.wMonth;
+    local->wDayOfWeek = l.wDayOfWeek;
+    local->wDay = l.wDay;
+    local->wHour = l.wHour;
+    local->wMinute = l.wMinute;
+    local->wSecond = l.wSecond;
+    local->wMilliseconds = l.wMilliseconds;
+    return true;
+  }
+};
+
+// Writes the program's text through the C runtime, converted to the code
+// page of the process locale. A character that the code page cannot show
+// becomes '?', so one name never stops the output.
+class CrtSink : public Output::Sink {
+ public:
+  explicit CrtSink(std::FILE* stream) : stream_(stream) {}
+  bool WriteAll(std::string_view bytes) override {
+    std::wstring wide = ToWide(bytes);
+    std::string encoded;
+    encoded.reserve(wide.size());
+    char buffer[MB_LEN_MAX];
+    std::mbstate_t state{};
+    for (wchar_t c : wide) {
+      if (c < 0x80) {
+        encoded.push_back(static_cast<char>(c));
+        continue;
+      }
+      std::size_t n = std::wcrtomb(buffer, c, &state);
+      if (n == static_cast<std::size_t>(-1)) {
+        encoded.push_back('?');
+        state = std::mbstate_t{};
+      } else {
+        encoded.append(buffer, n);
+      }
+    }
+    if (std::fwrite(encoded.data(), 1, encoded.size(), stream_) != encoded.size() ||
+        std::fflush(stream_) != 0) {
+      if (errno == EPIPE || errno == EINVAL) std::_Exit(0);  // the reader went away
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::FILE* stream_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Platform>(); }
+
+std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
+  return std::make_unique<CrtSink>(stream == 2 ? stderr : stdout);
+}
+
+}  // namespace qst

@@ -1,0 +1,94 @@
+#include "probe/win32/wide-win32.h"
+
+#include <cstdint>
+
+namespace qst {
+namespace {
+
+void AppendCodePoint(std::uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | cp >> 6));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | cp >> 12));
+    out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | cp >> 18));
+    out->push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool IsLead(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsTrail(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
+void AppendWide(wchar_t unit, wchar_t* pending, std::string* out) {
+  std::uint32_t u = static_cast<std::uint16_t>(unit);
+  if (*pending != 0) {
+    std::uint32_t lead = static_cast<std::uint16_t>(*pending);
+    *pending = 0;
+    if (IsTrail(u)) {
+      AppendCodePoint(0x10000 + ((lead - 0xD800) << 10) + (u - 0xDC00), out);
+      return;
+    }
+    AppendCodePoint(lead, out);
+  }
+  if (IsLead(u))
+    *pending = unit;
+  else
+    AppendCodePoint(u, out);
+}
+
+void FlushPendingWide(wchar_t* pending, std::string* out) {
+  if (*pending != 0) AppendCodePoint(static_cast<std::uint16_t>(*pending), out);
+  *pending = 0;
+}
+
+std::string FromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  wchar_t pending = 0;
+  for (wchar_t unit : text) AppendWide(unit, &pending, &out);
+  FlushPendingWide(&pending, &out);
+  return out;
+}
+
+std::wstring ToWide(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2
+              : (b & 0xF8) == 0xF0 ? 3 : -1;
+    std::uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
+    bool ok = extra >= 0 && i + extra < text.size();
+    for (int k = 1; ok && k <= extra; ++k) {
+      unsigned char c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) ok = false;
+      cp = cp << 6 | (c & 0x3F);
+    }
+    if (!ok) {
+      out.push_back(static_cast<wchar_t>(0xFFFD));  // not WTF-8: cannot come from Windows
+      ++i;
+      continue;
+    }
+    i += extra + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+    }
+  }
+  return out;
+}
+
+}  // namespace qst
