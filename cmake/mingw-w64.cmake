@@ -12,7 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Tests of the Windows build run under Wine: quiet, in a prefix of the
 # build's own, made on first use.
-find_program(QST_WINE wine)
+find_program(QST_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(QST_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix ${QST_WINE})
