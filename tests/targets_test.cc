@@ -148,6 +148,21 @@ TEST_F(WalkedTree, FileOperandIsReportedItself) {
   EXPECT_EQ(platform_.probed(), (Paths{"top/a.txt"}));
 }
 
+TEST_F(WalkedTree, FolderReachedAgainThroughALinkIsNotEnteredAgain) {
+  RawFileInfo top, sub;
+  top.volume = sub.volume = 7;
+  top.file_id = 100;
+  sub.file_id = 200;
+  platform_.AddFile("top/", top);
+  platform_.AddFile("top/sub/", sub);
+  platform_.AddFile("top/sub/up/", top);  // a link back to top
+  platform_.AddSearch("top/sub/*", {{"b.txt", false}, {"up", true}});
+  platform_.AddSearch("top/sub/up/*", {{"a.txt", false}, {"sub", true}});
+  Run({"-r", "top"});
+  EXPECT_EQ(platform_.probed(), (Paths{"top/", "top/a.txt", "top/sub/", "top/sub/b.txt",
+                                       "top/sub/up/", "top/z.txt"}));
+}
+
 TEST_F(WalkedTree, OverlongEntryIsSkippedWithAMessage) {
   std::string deep(kMaxPath - 4, 'd');  // "top/" + name fills the buffer exactly
   platform_.AddSearch("top/*", {{deep, false}, {deep, true}, {"z.txt", false}});

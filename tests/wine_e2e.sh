@@ -15,7 +15,6 @@ export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$qst")/wineprefix}
 
 work=$(mktemp -d /tmp/qst_wine_XXXXXX)
-trap 'rm -rf "$work"' EXIT
 root=$work/tree
 winroot="Z:${root//\//\\}"
 
@@ -27,11 +26,23 @@ for f in top/a.txt top/sub/b.txt top/z.txt memo.txt top/sub top; do
 done
 printf '%s\r\n%s\r\n\r\n%s' "$winroot\\memo.txt" "$winroot\\top\\*" "$winroot\\top\\z.txt" \
   > "$root/list.txt"
+# A link back up the tree, which Wine shows as a plain folder.
+mkdir -p "$root/cycle/sub"
+ln -s .. "$root/cycle/sub/up"
+touch -d '@1296374400.123456789' "$root/cycle/sub" "$root/cycle"
+# A name that the console's code page cannot show.
+mkdir -p "$root/names"
+touch -d '@1296374400.123456789' "$root/names/plain.txt" "$root/names/日本.txt"
+# A drive of its own, to walk a volume root.
+drive=$WINEPREFIX/dosdevices/q:
+trap 'rm -rf "$work"; rm -f "$drive"' EXIT
+ln -sfn "$root/cycle" "$drive"
 
 # The host path of a printed path.
 host_path() {
   local unix=${1//\\//}
-  echo "${unix/ROOT/$root}"
+  unix=${unix/#Q:/$root/cycle}
+  echo "${unix/#ROOT/$root}"
 }
 
 # Placeholders for the host's values; "index ok" when the index is the
@@ -49,7 +60,7 @@ normalize() {
       "    ID: "*) id=${line#    ID: }; id=${id% }; line="    ID: $(check_id "$path" "$id")" ;;
       "  path: "*) path=${line#  path: }; path=${path% } ;;
       "Unknown Error") continue ;;  # Wine's identifiers carry no valid time
-      "ROOT"*" |"*)
+      "ROOT"*" |"*|"Q:"*" |"*)
         IFS='|' read -r -a f <<< "$line"
         path=${f[0]% }
         f[1]="$(check_id "$path" "${f[1]% }") "
@@ -65,7 +76,7 @@ normalize() {
 
 check_id() {
   local inode
-  inode=$(stat -c %i "$(host_path "$1")" 2>/dev/null) || { echo "$2"; return; }
+  inode=$(stat -c %i "$(host_path "$1")" 2>/dev/null) || { echo "<no such host path>"; return; }
   (( (inode & 0xFFFFFFFF) == ($2 & 0xFFFFFFFF) )) && echo "<index ok>" || echo "$2 (inode $inode)"
 }
 
@@ -96,6 +107,9 @@ check folder-and-missing -u -i "$winroot\\top" "$winroot\\top\\" "$winroot\\miss
 check wildcard-rows -u -e "$winroot\\top\\*" "$winroot\\*.none"
 check recursive-rows -e -u -r "$winroot\\top"
 check list-file -e -u -l "$winroot\\list.txt"
+check link-cycle -e -u -r "$winroot\\cycle"
+check volume-root -e -u -r Q: Q:\\
+check unshowable-name -e -u "$winroot\\names\\*" "$winroot\\memo.txt"
 check usage-error -x
 TZ=JST-9 check local-zone "$winroot\\memo.txt"
 

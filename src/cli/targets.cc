@@ -57,10 +57,11 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
   }
   if (RefuseIfTooLong(path, context)) return kStatusOk;
 
+  RawFileInfo identity;
   if (context.platform.IsVolumeRoot(path)) {
     if (path.back() != sep) path += sep;
-    ProcessFile(path, context);
-    WalkTree(path, context);
+    ProcessFile(path, context, &identity);
+    WalkTree(path, context, &identity);
     return kStatusOk;
   }
 
@@ -78,12 +79,12 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
     // "dir/*" reports dir/ when the first match is a folder; a pattern over
     // part of a name ("dir/a*") or the bare "*" names no folder to report.
     path.pop_back();
-    if (first.folder && !path.empty() && path.back() == sep) ProcessFile(path, context);
-    WalkTree(path, context);
+    if (first.folder && !path.empty() && path.back() == sep) ProcessFile(path, context, &identity);
+    WalkTree(path, context, &identity);
   } else if (first.folder) {
     path += sep;
-    ProcessFile(path, context);
-    WalkTree(path, context);
+    ProcessFile(path, context, &identity);
+    WalkTree(path, context, &identity);
   } else {
     // A file given to -r has nothing below it: report the file itself.
     ProcessFile(path, context);
@@ -111,16 +112,17 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
   }
 }
 
-void WalkTree(const std::string& folder, Context& context) {
+void WalkTree(const std::string& folder, Context& context, const RawFileInfo* folder_info) {
   const char sep = context.platform.Separator();
   // One open search per folder level, held on the heap, so that the depth of
   // a tree is not bounded by the stack.
   struct Level {
     std::unique_ptr<DirSearch> search;
     std::string directory;  // entries are joined to this
+    std::uint64_t volume, file_id;
   };
   std::vector<Level> levels;
-  auto enter = [&](const std::string& folder_path) {
+  auto enter = [&](const std::string& folder_path, const RawFileInfo& identity) {
     std::string pattern = folder_path;
     if (pattern.empty() || pattern.back() != '*') pattern += '*';
     if (RefuseIfTooLong(pattern, context)) return;
@@ -131,10 +133,20 @@ void WalkTree(const std::string& folder, Context& context) {
     }
     // Joining to the folder part of the pattern, a pattern such as "dir/a*"
     // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep))});
+    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep)),
+                      identity.volume, identity.file_id});
+  };
+  // A folder that is one of those being walked (reached again through a
+  // link) is reported but not entered a second time.
+  auto is_open = [&](const RawFileInfo& identity) {
+    if (identity.volume == 0 && identity.file_id == 0) return false;
+    for (const Level& level : levels)
+      if (level.volume == identity.volume && level.file_id == identity.file_id) return true;
+    return false;
   };
 
-  enter(folder);
+  RawFileInfo identity = folder_info != nullptr ? *folder_info : RawFileInfo{};
+  enter(folder, identity);
   std::string path;
   DirEntry entry;
   while (!levels.empty()) {
@@ -149,10 +161,15 @@ void WalkTree(const std::string& folder, Context& context) {
       continue;
     }
     path.assign(level.directory).append(entry.name);
-    if (entry.folder) path += sep;
-    ProcessFile(path, context);
+    if (!entry.folder) {
+      ProcessFile(path, context);
+      continue;
+    }
+    path += sep;
     // A sub-folder's whole tree comes before the next entry of its parent.
-    if (entry.folder) enter(path);
+    identity = RawFileInfo{};
+    ProcessFile(path, context, &identity);
+    if (!is_open(identity)) enter(path, identity);
   }
 }
 

@@ -20,7 +20,10 @@ void ExpandWildcard(const std::string& pattern, Context& context);
 // Hands every entry below `folder` to ProcessFile, depth first, each folder
 // just before its contents. `folder` ends with the separator, or is a
 // pattern whose last component ends in a wildcard; `folder` itself is not
-// reported.
-void WalkTree(const std::string& folder, Context& context);
+// reported. A folder that is already being walked (reached again through a
+// link) is reported but not entered; `folder_info`, the probe of `folder`
+// when there was one, tells which folder the walk starts in.
+void WalkTree(const std::string& folder, Context& context,
+              const RawFileInfo* folder_info = nullptr);
 
 }  // namespace qst

@@ -32,6 +32,10 @@ struct RawFileInfo {
   FILE_OBJECTID_BUFFER object_id = {};
   FILE_BASIC_INFO basic;
   std::uint32_t file_index = 0;
+  // Which file this is on the machine (volume and full file index); both 0
+  // when unknown. The walk uses it to leave folders it is already inside.
+  std::uint64_t volume = 0;
+  std::uint64_t file_id = 0;
 };
 
 // One match of a folder search: the bare name and whether it is a folder.

@@ -87,7 +87,7 @@ void PrintRecord(const FileTimestampRecord& r, const RunOptions& options, Output
   out.Write("\n");
 }
 
-int ProcessFile(const std::string& path, Context& context) {
+int ProcessFile(const std::string& path, Context& context, RawFileInfo* probed) {
   RawFileInfo raw;
   if (int error = context.platform.Probe(path, &raw)) {
     PrintSystemError(path, error, context);
@@ -96,6 +96,7 @@ int ProcessFile(const std::string& path, Context& context) {
   FileTimestampRecord record =
       BuildRecord(path, raw, context.options, context.platform, context.out);
   PrintRecord(record, context.options, context.out);
+  if (probed != nullptr) *probed = raw;
   return 0;
 }
 

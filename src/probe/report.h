@@ -32,7 +32,8 @@ FileTimestampRecord BuildRecord(const std::string& path, const RawFileInfo& raw,
 void PrintRecord(const FileTimestampRecord& record, const RunOptions& options, Output& out);
 
 // Probes `path` and prints its record, or the system-error line when it
-// cannot be opened. Returns 0 or -1 accordingly.
-int ProcessFile(const std::string& path, Context& context);
+// cannot be opened. Returns 0 or -1 accordingly; on success `probed`, when
+// given, receives the raw values.
+int ProcessFile(const std::string& path, Context& context, RawFileInfo* probed = nullptr);
 
 }  // namespace qst

@@ -156,6 +156,8 @@ class PosixPlatform : public Platform {
 
     *info = RawFileInfo{};
     info->file_index = static_cast<std::uint32_t>(sx.stx_ino);
+    info->volume = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
+    info->file_id = sx.stx_ino;
     FILE_BASIC_INFO& basic = info->basic;
     basic.LastAccessTime = ToFileTime(sx.stx_atime);
     basic.LastWriteTime = ToFileTime(sx.stx_mtime);

@@ -156,6 +156,8 @@ class Win32Platform : public Platform {
     info->basic.ChangeTime = FromLargeInteger(basic.ChangeTime);
     info->basic.FileAttributes = basic.FileAttributes;
     info->file_index = by_handle.nFileIndexLow;
+    info->volume = by_handle.dwVolumeSerialNumber;
+    info->file_id = std::uint64_t{by_handle.nFileIndexHigh} << 32 | by_handle.nFileIndexLow;
     return 0;
   }
 
