@@ -1,6 +1,5 @@
 // The command-line rules, seen from the shell: statuses, streams and texts.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <string>
@@ -98,7 +97,8 @@ TEST(CommandLine, FailedOutputIsNoSuccess) {
 
 TEST(CommandLine, ClosedPipeEndsQuietly) {
   std::string err = ::testing::TempDir() + "/qst_pipe_" + std::to_string(getpid()) + ".err";
-  std::string command = std::string("'") + QST_BINARY + "' -r /usr/share 2>" + err + " | head -c 10";
+  std::string command =
+      std::string("'") + QST_BINARY + "' -r /usr/share 2>" + err + " | head -c 10";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   char buffer[64] = {};

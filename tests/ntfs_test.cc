@@ -1,11 +1,10 @@
 // qst over a real NTFS volume: an image made with mkntfs, mounted with
 // ntfs-3g, with exact times and object IDs set through its extended
 // attributes. Needs root and /dev/fuse; skipped where either is missing.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,10 +23,10 @@ namespace {
 
 using testing::RunQst;
 
-constexpr FILETIME kA = 129408480001234567;   // 2011-01-30 08:00:00.1234567
-constexpr FILETIME kW = 129408480011230000;   // 2011-01-30 08:00:01.123
-constexpr FILETIME kC = 129408480020000007;   // 2011-01-30 08:00:02.0000007
-constexpr FILETIME kL = 129000000001234567;   // 2009-10-14 13:20:00.1234567
+constexpr FILETIME kA = 129408480001234567;  // 2011-01-30 08:00:00.1234567
+constexpr FILETIME kW = 129408480011230000;  // 2011-01-30 08:00:01.123
+constexpr FILETIME kC = 129408480020000007;  // 2011-01-30 08:00:02.0000007
+constexpr FILETIME kL = 129000000001234567;  // 2009-10-14 13:20:00.1234567
 const char kTimes[] = "system.ntfs_times";
 const char kObjectId[] = "system.ntfs_object_id";
 
@@ -113,11 +112,11 @@ class NtfsVolume : public ::testing::Test {
   static void Populate() {
     Write("memo.txt", "memo");
     SetTimes("memo.txt", 129512692758610936, 129514863094182273, 129524953617302915);
-    const unsigned char memo_id[64] = {
-        0x00, 0xC6, 0x22, 0xDC, 0x0E, 0x8B, 0xE0, 0x11, 0x9A, 0x3F, 0x02, 0x4F, 0x7A,
-        0x19, 0xC3, 0x08, 0x5C, 0x1E, 0x0A, 0x93, 0xD2, 0xB7, 0x4F, 0x6E, 0x8A, 0x0C,
-        0x31, 0xF5, 0xB9, 0xD4, 0x7E, 0x26, 0x80, 0x67, 0x1F, 0xB0, 0x07, 0xEB, 0xDF,
-        0x11, 0x8B, 0x52, 0x02, 0x61, 0xD4, 0x8E, 0x05, 0x7B};
+    const unsigned char memo_id[64] = {0x00, 0xC6, 0x22, 0xDC, 0x0E, 0x8B, 0xE0, 0x11, 0x9A, 0x3F,
+                                       0x02, 0x4F, 0x7A, 0x19, 0xC3, 0x08, 0x5C, 0x1E, 0x0A, 0x93,
+                                       0xD2, 0xB7, 0x4F, 0x6E, 0x8A, 0x0C, 0x31, 0xF5, 0xB9, 0xD4,
+                                       0x7E, 0x26, 0x80, 0x67, 0x1F, 0xB0, 0x07, 0xEB, 0xDF, 0x11,
+                                       0x8B, 0x52, 0x02, 0x61, 0xD4, 0x8E, 0x05, 0x7B};
     ASSERT_EQ(setxattr(At("memo.txt").c_str(), kObjectId, memo_id, 64, 0), 0);
 
     // Only an object ID, no birth IDs.
@@ -150,8 +149,7 @@ std::string Block(const std::string& path, const std::string& id, const std::str
                   const std::string& m, const std::string& c, const std::string& cr,
                   const std::string& type) {
   return "\n  path: " + path + " \n    ID: " + id + " \n atime: " + a + " (UTC) \n mtime: " + m +
-         " (UTC) \n ctime: " + c + " (UTC) \ncrtime: " + cr + " (UTC) \n  type: " + type +
-         " \n";
+         " (UTC) \n ctime: " + c + " (UTC) \ncrtime: " + cr + " (UTC) \n  type: " + type + " \n";
 }
 
 TEST_F(NtfsVolume, ReportsRawNtfsTimesAndTheFullObjectId) {
@@ -173,17 +171,19 @@ TEST_F(NtfsVolume, ObjectIdWithoutBirthIdsDecodesZeros) {
   auto r = RunQst({"-u", "-e", "-i", At("short.txt")});
   std::string ctime = Utc(ChangeTime("short.txt"));
   for (char& c : ctime) c = c == '/' ? '-' : c == ' ' ? 'T' : c;
-  EXPECT_EQ(r.out, std::string(
-                       "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | "
-                       "otime | oseq | oMAC | BirthObject ID | botime | boseq | boMAC | "
-                       "BirthVolume ID \n") +
-                       "Unknown Error\n" + At("short.txt") + " |" + Index("short.txt") +
-                       " |2011-01-30T08:00:00.123456700 (UTC) |2011-01-30T08:00:01.123000000 "
-                       "(UTC) |" + ctime + " (UTC) |2011-01-30T08:00:02.000000700 (UTC) |"
-                       "FILETIME |87568A133A15E0119ABC123456789ABC |"
-                       "2011-01-01T00:00:00.123456700 (UTC) |6844 (1abc) |12-34-56-78-9A-BC |"
-                       "00000000000000000000000000000000 |0000-00-00T00:00:00.000000000 (UTC) "
-                       "|0 (0000) |00-00-00-00-00-00 |00000000000000000000000000000000 \n");
+  EXPECT_EQ(r.out,
+            std::string("FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | "
+                        "otime | oseq | oMAC | BirthObject ID | botime | boseq | boMAC | "
+                        "BirthVolume ID \n") +
+                "Unknown Error\n" + At("short.txt") + " |" + Index("short.txt") +
+                " |2011-01-30T08:00:00.123456700 (UTC) |2011-01-30T08:00:01.123000000 "
+                "(UTC) |" +
+                ctime +
+                " (UTC) |2011-01-30T08:00:02.000000700 (UTC) |"
+                "FILETIME |87568A133A15E0119ABC123456789ABC |"
+                "2011-01-01T00:00:00.123456700 (UTC) |6844 (1abc) |12-34-56-78-9A-BC |"
+                "00000000000000000000000000000000 |0000-00-00T00:00:00.000000000 (UTC) "
+                "|0 (0000) |00-00-00-00-00-00 |00000000000000000000000000000000 \n");
 }
 
 TEST_F(NtfsVolume, LinksFollowFilesButNotFolders) {
@@ -205,8 +205,8 @@ TEST_F(NtfsVolume, DanglingLinkProbedFirstStillShowsRawTimes) {
   // The volume is recognised from the folder that holds the link.
   auto r = RunQst({"-u", At("dangling")});
   const std::string own = "2009/10/14 13:20:00.123456700";
-  EXPECT_EQ(r.out, Block(At("dangling"), Index("dangling"), own, own,
-                         Utc(ChangeTime("dangling")), own, "FILETIME"));
+  EXPECT_EQ(r.out, Block(At("dangling"), Index("dangling"), own, own, Utc(ChangeTime("dangling")),
+                         own, "FILETIME"));
 }
 
 TEST_F(NtfsVolume, RootOfTheMountIsRecognised) {
@@ -250,9 +250,9 @@ TEST_F(NtfsVolume, WildcardReportsFoldersWithoutEnteringThem) {
 }
 
 TEST_F(NtfsVolume, ReportingChangesNoTimeOnTheVolume) {
-  const std::vector<std::string> files = {At("memo.txt"), At("short.txt"), At("top/a.txt"),
-                                          At("top/sub/b.txt"), At("top/z.txt"),
-                                          At("to-folder"), At("dangling")};
+  const std::vector<std::string> files = {At("memo.txt"),      At("short.txt"), At("top/a.txt"),
+                                          At("top/sub/b.txt"), At("top/z.txt"), At("to-folder"),
+                                          At("dangling")};
   const std::vector<std::string> folders = {mount_, At("top"), At("top/sub")};
   std::map<std::string, std::string> before;
   for (const auto* list : {&files, &folders})

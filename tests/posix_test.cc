@@ -1,10 +1,9 @@
 // qst on the machine's own file system: exact conversion of statx times,
 // links, wildcards, list files, and a walk that leaves access times alone.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -101,7 +100,8 @@ TEST_F(LocalTree, WildcardMatchesWithinTheLastComponent) {
   mkdir(At("d.log").c_str(), 0755);
   auto r = RunQst({"-e", At("*.log"), At("?.txt"), At("*.none")});
   std::string paths;
-  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1) {
+  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size();
+       pos = r.out.find('\n', pos) + 1) {
     if (r.out[pos] == '\n') break;
     paths += r.out.substr(pos, r.out.find(" |", pos) - pos) + "\n";
   }

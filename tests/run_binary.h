@@ -36,13 +36,13 @@ inline std::string ReadFile(const std::string& path) {
 // `prefix` goes before the command (environment settings, a `cd`).
 inline RunResult RunQst(const std::vector<std::string>& args, const std::string& prefix = "") {
   static int runs = 0;
-  std::string base = ::testing::TempDir() + "/qst_run_" + std::to_string(getpid()) + "_" +
-                     std::to_string(++runs);
+  std::string base =
+      ::testing::TempDir() + "/qst_run_" + std::to_string(getpid()) + "_" + std::to_string(++runs);
   // Messages of the C locale, whatever the machine is set to.
   std::string command = prefix + " LC_ALL=C " + ShellQuote(QST_BINARY);
   for (const std::string& a : args) command += " " + ShellQuote(a);
-  std::string script = "(" + command + " >" + base + ".out 2>" + base + ".err; echo $? >" +
-                       base + ".status); (" + command + ") >" + base + ".both 2>&1";
+  std::string script = "(" + command + " >" + base + ".out 2>" + base + ".err; echo $? >" + base +
+                       ".status); (" + command + ") >" + base + ".both 2>&1";
   std::system(script.c_str());
   RunResult r;
   r.out = ReadFile(base + ".out");

@@ -45,8 +45,8 @@ class Targets : public ::testing::Test {
 };
 
 TEST_F(Targets, PlainOperandsAreProbedAsGivenAndWildcardsExpanded) {
-  platform_.AddSearch("*.log", {{"x.log", false}, {".", true}, {"..", true}, {"logs", true},
-                                {"y.log", false}});
+  platform_.AddSearch(
+      "*.log", {{"x.log", false}, {".", true}, {"..", true}, {"logs", true}, {"y.log", false}});
   EXPECT_EQ(Run({"a.txt", "*.log", "b.txt"}), 0);
   EXPECT_EQ(platform_.probed(), (Paths{"a.txt", "x.log", "logs/", "y.log", "b.txt"}));
 }
@@ -74,8 +74,8 @@ class WalkedTree : public Targets {
  protected:
   void SetUp() override {
     platform_.AddSearch("top", {{"top", true}});
-    platform_.AddSearch("top/*", {{".", true}, {"a.txt", false}, {"..", true}, {"sub", true},
-                                  {"z.txt", false}});
+    platform_.AddSearch(
+        "top/*", {{".", true}, {"a.txt", false}, {"..", true}, {"sub", true}, {"z.txt", false}});
     platform_.AddSearch("top/sub/*", {{".", true}, {"..", true}, {"b.txt", false}});
   }
   const Paths kOrder = {"top/", "top/a.txt", "top/sub/", "top/sub/b.txt", "top/z.txt"};
@@ -159,8 +159,8 @@ TEST_F(WalkedTree, FolderReachedAgainThroughALinkIsNotEnteredAgain) {
   platform_.AddSearch("top/sub/*", {{"b.txt", false}, {"up", true}});
   platform_.AddSearch("top/sub/up/*", {{"a.txt", false}, {"sub", true}});
   Run({"-r", "top"});
-  EXPECT_EQ(platform_.probed(), (Paths{"top/", "top/a.txt", "top/sub/", "top/sub/b.txt",
-                                       "top/sub/up/", "top/z.txt"}));
+  EXPECT_EQ(platform_.probed(),
+            (Paths{"top/", "top/a.txt", "top/sub/", "top/sub/b.txt", "top/sub/up/", "top/z.txt"}));
 }
 
 TEST_F(WalkedTree, OverlongEntryIsSkippedWithAMessage) {
@@ -211,8 +211,8 @@ TEST_F(Targets, OverlongOperandIsRefused) {
   std::string operand(kMaxPath + 1, 'p');
   Run({operand, operand + "*"});
   EXPECT_TRUE(platform_.probed().empty());
-  const std::string error = ", CODE=" + std::to_string(ENAMETOOLONG) + ":error " +
-                            std::to_string(ENAMETOOLONG) + "\n\n";
+  const std::string error =
+      ", CODE=" + std::to_string(ENAMETOOLONG) + ":error " + std::to_string(ENAMETOOLONG) + "\n\n";
   EXPECT_EQ(out_.Text(), "\n" + operand + error + "\n" + operand + "*" + error);
 }
 

@@ -86,4 +86,3 @@ TEST_F(TimestampText, ValuesBeyondTheRangePrintZeroDateWithSignedFraction) {
 
 }  // namespace
 }  // namespace qst
-

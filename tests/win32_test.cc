@@ -2,9 +2,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -71,8 +70,7 @@ TEST_F(Win32Files, UnknownClassesAreInvalidParameters) {
   unsigned char buffer[512];
   for (int info_class : {3, 4, 5, 6, 12, -1}) {
     SetLastError(0);
-    EXPECT_EQ(GetFileInformationByHandleEx(h, info_class, buffer, sizeof buffer), 0)
-        << info_class;
+    EXPECT_EQ(GetFileInformationByHandleEx(h, info_class, buffer, sizeof buffer), 0) << info_class;
     EXPECT_EQ(GetLastError(), 87u) << info_class;
   }
   CloseHandle(h);
@@ -98,7 +96,8 @@ TEST_F(Win32Files, OtherClassesReachTheNativeQuery) {
   ASSERT_NE(folder, INVALID_HANDLE_VALUE);
   alignas(8) unsigned char entries[4096];
   EXPECT_EQ(GetFileInformationByHandleEx(folder, kFileIdBothDirectoryRestartInfo, entries,
-                                         sizeof entries), 1);
+                                         sizeof entries),
+            1);
   SetLastError(0);
   EXPECT_EQ(GetFileInformationByHandleEx(folder, kFileIdBothDirectoryInfo, entries, 111), 0);
   EXPECT_EQ(GetLastError(), 24u);
@@ -142,10 +141,12 @@ TEST(Win32Platform, ErrorTextsAndVolumeRoots) {
 }
 
 TEST(WideText, RoundTripsEveryUtf16String) {
-  const std::wstring samples[] = {
-      L"plain", L"caf\u00e9 \u65e5\u672c", std::wstring(L"astral \xD83D\xDE00"),
-      std::wstring(L"lone \xD800 lead"), std::wstring(L"lone \xDC00 trail"),
-      std::wstring(L"end \xD800")};
+  const std::wstring samples[] = {L"plain",
+                                  L"caf\u00e9 \u65e5\u672c",
+                                  std::wstring(L"astral \xD83D\xDE00"),
+                                  std::wstring(L"lone \xD800 lead"),
+                                  std::wstring(L"lone \xDC00 trail"),
+                                  std::wstring(L"end \xD800")};
   for (const std::wstring& s : samples) EXPECT_EQ(ToWide(FromWide(s)), s);
   EXPECT_EQ(FromWide(L"caf\u00e9"), "caf\xc3\xa9");
   EXPECT_EQ(FromWide(std::wstring(L"\xD83D\xDE00")), "\xf0\x9f\x98\x80");

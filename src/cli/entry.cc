@@ -48,12 +48,8 @@ int RunEntry(int argc, char** argv, Context& context) {
       case 'l': options.list = 1; break;
       case 'r': options.recursive = 1; break;
       case 'u': options.utc = 1; break;
-      case 'h':
-        PrintUsage(context.out);
-        return kStatusHelp;
-      case '?':
-        PrintUsage(context.out);
-        return kStatusBadUsage;
+      case 'h': PrintUsage(context.out); return kStatusHelp;
+      case '?': PrintUsage(context.out); return kStatusBadUsage;
       default: break;
     }
   }

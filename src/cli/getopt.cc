@@ -33,8 +33,7 @@ void RotateOperandBlock(char** argv, OptionScanState& s) {
 
 }  // namespace
 
-int getopt(int argc, char** argv, const char* optstring, OptionScanState& s,
-           Output& diagnostics) {
+int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Output& diagnostics) {
   if (argc < 1) return -1;
   s.optarg = nullptr;
 

@@ -11,9 +11,7 @@ namespace {
 
 bool IsWildcard(char c) { return c == '?' || c == '*'; }
 
-bool HasWildcard(std::string_view s) {
-  return s.find_first_of("?*") != std::string_view::npos;
-}
+bool HasWildcard(std::string_view s) { return s.find_first_of("?*") != std::string_view::npos; }
 
 // The pattern up to and including its last separator; empty when it has none.
 std::string_view DirectoryPart(std::string_view pattern, char separator) {
@@ -133,8 +131,8 @@ void WalkTree(const std::string& folder, Context& context, const RawFileInfo* fo
     }
     // Joining to the folder part of the pattern, a pattern such as "dir/a*"
     // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep)),
-                      identity.volume, identity.file_id});
+    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep)), identity.volume,
+                      identity.file_id});
   };
   // A folder that is one of those being walked (reached again through a
   // link) is reported but not entered a second time.
@@ -190,4 +188,3 @@ int ProcessOperands(int argc, char** argv, int first, Context& context) {
 }
 
 }  // namespace qst
-

@@ -12,9 +12,7 @@ constexpr std::uint64_t kDaysPer4Years = 1461;
 // Days from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t kDaysFrom1601To1970 = 134774;
 
-bool IsLeap(std::uint64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeap(std::uint64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 constexpr std::uint16_t kDaysBeforeMonth[2][13] = {
     {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
@@ -71,9 +69,9 @@ int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOp
                     char (&text)[64]) {
   const char* format = options.iso ? "%04d-%02d-%02dT%02d:%02d:%02d.%07lld00"
                                    : "%04d/%02d/%02d %02d:%02d:%02d.%07lld00";
-  int n = std::snprintf(text, sizeof text, format, broken.wYear, broken.wMonth, broken.wDay,
-                        broken.wHour, broken.wMinute, broken.wSecond,
-                        static_cast<long long>(fraction));
+  int n =
+      std::snprintf(text, sizeof text, format, broken.wYear, broken.wMonth, broken.wDay,
+                    broken.wHour, broken.wMinute, broken.wSecond, static_cast<long long>(fraction));
   return n < 0 ? 0 : n;
 }
 

@@ -3,9 +3,9 @@
 // of its extended attributes. Nothing is opened for writing.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -85,8 +85,8 @@ class PosixDirSearch : public DirSearch {
       // link's record shows the link itself.
       if (d->d_type == DT_UNKNOWN) {
         struct stat st;
-        pending_.folder = fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          S_ISDIR(st.st_mode);
+        pending_.folder =
+            fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
       } else {
         pending_.folder = d->d_type == DT_DIR;
       }
@@ -145,8 +145,8 @@ class FdSource : public ByteSource {
 class PosixPlatform : public Platform {
  public:
   int Probe(const std::string& path, RawFileInfo* info) override {
-    constexpr unsigned kMask = STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME |
-                               STATX_CTIME | STATX_BTIME;
+    constexpr unsigned kMask =
+        STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
     struct statx sx;
     // As on Windows: the first attempt follows links but cannot open a
     // folder; the second opens the path itself.

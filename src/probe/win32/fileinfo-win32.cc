@@ -14,8 +14,8 @@ struct IoStatusBlock {
 };
 
 using NtQueryInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, IoStatusBlock*, void*, ULONG, int);
-using NtQueryDirectoryFileFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IoStatusBlock*,
-                                                void*, ULONG, int, BOOLEAN, void*, BOOLEAN);
+using NtQueryDirectoryFileFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IoStatusBlock*, void*,
+                                                ULONG, int, BOOLEAN, void*, BOOLEAN);
 using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
 
 constexpr NTSTATUS kStatusEndOfFile = static_cast<NTSTATUS>(0xC0000011);
@@ -57,8 +57,7 @@ NtQueryDirectoryFileFn QueryDirectory() {
   return fn;
 }
 RtlNtStatusToDosErrorFn StatusToDosError() {
-  static RtlNtStatusToDosErrorFn fn =
-      NtdllEntry<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
+  static RtlNtStatusToDosErrorFn fn = NtdllEntry<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
   return fn;
 }
 
@@ -102,8 +101,7 @@ BOOL GetFileInformationByHandleEx(HANDLE file, int info_class, void* buffer, DWO
     status = query(file, &io, buffer, size, row->native_class);
   }
   if (status < 0) return FailWithStatus(status);
-  if (info_class == kFileStreamInfo && io.Information == 0)
-    return FailWithStatus(kStatusEndOfFile);
+  if (info_class == kFileStreamInfo && io.Information == 0) return FailWithStatus(kStatusEndOfFile);
   return 1;
 }
 

@@ -130,16 +130,16 @@ class Win32Platform : public Platform {
     HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-      h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, kSecondAttemptFlags, nullptr);
+      h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      kSecondAttemptFlags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     ScopedFileHandle handle(h);
 
     *info = RawFileInfo{};
     unsigned char object_id[64] = {};
     DWORD returned = 0;
-    if (DeviceIoControl(handle.get(), FSCTL_GET_OBJECT_ID, nullptr, 0, object_id,
-                        sizeof object_id, &returned, nullptr) == 1) {
+    if (DeviceIoControl(handle.get(), FSCTL_GET_OBJECT_ID, nullptr, 0, object_id, sizeof object_id,
+                        &returned, nullptr) == 1) {
       info->has_object_id = true;
       std::memcpy(&info->object_id, object_id, sizeof object_id);
     }
@@ -184,11 +184,10 @@ class Win32Platform : public Platform {
 
   std::string ErrorText(int code) override {
     wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                             nullptr, static_cast<DWORD>(code),
-                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                             reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     if (n == 0 || text == nullptr) return "Unknown error " + std::to_string(code) + "\n";
     std::string message = FromWide(std::wstring_view(text, n));
     LocalFree(text);
@@ -199,8 +198,8 @@ class Win32Platform : public Platform {
   char Separator() const override { return '\\'; }
 
   bool IsVolumeRoot(std::string_view path) const override {
-    bool letter = !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') ||
-                                    (path[0] >= 'a' && path[0] <= 'z'));
+    bool letter =
+        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
     return letter && path.size() >= 2 && path[1] == ':' &&
            (path.size() == 2 || (path.size() == 3 && path[2] == '\\'));
   }

@@ -65,8 +65,11 @@ std::wstring ToWide(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     unsigned char b = static_cast<unsigned char>(text[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2
-              : (b & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = b < 0x80             ? 0
+                : (b & 0xE0) == 0xC0 ? 1
+                : (b & 0xF0) == 0xE0 ? 2
+                : (b & 0xF8) == 0xF0 ? 3
+                                     : -1;
     std::uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
     bool ok = extra >= 0 && i + extra < text.size();
     for (int k = 1; ok && k <= extra; ++k) {
