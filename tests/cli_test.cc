@@ -70,6 +70,19 @@ TEST(CommandLine, OptionsAfterOperandsTakeEffect) {
   EXPECT_EQ(r.out, "\n-h, CODE=2:No such file or directory\n\n");
 }
 
+TEST(CommandLine, ImageOptionsNeedTheirArguments) {
+  auto r = RunQst({"a", "-o"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.err, std::string(QST_BINARY) + ": option requires an argument -- 'o'\n");
+  EXPECT_EQ(r.out, kUsage);
+  r = RunQst({"-o", "63", "a"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't use -o without -d.\n");
+  r = RunQst({"-d", "x.img", "-o", "1k", "a"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "qst: -o wants a sector number, not '1k'\n");
+}
+
 TEST(CommandLine, ComplexWildcardWithRecursionFails) {
   auto r = RunQst({"-r", "/tmp/*/x", "/"});
   EXPECT_EQ(r.status, 254);

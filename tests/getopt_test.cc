@@ -143,5 +143,48 @@ TEST(OptionScanner, LongerOperandBlocksKeepTheirOrder) {
   EXPECT_EQ(s.optind, 4);
 }
 
+struct ArgScan {
+  std::vector<std::string> letters;  // letter, then its argument
+  std::vector<std::string> argv;
+  int optind = 0;
+  std::string diagnostics;
+};
+
+ArgScan RunArgScan(std::vector<std::string> args) {
+  testing::UnsetEnv("POSIXLY_CORRECT");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  OptionScanState state;
+  Output err;
+  ArgScan scan;
+  int argc = static_cast<int>(args.size());
+  for (int c; (c = getopt(argc, argv.data(), "d:ehlio:ru", state, err)) != -1;) {
+    scan.letters.push_back(std::string(1, static_cast<char>(c)));
+    if (state.optarg != nullptr) scan.letters.push_back(state.optarg);
+  }
+  for (int i = 0; i < argc; ++i) scan.argv.push_back(argv[i]);
+  scan.optind = state.optind;
+  scan.diagnostics = err.Text();
+  return scan;
+}
+
+TEST(OptionScanner, ArgumentsAttachedOrInTheNextElement) {
+  ArgScan s = RunArgScan({"qst", "C:\\a", "-d", "disk.img", "-eo2048", "C:\\b"});
+  EXPECT_EQ(s.letters, (Args{"d", "disk.img", "e", "o", "2048"}));
+  EXPECT_EQ(s.argv, (Args{"qst", "-d", "disk.img", "-eo2048", "C:\\a", "C:\\b"}));
+  EXPECT_EQ(s.optind, 4);
+
+  // An argument that looks like an option or like "--" is still the argument.
+  s = RunArgScan({"qst", "-d", "-e", "-o", "--", "x"});
+  EXPECT_EQ(s.letters, (Args{"d", "-e", "o", "--"}));
+  EXPECT_EQ(s.optind, 5);
+}
+
+TEST(OptionScanner, MissingArgumentIsDiagnosed) {
+  ArgScan s = RunArgScan({"qst", "x", "-e", "-d"});
+  EXPECT_EQ(s.letters, (Args{"e", "?"}));
+  EXPECT_EQ(s.diagnostics, "qst: option requires an argument -- 'd'\n");
+}
+
 }  // namespace
 }  // namespace qst

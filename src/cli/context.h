@@ -2,6 +2,10 @@
 // output streams.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <string>
+
 #include "cli/output.h"
 #include "probe/platform.h"
 #include "time/timestamp.h"
@@ -11,11 +15,26 @@ namespace qst {
 // Paths and list lines longer than this are refused.
 inline constexpr std::size_t kMaxPath = 8191;
 
+// The disk image named with -d, and the sector its volume starts at (-o;
+// -1 when not given).
+struct ImageSelection {
+  std::string path;
+  std::int64_t sector = -1;
+};
+
+// Opens the NTFS volume of a disk image as the platform to report from. On
+// failure returns null after writing one line that names the image and the
+// reason. Lists the volumes of a partitioned image with several.
+using ImageOpener = std::unique_ptr<Platform> (*)(const ImageSelection& image, Platform& host,
+                                                  Output& out);
+
 struct Context {
   RunOptions options;
-  Platform& platform;
+  Platform* platform;
   Output& out;
   Output& err;
+  ImageSelection image;
+  ImageOpener open_image = nullptr;  // null where images are not supported
 };
 
 }  // namespace qst

@@ -1,5 +1,8 @@
 #include "cli/entry.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "cli/getopt.h"
 #include "cli/targets.h"
 
@@ -26,21 +29,56 @@ void PrintUsage(Output& out) {
       "      Print adjusted date/time with CSV. Target is described in list.txt.\n",
       "    > qst.exe -e -r C:\\WINDOWS\\ \n",
       "      Print all files/folders under C:\\WINDOWS\\ with CSV.\n",
+      "      -d IMAGE: FILENAME(s) are paths in the NTFS volume of disk image IMAGE\n",
+      "                (raw, split raw, E01, VMDK, VHD), as C:\\dir\\file\n",
+      "      -o SECTOR: the volume starts at SECTOR (512 bytes each) of IMAGE\n",
   };
   for (const char* line : kUsage) out.Write(line);
 }
 
 void PrintSystemError(const std::string& path, int code, Context& context) {
   context.out.Printf("\n%s, CODE=%d:%s\n", path.c_str(), code,
-                     context.platform.ErrorText(code).c_str());
+                     context.platform->ErrorText(code).c_str());
 }
+
+namespace {
+
+// Puts the volume of the image named with -d in place of the machine's file
+// system. Returns 0, or -2 after saying why the image cannot be used.
+int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* image) {
+  if (context.image.path.empty()) {
+    context.out.Write("Can't use -o without -d.\n");
+    return kStatusBadUsage;
+  }
+  if (sector != nullptr) {
+    char* end = nullptr;
+    errno = 0;
+    long long value = std::strtoll(sector, &end, 10);
+    if (*sector < '0' || *sector > '9' || *end != '\0' || errno != 0) {
+      context.out.Printf("qst: -o wants a sector number, not '%s'\n", sector);
+      return kStatusBadUsage;
+    }
+    context.image.sector = value;
+  }
+  if (context.open_image == nullptr) {
+    context.out.Write("qst: this build cannot read disk images\n");
+    return kStatusBadUsage;
+  }
+  *image = context.open_image(context.image, *context.platform, context.out);
+  if (*image == nullptr) return kStatusBadUsage;
+  context.platform = image->get();
+  return kStatusOk;
+}
+
+}  // namespace
 
 int RunEntry(int argc, char** argv, Context& context) {
   RunOptions& options = context.options;
   options = RunOptions{};
   OptionScanState scan;
+  const char* sector = nullptr;
   for (;;) {
-    int c = getopt(argc, argv, "ehliru", scan, context.err);
+    int c = getopt(argc, argv, "d:ehlio:ru", scan, context.err);
     if (c == -1) break;
     switch (c) {
       case 'e': options.csv = 1; break;
@@ -48,6 +86,8 @@ int RunEntry(int argc, char** argv, Context& context) {
       case 'l': options.list = 1; break;
       case 'r': options.recursive = 1; break;
       case 'u': options.utc = 1; break;
+      case 'd': context.image.path = scan.optarg; break;
+      case 'o': sector = scan.optarg; break;
       case 'h': PrintUsage(context.out); return kStatusHelp;
       case '?': PrintUsage(context.out); return kStatusBadUsage;
       default: break;
@@ -60,6 +100,10 @@ int RunEntry(int argc, char** argv, Context& context) {
   if (options.list && options.recursive) {
     context.out.Write("Can't specify -l and -r simultaneously.\n");
     return kStatusBadUsage;
+  }
+  std::unique_ptr<Platform> image_platform;
+  if (sector != nullptr || !context.image.path.empty()) {
+    if (int status = OpenImage(sector, context, &image_platform)) return status;
   }
   if (options.csv) context.out.Write(kHeaderRow);
   return ProcessOperands(argc, argv, scan.optind, context);

@@ -83,10 +83,26 @@ int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Out
   char letter = *s.clusterPos++;
   if (*s.clusterPos == '\0') ++s.optind;
 
-  if (letter == ':' || letter == ';' || std::strchr(optstring, letter) == nullptr) {
+  const char* spec = std::strchr(optstring, letter);
+  if (letter == ':' || letter == ';' || spec == nullptr) {
     if (s.opterr) diagnostics.Printf("%s: invalid option -- '%c'\n", argv[0], letter);
     s.optopt = static_cast<unsigned char>(letter);
     return '?';
+  }
+  if (spec[1] == ':') {
+    // The argument is the rest of this element, or else the next element.
+    if (*s.clusterPos != '\0') {
+      s.optarg = s.clusterPos;
+      ++s.optind;
+    } else if (s.optind < argc) {
+      s.optarg = argv[s.optind++];
+    } else {
+      if (s.opterr)
+        diagnostics.Printf("%s: option requires an argument -- '%c'\n", argv[0], letter);
+      s.optopt = static_cast<unsigned char>(letter);
+      return '?';
+    }
+    s.clusterPos = nullptr;
   }
   return static_cast<unsigned char>(letter);
 }

@@ -1,8 +1,9 @@
 // A GNU-style option scanner. Letters may be clustered (-eu); options and
 // operands may be mixed, and the operands are moved behind the options in
 // place, keeping their order. "--" ends the options. With POSIXLY_CORRECT in
-// the environment the first operand ends them instead. No option takes an
-// argument.
+// the environment the first operand ends them instead. A letter followed by
+// ':' in the option string takes an argument: the rest of its element
+// (-dIMG) or the next element (-d IMG), left in `optarg`.
 #pragma once
 
 #include "cli/output.h"
@@ -25,8 +26,9 @@ struct OptionScanState {
 
 // Returns the next option letter of `optstring`; 63 ('?') for a letter not in
 // it, after writing "<argv[0]>: invalid option -- '<c>'" to `diagnostics`
-// when `state.opterr` is set; -1 when no options remain, with `state.optind`
-// on the first operand.
+// when `state.opterr` is set, and for a missing argument, after "<argv[0]>:
+// option requires an argument -- '<c>'"; -1 when no options remain, with
+// `state.optind` on the first operand.
 int getopt(int argc, char** argv, const char* optstring, OptionScanState& state,
            Output& diagnostics);
 

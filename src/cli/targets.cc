@@ -25,7 +25,7 @@ bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."
 // finds too long.
 bool RefuseIfTooLong(const std::string& path, Context& context) {
   if (path.size() <= kMaxPath) return false;
-  PrintSystemError(path, context.platform.NameTooLongCode(), context);
+  PrintSystemError(path, context.platform->NameTooLongCode(), context);
   return true;
 }
 
@@ -35,7 +35,7 @@ void ProcessPath(const std::string& path, Context& context) {
 
 int ProcessListFile(const std::string& list_path, Context& context) {
   std::unique_ptr<ByteSource> source;
-  if (int error = context.platform.OpenList(list_path, &source)) {
+  if (int error = context.platform->OpenList(list_path, &source)) {
     PrintSystemError(list_path, error, context);
     PrintUsage(context.out);
     return kStatusBadUsage;
@@ -48,7 +48,7 @@ int ProcessListFile(const std::string& list_path, Context& context) {
 }
 
 int ProcessRecursiveOperand(std::string path, Context& context) {
-  const char sep = context.platform.Separator();
+  const char sep = context.platform->Separator();
   if (path.size() > 2 && HasWildcard(std::string_view(path).substr(0, path.size() - 1))) {
     context.out.Write("Can't use complex wildcard when -r option specified.\n");
     return kStatusBadUsage;
@@ -56,7 +56,7 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
   if (RefuseIfTooLong(path, context)) return kStatusOk;
 
   RawFileInfo identity;
-  if (context.platform.IsVolumeRoot(path)) {
+  if (context.platform->IsVolumeRoot(path)) {
     if (path.back() != sep) path += sep;
     ProcessFile(path, context, &identity);
     WalkTree(path, context, &identity);
@@ -65,7 +65,7 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 
   if (!path.empty() && path.back() == sep) path.pop_back();
   std::unique_ptr<DirSearch> search;
-  if (int error = context.platform.OpenSearch(path, &search)) {
+  if (int error = context.platform->OpenSearch(path, &search)) {
     PrintSystemError(path, error, context);
     return kStatusOk;
   }
@@ -94,11 +94,11 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 
 void ExpandWildcard(const std::string& pattern, Context& context) {
   std::unique_ptr<DirSearch> search;
-  if (int error = context.platform.OpenSearch(pattern, &search)) {
+  if (int error = context.platform->OpenSearch(pattern, &search)) {
     PrintSystemError(pattern, error, context);
     return;
   }
-  const char sep = context.platform.Separator();
+  const char sep = context.platform->Separator();
   const std::string_view directory = DirectoryPart(pattern, sep);
   std::string path;
   DirEntry entry;
@@ -111,7 +111,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
 }
 
 void WalkTree(const std::string& folder, Context& context, const RawFileInfo* folder_info) {
-  const char sep = context.platform.Separator();
+  const char sep = context.platform->Separator();
   // One open search per folder level, held on the heap, so that the depth of
   // a tree is not bounded by the stack.
   struct Level {
@@ -125,7 +125,7 @@ void WalkTree(const std::string& folder, Context& context, const RawFileInfo* fo
     if (pattern.empty() || pattern.back() != '*') pattern += '*';
     if (RefuseIfTooLong(pattern, context)) return;
     std::unique_ptr<DirSearch> search;
-    if (int error = context.platform.OpenSearch(pattern, &search)) {
+    if (int error = context.platform->OpenSearch(pattern, &search)) {
       PrintSystemError(pattern, error, context);
       return;
     }

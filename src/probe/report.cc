@@ -89,12 +89,12 @@ void PrintRecord(const FileTimestampRecord& r, const RunOptions& options, Output
 
 int ProcessFile(const std::string& path, Context& context, RawFileInfo* probed) {
   RawFileInfo raw;
-  if (int error = context.platform.Probe(path, &raw)) {
+  if (int error = context.platform->Probe(path, &raw)) {
     PrintSystemError(path, error, context);
     return -1;
   }
   FileTimestampRecord record =
-      BuildRecord(path, raw, context.options, context.platform, context.out);
+      BuildRecord(path, raw, context.options, *context.platform, context.out);
   PrintRecord(record, context.options, context.out);
   if (probed != nullptr) *probed = raw;
   return 0;
