@@ -136,7 +136,7 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
   platform.FailProbe("", 2);
   Output out, err;
   for (int csv : {0, 1}) {
-    Context context{RunOptions{}, &platform, out, err};
+    Context context(&platform, out, err);
     context.options.csv = csv;
     EXPECT_EQ(ProcessFile("missing.txt", context), -1);
     EXPECT_EQ(ProcessFile("", context), -1);

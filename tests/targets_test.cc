@@ -22,7 +22,7 @@ class Targets : public ::testing::Test {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    Context context{RunOptions{}, &platform_, out_, err_};
+    Context context(&platform_, out_, err_);
     return RunEntry(static_cast<int>(args.size()), argv.data(), context);
   }
   // The output less the lines of the records themselves.

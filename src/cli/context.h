@@ -29,6 +29,9 @@ using ImageOpener = std::unique_ptr<Platform> (*)(const ImageSelection& image, P
                                                   Output& out);
 
 struct Context {
+  Context(Platform* platform_in, Output& out_in, Output& err_in)
+      : platform(platform_in), out(out_in), err(err_in) {}
+
   RunOptions options;
   Platform* platform;
   Output& out;

@@ -23,7 +23,7 @@ int RunProgram(std::vector<std::string> arguments) {
     for (std::string& a : arguments) vector.push_back(a.data());
     vector.push_back(nullptr);
     std::unique_ptr<Platform> platform = MakeNativePlatform();
-    Context context{RunOptions{}, platform.get(), out, err};
+    Context context(platform.get(), out, err);
     int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);
     out.Flush();
     if (!out.ok()) {
