@@ -103,9 +103,9 @@ class ListSource : public ByteSource {
         wint_t c = std::fgetwc(file_);
         if (c == WEOF) {
           eof_ = true;
-          FlushPendingWide(&lead_, &text_);
+          FlushUtf16Pending(&lead_, &text_);
         } else {
-          AppendWide(static_cast<wchar_t>(c), &lead_, &text_);
+          AppendUtf16Unit(static_cast<char16_t>(c), &lead_, &text_);
         }
       }
     }
@@ -119,7 +119,7 @@ class ListSource : public ByteSource {
   std::FILE* file_;
   std::string text_;
   std::size_t pos_ = 0;
-  wchar_t lead_ = 0;
+  char16_t lead_ = 0;
   bool eof_ = false;
 };
 

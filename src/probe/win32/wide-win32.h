@@ -1,18 +1,23 @@
-// Conversions between the program's strings (WTF-8: UTF-8 that also carries
-// unpaired surrogates) and the UTF-16 of the Windows calls. Lossless both
-// ways for every UTF-16 string, so no path is changed on its way through.
+// The program's strings (WTF-8) and the UTF-16 of the Windows calls.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "probe/utf16.h"
+
 namespace qst {
 
-std::wstring ToWide(std::string_view text);
-std::string FromWide(std::wstring_view text);
-// Appends one UTF-16 code unit sequence's worth: `high` may be a lead
-// surrogate waiting for its trail, kept in `*pending` (0 when none).
-void AppendWide(wchar_t unit, wchar_t* pending, std::string* out);
-void FlushPendingWide(wchar_t* pending, std::string* out);
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
+
+inline std::wstring ToWide(std::string_view text) {
+  std::u16string u = Utf16FromWtf8(text);
+  return std::wstring(u.begin(), u.end());
+}
+
+inline std::string FromWide(std::wstring_view text) {
+  return Wtf8FromUtf16(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
 
 }  // namespace qst

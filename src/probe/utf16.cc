@@ -1,4 +1,4 @@
-#include "probe/win32/wide-win32.h"
+#include "probe/utf16.h"
 
 #include <cstdint>
 
@@ -28,10 +28,10 @@ bool IsTrail(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
-void AppendWide(wchar_t unit, wchar_t* pending, std::string* out) {
-  std::uint32_t u = static_cast<std::uint16_t>(unit);
+void AppendUtf16Unit(char16_t unit, char16_t* pending, std::string* out) {
+  std::uint32_t u = unit;
   if (*pending != 0) {
-    std::uint32_t lead = static_cast<std::uint16_t>(*pending);
+    std::uint32_t lead = *pending;
     *pending = 0;
     if (IsTrail(u)) {
       AppendCodePoint(0x10000 + ((lead - 0xD800) << 10) + (u - 0xDC00), out);
@@ -45,22 +45,22 @@ void AppendWide(wchar_t unit, wchar_t* pending, std::string* out) {
     AppendCodePoint(u, out);
 }
 
-void FlushPendingWide(wchar_t* pending, std::string* out) {
-  if (*pending != 0) AppendCodePoint(static_cast<std::uint16_t>(*pending), out);
+void FlushUtf16Pending(char16_t* pending, std::string* out) {
+  if (*pending != 0) AppendCodePoint(*pending, out);
   *pending = 0;
 }
 
-std::string FromWide(std::wstring_view text) {
+std::string Wtf8FromUtf16(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  wchar_t pending = 0;
-  for (wchar_t unit : text) AppendWide(unit, &pending, &out);
-  FlushPendingWide(&pending, &out);
+  char16_t pending = 0;
+  for (char16_t unit : text) AppendUtf16Unit(unit, &pending, &out);
+  FlushUtf16Pending(&pending, &out);
   return out;
 }
 
-std::wstring ToWide(std::string_view text) {
-  std::wstring out;
+std::u16string Utf16FromWtf8(std::string_view text) {
+  std::u16string out;
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
@@ -78,17 +78,17 @@ std::wstring ToWide(std::string_view text) {
       cp = cp << 6 | (c & 0x3F);
     }
     if (!ok) {
-      out.push_back(static_cast<wchar_t>(0xFFFD));  // not WTF-8: cannot come from Windows
+      out.push_back(u'\uFFFD');  // not WTF-8
       ++i;
       continue;
     }
     i += extra + 1;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<wchar_t>(cp));
+      out.push_back(static_cast<char16_t>(cp));
     }
   }
   return out;
