@@ -28,6 +28,9 @@ struct ImageSelection {
 using ImageOpener = std::unique_ptr<Platform> (*)(const ImageSelection& image, Platform& host,
                                                   Output& out);
 
+// The image layer of this build; null when it reads no disk images.
+ImageOpener NativeImageOpener();
+
 struct Context {
   Context(Platform* platform_in, Output& out_in, Output& err_in)
       : platform(platform_in), out(out_in), err(err_in) {}

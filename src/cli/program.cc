@@ -24,6 +24,7 @@ int RunProgram(std::vector<std::string> arguments) {
     vector.push_back(nullptr);
     std::unique_ptr<Platform> platform = MakeNativePlatform();
     Context context(platform.get(), out, err);
+    context.open_image = NativeImageOpener();
     int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);
     out.Flush();
     if (!out.ok()) {

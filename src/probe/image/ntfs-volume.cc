@@ -1,0 +1,489 @@
+#include "probe/image/ntfs-volume.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qst {
+namespace {
+
+constexpr std::uint32_t kAttrStandardInformation = 0x10;
+constexpr std::uint32_t kAttrFileName = 0x30;
+constexpr std::uint32_t kAttrObjectId = 0x40;
+constexpr std::uint32_t kAttrData = 0x80;
+constexpr std::uint32_t kAttrIndexRoot = 0x90;
+constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
+constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
+
+constexpr std::uint8_t kInUse = 1;
+constexpr std::uint8_t kFolder = 2;
+constexpr std::uint8_t kHasNames = 4;
+
+constexpr std::uint64_t kMftRecord = 0;
+constexpr std::uint64_t kUpcaseRecord = 10;
+constexpr std::uint64_t kExtendRecord = 11;
+// Records below this one belong to the file system itself; the root's
+// listing leaves them out.
+constexpr std::uint64_t kFirstUserRecord = 16;
+constexpr std::uint64_t kMaxRecords = 1ull << 32;
+constexpr std::size_t kReadChunk = 4u << 20;
+// Update sequences protect every 512 bytes, whatever the sector size.
+constexpr std::uint32_t kFixupStride = 512;
+
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+std::uint64_t Le64(const std::uint8_t* p) {
+  return std::uint64_t{Le32(p)} | std::uint64_t{Le32(p + 4)} << 32;
+}
+
+// Applies the update-sequence fixups of a multi-sector record in place.
+bool ApplyFixups(std::uint8_t* data, std::size_t size, std::uint32_t sector_size) {
+  std::uint16_t usa_offset = Le16(data + 4);
+  std::uint16_t usa_count = Le16(data + 6);
+  if (usa_count == 0 || sector_size == 0 || usa_count - 1u != size / sector_size ||
+      usa_offset + 2u * usa_count > size || usa_offset < 8)
+    return false;
+  const std::uint8_t* usa = data + usa_offset;
+  for (std::uint32_t i = 1; i < usa_count; ++i) {
+    std::uint8_t* tail = data + i * sector_size - 2;
+    if (tail[0] != usa[0] || tail[1] != usa[1]) return false;
+    tail[0] = usa[2 * i];
+    tail[1] = usa[2 * i + 1];
+  }
+  return true;
+}
+
+// One attribute of a record, checked to lie inside it.
+struct Attribute {
+  std::uint32_t type;
+  bool resident;
+  std::u16string_view name;
+  const std::uint8_t* value;  // resident value
+  std::uint32_t value_length;
+  const std::uint8_t* runs;  // non-resident run list
+  std::uint32_t runs_length;
+  std::uint64_t data_size;
+  std::uint64_t start_vcn;
+};
+
+// Walks the attributes of a fixed-up record; false at the end or on damage.
+class AttributeWalker {
+ public:
+  AttributeWalker(const std::uint8_t* record, std::uint32_t size) : record_(record), size_(size) {
+    std::uint32_t in_use = Le32(record + 24);
+    end_ = std::min(in_use, size);
+    pos_ = Le16(record + 20);
+  }
+
+  bool Next(Attribute* a) {
+    if (pos_ + 16 > end_) return false;
+    const std::uint8_t* p = record_ + pos_;
+    a->type = Le32(p);
+    if (a->type == kAttrEnd) return false;
+    std::uint32_t length = Le32(p + 4);
+    if (length < 24 || length % 8 != 0 || pos_ + length > end_) return false;
+    a->resident = p[8] == 0;
+    std::uint8_t name_length = p[9];
+    std::uint16_t name_offset = Le16(p + 10);
+    if (name_length != 0 && name_offset + 2u * name_length > length) return false;
+    name_units_.resize(name_length);
+    for (std::uint8_t i = 0; i < name_length; ++i) name_units_[i] = Le16(p + name_offset + 2 * i);
+    a->name = name_units_;
+    a->value = nullptr;
+    a->value_length = 0;
+    a->runs = nullptr;
+    a->runs_length = 0;
+    a->data_size = 0;
+    a->start_vcn = 0;
+    if (a->resident) {
+      std::uint32_t value_length = Le32(p + 16);
+      std::uint16_t value_offset = Le16(p + 20);
+      if (value_offset + std::uint64_t{value_length} > length) return false;
+      a->value = p + value_offset;
+      a->value_length = value_length;
+    } else {
+      if (length < 64) return false;
+      std::uint16_t runs_offset = Le16(p + 32);
+      if (runs_offset >= length) return false;
+      a->start_vcn = Le64(p + 16);
+      a->runs = p + runs_offset;
+      a->runs_length = length - runs_offset;
+      a->data_size = Le64(p + 48);
+    }
+    pos_ += length;
+    return true;
+  }
+
+ private:
+  const std::uint8_t* record_;
+  std::uint32_t size_;
+  std::uint32_t end_;
+  std::uint32_t pos_;
+  std::u16string name_units_;
+};
+
+// Decodes a run list into (byte offset, byte length) pairs; sparse runs get
+// the offset ~0. False when the list is damaged.
+bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, std::uint64_t cluster_size,
+                std::uint64_t volume_clusters,
+                std::vector<std::pair<std::uint64_t, std::uint64_t>>* out) {
+  std::uint32_t pos = 0;
+  std::int64_t lcn = 0;
+  while (pos < length && runs[pos] != 0) {
+    std::uint8_t header = runs[pos++];
+    unsigned length_size = header & 0x0F;
+    unsigned offset_size = header >> 4;
+    if (length_size == 0 || length_size > 8 || offset_size > 8 ||
+        pos + length_size + offset_size > length)
+      return false;
+    std::uint64_t clusters = 0;
+    for (unsigned i = 0; i < length_size; ++i) clusters |= std::uint64_t{runs[pos + i]} << (8 * i);
+    pos += length_size;
+    if (clusters == 0 || clusters > volume_clusters) return false;
+    if (offset_size == 0) {
+      out->emplace_back(~0ull, clusters * cluster_size);
+      continue;
+    }
+    std::uint64_t raw = 0;
+    for (unsigned i = 0; i < offset_size; ++i) raw |= std::uint64_t{runs[pos + i]} << (8 * i);
+    pos += offset_size;
+    if (offset_size < 8 && (raw >> (8 * offset_size - 1)) & 1) raw |= ~0ull << (8 * offset_size);
+    lcn += static_cast<std::int64_t>(raw);
+    if (lcn < 0 || static_cast<std::uint64_t>(lcn) + clusters > volume_clusters) return false;
+    out->emplace_back(static_cast<std::uint64_t>(lcn) * cluster_size, clusters * cluster_size);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<NtfsVolume> NtfsVolume::Open(VolumeReader& reader, std::string* error) {
+  std::unique_ptr<NtfsVolume> volume(new NtfsVolume(reader));
+  if (!volume->ReadBootSector(error) || !volume->ReadMft(error)) return nullptr;
+  volume->ReadUpcase();
+  volume->BuildFolders();
+  volume->ReadObjectIdIndex();
+  return volume;
+}
+
+bool NtfsVolume::ReadBootSector(std::string* error) {
+  std::uint8_t boot[512];
+  if (!reader_.Read(0, boot, sizeof boot)) {
+    *error = "cannot read the boot sector";
+    return false;
+  }
+  if (std::memcmp(boot + 3, "NTFS    ", 8) != 0) {
+    *error = "no NTFS boot sector";
+    return false;
+  }
+  bytes_per_sector_ = Le16(boot + 11);
+  std::uint32_t sectors_per_cluster = boot[13];
+  // Values above 0x80 give the cluster size as a power of two.
+  if (sectors_per_cluster > 0x80) sectors_per_cluster = 1u << (256 - sectors_per_cluster);
+  if (bytes_per_sector_ < 256 || bytes_per_sector_ > 4096 ||
+      (bytes_per_sector_ & (bytes_per_sector_ - 1)) != 0 || sectors_per_cluster == 0 ||
+      sectors_per_cluster > 65536) {
+    *error = "damaged boot sector";
+    return false;
+  }
+  cluster_size_ = std::uint64_t{bytes_per_sector_} * sectors_per_cluster;
+  auto size_of = [&](std::int8_t v) -> std::uint64_t {
+    return v > 0 ? std::uint64_t(v) * cluster_size_ : v < 0 && v > -32 ? 1ull << -v : 0;
+  };
+  std::uint64_t record_size = size_of(static_cast<std::int8_t>(boot[0x40]));
+  std::uint64_t index_size = size_of(static_cast<std::int8_t>(boot[0x44]));
+  std::uint64_t total_sectors = Le64(boot + 0x28);
+  std::uint64_t mft_lcn = Le64(boot + 0x30);
+  if (record_size < 512 || record_size > 65536 || record_size % bytes_per_sector_ != 0 ||
+      index_size < 512 || index_size > 65536 || total_sectors == 0 ||
+      mft_lcn >= total_sectors / sectors_per_cluster + 1) {
+    *error = "damaged boot sector";
+    return false;
+  }
+  record_size_ = static_cast<std::uint32_t>(record_size);
+  index_block_size_ = static_cast<std::uint32_t>(index_size);
+  mft_offset_ = mft_lcn * cluster_size_;
+  mft_runs_.clear();
+  // Until the MFT's own run list is known, record 0 is read where the boot
+  // sector says the MFT starts.
+  mft_runs_.emplace_back(mft_offset_, record_size_);
+  volume_clusters_ = total_sectors / sectors_per_cluster + 1;
+  return true;
+}
+
+bool NtfsVolume::ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) {
+  std::uint64_t offset = number * record_size_;
+  for (const auto& [start, length] : mft_runs_) {
+    if (offset < length) {
+      if (start == ~0ull || offset + record_size_ > length) return false;
+      data->resize(record_size_);
+      if (!reader_.Read(start + offset, data->data(), record_size_)) return false;
+      return std::memcmp(data->data(), "FILE", 4) == 0 &&
+             ApplyFixups(data->data(), record_size_, kFixupStride);
+    }
+    offset -= length;
+  }
+  return false;
+}
+
+bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
+                                   std::u16string_view name, std::vector<std::uint8_t>* data,
+                                   std::size_t limit) {
+  std::vector<std::uint8_t> raw;
+  if (!ReadRecord(record, &raw)) return false;
+  AttributeWalker walker(raw.data(), record_size_);
+  Attribute a;
+  while (walker.Next(&a)) {
+    if (a.type != type || a.name != name) continue;
+    if (a.resident) {
+      if (a.value_length > limit) return false;
+      data->assign(a.value, a.value + a.value_length);
+      return true;
+    }
+    if (a.start_vcn != 0 || a.data_size > limit) return false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+    if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &runs)) return false;
+    data->assign(a.data_size, 0);
+    std::uint64_t pos = 0;
+    for (const auto& [start, length] : runs) {
+      if (pos >= a.data_size) break;
+      std::uint64_t n = std::min(length, a.data_size - pos);
+      if (start != ~0ull && !reader_.Read(start, data->data() + pos, n)) return false;
+      pos += n;
+    }
+    return pos == a.data_size;
+  }
+  return false;
+}
+
+bool NtfsVolume::ReadMft(std::string* error) {
+  std::vector<std::uint8_t> record0;
+  if (!ReadRecord(kMftRecord, &record0)) {
+    *error = "cannot read the MFT's first record";
+    return false;
+  }
+  AttributeWalker walker(record0.data(), record_size_);
+  Attribute a;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+  std::uint64_t mft_size = 0;
+  while (walker.Next(&a)) {
+    if (a.type == kAttrData && a.name.empty() && !a.resident && a.start_vcn == 0) {
+      if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &runs)) break;
+      mft_size = a.data_size;
+      break;
+    }
+  }
+  std::uint64_t covered = 0;
+  for (const auto& run : runs) covered += run.second;
+  if (runs.empty() || mft_size < record_size_ || covered < mft_size) {
+    *error = "damaged MFT run list";
+    return false;
+  }
+  mft_runs_ = std::move(runs);
+  std::uint64_t count = std::min<std::uint64_t>(mft_size / record_size_, kMaxRecords);
+  records_.assign(count, Record{});
+
+  // One sequential pass over the MFT, in large reads.
+  std::vector<std::uint8_t> chunk;
+  std::uint64_t number = 0;
+  for (const auto& [start, length] : mft_runs_) {
+    std::uint64_t done = 0;
+    while (done < length && number < count) {
+      std::uint64_t want =
+          std::min<std::uint64_t>({length - done, kReadChunk, (count - number) * record_size_});
+      want -= want % record_size_;
+      if (want == 0) break;
+      chunk.resize(want);
+      bool ok = start != ~0ull && reader_.Read(start + done, chunk.data(), want);
+      for (std::uint64_t off = 0; off < want; off += record_size_, ++number) {
+        std::uint8_t* r = chunk.data() + off;
+        if (ok && std::memcmp(r, "FILE", 4) == 0 && ApplyFixups(r, record_size_, kFixupStride))
+          ParseRecord(number, r);
+      }
+      done += want;
+    }
+  }
+  if (!InUse(kRootRecord) || !IsFolder(kRootRecord)) {
+    *error = "the root folder's record is damaged";
+    return false;
+  }
+  return true;
+}
+
+void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
+  std::uint16_t flags = Le16(data + 22);
+  if ((flags & 1) == 0) return;
+  std::uint64_t base = Le64(data + 32) & 0xFFFFFFFFFFFFull;
+  // An extension record adds its attributes to its base record.
+  std::uint64_t owner = base != 0 ? base : number;
+  if (owner >= records_.size()) return;
+  Record& r = records_[owner];
+  if (base == 0) {
+    r.flags |= kInUse;
+    if (flags & 2) r.flags |= kFolder;
+    r.sequence = Le16(data + 16);
+  }
+  AttributeWalker walker(data, record_size_);
+  Attribute a;
+  while (walker.Next(&a)) {
+    if (!a.resident) continue;
+    if (a.type == kAttrStandardInformation && a.value_length >= 32) {
+      r.times.creation = Le64(a.value);
+      r.times.write = Le64(a.value + 8);
+      r.times.change = Le64(a.value + 16);
+      r.times.access = Le64(a.value + 24);
+    } else if (a.type == kAttrFileName && a.value_length >= 66) {
+      std::uint8_t length = a.value[64];
+      if (66u + 2u * length > a.value_length || length == 0 || names_.size() >= kNone) continue;
+      Name n;
+      n.record = owner;
+      n.parent = Le64(a.value) & 0xFFFFFFFFFFFFull;
+      n.space = a.value[65];
+      n.length = length;
+      n.text = static_cast<std::uint32_t>(text_.size());
+      for (std::uint8_t i = 0; i < length; ++i) text_.push_back(Le16(a.value + 66 + 2 * i));
+      n.next = r.first_name;
+      r.first_name = static_cast<std::uint32_t>(names_.size());
+      names_.push_back(n);
+      r.flags |= kHasNames;
+    } else if (a.type == kAttrObjectId && a.value_length >= 16 && r.object_id == kNone) {
+      ObjectId id{};
+      std::memcpy(id.bytes.data(), a.value, std::min<std::uint32_t>(a.value_length, 64));
+      id.extended = a.value_length >= 64;
+      r.object_id = static_cast<std::uint32_t>(object_ids_.size());
+      object_ids_.push_back(id);
+    }
+  }
+}
+
+void NtfsVolume::ReadUpcase() {
+  upcase_.resize(65536);
+  for (std::uint32_t c = 0; c < 65536; ++c)
+    upcase_[c] = static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  std::vector<std::uint8_t> table;
+  if (!ReadAttributeData(kUpcaseRecord, kAttrData, u"", &table, 131072) || table.size() != 131072)
+    return;
+  for (std::uint32_t c = 0; c < 65536; ++c) upcase_[c] = Le16(table.data() + 2 * c);
+}
+
+int NtfsVolume::Compare(std::u16string_view a, std::u16string_view b) const {
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t x = upcase_[a[i]], y = upcase_[b[i]];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+void NtfsVolume::BuildFolders() {
+  children_.assign(records_.size(), {});
+  for (std::uint32_t i = 0; i < names_.size(); ++i) {
+    const Name& n = names_[i];
+    if (n.space == 2) continue;  // the 8.3 alias of a long name
+    if (n.parent >= records_.size() || n.parent == n.record) continue;
+    const Record& parent = records_[n.parent];
+    if ((parent.flags & (kInUse | kFolder)) != (kInUse | kFolder)) continue;
+    children_[n.parent].push_back(i);
+  }
+  for (auto& list : children_) {
+    std::sort(list.begin(), list.end(), [&](std::uint32_t x, std::uint32_t y) {
+      int c = Compare(NameText(x), NameText(y));
+      return c != 0 ? c < 0 : NameText(x) < NameText(y);
+    });
+  }
+  // The root lists no system files; they stay reachable by name.
+  for (std::uint32_t name : children_[kRootRecord])
+    if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
+}
+
+bool NtfsVolume::InUse(std::uint64_t record) const {
+  return record < records_.size() && (records_[record].flags & kInUse) != 0;
+}
+
+bool NtfsVolume::IsFolder(std::uint64_t record) const {
+  return InUse(record) && (records_[record].flags & kFolder) != 0;
+}
+
+std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
+  const Name& n = names_[name];
+  return std::u16string_view(text_).substr(n.text, n.length);
+}
+
+const std::vector<std::uint32_t>& NtfsVolume::Children(std::uint64_t folder) const {
+  static const std::vector<std::uint32_t> kEmpty;
+  if (folder >= children_.size()) return kEmpty;
+  return folder == kRootRecord ? root_listing_ : children_[folder];
+}
+
+std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
+  if (folder >= children_.size()) return kNone;
+  const auto& list = children_[folder];
+  auto it = std::lower_bound(
+      list.begin(), list.end(), name,
+      [&](std::uint32_t x, std::u16string_view key) { return Compare(NameText(x), key) < 0; });
+  if (it == list.end() || Compare(NameText(*it), name) != 0) return kNone;
+  // Among names equal but for case, the one written exactly so wins.
+  for (auto exact = it; exact != list.end() && Compare(NameText(*exact), name) == 0; ++exact)
+    if (NameText(*exact) == name) return names_[*exact].record;
+  return names_[*it].record;
+}
+
+bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const {
+  if (!InUse(record) || records_[record].object_id == kNone) return false;
+  const ObjectId& stored = object_ids_[records_[record].object_id];
+  std::memcpy(id, stored.bytes.data(), 64);
+  if (!stored.extended) {
+    auto it = birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
+    if (it != birth_ids_.end())
+      std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, it->second.data(), 48);
+  }
+  return true;
+}
+
+void NtfsVolume::ReadObjectIdIndex() {
+  std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
+  if (objid == kNone) return;
+  // Every entry of the index, from its root and from all its blocks; an
+  // entry counts only when the file it names holds that object ID.
+  auto take_entries = [&](const std::uint8_t* header, std::size_t available) {
+    if (available < 16) return;
+    std::uint32_t first = Le32(header);
+    std::uint32_t end = std::min<std::uint64_t>(Le32(header + 4), available);
+    for (std::uint32_t pos = first; pos + 16 <= end;) {
+      const std::uint8_t* e = header + pos;
+      std::uint16_t data_offset = Le16(e);
+      std::uint16_t data_length = Le16(e + 2);
+      std::uint16_t length = Le16(e + 8);
+      std::uint16_t key_length = Le16(e + 10);
+      std::uint16_t flags = Le16(e + 12);
+      if (length < 16 || pos + length > end) break;
+      if (key_length == 16 && data_length >= 56 && data_offset + 56u <= length &&
+          16u + 16 <= length) {
+        std::uint64_t file = Le64(e + data_offset) & 0xFFFFFFFFFFFFull;
+        if (InUse(file) && records_[file].object_id != kNone &&
+            std::memcmp(object_ids_[records_[file].object_id].bytes.data(), e + 16, 16) == 0) {
+          std::array<std::uint8_t, 48> birth;
+          std::memcpy(birth.data(), e + data_offset + 8, 48);
+          birth_ids_[std::string(reinterpret_cast<const char*>(e + 16), 16)] = birth;
+        }
+      }
+      if (flags & 2) break;  // last entry
+      pos += length;
+    }
+  };
+  std::vector<std::uint8_t> root;
+  if (ReadAttributeData(objid, kAttrIndexRoot, u"$O", &root, 65536) && root.size() >= 32)
+    take_entries(root.data() + 16, root.size() - 16);
+  std::vector<std::uint8_t> blocks;
+  if (!ReadAttributeData(objid, kAttrIndexAllocation, u"$O", &blocks, 64u << 20)) return;
+  for (std::size_t off = 0; off + index_block_size_ <= blocks.size(); off += index_block_size_) {
+    std::uint8_t* block = blocks.data() + off;
+    if (std::memcmp(block, "INDX", 4) != 0 || !ApplyFixups(block, index_block_size_, kFixupStride))
+      continue;
+    take_entries(block + 0x18, index_block_size_ - 0x18);
+  }
+}
+
+}  // namespace qst

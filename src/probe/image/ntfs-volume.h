@@ -1,0 +1,120 @@
+// An NTFS volume read straight from its bytes: one sequential pass over the
+// MFT keeps, per in-use record, the raw $STANDARD_INFORMATION times, the
+// $FILE_NAME names with their parents and the $OBJECT_ID; the folder tree is
+// built from the parent references. Every length, offset, count and run read
+// from the volume is checked before use; a damaged record is left out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "objectid/objectid.h"
+#include "time/timestamp.h"
+
+namespace qst {
+
+// Bytes of the volume, from its first byte.
+class VolumeReader {
+ public:
+  virtual ~VolumeReader() = default;
+  // Fills `buffer` with `size` bytes at `offset`; false when they cannot
+  // all be read.
+  virtual bool Read(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+};
+
+class NtfsVolume {
+ public:
+  static constexpr std::uint64_t kRootRecord = 5;
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  // Reads the volume's boot sector and MFT. Returns null with `*error` set
+  // when the bytes hold no usable NTFS volume.
+  static std::unique_ptr<NtfsVolume> Open(VolumeReader& reader, std::string* error);
+
+  struct Times {
+    FILETIME creation = 0, write = 0, change = 0, access = 0;
+  };
+
+  bool InUse(std::uint64_t record) const;
+  bool IsFolder(std::uint64_t record) const;
+  const Times& TimesOf(std::uint64_t record) const { return records_[record].times; }
+  // The 64 bytes that the object-identifier request returns: the ID, and the
+  // birth volume, birth object and domain IDs (from the attribute when it
+  // holds them, else from $Extend\$ObjId:$O). False when the file has none.
+  bool ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const;
+
+  // The entries of a folder as a directory listing gives them: each name
+  // once under its long name, system files of the root left out, in the
+  // volume's collation order. Each entry is a name index.
+  const std::vector<std::uint32_t>& Children(std::uint64_t folder) const;
+  std::uint64_t RecordOfName(std::uint32_t name) const { return names_[name].record; }
+  std::u16string_view NameText(std::uint32_t name) const;
+
+  // The entry of `folder` called `name` (case-insensitive, as Windows
+  // compares), including the root's system files. kNone when there is none.
+  std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name) const;
+
+  // Upper case as the volume's $UpCase table has it.
+  char16_t Upcase(char16_t c) const { return upcase_[c]; }
+
+  std::size_t RecordCount() const { return records_.size(); }
+
+ private:
+  struct Record {
+    Times times;
+    std::uint32_t first_name = kNone;  // names_ chain of this record
+    std::uint32_t object_id = kNone;   // index into object_ids_
+    std::uint16_t sequence = 0;
+    std::uint8_t flags = 0;
+  };
+  struct Name {
+    std::uint64_t record;
+    std::uint64_t parent;
+    std::uint32_t next;  // next name of the same record
+    std::uint32_t text;  // offset into text_
+    std::uint16_t length;
+    std::uint8_t space;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+  };
+  struct ObjectId {
+    std::array<std::uint8_t, 64> bytes;
+    bool extended;  // all 64 bytes came from the attribute
+  };
+
+  explicit NtfsVolume(VolumeReader& reader) : reader_(reader) {}
+  bool ReadBootSector(std::string* error);
+  bool ReadMft(std::string* error);
+  void ParseRecord(std::uint64_t number, std::uint8_t* data);
+  void ReadUpcase();
+  void ReadObjectIdIndex();
+  void BuildFolders();
+  int Compare(std::u16string_view a, std::u16string_view b) const;
+  bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
+                         std::vector<std::uint8_t>* data, std::size_t limit);
+  bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data);
+
+  VolumeReader& reader_;
+  std::uint32_t bytes_per_sector_ = 0;
+  std::uint64_t cluster_size_ = 0;
+  std::uint32_t record_size_ = 0;
+  std::uint32_t index_block_size_ = 0;
+  std::uint64_t mft_offset_ = 0;
+  std::uint64_t volume_clusters_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> mft_runs_;  // byte offset, byte length
+
+  std::vector<Record> records_;
+  std::vector<Name> names_;
+  std::u16string text_;
+  std::vector<ObjectId> object_ids_;
+  std::vector<std::vector<std::uint32_t>> children_;  // per record, folders only
+  std::vector<std::uint32_t> root_listing_;
+  std::vector<char16_t> upcase_;
+  // Birth IDs and domain ID by object ID, from $Extend\$ObjId:$O.
+  std::unordered_map<std::string, std::array<std::uint8_t, 48>> birth_ids_;
+};
+
+}  // namespace qst

@@ -1,0 +1,318 @@
+// The platform of a disk image: the NTFS volume of a raw, split raw, E01,
+// VMDK or VHD image (containers and partition tables through The Sleuth
+// Kit), with paths in Windows form and errors as Windows gives them.
+#include <tsk/libtsk.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/context.h"
+#include "probe/image/ntfs-volume.h"
+#include "probe/platform.h"
+#include "probe/utf16.h"
+
+namespace qst {
+namespace {
+
+// Windows error codes of the image platform.
+constexpr int kFileNotFound = 2;
+constexpr int kPathNotFound = 3;
+constexpr int kAccessDenied = 5;
+constexpr int kGenFailure = 31;
+constexpr int kInvalidName = 123;
+constexpr int kNameTooLong = 206;
+constexpr int kDirectoryInvalid = 267;
+
+constexpr std::uint64_t kSectorSize = 512;
+
+class TskReader : public VolumeReader {
+ public:
+  TskReader(TSK_IMG_INFO* image, std::uint64_t offset) : image_(image), offset_(offset) {}
+  ~TskReader() override { tsk_img_close(image_); }
+  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    std::uint64_t at = offset_ + offset;
+    if (at < offset || at > static_cast<std::uint64_t>(image_->size) ||
+        size > static_cast<std::uint64_t>(image_->size) - at)
+      return false;
+    char* out = static_cast<char*>(buffer);
+    while (size > 0) {
+      std::size_t piece = std::min<std::size_t>(size, 1u << 24);
+      ssize_t n = tsk_img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
+      if (n <= 0) return false;
+      at += static_cast<std::uint64_t>(n);
+      out += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  TSK_IMG_INFO* image_;
+  std::uint64_t offset_;
+};
+
+bool HasWildcard(std::u16string_view s) {
+  return s.find_first_of(u"?*") != std::u16string_view::npos;
+}
+
+class ImageSearch : public DirSearch {
+ public:
+  explicit ImageSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
+  bool Next(DirEntry* entry) override {
+    if (next_ == entries_.size()) return false;
+    *entry = std::move(entries_[next_++]);
+    return true;
+  }
+
+ private:
+  std::vector<DirEntry> entries_;
+  std::size_t next_ = 0;
+};
+
+class ImagePlatform : public Platform {
+ public:
+  ImagePlatform(std::unique_ptr<TskReader> reader, std::unique_ptr<NtfsVolume> volume,
+                Platform& host)
+      : reader_(std::move(reader)), volume_(std::move(volume)), host_(host) {}
+
+  int Probe(const std::string& path, RawFileInfo* info) override {
+    std::uint64_t record;
+    bool wants_folder = !path.empty() && path.back() == '\\';
+    if (int error = Resolve(Utf16FromWtf8(path), &record)) return error;
+    if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
+    *info = RawFileInfo{};
+    const NtfsVolume::Times& t = volume_->TimesOf(record);
+    info->basic.CreationTime = t.creation;
+    info->basic.LastWriteTime = t.write;
+    info->basic.ChangeTime = t.change;
+    info->basic.LastAccessTime = t.access;
+    info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
+    info->file_index = static_cast<std::uint32_t>(record);
+    info->volume = 1;
+    info->file_id = record;
+    return 0;
+  }
+
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    std::u16string wide = Utf16FromWtf8(pattern);
+    std::size_t cut = wide.rfind(u'\\');
+    std::u16string folder_path = cut == std::u16string::npos ? u"" : wide.substr(0, cut + 1);
+    std::u16string last = cut == std::u16string::npos ? wide : wide.substr(cut + 1);
+    if (cut == std::u16string::npos && last.size() >= 2 && last[1] == u':') {
+      folder_path = last.substr(0, 2);
+      last = last.substr(2);
+    }
+    std::uint64_t folder;
+    if (int error = Resolve(folder_path, &folder))
+      return error == kFileNotFound ? kPathNotFound : error;
+    if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
+    if (last.empty()) return kFileNotFound;
+
+    std::vector<DirEntry> entries;
+    if (!HasWildcard(last)) {
+      std::uint64_t record = volume_->Lookup(folder, last);
+      if (record == NtfsVolume::kNone || !volume_->InUse(record)) return kFileNotFound;
+      entries.push_back({Wtf8FromUtf16(last), volume_->IsFolder(record)});
+    } else {
+      // "*.*" matches every name, with or without a dot.
+      std::u16string_view wanted = last == u"*.*" ? u"*" : std::u16string_view(last);
+      if (folder != NtfsVolume::kRootRecord) {
+        for (const char16_t* dots : {u".", u".."})
+          if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
+      }
+      for (std::uint32_t name : volume_->Children(folder)) {
+        std::u16string_view text = volume_->NameText(name);
+        std::uint64_t record = volume_->RecordOfName(name);
+        if (volume_->InUse(record) && Matches(wanted, text))
+          entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record)});
+      }
+    }
+    if (entries.empty()) return kFileNotFound;
+    search->reset(new ImageSearch(std::move(entries)));
+    return 0;
+  }
+
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    // List files are on this machine; their errors are told in Windows terms.
+    switch (int error = host_.OpenList(path, source)) {
+      case 0: return 0;
+      case ENOENT: return kFileNotFound;
+      case ENOTDIR: return kPathNotFound;
+      case EACCES:
+      case EPERM:
+      case EISDIR: return kAccessDenied;
+      case ENAMETOOLONG: return kNameTooLong;
+      default: return error > 0 ? kGenFailure : error;
+    }
+  }
+
+  std::string ErrorText(int code) override {
+    switch (code) {
+      case kFileNotFound: return "The system cannot find the file specified.\n";
+      case kPathNotFound: return "The system cannot find the path specified.\n";
+      case kAccessDenied: return "Access is denied.\n";
+      case kGenFailure: return "A device attached to the system is not functioning.\n";
+      case kInvalidName:
+        return "The filename, directory name, or volume label syntax is incorrect.\n";
+      case kNameTooLong: return "The filename or extension is too long.\n";
+      case kDirectoryInvalid: return "The directory name is invalid.\n";
+      default: return "Unknown error " + std::to_string(code) + "\n";
+    }
+  }
+
+  int NameTooLongCode() const override { return kNameTooLong; }
+  char Separator() const override { return '\\'; }
+  bool IsVolumeRoot(std::string_view path) const override {
+    bool letter =
+        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return path == "\\" || (letter && path.size() >= 2 && path[1] == ':' &&
+                            (path.size() == 2 || (path.size() == 3 && path[2] == '\\')));
+  }
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    return host_.ToLocalTime(utc, local);
+  }
+
+ private:
+  // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
+  // the root; a trailing separator is allowed. Returns 0 or the code Windows
+  // gives: 2 for a missing last name, 3 for a missing folder on the way.
+  int Resolve(std::u16string_view path, std::uint64_t* record) const {
+    if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
+    std::uint64_t at = NtfsVolume::kRootRecord;
+    std::size_t pos = 0;
+    while (pos < path.size() && path[pos] == u'\\') ++pos;
+    if (path.empty() && pos == 0) {
+      *record = at;
+      return 0;
+    }
+    while (pos < path.size()) {
+      std::size_t end = path.find(u'\\', pos);
+      if (end == std::u16string_view::npos) end = path.size();
+      std::u16string_view name = path.substr(pos, end - pos);
+      bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
+      if (name.empty() || HasWildcard(name) ||
+          name.find_first_of(u"<>|\"") != std::u16string_view::npos)
+        return kInvalidName;
+      if (!volume_->IsFolder(at)) return kPathNotFound;
+      std::uint64_t next = name == u"." ? at : volume_->Lookup(at, name);
+      if (next == NtfsVolume::kNone || !volume_->InUse(next))
+        return last ? kFileNotFound : kPathNotFound;
+      at = next;
+      pos = end;
+      while (pos < path.size() && path[pos] == u'\\') ++pos;
+    }
+    *record = at;
+    return 0;
+  }
+
+  // `?` is any one character, `*` any run, case-insensitively by the
+  // volume's own upper-case table.
+  bool Matches(std::u16string_view pattern, std::u16string_view name) const {
+    std::size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
+    while (n < name.size()) {
+      if (p < pattern.size() &&
+          (pattern[p] == u'?' || volume_->Upcase(pattern[p]) == volume_->Upcase(name[n]))) {
+        ++p;
+        ++n;
+      } else if (p < pattern.size() && pattern[p] == u'*') {
+        star = p++;
+        resume = n;
+      } else if (star != std::u16string_view::npos) {
+        p = star + 1;
+        n = ++resume;
+      } else {
+        return false;
+      }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+  }
+
+  std::unique_ptr<TskReader> reader_;
+  std::unique_ptr<NtfsVolume> volume_;
+  Platform& host_;
+};
+
+std::string TskErrorText() {
+  const char* text = tsk_error_get();
+  std::string s = text != nullptr ? text : "unknown error";
+  tsk_error_reset();
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+bool HoldsNtfs(TSK_IMG_INFO* image, std::uint64_t offset) {
+  char oem[8];
+  return tsk_img_read(image, static_cast<TSK_OFF_T>(offset + 3), oem, sizeof oem) == sizeof oem &&
+         std::memcmp(oem, "NTFS    ", 8) == 0;
+}
+
+// The byte offset of the NTFS volume to use: -o's sector, else the only
+// NTFS partition of a partitioned image, else the image itself. Prints the
+// choices and returns false when there are several.
+bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& out,
+                  std::uint64_t* offset) {
+  if (selection.sector >= 0) {
+    *offset = static_cast<std::uint64_t>(selection.sector) * kSectorSize;
+    return true;
+  }
+  *offset = 0;
+  TSK_VS_INFO* vs = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT);
+  if (vs == nullptr) {
+    tsk_error_reset();
+    return true;  // a bare volume
+  }
+  struct Found {
+    std::uint64_t start, length;
+    std::string description;
+  };
+  std::vector<Found> found;
+  for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
+    const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
+    if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
+    std::uint64_t start = part->start * vs->block_size;
+    if (HoldsNtfs(image, start))
+      found.push_back({start / kSectorSize, part->len * vs->block_size / kSectorSize,
+                       part->desc != nullptr ? part->desc : ""});
+  }
+  tsk_vs_close(vs);
+  if (found.size() == 1) *offset = found[0].start * kSectorSize;
+  if (found.size() <= 1) return true;
+  out.Printf("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n", selection.path.c_str(),
+             found.size());
+  out.Write("   start     length  description\n");
+  for (const Found& f : found)
+    out.Printf("%8llu %10llu  %s\n", static_cast<unsigned long long>(f.start),
+               static_cast<unsigned long long>(f.length), f.description.c_str());
+  return false;
+}
+
+std::unique_ptr<Platform> OpenImagePlatform(const ImageSelection& selection, Platform& host,
+                                            Output& out) {
+  const TSK_TCHAR* names[1] = {selection.path.c_str()};
+  TSK_IMG_INFO* image = tsk_img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
+  if (image == nullptr) {
+    out.Printf("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
+    return nullptr;
+  }
+  std::uint64_t offset = 0;
+  if (!ChooseVolume(image, selection, out, &offset)) {
+    tsk_img_close(image);
+    return nullptr;
+  }
+  auto reader = std::make_unique<TskReader>(image, offset);
+  std::string error;
+  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error);
+  if (volume == nullptr) {
+    out.Printf("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
+               static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
+    return nullptr;
+  }
+  return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host);
+}
+
+}  // namespace
+
+ImageOpener NativeImageOpener() { return OpenImagePlatform; }
+
+}  // namespace qst

@@ -1,0 +1,272 @@
+// qst -d on NTFS images made at test time with mkntfs and filled through an
+// ntfs-3g mount: the records must equal those qst prints over a read-only
+// mount of the same volume. Needs root, /dev/fuse, mkntfs, ntfs-3g and
+// sfdisk; skipped where one is missing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "run_binary.h"
+
+namespace qst {
+namespace {
+
+using testing::ReadFile;
+using testing::RunQst;
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+void SetTimes(const std::string& path, std::uint64_t creation, std::uint64_t write,
+              std::uint64_t access) {
+  unsigned char times[24];
+  for (int i = 0; i < 8; ++i) {
+    times[i] = static_cast<unsigned char>(creation >> (8 * i));
+    times[8 + i] = static_cast<unsigned char>(write >> (8 * i));
+    times[16 + i] = static_cast<unsigned char>(access >> (8 * i));
+  }
+  ASSERT_EQ(lsetxattr(path.c_str(), "system.ntfs_times", times, sizeof times, 0), 0) << path;
+}
+
+class NtfsImage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
+        Shell("command -v mkntfs && command -v ntfs-3g && command -v sfdisk >/dev/null") != 0) {
+      skip_ = "needs root, /dev/fuse, mkntfs, ntfs-3g and sfdisk";
+      return;
+    }
+    char dir_template[] = "/tmp/qst_image_XXXXXX";
+    dir_ = mkdtemp(dir_template);
+    image_ = dir_ + "/volume.img";
+    mount_ = dir_ + "/mnt";
+    mkdir(mount_.c_str(), 0755);
+    if (Shell("truncate -s 64M " + image_ + " && mkntfs -F -f -q " + image_ +
+              " >/dev/null 2>&1 && ntfs-3g " + image_ + " " + mount_) != 0) {
+      skip_ = "the NTFS image could not be made";
+      return;
+    }
+    Populate();
+    // What the volume shows through a read-only mount, in Windows form.
+    Shell("umount " + mount_ + " && ntfs-3g -o ro " + image_ + " " + mount_);
+    reference_ = RunQst({"-u", "-e", "-r", mount_}).out;
+    Shell("umount " + mount_);
+    std::string from = mount_ + "/";
+    std::string mapped;
+    for (std::size_t pos = 0; pos < reference_.size();) {
+      std::size_t end = reference_.find('\n', pos);
+      std::string line = reference_.substr(pos, end - pos + 1);
+      if (line.rfind(from, 0) == 0) {
+        std::string path = line.substr(from.size(), line.find(" |") - from.size());
+        for (char& c : path) c = c == '/' ? '\\' : c;
+        line = "C:\\" + path + line.substr(line.find(" |"));
+      }
+      mapped += line;
+      pos = end + 1;
+    }
+    reference_ = mapped;
+  }
+
+  static void TearDownTestSuite() {
+    if (!dir_.empty()) Shell("umount " + mount_ + " 2>/dev/null; rm -rf " + dir_);
+  }
+
+  void SetUp() override {
+    if (!skip_.empty()) GTEST_SKIP() << skip_;
+  }
+
+  static std::string At(const std::string& relative) { return mount_ + "/" + relative; }
+
+  static void Populate() {
+    constexpr std::uint64_t kA = 129408480001234567, kW = 129408480011230000;
+    constexpr std::uint64_t kC = 129408480020000007;
+    mkdir(At("top").c_str(), 0755);
+    mkdir(At("top/sub").c_str(), 0755);
+    for (const char* f : {"top/a.txt", "top/B.txt", "top/_under", "top/z.txt", "top/sub/b.txt",
+                          "memo.txt", "top/\xc3\x84rger.txt", "top/caf\xc3\xa9"})
+      std::ofstream(At(f)) << f;
+    for (const char* f :
+         {"top/a.txt", "top/B.txt", "top/z.txt", "top/sub/b.txt", "memo.txt", "top/sub", "top"})
+      SetTimes(At(f), kC, kW, kA);
+    unsigned char id[64];
+    for (int i = 0; i < 64; ++i) id[i] = static_cast<unsigned char>(0x10 + i);
+    ASSERT_EQ(setxattr(At("memo.txt").c_str(), "system.ntfs_object_id", id, 64, 0), 0);
+    ASSERT_EQ(setxattr(At("top/a.txt").c_str(), "system.ntfs_object_id", id + 8, 16, 0), 0);
+    // Hard links: the file is listed in each folder that names it. So many
+    // names need extension records.
+    ASSERT_EQ(link(At("top/z.txt").c_str(), At("top/sub/z-link.txt").c_str()), 0);
+    mkdir(At("names").c_str(), 0755);
+    std::ofstream(At("names/many")) << "many";
+    for (int i = 0; i < 40; ++i)
+      ASSERT_EQ(
+          link(At("names/many").c_str(),
+               At("names/another-rather-long-name-of-the-same-file-" + std::to_string(i)).c_str()),
+          0);
+    // A folder of thousands of entries, made in an order unlike the listing.
+    mkdir(At("big").c_str(), 0755);
+    for (int i = 2999; i >= 0; --i) std::ofstream(At("big/e" + std::to_string(i * 7919 % 3001)));
+  }
+
+  static std::string RowsOf(const std::string& out, const std::string& prefix) {
+    std::string rows;
+    for (std::size_t pos = 0; pos < out.size();) {
+      std::size_t end = out.find('\n', pos);
+      std::string line = out.substr(pos, end - pos + 1);
+      if (line.rfind(prefix, 0) == 0) rows += line;
+      pos = end + 1;
+    }
+    return rows;
+  }
+
+  static inline std::string skip_, dir_, image_, mount_, reference_;
+};
+
+// The lines of an output, sorted: ntfs-3g lists a large folder in the order
+// of its index blocks, Windows (and qst -d) in collation order.
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find('\n', pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TEST_F(NtfsImage, WholeVolumeEqualsTheMountedVolume) {
+  auto r = RunQst({"-d", image_, "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
+  EXPECT_GT(r.out.size(), 3000u * 100);
+  // Small folders come in the same order both ways.
+  EXPECT_EQ(RowsOf(r.out, "C:\\top\\"), RowsOf(reference_, "C:\\top\\"));
+}
+
+TEST_F(NtfsImage, FoldersListInUpperCaseCollationOrder) {
+  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\big\\*"});
+  std::vector<std::string> names;
+  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1)
+    names.push_back(r.out.substr(pos, r.out.find(" |", pos) - pos));
+  ASSERT_EQ(names.size(), 3000u);
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  EXPECT_EQ(names[0], "C:\\big\\e0");
+  EXPECT_EQ(names[1], "C:\\big\\e1");
+  EXPECT_EQ(names[2], "C:\\big\\e10");
+}
+
+TEST_F(NtfsImage, PathsAreFoundAsWindowsFindsThem) {
+  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\TOP\\A.TXT", "\\top\\sub\\", "top\\z.txt",
+                   "C:\\$MFT", "C:\\top\\missing.txt", "C:\\nowhere\\x.txt", "C:\\top\\a.txt\\"});
+  std::string a = RowsOf(reference_, "C:\\top\\a.txt |");
+  ASSERT_FALSE(a.empty());
+  EXPECT_NE(r.out.find("C:\\TOP\\A.TXT" + a.substr(a.find(" |"))), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n\\top\\sub\\ |"), std::string::npos);
+  EXPECT_NE(r.out.find("\ntop\\z.txt |"), std::string::npos);
+  EXPECT_NE(r.out.find("\nC:\\$MFT |0 |"), std::string::npos);
+  EXPECT_NE(
+      r.out.find("\nC:\\top\\missing.txt, CODE=2:The system cannot find the file specified.\n\n"),
+      std::string::npos);
+  EXPECT_NE(
+      r.out.find("\nC:\\nowhere\\x.txt, CODE=3:The system cannot find the path specified.\n\n"),
+      std::string::npos);
+  EXPECT_NE(r.out.find("\nC:\\top\\a.txt\\, CODE=123:"), std::string::npos);
+}
+
+TEST_F(NtfsImage, WildcardsMatchWithoutRegardToCase) {
+  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\top\\*.TXT", "C:\\*", "C:\\top\\*.*"});
+  std::string txt = RowsOf(reference_, "C:\\top\\a.txt |") + RowsOf(reference_, "C:\\top\\B.txt |");
+  EXPECT_NE(r.out.find(txt), std::string::npos) << r.out;
+  // The root lists no system files, and no "." or "..".
+  EXPECT_EQ(r.out.find("C:\\$MFT"), std::string::npos);
+  EXPECT_EQ(r.out.find("C:\\.\\"), std::string::npos);
+  EXPECT_NE(r.out.find("\nC:\\top\\ |"), std::string::npos);
+  EXPECT_NE(r.out.find("\nC:\\top\\_under |"), std::string::npos);
+}
+
+TEST_F(NtfsImage, PartitionedImagesAreFoundOrListed) {
+  std::string one = dir_ + "/one.img", two = dir_ + "/two.img";
+  ASSERT_EQ(Shell("truncate -s 80M " + one +
+                  " && echo 'start=2048, size=131072, type=7' | "
+                  "sfdisk -q " +
+                  one + " && dd if=" + image_ + " of=" + one +
+                  " bs=512 seek=2048 conv=notrunc status=none"),
+            0);
+  std::string whole = RunQst({"-d", image_, "-u", "-e", "-r", "C:\\"}).out;
+  auto r = RunQst({"-d", one, "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.out, whole);
+  r = RunQst({"-d", one, "-o", "2048", "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.out, whole);
+
+  ASSERT_EQ(Shell("truncate -s 150M " + two +
+                  " && printf 'start=2048, size=131072, type=7\\n"
+                  "start=133120, size=131072, type=7\\n' | sfdisk -q " +
+                  two + " && dd if=" + image_ + " of=" + two +
+                  " bs=512 seek=2048 conv=notrunc status=none && dd if=" + image_ + " of=" + two +
+                  " bs=512 seek=133120 conv=notrunc status=none"),
+            0);
+  r = RunQst({"-d", two, "-e", "C:\\"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "qst: " + two +
+                       " holds 2 NTFS volumes; choose one with -o SECTOR:\n"
+                       "   start     length  description\n"
+                       "    2048     131072  NTFS / exFAT (0x07)\n"
+                       "  133120     131072  NTFS / exFAT (0x07)\n");
+  r = RunQst({"-d", two, "-o", "133120", "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.out, whole);
+}
+
+TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
+  auto r = RunQst({"-d", dir_ + "/none.img", "C:\\"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out.rfind("qst: cannot open image " + dir_ + "/none.img: ", 0), 0u) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+
+  r = RunQst({"-d", image_, "-o", "1", "C:\\"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out,
+            "qst: " + image_ + " holds no usable NTFS volume at sector 1: no NTFS boot sector\n");
+
+  std::string truncated = dir_ + "/truncated.img";
+  ASSERT_EQ(Shell("head -c 1M " + image_ + " > " + truncated), 0);
+  r = RunQst({"-d", truncated, "C:\\"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out.rfind("qst: " + truncated + " holds no usable NTFS volume at sector 0: ", 0), 0u)
+      << r.out;
+}
+
+TEST_F(NtfsImage, DamagedRecordsAreLeftOutNotFollowed) {
+  // Garbage over a stretch of the MFT: the records there are dropped, the
+  // rest of the volume is still reported, nothing crashes or loops.
+  std::string damaged = dir_ + "/damaged.img";
+  ASSERT_EQ(Shell("cp " + image_ + " " + damaged), 0);
+  std::string mft_offset;
+  {
+    std::ifstream in(image_, std::ios::binary);
+    unsigned char boot[512];
+    in.read(reinterpret_cast<char*>(boot), sizeof boot);
+    std::uint64_t lcn = 0;
+    for (int i = 7; i >= 0; --i) lcn = lcn << 8 | boot[0x30 + i];
+    std::uint64_t cluster = (boot[11] | boot[12] << 8) * boot[13];
+    mft_offset = std::to_string(lcn * cluster);
+  }
+  // Records 64 to 71 (the first user files) become noise.
+  ASSERT_EQ(Shell("head -c 8192 /dev/urandom | dd of=" + damaged + " bs=1 seek=$((" + mft_offset +
+                  " + 64 * 1024)) conv=notrunc status=none"),
+            0);
+  auto r = RunQst({"-d", damaged, "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\nC:\\big\\e0 |"), std::string::npos);
+  EXPECT_LT(r.out.size(), reference_.size());
+}
+
+}  // namespace
+}  // namespace qst
