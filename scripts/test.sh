@@ -18,5 +18,5 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQST_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"

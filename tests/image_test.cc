@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -266,6 +267,59 @@ TEST_F(NtfsImage, DamagedRecordsAreLeftOutNotFollowed) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\nC:\\big\\e0 |"), std::string::npos);
   EXPECT_LT(r.out.size(), reference_.size());
+}
+
+// The byte offset of the MFT, from the boot sector.
+std::uint64_t MftOffset(const std::string& image) {
+  std::ifstream in(image, std::ios::binary);
+  unsigned char boot[512];
+  in.read(reinterpret_cast<char*>(boot), sizeof boot);
+  std::uint64_t lcn = 0;
+  for (int i = 7; i >= 0; --i) lcn = lcn << 8 | boot[0x30 + i];
+  return lcn * static_cast<std::uint64_t>(boot[11] | boot[12] << 8) * boot[13];
+}
+
+TEST_F(NtfsImage, NoiseInTheMftNeverCrashesOrHangs) {
+  std::string noisy = dir_ + "/noisy.img";
+  std::uint64_t mft = MftOffset(image_);
+  std::uint64_t state = 0x5DEECE66Dull;
+  auto next = [&] { return state = state * 6364136223846793005ull + 1442695040888963407ull; };
+  for (int round = 0; round < 25; ++round) {
+    ASSERT_EQ(Shell("cp " + image_ + " " + noisy), 0);
+    {
+      std::fstream io(noisy, std::ios::in | std::ios::out | std::ios::binary);
+      for (int hit = 0; hit < 40; ++hit) {
+        // Records 0 to 127, where the volume's own files and the tree live.
+        std::uint64_t at = mft + next() % (128 * 1024);
+        io.seekp(static_cast<std::streamoff>(at));
+        char byte = static_cast<char>(next() >> 56);
+        io.write(&byte, 1);
+      }
+    }
+    auto r = RunQst({"-d", noisy, "-u", "-e", "-r", "C:\\"}, "timeout 60 env");
+    EXPECT_TRUE(r.status == 0 || r.status == 254) << "round " << round << ": " << r.status;
+  }
+}
+
+TEST_F(NtfsImage, TimesAgreeWithTheSleuthKit) {
+  if (Shell("command -v istat >/dev/null") != 0) GTEST_SKIP() << "no istat";
+  auto r = RunQst({"-d", image_, "-u", "-i", "C:\\memo.txt"});
+  std::size_t id_at = r.out.find("    ID: ");
+  ASSERT_NE(id_at, std::string::npos);
+  std::string id = r.out.substr(id_at + 8, r.out.find(' ', id_at + 8) - id_at - 8);
+  std::string listing = dir_ + "/istat.txt";
+  ASSERT_EQ(Shell("istat -z UTC " + image_ + " " + id + " > " + listing), 0);
+  std::string istat = ReadFile(listing);
+  // istat's first block of times is $STANDARD_INFORMATION's.
+  std::string si = istat.substr(istat.find("$STANDARD_INFORMATION Attribute Values:"));
+  for (const char* label : {"Created:", "File Modified:", "MFT Modified:", "Accessed:"}) {
+    std::size_t at = si.find(label);
+    ASSERT_NE(at, std::string::npos) << label;
+    std::string when = si.substr(si.find_first_not_of("\t ", at + std::strlen(label)), 29);
+    when[10] = 'T';
+    EXPECT_NE(r.out.find(when + " (UTC)"), std::string::npos) << label << " " << when << "\n"
+                                                              << r.out;
+  }
 }
 
 }  // namespace
