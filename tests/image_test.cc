@@ -225,6 +225,19 @@ TEST_F(NtfsImage, PartitionedImagesAreFoundOrListed) {
   EXPECT_EQ(r.out, whole);
 }
 
+TEST_F(NtfsImage, ContainersGiveTheSameRecords) {
+  std::string whole = RunQst({"-d", image_, "-u", "-e", "-r", "C:\\"}).out;
+  // Split raw, in pieces of 16 MiB named .001, .002, ...
+  ASSERT_EQ(Shell("split -b 16M --numeric-suffixes=1 -a 3 " + image_ + " " + dir_ + "/split.img."),
+            0);
+  EXPECT_EQ(RunQst({"-d", dir_ + "/split.img.001", "-u", "-e", "-r", "C:\\"}).out, whole);
+  if (Shell("command -v ewfacquire >/dev/null") != 0) GTEST_SKIP() << "no ewfacquire";
+  ASSERT_EQ(Shell("ewfacquire -u -q -t " + dir_ + "/evidence -c none -f encase6 " + image_ +
+                  " >/dev/null 2>&1"),
+            0);
+  EXPECT_EQ(RunQst({"-d", dir_ + "/evidence.E01", "-u", "-e", "-r", "C:\\"}).out, whole);
+}
+
 TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
   auto r = RunQst({"-d", dir_ + "/none.img", "C:\\"});
   EXPECT_EQ(r.status, 254);
