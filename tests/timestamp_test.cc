@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "fake_platform.h"
@@ -82,6 +84,31 @@ TEST_F(TimestampText, ValuesBeyondTheRangePrintZeroDateWithSignedFraction) {
   RenderedTimestamp r = RenderTimestamp(kMax + 1, options, zone_);
   EXPECT_FALSE(r.converted);
   EXPECT_EQ(r.broken.wYear, 0);
+}
+
+TEST(TimestampFormat, BothFormsMatchTheirPrintfPatternsAcrossTheRange) {
+  std::uint64_t state = 12345;
+  for (int i = 0; i < 5000; ++i) {
+    state = state * 6364136223846793005 + 1442695040888963407;
+    FILETIME raw = state >> (1 + i % 8);  // many magnitudes below 2^63
+    SYSTEMTIME st;
+    ASSERT_TRUE(FileTimeToSystemTime(raw, &st));
+    std::int64_t fraction = static_cast<std::int64_t>(raw % kTicksPerSecond);
+    for (int iso : {0, 1}) {
+      RunOptions options;
+      options.iso = iso;
+      char text[64];
+      int n = FormatTimestamp(fraction, st, options, text);
+      char expected[64];
+      std::snprintf(
+          expected, sizeof expected,
+          iso ? "%04d-%02d-%02dT%02d:%02d:%02d.%07lld00" : "%04d/%02d/%02d %02d:%02d:%02d.%07lld00",
+          st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+          static_cast<long long>(fraction));
+      ASSERT_STREQ(text, expected) << raw;
+      ASSERT_EQ(n, static_cast<int>(std::strlen(expected)));
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+"""Running a command and reading its wall time, CPU time, peak memory and
+output lines, for the benchmark scripts beside this file."""
+import os
+import time
+
+
+def run_once(command):
+    """Runs `command`, counting its output lines. Returns wall seconds, CPU
+    seconds, peak RSS in KiB and the line count. The peak comes from GNU time,
+    which starts the command from its own small process: a child forked from
+    this interpreter would count the interpreter's memory as its own."""
+    read_end, write_end = os.pipe()
+    report_read, report_write = os.pipe()
+    actions = [(os.POSIX_SPAWN_DUP2, write_end, 1), (os.POSIX_SPAWN_DUP2, report_write, 2),
+               (os.POSIX_SPAWN_CLOSE, read_end), (os.POSIX_SPAWN_CLOSE, report_read)]
+    timed = ["/usr/bin/time", "-f", "%M", "--"] + command
+    start = time.perf_counter()
+    pid = os.posix_spawn(timed[0], timed, os.environ, file_actions=actions)
+    os.close(write_end)
+    os.close(report_write)
+    lines = 0
+    while True:
+        chunk = os.read(read_end, 1 << 20)
+        if not chunk:
+            break
+        lines += chunk.count(b"\n")
+    os.close(read_end)
+    report = b""
+    while True:
+        chunk = os.read(report_read, 4096)
+        if not chunk:
+            break
+        report += chunk
+    os.close(report_read)
+    _, _, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
+    rss = int(report.split()[-1]) if report.split() else 0
+    return wall, usage.ru_utime + usage.ru_stime, rss, lines
+
+
+def measure(command, runs):
+    results = [run_once(command) for _ in range(runs)]
+    return min(results, key=lambda r: r[0])
+
+
+def print_table(rows, files):
+    print(f"{'command':<30}{'wall s':>9}{'cpu s':>9}{'files/s':>12}{'peak RSS KiB':>14}{'lines':>10}")
+    for name, (wall, cpu, rss, lines) in rows:
+        print(f"{name:<30}{wall:>9.2f}{cpu:>9.2f}{files / wall:>12.0f}{rss:>14}{lines:>10}")
