@@ -182,6 +182,23 @@ TEST_F(NtfsImage, PathsAreFoundAsWindowsFindsThem) {
   EXPECT_NE(r.out.find("\nC:\\top\\a.txt\\, CODE=123:"), std::string::npos);
 }
 
+TEST_F(NtfsImage, ListFilesOnThisMachineNamePathsInTheImage) {
+  std::string list = dir_ + "/list.txt";
+  std::ofstream(list) << "C:\\top\\a.txt\r\nC:\\top\\*.txt\r\n\\memo.txt\r\n";
+  auto r = RunQst({"-d", image_, "-u", "-e", "-l", list});
+  EXPECT_EQ(r.out, std::string(RowsOf(reference_, "FILENAME")) +
+                       RowsOf(reference_, "C:\\top\\a.txt |") +
+                       "\nC:\\top\\*.txt, CODE=123:The filename, directory name, or volume label "
+                       "syntax is incorrect.\n\n\\" +
+                       RowsOf(reference_, "C:\\memo.txt |").substr(3));
+  r = RunQst({"-d", image_, "-l", dir_ + "/no-list.txt"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(
+      r.out.rfind(
+          "\n" + dir_ + "/no-list.txt, CODE=2:The system cannot find the file specified.\n\n", 0),
+      0u);
+}
+
 TEST_F(NtfsImage, WildcardsMatchWithoutRegardToCase) {
   auto r = RunQst({"-d", image_, "-u", "-e", "C:\\top\\*.TXT", "C:\\*", "C:\\top\\*.*"});
   std::string txt = RowsOf(reference_, "C:\\top\\a.txt |") + RowsOf(reference_, "C:\\top\\B.txt |");
