@@ -36,6 +36,23 @@ void SetTimes(const std::string& path, std::uint64_t creation, std::uint64_t wri
   ASSERT_EQ(lsetxattr(path.c_str(), "system.ntfs_times", times, sizeof times, 0), 0) << path;
 }
 
+// qst's output over a mount, with the mount's paths written as the image's.
+std::string InWindowsForm(const std::string& out, const std::string& mount) {
+  std::string from = mount + "/", mapped;
+  for (std::size_t pos = 0; pos < out.size();) {
+    std::size_t end = out.find('\n', pos);
+    std::string line = out.substr(pos, end - pos + 1);
+    if (line.rfind(from, 0) == 0) {
+      std::string path = line.substr(from.size(), line.find(" |") - from.size());
+      for (char& c : path) c = c == '/' ? '\\' : c;
+      line = "C:\\" + path + line.substr(line.find(" |"));
+    }
+    mapped += line;
+    pos = end + 1;
+  }
+  return mapped;
+}
+
 class NtfsImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -59,20 +76,7 @@ class NtfsImage : public ::testing::Test {
     Shell("umount " + mount_ + " && ntfs-3g -o ro " + image_ + " " + mount_);
     reference_ = RunQst({"-u", "-e", "-r", mount_}).out;
     Shell("umount " + mount_);
-    std::string from = mount_ + "/";
-    std::string mapped;
-    for (std::size_t pos = 0; pos < reference_.size();) {
-      std::size_t end = reference_.find('\n', pos);
-      std::string line = reference_.substr(pos, end - pos + 1);
-      if (line.rfind(from, 0) == 0) {
-        std::string path = line.substr(from.size(), line.find(" |") - from.size());
-        for (char& c : path) c = c == '/' ? '\\' : c;
-        line = "C:\\" + path + line.substr(line.find(" |"));
-      }
-      mapped += line;
-      pos = end + 1;
-    }
-    reference_ = mapped;
+    reference_ = InWindowsForm(reference_, mount_);
   }
 
   static void TearDownTestSuite() {
@@ -254,6 +258,37 @@ TEST_F(NtfsImage, ContainersGiveTheSameRecords) {
                   " >/dev/null 2>&1"),
             0);
   EXPECT_EQ(RunQst({"-d", dir_ + "/evidence.E01", "-u", "-e", "-r", "C:\\"}).out, whole);
+}
+
+TEST_F(NtfsImage, FragmentedMftIsReadWhole) {
+  // Fill the volume, free every other piece, then add files until the MFT
+  // must grow into the holes.
+  std::string image = dir_ + "/fragmented.img", mount = dir_ + "/fragmented";
+  mkdir(mount.c_str(), 0755);
+  ASSERT_EQ(Shell("truncate -s 32M " + image + " && mkntfs -F -f -q " + image +
+                  " >/dev/null 2>&1 && ntfs-3g " + image + " " + mount),
+            0);
+  Shell("i=0; while dd if=/dev/zero of=" + mount +
+        "/fill$i bs=512K count=1 status=none "
+        "2>/dev/null; do i=$((i+1)); done; rm -f " +
+        mount + "/fill*[02468]");
+  for (int i = 0; i < 6000; ++i) std::ofstream(mount + "/f" + std::to_string(i));
+  Shell("umount " + mount);
+  std::string runs = dir_ + "/mft-runs.txt";
+  Shell("ntfsinfo -v -i 0 " + image +
+        " 2>/dev/null | sed -n '/\\$DATA/,/\\$BITMAP/p' | "
+        "grep -cE '^[[:space:]]+0x[0-9a-f]+[[:space:]]+0x' > " +
+        runs);
+  ASSERT_GT(std::atoi(ReadFile(runs).c_str()), 1) << "the MFT did not fragment";
+
+  ASSERT_EQ(Shell("ntfs-3g -o ro " + image + " " + mount), 0);
+  std::string mounted = RunQst({"-u", "-e", "-r", mount}).out;
+  Shell("umount " + mount);
+  auto r = RunQst({"-d", image, "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(SortedLines(r.out), SortedLines(InWindowsForm(mounted, mount)));
+  EXPECT_GT(SortedLines(r.out).size(), 6000u);
+  EXPECT_NE(r.out.find("\nC:\\f5999 |"), std::string::npos);
 }
 
 TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
