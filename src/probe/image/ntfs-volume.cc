@@ -282,7 +282,10 @@ bool NtfsVolume::ReadMft(std::string* error) {
     return false;
   }
   mft_runs_ = std::move(runs);
-  std::uint64_t count = std::min<std::uint64_t>(mft_size / record_size_, kMaxRecords);
+  // A damaged size cannot make us hold more records than the image has room
+  // for.
+  std::uint64_t count = std::min<std::uint64_t>(
+      {mft_size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
   records_.assign(count, Record{});
 
   // One sequential pass over the MFT, in large reads.
@@ -336,7 +339,9 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
       r.times.access = Le64(a.value + 24);
     } else if (a.type == kAttrFileName && a.value_length >= 66) {
       std::uint8_t length = a.value[64];
-      if (66u + 2u * length > a.value_length || length == 0 || names_.size() >= kNone) continue;
+      if (66u + 2u * length > a.value_length || length == 0 || names_.size() >= kNone ||
+          text_.size() + length > kNone)
+        continue;
       Name n;
       n.record = owner;
       n.parent = Le64(a.value) & 0xFFFFFFFFFFFFull;

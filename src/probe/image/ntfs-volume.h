@@ -25,6 +25,8 @@ class VolumeReader {
   // Fills `buffer` with `size` bytes at `offset`; false when they cannot
   // all be read.
   virtual bool Read(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+  // How many bytes there are to read.
+  virtual std::uint64_t Size() const = 0;
 };
 
 class NtfsVolume {

@@ -45,6 +45,10 @@ class TskReader : public VolumeReader {
     }
     return true;
   }
+  std::uint64_t Size() const override {
+    std::uint64_t size = static_cast<std::uint64_t>(image_->size);
+    return size > offset_ ? size - offset_ : 0;
+  }
 
  private:
   TSK_IMG_INFO* image_;
