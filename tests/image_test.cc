@@ -253,6 +253,14 @@ TEST_F(NtfsImage, ContainersGiveTheSameRecords) {
   ASSERT_EQ(Shell("split -b 16M --numeric-suffixes=1 -a 3 " + image_ + " " + dir_ + "/split.img."),
             0);
   EXPECT_EQ(RunQst({"-d", dir_ + "/split.img.001", "-u", "-e", "-r", "C:\\"}).out, whole);
+  if (Shell("command -v qemu-img >/dev/null") == 0) {
+    for (const char* format : {"vmdk", "vpc"}) {
+      std::string converted = dir_ + "/converted." + format;
+      ASSERT_EQ(
+          Shell(std::string("qemu-img convert -O ") + format + " " + image_ + " " + converted), 0);
+      EXPECT_EQ(RunQst({"-d", converted, "-u", "-e", "-r", "C:\\"}).out, whole) << format;
+    }
+  }
   if (Shell("command -v ewfacquire >/dev/null") != 0) GTEST_SKIP() << "no ewfacquire";
   ASSERT_EQ(Shell("ewfacquire -u -q -t " + dir_ + "/evidence -c none -f encase6 " + image_ +
                   " >/dev/null 2>&1"),
