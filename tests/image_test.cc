@@ -114,6 +114,9 @@ class NtfsImage : public ::testing::Test {
           link(At("names/many").c_str(),
                At("names/another-rather-long-name-of-the-same-file-" + std::to_string(i)).c_str()),
           0);
+    mkdir(At("loop").c_str(), 0755);
+    mkdir(At("loop/inner").c_str(), 0755);
+    std::ofstream(At("loop/inner/deep.txt")) << "deep";
     // A folder of thousands of entries, made in an order unlike the listing.
     mkdir(At("big").c_str(), 0755);
     for (int i = 2999; i >= 0; --i) std::ofstream(At("big/e" + std::to_string(i * 7919 % 3001)));
@@ -351,6 +354,51 @@ std::uint64_t MftOffset(const std::string& image) {
   std::uint64_t lcn = 0;
   for (int i = 7; i >= 0; --i) lcn = lcn << 8 | boot[0x30 + i];
   return lcn * static_cast<std::uint64_t>(boot[11] | boot[12] << 8) * boot[13];
+}
+
+TEST_F(NtfsImage, ParentCyclesEndTheTreeThere) {
+  // loop's name is rewritten to have its own child as parent: loop and inner
+  // then hang in a cycle that no path from the root reaches.
+  auto ids = RunQst({"-d", image_, "-u", "-e", "C:\\loop", "C:\\loop\\inner"}).out;
+  auto id_of = [&](const std::string& path) {
+    std::size_t at = ids.find(path + " |");
+    return std::stoull(ids.substr(at + path.size() + 2));
+  };
+  std::uint64_t loop = id_of("C:\\loop"), inner = id_of("C:\\loop\\inner");
+  std::string cyclic = dir_ + "/cyclic.img";
+  ASSERT_EQ(Shell("cp " + image_ + " " + cyclic), 0);
+  {
+    std::fstream io(cyclic, std::ios::in | std::ios::out | std::ios::binary);
+    std::uint64_t base = MftOffset(image_) + loop * 1024;
+    unsigned char record[512];
+    io.seekg(static_cast<std::streamoff>(base));
+    io.read(reinterpret_cast<char*>(record), sizeof record);
+    std::uint16_t sequence = 0;
+    {
+      unsigned char header[18];
+      io.seekg(static_cast<std::streamoff>(MftOffset(image_) + inner * 1024));
+      io.read(reinterpret_cast<char*>(header), sizeof header);
+      sequence = static_cast<std::uint16_t>(header[16] | header[17] << 8);
+    }
+    // The $FILE_NAME attribute, within the record's first sector.
+    std::size_t pos = record[20] | record[21] << 8;
+    while (pos + 24 < sizeof record && !(record[pos] == 0x30 && record[pos + 1] == 0)) {
+      std::uint32_t length = record[pos + 4] | record[pos + 5] << 8;
+      ASSERT_GT(length, 0u);
+      pos += length;
+    }
+    ASSERT_LT(pos + 24, sizeof record);
+    std::size_t value = pos + (record[pos + 20] | record[pos + 21] << 8);
+    std::uint64_t parent = inner | std::uint64_t{sequence} << 48;
+    io.seekp(static_cast<std::streamoff>(base + value));
+    for (int i = 0; i < 8; ++i) io.put(static_cast<char>(parent >> (8 * i)));
+  }
+  auto r = RunQst({"-d", cyclic, "-u", "-e", "-r", "C:\\"}, "timeout 60 env");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find("C:\\loop"), std::string::npos);
+  EXPECT_NE(r.out.find("\nC:\\memo.txt |"), std::string::npos);
+  r = RunQst({"-d", cyclic, "-u", "-e", "C:\\loop\\inner\\deep.txt"});
+  EXPECT_NE(r.out.find("CODE=3:"), std::string::npos) << r.out;
 }
 
 TEST_F(NtfsImage, NoiseInTheMftNeverCrashesOrHangs) {
