@@ -104,6 +104,11 @@ class NtfsImage : public ::testing::Test {
     for (int i = 0; i < 64; ++i) id[i] = static_cast<unsigned char>(0x10 + i);
     ASSERT_EQ(setxattr(At("memo.txt").c_str(), "system.ntfs_object_id", id, 64, 0), 0);
     ASSERT_EQ(setxattr(At("top/a.txt").c_str(), "system.ntfs_object_id", id + 8, 16, 0), 0);
+    // A long name with an 8.3 alias, as Windows gives most files.
+    std::ofstream(At("top/Long File Name.txt")) << "long";
+    ASSERT_EQ(setxattr(At("top/Long File Name.txt").c_str(), "system.ntfs_dos_name", "LONGFI~1.TXT",
+                       12, 0),
+              0);
     // Hard links: the file is listed in each folder that names it. So many
     // names need extension records.
     ASSERT_EQ(link(At("top/z.txt").c_str(), At("top/sub/z-link.txt").c_str()), 0);
@@ -205,6 +210,16 @@ TEST_F(NtfsImage, ListFilesOnThisMachineNamePathsInTheImage) {
       r.out.rfind(
           "\n" + dir_ + "/no-list.txt, CODE=2:The system cannot find the file specified.\n\n", 0),
       0u);
+}
+
+TEST_F(NtfsImage, ShortNamesOpenFilesButAreNotListed) {
+  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\top\\*", "C:\\top\\longfi~1.txt"});
+  std::string row = RowsOf(reference_, "C:\\top\\Long File Name.txt |");
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(r.out.find("LONGFI~1"), std::string::npos);
+  EXPECT_NE(r.out.find(row), std::string::npos);
+  EXPECT_NE(r.out.find("C:\\top\\longfi~1.txt" + row.substr(row.find(" |"))), std::string::npos)
+      << r.out;
 }
 
 TEST_F(NtfsImage, WildcardsMatchWithoutRegardToCase) {

@@ -386,18 +386,23 @@ void NtfsVolume::BuildFolders() {
   children_.assign(records_.size(), {});
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     const Name& n = names_[i];
-    if (n.space == 2) continue;  // the 8.3 alias of a long name
     if (n.parent >= records_.size() || n.parent == n.record) continue;
     const Record& parent = records_[n.parent];
     if ((parent.flags & (kInUse | kFolder)) != (kInUse | kFolder)) continue;
-    children_[n.parent].push_back(i);
+    // An 8.3 alias opens its file but is never listed.
+    if (n.space == 2)
+      short_names_[n.parent].push_back(i);
+    else
+      children_[n.parent].push_back(i);
   }
-  for (auto& list : children_) {
+  auto by_collation = [&](std::vector<std::uint32_t>& list) {
     std::sort(list.begin(), list.end(), [&](std::uint32_t x, std::uint32_t y) {
       int c = Compare(NameText(x), NameText(y));
       return c != 0 ? c < 0 : NameText(x) < NameText(y);
     });
-  }
+  };
+  for (auto& list : children_) by_collation(list);
+  for (auto& [folder, list] : short_names_) by_collation(list);
   // The root lists no system files; they stay reachable by name.
   for (std::uint32_t name : children_[kRootRecord])
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
@@ -422,9 +427,8 @@ const std::vector<std::uint32_t>& NtfsVolume::Children(std::uint64_t folder) con
   return folder == kRootRecord ? root_listing_ : children_[folder];
 }
 
-std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
-  if (folder >= children_.size()) return kNone;
-  const auto& list = children_[folder];
+std::uint64_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
+                               std::u16string_view name) const {
   auto it = std::lower_bound(
       list.begin(), list.end(), name,
       [&](std::uint32_t x, std::u16string_view key) { return Compare(NameText(x), key) < 0; });
@@ -433,6 +437,14 @@ std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name)
   for (auto exact = it; exact != list.end() && Compare(NameText(*exact), name) == 0; ++exact)
     if (NameText(*exact) == name) return names_[*exact].record;
   return names_[*it].record;
+}
+
+std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
+  if (folder >= children_.size()) return kNone;
+  std::uint64_t found = Find(children_[folder], name);
+  if (found != kNone) return found;
+  auto aliases = short_names_.find(folder);
+  return aliases == short_names_.end() ? kNone : Find(aliases->second, name);
 }
 
 bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const {

@@ -58,7 +58,8 @@ class NtfsVolume {
   std::u16string_view NameText(std::uint32_t name) const;
 
   // The entry of `folder` called `name` (case-insensitive, as Windows
-  // compares), including the root's system files. kNone when there is none.
+  // compares), including the root's system files and 8.3 aliases. kNone
+  // when there is none.
   std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name) const;
 
   // Upper case as the volume's $UpCase table has it.
@@ -95,6 +96,7 @@ class NtfsVolume {
   void ReadObjectIdIndex();
   void BuildFolders();
   int Compare(std::u16string_view a, std::u16string_view b) const;
+  std::uint64_t Find(const std::vector<std::uint32_t>& list, std::u16string_view name) const;
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
                          std::vector<std::uint8_t>* data, std::size_t limit);
   bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data);
@@ -114,6 +116,7 @@ class NtfsVolume {
   std::vector<ObjectId> object_ids_;
   std::vector<std::vector<std::uint32_t>> children_;  // per record, folders only
   std::vector<std::uint32_t> root_listing_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> short_names_;  // 8.3 aliases
   std::vector<char16_t> upcase_;
   // Birth IDs and domain ID by object ID, from $Extend\$ObjId:$O.
   std::unordered_map<std::string, std::array<std::uint8_t, 48>> birth_ids_;
