@@ -65,20 +65,6 @@ class FakePlatform : public Platform {
   }
 
  private:
-  class VectorSearch : public DirSearch {
-   public:
-    explicit VectorSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
-    bool Next(DirEntry* entry) override {
-      if (next_ == entries_.size()) return false;
-      *entry = entries_[next_++];
-      return true;
-    }
-
-   private:
-    std::vector<DirEntry> entries_;
-    std::size_t next_ = 0;
-  };
-
   // Hands out its text in small pieces, so that lines cross read boundaries.
   class StringSource : public ByteSource {
    public:

@@ -51,6 +51,21 @@ class DirSearch {
   virtual bool Next(DirEntry* entry) = 0;
 };
 
+// A search over matches gathered beforehand.
+class VectorSearch : public DirSearch {
+ public:
+  explicit VectorSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
+  bool Next(DirEntry* entry) override {
+    if (next_ == entries_.size()) return false;
+    *entry = std::move(entries_[next_++]);
+    return true;
+  }
+
+ private:
+  std::vector<DirEntry> entries_;
+  std::size_t next_ = 0;
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;

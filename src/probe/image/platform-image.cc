@@ -10,6 +10,7 @@
 #include "probe/image/ntfs-volume.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 namespace {
@@ -58,20 +59,6 @@ class TskReader : public VolumeReader {
 bool HasWildcard(std::u16string_view s) {
   return s.find_first_of(u"?*") != std::u16string_view::npos;
 }
-
-class ImageSearch : public DirSearch {
- public:
-  explicit ImageSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
-  bool Next(DirEntry* entry) override {
-    if (next_ == entries_.size()) return false;
-    *entry = std::move(entries_[next_++]);
-    return true;
-  }
-
- private:
-  std::vector<DirEntry> entries_;
-  std::size_t next_ = 0;
-};
 
 class ImagePlatform : public Platform {
  public:
@@ -132,7 +119,7 @@ class ImagePlatform : public Platform {
       }
     }
     if (entries.empty()) return kFileNotFound;
-    search->reset(new ImageSearch(std::move(entries)));
+    search->reset(new VectorSearch(std::move(entries)));
     return 0;
   }
 
@@ -209,27 +196,11 @@ class ImagePlatform : public Platform {
     return 0;
   }
 
-  // `?` is any one character, `*` any run, case-insensitively by the
-  // volume's own upper-case table.
+  // Names match without regard to case, by the volume's own table.
   bool Matches(std::u16string_view pattern, std::u16string_view name) const {
-    std::size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
-    while (n < name.size()) {
-      if (p < pattern.size() &&
-          (pattern[p] == u'?' || volume_->Upcase(pattern[p]) == volume_->Upcase(name[n]))) {
-        ++p;
-        ++n;
-      } else if (p < pattern.size() && pattern[p] == u'*') {
-        star = p++;
-        resume = n;
-      } else if (star != std::u16string_view::npos) {
-        p = star + 1;
-        n = ++resume;
-      } else {
-        return false;
-      }
-    }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
-    return p == pattern.size();
+    return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
+      return volume_->Upcase(a) == volume_->Upcase(b);
+    });
   }
 
   std::unique_ptr<TskReader> reader_;

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "probe/platform.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 namespace {
@@ -46,28 +47,6 @@ int OpenReadOnly(const char* path, int flags) {
   return fd;
 }
 
-// Matches `name` against `pattern`, where '?' is any one character and '*'
-// any run of characters.
-bool MatchWildcard(std::string_view pattern, std::string_view name) {
-  std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 class PosixDirSearch : public DirSearch {
  public:
   PosixDirSearch(DIR* dir, std::string pattern) : dir_(dir), pattern_(std::move(pattern)) {}
@@ -79,7 +58,8 @@ class PosixDirSearch : public DirSearch {
       errno = 0;
       struct dirent* d = readdir(dir_);
       if (d == nullptr) return false;
-      if (!MatchWildcard(pattern_, d->d_name)) continue;
+      if (!MatchWildcard<char>(pattern_, d->d_name, [](char a, char b) { return a == b; }))
+        continue;
       pending_.name = d->d_name;
       // A link is never a folder here: the walk does not follow links, and a
       // link's record shows the link itself.
