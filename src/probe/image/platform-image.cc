@@ -1,10 +1,13 @@
 // The platform of a disk image: the NTFS volume of a raw, split raw, E01,
 // VMDK or VHD image (containers and partition tables through The Sleuth
 // Kit), with paths in Windows form and errors as Windows gives them.
+#include <dlfcn.h>
 #include <tsk/libtsk.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "cli/context.h"
 #include "probe/image/ntfs-volume.h"
@@ -14,6 +17,55 @@
 
 namespace qst {
 namespace {
+
+// The Sleuth Kit, loaded when an image is first opened, so that a run
+// without -d does not start up the dozens of libraries under it.
+struct TskApi {
+  decltype(&::tsk_img_open_utf8) img_open_utf8;
+  decltype(&::tsk_img_read) img_read;
+  decltype(&::tsk_img_close) img_close;
+  decltype(&::tsk_vs_open) vs_open;
+  decltype(&::tsk_vs_part_get) vs_part_get;
+  decltype(&::tsk_vs_close) vs_close;
+  decltype(&::tsk_error_get) error_get;
+  decltype(&::tsk_error_reset) error_reset;
+};
+
+const TskApi* tsk = nullptr;
+
+// Returns null with `*error` set when the library or a name in it is missing.
+const TskApi* LoadTsk(std::string* error) {
+  static TskApi api;
+  static std::string failure;
+  static const bool loaded = [] {
+    void* library = dlopen(QST_TSK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) library = dlopen("libtsk.so", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = dlerror();
+      failure = why != nullptr ? why : "cannot load " QST_TSK_LIBRARY;
+      return false;
+    }
+    auto find = [&](auto* slot, const char* name) {
+      void* address = dlsym(library, name);
+      if (address == nullptr && failure.empty()) failure = std::string("no ") + name + " in libtsk";
+      *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+    };
+    find(&api.img_open_utf8, "tsk_img_open_utf8");
+    find(&api.img_read, "tsk_img_read");
+    find(&api.img_close, "tsk_img_close");
+    find(&api.vs_open, "tsk_vs_open");
+    find(&api.vs_part_get, "tsk_vs_part_get");
+    find(&api.vs_close, "tsk_vs_close");
+    find(&api.error_get, "tsk_error_get");
+    find(&api.error_reset, "tsk_error_reset");
+    return failure.empty();
+  }();
+  if (!loaded) {
+    *error = failure;
+    return nullptr;
+  }
+  return &api;
+}
 
 // Windows error codes of the image platform.
 constexpr int kFileNotFound = 2;
@@ -29,7 +81,7 @@ constexpr std::uint64_t kSectorSize = 512;
 class TskReader : public VolumeReader {
  public:
   TskReader(TSK_IMG_INFO* image, std::uint64_t offset) : image_(image), offset_(offset) {}
-  ~TskReader() override { tsk_img_close(image_); }
+  ~TskReader() override { tsk->img_close(image_); }
   bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
     if (at < offset || at > static_cast<std::uint64_t>(image_->size) ||
@@ -38,7 +90,7 @@ class TskReader : public VolumeReader {
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       std::size_t piece = std::min<std::size_t>(size, 1u << 24);
-      ssize_t n = tsk_img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
+      ssize_t n = tsk->img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
       if (n <= 0) return false;
       at += static_cast<std::uint64_t>(n);
       out += n;
@@ -209,16 +261,16 @@ class ImagePlatform : public Platform {
 };
 
 std::string TskErrorText() {
-  const char* text = tsk_error_get();
+  const char* text = tsk->error_get();
   std::string s = text != nullptr ? text : "unknown error";
-  tsk_error_reset();
+  tsk->error_reset();
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;
 }
 
 bool HoldsNtfs(TSK_IMG_INFO* image, std::uint64_t offset) {
   char oem[8];
-  return tsk_img_read(image, static_cast<TSK_OFF_T>(offset + 3), oem, sizeof oem) == sizeof oem &&
+  return tsk->img_read(image, static_cast<TSK_OFF_T>(offset + 3), oem, sizeof oem) == sizeof oem &&
          std::memcmp(oem, "NTFS    ", 8) == 0;
 }
 
@@ -232,9 +284,9 @@ bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& 
     return true;
   }
   *offset = 0;
-  TSK_VS_INFO* vs = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT);
+  TSK_VS_INFO* vs = tsk->vs_open(image, 0, TSK_VS_TYPE_DETECT);
   if (vs == nullptr) {
-    tsk_error_reset();
+    tsk->error_reset();
     return true;  // a bare volume
   }
   struct Found {
@@ -243,14 +295,14 @@ bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& 
   };
   std::vector<Found> found;
   for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
-    const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
+    const TSK_VS_PART_INFO* part = tsk->vs_part_get(vs, i);
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
     std::uint64_t start = part->start * vs->block_size;
     if (HoldsNtfs(image, start))
       found.push_back({start / kSectorSize, part->len * vs->block_size / kSectorSize,
                        part->desc != nullptr ? part->desc : ""});
   }
-  tsk_vs_close(vs);
+  tsk->vs_close(vs);
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
   if (found.size() <= 1) return true;
   out.Printf("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n", selection.path.c_str(),
@@ -264,15 +316,22 @@ bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& 
 
 std::unique_ptr<Platform> OpenImagePlatform(const ImageSelection& selection, Platform& host,
                                             Output& out) {
+  std::string why;
+  tsk = LoadTsk(&why);
+  if (tsk == nullptr) {
+    out.Printf("qst: cannot open image %s: The Sleuth Kit is not available (%s)\n",
+               selection.path.c_str(), why.c_str());
+    return nullptr;
+  }
   const TSK_TCHAR* names[1] = {selection.path.c_str()};
-  TSK_IMG_INFO* image = tsk_img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
+  TSK_IMG_INFO* image = tsk->img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
   if (image == nullptr) {
     out.Printf("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
     return nullptr;
   }
   std::uint64_t offset = 0;
   if (!ChooseVolume(image, selection, out, &offset)) {
-    tsk_img_close(image);
+    tsk->img_close(image);
     return nullptr;
   }
   auto reader = std::make_unique<TskReader>(image, offset);
