@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "scratch_ntfs.h"
 
 namespace qst {
 namespace {
@@ -27,13 +28,7 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 void SetTimes(const std::string& path, std::uint64_t creation, std::uint64_t write,
               std::uint64_t access) {
-  unsigned char times[24];
-  for (int i = 0; i < 8; ++i) {
-    times[i] = static_cast<unsigned char>(creation >> (8 * i));
-    times[8 + i] = static_cast<unsigned char>(write >> (8 * i));
-    times[16 + i] = static_cast<unsigned char>(access >> (8 * i));
-  }
-  ASSERT_EQ(lsetxattr(path.c_str(), "system.ntfs_times", times, sizeof times, 0), 0) << path;
+  ASSERT_TRUE(testing::SetNtfsTimes(path, creation, write, access)) << path;
 }
 
 // qst's output over a mount, with the mount's paths written as the image's.
@@ -56,21 +51,11 @@ std::string InWindowsForm(const std::string& out, const std::string& mount) {
 class NtfsImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
-        Shell("command -v mkntfs && command -v ntfs-3g && command -v sfdisk >/dev/null") != 0) {
-      skip_ = "needs root, /dev/fuse, mkntfs, ntfs-3g and sfdisk";
-      return;
-    }
-    char dir_template[] = "/tmp/qst_image_XXXXXX";
-    dir_ = mkdtemp(dir_template);
-    image_ = dir_ + "/volume.img";
-    mount_ = dir_ + "/mnt";
-    mkdir(mount_.c_str(), 0755);
-    if (Shell("truncate -s 64M " + image_ + " && mkntfs -F -f -q " + image_ +
-              " >/dev/null 2>&1 && ntfs-3g " + image_ + " " + mount_) != 0) {
-      skip_ = "the NTFS image could not be made";
-      return;
-    }
+    volume_.Make("qst_image", 64, "sfdisk");
+    if (!volume_.skip.empty()) return;
+    dir_ = volume_.dir;
+    image_ = volume_.image;
+    mount_ = volume_.mount;
     Populate();
     // What the volume shows through a read-only mount, in Windows form.
     Shell("umount " + mount_ + " && ntfs-3g -o ro " + image_ + " " + mount_);
@@ -79,12 +64,10 @@ class NtfsImage : public ::testing::Test {
     reference_ = InWindowsForm(reference_, mount_);
   }
 
-  static void TearDownTestSuite() {
-    if (!dir_.empty()) Shell("umount " + mount_ + " 2>/dev/null; rm -rf " + dir_);
-  }
+  static void TearDownTestSuite() { volume_.Remove(); }
 
   void SetUp() override {
-    if (!skip_.empty()) GTEST_SKIP() << skip_;
+    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
   }
 
   static std::string At(const std::string& relative) { return mount_ + "/" + relative; }
@@ -138,7 +121,8 @@ class NtfsImage : public ::testing::Test {
     return rows;
   }
 
-  static inline std::string skip_, dir_, image_, mount_, reference_;
+  static inline testing::ScratchNtfs volume_;
+  static inline std::string dir_, image_, mount_, reference_;
 };
 
 // The lines of an output, sorted: ntfs-3g lists a large folder in the order

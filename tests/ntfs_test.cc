@@ -16,6 +16,7 @@
 
 #include "probe/platform.h"
 #include "run_binary.h"
+#include "scratch_ntfs.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -30,40 +31,21 @@ constexpr FILETIME kL = 129000000001234567;  // 2009-10-14 13:20:00.1234567
 const char kTimes[] = "system.ntfs_times";
 const char kObjectId[] = "system.ntfs_object_id";
 
-void PutLittleEndian(std::uint64_t v, unsigned char* p) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
 class NtfsVolume : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
-        std::system("command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null") != 0) {
-      skip_ = "needs root, /dev/fuse, mkntfs and ntfs-3g";
-      return;
-    }
-    char dir_template[] = "/tmp/qst_ntfs_XXXXXX";
-    dir_ = mkdtemp(dir_template);
-    image_ = dir_ + "/volume.img";
-    mount_ = dir_ + "/mnt";
-    mkdir(mount_.c_str(), 0755);
-    std::string make = "truncate -s 16M " + image_ + " && mkntfs -F -f -q " + image_ +
-                       " >/dev/null 2>&1 && ntfs-3g " + image_ + " " + mount_;
-    if (std::system(make.c_str()) != 0) {
-      skip_ = "the NTFS image could not be made or mounted";
-      return;
-    }
-    mounted_ = true;
+    volume_.Make("qst_ntfs", 16);
+    if (!volume_.skip.empty()) return;
+    dir_ = volume_.dir;
+    image_ = volume_.image;
+    mount_ = volume_.mount;
     Populate();
   }
 
-  static void TearDownTestSuite() {
-    if (mounted_) std::system(("umount " + mount_).c_str());
-    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
-  }
+  static void TearDownTestSuite() { volume_.Remove(); }
 
   void SetUp() override {
-    if (!skip_.empty()) GTEST_SKIP() << skip_;
+    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
   }
 
   static std::string At(const std::string& relative) { return mount_ + "/" + relative; }
@@ -76,11 +58,7 @@ class NtfsVolume : public ::testing::Test {
   // time itself.
   static void SetTimes(const std::string& relative, FILETIME creation, FILETIME write,
                        FILETIME access) {
-    unsigned char times[24];
-    PutLittleEndian(creation, times);
-    PutLittleEndian(write, times + 8);
-    PutLittleEndian(access, times + 16);
-    ASSERT_EQ(lsetxattr(At(relative).c_str(), kTimes, times, sizeof times, 0), 0) << relative;
+    ASSERT_TRUE(testing::SetNtfsTimes(At(relative), creation, write, access)) << relative;
   }
 
   static std::string RawTimes(const std::string& path) {
@@ -140,9 +118,8 @@ class NtfsVolume : public ::testing::Test {
     for (const char* p : {"to-folder", "dangling"}) SetTimes(p, kL, kL, kL);
   }
 
-  static inline std::string skip_;
+  static inline testing::ScratchNtfs volume_;
   static inline std::string dir_, image_, mount_;
-  static inline bool mounted_ = false;
 };
 
 std::string Block(const std::string& path, const std::string& id, const std::string& a,
