@@ -7,6 +7,7 @@ namespace qst {
 namespace {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
+constexpr std::uint32_t kAttrAttributeList = 0x20;
 constexpr std::uint32_t kAttrFileName = 0x30;
 constexpr std::uint32_t kAttrObjectId = 0x40;
 constexpr std::uint32_t kAttrData = 0x80;
@@ -258,22 +259,98 @@ bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
   return false;
 }
 
+bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0,
+                         std::vector<std::pair<std::uint64_t, std::uint64_t>>* runs,
+                         std::uint64_t* mft_size) {
+  // The MFT's $DATA in pieces by starting cluster: the first in record 0;
+  // a very fragmented MFT continues in extension records that its
+  // $ATTRIBUTE_LIST names.
+  std::vector<std::pair<std::uint64_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>>>
+      pieces;
+  std::vector<std::uint8_t> list;
+  AttributeWalker walker(record0.data(), record_size_);
+  Attribute a;
+  while (walker.Next(&a)) {
+    if (a.type == kAttrAttributeList && list.empty()) {
+      if (a.resident) {
+        list.assign(a.value, a.value + a.value_length);
+      } else {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> list_runs;
+        if (a.data_size > (1u << 20) ||
+            !DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &list_runs))
+          return false;
+        list.assign(a.data_size, 0);
+        std::uint64_t pos = 0;
+        for (const auto& [start, length] : list_runs) {
+          std::uint64_t n = std::min(length, a.data_size - pos);
+          if (start == ~0ull || !reader_.Read(start, list.data() + pos, n)) return false;
+          pos += n;
+          if (pos == a.data_size) break;
+        }
+      }
+    } else if (a.type == kAttrData && a.name.empty() && !a.resident) {
+      if (a.start_vcn == 0) *mft_size = a.data_size;
+      pieces.emplace_back();
+      pieces.back().first = a.start_vcn;
+      if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
+                      &pieces.back().second))
+        return false;
+    }
+  }
+  if (pieces.empty()) return false;
+
+  // Extension records lie in the part of the MFT already known.
+  mft_runs_ = pieces.front().second;
+  for (std::size_t pos = 0; pos + 26 <= list.size();) {
+    const std::uint8_t* e = list.data() + pos;
+    std::uint16_t length = Le16(e + 4);
+    if (length < 26 || pos + length > list.size()) break;
+    std::uint64_t record = Le64(e + 16) & 0xFFFFFFFFFFFFull;
+    std::uint64_t start_vcn = Le64(e + 8);
+    if (Le32(e) == kAttrData && e[6] == 0 && record != kMftRecord) {
+      std::vector<std::uint8_t> extension;
+      if (!ReadRecord(record, &extension)) return false;
+      AttributeWalker ext(extension.data(), record_size_);
+      while (ext.Next(&a)) {
+        if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != start_vcn)
+          continue;
+        pieces.emplace_back();
+        pieces.back().first = start_vcn;
+        if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
+                        &pieces.back().second))
+          return false;
+        break;
+      }
+    }
+    pos += length;
+  }
+
+  // The pieces must follow one another without gaps or overlaps.
+  std::sort(pieces.begin(), pieces.end(),
+            [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::uint64_t next_vcn = 0;
+  runs->clear();
+  for (const auto& [start_vcn, piece] : pieces) {
+    if (start_vcn != next_vcn) return false;
+    for (const auto& run : piece) {
+      runs->push_back(run);
+      next_vcn += run.second / cluster_size_;
+    }
+  }
+  return true;
+}
+
 bool NtfsVolume::ReadMft(std::string* error) {
   std::vector<std::uint8_t> record0;
   if (!ReadRecord(kMftRecord, &record0)) {
     *error = "cannot read the MFT's first record";
     return false;
   }
-  AttributeWalker walker(record0.data(), record_size_);
-  Attribute a;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
   std::uint64_t mft_size = 0;
-  while (walker.Next(&a)) {
-    if (a.type == kAttrData && a.name.empty() && !a.resident && a.start_vcn == 0) {
-      if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &runs)) break;
-      mft_size = a.data_size;
-      break;
-    }
+  if (!MftRuns(record0, &runs, &mft_size)) {
+    *error = "damaged MFT run list";
+    return false;
   }
   std::uint64_t covered = 0;
   for (const auto& run : runs) covered += run.second;
@@ -318,12 +395,15 @@ bool NtfsVolume::ReadMft(std::string* error) {
 void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   std::uint16_t flags = Le16(data + 22);
   if ((flags & 1) == 0) return;
-  std::uint64_t base = Le64(data + 32) & 0xFFFFFFFFFFFFull;
-  // An extension record adds its attributes to its base record.
-  std::uint64_t owner = base != 0 ? base : number;
+  // An extension record adds its attributes to its base record. The whole
+  // reference is zero in a base record; an extension of the MFT itself
+  // names record 0 with a sequence number.
+  std::uint64_t base_reference = Le64(data + 32);
+  bool extension = base_reference != 0;
+  std::uint64_t owner = extension ? base_reference & 0xFFFFFFFFFFFFull : number;
   if (owner >= records_.size()) return;
   Record& r = records_[owner];
-  if (base == 0) {
+  if (!extension) {
     r.flags |= kInUse;
     if (flags & 2) r.flags |= kFolder;
     r.sequence = Le16(data + 16);

@@ -91,6 +91,8 @@ class NtfsVolume {
   explicit NtfsVolume(VolumeReader& reader) : reader_(reader) {}
   bool ReadBootSector(std::string* error);
   bool ReadMft(std::string* error);
+  bool MftRuns(const std::vector<std::uint8_t>& record0,
+               std::vector<std::pair<std::uint64_t, std::uint64_t>>* runs, std::uint64_t* mft_size);
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
   void ReadUpcase();
   void ReadObjectIdIndex();
