@@ -176,6 +176,16 @@ TEST_F(NtfsImage, PathsAreFoundAsWindowsFindsThem) {
       r.out.find("\nC:\\nowhere\\x.txt, CODE=3:The system cannot find the path specified.\n\n"),
       std::string::npos);
   EXPECT_NE(r.out.find("\nC:\\top\\a.txt\\, CODE=123:"), std::string::npos);
+  // ".." steps back by the path's text; "" names nothing.
+  r = RunQst(
+      {"-d", image_, "-u", "-e", "C:\\top\\sub\\..\\..\\..\\memo.txt", "C:\\.\\top\\.\\a.txt", ""});
+  std::string memo = RowsOf(reference_, "C:\\memo.txt |");
+  EXPECT_NE(r.out.find("C:\\top\\sub\\..\\..\\..\\memo.txt" + memo.substr(memo.find(" |"))),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("C:\\.\\top\\.\\a.txt" + a.substr(a.find(" |"))), std::string::npos);
+  EXPECT_NE(r.out.find("\n, CODE=3:The system cannot find the path specified.\n\n"),
+            std::string::npos);
 }
 
 TEST_F(NtfsImage, ListFilesOnThisMachineNamePathsInTheImage) {
@@ -207,7 +217,7 @@ TEST_F(NtfsImage, ShortNamesOpenFilesButAreNotListed) {
 }
 
 TEST_F(NtfsImage, WildcardsMatchWithoutRegardToCase) {
-  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\top\\*.TXT", "C:\\*", "C:\\top\\*.*"});
+  auto r = RunQst({"-d", image_, "-u", "-e", "C:\\top\\*.TXT", "C:\\*", "C:\\top\\*.*", "me*"});
   std::string txt = RowsOf(reference_, "C:\\top\\a.txt |") + RowsOf(reference_, "C:\\top\\B.txt |");
   EXPECT_NE(r.out.find(txt), std::string::npos) << r.out;
   // The root lists no system files, and no "." or "..".
@@ -215,6 +225,8 @@ TEST_F(NtfsImage, WildcardsMatchWithoutRegardToCase) {
   EXPECT_EQ(r.out.find("C:\\.\\"), std::string::npos);
   EXPECT_NE(r.out.find("\nC:\\top\\ |"), std::string::npos);
   EXPECT_NE(r.out.find("\nC:\\top\\_under |"), std::string::npos);
+  // Without a folder part, the root's names come bare.
+  EXPECT_NE(r.out.find("\nmemo.txt |"), std::string::npos) << r.out;
 }
 
 TEST_F(NtfsImage, PartitionedImagesAreFoundOrListed) {

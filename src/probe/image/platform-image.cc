@@ -145,8 +145,9 @@ class ImagePlatform : public Platform {
       folder_path = last.substr(0, 2);
       last = last.substr(2);
     }
-    std::uint64_t folder;
-    if (int error = Resolve(folder_path, &folder))
+    // A pattern without a folder part searches the root.
+    std::uint64_t folder = NtfsVolume::kRootRecord;
+    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
       return error == kFileNotFound ? kPathNotFound : error;
     if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
     if (last.empty()) return kFileNotFound;
@@ -220,31 +221,31 @@ class ImagePlatform : public Platform {
   // the root; a trailing separator is allowed. Returns 0 or the code Windows
   // gives: 2 for a missing last name, 3 for a missing folder on the way.
   int Resolve(std::u16string_view path, std::uint64_t* record) const {
+    if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
-    std::uint64_t at = NtfsVolume::kRootRecord;
-    std::size_t pos = 0;
-    while (pos < path.size() && path[pos] == u'\\') ++pos;
-    if (path.empty() && pos == 0) {
-      *record = at;
-      return 0;
-    }
-    while (pos < path.size()) {
-      std::size_t end = path.find(u'\\', pos);
-      if (end == std::u16string_view::npos) end = path.size();
+    // The folders passed through, so that ".." steps back as Windows does
+    // with a path, by its text; above the root there is only the root.
+    std::vector<std::uint64_t> trail = {NtfsVolume::kRootRecord};
+    std::size_t pos = path.find_first_not_of(u'\\');
+    while (pos != std::u16string_view::npos) {
+      std::size_t end = std::min(path.find(u'\\', pos), path.size());
       std::u16string_view name = path.substr(pos, end - pos);
       bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
-      if (name.empty() || HasWildcard(name) ||
-          name.find_first_of(u"<>|\"") != std::u16string_view::npos)
+      if (HasWildcard(name) || name.find_first_of(u"<>|\"") != std::u16string_view::npos)
         return kInvalidName;
+      std::uint64_t at = trail.back();
       if (!volume_->IsFolder(at)) return kPathNotFound;
-      std::uint64_t next = name == u"." ? at : volume_->Lookup(at, name);
-      if (next == NtfsVolume::kNone || !volume_->InUse(next))
-        return last ? kFileNotFound : kPathNotFound;
-      at = next;
-      pos = end;
-      while (pos < path.size() && path[pos] == u'\\') ++pos;
+      if (name == u"..") {
+        if (trail.size() > 1) trail.pop_back();
+      } else if (name != u".") {
+        std::uint64_t next = volume_->Lookup(at, name);
+        if (next == NtfsVolume::kNone || !volume_->InUse(next))
+          return last ? kFileNotFound : kPathNotFound;
+        trail.push_back(next);
+      }
+      pos = path.find_first_not_of(u'\\', end);
     }
-    *record = at;
+    *record = trail.back();
     return 0;
   }
 
