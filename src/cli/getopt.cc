@@ -83,13 +83,13 @@ int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Out
   char letter = *s.clusterPos++;
   if (*s.clusterPos == '\0') ++s.optind;
 
-  const char* spec = std::strchr(optstring, letter);
-  if (letter == ':' || letter == ';' || spec == nullptr) {
+  const char* found = std::strchr(optstring, letter);
+  if (letter == ':' || letter == ';' || found == nullptr) {
     if (s.opterr) diagnostics.Printf("%s: invalid option -- '%c'\n", argv[0], letter);
     s.optopt = static_cast<unsigned char>(letter);
     return '?';
   }
-  if (spec[1] == ':') {
+  if (found[1] == ':') {
     // The argument is the rest of this element, or else the next element.
     if (*s.clusterPos != '\0') {
       s.optarg = s.clusterPos;
