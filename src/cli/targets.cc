@@ -5,13 +5,12 @@
 #include "cli/entry.h"
 #include "cli/listfile.h"
 #include "probe/report.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 namespace {
 
 bool IsWildcard(char c) { return c == '?' || c == '*'; }
-
-bool HasWildcard(std::string_view s) { return s.find_first_of("?*") != std::string_view::npos; }
 
 // The pattern up to and including its last separator; empty when it has none.
 std::string_view DirectoryPart(std::string_view pattern, char separator) {
@@ -178,7 +177,7 @@ int ProcessOperands(int argc, char** argv, int first, Context& context) {
       if (int status = ProcessListFile(operand, context)) return status;
     } else if (context.options.recursive) {
       if (int status = ProcessRecursiveOperand(std::move(operand), context)) return status;
-    } else if (HasWildcard(operand)) {
+    } else if (HasWildcard(std::string_view(operand))) {
       if (!RefuseIfTooLong(operand, context)) ExpandWildcard(operand, context);
     } else {
       ProcessPath(operand, context);

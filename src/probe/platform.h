@@ -102,6 +102,14 @@ class Platform : public LocalTimeConverter {
   virtual bool IsVolumeRoot(std::string_view path) const = 0;
 };
 
+// Whether `path` is a Windows drive's root: "C:" or "C:\\".
+inline bool IsDriveRoot(std::string_view path) {
+  bool letter =
+      !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return letter && path.size() >= 2 && path[1] == ':' &&
+         (path.size() == 2 || (path.size() == 3 && path[2] == '\\'));
+}
+
 // The platform this program was built for.
 std::unique_ptr<Platform> MakeNativePlatform();
 

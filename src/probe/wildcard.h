@@ -7,6 +7,14 @@
 
 namespace qst {
 
+// Whether `text` holds '?' or '*'.
+template <typename Char>
+bool HasWildcard(std::basic_string_view<Char> text) {
+  for (Char c : text)
+    if (c == Char('?') || c == Char('*')) return true;
+  return false;
+}
+
 template <typename Char, typename Same>
 bool MatchWildcard(std::basic_string_view<Char> pattern, std::basic_string_view<Char> name,
                    Same same) {

@@ -72,7 +72,7 @@ struct Attribute {
 // Walks the attributes of a fixed-up record; false at the end or on damage.
 class AttributeWalker {
  public:
-  AttributeWalker(const std::uint8_t* record, std::uint32_t size) : record_(record), size_(size) {
+  AttributeWalker(const std::uint8_t* record, std::uint32_t size) : record_(record) {
     std::uint32_t in_use = Le32(record + 24);
     end_ = std::min(in_use, size);
     pos_ = Le16(record + 20);
@@ -119,7 +119,6 @@ class AttributeWalker {
 
  private:
   const std::uint8_t* record_;
-  std::uint32_t size_;
   std::uint32_t end_;
   std::uint32_t pos_;
   std::u16string name_units_;
@@ -205,11 +204,9 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   }
   record_size_ = static_cast<std::uint32_t>(record_size);
   index_block_size_ = static_cast<std::uint32_t>(index_size);
-  mft_offset_ = mft_lcn * cluster_size_;
-  mft_runs_.clear();
   // Until the MFT's own run list is known, record 0 is read where the boot
   // sector says the MFT starts.
-  mft_runs_.emplace_back(mft_offset_, record_size_);
+  mft_runs_.assign(1, {mft_lcn * cluster_size_, record_size_});
   volume_clusters_ = total_sectors / sectors_per_cluster + 1;
   return true;
 }

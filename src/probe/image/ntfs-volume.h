@@ -108,7 +108,6 @@ class NtfsVolume {
   std::uint64_t cluster_size_ = 0;
   std::uint32_t record_size_ = 0;
   std::uint32_t index_block_size_ = 0;
-  std::uint64_t mft_offset_ = 0;
   std::uint64_t volume_clusters_ = 0;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> mft_runs_;  // byte offset, byte length
 

@@ -108,10 +108,6 @@ class TskReader : public VolumeReader {
   std::uint64_t offset_;
 };
 
-bool HasWildcard(std::u16string_view s) {
-  return s.find_first_of(u"?*") != std::u16string_view::npos;
-}
-
 class ImagePlatform : public Platform {
  public:
   ImagePlatform(std::unique_ptr<TskReader> reader, std::unique_ptr<NtfsVolume> volume,
@@ -153,7 +149,7 @@ class ImagePlatform : public Platform {
     if (last.empty()) return kFileNotFound;
 
     std::vector<DirEntry> entries;
-    if (!HasWildcard(last)) {
+    if (!HasWildcard(std::u16string_view(last))) {
       std::uint64_t record = volume_->Lookup(folder, last);
       if (record == NtfsVolume::kNone || !volume_->InUse(record)) return kFileNotFound;
       entries.push_back({Wtf8FromUtf16(last), volume_->IsFolder(record)});
@@ -207,10 +203,7 @@ class ImagePlatform : public Platform {
   int NameTooLongCode() const override { return kNameTooLong; }
   char Separator() const override { return '\\'; }
   bool IsVolumeRoot(std::string_view path) const override {
-    bool letter =
-        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    return path == "\\" || (letter && path.size() >= 2 && path[1] == ':' &&
-                            (path.size() == 2 || (path.size() == 3 && path[2] == '\\')));
+    return path == "\\" || IsDriveRoot(path);
   }
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     return host_.ToLocalTime(utc, local);

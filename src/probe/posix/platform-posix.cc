@@ -153,7 +153,7 @@ class PosixPlatform : public Platform {
     std::string directory = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
     std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
 
-    if (last.find_first_of("?*") == std::string::npos) {
+    if (!HasWildcard(std::string_view(last))) {
       // A named path is looked at through a link, so that a link to a
       // folder given to -r is walked; entries found by a walk are not.
       struct stat st;

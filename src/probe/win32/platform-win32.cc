@@ -16,6 +16,7 @@
 #include <cwchar>
 
 #include "probe/platform.h"
+#include "probe/wildcard.h"
 #include "probe/win32/fileinfo-win32.h"
 #include "probe/win32/wide-win32.h"
 
@@ -60,8 +61,6 @@ class ScopedFindHandle {
 };
 
 FILETIME FromLargeInteger(const LARGE_INTEGER& v) { return static_cast<FILETIME>(v.QuadPart); }
-
-bool HasWildcard(std::string_view s) { return s.find_first_of("?*") != std::string_view::npos; }
 
 class Win32DirSearch : public DirSearch {
  public:
@@ -166,7 +165,9 @@ class Win32Platform : public Platform {
     HANDLE find = FindFirstFileW(ToWide(pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     std::size_t cut = pattern.find_last_of("\\");
-    bool named = !HasWildcard(cut == std::string::npos ? pattern : pattern.substr(cut + 1));
+    std::string_view last = pattern;
+    if (cut != std::string::npos) last.remove_prefix(cut + 1);
+    bool named = !HasWildcard(last);
     search->reset(new Win32DirSearch(find, data, named));
     return 0;
   }
@@ -197,12 +198,7 @@ class Win32Platform : public Platform {
   int NameTooLongCode() const override { return ERROR_FILENAME_EXCED_RANGE; }
   char Separator() const override { return '\\'; }
 
-  bool IsVolumeRoot(std::string_view path) const override {
-    bool letter =
-        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    return letter && path.size() >= 2 && path[1] == ':' &&
-           (path.size() == 2 || (path.size() == 3 && path[2] == '\\'));
-  }
+  bool IsVolumeRoot(std::string_view path) const override { return IsDriveRoot(path); }
 
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     ::SYSTEMTIME u = {utc.wYear, utc.wMonth,  utc.wDayOfWeek, utc.wDay,
