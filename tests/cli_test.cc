@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "cli/entry.h"
 #include "run_binary.h"
 
 namespace qst {
@@ -52,14 +51,14 @@ TEST(CommandLine, ListAndRecursiveConflict) {
 TEST(CommandLine, HeaderRowOnceEvenWhenEveryOperandFails) {
   auto r = RunQst({"-e", "-e", "/nonexistent/a", "-u", "/nonexistent/b"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kHeaderRow) +
+  EXPECT_EQ(r.out, std::string(testing::kHeaderRow) +
                        "\n/nonexistent/a, CODE=2:No such file or directory\n\n"
                        "\n/nonexistent/b, CODE=2:No such file or directory\n\n");
 }
 
 TEST(CommandLine, OptionsAfterOperandsTakeEffect) {
   auto r = RunQst({"/nonexistent", "-e"});
-  EXPECT_EQ(r.out.rfind(kHeaderRow, 0), 0u);
+  EXPECT_EQ(r.out.rfind(testing::kHeaderRow, 0), 0u);
   // With POSIXLY_CORRECT the first operand ends the options.
   r = RunQst({"/nonexistent", "-e"}, "POSIXLY_CORRECT=1");
   EXPECT_EQ(r.out,

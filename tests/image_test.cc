@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "probe/le.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 
@@ -150,9 +151,7 @@ TEST_F(NtfsImage, WholeVolumeEqualsTheMountedVolume) {
 
 TEST_F(NtfsImage, FoldersListInUpperCaseCollationOrder) {
   auto r = RunQst({"-d", image_, "-u", "-e", "C:\\big\\*"});
-  std::vector<std::string> names;
-  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1)
-    names.push_back(r.out.substr(pos, r.out.find(" |", pos) - pos));
+  std::vector<std::string> names = testing::PathColumn(r.out);
   ASSERT_EQ(names.size(), 3000u);
   EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
   EXPECT_EQ(names[0], "C:\\big\\e0");
@@ -360,21 +359,20 @@ TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
       << r.out;
 }
 
+// The byte offset of the MFT, from the boot sector.
+std::uint64_t MftOffset(const std::string& image) {
+  std::ifstream in(image, std::ios::binary);
+  std::uint8_t boot[512];
+  in.read(reinterpret_cast<char*>(boot), sizeof boot);
+  return LoadLe64(boot + 0x30) * LoadLe16(boot + 11) * boot[13];
+}
+
 TEST_F(NtfsImage, DamagedRecordsAreLeftOutNotFollowed) {
   // Garbage over a stretch of the MFT: the records there are dropped, the
   // rest of the volume is still reported, nothing crashes or loops.
   std::string damaged = dir_ + "/damaged.img";
   ASSERT_EQ(Shell("cp " + image_ + " " + damaged), 0);
-  std::string mft_offset;
-  {
-    std::ifstream in(image_, std::ios::binary);
-    unsigned char boot[512];
-    in.read(reinterpret_cast<char*>(boot), sizeof boot);
-    std::uint64_t lcn = 0;
-    for (int i = 7; i >= 0; --i) lcn = lcn << 8 | boot[0x30 + i];
-    std::uint64_t cluster = (boot[11] | boot[12] << 8) * boot[13];
-    mft_offset = std::to_string(lcn * cluster);
-  }
+  std::string mft_offset = std::to_string(MftOffset(image_));
   // Records 64 to 71 (the first user files) become noise.
   ASSERT_EQ(Shell("head -c 8192 /dev/urandom | dd of=" + damaged + " bs=1 seek=$((" + mft_offset +
                   " + 64 * 1024)) conv=notrunc status=none"),
@@ -383,16 +381,6 @@ TEST_F(NtfsImage, DamagedRecordsAreLeftOutNotFollowed) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\nC:\\big\\e0 |"), std::string::npos);
   EXPECT_LT(r.out.size(), reference_.size());
-}
-
-// The byte offset of the MFT, from the boot sector.
-std::uint64_t MftOffset(const std::string& image) {
-  std::ifstream in(image, std::ios::binary);
-  unsigned char boot[512];
-  in.read(reinterpret_cast<char*>(boot), sizeof boot);
-  std::uint64_t lcn = 0;
-  for (int i = 7; i >= 0; --i) lcn = lcn << 8 | boot[0x30 + i];
-  return lcn * static_cast<std::uint64_t>(boot[11] | boot[12] << 8) * boot[13];
 }
 
 TEST_F(NtfsImage, ParentCyclesEndTheTreeThere) {
@@ -409,25 +397,25 @@ TEST_F(NtfsImage, ParentCyclesEndTheTreeThere) {
   {
     std::fstream io(cyclic, std::ios::in | std::ios::out | std::ios::binary);
     std::uint64_t base = MftOffset(image_) + loop * 1024;
-    unsigned char record[512];
+    std::uint8_t record[512];
     io.seekg(static_cast<std::streamoff>(base));
     io.read(reinterpret_cast<char*>(record), sizeof record);
     std::uint16_t sequence = 0;
     {
-      unsigned char header[18];
+      std::uint8_t header[18];
       io.seekg(static_cast<std::streamoff>(MftOffset(image_) + inner * 1024));
       io.read(reinterpret_cast<char*>(header), sizeof header);
-      sequence = static_cast<std::uint16_t>(header[16] | header[17] << 8);
+      sequence = LoadLe16(header + 16);
     }
     // The $FILE_NAME attribute, within the record's first sector.
-    std::size_t pos = record[20] | record[21] << 8;
+    std::size_t pos = LoadLe16(record + 20);
     while (pos + 24 < sizeof record && !(record[pos] == 0x30 && record[pos + 1] == 0)) {
-      std::uint32_t length = record[pos + 4] | record[pos + 5] << 8;
+      std::uint32_t length = LoadLe16(record + pos + 4);
       ASSERT_GT(length, 0u);
       pos += length;
     }
     ASSERT_LT(pos + 24, sizeof record);
-    std::size_t value = pos + (record[pos + 20] | record[pos + 21] << 8);
+    std::size_t value = pos + LoadLe16(record + pos + 20);
     std::uint64_t parent = inner | std::uint64_t{sequence} << 48;
     io.seekp(static_cast<std::streamoff>(base + value));
     for (int i = 0; i < 8; ++i) io.put(static_cast<char>(parent >> (8 * i)));

@@ -84,8 +84,7 @@ TEST_F(LocalTree, RecursionEntersAFolderNamedThroughALinkButNoLinkBelow) {
   symlink("../elsewhere", At("real/loop").c_str());
   auto r = RunQst({"-e", "-r", At("link")});
   std::string paths;
-  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size(); pos = r.out.find('\n', pos) + 1)
-    paths += r.out.substr(pos, r.out.find(" |", pos) - pos) + "\n";
+  for (const std::string& path : testing::PathColumn(r.out)) paths += path + "\n";
   EXPECT_NE(paths.find(At("link/") + "\n"), std::string::npos) << paths;
   EXPECT_NE(paths.find(At("link/f") + "\n"), std::string::npos) << paths;
   EXPECT_NE(paths.find(At("link/loop") + "\n"), std::string::npos) << paths;
@@ -100,11 +99,7 @@ TEST_F(LocalTree, WildcardMatchesWithinTheLastComponent) {
   mkdir(At("d.log").c_str(), 0755);
   auto r = RunQst({"-e", At("*.log"), At("?.txt"), At("*.none")});
   std::string paths;
-  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size();
-       pos = r.out.find('\n', pos) + 1) {
-    if (r.out[pos] == '\n') break;
-    paths += r.out.substr(pos, r.out.find(" |", pos) - pos) + "\n";
-  }
+  for (const std::string& path : testing::PathColumn(r.out)) paths += path + "\n";
   for (const char* expected : {"a.log", "b.log", ".hidden.log", "d.log/", "c.txt"})
     EXPECT_NE(paths.find(At(expected) + "\n"), std::string::npos) << expected << "\n" << paths;
   EXPECT_EQ(paths.find("/.\n"), std::string::npos);

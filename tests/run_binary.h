@@ -33,6 +33,24 @@ inline std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+// The header row of the row layout (-e).
+inline constexpr char kHeaderRow[] =
+    "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
+    "BirthObject ID | botime | boseq | boMAC | BirthVolume ID \n";
+
+// The first field of each row of a row-layout output, in order; the header
+// row and lines that are not rows (error lines) are passed over.
+inline std::vector<std::string> PathColumn(const std::string& out) {
+  std::vector<std::string> paths;
+  for (std::size_t pos = out.find('\n') + 1; pos > 0 && pos < out.size();
+       pos = out.find('\n', pos) + 1) {
+    std::size_t end = out.find('\n', pos);
+    std::size_t bar = out.find(" |", pos);
+    if (bar < end) paths.push_back(out.substr(pos, bar - pos));
+  }
+  return paths;
+}
+
 // `prefix` goes before the command (environment settings, a `cd`).
 inline RunResult RunQst(const std::vector<std::string>& args, const std::string& prefix = "") {
   static int runs = 0;

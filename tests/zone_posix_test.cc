@@ -36,9 +36,7 @@ class ScopedZone {
 class LocalTimestampText : public ::testing::Test {
  protected:
   std::string Render(FILETIME raw, bool utc) {
-    RunOptions options;
-    options.utc = utc;
-    RenderedTimestamp r = RenderTimestamp(raw, options, *platform_);
+    RenderedTimestamp r = RenderTimestamp(raw, TimeForm{utc, false}, *platform_);
     return std::string(r.text) + " " + r.zone;
   }
   std::unique_ptr<Platform> platform_ = MakeNativePlatform();
@@ -97,10 +95,9 @@ TEST(ZoneRules, FatAccessDateDependsOnTheDisplayZone) {
   // 2011-01-29 15:00 UTC; write time on an even second.
   constexpr FILETIME kAccess = 129407868000000000;
   constexpr FILETIME kWrite = kAccess + 3723 * 10000000ull + 10000000;
-  RunOptions local;
-  RunOptions utc;
-  utc.utc = 1;
-  auto verdict = [&](const RunOptions& o) {
+  TimeForm local;
+  TimeForm utc{true, false};
+  auto verdict = [&](TimeForm o) {
     return std::string(ClassifyTimestampOrigin(
         RenderTimestamp(kAccess, o, *platform), RenderTimestamp(kWrite, o, *platform),
         RenderTimestamp(0, o, *platform), RenderTimestamp(kWrite + 1200000, o, *platform)));

@@ -37,14 +37,16 @@ void PrintUsage(Output& out) {
 }
 
 void PrintSystemError(const std::string& path, int code, Context& context) {
-  context.out.Printf("\n%s, CODE=%d:%s\n", path.c_str(), code,
-                     context.platform->ErrorText(code).c_str());
+  context.text.clear();
+  AppendErrorLine(path, code, context.platform->ErrorText(code), &context.text);
+  context.out.Write(context.text);
 }
 
 namespace {
 
 // Puts the volume of the image named with -d in place of the machine's file
-// system. Returns 0, or -2 after saying why the image cannot be used.
+// system. Returns kStatusOk, or kStatusBadUsage after saying why the image
+// cannot be used.
 int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* image) {
   if (context.image.path.empty()) {
     context.out.Write("Can't use -o without -d.\n");
@@ -64,8 +66,11 @@ int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* i
     context.out.Write("qst: this build cannot read disk images\n");
     return kStatusBadUsage;
   }
-  *image = context.open_image(context.image, *context.platform, context.out);
-  if (*image == nullptr) return kStatusBadUsage;
+  std::string message;
+  if (context.open_image(context.image, *context.platform, image, &message) != 0) {
+    context.out.Write(message);
+    return kStatusBadUsage;
+  }
   context.platform = image->get();
   return kStatusOk;
 }
@@ -105,7 +110,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   if (sector != nullptr || !context.image.path.empty()) {
     if (int status = OpenImage(sector, context, &image_platform)) return status;
   }
-  if (options.csv) context.out.Write(kHeaderRow);
+  context.out.Write(context.layout().header);
   return ProcessOperands(argc, argv, scan.optind, context);
 }
 

@@ -7,23 +7,15 @@
 
 namespace qst {
 
-inline constexpr const char kHeaderRow[] =
-    "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
-    "BirthObject ID | botime | boseq | boMAC | BirthVolume ID \n";
-
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusHelp = -1;
-inline constexpr int kStatusBadUsage = -2;
-
 // Runs the whole program over `argv` (whose pointers it may reorder) and
-// returns the exit status: 0, -1 after -h, -2 after a usage error or a list
-// file that cannot be opened. `context.options` is filled from the options.
+// returns the exit status: kStatusOk, kStatusHelp after -h, kStatusBadUsage
+// after a usage error or a list file that cannot be opened.
+// `context.options` is filled from the options.
 int RunEntry(int argc, char** argv, Context& context);
 
 void PrintUsage(Output& out);
 
-// Writes "\n<path>, CODE=<code>:<system text>" for a failed system call; the
-// system text ends in a line break of its own.
+// Writes the error line of a failed system call for `path`.
 void PrintSystemError(const std::string& path, int code, Context& context);
 
 }  // namespace qst

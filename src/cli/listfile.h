@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "probe/platform.h"
+#include "probe/streams.h"
 
 namespace qst {
 

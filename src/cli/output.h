@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "probe/streams.h"
+
 #if defined(__GNUC__)
 #define QST_PRINTF_FORMAT(a, b) __attribute__((format(printf, a, b)))
 #else
@@ -17,17 +19,9 @@ namespace qst {
 
 class Output {
  public:
-  // Receives the buffered bytes; returns false when nothing more can be
-  // written (a closed pipe, a full disk).
-  class Sink {
-   public:
-    virtual ~Sink() = default;
-    virtual bool WriteAll(std::string_view bytes) = 0;
-  };
-
   // Writes to `sink`; `flush_first`, when given, is flushed before every
   // write of this writer.
-  explicit Output(Sink* sink, Output* flush_first = nullptr)
+  explicit Output(ByteSink* sink, Output* flush_first = nullptr)
       : sink_(sink), flush_first_(flush_first) {}
   // Keeps everything in memory (for tests).
   Output() = default;
@@ -47,7 +41,7 @@ class Output {
  private:
   void Append(std::string_view text);
 
-  Sink* sink_ = nullptr;
+  ByteSink* sink_ = nullptr;
   Output* flush_first_ = nullptr;
   std::string buffer_;
   bool ok_ = true;

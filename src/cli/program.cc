@@ -14,8 +14,8 @@ namespace qst {
 
 int RunProgram(std::vector<std::string> arguments) {
   std::setlocale(LC_ALL, "");
-  std::unique_ptr<Output::Sink> out_sink = MakeStandardSink(1);
-  std::unique_ptr<Output::Sink> err_sink = MakeStandardSink(2);
+  std::unique_ptr<ByteSink> out_sink = MakeStandardSink(1);
+  std::unique_ptr<ByteSink> err_sink = MakeStandardSink(2);
   Output out(out_sink.get());
   Output err(err_sink.get(), &out);
   try {
@@ -35,7 +35,7 @@ int RunProgram(std::vector<std::string> arguments) {
     return status;
   } catch (const std::bad_alloc&) {
     err.Write("qst: out of memory\n");
-    return -2;
+    return kStatusBadUsage;
   }
 }
 

@@ -4,19 +4,10 @@
 
 #include "cli/entry.h"
 #include "cli/listfile.h"
-#include "probe/report.h"
 #include "probe/wildcard.h"
 
 namespace qst {
 namespace {
-
-bool IsWildcard(char c) { return c == '?' || c == '*'; }
-
-// The pattern up to and including its last separator; empty when it has none.
-std::string_view DirectoryPart(std::string_view pattern, char separator) {
-  std::size_t cut = pattern.rfind(separator);
-  return cut == std::string_view::npos ? std::string_view() : pattern.substr(0, cut + 1);
-}
 
 bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
 
@@ -54,11 +45,9 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
   }
   if (RefuseIfTooLong(path, context)) return kStatusOk;
 
-  RawFileInfo identity;
   if (context.platform->IsVolumeRoot(path)) {
     if (path.back() != sep) path += sep;
-    ProcessFile(path, context, &identity);
-    WalkTree(path, context, &identity);
+    WalkTree(path, context, ProcessFile(path, context));
     return kStatusOk;
   }
 
@@ -76,12 +65,12 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
     // "dir/*" reports dir/ when the first match is a folder; a pattern over
     // part of a name ("dir/a*") or the bare "*" names no folder to report.
     path.pop_back();
-    if (first.folder && !path.empty() && path.back() == sep) ProcessFile(path, context, &identity);
-    WalkTree(path, context, &identity);
+    FileIdentity start;
+    if (first.folder && !path.empty() && path.back() == sep) start = ProcessFile(path, context);
+    WalkTree(path, context, start);
   } else if (first.folder) {
     path += sep;
-    ProcessFile(path, context, &identity);
-    WalkTree(path, context, &identity);
+    WalkTree(path, context, ProcessFile(path, context));
   } else {
     // A file given to -r has nothing below it: report the file itself.
     ProcessFile(path, context);
@@ -91,6 +80,14 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 
 }  // namespace
 
+FileIdentity ProcessFile(const std::string& path, Context& context) {
+  FileTimestampRecord record = ProbeRecord(*context.platform, path, context.options.time_form());
+  context.text.clear();
+  context.layout().print(record, &context.text);
+  context.out.Write(context.text);
+  return record.identity;
+}
+
 void ExpandWildcard(const std::string& pattern, Context& context) {
   std::unique_ptr<DirSearch> search;
   if (int error = context.platform->OpenSearch(pattern, &search)) {
@@ -98,7 +95,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     return;
   }
   const char sep = context.platform->Separator();
-  const std::string_view directory = DirectoryPart(pattern, sep);
+  const std::string_view directory = SplitPattern(pattern, sep).folder;
   std::string path;
   DirEntry entry;
   while (search->Next(&entry)) {
@@ -109,17 +106,17 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
   }
 }
 
-void WalkTree(const std::string& folder, Context& context, const RawFileInfo* folder_info) {
+void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   const char sep = context.platform->Separator();
   // One open search per folder level, held on the heap, so that the depth of
   // a tree is not bounded by the stack.
   struct Level {
     std::unique_ptr<DirSearch> search;
     std::string directory;  // entries are joined to this
-    std::uint64_t volume, file_id;
+    FileIdentity identity;
   };
   std::vector<Level> levels;
-  auto enter = [&](const std::string& folder_path, const RawFileInfo& identity) {
+  auto enter = [&](const std::string& folder_path, FileIdentity identity) {
     std::string pattern = folder_path;
     if (pattern.empty() || pattern.back() != '*') pattern += '*';
     if (RefuseIfTooLong(pattern, context)) return;
@@ -130,20 +127,18 @@ void WalkTree(const std::string& folder, Context& context, const RawFileInfo* fo
     }
     // Joining to the folder part of the pattern, a pattern such as "dir/a*"
     // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(DirectoryPart(pattern, sep)), identity.volume,
-                      identity.file_id});
+    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), identity});
   };
   // A folder that is one of those being walked (reached again through a
   // link) is reported but not entered a second time.
-  auto is_open = [&](const RawFileInfo& identity) {
-    if (identity.volume == 0 && identity.file_id == 0) return false;
+  auto is_open = [&](FileIdentity identity) {
+    if (!identity.known()) return false;
     for (const Level& level : levels)
-      if (level.volume == identity.volume && level.file_id == identity.file_id) return true;
+      if (level.identity == identity) return true;
     return false;
   };
 
-  RawFileInfo identity = folder_info != nullptr ? *folder_info : RawFileInfo{};
-  enter(folder, identity);
+  enter(folder, start);
   std::string path;
   DirEntry entry;
   while (!levels.empty()) {
@@ -164,8 +159,7 @@ void WalkTree(const std::string& folder, Context& context, const RawFileInfo* fo
     }
     path += sep;
     // A sub-folder's whole tree comes before the next entry of its parent.
-    identity = RawFileInfo{};
-    ProcessFile(path, context, &identity);
+    FileIdentity identity = ProcessFile(path, context);
     if (!is_open(identity)) enter(path, identity);
   }
 }

@@ -17,9 +17,6 @@ static_assert(sizeof(FILE_OBJECTID_BUFFER) == 64);
 // 100-ns intervals from 1582-10-15 (the UUID epoch) to 1601-01-01.
 inline constexpr std::int64_t kUuidEpochToFileTimeEpoch = 5748192000000000;
 
-// Printed by the report when an identifier's time is not after 1601-01-01.
-inline constexpr const char kUnknownErrorLine[] = "Unknown Error\n";
-
 // The texts and numbers decoded from one UUID.
 struct ObjectIdInfo {
   char hex[33] = {};

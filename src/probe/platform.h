@@ -2,6 +2,11 @@
 // probing a path, searching a folder, reading a list file, the text of an
 // error code and the local-time conversion. Each platform implements it in
 // files of its own; tests use a fake.
+//
+// Errors: every operation that can fail returns an int, 0 on success or the
+// platform's error code (errno on POSIX, GetLastError on Windows, Windows
+// codes on disk images), which ErrorText turns into the system's message.
+// Out-values are written only on success.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/output.h"
 #include "objectid/objectid.h"
+#include "probe/streams.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -66,27 +71,20 @@ class VectorSearch : public DirSearch {
   std::size_t next_ = 0;
 };
 
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to `size` bytes; 0 at the end of the data or on a read error.
-  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
-};
-
 class Platform : public LocalTimeConverter {
  public:
   // Opens `path` for attribute access only, following a link to a file; a
-  // folder, or a link that cannot be followed, is opened itself. Fills `info`
-  // and returns 0, or returns the system error code of the failed open.
+  // folder, or a link that cannot be followed, is opened itself, and fills
+  // `info`.
   virtual int Probe(const std::string& path, RawFileInfo* info) = 0;
 
   // Starts a search for `pattern`, whose last component may hold `?` and
   // `*`. Matches come in the file system's order, "." and ".." among them.
-  // Returns 0 and a search holding at least one match, or an error code
-  // (also when nothing matches).
+  // A search that succeeds holds at least one match; nothing matching is an
+  // error.
   virtual int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) = 0;
 
-  // Opens a list file for reading. Returns 0 or an error code.
+  // Opens a list file for reading.
   virtual int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) = 0;
 
   // The system's message for an error code, ending in a line break.
@@ -114,6 +112,24 @@ inline bool IsDriveRoot(std::string_view path) {
 std::unique_ptr<Platform> MakeNativePlatform();
 
 // Standard output (1) or standard error (2) of this process.
-std::unique_ptr<Output::Sink> MakeStandardSink(int stream);
+std::unique_ptr<ByteSink> MakeStandardSink(int stream);
+
+// The disk image named with -d, and the sector its volume starts at (-o;
+// -1 when not given).
+struct ImageSelection {
+  std::string path;
+  std::int64_t sector = -1;
+};
+
+// Opens the NTFS volume of a disk image as the platform to report from;
+// `host` serves what lies outside the image (list files, the local zone).
+// Returns 0, or, where there is no system code to tell, 1 with `*message`
+// holding the lines that say why (naming the image; for a partitioned image
+// with several volumes, the list of them).
+using ImageOpener = int (*)(const ImageSelection& image, Platform& host,
+                            std::unique_ptr<Platform>* volume, std::string* message);
+
+// The image layer of this build; null when it reads no disk images.
+ImageOpener NativeImageOpener();
 
 }  // namespace qst

@@ -78,17 +78,17 @@ char* PutDigits(char* out, unsigned value, int digits) {
 
 }  // namespace
 
-int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOptions& options,
+int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, TimeForm form,
                     char (&text)[64]) {
   // The common case by hand: this runs six times for every file reported.
   if (fraction >= 0 && fraction < kTicksPerSecond && broken.wYear < 10000 && broken.wMonth < 100 &&
       broken.wDay < 100 && broken.wHour < 100 && broken.wMinute < 100 && broken.wSecond < 100) {
     char* p = PutDigits(text, broken.wYear, 4);
-    *p++ = options.iso ? '-' : '/';
+    *p++ = form.iso ? '-' : '/';
     p = PutDigits(p, broken.wMonth, 2);
-    *p++ = options.iso ? '-' : '/';
+    *p++ = form.iso ? '-' : '/';
     p = PutDigits(p, broken.wDay, 2);
-    *p++ = options.iso ? 'T' : ' ';
+    *p++ = form.iso ? 'T' : ' ';
     p = PutDigits(p, broken.wHour, 2);
     *p++ = ':';
     p = PutDigits(p, broken.wMinute, 2);
@@ -101,23 +101,22 @@ int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOp
     *p = '\0';
     return static_cast<int>(p - text);
   }
-  const char* format = options.iso ? "%04d-%02d-%02dT%02d:%02d:%02d.%07lld00"
-                                   : "%04d/%02d/%02d %02d:%02d:%02d.%07lld00";
+  const char* format = form.iso ? "%04d-%02d-%02dT%02d:%02d:%02d.%07lld00"
+                                : "%04d/%02d/%02d %02d:%02d:%02d.%07lld00";
   int n =
       std::snprintf(text, sizeof text, format, broken.wYear, broken.wMonth, broken.wDay,
                     broken.wHour, broken.wMinute, broken.wSecond, static_cast<long long>(fraction));
   return n < 0 ? 0 : n;
 }
 
-RenderedTimestamp RenderTimestamp(FILETIME raw, const RunOptions& options,
-                                  const LocalTimeConverter& zone) {
+RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeConverter& zone) {
   RenderedTimestamp r;
   r.raw = raw;
   r.fraction = static_cast<std::int64_t>(raw) % kTicksPerSecond;
   SYSTEMTIME utc;
   r.converted = FileTimeToSystemTime(raw, &utc);
   if (r.converted) {
-    if (options.utc) {
+    if (form.utc) {
       r.broken = utc;
     } else {
       SYSTEMTIME local;
@@ -125,8 +124,8 @@ RenderedTimestamp RenderTimestamp(FILETIME raw, const RunOptions& options,
       if (r.converted) r.broken = local;
     }
   }
-  FormatTimestamp(r.fraction, r.broken, options, r.text);
-  r.zone = options.utc ? kZoneUtc : kZoneLocal;
+  FormatTimestamp(r.fraction, r.broken, form, r.text);
+  r.zone = form.utc ? kZoneUtc : kZoneLocal;
   return r;
 }
 

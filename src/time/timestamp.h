@@ -21,12 +21,11 @@ struct SYSTEMTIME {
   std::uint16_t wMilliseconds = 0;
 };
 
-struct RunOptions {
-  int csv = 0;        // -e
-  int iso = 0;        // -i
-  int list = 0;       // -l
-  int recursive = 0;  // -r
-  int utc = 0;        // -u
+// How times are shown: in UTC or the local zone, in the slash form or ISO
+// 8601.
+struct TimeForm {
+  bool utc = false;
+  bool iso = false;
 };
 
 // The local-time conversion of the platform (the machine's current zone
@@ -69,12 +68,11 @@ inline constexpr const char kZoneLocal[] = "(LOCAL)";
 
 // Formats broken-down time and fraction as "YYYY/MM/DD hh:mm:ss.fffffff00"
 // or, with `iso`, "YYYY-MM-DDThh:mm:ss.fffffff00". Returns the length.
-int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, const RunOptions& options,
+int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, TimeForm form,
                     char (&text)[64]);
 
-// Renders one value for display. Reads `utc` and `iso` of `options`; the
-// local zone comes from `zone` and is not consulted with `utc`.
-RenderedTimestamp RenderTimestamp(FILETIME raw, const RunOptions& options,
-                                  const LocalTimeConverter& zone);
+// Renders one value for display. The local zone comes from `zone` and is
+// not consulted with `form.utc`.
+RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeConverter& zone);
 
 }  // namespace qst

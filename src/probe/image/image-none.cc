@@ -1,5 +1,5 @@
 // Builds without the image layer read no disk images.
-#include "cli/context.h"
+#include "probe/platform.h"
 
 namespace qst {
 

@@ -5,12 +5,13 @@
 #include <tsk/libtsk.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <type_traits>
 
-#include "cli/context.h"
-#include "probe/image/ntfs-volume.h"
+#include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
@@ -133,14 +134,14 @@ class ImagePlatform : public Platform {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    std::u16string wide = Utf16FromWtf8(pattern);
-    std::size_t cut = wide.rfind(u'\\');
-    std::u16string folder_path = cut == std::u16string::npos ? u"" : wide.substr(0, cut + 1);
-    std::u16string last = cut == std::u16string::npos ? wide : wide.substr(cut + 1);
-    if (cut == std::u16string::npos && last.size() >= 2 && last[1] == u':') {
-      folder_path = last.substr(0, 2);
-      last = last.substr(2);
+    PatternParts parts = SplitPattern(pattern, '\\');
+    // "C:name" names a file of the root.
+    if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
+      parts.folder = parts.last.substr(0, 2);
+      parts.last.remove_prefix(2);
     }
+    std::u16string folder_path = Utf16FromWtf8(parts.folder);
+    std::u16string last = Utf16FromWtf8(parts.last);
     // A pattern without a folder part searches the root.
     std::uint64_t folder = NtfsVolume::kRootRecord;
     if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
@@ -254,6 +255,20 @@ class ImagePlatform : public Platform {
   Platform& host_;
 };
 
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
+}
+
 std::string TskErrorText() {
   const char* text = tsk->error_get();
   std::string s = text != nullptr ? text : "unknown error";
@@ -269,9 +284,9 @@ bool HoldsNtfs(TSK_IMG_INFO* image, std::uint64_t offset) {
 }
 
 // The byte offset of the NTFS volume to use: -o's sector, else the only
-// NTFS partition of a partitioned image, else the image itself. Prints the
-// choices and returns false when there are several.
-bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& out,
+// NTFS partition of a partitioned image, else the image itself. Returns
+// false with the list of choices in `message` when there are several.
+bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, std::string* message,
                   std::uint64_t* offset) {
   if (selection.sector >= 0) {
     *offset = static_cast<std::uint64_t>(selection.sector) * kSectorSize;
@@ -299,44 +314,48 @@ bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, Output& 
   tsk->vs_close(vs);
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
   if (found.size() <= 1) return true;
-  out.Printf("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n", selection.path.c_str(),
-             found.size());
-  out.Write("   start     length  description\n");
+  *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
+                    selection.path.c_str(), found.size());
+  *message += "   start     length  description\n";
   for (const Found& f : found)
-    out.Printf("%8llu %10llu  %s\n", static_cast<unsigned long long>(f.start),
-               static_cast<unsigned long long>(f.length), f.description.c_str());
+    *message += Format("%8llu %10llu  %s\n", static_cast<unsigned long long>(f.start),
+                       static_cast<unsigned long long>(f.length), f.description.c_str());
   return false;
 }
 
-std::unique_ptr<Platform> OpenImagePlatform(const ImageSelection& selection, Platform& host,
-                                            Output& out) {
+int OpenImagePlatform(const ImageSelection& selection, Platform& host,
+                      std::unique_ptr<Platform>* platform, std::string* message) {
+  constexpr int kUnusable = 1;
   std::string why;
   tsk = LoadTsk(&why);
   if (tsk == nullptr) {
-    out.Printf("qst: cannot open image %s: The Sleuth Kit is not available (%s)\n",
-               selection.path.c_str(), why.c_str());
-    return nullptr;
+    *message = Format("qst: cannot open image %s: The Sleuth Kit is not available (%s)\n",
+                      selection.path.c_str(), why.c_str());
+    return kUnusable;
   }
   const TSK_TCHAR* names[1] = {selection.path.c_str()};
   TSK_IMG_INFO* image = tsk->img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
   if (image == nullptr) {
-    out.Printf("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
-    return nullptr;
+    *message =
+        Format("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
+    return kUnusable;
   }
   std::uint64_t offset = 0;
-  if (!ChooseVolume(image, selection, out, &offset)) {
+  if (!ChooseVolume(image, selection, message, &offset)) {
     tsk->img_close(image);
-    return nullptr;
+    return kUnusable;
   }
   auto reader = std::make_unique<TskReader>(image, offset);
   std::string error;
   std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error);
   if (volume == nullptr) {
-    out.Printf("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
+    *message =
+        Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
-    return nullptr;
+    return kUnusable;
   }
-  return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host);
+  *platform = std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host);
+  return 0;
 }
 
 }  // namespace

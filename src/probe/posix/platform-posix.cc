@@ -14,6 +14,7 @@
 #include <ctime>
 #include <unordered_map>
 
+#include "probe/le.h"
 #include "probe/platform.h"
 #include "probe/wildcard.h"
 
@@ -31,12 +32,6 @@ FILETIME ToFileTime(const struct statx_timestamp& t) {
   // past 30828 come out as values of 2^63 or more, printed as unconvertible.
   return (static_cast<std::uint64_t>(t.tv_sec) + kUnixEpochSeconds) * kTicksPerSecond +
          t.tv_nsec / 100;
-}
-
-std::uint64_t LoadLittleEndian64(const unsigned char* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-  return v;
 }
 
 // Opens for reading without touching the access time where the system
@@ -149,9 +144,9 @@ class PosixPlatform : public Platform {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    std::size_t cut = pattern.rfind('/');
-    std::string directory = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
-    std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    PatternParts parts = SplitPattern(pattern, '/');
+    std::string directory = parts.folder.empty() ? "." : std::string(parts.folder);
+    std::string last(parts.last);
 
     if (!HasWildcard(std::string_view(last))) {
       // A named path is looked at through a link, so that a link to a
@@ -252,12 +247,12 @@ class PosixPlatform : public Platform {
 
   static void ReadNtfsAttributes(const std::string& path, bool follow, RawFileInfo* info) {
     auto get = follow ? getxattr : lgetxattr;
-    unsigned char times[32];
+    std::uint8_t times[32];
     if (get(path.c_str(), kNtfsTimes, times, sizeof times) == sizeof times) {
-      info->basic.CreationTime = LoadLittleEndian64(times);
-      info->basic.LastWriteTime = LoadLittleEndian64(times + 8);
-      info->basic.LastAccessTime = LoadLittleEndian64(times + 16);
-      info->basic.ChangeTime = LoadLittleEndian64(times + 24);
+      info->basic.CreationTime = LoadLe64(times);
+      info->basic.LastWriteTime = LoadLe64(times + 8);
+      info->basic.LastAccessTime = LoadLe64(times + 16);
+      info->basic.ChangeTime = LoadLe64(times + 24);
     }
     FILE_OBJECTID_BUFFER buffer = {};
     ssize_t n = get(path.c_str(), kNtfsObjectId, &buffer, sizeof buffer);
@@ -271,7 +266,7 @@ class PosixPlatform : public Platform {
   std::unordered_map<std::uint64_t, bool> ntfs_devices_;
 };
 
-class FdSink : public Output::Sink {
+class FdSink : public ByteSink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
   bool WriteAll(std::string_view bytes) override {
@@ -305,7 +300,7 @@ std::unique_ptr<Platform> MakeNativePlatform() {
   return std::make_unique<PosixPlatform>();
 }
 
-std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
+std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
 }
 

@@ -30,35 +30,39 @@ constexpr DWORD kSecondAttemptFlags = 0xA33F7927;
 constexpr DWORD kTagSymlink = 0xA000000C;
 constexpr DWORD kTagMountPoint = 0xA0000003;
 
-class ScopedFileHandle {
+// Holds a handle and closes it with `close`, so that nothing leaks on an
+// early return.
+template <BOOL(WINAPI* close)(HANDLE)>
+class ScopedHandle {
  public:
-  explicit ScopedFileHandle(HANDLE h) : h_(h) {}
-  ~ScopedFileHandle() { Close(); }
-  ScopedFileHandle(const ScopedFileHandle&) = delete;
-  ScopedFileHandle& operator=(const ScopedFileHandle&) = delete;
+  explicit ScopedHandle(HANDLE h) : h_(h) {}
+  ~ScopedHandle() { Close(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
   HANDLE get() const { return h_; }
   void Close() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    if (h_ != INVALID_HANDLE_VALUE) close(h_);
     h_ = INVALID_HANDLE_VALUE;
   }
 
  private:
   HANDLE h_;
 };
+using ScopedFileHandle = ScopedHandle<CloseHandle>;
+using ScopedFindHandle = ScopedHandle<FindClose>;
 
-class ScopedFindHandle {
- public:
-  explicit ScopedFindHandle(HANDLE h) : h_(h) {}
-  ~ScopedFindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  ScopedFindHandle(const ScopedFindHandle&) = delete;
-  ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
+// Between the program's broken-down time and the system's, field by field.
+template <typename From, typename To>
+void CopySystemTime(const From& from, To* to) {
+  to->wYear = from.wYear;
+  to->wMonth = from.wMonth;
+  to->wDayOfWeek = from.wDayOfWeek;
+  to->wDay = from.wDay;
+  to->wHour = from.wHour;
+  to->wMinute = from.wMinute;
+  to->wSecond = from.wSecond;
+  to->wMilliseconds = from.wMilliseconds;
+}
 
 FILETIME FromLargeInteger(const LARGE_INTEGER& v) { return static_cast<FILETIME>(v.QuadPart); }
 
@@ -164,10 +168,7 @@ class Win32Platform : public Platform {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(ToWide(pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-    std::size_t cut = pattern.find_last_of("\\");
-    std::string_view last = pattern;
-    if (cut != std::string::npos) last.remove_prefix(cut + 1);
-    bool named = !HasWildcard(last);
+    bool named = !HasWildcard(SplitPattern(pattern, '\\').last);
     search->reset(new Win32DirSearch(find, data, named));
     return 0;
   }
@@ -201,18 +202,10 @@ class Win32Platform : public Platform {
   bool IsVolumeRoot(std::string_view path) const override { return IsDriveRoot(path); }
 
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    ::SYSTEMTIME u = {utc.wYear, utc.wMonth,  utc.wDayOfWeek, utc.wDay,
-                      utc.wHour, utc.wMinute, utc.wSecond,    utc.wMilliseconds};
-    ::SYSTEMTIME l;
+    ::SYSTEMTIME u, l;
+    CopySystemTime(utc, &u);
     if (!SystemTimeToTzSpecificLocalTime(nullptr, &u, &l) || l.wYear < 1601) return false;
-    local->wYear = l.wYear;
-    local->wMonth = l.wMonth;
-    local->wDayOfWeek = l.wDayOfWeek;
-    local->wDay = l.wDay;
-    local->wHour = l.wHour;
-    local->wMinute = l.wMinute;
-    local->wSecond = l.wSecond;
-    local->wMilliseconds = l.wMilliseconds;
+    CopySystemTime(l, local);
     return true;
   }
 };
@@ -220,7 +213,7 @@ class Win32Platform : public Platform {
 // Writes the program's text through the C runtime, converted to the code
 // page of the process locale. A character that the code page cannot show
 // becomes '?', so one name never stops the output.
-class CrtSink : public Output::Sink {
+class CrtSink : public ByteSink {
  public:
   explicit CrtSink(std::FILE* stream) : stream_(stream) {}
   bool WriteAll(std::string_view bytes) override {
@@ -258,7 +251,7 @@ class CrtSink : public Output::Sink {
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Platform>(); }
 
-std::unique_ptr<Output::Sink> MakeStandardSink(int stream) {
+std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<CrtSink>(stream == 2 ? stderr : stdout);
 }
 

@@ -29,8 +29,13 @@ class VolumeReader {
   virtual std::uint64_t Size() const = 0;
 };
 
+struct NtfsAttribute;
+
 class NtfsVolume {
  public:
+  // Extents as (byte offset, byte length); a sparse one has the offset ~0.
+  using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
   static constexpr std::uint64_t kRootRecord = 5;
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
@@ -91,8 +96,12 @@ class NtfsVolume {
   explicit NtfsVolume(VolumeReader& reader) : reader_(reader) {}
   bool ReadBootSector(std::string* error);
   bool ReadMft(std::string* error);
-  bool MftRuns(const std::vector<std::uint8_t>& record0,
-               std::vector<std::pair<std::uint64_t, std::uint64_t>>* runs, std::uint64_t* mft_size);
+  bool MftRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* mft_size);
+  bool AddExtensionPieces(const std::vector<std::uint8_t>& list,
+                          std::vector<std::pair<std::uint64_t, Runs>>* pieces);
+  // The value of a resident attribute, or the data of a non-resident one
+  // (sparse parts as zeros); false when it is damaged or above `limit`.
+  bool ReadValue(const NtfsAttribute& a, std::vector<std::uint8_t>* data, std::size_t limit);
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
   void ReadUpcase();
   void ReadObjectIdIndex();
@@ -109,7 +118,7 @@ class NtfsVolume {
   std::uint32_t record_size_ = 0;
   std::uint32_t index_block_size_ = 0;
   std::uint64_t volume_clusters_ = 0;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> mft_runs_;  // byte offset, byte length
+  Runs mft_runs_;
 
   std::vector<Record> records_;
   std::vector<Name> names_;

@@ -1,10 +1,11 @@
-#include "probe/report.h"
+#include "probe/layout.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "cli/targets.h"
 #include "fake_platform.h"
 
 namespace qst {
@@ -70,13 +71,10 @@ const char kNullFields[] = "null | null | null | null | null | null | null | nul
 std::string Report(const RawFileInfo& raw, bool csv, bool utc = true,
                    const std::string& path = "D:\\cases\\memo.txt") {
   testing::FakePlatform zone;
-  RunOptions options;
-  options.csv = csv;
-  options.utc = utc;
-  Output out;
-  FileTimestampRecord record = BuildRecord(path, raw, options, zone, out);
-  PrintRecord(record, options, out);
-  return out.Text();
+  FileTimestampRecord record = BuildRecord(path, raw, TimeForm{utc, false}, zone);
+  std::string text;
+  (csv ? kRowLayout : kBlockLayout).print(record, &text);
+  return text;
 }
 
 TEST(FileReport, BlockWithObjectId) {
@@ -138,8 +136,8 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
   for (int csv : {0, 1}) {
     Context context(&platform, out, err);
     context.options.csv = csv;
-    EXPECT_EQ(ProcessFile("missing.txt", context), -1);
-    EXPECT_EQ(ProcessFile("", context), -1);
+    EXPECT_FALSE(ProcessFile("missing.txt", context).known());
+    EXPECT_FALSE(ProcessFile("", context).known());
   }
   EXPECT_EQ(out.Text(),
             "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n"

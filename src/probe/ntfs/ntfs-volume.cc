@@ -1,9 +1,24 @@
-#include "probe/image/ntfs-volume.h"
+#include "probe/ntfs/ntfs-volume.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "probe/le.h"
+
 namespace qst {
+
+// One attribute of a record, checked to lie inside it.
+struct NtfsAttribute {
+  std::uint32_t type;
+  bool resident;
+  std::u16string_view name;
+  const std::uint8_t* value;  // resident value
+  std::uint32_t value_length;
+  const std::uint8_t* runs;  // non-resident run list
+  std::uint32_t runs_length;
+  std::uint64_t data_size;
+  std::uint64_t start_vcn;
+};
 namespace {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
@@ -30,19 +45,10 @@ constexpr std::size_t kReadChunk = 4u << 20;
 // Update sequences protect every 512 bytes, whatever the sector size.
 constexpr std::uint32_t kFixupStride = 512;
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-std::uint64_t Le64(const std::uint8_t* p) {
-  return std::uint64_t{Le32(p)} | std::uint64_t{Le32(p + 4)} << 32;
-}
-
 // Applies the update-sequence fixups of a multi-sector record in place.
 bool ApplyFixups(std::uint8_t* data, std::size_t size, std::uint32_t sector_size) {
-  std::uint16_t usa_offset = Le16(data + 4);
-  std::uint16_t usa_count = Le16(data + 6);
+  std::uint16_t usa_offset = LoadLe16(data + 4);
+  std::uint16_t usa_count = LoadLe16(data + 6);
   if (usa_count == 0 || sector_size == 0 || usa_count - 1u != size / sector_size ||
       usa_offset + 2u * usa_count > size || usa_offset < 8)
     return false;
@@ -56,41 +62,29 @@ bool ApplyFixups(std::uint8_t* data, std::size_t size, std::uint32_t sector_size
   return true;
 }
 
-// One attribute of a record, checked to lie inside it.
-struct Attribute {
-  std::uint32_t type;
-  bool resident;
-  std::u16string_view name;
-  const std::uint8_t* value;  // resident value
-  std::uint32_t value_length;
-  const std::uint8_t* runs;  // non-resident run list
-  std::uint32_t runs_length;
-  std::uint64_t data_size;
-  std::uint64_t start_vcn;
-};
-
 // Walks the attributes of a fixed-up record; false at the end or on damage.
 class AttributeWalker {
  public:
   AttributeWalker(const std::uint8_t* record, std::uint32_t size) : record_(record) {
-    std::uint32_t in_use = Le32(record + 24);
+    std::uint32_t in_use = LoadLe32(record + 24);
     end_ = std::min(in_use, size);
-    pos_ = Le16(record + 20);
+    pos_ = LoadLe16(record + 20);
   }
 
-  bool Next(Attribute* a) {
+  bool Next(NtfsAttribute* a) {
     if (pos_ + 16 > end_) return false;
     const std::uint8_t* p = record_ + pos_;
-    a->type = Le32(p);
+    a->type = LoadLe32(p);
     if (a->type == kAttrEnd) return false;
-    std::uint32_t length = Le32(p + 4);
+    std::uint32_t length = LoadLe32(p + 4);
     if (length < 24 || length % 8 != 0 || pos_ + length > end_) return false;
     a->resident = p[8] == 0;
     std::uint8_t name_length = p[9];
-    std::uint16_t name_offset = Le16(p + 10);
+    std::uint16_t name_offset = LoadLe16(p + 10);
     if (name_length != 0 && name_offset + 2u * name_length > length) return false;
     name_units_.resize(name_length);
-    for (std::uint8_t i = 0; i < name_length; ++i) name_units_[i] = Le16(p + name_offset + 2 * i);
+    for (std::uint8_t i = 0; i < name_length; ++i)
+      name_units_[i] = LoadLe16(p + name_offset + 2 * i);
     a->name = name_units_;
     a->value = nullptr;
     a->value_length = 0;
@@ -99,19 +93,19 @@ class AttributeWalker {
     a->data_size = 0;
     a->start_vcn = 0;
     if (a->resident) {
-      std::uint32_t value_length = Le32(p + 16);
-      std::uint16_t value_offset = Le16(p + 20);
+      std::uint32_t value_length = LoadLe32(p + 16);
+      std::uint16_t value_offset = LoadLe16(p + 20);
       if (value_offset + std::uint64_t{value_length} > length) return false;
       a->value = p + value_offset;
       a->value_length = value_length;
     } else {
       if (length < 64) return false;
-      std::uint16_t runs_offset = Le16(p + 32);
+      std::uint16_t runs_offset = LoadLe16(p + 32);
       if (runs_offset >= length) return false;
-      a->start_vcn = Le64(p + 16);
+      a->start_vcn = LoadLe64(p + 16);
       a->runs = p + runs_offset;
       a->runs_length = length - runs_offset;
-      a->data_size = Le64(p + 48);
+      a->data_size = LoadLe64(p + 48);
     }
     pos_ += length;
     return true;
@@ -127,8 +121,7 @@ class AttributeWalker {
 // Decodes a run list into (byte offset, byte length) pairs; sparse runs get
 // the offset ~0. False when the list is damaged.
 bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, std::uint64_t cluster_size,
-                std::uint64_t volume_clusters,
-                std::vector<std::pair<std::uint64_t, std::uint64_t>>* out) {
+                std::uint64_t volume_clusters, NtfsVolume::Runs* out) {
   std::uint32_t pos = 0;
   std::int64_t lcn = 0;
   while (pos < length && runs[pos] != 0) {
@@ -178,7 +171,7 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
     *error = "no NTFS boot sector";
     return false;
   }
-  bytes_per_sector_ = Le16(boot + 11);
+  bytes_per_sector_ = LoadLe16(boot + 11);
   std::uint32_t sectors_per_cluster = boot[13];
   // Values above 0x80 give the cluster size as a power of two.
   if (sectors_per_cluster > 0x80) sectors_per_cluster = 1u << (256 - sectors_per_cluster);
@@ -194,8 +187,8 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   };
   std::uint64_t record_size = size_of(static_cast<std::int8_t>(boot[0x40]));
   std::uint64_t index_size = size_of(static_cast<std::int8_t>(boot[0x44]));
-  std::uint64_t total_sectors = Le64(boot + 0x28);
-  std::uint64_t mft_lcn = Le64(boot + 0x30);
+  std::uint64_t total_sectors = LoadLe64(boot + 0x28);
+  std::uint64_t mft_lcn = LoadLe64(boot + 0x30);
   if (record_size < 512 || record_size > 65536 || record_size % bytes_per_sector_ != 0 ||
       index_size < 512 || index_size > 65536 || total_sectors == 0 ||
       mft_lcn >= total_sectors / sectors_per_cluster + 1) {
@@ -226,69 +219,54 @@ bool NtfsVolume::ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* dat
   return false;
 }
 
+bool NtfsVolume::ReadValue(const NtfsAttribute& a, std::vector<std::uint8_t>* data,
+                           std::size_t limit) {
+  if (a.resident) {
+    if (a.value_length > limit) return false;
+    data->assign(a.value, a.value + a.value_length);
+    return true;
+  }
+  if (a.start_vcn != 0 || a.data_size > limit) return false;
+  Runs runs;
+  if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &runs)) return false;
+  data->assign(a.data_size, 0);
+  std::uint64_t pos = 0;
+  for (const auto& [start, length] : runs) {
+    if (pos >= a.data_size) break;
+    std::uint64_t n = std::min(length, a.data_size - pos);
+    if (start != ~0ull && !reader_.Read(start, data->data() + pos, n)) return false;
+    pos += n;
+  }
+  return pos == a.data_size;
+}
+
 bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
                                    std::u16string_view name, std::vector<std::uint8_t>* data,
                                    std::size_t limit) {
   std::vector<std::uint8_t> raw;
   if (!ReadRecord(record, &raw)) return false;
   AttributeWalker walker(raw.data(), record_size_);
-  Attribute a;
-  while (walker.Next(&a)) {
-    if (a.type != type || a.name != name) continue;
-    if (a.resident) {
-      if (a.value_length > limit) return false;
-      data->assign(a.value, a.value + a.value_length);
-      return true;
-    }
-    if (a.start_vcn != 0 || a.data_size > limit) return false;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
-    if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &runs)) return false;
-    data->assign(a.data_size, 0);
-    std::uint64_t pos = 0;
-    for (const auto& [start, length] : runs) {
-      if (pos >= a.data_size) break;
-      std::uint64_t n = std::min(length, a.data_size - pos);
-      if (start != ~0ull && !reader_.Read(start, data->data() + pos, n)) return false;
-      pos += n;
-    }
-    return pos == a.data_size;
-  }
+  NtfsAttribute a;
+  while (walker.Next(&a))
+    if (a.type == type && a.name == name) return ReadValue(a, data, limit);
   return false;
 }
 
-bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0,
-                         std::vector<std::pair<std::uint64_t, std::uint64_t>>* runs,
+bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0, Runs* runs,
                          std::uint64_t* mft_size) {
   // The MFT's $DATA in pieces by starting cluster: the first in record 0;
   // a very fragmented MFT continues in extension records that its
   // $ATTRIBUTE_LIST names.
-  std::vector<std::pair<std::uint64_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>>>
-      pieces;
+  std::vector<std::pair<std::uint64_t, Runs>> pieces;
   std::vector<std::uint8_t> list;
   AttributeWalker walker(record0.data(), record_size_);
-  Attribute a;
+  NtfsAttribute a;
   while (walker.Next(&a)) {
     if (a.type == kAttrAttributeList && list.empty()) {
-      if (a.resident) {
-        list.assign(a.value, a.value + a.value_length);
-      } else {
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> list_runs;
-        if (a.data_size > (1u << 20) ||
-            !DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_, &list_runs))
-          return false;
-        list.assign(a.data_size, 0);
-        std::uint64_t pos = 0;
-        for (const auto& [start, length] : list_runs) {
-          std::uint64_t n = std::min(length, a.data_size - pos);
-          if (start == ~0ull || !reader_.Read(start, list.data() + pos, n)) return false;
-          pos += n;
-          if (pos == a.data_size) break;
-        }
-      }
+      if (!ReadValue(a, &list, 1u << 20)) return false;
     } else if (a.type == kAttrData && a.name.empty() && !a.resident) {
       if (a.start_vcn == 0) *mft_size = a.data_size;
-      pieces.emplace_back();
-      pieces.back().first = a.start_vcn;
+      pieces.emplace_back(a.start_vcn, Runs());
       if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
                       &pieces.back().second))
         return false;
@@ -298,29 +276,7 @@ bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0,
 
   // Extension records lie in the part of the MFT already known.
   mft_runs_ = pieces.front().second;
-  for (std::size_t pos = 0; pos + 26 <= list.size();) {
-    const std::uint8_t* e = list.data() + pos;
-    std::uint16_t length = Le16(e + 4);
-    if (length < 26 || pos + length > list.size()) break;
-    std::uint64_t record = Le64(e + 16) & 0xFFFFFFFFFFFFull;
-    std::uint64_t start_vcn = Le64(e + 8);
-    if (Le32(e) == kAttrData && e[6] == 0 && record != kMftRecord) {
-      std::vector<std::uint8_t> extension;
-      if (!ReadRecord(record, &extension)) return false;
-      AttributeWalker ext(extension.data(), record_size_);
-      while (ext.Next(&a)) {
-        if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != start_vcn)
-          continue;
-        pieces.emplace_back();
-        pieces.back().first = start_vcn;
-        if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
-                        &pieces.back().second))
-          return false;
-        break;
-      }
-    }
-    pos += length;
-  }
+  if (!AddExtensionPieces(list, &pieces)) return false;
 
   // The pieces must follow one another without gaps or overlaps.
   std::sort(pieces.begin(), pieces.end(),
@@ -337,13 +293,40 @@ bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0,
   return true;
 }
 
+bool NtfsVolume::AddExtensionPieces(const std::vector<std::uint8_t>& list,
+                                    std::vector<std::pair<std::uint64_t, Runs>>* pieces) {
+  for (std::size_t pos = 0; pos + 26 <= list.size();) {
+    const std::uint8_t* e = list.data() + pos;
+    std::uint16_t length = LoadLe16(e + 4);
+    if (length < 26 || pos + length > list.size()) break;
+    std::uint64_t record = LoadLe64(e + 16) & 0xFFFFFFFFFFFFull;
+    std::uint64_t start_vcn = LoadLe64(e + 8);
+    pos += length;
+    if (LoadLe32(e) != kAttrData || e[6] != 0 || record == kMftRecord) continue;
+    std::vector<std::uint8_t> extension;
+    if (!ReadRecord(record, &extension)) return false;
+    AttributeWalker walker(extension.data(), record_size_);
+    NtfsAttribute a;
+    while (walker.Next(&a)) {
+      if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != start_vcn)
+        continue;
+      pieces->emplace_back(start_vcn, Runs());
+      if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
+                      &pieces->back().second))
+        return false;
+      break;
+    }
+  }
+  return true;
+}
+
 bool NtfsVolume::ReadMft(std::string* error) {
   std::vector<std::uint8_t> record0;
   if (!ReadRecord(kMftRecord, &record0)) {
     *error = "cannot read the MFT's first record";
     return false;
   }
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+  Runs runs;
   std::uint64_t mft_size = 0;
   if (!MftRuns(record0, &runs, &mft_size)) {
     *error = "damaged MFT run list";
@@ -390,12 +373,12 @@ bool NtfsVolume::ReadMft(std::string* error) {
 }
 
 void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
-  std::uint16_t flags = Le16(data + 22);
+  std::uint16_t flags = LoadLe16(data + 22);
   if ((flags & 1) == 0) return;
   // An extension record adds its attributes to its base record. The whole
   // reference is zero in a base record; an extension of the MFT itself
   // names record 0 with a sequence number.
-  std::uint64_t base_reference = Le64(data + 32);
+  std::uint64_t base_reference = LoadLe64(data + 32);
   bool extension = base_reference != 0;
   std::uint64_t owner = extension ? base_reference & 0xFFFFFFFFFFFFull : number;
   if (owner >= records_.size()) return;
@@ -403,17 +386,17 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   if (!extension) {
     r.flags |= kInUse;
     if (flags & 2) r.flags |= kFolder;
-    r.sequence = Le16(data + 16);
+    r.sequence = LoadLe16(data + 16);
   }
   AttributeWalker walker(data, record_size_);
-  Attribute a;
+  NtfsAttribute a;
   while (walker.Next(&a)) {
     if (!a.resident) continue;
     if (a.type == kAttrStandardInformation && a.value_length >= 32) {
-      r.times.creation = Le64(a.value);
-      r.times.write = Le64(a.value + 8);
-      r.times.change = Le64(a.value + 16);
-      r.times.access = Le64(a.value + 24);
+      r.times.creation = LoadLe64(a.value);
+      r.times.write = LoadLe64(a.value + 8);
+      r.times.change = LoadLe64(a.value + 16);
+      r.times.access = LoadLe64(a.value + 24);
     } else if (a.type == kAttrFileName && a.value_length >= 66) {
       std::uint8_t length = a.value[64];
       if (66u + 2u * length > a.value_length || length == 0 || names_.size() >= kNone ||
@@ -421,11 +404,11 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
         continue;
       Name n;
       n.record = owner;
-      n.parent = Le64(a.value) & 0xFFFFFFFFFFFFull;
+      n.parent = LoadLe64(a.value) & 0xFFFFFFFFFFFFull;
       n.space = a.value[65];
       n.length = length;
       n.text = static_cast<std::uint32_t>(text_.size());
-      for (std::uint8_t i = 0; i < length; ++i) text_.push_back(Le16(a.value + 66 + 2 * i));
+      for (std::uint8_t i = 0; i < length; ++i) text_.push_back(LoadLe16(a.value + 66 + 2 * i));
       n.next = r.first_name;
       r.first_name = static_cast<std::uint32_t>(names_.size());
       names_.push_back(n);
@@ -447,7 +430,7 @@ void NtfsVolume::ReadUpcase() {
   std::vector<std::uint8_t> table;
   if (!ReadAttributeData(kUpcaseRecord, kAttrData, u"", &table, 131072) || table.size() != 131072)
     return;
-  for (std::uint32_t c = 0; c < 65536; ++c) upcase_[c] = Le16(table.data() + 2 * c);
+  for (std::uint32_t c = 0; c < 65536; ++c) upcase_[c] = LoadLe16(table.data() + 2 * c);
 }
 
 int NtfsVolume::Compare(std::u16string_view a, std::u16string_view b) const {
@@ -543,19 +526,19 @@ void NtfsVolume::ReadObjectIdIndex() {
   // entry counts only when the file it names holds that object ID.
   auto take_entries = [&](const std::uint8_t* header, std::size_t available) {
     if (available < 16) return;
-    std::uint32_t first = Le32(header);
-    std::uint32_t end = std::min<std::uint64_t>(Le32(header + 4), available);
+    std::uint32_t first = LoadLe32(header);
+    std::uint32_t end = std::min<std::uint64_t>(LoadLe32(header + 4), available);
     for (std::uint32_t pos = first; pos + 16 <= end;) {
       const std::uint8_t* e = header + pos;
-      std::uint16_t data_offset = Le16(e);
-      std::uint16_t data_length = Le16(e + 2);
-      std::uint16_t length = Le16(e + 8);
-      std::uint16_t key_length = Le16(e + 10);
-      std::uint16_t flags = Le16(e + 12);
+      std::uint16_t data_offset = LoadLe16(e);
+      std::uint16_t data_length = LoadLe16(e + 2);
+      std::uint16_t length = LoadLe16(e + 8);
+      std::uint16_t key_length = LoadLe16(e + 10);
+      std::uint16_t flags = LoadLe16(e + 12);
       if (length < 16 || pos + length > end) break;
       if (key_length == 16 && data_length >= 56 && data_offset + 56u <= length &&
           16u + 16 <= length) {
-        std::uint64_t file = Le64(e + data_offset) & 0xFFFFFFFFFFFFull;
+        std::uint64_t file = LoadLe64(e + data_offset) & 0xFFFFFFFFFFFFull;
         if (InUse(file) && records_[file].object_id != kNone &&
             std::memcmp(object_ids_[records_[file].object_id].bytes.data(), e + 16, 16) == 0) {
           std::array<std::uint8_t, 48> birth;

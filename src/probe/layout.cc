@@ -1,0 +1,127 @@
+#include "probe/layout.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+namespace qst {
+namespace {
+
+// Printed ahead of a record for each object-identifier time that does not
+// lie after 1601-01-01.
+constexpr std::string_view kUnknownErrorLine = "Unknown Error\n";
+
+void AppendInt(int value, std::string* out) {
+  char digits[16];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(digits, end);
+}
+
+void AppendTime(const RenderedTimestamp& t, std::string* out) {
+  out->append(t.text).append(" ").append(t.zone);
+}
+
+// "<clock sequence> (<same in four hex digits>)".
+void AppendClockSeq(int clockseq, std::string* out) {
+  AppendInt(clockseq, out);
+  char hex[8];
+  auto end = std::to_chars(hex, hex + sizeof hex, clockseq, 16).ptr;
+  out->append(" (").append(4 - std::min<std::ptrdiff_t>(end - hex, 4), '0').append(hex, end);
+  out->append(")");
+}
+
+// Both layouts print these lines first, and the error line alone for a path
+// that failed. Returns false when the record has nothing more to print.
+bool AppendPrelude(const FileTimestampRecord& r, std::string* out) {
+  if (r.error != 0) {
+    AppendErrorLine(r.path, r.error, r.error_text, out);
+    return false;
+  }
+  if (r.has_object_id) {
+    if (!r.object_id.time_known) out->append(kUnknownErrorLine);
+    if (!r.birth_object_id.time_known) out->append(kUnknownErrorLine);
+  }
+  return true;
+}
+
+struct UuidLabels {
+  const char* id;
+  const char* time;
+  const char* clockseq;
+  const char* node;
+};
+constexpr UuidLabels kObjectIdLabels = {"\n   OID: ", " otime: ", "  oseq: ", " oMAC: "};
+constexpr UuidLabels kBirthObjectIdLabels = {"\n  BOID: ", "botime: ", " boseq: ", " boMAC: "};
+
+void AppendUuidLines(const UuidLabels& labels, const DecodedUuid& u, std::string* out) {
+  out->append(labels.id).append(u.fields.hex).append(" \n");
+  out->append(labels.time);
+  AppendTime(u.time, out);
+  out->append(" \n").append(labels.clockseq);
+  AppendClockSeq(u.fields.clockseq, out);
+  out->append(labels.node).append(u.fields.node).append(" \n");
+}
+
+void PrintBlock(const FileTimestampRecord& r, std::string* out) {
+  if (!AppendPrelude(r, out)) return;
+  out->append("\n  path: ").append(r.path).append(" \n    ID: ");
+  AppendInt(static_cast<int>(r.id), out);
+  out->append(" \n");
+  const std::pair<const char*, const RenderedTimestamp*> times[] = {{" atime: ", &r.atime},
+                                                                    {" mtime: ", &r.mtime},
+                                                                    {" ctime: ", &r.ctime},
+                                                                    {"crtime: ", &r.crtime}};
+  for (const auto& [label, time] : times) {
+    out->append(label);
+    AppendTime(*time, out);
+    out->append(" \n");
+  }
+  out->append("  type: ").append(r.type).append(" \n");
+  if (!r.has_object_id) return;
+  AppendUuidLines(kObjectIdLabels, r.object_id, out);
+  AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
+  out->append("\n  BVID: ").append(r.birth_volume_id).append(" \n\n");
+}
+
+void AppendUuidFields(const DecodedUuid& u, std::string* out) {
+  out->append(u.fields.hex).append(" |");
+  AppendTime(u.time, out);
+  out->append(" |");
+  AppendClockSeq(u.fields.clockseq, out);
+  out->append(" |").append(u.fields.node).append(" |");
+}
+
+void PrintRow(const FileTimestampRecord& r, std::string* out) {
+  if (!AppendPrelude(r, out)) return;
+  out->append(r.path).append(" |");
+  AppendInt(static_cast<int>(r.id), out);
+  out->append(" |");
+  for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime}) {
+    AppendTime(*t, out);
+    out->append(" |");
+  }
+  out->append(r.type).append(" |");
+  if (!r.has_object_id) {
+    out->append("null | null | null | null | null | null | null | null | null\n");
+    return;
+  }
+  AppendUuidFields(r.object_id, out);
+  AppendUuidFields(r.birth_object_id, out);
+  out->append(r.birth_volume_id).append(" \n");
+}
+
+}  // namespace
+
+void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
+  out->append("\n").append(path).append(", CODE=");
+  AppendInt(code, out);
+  out->append(":").append(text).append("\n");
+}
+
+const Layout kBlockLayout = {"", PrintBlock};
+const Layout kRowLayout = {
+    "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
+    "BirthObject ID | botime | boseq | boMAC | BirthVolume ID \n",
+    PrintRow};
+
+}  // namespace qst

@@ -1,0 +1,58 @@
+// The record of one path: everything a layout prints, built from one probe
+// without writing anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "objectid/objectid.h"
+#include "probe/platform.h"
+#include "time/timestamp.h"
+
+namespace qst {
+
+// Which file a path names on the machine (volume and full file index); zeros
+// when unknown.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file_id = 0;
+  bool known() const { return volume != 0 || file_id != 0; }
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// One UUID of an object identifier, decoded.
+struct DecodedUuid {
+  ObjectIdInfo fields;
+  RenderedTimestamp time;
+  // False when the UUID's time does not lie after 1601-01-01; `time` then
+  // holds the value as it was read.
+  bool time_known = false;
+};
+
+struct FileTimestampRecord {
+  // Points into the caller's path, which outlives the record.
+  std::string_view path;
+  // Nonzero when the path could not be probed: the platform's code, with its
+  // message (ending in a line break) in `error_text`. Nothing below is set.
+  int error = 0;
+  std::string error_text;
+
+  std::uint32_t id = 0;
+  RenderedTimestamp atime, mtime, ctime, crtime;
+  const char* type = "";  // the origin verdict of the four times
+  bool has_object_id = false;
+  DecodedUuid object_id, birth_object_id;
+  char birth_volume_id[33] = {};
+
+  // Not printed: the walk uses it to leave folders it is already inside.
+  FileIdentity identity;
+};
+
+FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
+                                const LocalTimeConverter& zone);
+
+// Probes `path` and builds its record, or the record of the error.
+FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form);
+
+}  // namespace qst
