@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# Builds qst and runs every test: the Windows build (qst.exe, cross-built
-# with mingw-w64) under Wine, then the Linux build, once as it is and once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds qst and runs every test: the checks of layering and formatting, the
+# Windows build (qst.exe, cross-built with mingw-w64) under Wine, then the
+# Linux build, once as it is and once under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Warnings are errors in all three builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+scripts/check-layers.sh
+scripts/check-format.sh
+
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQST_WERROR=ON >/dev/null
 cmake --build build-win -j"$jobs"
 ctest --test-dir build-win --output-on-failure -j"$jobs" -L windows
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQST_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQST_SANITIZE=ON >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQST_SANITIZE=ON -DQST_WERROR=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
