@@ -31,6 +31,40 @@ void RotateOperandBlock(char** argv, OptionScanState& s) {
   s.skippedEnd = s.optind;
 }
 
+// Moves to the next element that holds options, passing operands over as
+// the scan mode says. False when no options remain, with `optind` on the
+// first operand.
+bool StartNextElement(int argc, char** argv, OptionScanState& s) {
+  if (s.skippedEnd > s.optind) s.skippedEnd = s.optind;
+  if (s.skippedBegin > s.optind) s.skippedBegin = s.optind;
+
+  if (s.scanMode == ScanMode::OperandsLast) {
+    if (s.skippedBegin != s.skippedEnd && s.skippedEnd != s.optind)
+      RotateOperandBlock(argv, s);
+    else if (s.skippedEnd != s.optind)
+      s.skippedBegin = s.optind;
+    while (s.optind < argc && IsOperand(argv[s.optind])) ++s.optind;
+    s.skippedEnd = s.optind;
+  }
+
+  if (s.optind < argc && std::strcmp(argv[s.optind], "--") == 0) {
+    ++s.optind;
+    if (s.skippedBegin == s.skippedEnd)
+      s.skippedBegin = s.optind;
+    else if (s.skippedEnd != s.optind)
+      RotateOperandBlock(argv, s);
+    s.skippedEnd = s.optind = argc;
+  }
+
+  if (s.optind == argc) {
+    if (s.skippedBegin != s.skippedEnd) s.optind = s.skippedBegin;
+    return false;
+  }
+  if (IsOperand(argv[s.optind])) return false;  // only reached when stopping at operands
+  s.clusterPos = argv[s.optind] + 1;
+  return true;
+}
+
 }  // namespace
 
 int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Output& diagnostics) {
@@ -50,35 +84,8 @@ int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Out
     s.initialized = 1;
   }
 
-  if (s.clusterPos == nullptr || *s.clusterPos == '\0') {
-    if (s.skippedEnd > s.optind) s.skippedEnd = s.optind;
-    if (s.skippedBegin > s.optind) s.skippedBegin = s.optind;
-
-    if (s.scanMode == ScanMode::OperandsLast) {
-      if (s.skippedBegin != s.skippedEnd && s.skippedEnd != s.optind)
-        RotateOperandBlock(argv, s);
-      else if (s.skippedEnd != s.optind)
-        s.skippedBegin = s.optind;
-      while (s.optind < argc && IsOperand(argv[s.optind])) ++s.optind;
-      s.skippedEnd = s.optind;
-    }
-
-    if (s.optind < argc && std::strcmp(argv[s.optind], "--") == 0) {
-      ++s.optind;
-      if (s.skippedBegin == s.skippedEnd)
-        s.skippedBegin = s.optind;
-      else if (s.skippedEnd != s.optind)
-        RotateOperandBlock(argv, s);
-      s.skippedEnd = s.optind = argc;
-    }
-
-    if (s.optind == argc) {
-      if (s.skippedBegin != s.skippedEnd) s.optind = s.skippedBegin;
-      return -1;
-    }
-    if (IsOperand(argv[s.optind])) return -1;  // only reached when stopping at operands
-    s.clusterPos = argv[s.optind] + 1;
-  }
+  if ((s.clusterPos == nullptr || *s.clusterPos == '\0') && !StartNextElement(argc, argv, s))
+    return -1;
 
   char letter = *s.clusterPos++;
   if (*s.clusterPos == '\0') ++s.optind;
