@@ -68,7 +68,7 @@ int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* i
   }
   std::string message;
   if (context.open_image(context.image, *context.platform, image, &message) != 0) {
-    context.out.Write(message);
+    context.err.Write(message);
     return kStatusBadUsage;
   }
   context.platform = image->get();
@@ -111,7 +111,9 @@ int RunEntry(int argc, char** argv, Context& context) {
     if (int status = OpenImage(sector, context, &image_platform)) return status;
   }
   context.out.Write(context.layout().header);
-  return ProcessOperands(argc, argv, scan.optind, context);
+  int status = ProcessOperands(argc, argv, scan.optind, context);
+  if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
+  return status;
 }
 
 }  // namespace qst

@@ -1,5 +1,7 @@
 #include "cli/targets.h"
 
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "cli/entry.h"
@@ -113,10 +115,12 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   struct Level {
     std::unique_ptr<DirSearch> search;
     std::string directory;  // entries are joined to this
-    FileIdentity identity;
   };
   std::vector<Level> levels;
-  auto enter = [&](const std::string& folder_path, FileIdentity identity) {
+  // Every folder entered, so that one reached again (through a link, or a
+  // second name on a damaged volume) is reported but not entered twice.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> entered;
+  auto enter = [&](const std::string& folder_path) {
     std::string pattern = folder_path;
     if (pattern.empty() || pattern.back() != '*') pattern += '*';
     if (RefuseIfTooLong(pattern, context)) return;
@@ -127,18 +131,16 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     }
     // Joining to the folder part of the pattern, a pattern such as "dir/a*"
     // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), identity});
+    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder)});
   };
   // A folder that is one of those being walked (reached again through a
   // link) is reported but not entered a second time.
-  auto is_open = [&](FileIdentity identity) {
-    if (!identity.known()) return false;
-    for (const Level& level : levels)
-      if (level.identity == identity) return true;
-    return false;
+  auto first_entry = [&](FileIdentity identity) {
+    return !identity.known() || entered.emplace(identity.volume, identity.file_id).second;
   };
 
-  enter(folder, start);
+  first_entry(start);
+  enter(folder);
   std::string path;
   DirEntry entry;
   while (!levels.empty()) {
@@ -160,7 +162,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     path += sep;
     // A sub-folder's whole tree comes before the next entry of its parent.
     FileIdentity identity = ProcessFile(path, context);
-    if (!is_open(identity)) enter(path, identity);
+    if (first_entry(identity)) enter(path);
   }
 }
 

@@ -26,9 +26,9 @@ void ExpandWildcard(const std::string& pattern, Context& context);
 // Hands every entry below `folder` to ProcessFile, depth first, each folder
 // just before its contents. `folder` ends with the separator, or is a
 // pattern whose last component ends in a wildcard; `folder` itself is not
-// reported. A folder that is already being walked (reached again through a
-// link) is reported but not entered; `start` tells which folder the walk
-// starts in.
+// reported. A folder that the walk has entered already (reached again
+// through a link) is reported but not entered again; `start` tells which
+// folder the walk starts in.
 void WalkTree(const std::string& folder, Context& context, FileIdentity start = {});
 
 }  // namespace qst

@@ -98,6 +98,10 @@ class Platform : public LocalTimeConverter {
 
   // Whether `path` names a volume root, which is walked as it stands.
   virtual bool IsVolumeRoot(std::string_view path) const = 0;
+
+  // One line (with its line break) saying what of the evidence could not be
+  // read, for the end of the run; empty when nothing was lost.
+  virtual std::string LossReport() const { return {}; }
 };
 
 // Whether `path` is a Windows drive's root: "C:" or "C:\\".

@@ -76,6 +76,7 @@ constexpr int kGenFailure = 31;
 constexpr int kInvalidName = 123;
 constexpr int kNameTooLong = 206;
 constexpr int kDirectoryInvalid = 267;
+constexpr int kFileCorrupt = 1392;
 
 constexpr std::uint64_t kSectorSize = 512;
 
@@ -112,14 +113,19 @@ class TskReader : public VolumeReader {
 class ImagePlatform : public Platform {
  public:
   ImagePlatform(std::unique_ptr<TskReader> reader, std::unique_ptr<NtfsVolume> volume,
-                Platform& host)
-      : reader_(std::move(reader)), volume_(std::move(volume)), host_(host) {}
+                Platform& host, std::string image_name)
+      : reader_(std::move(reader)),
+        volume_(std::move(volume)),
+        host_(host),
+        image_name_(std::move(image_name)) {}
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     std::uint64_t record;
     bool wants_folder = !path.empty() && path.back() == '\\';
     if (int error = Resolve(Utf16FromWtf8(path), &record)) return error;
     if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
+    // Times that were not read are not shown, as zeros or otherwise.
+    if (!volume_->HasTimes(record)) return kFileCorrupt;
     *info = RawFileInfo{};
     const NtfsVolume::Times& t = volume_->TimesOf(record);
     info->basic.CreationTime = t.creation;
@@ -197,6 +203,7 @@ class ImagePlatform : public Platform {
         return "The filename, directory name, or volume label syntax is incorrect.\n";
       case kNameTooLong: return "The filename or extension is too long.\n";
       case kDirectoryInvalid: return "The directory name is invalid.\n";
+      case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
       default: return "Unknown error " + std::to_string(code) + "\n";
     }
   }
@@ -208,6 +215,10 @@ class ImagePlatform : public Platform {
   }
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     return host_.ToLocalTime(utc, local);
+  }
+
+  std::string LossReport() const override {
+    return DescribeDamage(image_name_, volume_->DamageFound());
   }
 
  private:
@@ -253,6 +264,7 @@ class ImagePlatform : public Platform {
   std::unique_ptr<TskReader> reader_;
   std::unique_ptr<NtfsVolume> volume_;
   Platform& host_;
+  std::string image_name_;
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -354,7 +366,8 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
     return kUnusable;
   }
-  *platform = std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host);
+  *platform =
+      std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, selection.path);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "probe/ntfs/ntfs-volume.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "probe/le.h"
@@ -28,11 +29,13 @@ constexpr std::uint32_t kAttrObjectId = 0x40;
 constexpr std::uint32_t kAttrData = 0x80;
 constexpr std::uint32_t kAttrIndexRoot = 0x90;
 constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
+constexpr std::uint32_t kAttrBitmap = 0xB0;
 constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
 
 constexpr std::uint8_t kInUse = 1;
 constexpr std::uint8_t kFolder = 2;
 constexpr std::uint8_t kHasNames = 4;
+constexpr std::uint8_t kHasTimes = 8;
 
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kUpcaseRecord = 10;
@@ -42,6 +45,8 @@ constexpr std::uint64_t kExtendRecord = 11;
 constexpr std::uint64_t kFirstUserRecord = 16;
 constexpr std::uint64_t kMaxRecords = 1ull << 32;
 constexpr std::size_t kReadChunk = 4u << 20;
+// Lost records named one by one in the damage summary; the rest are counted.
+constexpr std::size_t kMaxLostListed = 4096;
 // Update sequences protect every 512 bytes, whatever the sector size.
 constexpr std::uint32_t kFixupStride = 512;
 
@@ -72,12 +77,12 @@ class AttributeWalker {
   }
 
   bool Next(NtfsAttribute* a) {
-    if (pos_ + 16 > end_) return false;
+    if (end_ < 16 || pos_ > end_ - 16) return false;
     const std::uint8_t* p = record_ + pos_;
     a->type = LoadLe32(p);
     if (a->type == kAttrEnd) return false;
     std::uint32_t length = LoadLe32(p + 4);
-    if (length < 24 || length % 8 != 0 || pos_ + length > end_) return false;
+    if (length < 24 || length % 8 != 0 || length > end_ - pos_) return false;
     a->resident = p[8] == 0;
     std::uint8_t name_length = p[9];
     std::uint16_t name_offset = LoadLe16(p + 10);
@@ -143,8 +148,14 @@ bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, std::uint64_t cl
     for (unsigned i = 0; i < offset_size; ++i) raw |= std::uint64_t{runs[pos + i]} << (8 * i);
     pos += offset_size;
     if (offset_size < 8 && (raw >> (8 * offset_size - 1)) & 1) raw |= ~0ull << (8 * offset_size);
-    lcn += static_cast<std::int64_t>(raw);
-    if (lcn < 0 || static_cast<std::uint64_t>(lcn) + clusters > volume_clusters) return false;
+    // lcn stays within the volume, so only a large positive step can
+    // overflow the sum.
+    std::int64_t step = static_cast<std::int64_t>(raw);
+    if (step > 0 && lcn > INT64_MAX - step) return false;
+    lcn += step;
+    if (lcn < 0 || static_cast<std::uint64_t>(lcn) > volume_clusters ||
+        clusters > volume_clusters - static_cast<std::uint64_t>(lcn))
+      return false;
     out->emplace_back(static_cast<std::uint64_t>(lcn) * cluster_size, clusters * cluster_size);
   }
   return true;
@@ -173,8 +184,10 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   }
   bytes_per_sector_ = LoadLe16(boot + 11);
   std::uint32_t sectors_per_cluster = boot[13];
-  // Values above 0x80 give the cluster size as a power of two.
-  if (sectors_per_cluster > 0x80) sectors_per_cluster = 1u << (256 - sectors_per_cluster);
+  // Values above 0x80 give the cluster size as a power of two; beyond 2^16
+  // sectors the boot sector is damaged.
+  if (sectors_per_cluster > 0x80)
+    sectors_per_cluster = 256 - sectors_per_cluster <= 16 ? 1u << (256 - sectors_per_cluster) : 0;
   if (bytes_per_sector_ < 256 || bytes_per_sector_ > 4096 ||
       (bytes_per_sector_ & (bytes_per_sector_ - 1)) != 0 || sectors_per_cluster == 0 ||
       sectors_per_cluster > 65536) {
@@ -189,9 +202,12 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   std::uint64_t index_size = size_of(static_cast<std::int8_t>(boot[0x44]));
   std::uint64_t total_sectors = LoadLe64(boot + 0x28);
   std::uint64_t mft_lcn = LoadLe64(boot + 0x30);
+  std::uint64_t mirror_lcn = LoadLe64(boot + 0x38);
+  // No volume is larger than 2^48 sectors: byte offsets within it never
+  // overflow.
   if (record_size < 512 || record_size > 65536 || record_size % bytes_per_sector_ != 0 ||
       index_size < 512 || index_size > 65536 || total_sectors == 0 ||
-      mft_lcn >= total_sectors / sectors_per_cluster + 1) {
+      total_sectors > (1ull << 48) || mft_lcn >= total_sectors / sectors_per_cluster + 1) {
     *error = "damaged boot sector";
     return false;
   }
@@ -201,6 +217,8 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   // sector says the MFT starts.
   mft_runs_.assign(1, {mft_lcn * cluster_size_, record_size_});
   volume_clusters_ = total_sectors / sectors_per_cluster + 1;
+  volume_bytes_ = total_sectors * bytes_per_sector_;
+  mirror_offset_ = mirror_lcn < volume_clusters_ ? mirror_lcn * cluster_size_ : ~0ull;
   return true;
 }
 
@@ -321,33 +339,77 @@ bool NtfsVolume::AddExtensionPieces(const std::vector<std::uint8_t>& list,
 }
 
 bool NtfsVolume::ReadMft(std::string* error) {
-  std::vector<std::uint8_t> record0;
-  if (!ReadRecord(kMftRecord, &record0)) {
-    *error = "cannot read the MFT's first record";
-    return false;
-  }
+  // Record 0 describes the MFT. When its run list is lost, $MFTMirr's copy
+  // of it may still be whole; failing both, the MFT is read on from where
+  // the boot sector says it starts, for as long as records are found there.
   Runs runs;
   std::uint64_t mft_size = 0;
-  if (!MftRuns(record0, &runs, &mft_size)) {
-    *error = "damaged MFT run list";
-    return false;
-  }
-  std::uint64_t covered = 0;
-  for (const auto& run : runs) covered += run.second;
-  if (runs.empty() || mft_size < record_size_ || covered < mft_size) {
-    *error = "damaged MFT run list";
-    return false;
+  std::vector<std::uint8_t> record0;
+  if (!(ReadRecord(kMftRecord, &record0) && UsableMftRuns(record0, &runs, &mft_size))) {
+    const Runs boot_runs = mft_runs_;
+    mft_runs_.assign(1, {mirror_offset_, record_size_});
+    if (!(ReadRecord(kMftRecord, &record0) && UsableMftRuns(record0, &runs, &mft_size))) {
+      std::uint64_t start = boot_runs.front().first;
+      if (start >= reader_.Size()) {
+        *error = "cannot read the MFT";
+        return false;
+      }
+      runs.assign(1, {start, reader_.Size() - start});
+      mft_size = reader_.Size() - start;
+      record0.clear();
+      mft_guessed_ = true;
+    }
   }
   mft_runs_ = std::move(runs);
+  if (!record0.empty()) ReadMftBitmap(record0);
   // A damaged size cannot make us hold more records than the image has room
-  // for.
-  std::uint64_t count = std::min<std::uint64_t>(
+  // for; the table grows only with the records actually found.
+  record_limit_ = std::min<std::uint64_t>(
       {mft_size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
-  records_.assign(count, Record{});
+  ReadRecords(mft_guessed_);
+  for (std::uint64_t r = 0; r < records_.size(); ++r)
+    if (InUse(r) && !HasTimes(r)) NoteLost(r);
+  std::sort(lost_.begin(), lost_.end());
+  if (!InUse(kRootRecord) || !IsFolder(kRootRecord)) {
+    *error = "the root folder's record is damaged";
+    return false;
+  }
+  return true;
+}
 
-  // One sequential pass over the MFT, in large reads.
+bool NtfsVolume::UsableMftRuns(const std::vector<std::uint8_t>& record0, Runs* runs,
+                               std::uint64_t* mft_size) {
+  if (!MftRuns(record0, runs, mft_size)) return false;
+  std::uint64_t covered = 0;
+  for (const auto& run : *runs) covered += run.second;
+  return !runs->empty() && *mft_size >= record_size_ && covered >= *mft_size;
+}
+
+void NtfsVolume::ReadMftBitmap(const std::vector<std::uint8_t>& record0) {
+  AttributeWalker walker(record0.data(), record_size_);
+  NtfsAttribute a;
+  while (walker.Next(&a)) {
+    if (a.type != kAttrBitmap || !a.name.empty()) continue;
+    // One bit per record; more than the records the image can hold is damage.
+    if (!ReadValue(a, &bitmap_, reader_.Size() / record_size_ / 8 + 1)) bitmap_.clear();
+    return;
+  }
+}
+
+bool NtfsVolume::MarkedInUse(std::uint64_t record) const {
+  return record / 8 < bitmap_.size() && (bitmap_[record / 8] >> (record % 8)) & 1;
+}
+
+void NtfsVolume::ReadRecords(bool guessed) {
+  // One sequential pass over the MFT in large reads; a read that fails is
+  // tried again record by record, so that only the records that cannot be
+  // read are lost. An MFT whose extent is guessed ends where records stop
+  // being found.
+  constexpr std::uint64_t kGuessedGapEnd = 16;
+  std::uint64_t gap = 0;
   std::vector<std::uint8_t> chunk;
   std::uint64_t number = 0;
+  const std::uint64_t count = record_limit_;
   for (const auto& [start, length] : mft_runs_) {
     std::uint64_t done = 0;
     while (done < length && number < count) {
@@ -356,20 +418,34 @@ bool NtfsVolume::ReadMft(std::string* error) {
       want -= want % record_size_;
       if (want == 0) break;
       chunk.resize(want);
-      bool ok = start != ~0ull && reader_.Read(start + done, chunk.data(), want);
+      bool whole = start != ~0ull && reader_.Read(start + done, chunk.data(), want);
       for (std::uint64_t off = 0; off < want; off += record_size_, ++number) {
         std::uint8_t* r = chunk.data() + off;
-        if (ok && std::memcmp(r, "FILE", 4) == 0 && ApplyFixups(r, record_size_, kFixupStride))
+        bool read = whole || (start != ~0ull && reader_.Read(start + done + off, r, record_size_));
+        if (!read) {
+          if (guessed) return;
+          if (start != ~0ull) NoteLost(number);
+          continue;
+        }
+        if (std::memcmp(r, "FILE", 4) == 0 && ApplyFixups(r, record_size_, kFixupStride)) {
           ParseRecord(number, r);
+          gap = 0;
+        } else if (guessed) {
+          if (++gap == kGuessedGapEnd) return;
+        } else if (MarkedInUse(number) || std::memcmp(r, "FILE", 4) == 0 ||
+                   std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
+          // Records never used are zeros; anything else was a record once.
+          NoteLost(number);
+        }
       }
       done += want;
     }
   }
-  if (!InUse(kRootRecord) || !IsFolder(kRootRecord)) {
-    *error = "the root folder's record is damaged";
-    return false;
-  }
-  return true;
+}
+
+void NtfsVolume::NoteLost(std::uint64_t record) {
+  if (lost_.size() < kMaxLostListed) lost_.push_back(record);
+  ++lost_count_;
 }
 
 void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
@@ -381,7 +457,8 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   std::uint64_t base_reference = LoadLe64(data + 32);
   bool extension = base_reference != 0;
   std::uint64_t owner = extension ? base_reference & 0xFFFFFFFFFFFFull : number;
-  if (owner >= records_.size()) return;
+  if (owner >= record_limit_) return;
+  if (owner >= records_.size()) records_.resize(owner + 1);
   Record& r = records_[owner];
   if (!extension) {
     r.flags |= kInUse;
@@ -392,7 +469,8 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   NtfsAttribute a;
   while (walker.Next(&a)) {
     if (!a.resident) continue;
-    if (a.type == kAttrStandardInformation && a.value_length >= 32) {
+    if (a.type == kAttrStandardInformation && a.value_length >= 32 && !extension) {
+      r.flags |= kHasTimes;
       r.times.creation = LoadLe64(a.value);
       r.times.write = LoadLe64(a.value + 8);
       r.times.change = LoadLe64(a.value + 16);
@@ -405,6 +483,7 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
       Name n;
       n.record = owner;
       n.parent = LoadLe64(a.value) & 0xFFFFFFFFFFFFull;
+      n.parent_sequence = LoadLe16(a.value + 6);
       n.space = a.value[65];
       n.length = length;
       n.text = static_cast<std::uint32_t>(text_.size());
@@ -449,6 +528,8 @@ void NtfsVolume::BuildFolders() {
     if (n.parent >= records_.size() || n.parent == n.record) continue;
     const Record& parent = records_[n.parent];
     if ((parent.flags & (kInUse | kFolder)) != (kInUse | kFolder)) continue;
+    // A folder record since reused for another file is not the parent.
+    if (n.parent_sequence != 0 && n.parent_sequence != parent.sequence) continue;
     // An 8.3 alias opens its file but is never listed.
     if (n.space == 2)
       short_names_[n.parent].push_back(i);
@@ -472,6 +553,20 @@ bool NtfsVolume::InUse(std::uint64_t record) const {
   return record < records_.size() && (records_[record].flags & kInUse) != 0;
 }
 
+NtfsVolume::Damage NtfsVolume::DamageFound() const {
+  Damage d;
+  d.lost = lost_;
+  d.lost_count = lost_count_;
+  d.mft_guessed = mft_guessed_;
+  std::uint64_t size = reader_.Size();
+  d.missing_bytes = size < volume_bytes_ ? volume_bytes_ - size : 0;
+  return d;
+}
+
+bool NtfsVolume::HasTimes(std::uint64_t record) const {
+  return InUse(record) && (records_[record].flags & kHasTimes) != 0;
+}
+
 bool NtfsVolume::IsFolder(std::uint64_t record) const {
   return InUse(record) && (records_[record].flags & kFolder) != 0;
 }
@@ -489,14 +584,17 @@ const std::vector<std::uint32_t>& NtfsVolume::Children(std::uint64_t folder) con
 
 std::uint64_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
                                std::u16string_view name) const {
-  auto it = std::lower_bound(
+  auto [first, last] = std::equal_range(
       list.begin(), list.end(), name,
-      [&](std::uint32_t x, std::u16string_view key) { return Compare(NameText(x), key) < 0; });
-  if (it == list.end() || Compare(NameText(*it), name) != 0) return kNone;
-  // Among names equal but for case, the one written exactly so wins.
-  for (auto exact = it; exact != list.end() && Compare(NameText(*exact), name) == 0; ++exact)
-    if (NameText(*exact) == name) return names_[*exact].record;
-  return names_[*it].record;
+      [&](const auto& x, const auto& y) { return Compare(TextOf(x), TextOf(y)) < 0; });
+  if (first == last) return kNone;
+  // Among names equal but for case, the one written exactly so wins; the
+  // run is sorted by the exact text too.
+  auto exact = std::lower_bound(first, last, name, [&](std::uint32_t x, std::u16string_view key) {
+    return NameText(x) < key;
+  });
+  if (exact != last && NameText(*exact) == name) return names_[*exact].record;
+  return names_[*first].record;
 }
 
 std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
@@ -526,9 +624,9 @@ void NtfsVolume::ReadObjectIdIndex() {
   // entry counts only when the file it names holds that object ID.
   auto take_entries = [&](const std::uint8_t* header, std::size_t available) {
     if (available < 16) return;
-    std::uint32_t first = LoadLe32(header);
-    std::uint32_t end = std::min<std::uint64_t>(LoadLe32(header + 4), available);
-    for (std::uint32_t pos = first; pos + 16 <= end;) {
+    std::uint64_t first = LoadLe32(header);
+    std::uint64_t end = std::min<std::uint64_t>(LoadLe32(header + 4), available);
+    for (std::uint64_t pos = first; pos + 16 <= end;) {
       const std::uint8_t* e = header + pos;
       std::uint16_t data_offset = LoadLe16(e);
       std::uint16_t data_length = LoadLe16(e + 2);
@@ -561,6 +659,60 @@ void NtfsVolume::ReadObjectIdIndex() {
       continue;
     take_entries(block + 0x18, index_block_size_ - 0x18);
   }
+}
+
+namespace {
+
+std::string ByteCount(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
+// "28-31, 35": runs of consecutive numbers, the first few of them.
+std::string Ranges(const std::vector<std::uint64_t>& numbers, bool more) {
+  constexpr int kShown = 10;
+  std::string text;
+  int shown = 0;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t j = i;
+    while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
+    if (shown++ == kShown) {
+      more = true;
+      break;
+    }
+    if (!text.empty()) text += ", ";
+    text += std::to_string(numbers[i]);
+    if (j > i) text += "-" + std::to_string(numbers[j]);
+    i = j + 1;
+  }
+  if (more) text += ", ...";
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeDamage(std::string_view image, const NtfsVolume::Damage& damage) {
+  std::vector<std::string> parts;
+  if (damage.mft_guessed) parts.push_back("MFT run list unreadable, MFT read on from its start");
+  if (damage.lost_count != 0)
+    parts.push_back(std::to_string(damage.lost_count) +
+                    (damage.lost_count == 1 ? " MFT record" : " MFT records") + " unreadable (" +
+                    Ranges(damage.lost, damage.lost_count > damage.lost.size()) + ")");
+  if (damage.missing_bytes != 0)
+    parts.push_back("image ends " + ByteCount(damage.missing_bytes) + " before its volume");
+  if (parts.empty()) return {};
+  std::string line = "qst: " + std::string(image) + ": ";
+  for (std::size_t i = 0; i < parts.size(); ++i) line += (i ? ", " : "") + parts[i];
+  return line + "\n";
 }
 
 }  // namespace qst

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "objectid/objectid.h"
@@ -48,6 +49,9 @@ class NtfsVolume {
   };
 
   bool InUse(std::uint64_t record) const;
+  // Whether the record's $STANDARD_INFORMATION was read: without it the
+  // file has no times to show.
+  bool HasTimes(std::uint64_t record) const;
   bool IsFolder(std::uint64_t record) const;
   const Times& TimesOf(std::uint64_t record) const { return records_[record].times; }
   // The 64 bytes that the object-identifier request returns: the ID, and the
@@ -72,6 +76,16 @@ class NtfsVolume {
 
   std::size_t RecordCount() const { return records_.size(); }
 
+  // What could not be read. `lost` names the first of the MFT records that
+  // could not be read or were damaged (in order), `lost_count` counts all.
+  struct Damage {
+    std::vector<std::uint64_t> lost;
+    std::uint64_t lost_count = 0;
+    bool mft_guessed = false;         // record 0's run list was lost: MFT read from its start
+    std::uint64_t missing_bytes = 0;  // how far the image ends before its volume
+  };
+  Damage DamageFound() const;
+
  private:
   struct Record {
     Times times;
@@ -83,6 +97,7 @@ class NtfsVolume {
   struct Name {
     std::uint64_t record;
     std::uint64_t parent;
+    std::uint16_t parent_sequence;
     std::uint32_t next;  // next name of the same record
     std::uint32_t text;  // offset into text_
     std::uint16_t length;
@@ -97,6 +112,13 @@ class NtfsVolume {
   bool ReadBootSector(std::string* error);
   bool ReadMft(std::string* error);
   bool MftRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* mft_size);
+  bool UsableMftRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* mft_size);
+  void ReadMftBitmap(const std::vector<std::uint8_t>& record0);
+  bool MarkedInUse(std::uint64_t record) const;
+  void ReadRecords(bool guessed);
+  void NoteLost(std::uint64_t record);
+  std::u16string_view TextOf(std::uint32_t name) const { return NameText(name); }
+  static std::u16string_view TextOf(std::u16string_view text) { return text; }
   bool AddExtensionPieces(const std::vector<std::uint8_t>& list,
                           std::vector<std::pair<std::uint64_t, Runs>>* pieces);
   // The value of a resident attribute, or the data of a non-resident one
@@ -119,6 +141,13 @@ class NtfsVolume {
   std::uint32_t index_block_size_ = 0;
   std::uint64_t volume_clusters_ = 0;
   Runs mft_runs_;
+  std::uint64_t volume_bytes_ = 0;
+  std::uint64_t mirror_offset_ = ~0ull;  // where $MFTMirr starts; ~0 when outside the volume
+  std::uint64_t record_limit_ = 0;       // records the MFT can hold in this image
+  std::vector<std::uint8_t> bitmap_;     // the MFT's $BITMAP: records in use
+  std::vector<std::uint64_t> lost_;
+  std::uint64_t lost_count_ = 0;
+  bool mft_guessed_ = false;
 
   std::vector<Record> records_;
   std::vector<Name> names_;
@@ -131,5 +160,10 @@ class NtfsVolume {
   // Birth IDs and domain ID by object ID, from $Extend\$ObjId:$O.
   std::unordered_map<std::string, std::array<std::uint8_t, 48>> birth_ids_;
 };
+
+// The line that tells what of `image` could not be read ("qst: IMG: 3 MFT
+// records unreadable (28-29, 35), image ends 1.2 MiB before its volume"),
+// with its line break; empty when nothing was lost.
+std::string DescribeDamage(std::string_view image, const NtfsVolume::Damage& damage);
 
 }  // namespace qst
