@@ -2,7 +2,8 @@
 # Builds qst and runs every test: the checks of layering and formatting, the
 # Windows build (qst.exe, cross-built with mingw-w64) under Wine, then the
 # Linux build, once as it is and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Warnings are errors in all three builds.
+# UndefinedBehaviorSanitizer, and last the fuzz targets for a minute each.
+# Warnings are errors in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,5 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQST_SANITIZE=ON -DQST_WE
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+scripts/fuzz.sh 60

@@ -163,6 +163,25 @@ TEST_F(WalkedTree, FolderReachedAgainThroughALinkIsNotEnteredAgain) {
             (Paths{"top/", "top/a.txt", "top/sub/", "top/sub/b.txt", "top/sub/up/", "top/z.txt"}));
 }
 
+TEST_F(WalkedTree, AFolderWithManyNamesIsEnteredOnce) {
+  // A chain of folders each reachable by two names (a damaged or crafted
+  // volume): walked naively, each level doubles the paths.
+  constexpr int kDepth = 20;
+  std::string level = "top/";
+  for (int i = 0; i < kDepth; ++i) {
+    platform_.AddSearch(level + "*", {{"x", true}, {"y", true}});
+    RawFileInfo folder;
+    folder.volume = 7;
+    folder.file_id = 1000 + i;
+    platform_.AddFile(level + "x/", folder);
+    platform_.AddFile(level + "y/", folder);
+    level += "x/";
+  }
+  Run({"-r", "top"});
+  EXPECT_EQ(platform_.probed().size(), 1u + 2 * kDepth);
+  EXPECT_EQ(platform_.probed().back(), "top/y/");
+}
+
 TEST_F(WalkedTree, OverlongEntryIsSkippedWithAMessage) {
   std::string deep(kMaxPath - 4, 'd');  // "top/" + name fills the buffer exactly
   platform_.AddSearch("top/*", {{deep, false}, {deep, true}, {"z.txt", false}});

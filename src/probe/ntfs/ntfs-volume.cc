@@ -345,8 +345,8 @@ bool NtfsVolume::ReadMft(std::string* error) {
   Runs runs;
   std::uint64_t mft_size = 0;
   std::vector<std::uint8_t> record0;
+  const Runs boot_runs = mft_runs_;
   if (!(ReadRecord(kMftRecord, &record0) && UsableMftRuns(record0, &runs, &mft_size))) {
-    const Runs boot_runs = mft_runs_;
     mft_runs_.assign(1, {mirror_offset_, record_size_});
     if (!(ReadRecord(kMftRecord, &record0) && UsableMftRuns(record0, &runs, &mft_size))) {
       std::uint64_t start = boot_runs.front().first;
@@ -424,7 +424,10 @@ void NtfsVolume::ReadRecords(bool guessed) {
         bool read = whole || (start != ~0ull && reader_.Read(start + done + off, r, record_size_));
         if (!read) {
           if (guessed) return;
-          if (start != ~0ull) NoteLost(number);
+          // Past the image's end, only records known to be in use count as
+          // lost; the summary tells how much of the volume is missing.
+          bool inside = start != ~0ull && start + done + off + record_size_ <= reader_.Size();
+          if (inside || MarkedInUse(number)) NoteLost(number);
           continue;
         }
         if (std::memcmp(r, "FILE", 4) == 0 && ApplyFixups(r, record_size_, kFixupStride)) {

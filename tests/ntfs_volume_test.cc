@@ -1,0 +1,365 @@
+// The NTFS reader itself, over volumes built byte by byte in memory: sound
+// records, and each kind of damage a disk or a hostile image brings.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "probe/ntfs/memory-reader.h"
+#include "probe/ntfs/ntfs-volume.h"
+
+namespace qst {
+namespace {
+
+constexpr std::size_t kCluster = 4096;
+constexpr std::size_t kRecord = 1024;
+constexpr std::uint64_t kMftCluster = 4;
+constexpr std::uint64_t kMirrorCluster = 2;
+constexpr std::uint64_t kRecords = 64;
+
+void Put(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
+  for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// One MFT record under construction: attributes are appended, then the
+// record is closed with its end marker and update-sequence fixups.
+class RecordBuilder {
+ public:
+  RecordBuilder(std::uint16_t flags, std::uint16_t sequence, std::uint64_t base = 0)
+      : bytes_(kRecord, '\0') {
+    bytes_.replace(0, 4, "FILE");
+    Put(bytes_, 4, 48, 2);  // update sequence array at 48, 3 entries
+    Put(bytes_, 6, 3, 2);
+    Put(bytes_, 16, sequence, 2);
+    Put(bytes_, 20, 56, 2);  // first attribute
+    Put(bytes_, 22, flags, 2);
+    Put(bytes_, 28, kRecord, 4);
+    Put(bytes_, 32, base, 8);
+    end_ = 56;
+  }
+
+  RecordBuilder& Resident(std::uint32_t type, const std::string& value,
+                          const std::u16string& name = u"") {
+    std::size_t name_at = 24, value_at = (name_at + 2 * name.size() + 7) / 8 * 8;
+    std::size_t length = (value_at + value.size() + 7) / 8 * 8;
+    std::string a(length, '\0');
+    Put(a, 0, type, 4);
+    Put(a, 4, length, 4);
+    a[9] = static_cast<char>(name.size());
+    Put(a, 10, name_at, 2);
+    for (std::size_t i = 0; i < name.size(); ++i) Put(a, name_at + 2 * i, name[i], 2);
+    Put(a, 16, value.size(), 4);
+    Put(a, 20, value_at, 2);
+    a.replace(value_at, value.size(), value);
+    return Raw(a);
+  }
+
+  RecordBuilder& NonResident(std::uint32_t type, const std::string& runs, std::uint64_t size) {
+    std::size_t length = (64 + runs.size() + 1 + 7) / 8 * 8;
+    std::string a(length, '\0');
+    Put(a, 0, type, 4);
+    Put(a, 4, length, 4);
+    a[8] = 1;
+    Put(a, 10, 64, 2);
+    Put(a, 32, 64, 2);  // run list offset
+    Put(a, 40, size, 8);
+    Put(a, 48, size, 8);
+    Put(a, 56, size, 8);
+    a.replace(64, runs.size(), runs);
+    return Raw(a);
+  }
+
+  // An attribute exactly as given, however damaged.
+  RecordBuilder& Raw(const std::string& attribute) {
+    bytes_.replace(end_, attribute.size(), attribute);
+    end_ += attribute.size();
+    return *this;
+  }
+
+  std::string Close() const {
+    std::string r = bytes_;
+    Put(r, end_, 0xFFFFFFFF, 4);
+    Put(r, 24, end_ + 8, 4);
+    Put(r, 48, 1, 2);  // update sequence number 1
+    for (int i = 1; i <= 2; ++i) {
+      std::size_t tail = i * 512 - 2;
+      r[48 + 2 * i] = r[tail];
+      r[49 + 2 * i] = r[tail + 1];
+      Put(r, tail, 1, 2);
+    }
+    return r;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t end_;
+};
+
+std::string StandardInformation(std::uint64_t creation) {
+  std::string v(72, '\0');
+  for (int i = 0; i < 4; ++i) Put(v, 8 * i, creation + i, 8);
+  return v;
+}
+
+std::string FileName(std::uint64_t parent, std::uint16_t parent_sequence,
+                     const std::u16string& name, std::uint8_t space = 1) {
+  std::string v(66 + 2 * name.size(), '\0');
+  Put(v, 0, parent | std::uint64_t{parent_sequence} << 48, 8);
+  v[64] = static_cast<char>(name.size());
+  v[65] = static_cast<char>(space);
+  for (std::size_t i = 0; i < name.size(); ++i) Put(v, 66 + 2 * i, name[i], 2);
+  return v;
+}
+
+// A 1 MiB volume: boot sector, $MFTMirr at cluster 2, a 64-record MFT at
+// cluster 4 whose record 0 maps it, the root folder, and the files added.
+class VolumeBuilder {
+ public:
+  VolumeBuilder() : bytes_(256 * kCluster, '\0') {
+    bytes_.replace(3, 8, "NTFS    ");
+    Put(bytes_, 11, 512, 2);
+    bytes_[13] = 8;
+    Put(bytes_, 0x28, 256 * 8 - 1, 8);
+    Put(bytes_, 0x30, kMftCluster, 8);
+    Put(bytes_, 0x38, kMirrorCluster, 8);
+    bytes_[0x40] = static_cast<char>(-10);
+    bytes_[0x44] = 1;
+    SetMftRuns(std::string("\x11\x10\x04", 3));
+    Add(5, RecordBuilder(3, 5)
+               .Resident(0x10, StandardInformation(500))
+               .Resident(0x30, FileName(5, 5, u"."))
+               .Close());
+  }
+
+  void SetMftRuns(const std::string& runs) {
+    std::string record0 = RecordBuilder(1, 1)
+                              .Resident(0x10, StandardInformation(100))
+                              .NonResident(0x80, runs, kRecords * kRecord)
+                              .Close();
+    Add(0, record0);
+  }
+
+  // A file of the root: record number, name, creation time.
+  void AddFile(std::uint64_t number, const std::u16string& name, std::uint64_t creation) {
+    Add(number, RecordBuilder(1, 1)
+                    .Resident(0x10, StandardInformation(creation))
+                    .Resident(0x30, FileName(5, 5, name))
+                    .Close());
+  }
+
+  void Add(std::uint64_t number, const std::string& record) {
+    bytes_.replace(kMftCluster * kCluster + number * kRecord, kRecord, record);
+    if (number == 0) bytes_.replace(kMirrorCluster * kCluster, kRecord, record);
+  }
+
+  std::string& bytes() { return bytes_; }
+  std::size_t RecordAt(std::uint64_t number) const {
+    return kMftCluster * kCluster + number * kRecord;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+struct Opened {
+  std::unique_ptr<MemoryVolumeReader> reader;
+  std::unique_ptr<NtfsVolume> volume;
+  std::string error;
+};
+
+Opened Open(const std::string& bytes) {
+  Opened o;
+  o.reader = std::make_unique<MemoryVolumeReader>(bytes);
+  o.volume = NtfsVolume::Open(*o.reader, &o.error);
+  return o;
+}
+
+std::vector<std::u16string> RootNames(const NtfsVolume& volume) {
+  std::vector<std::u16string> names;
+  for (std::uint32_t name : volume.Children(NtfsVolume::kRootRecord))
+    names.emplace_back(volume.NameText(name));
+  return names;
+}
+
+TEST(NtfsReader, ReadsTimesNamesAndLookups) {
+  VolumeBuilder b;
+  b.AddFile(16, u"b.txt", 2000);
+  b.AddFile(17, u"A.txt", 1000);
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(RootNames(*o.volume), (std::vector<std::u16string>{u"A.txt", u"b.txt"}));
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"B.TXT"), 16u);
+  EXPECT_EQ(o.volume->TimesOf(17).creation, 1000u);
+  EXPECT_EQ(o.volume->TimesOf(17).access, 1003u);
+  EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()), "");
+}
+
+TEST(NtfsReader, DamagedRecordsCostOnlyThemselves) {
+  // Each case damages record 17 and leaves record 16 whole.
+  struct Case {
+    const char* what;
+    void (*damage)(VolumeBuilder&);
+    bool listed;  // whether 17 still has a name to be listed under
+  };
+  const Case cases[] = {
+      {"a sector whose fixup does not match",
+       [](VolumeBuilder& b) { b.bytes()[b.RecordAt(17) + 510] ^= 1; }, false},
+      {"garbage over the whole record",
+       [](VolumeBuilder& b) { b.bytes().replace(b.RecordAt(17), kRecord, kRecord, 'x'); }, false},
+      {"an attribute of length 0 before $STANDARD_INFORMATION",
+       [](VolumeBuilder& b) {
+         std::string zero(24, '\0');
+         Put(zero, 0, 0x30, 4);
+         b.Add(17, RecordBuilder(1, 1).Raw(zero).Resident(0x10, StandardInformation(1)).Close());
+       },
+       false},
+      {"an attribute length that wraps the walk around",
+       [](VolumeBuilder& b) {
+         // Back by the length of the $FILE_NAME before it, whose value is
+         // 76 bytes: read naively, the walk would run in circles.
+         std::string wrap(24, '\0');
+         Put(wrap, 0, 0x40, 4);
+         Put(wrap, 4, 0x100000000 - (24 + 76 + 7) / 8 * 8, 4);
+         b.Add(17, RecordBuilder(1, 1)
+                       .Resident(0x30, FileName(5, 5, u"a.txt"))
+                       .Raw(wrap)
+                       .Resident(0x10, StandardInformation(1))
+                       .Close());
+       },
+       true},
+      {"a resident value reaching past its attribute",
+       [](VolumeBuilder& b) {
+         std::string record = RecordBuilder(1, 1)
+                                  .Resident(0x10, StandardInformation(1))
+                                  .Resident(0x30, FileName(5, 5, u"a.txt"))
+                                  .Close();
+         Put(record, 56 + 16, 0x40000000, 4);  // $STANDARD_INFORMATION's value length
+         b.Add(17, record);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    VolumeBuilder b;
+    b.AddFile(16, u"b.txt", 2000);
+    b.AddFile(17, u"a.txt", 1000);
+    c.damage(b);
+    Opened o = Open(b.bytes());
+    ASSERT_NE(o.volume, nullptr) << c.what << ": " << o.error;
+    EXPECT_TRUE(o.volume->HasTimes(16)) << c.what;
+    EXPECT_FALSE(o.volume->HasTimes(17)) << c.what;
+    EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"a.txt") == 17, c.listed) << c.what;
+    EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()),
+              "qst: v: 1 MFT record unreadable (17)\n")
+        << c.what;
+  }
+}
+
+TEST(NtfsReader, DamagedMftRunListsFallBackToTheMirrorOrTheMftsStart) {
+  const struct {
+    const char* what;
+    std::string runs;
+  } cases[] = {
+      {"a run of length zero", std::string("\x11\x00\x04", 3)},
+      {"a negative first offset", std::string("\x11\x10\xFC", 3)},
+      {"offsets whose sum overflows", std::string("\x81\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F"
+                                                  "\x81\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F",
+                                                  20)},
+      {"a run past the volume's end", std::string("\x21\x10\x00\x10", 4)},
+  };
+  for (const auto& c : cases) {
+    for (bool mirror_whole : {true, false}) {
+      VolumeBuilder b;
+      b.AddFile(16, u"a.txt", 1000);
+      std::string mirror = b.bytes().substr(kMirrorCluster * kCluster, kRecord);
+      b.SetMftRuns(c.runs);
+      if (mirror_whole) b.bytes().replace(kMirrorCluster * kCluster, kRecord, mirror);
+      Opened o = Open(b.bytes());
+      ASSERT_NE(o.volume, nullptr) << c.what << ": " << o.error;
+      EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"a.txt"), 16u) << c.what;
+      EXPECT_EQ(o.volume->DamageFound().mft_guessed, !mirror_whole) << c.what;
+    }
+  }
+}
+
+TEST(NtfsReader, BootSectorsThatCannotBeUsedAreRefused) {
+  for (int sectors_per_cluster : {0, 0x81, 0xC0, 0xE0}) {
+    VolumeBuilder b;
+    b.bytes()[13] = static_cast<char>(sectors_per_cluster);
+    Opened o = Open(b.bytes());
+    EXPECT_EQ(o.volume, nullptr) << sectors_per_cluster;
+    EXPECT_EQ(o.error, "damaged boot sector") << sectors_per_cluster;
+  }
+}
+
+TEST(NtfsReader, AnImageCutShortIsReadAsFarAsItGoes) {
+  VolumeBuilder b;
+  b.AddFile(16, u"a.txt", 1000);
+  b.AddFile(40, u"gone.txt", 1000);
+  // The cut falls after record 16 and before record 40.
+  std::string cut = b.bytes().substr(0, b.RecordAt(30));
+  Opened o = Open(cut);
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"a.txt"), 16u);
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"gone.txt"), NtfsVolume::kNone);
+  EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()),
+            "qst: v: image ends 977.5 KiB before its volume\n");
+}
+
+TEST(NtfsReader, NamesEqualButForCaseAreFoundExactly) {
+  VolumeBuilder b;
+  // Every case pattern of "abcde": 32 names that collate as one.
+  for (int bits = 0; bits < 32; ++bits) {
+    std::u16string name = u"abcde";
+    for (int i = 0; i < 5; ++i)
+      if (bits >> i & 1) name[i] = static_cast<char16_t>(name[i] - 32);
+    b.AddFile(16 + bits, name, 1000 + bits);
+  }
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"abcde"), 16u);
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"ABCDE"), 47u);
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"aBcDe"), 16u + 0b01010);
+}
+
+TEST(NtfsReader, AParentSinceReusedIsNotTheParent) {
+  VolumeBuilder b;
+  b.Add(16, RecordBuilder(3, 2)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"dir"))
+                .Close());
+  // Written while record 16 had sequence number 1: another folder then.
+  b.Add(17, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(16, 1, u"stale.txt"))
+                .Close());
+  b.Add(18, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(16, 2, u"fresh.txt"))
+                .Close());
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(o.volume->Lookup(16, u"stale.txt"), NtfsVolume::kNone);
+  EXPECT_EQ(o.volume->Lookup(16, u"fresh.txt"), 18u);
+}
+
+TEST(DamageSummary, NamesRangesAndSizes) {
+  const struct {
+    NtfsVolume::Damage damage;
+    const char* line;
+  } cases[] = {
+      {{}, ""},
+      {{{28, 29, 30, 31, 35}, 5, false, 0}, "qst: IMG: 5 MFT records unreadable (28-31, 35)\n"},
+      {{{3}, 9000, false, 1258291},
+       "qst: IMG: 9000 MFT records unreadable (3, ...), image ends 1.2 MiB before its volume\n"},
+      {{{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23}, 12, false, 0},
+       "qst: IMG: 12 MFT records unreadable (1, 3, 5, 7, 9, 11, 13, 15, 17, 19, ...)\n"},
+      {{{}, 0, true, 512},
+       "qst: IMG: MFT run list unreadable, MFT read on from its start, image ends 512 bytes "
+       "before its volume\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DescribeDamage("IMG", c.damage), c.line);
+}
+
+}  // namespace
+}  // namespace qst
