@@ -55,13 +55,15 @@ class RecordBuilder {
     return Raw(a);
   }
 
-  RecordBuilder& NonResident(std::uint32_t type, const std::string& runs, std::uint64_t size) {
+  RecordBuilder& NonResident(std::uint32_t type, const std::string& runs, std::uint64_t size,
+                             std::uint64_t start_vcn = 0) {
     std::size_t length = (64 + runs.size() + 1 + 7) / 8 * 8;
     std::string a(length, '\0');
     Put(a, 0, type, 4);
     Put(a, 4, length, 4);
     a[8] = 1;
     Put(a, 10, 64, 2);
+    Put(a, 16, start_vcn, 8);
     Put(a, 32, 64, 2);  // run list offset
     Put(a, 40, size, 8);
     Put(a, 48, size, 8);
@@ -132,12 +134,11 @@ class VolumeBuilder {
                .Close());
   }
 
-  void SetMftRuns(const std::string& runs) {
-    std::string record0 = RecordBuilder(1, 1)
-                              .Resident(0x10, StandardInformation(100))
-                              .NonResident(0x80, runs, kRecords * kRecord)
-                              .Close();
-    Add(0, record0);
+  void SetMftRuns(const std::string& runs, std::uint64_t size = kRecords * kRecord) {
+    Add(0, RecordBuilder(1, 1)
+               .Resident(0x10, StandardInformation(100))
+               .NonResident(0x80, runs, size)
+               .Close());
   }
 
   // A file of the root: record number, name, creation time.
@@ -341,6 +342,94 @@ TEST(NtfsReader, AParentSinceReusedIsNotTheParent) {
   ASSERT_NE(o.volume, nullptr) << o.error;
   EXPECT_EQ(o.volume->Lookup(16, u"stale.txt"), NtfsVolume::kNone);
   EXPECT_EQ(o.volume->Lookup(16, u"fresh.txt"), 18u);
+}
+
+TEST(NtfsReader, AnMftClaimingMoreThanTheImageHoldsCostsOnlyWhatIsThere) {
+  VolumeBuilder b;
+  b.AddFile(16, u"a.txt", 1000);
+  Put(b.bytes(), 0x28, 1ull << 30, 8);  // a volume of 512 GiB
+  // 16 clusters of records, then a sparse run of 2^26 clusters.
+  b.SetMftRuns(std::string("\x11\x10\x04\x04\x00\x00\x00\x04", 8), (16 + (1ull << 26)) * kCluster);
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"a.txt"), 16u);
+  EXPECT_LE(o.volume->RecordCount(), kRecords);
+  EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()),
+            "qst: v: image ends 512.0 GiB before its volume\n");
+}
+
+TEST(NtfsReader, AnExtensionRecordNamedOverAndOverIsReadOnce) {
+  VolumeBuilder b;
+  b.AddFile(16, u"a.txt", 1000);
+  b.AddFile(40, u"late.txt", 1000);  // in the MFT's second piece
+  // Record 0 maps the first 8 clusters; extension record 20 maps the rest.
+  // The attribute list at cluster 100 names record 20 128 times.
+  std::string list(kCluster, '\0');
+  for (std::size_t at = 0; at < list.size(); at += 32) {
+    Put(list, at, 0x80, 4);
+    Put(list, at + 4, 32, 2);
+    list[at + 7] = 26;
+    Put(list, at + 8, 8, 8);
+    Put(list, at + 16, 20 | 1ull << 48, 8);
+  }
+  b.bytes().replace(100 * kCluster, kCluster, list);
+  b.Add(0, RecordBuilder(1, 1)
+               .Resident(0x10, StandardInformation(100))
+               .NonResident(0x20, std::string("\x11\x01\x64", 3), kCluster)
+               .NonResident(0x80, std::string("\x11\x08\x04", 3), kRecords * kRecord)
+               .Close());
+  b.Add(20, RecordBuilder(1, 1, 1ull << 48)
+                .NonResident(0x80, std::string("\x11\x08\x0C", 3), kRecords * kRecord, 8)
+                .Close());
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"late.txt"), 40u);
+  EXPECT_FALSE(o.volume->DamageFound().mft_guessed);
+}
+
+TEST(NtfsReader, BirthIdsComeFromTheObjectIdIndexWhateverItsHeaderSays) {
+  std::string id = "0123456789abcdef", birth(48, 'B');
+  // $ObjId's index root: the root header, the index header, one entry for
+  // record 16's object ID and the last entry.
+  std::string entry(88, '\0');
+  Put(entry, 0, 32, 2);
+  Put(entry, 2, 56, 2);
+  Put(entry, 8, 88, 2);
+  Put(entry, 10, 16, 2);
+  entry.replace(16, 16, id);
+  Put(entry, 32, 16 | 1ull << 48, 8);
+  entry.replace(40, 48, birth);
+  std::string last(16, '\0');
+  Put(last, 8, 16, 2);
+  Put(last, 12, 2, 2);
+  for (std::uint32_t first : {16u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+    std::string root(32, '\0');
+    Put(root, 16, first, 4);
+    Put(root, 20, 16 + entry.size() + last.size(), 4);
+    root += entry + last;
+    VolumeBuilder b;
+    b.Add(11, RecordBuilder(3, 11)
+                  .Resident(0x10, StandardInformation(1))
+                  .Resident(0x30, FileName(5, 5, u"$Extend"))
+                  .Close());
+    b.Add(24, RecordBuilder(1, 1)
+                  .Resident(0x10, StandardInformation(1))
+                  .Resident(0x30, FileName(11, 11, u"$ObjId"))
+                  .Resident(0x90, root, u"$O")
+                  .Close());
+    b.Add(16, RecordBuilder(1, 1)
+                  .Resident(0x10, StandardInformation(1))
+                  .Resident(0x30, FileName(5, 5, u"a.txt"))
+                  .Resident(0x40, id)
+                  .Close());
+    Opened o = Open(b.bytes());
+    ASSERT_NE(o.volume, nullptr) << o.error;
+    FILE_OBJECTID_BUFFER oid;
+    ASSERT_TRUE(o.volume->ObjectIdOf(16, &oid));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(oid.ObjectId), 16), id);
+    std::string read(reinterpret_cast<const char*>(oid.BirthVolumeId), 48);
+    EXPECT_EQ(read, first == 16 ? birth : std::string(48, '\0')) << first;
+  }
 }
 
 TEST(DamageSummary, NamesRangesAndSizes) {

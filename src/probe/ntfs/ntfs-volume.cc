@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "probe/le.h"
 
@@ -313,26 +314,28 @@ bool NtfsVolume::MftRuns(const std::vector<std::uint8_t>& record0, Runs* runs,
 
 bool NtfsVolume::AddExtensionPieces(const std::vector<std::uint8_t>& list,
                                     std::vector<std::pair<std::uint64_t, Runs>>* pieces) {
+  // Each extension record is read and decoded once, with all the pieces it
+  // holds, however often the list names it.
+  std::set<std::uint64_t> read;
   for (std::size_t pos = 0; pos + 26 <= list.size();) {
     const std::uint8_t* e = list.data() + pos;
     std::uint16_t length = LoadLe16(e + 4);
     if (length < 26 || pos + length > list.size()) break;
     std::uint64_t record = LoadLe64(e + 16) & 0xFFFFFFFFFFFFull;
-    std::uint64_t start_vcn = LoadLe64(e + 8);
     pos += length;
-    if (LoadLe32(e) != kAttrData || e[6] != 0 || record == kMftRecord) continue;
+    if (LoadLe32(e) != kAttrData || e[6] != 0 || record == kMftRecord ||
+        !read.insert(record).second)
+      continue;
     std::vector<std::uint8_t> extension;
     if (!ReadRecord(record, &extension)) return false;
     AttributeWalker walker(extension.data(), record_size_);
     NtfsAttribute a;
     while (walker.Next(&a)) {
-      if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != start_vcn)
-        continue;
-      pieces->emplace_back(start_vcn, Runs());
+      if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn == 0) continue;
+      pieces->emplace_back(a.start_vcn, Runs());
       if (!DecodeRuns(a.runs, a.runs_length, cluster_size_, volume_clusters_,
                       &pieces->back().second))
         return false;
-      break;
     }
   }
   return true;
