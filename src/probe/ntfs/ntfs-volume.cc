@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <set>
+#include <tuple>
 
 #include "probe/le.h"
 
@@ -168,6 +170,9 @@ std::unique_ptr<NtfsVolume> NtfsVolume::Open(VolumeReader& reader, std::string* 
   std::unique_ptr<NtfsVolume> volume(new NtfsVolume(reader));
   if (!volume->ReadBootSector(error) || !volume->ReadMft(error)) return nullptr;
   volume->ReadUpcase();
+  // Where records were lost, the folders' indexes may still name files
+  // whose own names went with them.
+  if (volume->lost_count_ != 0) volume->ReadIndexNames();
   volume->BuildFolders();
   volume->ReadObjectIdIndex();
   return volume;
@@ -483,21 +488,7 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
       r.times.access = LoadLe64(a.value + 24);
     } else if (a.type == kAttrFileName && a.value_length >= 66) {
       std::uint8_t length = a.value[64];
-      if (66u + 2u * length > a.value_length || length == 0 || names_.size() >= kNone ||
-          text_.size() + length > kNone)
-        continue;
-      Name n;
-      n.record = owner;
-      n.parent = LoadLe64(a.value) & 0xFFFFFFFFFFFFull;
-      n.parent_sequence = LoadLe16(a.value + 6);
-      n.space = a.value[65];
-      n.length = length;
-      n.text = static_cast<std::uint32_t>(text_.size());
-      for (std::uint8_t i = 0; i < length; ++i) text_.push_back(LoadLe16(a.value + 66 + 2 * i));
-      n.next = r.first_name;
-      r.first_name = static_cast<std::uint32_t>(names_.size());
-      names_.push_back(n);
-      r.flags |= kHasNames;
+      if (66u + 2u * length <= a.value_length) AddName(owner, a.value, length);
     } else if (a.type == kAttrObjectId && a.value_length >= 16 && r.object_id == kNone) {
       ObjectId id{};
       std::memcpy(id.bytes.data(), a.value, std::min<std::uint32_t>(a.value_length, 64));
@@ -506,6 +497,25 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
       object_ids_.push_back(id);
     }
   }
+}
+
+std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file_name,
+                                  std::uint8_t length) {
+  if (length == 0 || names_.size() >= kNone || text_.size() + length > kNone) return kNone;
+  Record& r = records_[record];
+  Name n;
+  n.record = record;
+  n.parent = LoadLe64(file_name) & 0xFFFFFFFFFFFFull;
+  n.parent_sequence = LoadLe16(file_name + 6);
+  n.space = file_name[65];
+  n.length = length;
+  n.text = static_cast<std::uint32_t>(text_.size());
+  for (std::uint8_t i = 0; i < length; ++i) text_.push_back(LoadLe16(file_name + 66 + 2 * i));
+  n.next = r.first_name;
+  r.first_name = static_cast<std::uint32_t>(names_.size());
+  names_.push_back(n);
+  r.flags |= kHasNames;
+  return r.first_name;
 }
 
 void NtfsVolume::ReadUpcase() {
@@ -623,47 +633,80 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   return true;
 }
 
-void NtfsVolume::ReadObjectIdIndex() {
-  std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
-  if (objid == kNone) return;
-  // Every entry of the index, from its root and from all its blocks; an
-  // entry counts only when the file it names holds that object ID.
+void NtfsVolume::ForEachIndexEntry(
+    std::uint64_t record, std::u16string_view name,
+    const std::function<void(const std::uint8_t* entry, std::uint16_t length)>& visit) {
+  // Entries lie in the index root and in every block; each is checked to
+  // lie whole inside its node before it is handed on.
   auto take_entries = [&](const std::uint8_t* header, std::size_t available) {
     if (available < 16) return;
     std::uint64_t first = LoadLe32(header);
     std::uint64_t end = std::min<std::uint64_t>(LoadLe32(header + 4), available);
     for (std::uint64_t pos = first; pos + 16 <= end;) {
       const std::uint8_t* e = header + pos;
-      std::uint16_t data_offset = LoadLe16(e);
-      std::uint16_t data_length = LoadLe16(e + 2);
       std::uint16_t length = LoadLe16(e + 8);
-      std::uint16_t key_length = LoadLe16(e + 10);
-      std::uint16_t flags = LoadLe16(e + 12);
       if (length < 16 || pos + length > end) break;
-      if (key_length == 16 && data_length >= 56 && data_offset + 56u <= length &&
-          16u + 16 <= length) {
-        std::uint64_t file = LoadLe64(e + data_offset) & 0xFFFFFFFFFFFFull;
-        if (InUse(file) && records_[file].object_id != kNone &&
-            std::memcmp(object_ids_[records_[file].object_id].bytes.data(), e + 16, 16) == 0) {
-          std::array<std::uint8_t, 48> birth;
-          std::memcpy(birth.data(), e + data_offset + 8, 48);
-          birth_ids_[std::string(reinterpret_cast<const char*>(e + 16), 16)] = birth;
-        }
-      }
-      if (flags & 2) break;  // last entry
+      if (LoadLe16(e + 12) & 2) break;  // the last entry holds no key
+      visit(e, length);
       pos += length;
     }
   };
   std::vector<std::uint8_t> root;
-  if (ReadAttributeData(objid, kAttrIndexRoot, u"$O", &root, 65536) && root.size() >= 32)
+  if (ReadAttributeData(record, kAttrIndexRoot, name, &root, 65536) && root.size() >= 32)
     take_entries(root.data() + 16, root.size() - 16);
   std::vector<std::uint8_t> blocks;
-  if (!ReadAttributeData(objid, kAttrIndexAllocation, u"$O", &blocks, 64u << 20)) return;
+  if (!ReadAttributeData(record, kAttrIndexAllocation, name, &blocks, 64u << 20)) return;
   for (std::size_t off = 0; off + index_block_size_ <= blocks.size(); off += index_block_size_) {
     std::uint8_t* block = blocks.data() + off;
     if (std::memcmp(block, "INDX", 4) != 0 || !ApplyFixups(block, index_block_size_, kFixupStride))
       continue;
     take_entries(block + 0x18, index_block_size_ - 0x18);
+  }
+}
+
+void NtfsVolume::ReadObjectIdIndex() {
+  std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
+  if (objid == kNone) return;
+  // An entry counts only when the file it names holds that object ID.
+  ForEachIndexEntry(objid, u"$O", [&](const std::uint8_t* e, std::uint16_t length) {
+    std::uint16_t data_offset = LoadLe16(e);
+    std::uint16_t data_length = LoadLe16(e + 2);
+    if (LoadLe16(e + 10) != 16 || data_length < 56 || data_offset + 56u > length || length < 32)
+      return;
+    std::uint64_t file = LoadLe64(e + data_offset) & 0xFFFFFFFFFFFFull;
+    if (InUse(file) && records_[file].object_id != kNone &&
+        std::memcmp(object_ids_[records_[file].object_id].bytes.data(), e + 16, 16) == 0) {
+      std::array<std::uint8_t, 48> birth;
+      std::memcpy(birth.data(), e + data_offset + 8, 48);
+      birth_ids_[std::string(reinterpret_cast<const char*>(e + 16), 16)] = birth;
+    }
+  });
+}
+
+void NtfsVolume::ReadIndexNames() {
+  // Names the records already hold, so that the index adds only lost ones.
+  std::set<std::tuple<std::uint64_t, std::uint64_t, std::u16string>> known;
+  for (std::uint32_t i = 0; i < names_.size(); ++i)
+    known.emplace(names_[i].record, names_[i].parent, NameText(i));
+  const std::uint64_t folders = records_.size();
+  for (std::uint64_t folder = 0; folder < folders; ++folder) {
+    if (!IsFolder(folder)) continue;
+    ForEachIndexEntry(folder, u"$I30", [&](const std::uint8_t* e, std::uint16_t length) {
+      // The key is the file's $FILE_NAME value as it was when indexed.
+      std::uint16_t key_length = LoadLe16(e + 10);
+      if (key_length < 66 || 16u + key_length > length) return;
+      const std::uint8_t* key = e + 16;
+      std::uint64_t reference = LoadLe64(e);
+      std::uint64_t file = reference & 0xFFFFFFFFFFFFull;
+      std::uint8_t name_length = key[64];
+      if (!InUse(file) || LoadLe16(e + 6) != records_[file].sequence || name_length == 0 ||
+          66u + 2u * name_length > key_length || (LoadLe64(key) & 0xFFFFFFFFFFFFull) != folder)
+        return;
+      std::u16string text(name_length, u'\0');
+      for (std::uint8_t i = 0; i < name_length; ++i) text[i] = LoadLe16(key + 66 + 2 * i);
+      if (known.count({file, folder, text}) != 0) return;
+      if (AddName(file, key, name_length) != kNone) known.emplace(file, folder, std::move(text));
+    });
   }
 }
 

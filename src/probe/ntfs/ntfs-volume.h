@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -127,6 +128,13 @@ class NtfsVolume {
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
   void ReadUpcase();
   void ReadObjectIdIndex();
+  void ReadIndexNames();
+  void ForEachIndexEntry(
+      std::uint64_t record, std::u16string_view name,
+      const std::function<void(const std::uint8_t* entry, std::uint16_t length)>& visit);
+  // Adds a name from a $FILE_NAME value whose name is `length` units long;
+  // returns its index, or kNone when no more can be held.
+  std::uint32_t AddName(std::uint64_t record, const std::uint8_t* file_name, std::uint8_t length);
   void BuildFolders();
   int Compare(std::u16string_view a, std::u16string_view b) const;
   std::uint64_t Find(const std::vector<std::uint32_t>& list, std::u16string_view name) const;

@@ -1,0 +1,204 @@
+// qst -d over copies of one volume damaged on purpose, as evidence comes:
+// every record that can still be read is reported, no value that was not
+// read is shown, and what was lost is said once on standard error. Also:
+// the image is only ever read.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "probe/le.h"
+#include "run_binary.h"
+#include "scratch_ntfs.h"
+
+namespace qst {
+namespace {
+
+using testing::RunQst;
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find('\n', pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Reads and writes bytes of an image file in place.
+class ImageBytes {
+ public:
+  explicit ImageBytes(const std::string& path)
+      : file_(path, std::ios::in | std::ios::out | std::ios::binary) {}
+  std::string Read(std::uint64_t at, std::size_t size) {
+    std::string bytes(size, '\0');
+    file_.seekg(static_cast<std::streamoff>(at));
+    file_.read(bytes.data(), static_cast<std::streamsize>(size));
+    return bytes;
+  }
+  void Write(std::uint64_t at, const std::string& bytes) {
+    file_.seekp(static_cast<std::streamoff>(at));
+    file_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file_.flush();
+  }
+
+ private:
+  std::fstream file_;
+};
+
+const std::uint8_t* Bytes(const std::string& s) {
+  return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
+class DamagedVolume : public ::testing::Test {
+ protected:
+  static constexpr int kLinks = 100;
+
+  static void SetUpTestSuite() {
+    volume_.Make("qst_damage", 16);
+    if (!volume_.skip.empty()) return;
+    const std::string m = volume_.mount;
+    Shell("mkdir -p " + m + "/many " + m + "/dir && echo a > " + m + "/a.txt && echo b > " + m +
+          "/dir/b.txt && echo t > " + m + "/many/target.txt");
+    // So many names that they spill into extension records.
+    for (int i = 0; i < kLinks; ++i)
+      link((m + "/many/target.txt").c_str(),
+           (m + "/many/a-rather-long-name-for-one-more-link-" + std::to_string(i)).c_str());
+    Shell("umount " + m);
+    volume_.mounted = false;
+    reference_ = RunQst({"-d", volume_.image, "-e", "-u", "-r", "C:\\"}).out;
+  }
+  static void TearDownTestSuite() { volume_.Remove(); }
+
+  void SetUp() override {
+    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    copy_ = volume_.dir + "/copy.img";
+    ASSERT_EQ(Shell("cp " + volume_.image + " " + copy_), 0);
+    ImageBytes image(copy_);
+    std::string boot = image.Read(0, 512);
+    cluster_ = std::uint64_t{LoadLe16(Bytes(boot) + 11)} * Bytes(boot)[13];
+    mft_ = LoadLe64(Bytes(boot) + 0x30) * cluster_;
+  }
+
+  // The record number qst reports for a path of the sound volume.
+  static std::uint64_t RecordOf(const std::string& path) {
+    std::string row = RunQst({"-d", volume_.image, "-e", path}).out;
+    return std::stoull(row.substr(row.find(" |", row.find('\n')) + 2));
+  }
+
+  // The offset in the copy of attribute `type` of MFT record `record`.
+  std::uint64_t AttributeAt(std::uint64_t record, std::uint32_t type) {
+    std::string r = ImageBytes(copy_).Read(mft_ + record * 1024, 1024);
+    for (std::size_t pos = LoadLe16(Bytes(r) + 20); pos + 8 < r.size();) {
+      if (LoadLe32(Bytes(r) + pos) == type) return mft_ + record * 1024 + pos;
+      std::uint32_t length = LoadLe32(Bytes(r) + pos + 4);
+      if (length == 0 || LoadLe32(Bytes(r) + pos) == 0xFFFFFFFF) break;
+      pos += length;
+    }
+    ADD_FAILURE() << "no attribute " << type << " in record " << record;
+    return 0;
+  }
+
+  testing::RunResult Run() { return RunQst({"-d", copy_, "-e", "-u", "-r", "C:\\"}); }
+
+  static inline testing::ScratchNtfs volume_;
+  static inline std::string reference_;
+  std::string copy_;
+  std::uint64_t cluster_ = 0, mft_ = 0;
+};
+
+TEST_F(DamagedVolume, TheSoundVolumeListsEveryName) {
+  EXPECT_EQ(testing::PathColumn(reference_).size(), 6u + kLinks);
+  EXPECT_EQ(RunQst({"-d", volume_.image, "-e", "-u", "-r", "C:\\"}).err, "");
+}
+
+TEST_F(DamagedVolume, AnImageCutInsideItsMftKeepsEveryRecordInUse) {
+  // mkntfs's MFT reaches beyond its last record in use (record 70 or so).
+  ASSERT_EQ(truncate(copy_.c_str(), static_cast<off_t>(mft_ + 100 * 1024)), 0);
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
+  EXPECT_EQ(r.err.rfind("qst: " + copy_ + ": image ends ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST_F(DamagedVolume, AnMftRunListPointingPastTheImageFallsBackToTheMirror) {
+  std::uint64_t data = AttributeAt(0, 0x80);
+  ImageBytes image(copy_);
+  std::uint64_t runs = data + LoadLe16(Bytes(image.Read(data + 32, 2)));
+  image.Write(runs, std::string("\x31\x04\xFF\xFF\x7F", 5));  // 4 clusters near 8 M clusters
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, reference_);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(DamagedVolume, NamesOfLostExtensionRecordsComeFromTheFoldersIndex) {
+  std::uint64_t target = RecordOf("C:\\many\\target.txt");
+  std::vector<std::uint64_t> extensions;
+  ImageBytes image(copy_);
+  for (std::uint64_t n = 16; n < 200; ++n) {
+    std::string header = image.Read(mft_ + n * 1024, 48);
+    if (header.compare(0, 4, "FILE") == 0 &&
+        (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
+      extensions.push_back(n);
+  }
+  ASSERT_GE(extensions.size(), 2u) << "the links did not spill into extension records";
+  for (std::uint64_t n : extensions) image.Write(mft_ + n * 1024, std::string(1024, '\0'));
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
+  std::string numbers;
+  for (std::uint64_t n : extensions) numbers += (numbers.empty() ? "" : ", ") + std::to_string(n);
+  if (extensions.back() - extensions.front() + 1 == extensions.size() && extensions.size() > 1)
+    numbers = std::to_string(extensions.front()) + "-" + std::to_string(extensions.back());
+  EXPECT_EQ(r.err, "qst: " + copy_ + ": " + std::to_string(extensions.size()) +
+                       " MFT records unreadable (" + numbers + ")\n");
+}
+
+TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
+  std::uint64_t a = RecordOf("C:\\a.txt");
+  ImageBytes(copy_).Write(AttributeAt(a, 0x10) + 4, std::string("\x00\x10\x00\x00", 4));
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  std::string expected = reference_;
+  std::size_t row = expected.find("C:\\a.txt |");
+  ASSERT_NE(row, std::string::npos);
+  expected.erase(row, expected.find('\n', row) + 1 - row);
+  expected += "\nC:\\a.txt, CODE=1392:The file or directory is corrupted and unreadable.\n\n";
+  EXPECT_EQ(SortedLines(r.out), SortedLines(expected));
+  EXPECT_EQ(r.out.find("1601/01/01"), std::string::npos);
+  EXPECT_EQ(r.err, "qst: " + copy_ + ": 1 MFT record unreadable (" + std::to_string(a) + ")\n");
+}
+
+TEST_F(DamagedVolume, TheImageIsOnlyEverRead) {
+  std::string before = testing::ReadFile(volume_.image);
+  std::string trace = volume_.dir + "/trace";
+  std::string cmd = "strace -f -e trace=open,openat,creat -o " + trace + " env";
+  RunQst({"-d", volume_.image, "-e", "-u", "-r", "C:\\"}, cmd);
+  std::string opens = testing::ReadFile(trace);
+  ASSERT_NE(opens.find(volume_.image), std::string::npos) << "strace saw no open of the image";
+  for (std::size_t pos = 0; pos < opens.size();) {
+    std::size_t end = opens.find('\n', pos);
+    std::string line = opens.substr(pos, end - pos);
+    if (line.find(volume_.image) != std::string::npos) {
+      EXPECT_NE(line.find("O_RDONLY"), std::string::npos) << line;
+      EXPECT_EQ(line.find("O_WRONLY"), std::string::npos) << line;
+      EXPECT_EQ(line.find("O_RDWR"), std::string::npos) << line;
+      EXPECT_EQ(line.find("O_CREAT"), std::string::npos) << line;
+    }
+    pos = end + 1;
+  }
+  EXPECT_TRUE(testing::ReadFile(volume_.image) == before);
+}
+
+}  // namespace
+}  // namespace qst
