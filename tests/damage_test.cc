@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "ntfs_builder.h"
 #include "probe/le.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
@@ -198,6 +200,68 @@ TEST_F(DamagedVolume, TheImageIsOnlyEverRead) {
     pos = end + 1;
   }
   EXPECT_TRUE(testing::ReadFile(volume_.image) == before);
+}
+
+// Hostile images, each made to hang, exhaust memory or multiply output in
+// a reader that trusts what it reads.
+TEST(CraftedImages, EachEndsAtOnceWithAtMostOneRowPerName) {
+  using namespace testing::ntfs;
+  struct Case {
+    const char* what;
+    VolumeBuilder volume;
+    std::size_t names;  // the names the image holds, the root included
+  };
+  std::vector<Case> cases(6);
+  cases[0].what = "an attribute length wrapping the walk back";
+  cases[0].volume.Add(16, WrappingRecord(5, 5, u"loops"));
+  cases[0].names = 2;
+  cases[1].what = "an object-ID index whose first entry wraps";
+  AddObjectIdIndex(cases[1].volume,
+                   ObjectIdIndexRoot("0123456789abcdef", std::string(48, 'B'), 0xFFFFFFF0));
+  cases[1].names = 1;
+  cases[2].what = "MFT run offsets whose sum overflows";
+  cases[2].volume.SetMftRuns(
+      std::string("\x81\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F"
+                  "\x81\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F",
+                  20));
+  cases[2].names = 1;
+  cases[3].what = "an MFT claiming 256 GiB";
+  Put(cases[3].volume.bytes(), 0x28, 1ull << 30, 8);
+  cases[3].volume.SetMftRuns(std::string("\x11\x10\x04\x04\x00\x00\x00\x04", 8),
+                             (16 + (1ull << 26)) * kCluster);
+  cases[3].names = 1;
+  cases[4].what = "a chain of 40 folders with two names each";
+  for (std::uint64_t i = 0; i < 40; ++i) {
+    std::uint64_t parent = i == 0 ? 5 : 15 + i;
+    std::uint16_t sequence = i == 0 ? 5 : 1;
+    cases[4].volume.Add(16 + i, RecordBuilder(3, 1)
+                                    .Resident(0x10, StandardInformation(1))
+                                    .Resident(0x30, FileName(parent, sequence, u"x"))
+                                    .Resident(0x30, FileName(parent, sequence, u"y"))
+                                    .Close());
+  }
+  cases[4].names = 1 + 2 * 40;
+  cases[5].what = "a cluster size of 2^95 sectors";
+  cases[5].volume.bytes()[13] = static_cast<char>(0xA1);
+  cases[5].names = 0;
+
+  for (Case& c : cases) {
+    std::string image = ::testing::TempDir() + "/qst_crafted_" + std::to_string(getpid());
+    std::ofstream(image, std::ios::binary) << c.volume.bytes();
+    std::string peak = image + ".peak";
+    auto started = std::chrono::steady_clock::now();
+    auto r = RunQst({"-d", image, "-e", "-u", "-r", "C:\\"},
+                    "timeout 20 /usr/bin/time -f %M -o " + peak + " env");
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_TRUE(r.status == 0 || r.status == 254) << c.what << ": " << r.status;
+    EXPECT_LE(testing::PathColumn(r.out).size(), c.names) << c.what << "\n" << r.out;
+    // Two runs, under a sanitizer too.
+    EXPECT_LT(seconds, 10.0) << c.what;
+    EXPECT_LT(std::stoul("0" + testing::ReadFile(peak)), 300000u) << c.what;  // KiB
+    unlink(image.c_str());
+    unlink(peak.c_str());
+  }
 }
 
 }  // namespace
