@@ -181,6 +181,35 @@ TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
   EXPECT_EQ(r.err, "qst: " + copy_ + ": 1 MFT record unreadable (" + std::to_string(a) + ")\n");
 }
 
+TEST_F(DamagedVolume, AnE01ChunkThatFailsItsChecksumCostsOnlyItsRecords) {
+  if (Shell("command -v ewfacquire >/dev/null") != 0) GTEST_SKIP() << "needs ewfacquire";
+  // Stored uncompressed, so that a record's bytes can be found in the file.
+  std::string e01 = volume_.dir + "/evidence";
+  ASSERT_EQ(Shell("ewfacquire -u -q -t " + e01 + " -c none -S 0 -f encase6 -b 64 " + volume_.image +
+                  " >/dev/null 2>&1"),
+            0);
+  std::uint64_t a = RecordOf("C:\\a.txt");
+  std::string record = ImageBytes(copy_).Read(mft_ + a * 1024, 1024);
+  std::string file = testing::ReadFile(e01 + ".E01");
+  std::size_t at = file.find(record);
+  ASSERT_NE(at, std::string::npos);
+  file[at + 300] ^= 0x5A;
+  std::ofstream(e01 + ".E01", std::ios::binary | std::ios::trunc) << file;
+  auto r = RunQst({"-d", e01 + ".E01", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  // The chunk's 32 records (all the files here) are lost; every row shown
+  // is one of the sound volume's.
+  EXPECT_EQ(r.out.find("C:\\a.txt |"), std::string::npos);
+  EXPECT_NE(r.out.find("C:\\ |5 |"), std::string::npos);
+  std::vector<std::string> all = SortedLines(reference_);
+  for (const std::string& line : SortedLines(r.out)) {
+    if (line.find(" |") != std::string::npos) {
+      EXPECT_TRUE(std::binary_search(all.begin(), all.end(), line)) << line;
+    }
+  }
+  EXPECT_NE(r.err.find(" MFT records unreadable ("), std::string::npos) << r.err;
+}
+
 TEST_F(DamagedVolume, TheImageIsOnlyEverRead) {
   std::string before = testing::ReadFile(volume_.image);
   std::string trace = volume_.dir + "/trace";
