@@ -32,6 +32,8 @@ void PrintUsage(Output& out) {
       "      -d IMAGE: FILENAME(s) are paths in the NTFS volume of disk image IMAGE\n",
       "                (raw, split raw, E01, VMDK, VHD), as C:\\dir\\file\n",
       "      -o SECTOR: the volume starts at SECTOR (512 bytes each) of IMAGE\n",
+      "      -n: with -d, also the $FILE_NAME times of each file and signs of forged times\n",
+      "      -a: with -d, also deleted files; those whose folder is gone under C:\\$Orphan\\\n",
   };
   for (const char* line : kUsage) out.Write(line);
 }
@@ -83,7 +85,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   OptionScanState scan;
   const char* sector = nullptr;
   for (;;) {
-    int c = getopt(argc, argv, "d:ehlio:ru", scan, context.err);
+    int c = getopt(argc, argv, "ad:ehilno:ru", scan, context.err);
     if (c == -1) break;
     switch (c) {
       case 'e': options.csv = 1; break;
@@ -91,6 +93,8 @@ int RunEntry(int argc, char** argv, Context& context) {
       case 'l': options.list = 1; break;
       case 'r': options.recursive = 1; break;
       case 'u': options.utc = 1; break;
+      case 'n': options.names = 1; break;
+      case 'a': options.all = 1; break;
       case 'd': context.image.path = scan.optarg; break;
       case 'o': sector = scan.optarg; break;
       case 'h': PrintUsage(context.out); return kStatusHelp;
@@ -108,9 +112,13 @@ int RunEntry(int argc, char** argv, Context& context) {
   }
   std::unique_ptr<Platform> image_platform;
   if (sector != nullptr || !context.image.path.empty()) {
+    context.image.deleted = options.all != 0;
     if (int status = OpenImage(sector, context, &image_platform)) return status;
+  } else if (options.names || options.all) {
+    context.out.Write(options.names ? "Can't use -n without -d.\n" : "Can't use -a without -d.\n");
+    return kStatusBadUsage;
   }
-  context.out.Write(context.layout().header);
+  context.out.Write(context.layout().header(options.fields()));
   int status = ProcessOperands(argc, argv, scan.optind, context);
   if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
   return status;

@@ -2,6 +2,7 @@
 // runs and only read afterwards.
 #pragma once
 
+#include "probe/record.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -12,8 +13,11 @@ struct RunOptions {
   int list = 0;       // -l
   int recursive = 0;  // -r
   int utc = 0;        // -u
+  int names = 0;      // -n
+  int all = 0;        // -a
 
   TimeForm time_form() const { return {utc != 0, iso != 0}; }
+  RecordFields fields() const { return {names != 0, all != 0}; }
 };
 
 // Exit statuses of the program. A POSIX shell sees the last two as 255 and

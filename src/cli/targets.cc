@@ -83,7 +83,8 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 }  // namespace
 
 FileIdentity ProcessFile(const std::string& path, Context& context) {
-  FileTimestampRecord record = ProbeRecord(*context.platform, path, context.options.time_form());
+  FileTimestampRecord record =
+      ProbeRecord(*context.platform, path, context.options.time_form(), context.options.fields());
   context.text.clear();
   context.layout().print(record, &context.text);
   context.out.Write(context.text);
@@ -101,7 +102,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
   std::string path;
   DirEntry entry;
   while (search->Next(&entry)) {
-    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    if ((entry.folder && IsDotOrDotDot(entry.name)) || entry.made_up) continue;
     path.assign(directory).append(entry.name);
     if (entry.folder) path += sep;
     ProcessPath(path, context);
@@ -160,6 +161,10 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
       continue;
     }
     path += sep;
+    if (entry.made_up) {
+      enter(path);
+      continue;
+    }
     // A sub-folder's whole tree comes before the next entry of its parent.
     FileIdentity identity = ProcessFile(path, context);
     if (first_entry(identity)) enter(path);

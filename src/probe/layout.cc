@@ -77,6 +77,23 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
     out->append(" \n");
   }
   out->append("  type: ").append(r.type).append(" \n");
+  if (r.fields.state && r.deleted) out->append(" state: deleted \n");
+  if (r.fields.name_times) {
+    if (r.has_name_times) {
+      const std::pair<const char*, const RenderedTimestamp*> name_times[] = {
+          {" FN at: ", &r.name_atime},
+          {" FN mt: ", &r.name_mtime},
+          {" FN ct: ", &r.name_ctime},
+          {"FN crt: ", &r.name_crtime}};
+      for (const auto& [label, time] : name_times) {
+        out->append(label);
+        AppendTime(*time, out);
+        out->append(" \n");
+      }
+      out->append("FNtype: ").append(r.name_type).append(" \n");
+    }
+    out->append("alerts: ").append(r.alerts).append(" \n");
+  }
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
   AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
@@ -102,12 +119,42 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
   }
   out->append(r.type).append(" |");
   if (!r.has_object_id) {
-    out->append("null | null | null | null | null | null | null | null | null\n");
-    return;
+    out->append("null | null | null | null | null | null | null | null | null");
+  } else {
+    AppendUuidFields(r.object_id, out);
+    AppendUuidFields(r.birth_object_id, out);
+    out->append(r.birth_volume_id);
   }
-  AppendUuidFields(r.object_id, out);
-  AppendUuidFields(r.birth_object_id, out);
-  out->append(r.birth_volume_id).append(" \n");
+  // The fields the run asked for follow, each after " |".
+  std::size_t before = out->size();
+  if (r.fields.name_times) {
+    for (const RenderedTimestamp* t :
+         {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.name_crtime}) {
+      out->append(" |");
+      if (r.has_name_times) {
+        AppendTime(*t, out);
+      } else {
+        out->append("null");
+      }
+    }
+    out->append(" |").append(r.has_name_times ? r.name_type : "null");
+    out->append(" |").append(r.alerts);
+  }
+  if (r.fields.state) out->append(" |").append(r.deleted ? "deleted" : "in use");
+  // A row ends in " \n", but for the nulls alone, which end in "\n".
+  out->append(r.has_object_id || out->size() != before ? " \n" : "\n");
+}
+
+std::string NoHeader(RecordFields) { return {}; }
+
+std::string RowHeader(RecordFields fields) {
+  std::string header =
+      "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
+      "BirthObject ID | botime | boseq | boMAC | BirthVolume ID";
+  if (fields.name_times)
+    header += " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts";
+  if (fields.state) header += " | state";
+  return header + " \n";
 }
 
 }  // namespace
@@ -118,10 +165,7 @@ void AppendErrorLine(std::string_view path, int code, std::string_view text, std
   out->append(":").append(text).append("\n");
 }
 
-const Layout kBlockLayout = {"", PrintBlock};
-const Layout kRowLayout = {
-    "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
-    "BirthObject ID | botime | boseq | boMAC | BirthVolume ID \n",
-    PrintRow};
+const Layout kBlockLayout = {NoHeader, PrintBlock};
+const Layout kRowLayout = {RowHeader, PrintRow};
 
 }  // namespace qst

@@ -11,8 +11,9 @@
 namespace qst {
 
 struct Layout {
-  // Written once before the records of a run; empty when there is none.
-  std::string_view header;
+  // Written once before the records of a run that show `fields`; empty when
+  // there is none.
+  std::string (*header)(RecordFields fields);
   // Appends one record, or the error line of a path that failed, to `out`.
   void (*print)(const FileTimestampRecord& record, std::string* out);
 };

@@ -41,12 +41,25 @@ struct RawFileInfo {
   // when unknown. The walk uses it to leave folders it is already inside.
   std::uint64_t volume = 0;
   std::uint64_t file_id = 0;
+
+  // Kept by disk images only. The four times of the $FILE_NAME by which the
+  // path reached the file:
+  bool has_name_times = false;
+  FILE_BASIC_INFO name_times;
+  // whether the record is no longer in use (a deleted file):
+  bool deleted = false;
+  // and the object ID of the volume itself.
+  bool has_volume_id = false;
+  std::uint8_t volume_id[16] = {};
 };
 
 // One match of a folder search: the bare name and whether it is a folder.
 struct DirEntry {
   std::string name;
   bool folder = false;
+  // A folder the platform makes up, with no record of its own: walks enter
+  // it, nothing reports it.
+  bool made_up = false;
 };
 
 class DirSearch {
@@ -123,6 +136,7 @@ std::unique_ptr<ByteSink> MakeStandardSink(int stream);
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
+  bool deleted = false;  // deleted records are listed too (-a)
 };
 
 // Opens the NTFS volume of a disk image as the platform to report from;

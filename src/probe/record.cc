@@ -1,5 +1,7 @@
 #include "probe/record.h"
 
+#include <cstring>
+
 #include "time/classify.h"
 
 namespace qst {
@@ -18,9 +20,47 @@ DecodedUuid DecodeUuid(const std::uint8_t (&uuid)[16], TimeForm form,
 
 }  // namespace
 
+std::string ForgeryIndicators(const RawFileInfo& raw) {
+  const FILE_BASIC_INFO& si = raw.basic;
+  std::string signs;
+  auto add = [&](const char* sign) { signs.append(signs.empty() ? "" : " ").append(sign); };
+  if (raw.has_name_times) {
+    const FILE_BASIC_INFO& fn = raw.name_times;
+    if (si.CreationTime < fn.CreationTime) add("SI<FN");
+    auto whole = [](FILETIME t) { return t % kTicksPerSecond == 0; };
+    bool si_whole = whole(si.CreationTime) && whole(si.LastWriteTime) && whole(si.ChangeTime) &&
+                    whole(si.LastAccessTime);
+    bool fn_whole = whole(fn.CreationTime) && whole(fn.LastWriteTime) && whole(fn.ChangeTime) &&
+                    whole(fn.LastAccessTime);
+    if (si_whole && !fn_whole) add("SI-seconds");
+  }
+  if (si.LastWriteTime < si.CreationTime) add("copied");
+  const FILE_OBJECTID_BUFFER& oid = raw.object_id;
+  std::int64_t made = 0;
+  constexpr std::int64_t kDay = 86400 * kTicksPerSecond;
+  if (raw.has_object_id && raw.has_volume_id &&
+      std::memcmp(oid.BirthObjectId, oid.ObjectId, 16) == 0 &&
+      std::memcmp(oid.BirthVolumeId, raw.volume_id, 16) == 0 &&
+      ObjectIdTimeToFileTime(oid.ObjectId, &made) == 0 && si.CreationTime < (1ull << 63) &&
+      made < static_cast<std::int64_t>(si.CreationTime) - kDay)
+    add("OID<SI");
+  return signs;
+}
+
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
-                                const LocalTimeConverter& zone) {
+                                const LocalTimeConverter& zone, RecordFields fields) {
   FileTimestampRecord r;
+  r.fields = fields;
+  r.deleted = raw.deleted;
+  if (fields.name_times && raw.has_name_times) {
+    r.has_name_times = true;
+    r.name_atime = RenderTimestamp(raw.name_times.LastAccessTime, form, zone);
+    r.name_mtime = RenderTimestamp(raw.name_times.LastWriteTime, form, zone);
+    r.name_ctime = RenderTimestamp(raw.name_times.ChangeTime, form, zone);
+    r.name_crtime = RenderTimestamp(raw.name_times.CreationTime, form, zone);
+    r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
+  }
+  if (fields.name_times) r.alerts = ForgeryIndicators(raw);
   r.path = path;
   r.id = raw.file_index;
   r.identity = {raw.volume, raw.file_id};
@@ -39,16 +79,18 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   return r;
 }
 
-FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form) {
+FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
+                                RecordFields fields) {
   RawFileInfo raw;
   if (int error = platform.Probe(path, &raw)) {
     FileTimestampRecord r;
     r.path = path;
     r.error = error;
     r.error_text = platform.ErrorText(error);
+    r.fields = fields;
     return r;
   }
-  return BuildRecord(path, raw, form, platform);
+  return BuildRecord(path, raw, form, platform, fields);
 }
 
 }  // namespace qst

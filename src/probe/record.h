@@ -30,6 +30,12 @@ struct DecodedUuid {
   bool time_known = false;
 };
 
+// The fields beyond the default ones that a run asked for.
+struct RecordFields {
+  bool name_times = false;  // the $FILE_NAME times, their verdict, the alerts
+  bool state = false;       // deleted or in use
+};
+
 struct FileTimestampRecord {
   // Points into the caller's path, which outlives the record.
   std::string_view path;
@@ -45,14 +51,32 @@ struct FileTimestampRecord {
   DecodedUuid object_id, birth_object_id;
   char birth_volume_id[33] = {};
 
+  RecordFields fields;
+  bool has_name_times = false;
+  RenderedTimestamp name_atime, name_mtime, name_ctime, name_crtime;
+  const char* name_type = "";  // the origin verdict of the four name times
+  std::string alerts;          // ForgeryIndicators
+  bool deleted = false;
+
   // Not printed: the walk uses it to leave folders it is already inside.
   FileIdentity identity;
 };
 
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
-                                const LocalTimeConverter& zone);
+                                const LocalTimeConverter& zone, RecordFields fields = {});
 
 // Probes `path` and builds its record, or the record of the error.
-FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form);
+FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
+                                RecordFields fields = {});
+
+// The signs that the $STANDARD_INFORMATION times were set by hand, by their
+// short names, space-separated; empty when none (or when the data that a
+// sign needs is missing):
+//   SI<FN       SI creation before the $FILE_NAME creation
+//   SI-seconds  all SI times on whole seconds, some $FILE_NAME time not
+//   copied      SI write before SI creation
+//   OID<SI      the object ID, born on this volume, made more than a day
+//               before the SI creation
+std::string ForgeryIndicators(const RawFileInfo& raw);
 
 }  // namespace qst

@@ -77,6 +77,10 @@ constexpr int kInvalidName = 123;
 constexpr int kNameTooLong = 206;
 constexpr int kDirectoryInvalid = 267;
 constexpr int kFileCorrupt = 1392;
+constexpr int kInvalidFunction = 1;
+
+// The made-up folder of deleted files whose folder is gone (with -a).
+constexpr std::u16string_view kOrphans = u"$Orphan";
 
 constexpr std::uint64_t kSectorSize = 512;
 
@@ -120,10 +124,13 @@ class ImagePlatform : public Platform {
         image_name_(std::move(image_name)) {}
 
   int Probe(const std::string& path, RawFileInfo* info) override {
-    std::uint64_t record;
+    Found found;
     bool wants_folder = !path.empty() && path.back() == '\\';
-    if (int error = Resolve(Utf16FromWtf8(path), &record)) return error;
+    if (int error = Resolve(Utf16FromWtf8(path), &found)) return error;
+    const std::uint64_t record = found.record;
     if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
+    // The orphans' folder is made up: there is nothing to report of it.
+    if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
     // Times that were not read are not shown, as zeros or otherwise.
     if (!volume_->HasTimes(record)) return kFileCorrupt;
     *info = RawFileInfo{};
@@ -136,6 +143,16 @@ class ImagePlatform : public Platform {
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;
+    if (found.name != NtfsVolume::kNone) {
+      const NtfsVolume::Times& n = volume_->NameTimesOf(found.name);
+      info->has_name_times = true;
+      info->name_times.CreationTime = n.creation;
+      info->name_times.LastWriteTime = n.write;
+      info->name_times.ChangeTime = n.change;
+      info->name_times.LastAccessTime = n.access;
+    }
+    info->deleted = volume_->Deleted(record);
+    info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
     return 0;
   }
 
@@ -149,17 +166,19 @@ class ImagePlatform : public Platform {
     std::u16string folder_path = Utf16FromWtf8(parts.folder);
     std::u16string last = Utf16FromWtf8(parts.last);
     // A pattern without a folder part searches the root.
-    std::uint64_t folder = NtfsVolume::kRootRecord;
-    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
+    Found found;
+    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &found))
       return error == kFileNotFound ? kPathNotFound : error;
+    const std::uint64_t folder = found.record;
     if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
     if (last.empty()) return kFileNotFound;
 
     std::vector<DirEntry> entries;
     if (!HasWildcard(std::u16string_view(last))) {
-      std::uint64_t record = volume_->Lookup(folder, last);
-      if (record == NtfsVolume::kNone || !volume_->InUse(record)) return kFileNotFound;
-      entries.push_back({Wtf8FromUtf16(last), volume_->IsFolder(record)});
+      std::uint64_t record = Step(folder, last).record;
+      if (record == NtfsVolume::kNone) return kFileNotFound;
+      entries.push_back(
+          {Wtf8FromUtf16(last), volume_->IsFolder(record), record == NtfsVolume::kOrphanFolder});
     } else {
       // "*.*" matches every name, with or without a dot.
       std::u16string_view wanted = last == u"*.*" ? u"*" : std::u16string_view(last);
@@ -167,12 +186,18 @@ class ImagePlatform : public Platform {
         for (const char16_t* dots : {u".", u".."})
           if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
       }
-      for (std::uint32_t name : volume_->Children(folder)) {
-        std::u16string_view text = volume_->NameText(name);
-        std::uint64_t record = volume_->RecordOfName(name);
-        if (volume_->InUse(record) && Matches(wanted, text))
-          entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record)});
+      // Deleted entries, when asked for, come after the live ones.
+      for (const auto* names : {&volume_->Children(folder), &volume_->DeletedChildren(folder)}) {
+        for (std::uint32_t name : *names) {
+          std::u16string_view text = volume_->NameText(name);
+          std::uint64_t record = volume_->RecordOfName(name);
+          if (volume_->Listed(record) && Matches(wanted, text))
+            entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record)});
+        }
       }
+      if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
+          Matches(wanted, kOrphans))
+        entries.push_back({Wtf8FromUtf16(kOrphans), true, true});
     }
     if (entries.empty()) return kFileNotFound;
     search->reset(new VectorSearch(std::move(entries)));
@@ -204,6 +229,7 @@ class ImagePlatform : public Platform {
       case kNameTooLong: return "The filename or extension is too long.\n";
       case kDirectoryInvalid: return "The directory name is invalid.\n";
       case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
+      case kInvalidFunction: return "Incorrect function.\n";
       default: return "Unknown error " + std::to_string(code) + "\n";
     }
   }
@@ -222,15 +248,32 @@ class ImagePlatform : public Platform {
   }
 
  private:
+  // A record, and the name by which it was reached (kNone when none).
+  struct Found {
+    std::uint64_t record = NtfsVolume::kRootRecord;
+    std::uint32_t name = NtfsVolume::kNone;
+  };
+
+  // The entry of `folder` called `name`, or a record of kNone.
+  Found Step(std::uint64_t folder, std::u16string_view name) const {
+    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
+        Matches(kOrphans, name))
+      return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
+    std::uint32_t found = volume_->LookupName(folder, name);
+    if (found == NtfsVolume::kNone || !volume_->Listed(volume_->RecordOfName(found)))
+      return {NtfsVolume::kNone, NtfsVolume::kNone};
+    return {volume_->RecordOfName(found), found};
+  }
+
   // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
   // the root; a trailing separator is allowed. Returns 0 or the code Windows
   // gives: 2 for a missing last name, 3 for a missing folder on the way.
-  int Resolve(std::u16string_view path, std::uint64_t* record) const {
+  int Resolve(std::u16string_view path, Found* found) const {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
     // The folders passed through, so that ".." steps back as Windows does
     // with a path, by its text; above the root there is only the root.
-    std::vector<std::uint64_t> trail = {NtfsVolume::kRootRecord};
+    std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume_->RootName()}};
     std::size_t pos = path.find_first_not_of(u'\\');
     while (pos != std::u16string_view::npos) {
       std::size_t end = std::min(path.find(u'\\', pos), path.size());
@@ -238,19 +281,17 @@ class ImagePlatform : public Platform {
       bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
       if (HasWildcard(name) || name.find_first_of(u"<>|\"") != std::u16string_view::npos)
         return kInvalidName;
-      std::uint64_t at = trail.back();
-      if (!volume_->IsFolder(at)) return kPathNotFound;
+      if (!volume_->IsFolder(trail.back().record)) return kPathNotFound;
       if (name == u"..") {
         if (trail.size() > 1) trail.pop_back();
       } else if (name != u".") {
-        std::uint64_t next = volume_->Lookup(at, name);
-        if (next == NtfsVolume::kNone || !volume_->InUse(next))
-          return last ? kFileNotFound : kPathNotFound;
+        Found next = Step(trail.back().record, name);
+        if (next.record == NtfsVolume::kNone) return last ? kFileNotFound : kPathNotFound;
         trail.push_back(next);
       }
       pos = path.find_first_not_of(u'\\', end);
     }
-    *record = trail.back();
+    *found = trail.back();
     return 0;
   }
 
@@ -352,14 +393,30 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
         Format("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
     return kUnusable;
   }
+  NtfsReadOptions options;
+  options.deleted = selection.deleted;
+  std::string error;
+  // A bare MFT, as copied out of a volume, starts with its first record.
+  char magic[4];
+  if (selection.sector < 0 && tsk->img_read(image, 0, magic, 4) == 4 &&
+      std::memcmp(magic, "FILE", 4) == 0) {
+    auto reader = std::make_unique<TskReader>(image, 0);
+    std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*reader, &error, options);
+    if (volume == nullptr) {
+      *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
+      return kUnusable;
+    }
+    *platform =
+        std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, selection.path);
+    return 0;
+  }
   std::uint64_t offset = 0;
   if (!ChooseVolume(image, selection, message, &offset)) {
     tsk->img_close(image);
     return kUnusable;
   }
   auto reader = std::make_unique<TskReader>(image, offset);
-  std::string error;
-  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error);
+  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error, options);
   if (volume == nullptr) {
     *message =
         Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),

@@ -39,6 +39,7 @@ constexpr std::uint8_t kInUse = 1;
 constexpr std::uint8_t kFolder = 2;
 constexpr std::uint8_t kHasNames = 4;
 constexpr std::uint8_t kHasTimes = 8;
+constexpr std::uint8_t kDeleted = 16;
 
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kUpcaseRecord = 10;
@@ -166,16 +167,48 @@ bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, std::uint64_t cl
 
 }  // namespace
 
-std::unique_ptr<NtfsVolume> NtfsVolume::Open(VolumeReader& reader, std::string* error) {
-  std::unique_ptr<NtfsVolume> volume(new NtfsVolume(reader));
+std::unique_ptr<NtfsVolume> NtfsVolume::Open(VolumeReader& reader, std::string* error,
+                                             NtfsReadOptions options) {
+  std::unique_ptr<NtfsVolume> volume(new NtfsVolume(reader, options));
   if (!volume->ReadBootSector(error) || !volume->ReadMft(error)) return nullptr;
-  volume->ReadUpcase();
+  volume->Finish();
+  return volume;
+}
+
+std::unique_ptr<NtfsVolume> NtfsVolume::OpenMft(VolumeReader& reader, std::string* error,
+                                                NtfsReadOptions options) {
+  std::unique_ptr<NtfsVolume> volume(new NtfsVolume(reader, options));
+  std::uint8_t header[32];
+  if (!reader.Read(0, header, sizeof header) || std::memcmp(header, "FILE", 4) != 0) {
+    *error = "no MFT record at its start";
+    return nullptr;
+  }
+  // The record size is the first record's allocated size.
+  std::uint32_t size = LoadLe32(header + 28);
+  if (size != 1024 && size != 4096) {
+    *error = "an MFT record size of " + std::to_string(size);
+    return nullptr;
+  }
+  volume->record_size_ = size;
+  volume->mft_runs_.assign(1, {0, reader.Size()});
+  volume->record_limit_ = std::min<std::uint64_t>(reader.Size() / size, kMaxRecords);
+  volume->ReadRecords(false);
+  volume->NoteRecordsWithoutTimes();
+  if (!volume->InUse(kRootRecord) || !volume->IsFolder(kRootRecord)) {
+    *error = "the root folder's record is damaged";
+    return nullptr;
+  }
+  volume->Finish();
+  return volume;
+}
+
+void NtfsVolume::Finish() {
+  ReadUpcase();
   // Where records were lost, the folders' indexes may still name files
   // whose own names went with them.
-  if (volume->lost_count_ != 0) volume->ReadIndexNames();
-  volume->BuildFolders();
-  volume->ReadObjectIdIndex();
-  return volume;
+  if (lost_count_ != 0) ReadIndexNames();
+  BuildFolders();
+  ReadObjectIdIndex();
 }
 
 bool NtfsVolume::ReadBootSector(std::string* error) {
@@ -375,9 +408,7 @@ bool NtfsVolume::ReadMft(std::string* error) {
   record_limit_ = std::min<std::uint64_t>(
       {mft_size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
   ReadRecords(mft_guessed_);
-  for (std::uint64_t r = 0; r < records_.size(); ++r)
-    if (InUse(r) && !HasTimes(r)) NoteLost(r);
-  std::sort(lost_.begin(), lost_.end());
+  NoteRecordsWithoutTimes();
   if (!InUse(kRootRecord) || !IsFolder(kRootRecord)) {
     *error = "the root folder's record is damaged";
     return false;
@@ -454,6 +485,12 @@ void NtfsVolume::ReadRecords(bool guessed) {
   }
 }
 
+void NtfsVolume::NoteRecordsWithoutTimes() {
+  for (std::uint64_t r = 0; r < records_.size(); ++r)
+    if ((records_[r].flags & (kInUse | kHasTimes)) == kInUse) NoteLost(r);
+  std::sort(lost_.begin(), lost_.end());
+}
+
 void NtfsVolume::NoteLost(std::uint64_t record) {
   if (lost_.size() < kMaxLostListed) lost_.push_back(record);
   ++lost_count_;
@@ -461,18 +498,20 @@ void NtfsVolume::NoteLost(std::uint64_t record) {
 
 void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   std::uint16_t flags = LoadLe16(data + 22);
-  if ((flags & 1) == 0) return;
+  bool deleted = (flags & 1) == 0;
+  if (deleted && !options_.deleted) return;
   // An extension record adds its attributes to its base record. The whole
   // reference is zero in a base record; an extension of the MFT itself
   // names record 0 with a sequence number.
   std::uint64_t base_reference = LoadLe64(data + 32);
   bool extension = base_reference != 0;
+  if (deleted && extension) return;
   std::uint64_t owner = extension ? base_reference & 0xFFFFFFFFFFFFull : number;
   if (owner >= record_limit_) return;
   if (owner >= records_.size()) records_.resize(owner + 1);
   Record& r = records_[owner];
   if (!extension) {
-    r.flags |= kInUse;
+    r.flags |= deleted ? kDeleted : kInUse;
     if (flags & 2) r.flags |= kFolder;
     r.sequence = LoadLe16(data + 16);
   }
@@ -507,6 +546,10 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
   n.record = record;
   n.parent = LoadLe64(file_name) & 0xFFFFFFFFFFFFull;
   n.parent_sequence = LoadLe16(file_name + 6);
+  n.times.creation = LoadLe64(file_name + 8);
+  n.times.write = LoadLe64(file_name + 16);
+  n.times.change = LoadLe64(file_name + 24);
+  n.times.access = LoadLe64(file_name + 32);
   n.space = file_name[65];
   n.length = length;
   n.text = static_cast<std::uint32_t>(text_.size());
@@ -519,9 +562,7 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
 }
 
 void NtfsVolume::ReadUpcase() {
-  upcase_.resize(65536);
-  for (std::uint32_t c = 0; c < 65536; ++c)
-    upcase_[c] = static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  upcase_ = DefaultUpcaseTable();
   std::vector<std::uint8_t> table;
   if (!ReadAttributeData(kUpcaseRecord, kAttrData, u"", &table, 131072) || table.size() != 131072)
     return;
@@ -541,14 +582,18 @@ void NtfsVolume::BuildFolders() {
   children_.assign(records_.size(), {});
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     const Name& n = names_[i];
-    if (n.parent >= records_.size() || n.parent == n.record) continue;
-    const Record& parent = records_[n.parent];
-    if ((parent.flags & (kInUse | kFolder)) != (kInUse | kFolder)) continue;
-    // A folder record since reused for another file is not the parent.
-    if (n.parent_sequence != 0 && n.parent_sequence != parent.sequence) continue;
+    if (n.record == kRootRecord && n.parent == kRootRecord) root_name_ = i;
+    bool deleted = Deleted(n.record);
+    if (!IsParent(n, deleted)) {
+      // A deleted file whose folder is gone is listed under the orphans.
+      if (deleted && n.space != 2 && n.parent != n.record) orphans_.push_back(i);
+      continue;
+    }
     // An 8.3 alias opens its file but is never listed.
     if (n.space == 2)
       short_names_[n.parent].push_back(i);
+    else if (deleted)
+      deleted_children_[n.parent].push_back(i);
     else
       children_[n.parent].push_back(i);
   }
@@ -560,13 +605,41 @@ void NtfsVolume::BuildFolders() {
   };
   for (auto& list : children_) by_collation(list);
   for (auto& [folder, list] : short_names_) by_collation(list);
+  for (auto& [folder, list] : deleted_children_) by_collation(list);
+  by_collation(orphans_);
   // The root lists no system files; they stay reachable by name.
   for (std::uint32_t name : children_[kRootRecord])
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
 }
 
+bool NtfsVolume::IsParent(const Name& n, bool deleted) const {
+  if (n.parent >= records_.size() || n.parent == n.record) return false;
+  const Record& parent = records_[n.parent];
+  if ((parent.flags & kFolder) == 0) return false;
+  if (parent.flags & kInUse) {
+    // A folder record since reused for another folder is not the parent.
+    return n.parent_sequence == 0 || n.parent_sequence == parent.sequence;
+  }
+  // Only a deleted name may stand in a deleted folder, whose sequence number
+  // went up by one when it was deleted.
+  return deleted && (parent.flags & kDeleted) &&
+         (n.parent_sequence == parent.sequence ||
+          static_cast<std::uint16_t>(n.parent_sequence + 1) == parent.sequence);
+}
+
 bool NtfsVolume::InUse(std::uint64_t record) const {
   return record < records_.size() && (records_[record].flags & kInUse) != 0;
+}
+
+bool NtfsVolume::Deleted(std::uint64_t record) const {
+  return record < records_.size() && (records_[record].flags & kDeleted) != 0;
+}
+
+bool NtfsVolume::VolumeObjectId(std::uint8_t (&id)[16]) const {
+  constexpr std::uint64_t kVolumeRecord = 3;
+  if (!InUse(kVolumeRecord) || records_[kVolumeRecord].object_id == kNone) return false;
+  std::memcpy(id, object_ids_[records_[kVolumeRecord].object_id].bytes.data(), 16);
+  return true;
 }
 
 NtfsVolume::Damage NtfsVolume::DamageFound() const {
@@ -580,11 +653,12 @@ NtfsVolume::Damage NtfsVolume::DamageFound() const {
 }
 
 bool NtfsVolume::HasTimes(std::uint64_t record) const {
-  return InUse(record) && (records_[record].flags & kHasTimes) != 0;
+  return Listed(record) && (records_[record].flags & kHasTimes) != 0;
 }
 
 bool NtfsVolume::IsFolder(std::uint64_t record) const {
-  return InUse(record) && (records_[record].flags & kFolder) != 0;
+  if (record == kOrphanFolder) return !orphans_.empty();
+  return Listed(record) && (records_[record].flags & kFolder) != 0;
 }
 
 std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
@@ -592,13 +666,22 @@ std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
   return std::u16string_view(text_).substr(n.text, n.length);
 }
 
+namespace {
+const std::vector<std::uint32_t> kNoNames;
+}
+
 const std::vector<std::uint32_t>& NtfsVolume::Children(std::uint64_t folder) const {
-  static const std::vector<std::uint32_t> kEmpty;
-  if (folder >= children_.size()) return kEmpty;
+  if (folder >= children_.size()) return kNoNames;
   return folder == kRootRecord ? root_listing_ : children_[folder];
 }
 
-std::uint64_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
+const std::vector<std::uint32_t>& NtfsVolume::DeletedChildren(std::uint64_t folder) const {
+  if (folder == kOrphanFolder) return orphans_;
+  auto it = deleted_children_.find(folder);
+  return it == deleted_children_.end() ? kNoNames : it->second;
+}
+
+std::uint32_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
                                std::u16string_view name) const {
   auto [first, last] = std::equal_range(
       list.begin(), list.end(), name,
@@ -609,20 +692,25 @@ std::uint64_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
   auto exact = std::lower_bound(first, last, name, [&](std::uint32_t x, std::u16string_view key) {
     return NameText(x) < key;
   });
-  if (exact != last && NameText(*exact) == name) return names_[*exact].record;
-  return names_[*first].record;
+  if (exact != last && NameText(*exact) == name) return *exact;
+  return *first;
+}
+
+std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view name) const {
+  std::uint32_t found = folder < children_.size() ? Find(children_[folder], name) : kNone;
+  if (found != kNone) return found;
+  if (auto aliases = short_names_.find(folder); aliases != short_names_.end())
+    found = Find(aliases->second, name);
+  return found != kNone ? found : Find(DeletedChildren(folder), name);
 }
 
 std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
-  if (folder >= children_.size()) return kNone;
-  std::uint64_t found = Find(children_[folder], name);
-  if (found != kNone) return found;
-  auto aliases = short_names_.find(folder);
-  return aliases == short_names_.end() ? kNone : Find(aliases->second, name);
+  std::uint32_t found = LookupName(folder, name);
+  return found == kNone ? kNone : names_[found].record;
 }
 
 bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const {
-  if (!InUse(record) || records_[record].object_id == kNone) return false;
+  if (!Listed(record) || records_[record].object_id == kNone) return false;
   const ObjectId& stored = object_ids_[records_[record].object_id];
   std::memcpy(id, stored.bytes.data(), 64);
   if (!stored.extended) {

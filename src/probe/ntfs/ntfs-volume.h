@@ -33,6 +33,11 @@ class VolumeReader {
 
 struct NtfsAttribute;
 
+// Records that are not in use (deleted files) are kept only when asked for.
+struct NtfsReadOptions {
+  bool deleted = false;
+};
+
 class NtfsVolume {
  public:
   // Extents as (byte offset, byte length); a sparse one has the offset ~0.
@@ -43,13 +48,25 @@ class NtfsVolume {
 
   // Reads the volume's boot sector and MFT. Returns null with `*error` set
   // when the bytes hold no usable NTFS volume.
-  static std::unique_ptr<NtfsVolume> Open(VolumeReader& reader, std::string* error);
+  static std::unique_ptr<NtfsVolume> Open(VolumeReader& reader, std::string* error,
+                                          NtfsReadOptions options = {});
+  // Reads a bare MFT, as copied out of a volume: no boot sector, and so no
+  // data outside the MFT's own records ($UpCase, non-resident indexes).
+  static std::unique_ptr<NtfsVolume> OpenMft(VolumeReader& reader, std::string* error,
+                                             NtfsReadOptions options = {});
+
+  // The folder that holds deleted records whose parent is gone.
+  static constexpr std::uint64_t kOrphanFolder = 0xFFFFFFFFFFFE;
 
   struct Times {
     FILETIME creation = 0, write = 0, change = 0, access = 0;
   };
 
   bool InUse(std::uint64_t record) const;
+  // Not in use, kept because deleted records were asked for.
+  bool Deleted(std::uint64_t record) const;
+  // In use, or deleted and asked for: a record that listings show.
+  bool Listed(std::uint64_t record) const { return InUse(record) || Deleted(record); }
   // Whether the record's $STANDARD_INFORMATION was read: without it the
   // file has no times to show.
   bool HasTimes(std::uint64_t record) const;
@@ -64,6 +81,9 @@ class NtfsVolume {
   // once under its long name, system files of the root left out, in the
   // volume's collation order. Each entry is a name index.
   const std::vector<std::uint32_t>& Children(std::uint64_t folder) const;
+  // The names of deleted records in a folder (kOrphanFolder: those whose
+  // parent is gone), in collation order; empty unless asked for.
+  const std::vector<std::uint32_t>& DeletedChildren(std::uint64_t folder) const;
   std::uint64_t RecordOfName(std::uint32_t name) const { return names_[name].record; }
   std::u16string_view NameText(std::uint32_t name) const;
 
@@ -71,6 +91,14 @@ class NtfsVolume {
   // compares), including the root's system files and 8.3 aliases. kNone
   // when there is none.
   std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name) const;
+  // The same, giving the name found (deleted names last); kNone when none.
+  std::uint32_t LookupName(std::uint64_t folder, std::u16string_view name) const;
+  // The root folder's own name.
+  std::uint32_t RootName() const { return root_name_; }
+  // The four times of a name's $FILE_NAME attribute.
+  const Times& NameTimesOf(std::uint32_t name) const { return names_[name].times; }
+  // The volume's own object ID (that of $Volume); false when it has none.
+  bool VolumeObjectId(std::uint8_t (&id)[16]) const;
 
   // Upper case as the volume's $UpCase table has it.
   char16_t Upcase(char16_t c) const { return upcase_[c]; }
@@ -96,6 +124,7 @@ class NtfsVolume {
     std::uint8_t flags = 0;
   };
   struct Name {
+    Times times;
     std::uint64_t record;
     std::uint64_t parent;
     std::uint16_t parent_sequence;
@@ -109,7 +138,8 @@ class NtfsVolume {
     bool extended;  // all 64 bytes came from the attribute
   };
 
-  explicit NtfsVolume(VolumeReader& reader) : reader_(reader) {}
+  NtfsVolume(VolumeReader& reader, NtfsReadOptions options) : reader_(reader), options_(options) {}
+  void Finish();
   bool ReadBootSector(std::string* error);
   bool ReadMft(std::string* error);
   bool MftRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* mft_size);
@@ -137,12 +167,17 @@ class NtfsVolume {
   std::uint32_t AddName(std::uint64_t record, const std::uint8_t* file_name, std::uint8_t length);
   void BuildFolders();
   int Compare(std::u16string_view a, std::u16string_view b) const;
-  std::uint64_t Find(const std::vector<std::uint32_t>& list, std::u16string_view name) const;
+  std::uint32_t Find(const std::vector<std::uint32_t>& list, std::u16string_view name) const;
+  bool IsParent(const Name& n, bool deleted) const;
+  void NoteRecordsWithoutTimes();
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
                          std::vector<std::uint8_t>* data, std::size_t limit);
   bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data);
 
   VolumeReader& reader_;
+  NtfsReadOptions options_;
+  std::uint32_t root_name_ = kNone;
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> deleted_children_;
   std::uint32_t bytes_per_sector_ = 0;
   std::uint64_t cluster_size_ = 0;
   std::uint32_t record_size_ = 0;
@@ -163,11 +198,16 @@ class NtfsVolume {
   std::vector<ObjectId> object_ids_;
   std::vector<std::vector<std::uint32_t>> children_;  // per record, folders only
   std::vector<std::uint32_t> root_listing_;
+  std::vector<std::uint32_t> orphans_;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> short_names_;  // 8.3 aliases
   std::vector<char16_t> upcase_;
   // Birth IDs and domain ID by object ID, from $Extend\$ObjId:$O.
   std::unordered_map<std::string, std::array<std::uint8_t, 48>> birth_ids_;
 };
+
+// The upper-case table NTFS volumes are formatted with, one entry for each
+// UTF-16 unit.
+std::vector<char16_t> DefaultUpcaseTable();
 
 // The line that tells what of `image` could not be read ("qst: IMG: 3 MFT
 // records unreadable (28-29, 35), image ends 1.2 MiB before its volume"),
