@@ -80,6 +80,17 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   r = RunQst({"-d", "x.img", "-o", "1k", "a"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "qst: -o wants a sector number, not '1k'\n");
+  // The second witness reads disk images only; its letters cluster and
+  // follow operands like the others.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-n", "a"}, {"a", "-eun"}, {"-na", "a"}}) {
+    r = RunQst(args);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.out, "Can't use -n without -d.\n");
+  }
+  r = RunQst({"a", "-ea"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't use -a without -d.\n");
 }
 
 TEST(CommandLine, ComplexWildcardWithRecursionFails) {

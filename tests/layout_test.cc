@@ -69,9 +69,9 @@ const char kMemoRowObjectId[] =
 const char kNullFields[] = "null | null | null | null | null | null | null | null | null\n";
 
 std::string Report(const RawFileInfo& raw, bool csv, bool utc = true,
-                   const std::string& path = "D:\\cases\\memo.txt") {
+                   const std::string& path = "D:\\cases\\memo.txt", RecordFields fields = {}) {
   testing::FakePlatform zone;
-  FileTimestampRecord record = BuildRecord(path, raw, TimeForm{utc, false}, zone);
+  FileTimestampRecord record = BuildRecord(path, raw, TimeForm{utc, false}, zone, fields);
   std::string text;
   (csv ? kRowLayout : kBlockLayout).print(record, &text);
   return text;
@@ -143,6 +143,113 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
             "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n"
             "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n");
   EXPECT_EQ(err.Text(), "");
+}
+
+// The memo.txt sample as a disk image gives it: its name's times are those
+// of its creation, whose fraction the SI times were made to lose.
+RawFileInfo MemoWithNameTimes(bool with_object_id) {
+  RawFileInfo raw = Memo(with_object_id);
+  raw.has_name_times = true;
+  raw.name_times.CreationTime = raw.basic.CreationTime;
+  raw.name_times.LastWriteTime = raw.basic.CreationTime;
+  raw.name_times.ChangeTime = raw.basic.CreationTime;
+  raw.name_times.LastAccessTime = raw.basic.CreationTime;
+  raw.basic.CreationTime -= 8610936;  // 22:47:55.0000000, before its name's creation
+  raw.deleted = true;
+  return raw;
+}
+
+TEST(FileReport, NameTimesAndStateFollowTheTypeInTheBlock) {
+  std::string block = Report(MemoWithNameTimes(false), false, true, "C:\\memo.txt", {true, true});
+  EXPECT_EQ(block.substr(block.find("  type:")),
+            "  type: FILETIME \n"
+            " state: deleted \n"
+            " FN at: 2011/05/30 22:47:55.861093600 (UTC) \n"
+            " FN mt: 2011/05/30 22:47:55.861093600 (UTC) \n"
+            " FN ct: 2011/05/30 22:47:55.861093600 (UTC) \n"
+            "FN crt: 2011/05/30 22:47:55.861093600 (UTC) \n"
+            "FNtype: FILETIME \n"
+            "alerts: SI<FN \n");
+  // A live file has no state line; with no sign the alerts are empty.
+  RawFileInfo live = Memo(false);
+  live.has_name_times = true;
+  live.name_times = live.basic;
+  block = Report(live, false, true, "C:\\memo.txt", {true, true});
+  EXPECT_EQ(block.substr(block.find("FNtype:")), "FNtype: FILETIME \nalerts:  \n");
+}
+
+TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
+  const std::string name_fields =
+      "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) "
+      "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) |FILETIME "
+      "|SI<FN ";
+  std::string row = Report(MemoWithNameTimes(true), true, true, "C:\\memo.txt", {true, true});
+  EXPECT_EQ(row.substr(row.find("5C1E0A93D2B74F6E8A0C31F5B9D47E26")),
+            "5C1E0A93D2B74F6E8A0C31F5B9D47E26 " + name_fields + "|deleted \n");
+  row = Report(MemoWithNameTimes(false), true, true, "C:\\memo.txt", {true, false});
+  EXPECT_EQ(row.substr(row.find("null | null | null | null | null | null | null | null | null")),
+            std::string(kNullFields, sizeof kNullFields - 2) + " " + name_fields + "\n");
+  row = Report(Memo(false), true, true, "C:\\memo.txt", {false, true});
+  EXPECT_EQ(row.substr(row.rfind("null")), "null |in use \n");
+  // A file reached by no name has no name times to show.
+  row = Report(Memo(false), true, true, "C:\\memo.txt", {true, false});
+  EXPECT_EQ(row.substr(row.rfind("null | null | null | null | null")),
+            "null | null | null | null | null |null |null |null |null |null | \n");
+  EXPECT_EQ(kRowLayout.header({true, true}).substr(kRowLayout.header({}).size() - 2),
+            " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | state \n");
+}
+
+TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
+  constexpr FILETIME kDay = 864000000000;
+  constexpr FILETIME kCreated = 130000000001234567;
+  // The object ID's time is 2011-05-30; the file is created later.
+  const RawFileInfo memo = Memo(true);
+  auto plain = [&] {
+    RawFileInfo raw = memo;
+    raw.basic.CreationTime = raw.basic.LastWriteTime = raw.basic.ChangeTime =
+        raw.basic.LastAccessTime = kCreated;
+    raw.has_name_times = true;
+    raw.name_times = raw.basic;
+    return raw;
+  };
+  const struct {
+    const char* signs;
+    void (*make)(RawFileInfo&);
+  } cases[] = {
+      {"", [](RawFileInfo&) {}},
+      {"SI<FN", [](RawFileInfo& r) { r.basic.CreationTime -= 1; }},
+      {"SI-seconds",
+       [](RawFileInfo& r) {
+         for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,
+                             &r.basic.LastAccessTime})
+           *t += 10000000 - kCreated % 10000000;
+       }},
+      {"copied", [](RawFileInfo& r) { r.basic.LastWriteTime -= kDay; }},
+      {"OID<SI",
+       [](RawFileInfo& r) {
+         std::memcpy(r.object_id.BirthObjectId, r.object_id.ObjectId, 16);
+         std::memcpy(r.volume_id, r.object_id.BirthVolumeId, 16);
+         r.has_volume_id = true;
+       }},
+      {"SI<FN copied",
+       [](RawFileInfo& r) {
+         r.basic.CreationTime += kDay;
+         r.name_times.CreationTime += 2 * kDay;
+       }},
+  };
+  for (const auto& c : cases) {
+    RawFileInfo raw = plain();
+    c.make(raw);
+    EXPECT_EQ(ForgeryIndicators(raw), c.signs) << c.signs;
+  }
+  // Without the data a sign needs, it stays silent.
+  RawFileInfo raw = plain();
+  raw.basic.CreationTime -= 1;
+  raw.has_name_times = false;
+  EXPECT_EQ(ForgeryIndicators(raw), "");
+  raw = plain();
+  std::memcpy(raw.object_id.BirthObjectId, raw.object_id.ObjectId, 16);
+  EXPECT_EQ(ForgeryIndicators(raw), "");  // the volume's own ID is not known
 }
 
 }  // namespace
