@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Reads every file of an NTFS image with `qst -d IMG -e -r C:\\`, with The
-Sleuth Kit's `fls -r -m /` and with libfsntfs's `fsntfsinfo -H`, and prints
-wall time, files per second and peak memory side by side.
+"""Reads every file of an NTFS image with `qst -d IMG -e -r C:\\` (also with
+the second witness, `-n -a`), with The Sleuth Kit's `fls -r -m /` and with
+libfsntfs's `fsntfsinfo -H`, and prints wall time, files per second and peak
+memory side by side.
 
     bench/image_walk.py [--files 100000] [--big 60000] [--qst build/qst] [--image IMG]
 
@@ -63,6 +64,8 @@ def main():
             make_image(image, args.files, args.big)
         peers = [
             ("qst -d IMG -e -r C:\\", [args.qst, "-d", image, "-e", "-r", "C:\\"]),
+            ("qst -d IMG -n -a -e -r C:\\",
+             [args.qst, "-d", image, "-n", "-a", "-e", "-r", "C:\\"]),
             ("fls -r -m / IMG", ["fls", "-r", "-m", "/", image]),
             ("fsntfsinfo -H IMG", ["fsntfsinfo", "-H", image]),
         ]
