@@ -1,5 +1,6 @@
-// The MFT records themselves: the input is an MFT, placed behind a fixed,
-// sound boot sector (4 KiB clusters, 1 KiB records, the MFT at cluster 4).
+// The MFT records themselves: the input is an MFT, read as a bare MFT file
+// and placed behind a fixed, sound boot sector (4 KiB clusters, 1 KiB
+// records, the MFT at cluster 4).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 #include "ntfs_explore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  qst::fuzz::ExploreVolume(std::string_view(reinterpret_cast<const char*>(data), size), true);
   constexpr std::size_t kMftOffset = 4 * 4096;
   std::string volume(kMftOffset, '\0');
   auto put = [&](std::size_t at, std::uint64_t value, int bytes) {

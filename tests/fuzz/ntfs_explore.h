@@ -11,10 +11,15 @@
 
 namespace qst::fuzz {
 
-inline void ExploreVolume(std::string_view bytes) {
+// Visits what a run could ask of a volume opened from `bytes`, as a volume
+// (`bare_mft` false) or as a bare MFT, with its deleted records.
+inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   MemoryVolumeReader reader(bytes);
   std::string error;
-  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(reader, &error);
+  NtfsReadOptions options;
+  options.deleted = true;
+  std::unique_ptr<NtfsVolume> volume = bare_mft ? NtfsVolume::OpenMft(reader, &error, options)
+                                                : NtfsVolume::Open(reader, &error, options);
   if (volume == nullptr) return;
   std::vector<std::uint64_t> folders = {NtfsVolume::kRootRecord};
   std::set<std::uint64_t> seen = {NtfsVolume::kRootRecord};
@@ -22,16 +27,24 @@ inline void ExploreVolume(std::string_view bytes) {
   while (!folders.empty() && budget > 0) {
     std::uint64_t folder = folders.back();
     folders.pop_back();
-    for (std::uint32_t name : volume->Children(folder)) {
-      if (--budget == 0) break;
-      std::uint64_t record = volume->RecordOfName(name);
-      if (volume->Lookup(folder, volume->NameText(name)) == NtfsVolume::kNone) __builtin_trap();
-      FILE_OBJECTID_BUFFER id;
-      volume->ObjectIdOf(record, &id);
-      if (volume->HasTimes(record)) (void)volume->TimesOf(record);
-      if (volume->IsFolder(record) && seen.insert(record).second) folders.push_back(record);
+    for (const auto* names : {&volume->Children(folder), &volume->DeletedChildren(folder)}) {
+      for (std::uint32_t name : *names) {
+        if (--budget == 0) break;
+        std::uint64_t record = volume->RecordOfName(name);
+        if (volume->LookupName(folder, volume->NameText(name)) == NtfsVolume::kNone)
+          __builtin_trap();
+        (void)volume->NameTimesOf(name);
+        FILE_OBJECTID_BUFFER id;
+        volume->ObjectIdOf(record, &id);
+        if (volume->HasTimes(record)) (void)volume->TimesOf(record);
+        if (volume->IsFolder(record) && seen.insert(record).second) folders.push_back(record);
+      }
     }
+    if (folder == NtfsVolume::kRootRecord && volume->IsFolder(NtfsVolume::kOrphanFolder))
+      folders.push_back(NtfsVolume::kOrphanFolder);
   }
+  std::uint8_t volume_id[16];
+  volume->VolumeObjectId(volume_id);
   (void)DescribeDamage("fuzz", volume->DamageFound());
 }
 
