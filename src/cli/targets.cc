@@ -21,8 +21,8 @@ bool RefuseIfTooLong(const std::string& path, Context& context) {
   return true;
 }
 
-void ProcessPath(const std::string& path, Context& context) {
-  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context);
+void ProcessPath(const std::string& path, Context& context, const DirEntry* entry = nullptr) {
+  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context, entry);
 }
 
 int ProcessListFile(const std::string& list_path, Context& context) {
@@ -82,9 +82,9 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 
 }  // namespace
 
-FileIdentity ProcessFile(const std::string& path, Context& context) {
-  FileTimestampRecord record =
-      ProbeRecord(*context.platform, path, context.options.time_form(), context.options.fields());
+FileIdentity ProcessFile(const std::string& path, Context& context, const DirEntry* entry) {
+  FileTimestampRecord record = ProbeRecord(*context.platform, path, context.options.time_form(),
+                                           context.options.fields(), entry);
   context.text.clear();
   context.layout().print(record, &context.text);
   context.out.Write(context.text);
@@ -105,7 +105,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     if ((entry.folder && IsDotOrDotDot(entry.name)) || entry.made_up) continue;
     path.assign(directory).append(entry.name);
     if (entry.folder) path += sep;
-    ProcessPath(path, context);
+    ProcessPath(path, context, &entry);
   }
 }
 
@@ -157,7 +157,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     }
     path.assign(level.directory).append(entry.name);
     if (!entry.folder) {
-      ProcessFile(path, context);
+      ProcessFile(path, context, &entry);
       continue;
     }
     path += sep;
@@ -166,7 +166,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
       continue;
     }
     // A sub-folder's whole tree comes before the next entry of its parent.
-    FileIdentity identity = ProcessFile(path, context);
+    FileIdentity identity = ProcessFile(path, context, &entry);
     if (first_entry(identity)) enter(path);
   }
 }

@@ -17,7 +17,9 @@ int ProcessOperands(int argc, char** argv, int first, Context& context);
 
 // Probes `path` and prints its record in the run's layout, or its error
 // line. Returns which file it was (zeros when unknown or not probed).
-FileIdentity ProcessFile(const std::string& path, Context& context);
+// `entry`, when given, is what an open search yielded for `path`.
+FileIdentity ProcessFile(const std::string& path, Context& context,
+                         const DirEntry* entry = nullptr);
 
 // Hands every match of `pattern` to ProcessFile: folders with a separator
 // appended, "." and ".." passed over. Matched folders are not entered.

@@ -60,6 +60,8 @@ struct DirEntry {
   // A folder the platform makes up, with no record of its own: walks enter
   // it, nothing reports it.
   bool made_up = false;
+  // What the search knows of the entry, for ProbeEntry; 0 when nothing.
+  std::uint64_t token = 0;
 };
 
 class DirSearch {
@@ -90,6 +92,14 @@ class Platform : public LocalTimeConverter {
   // folder, or a link that cannot be followed, is opened itself, and fills
   // `info`.
   virtual int Probe(const std::string& path, RawFileInfo* info) = 0;
+
+  // The same for `entry`, just yielded at `path` by a search of this
+  // platform that is still open; it may use what the search knows of it
+  // instead of finding the path again.
+  virtual int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) {
+    (void)entry;
+    return Probe(path, info);
+  }
 
   // Starts a search for `pattern`, whose last component may hold `?` and
   // `*`. Matches come in the file system's order, "." and ".." among them.

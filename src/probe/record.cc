@@ -80,9 +80,11 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
 }
 
 FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
-                                RecordFields fields) {
+                                RecordFields fields, const DirEntry* entry) {
   RawFileInfo raw;
-  if (int error = platform.Probe(path, &raw)) {
+  int error =
+      entry != nullptr ? platform.ProbeEntry(path, *entry, &raw) : platform.Probe(path, &raw);
+  if (error != 0) {
     FileTimestampRecord r;
     r.path = path;
     r.error = error;

@@ -125,35 +125,15 @@ class ImagePlatform : public Platform {
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     Found found;
-    bool wants_folder = !path.empty() && path.back() == '\\';
     if (int error = Resolve(Utf16FromWtf8(path), &found)) return error;
-    const std::uint64_t record = found.record;
-    if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
-    // The orphans' folder is made up: there is nothing to report of it.
-    if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
-    // Times that were not read are not shown, as zeros or otherwise.
-    if (!volume_->HasTimes(record)) return kFileCorrupt;
-    *info = RawFileInfo{};
-    const NtfsVolume::Times& t = volume_->TimesOf(record);
-    info->basic.CreationTime = t.creation;
-    info->basic.LastWriteTime = t.write;
-    info->basic.ChangeTime = t.change;
-    info->basic.LastAccessTime = t.access;
-    info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
-    info->file_index = static_cast<std::uint32_t>(record);
-    info->volume = 1;
-    info->file_id = record;
-    if (found.name != NtfsVolume::kNone) {
-      const NtfsVolume::Times& n = volume_->NameTimesOf(found.name);
-      info->has_name_times = true;
-      info->name_times.CreationTime = n.creation;
-      info->name_times.LastWriteTime = n.write;
-      info->name_times.ChangeTime = n.change;
-      info->name_times.LastAccessTime = n.access;
-    }
-    info->deleted = volume_->Deleted(record);
-    info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
-    return 0;
+    return Report(path, found, info);
+  }
+
+  int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
+    // A listed name carries its index: the path need not be found again.
+    if (entry.token == 0) return Probe(path, info);
+    std::uint32_t name = static_cast<std::uint32_t>(entry.token - 1);
+    return Report(path, {volume_->RecordOfName(name), name}, info);
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
@@ -192,7 +172,7 @@ class ImagePlatform : public Platform {
           std::u16string_view text = volume_->NameText(name);
           std::uint64_t record = volume_->RecordOfName(name);
           if (volume_->Listed(record) && Matches(wanted, text))
-            entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record)});
+            entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record), false, name + 1ull});
         }
       }
       if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
@@ -253,6 +233,38 @@ class ImagePlatform : public Platform {
     std::uint64_t record = NtfsVolume::kRootRecord;
     std::uint32_t name = NtfsVolume::kNone;
   };
+
+  // Fills `info` for the record found at `path`.
+  int Report(const std::string& path, Found found, RawFileInfo* info) const {
+    const std::uint64_t record = found.record;
+    bool wants_folder = !path.empty() && path.back() == '\\';
+    if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
+    // The orphans' folder is made up: there is nothing to report of it.
+    if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
+    // Times that were not read are not shown, as zeros or otherwise.
+    if (!volume_->HasTimes(record)) return kFileCorrupt;
+    *info = RawFileInfo{};
+    const NtfsVolume::Times& t = volume_->TimesOf(record);
+    info->basic.CreationTime = t.creation;
+    info->basic.LastWriteTime = t.write;
+    info->basic.ChangeTime = t.change;
+    info->basic.LastAccessTime = t.access;
+    info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
+    info->file_index = static_cast<std::uint32_t>(record);
+    info->volume = 1;
+    info->file_id = record;
+    if (found.name != NtfsVolume::kNone) {
+      const NtfsVolume::Times& n = volume_->NameTimesOf(found.name);
+      info->has_name_times = true;
+      info->name_times.CreationTime = n.creation;
+      info->name_times.LastWriteTime = n.write;
+      info->name_times.ChangeTime = n.change;
+      info->name_times.LastAccessTime = n.access;
+    }
+    info->deleted = volume_->Deleted(record);
+    info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
+    return 0;
+  }
 
   // The entry of `folder` called `name`, or a record of kNone.
   Found Step(std::uint64_t folder, std::u16string_view name) const {

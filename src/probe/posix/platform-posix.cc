@@ -56,6 +56,7 @@ class PosixDirSearch : public DirSearch {
       if (!MatchWildcard<char>(pattern_, d->d_name, [](char a, char b) { return a == b; }))
         continue;
       pending_.name = d->d_name;
+      pending_.token = static_cast<std::uint64_t>(dirfd(dir_)) + 1;
       // A link is never a folder here: the walk does not follow links, and a
       // link's record shows the link itself.
       if (d->d_type == DT_UNKNOWN) {
@@ -120,27 +121,14 @@ class FdSource : public ByteSource {
 class PosixPlatform : public Platform {
  public:
   int Probe(const std::string& path, RawFileInfo* info) override {
-    constexpr unsigned kMask =
-        STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
-    struct statx sx;
-    // As on Windows: the first attempt follows links but cannot open a
-    // folder; the second opens the path itself.
-    bool follow = statx(AT_FDCWD, path.c_str(), 0, kMask, &sx) == 0 && !S_ISDIR(sx.stx_mode);
-    if (!follow && statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, kMask, &sx) != 0)
-      return errno;
+    return ProbeAt(AT_FDCWD, path.c_str(), path, info);
+  }
 
-    *info = RawFileInfo{};
-    info->file_index = static_cast<std::uint32_t>(sx.stx_ino);
-    info->volume = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
-    info->file_id = sx.stx_ino;
-    FILE_BASIC_INFO& basic = info->basic;
-    basic.LastAccessTime = ToFileTime(sx.stx_atime);
-    basic.LastWriteTime = ToFileTime(sx.stx_mtime);
-    basic.ChangeTime = ToFileTime(sx.stx_ctime);
-    basic.CreationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : 0;
-
-    if (MayHoldNtfsAttributes(sx, path, follow)) ReadNtfsAttributes(path, follow, info);
-    return 0;
+  int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
+    // An entry of an open folder is found from that folder, not by walking
+    // its whole path again.
+    if (entry.token == 0) return Probe(path, info);
+    return ProbeAt(static_cast<int>(entry.token - 1), entry.name.c_str(), path, info);
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
@@ -219,6 +207,30 @@ class PosixPlatform : public Platform {
   }
 
  private:
+  // Probes `name` relative to the folder `at`, which is where `path` leads.
+  int ProbeAt(int at, const char* name, const std::string& path, RawFileInfo* info) {
+    constexpr unsigned kMask =
+        STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+    struct statx sx;
+    // As on Windows: the first attempt follows links but cannot open a
+    // folder; the second opens the path itself.
+    bool follow = statx(at, name, 0, kMask, &sx) == 0 && !S_ISDIR(sx.stx_mode);
+    if (!follow && statx(at, name, AT_SYMLINK_NOFOLLOW, kMask, &sx) != 0) return errno;
+
+    *info = RawFileInfo{};
+    info->file_index = static_cast<std::uint32_t>(sx.stx_ino);
+    info->volume = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
+    info->file_id = sx.stx_ino;
+    FILE_BASIC_INFO& basic = info->basic;
+    basic.LastAccessTime = ToFileTime(sx.stx_atime);
+    basic.LastWriteTime = ToFileTime(sx.stx_mtime);
+    basic.ChangeTime = ToFileTime(sx.stx_ctime);
+    basic.CreationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : 0;
+
+    if (MayHoldNtfsAttributes(sx, path, follow)) ReadNtfsAttributes(path, follow, info);
+    return 0;
+  }
+
   static std::string MessageOf(int result, const char* buffer) {
     return result == 0 ? buffer : "Unknown error";
   }
