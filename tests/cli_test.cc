@@ -91,6 +91,12 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   r = RunQst({"a", "-ea"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "Can't use -a without -d.\n");
+  for (const char* jobs : {"0", "65", "x", "-1", ""}) {
+    r = RunQst({"-j", jobs, "a"});
+    EXPECT_EQ(r.status, 254) << jobs;
+    EXPECT_EQ(r.out,
+              std::string("qst: -j wants a number of threads from 1 to 64, not '") + jobs + "'\n");
+  }
 }
 
 TEST(CommandLine, ComplexWildcardWithRecursionFails) {

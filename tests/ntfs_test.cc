@@ -216,6 +216,23 @@ TEST_F(NtfsVolume, WalkIsDepthFirstInTheVolumeOrder) {
   }
 }
 
+TEST_F(NtfsVolume, ProbesInFlightChangeNothingInTheOutput) {
+  // FUSE answers slowly: by default several probes run at once here. The
+  // records, their order and the errors are those of one at a time.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-e", "-u", "-r", mount_},
+        {"-u", "-i", "-r", At("top")},
+        {"-e", "-u", At("*"), At("top/*"), At("missing/*")}}) {
+    auto one = args, eight = args, automatic = args;
+    one.insert(one.begin(), {"-j", "1"});
+    eight.insert(eight.begin(), "-j8");
+    auto single = RunQst(one);
+    EXPECT_GT(single.out.size(), 100u);
+    EXPECT_EQ(RunQst(automatic).both, single.both);
+    EXPECT_EQ(RunQst(eight).both, single.both);
+  }
+}
+
 TEST_F(NtfsVolume, WildcardReportsFoldersWithoutEnteringThem) {
   auto r = RunQst({"-u", "-e", At("top/*")});
   EXPECT_EQ(testing::PathColumn(r.out),

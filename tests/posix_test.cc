@@ -42,6 +42,24 @@ class LocalTree : public ::testing::Test {
   std::string root_;
 };
 
+TEST_F(LocalTree, ProbesInFlightChangeNothingInTheOutput) {
+  for (int d = 0; d < 6; ++d) {
+    mkdir(At("d" + std::to_string(d)).c_str(), 0755);
+    for (int f = 0; f < 50; ++f) Write("d" + std::to_string(d) + "/f" + std::to_string(f), "");
+  }
+  symlink("nowhere", At("d0/dangling").c_str());
+  mkdir(At("d1/shut").c_str(), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-e", "-r", At("")}, {"-r", At("d1")}, {"-e", At("d2/*")}}) {
+    auto one = args, eight = args;
+    one.insert(one.begin(), "-j1");
+    eight.insert(eight.begin(), {"-j", "8"});
+    auto single = RunQst(one);
+    EXPECT_GT(single.out.size(), 1000u);
+    EXPECT_EQ(RunQst(eight).both, single.both);
+  }
+}
+
 TEST_F(LocalTree, StatxTimesConvertExactlyToFileTime) {
   Write("f", "x");
   SetTimes("f", 1296374400, 123456789);  // 2011-01-30 08:00:00.123456789

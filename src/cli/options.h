@@ -15,6 +15,7 @@ struct RunOptions {
   int utc = 0;        // -u
   int names = 0;      // -n
   int all = 0;        // -a
+  int jobs = 0;       // -j N; 0: as the platform advises
 
   TimeForm time_form() const { return {utc != 0, iso != 0}; }
   RecordFields fields() const { return {names != 0, all != 0}; }

@@ -1,11 +1,15 @@
 #include "cli/targets.h"
 
+#include <deque>
+#include <future>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "cli/entry.h"
 #include "cli/listfile.h"
+#include "cli/probe-pool.h"
 #include "probe/wildcard.h"
 
 namespace qst {
@@ -82,13 +86,66 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 
 }  // namespace
 
-FileIdentity ProcessFile(const std::string& path, Context& context, const DirEntry* entry) {
-  FileTimestampRecord record = ProbeRecord(*context.platform, path, context.options.time_form(),
-                                           context.options.fields(), entry);
+namespace {
+
+FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   context.text.clear();
   context.layout().print(record, &context.text);
   context.out.Write(context.text);
   return record.identity;
+}
+
+// How many probes to keep in flight below `folder`.
+int ProbeThreads(const std::string& folder, Context& context) {
+  return context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
+}
+
+// An entry of a search, taken ahead of being printed; a pool may be probing
+// it meanwhile.
+struct Pending {
+  std::string path;
+  DirEntry entry;
+  bool too_long = false;
+  std::future<FileTimestampRecord> record;
+};
+
+// Takes entries of `search` until `ahead` of them wait in `pending`, "." and
+// ".." passed over; entries are joined to `directory`. False once the
+// search has no more.
+bool TakeAhead(DirSearch& search, const std::string& directory, std::size_t ahead, ProbePool* pool,
+               Context& context, std::deque<Pending>* pending) {
+  const char sep = context.platform->Separator();
+  DirEntry entry;
+  while (pending->size() < ahead) {
+    if (!search.Next(&entry)) return false;
+    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    Pending p;
+    p.too_long = directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath;
+    if (!p.too_long) {
+      p.path.assign(directory).append(entry.name);
+      if (entry.folder) p.path += sep;
+      if (pool != nullptr && !entry.made_up) p.record = pool->Probe(p.path, entry);
+    }
+    p.entry = std::move(entry);
+    pending->push_back(std::move(p));
+  }
+  return true;
+}
+
+// Prints the record of a pending entry, probing it now when no pool did.
+FileIdentity ProcessPending(Pending& p, Context& context) {
+  if (!p.record.valid()) return ProcessFile(p.path, context, &p.entry);
+  FileTimestampRecord record = p.record.get();
+  record.path = p.path;
+  return PrintRecord(record, context);
+}
+
+}  // namespace
+
+FileIdentity ProcessFile(const std::string& path, Context& context, const DirEntry* entry) {
+  return PrintRecord(ProbeRecord(*context.platform, path, context.options.time_form(),
+                                 context.options.fields(), entry),
+                     context);
 }
 
 void ExpandWildcard(const std::string& pattern, Context& context) {
@@ -97,25 +154,48 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     PrintSystemError(pattern, error, context);
     return;
   }
-  const char sep = context.platform->Separator();
-  const std::string_view directory = SplitPattern(pattern, sep).folder;
-  std::string path;
-  DirEntry entry;
-  while (search->Next(&entry)) {
-    if ((entry.folder && IsDotOrDotDot(entry.name)) || entry.made_up) continue;
-    path.assign(directory).append(entry.name);
-    if (entry.folder) path += sep;
-    ProcessPath(path, context, &entry);
+  const std::string directory(SplitPattern(pattern, context.platform->Separator()).folder);
+  const int threads = ProbeThreads(directory.empty() ? "." : directory, context);
+  std::optional<ProbePool> pool;
+  if (threads > 1)
+    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
+  const std::size_t ahead = threads > 1 ? 4 * static_cast<std::size_t>(threads) : 1;
+  std::deque<Pending> pending;
+  bool more = true;
+  while (more || !pending.empty()) {
+    if (more)
+      more = TakeAhead(*search, directory, ahead, pool ? &*pool : nullptr, context, &pending);
+    if (pending.empty()) continue;
+    Pending p = std::move(pending.front());
+    pending.pop_front();
+    // Matched folders are reported, not entered; made-up ones not even that.
+    if (p.entry.made_up) continue;
+    if (p.too_long) {
+      PrintSystemError(directory + p.entry.name +
+                           (p.entry.folder ? std::string(1, context.platform->Separator()) : ""),
+                       context.platform->NameTooLongCode(), context);
+      continue;
+    }
+    ProcessPending(p, context);
   }
 }
 
 void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   const char sep = context.platform->Separator();
+  const int threads = ProbeThreads(folder, context);
+  std::optional<ProbePool> pool;
+  if (threads > 1)
+    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
+  // One at a time, each entry is probed just before it is printed.
+  const std::size_t ahead = threads > 1 ? 4 * static_cast<std::size_t>(threads) : 1;
   // One open search per folder level, held on the heap, so that the depth of
-  // a tree is not bounded by the stack.
+  // a tree is not bounded by the stack. A level ends when its search has no
+  // more entries and those taken ahead are printed.
   struct Level {
     std::unique_ptr<DirSearch> search;
     std::string directory;  // entries are joined to this
+    std::deque<Pending> pending;
+    bool more = true;
   };
   std::vector<Level> levels;
   // Every folder entered, so that one reached again (through a link, or a
@@ -132,42 +212,40 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     }
     // Joining to the folder part of the pattern, a pattern such as "dir/a*"
     // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder)});
+    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), {}});
   };
-  // A folder that is one of those being walked (reached again through a
-  // link) is reported but not entered a second time.
   auto first_entry = [&](FileIdentity identity) {
     return !identity.known() || entered.emplace(identity.volume, identity.file_id).second;
   };
 
   first_entry(start);
   enter(folder);
-  std::string path;
-  DirEntry entry;
   while (!levels.empty()) {
-    const Level& level = levels.back();
-    if (!level.search->Next(&entry)) {
-      levels.pop_back();
+    Level& level = levels.back();
+    if (level.more)
+      level.more = TakeAhead(*level.search, level.directory, ahead, pool ? &*pool : nullptr,
+                             context, &level.pending);
+    if (level.pending.empty()) {
+      if (!level.more) levels.pop_back();
       continue;
     }
-    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
-    if (level.directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath) {
+    Pending p = std::move(level.pending.front());
+    level.pending.pop_front();
+    if (p.too_long) {
       context.out.Write("Skip one because long filename is exist.\n");
       continue;
     }
-    path.assign(level.directory).append(entry.name);
-    if (!entry.folder) {
-      ProcessFile(path, context, &entry);
+    if (!p.entry.folder) {
+      ProcessPending(p, context);
       continue;
     }
-    path += sep;
-    if (entry.made_up) {
-      enter(path);
+    if (p.entry.made_up) {
+      enter(p.path);
       continue;
     }
     // A sub-folder's whole tree comes before the next entry of its parent.
-    FileIdentity identity = ProcessFile(path, context, &entry);
-    if (first_entry(identity)) enter(path);
+    FileIdentity identity = ProcessPending(p, context);
+    if (first_entry(identity)) enter(p.path);
   }
 }
 

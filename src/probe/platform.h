@@ -122,6 +122,15 @@ class Platform : public LocalTimeConverter {
   // Whether `path` names a volume root, which is walked as it stands.
   virtual bool IsVolumeRoot(std::string_view path) const = 0;
 
+  // How many probes may usefully be in flight at once below `folder`: more
+  // than 1 where the file system answers slowly (FUSE, network shares). A
+  // platform that answers more than 1 allows ProbeEntry and Probe from
+  // several threads at once.
+  virtual int ProbeThreads(const std::string& folder) const {
+    (void)folder;
+    return 1;
+  }
+
   // One line (with its line break) saying what of the evidence could not be
   // read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const { return {}; }
