@@ -125,6 +125,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   std::unique_ptr<Platform> image_platform;
   if (sector != nullptr || !context.image.path.empty()) {
     context.image.deleted = options.all != 0;
+    context.image.name_times = options.names != 0;
     if (int status = OpenImage(sector, context, &image_platform)) return status;
   } else if (options.names || options.all) {
     context.out.Write(options.names ? "Can't use -n without -d.\n" : "Can't use -a without -d.\n");

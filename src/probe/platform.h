@@ -155,7 +155,8 @@ std::unique_ptr<ByteSink> MakeStandardSink(int stream);
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
-  bool deleted = false;  // deleted records are listed too (-a)
+  bool deleted = false;     // deleted records are listed too (-a)
+  bool name_times = false;  // the $FILE_NAME times are shown (-n)
 };
 
 // Opens the NTFS volume of a disk image as the platform to report from;

@@ -18,6 +18,7 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   std::string error;
   NtfsReadOptions options;
   options.deleted = true;
+  options.name_times = true;
   std::unique_ptr<NtfsVolume> volume = bare_mft ? NtfsVolume::OpenMft(reader, &error, options)
                                                 : NtfsVolume::Open(reader, &error, options);
   if (volume == nullptr) return;
@@ -27,13 +28,15 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   while (!folders.empty() && budget > 0) {
     std::uint64_t folder = folders.back();
     folders.pop_back();
-    for (const auto* names : {&volume->Children(folder), &volume->DeletedChildren(folder)}) {
-      for (std::uint32_t name : *names) {
+    for (std::span<const std::uint32_t> names :
+         {volume->Children(folder), volume->DeletedChildren(folder)}) {
+      for (std::uint32_t name : names) {
         if (--budget == 0) break;
         std::uint64_t record = volume->RecordOfName(name);
         if (volume->LookupName(folder, volume->NameText(name)) == NtfsVolume::kNone)
           __builtin_trap();
-        (void)volume->NameTimesOf(name);
+        NtfsVolume::Times times;
+        if (!volume->NameTimesOf(name, &times)) __builtin_trap();
         FILE_OBJECTID_BUFFER id;
         volume->ObjectIdOf(record, &id);
         if (volume->HasTimes(record)) (void)volume->TimesOf(record);

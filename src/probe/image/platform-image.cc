@@ -167,8 +167,9 @@ class ImagePlatform : public Platform {
           if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
       }
       // Deleted entries, when asked for, come after the live ones.
-      for (const auto* names : {&volume_->Children(folder), &volume_->DeletedChildren(folder)}) {
-        for (std::uint32_t name : *names) {
+      for (std::span<const std::uint32_t> names :
+           {volume_->Children(folder), volume_->DeletedChildren(folder)}) {
+        for (std::uint32_t name : names) {
           std::u16string_view text = volume_->NameText(name);
           std::uint64_t record = volume_->RecordOfName(name);
           if (volume_->Listed(record) && Matches(wanted, text))
@@ -253,8 +254,8 @@ class ImagePlatform : public Platform {
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;
-    if (found.name != NtfsVolume::kNone) {
-      const NtfsVolume::Times& n = volume_->NameTimesOf(found.name);
+    NtfsVolume::Times n;
+    if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &n)) {
       info->has_name_times = true;
       info->name_times.CreationTime = n.creation;
       info->name_times.LastWriteTime = n.write;
@@ -407,6 +408,7 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
   }
   NtfsReadOptions options;
   options.deleted = selection.deleted;
+  options.name_times = selection.name_times;
   std::string error;
   // A bare MFT, as copied out of a volume, starts with its first record.
   char magic[4];

@@ -543,13 +543,13 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
   if (length == 0 || names_.size() >= kNone || text_.size() + length > kNone) return kNone;
   Record& r = records_[record];
   Name n;
-  n.record = record;
-  n.parent = LoadLe64(file_name) & 0xFFFFFFFFFFFFull;
+  n.record = static_cast<std::uint32_t>(record);
+  std::uint64_t parent = LoadLe64(file_name) & 0xFFFFFFFFFFFFull;
+  n.parent = parent < kNone ? static_cast<std::uint32_t>(parent) : kNone;
   n.parent_sequence = LoadLe16(file_name + 6);
-  n.times.creation = LoadLe64(file_name + 8);
-  n.times.write = LoadLe64(file_name + 16);
-  n.times.change = LoadLe64(file_name + 24);
-  n.times.access = LoadLe64(file_name + 32);
+  if (options_.name_times)
+    name_times_.push_back({LoadLe64(file_name + 8), LoadLe64(file_name + 16),
+                           LoadLe64(file_name + 24), LoadLe64(file_name + 32)});
   n.space = file_name[65];
   n.length = length;
   n.text = static_cast<std::uint32_t>(text_.size());
@@ -579,10 +579,27 @@ int NtfsVolume::Compare(std::u16string_view a, std::u16string_view b) const {
 }
 
 void NtfsVolume::BuildFolders() {
-  children_.assign(records_.size(), {});
+  // Listed names go to their folders in two passes over the names: one
+  // counts, one places.
+  child_start_.assign(records_.size() + 1, 0);
+  auto listed_in = [&](std::uint32_t i) -> std::uint64_t {
+    const Name& n = names_[i];
+    bool deleted = Deleted(n.record);
+    if (n.space == 2 || deleted || !IsParent(n, deleted)) return kNone;
+    return n.parent;
+  };
+  for (std::uint32_t i = 0; i < names_.size(); ++i)
+    if (std::uint64_t parent = listed_in(i); parent != kNone) ++child_start_[parent + 1];
+  for (std::size_t r = 0; r < records_.size(); ++r) child_start_[r + 1] += child_start_[r];
+  child_names_.resize(child_start_.back());
+  std::vector<std::uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     const Name& n = names_[i];
     if (n.record == kRootRecord && n.parent == kRootRecord) root_name_ = i;
+    if (std::uint64_t parent = listed_in(i); parent != kNone) {
+      child_names_[fill[parent]++] = i;
+      continue;
+    }
     bool deleted = Deleted(n.record);
     if (!IsParent(n, deleted)) {
       // A deleted file whose folder is gone is listed under the orphans.
@@ -592,24 +609,37 @@ void NtfsVolume::BuildFolders() {
     // An 8.3 alias opens its file but is never listed.
     if (n.space == 2)
       short_names_[n.parent].push_back(i);
-    else if (deleted)
-      deleted_children_[n.parent].push_back(i);
     else
-      children_[n.parent].push_back(i);
+      deleted_children_[n.parent].push_back(i);
   }
-  auto by_collation = [&](std::vector<std::uint32_t>& list) {
-    std::sort(list.begin(), list.end(), [&](std::uint32_t x, std::uint32_t y) {
+  std::vector<std::uint32_t>().swap(fill);
+  auto by_collation = [&](auto first, auto last) {
+    std::sort(first, last, [&](std::uint32_t x, std::uint32_t y) {
       int c = Compare(NameText(x), NameText(y));
       return c != 0 ? c < 0 : NameText(x) < NameText(y);
     });
   };
-  for (auto& list : children_) by_collation(list);
-  for (auto& [folder, list] : short_names_) by_collation(list);
-  for (auto& [folder, list] : deleted_children_) by_collation(list);
-  by_collation(orphans_);
+  for (std::size_t r = 0; r < records_.size(); ++r)
+    by_collation(child_names_.begin() + child_start_[r],
+                 child_names_.begin() + child_start_[r + 1]);
+  for (auto& [folder, list] : short_names_) by_collation(list.begin(), list.end());
+  for (auto& [folder, list] : deleted_children_) by_collation(list.begin(), list.end());
+  by_collation(orphans_.begin(), orphans_.end());
   // The root lists no system files; they stay reachable by name.
-  for (std::uint32_t name : children_[kRootRecord])
+  for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
+}
+
+std::span<const std::uint32_t> NtfsVolume::ListedChildren(std::uint64_t folder) const {
+  if (folder + 1 >= child_start_.size()) return {};
+  return std::span<const std::uint32_t>(child_names_)
+      .subspan(child_start_[folder], child_start_[folder + 1] - child_start_[folder]);
+}
+
+bool NtfsVolume::NameTimesOf(std::uint32_t name, Times* times) const {
+  if (name >= name_times_.size()) return false;
+  *times = name_times_[name];
+  return true;
 }
 
 bool NtfsVolume::IsParent(const Name& n, bool deleted) const {
@@ -666,22 +696,19 @@ std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
   return std::u16string_view(text_).substr(n.text, n.length);
 }
 
-namespace {
-const std::vector<std::uint32_t> kNoNames;
+std::span<const std::uint32_t> NtfsVolume::Children(std::uint64_t folder) const {
+  return folder == kRootRecord ? std::span<const std::uint32_t>(root_listing_)
+                               : ListedChildren(folder);
 }
 
-const std::vector<std::uint32_t>& NtfsVolume::Children(std::uint64_t folder) const {
-  if (folder >= children_.size()) return kNoNames;
-  return folder == kRootRecord ? root_listing_ : children_[folder];
-}
-
-const std::vector<std::uint32_t>& NtfsVolume::DeletedChildren(std::uint64_t folder) const {
+std::span<const std::uint32_t> NtfsVolume::DeletedChildren(std::uint64_t folder) const {
   if (folder == kOrphanFolder) return orphans_;
   auto it = deleted_children_.find(folder);
-  return it == deleted_children_.end() ? kNoNames : it->second;
+  if (it == deleted_children_.end()) return {};
+  return it->second;
 }
 
-std::uint32_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
+std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
                                std::u16string_view name) const {
   auto [first, last] = std::equal_range(
       list.begin(), list.end(), name,
@@ -697,7 +724,7 @@ std::uint32_t NtfsVolume::Find(const std::vector<std::uint32_t>& list,
 }
 
 std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view name) const {
-  std::uint32_t found = folder < children_.size() ? Find(children_[folder], name) : kNone;
+  std::uint32_t found = Find(ListedChildren(folder), name);
   if (found != kNone) return found;
   if (auto aliases = short_names_.find(folder); aliases != short_names_.end())
     found = Find(aliases->second, name);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,8 +35,10 @@ class VolumeReader {
 struct NtfsAttribute;
 
 // Records that are not in use (deleted files) are kept only when asked for.
+// The $FILE_NAME times of every name are kept only when asked for, too.
 struct NtfsReadOptions {
   bool deleted = false;
+  bool name_times = false;
 };
 
 class NtfsVolume {
@@ -80,10 +83,10 @@ class NtfsVolume {
   // The entries of a folder as a directory listing gives them: each name
   // once under its long name, system files of the root left out, in the
   // volume's collation order. Each entry is a name index.
-  const std::vector<std::uint32_t>& Children(std::uint64_t folder) const;
+  std::span<const std::uint32_t> Children(std::uint64_t folder) const;
   // The names of deleted records in a folder (kOrphanFolder: those whose
   // parent is gone), in collation order; empty unless asked for.
-  const std::vector<std::uint32_t>& DeletedChildren(std::uint64_t folder) const;
+  std::span<const std::uint32_t> DeletedChildren(std::uint64_t folder) const;
   std::uint64_t RecordOfName(std::uint32_t name) const { return names_[name].record; }
   std::u16string_view NameText(std::uint32_t name) const;
 
@@ -95,8 +98,9 @@ class NtfsVolume {
   std::uint32_t LookupName(std::uint64_t folder, std::u16string_view name) const;
   // The root folder's own name.
   std::uint32_t RootName() const { return root_name_; }
-  // The four times of a name's $FILE_NAME attribute.
-  const Times& NameTimesOf(std::uint32_t name) const { return names_[name].times; }
+  // The four times of a name's $FILE_NAME attribute; false unless they were
+  // asked for.
+  bool NameTimesOf(std::uint32_t name, Times* times) const;
   // The volume's own object ID (that of $Volume); false when it has none.
   bool VolumeObjectId(std::uint8_t (&id)[16]) const;
 
@@ -123,14 +127,14 @@ class NtfsVolume {
     std::uint16_t sequence = 0;
     std::uint8_t flags = 0;
   };
+  // Kept small: a volume holds millions.
   struct Name {
-    Times times;
-    std::uint64_t record;
-    std::uint64_t parent;
+    std::uint32_t record;
+    std::uint32_t parent;  // kNone when beyond the records
+    std::uint32_t next;    // next name of the same record
+    std::uint32_t text;    // offset into text_
     std::uint16_t parent_sequence;
-    std::uint32_t next;  // next name of the same record
-    std::uint32_t text;  // offset into text_
-    std::uint16_t length;
+    std::uint8_t length;
     std::uint8_t space;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
   };
   struct ObjectId {
@@ -167,7 +171,7 @@ class NtfsVolume {
   std::uint32_t AddName(std::uint64_t record, const std::uint8_t* file_name, std::uint8_t length);
   void BuildFolders();
   int Compare(std::u16string_view a, std::u16string_view b) const;
-  std::uint32_t Find(const std::vector<std::uint32_t>& list, std::u16string_view name) const;
+  std::uint32_t Find(std::span<const std::uint32_t> list, std::u16string_view name) const;
   bool IsParent(const Name& n, bool deleted) const;
   void NoteRecordsWithoutTimes();
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
@@ -178,6 +182,7 @@ class NtfsVolume {
   NtfsReadOptions options_;
   std::uint32_t root_name_ = kNone;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> deleted_children_;
+  std::span<const std::uint32_t> ListedChildren(std::uint64_t folder) const;
   std::uint32_t bytes_per_sector_ = 0;
   std::uint64_t cluster_size_ = 0;
   std::uint32_t record_size_ = 0;
@@ -196,7 +201,11 @@ class NtfsVolume {
   std::vector<Name> names_;
   std::u16string text_;
   std::vector<ObjectId> object_ids_;
-  std::vector<std::vector<std::uint32_t>> children_;  // per record, folders only
+  // The listed names of each folder, in collation order: those of record r
+  // are child_names_[child_start_[r]] up to child_start_[r + 1].
+  std::vector<std::uint32_t> child_start_;
+  std::vector<std::uint32_t> child_names_;
+  std::vector<Times> name_times_;  // by name, when asked for
   std::vector<std::uint32_t> root_listing_;
   std::vector<std::uint32_t> orphans_;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> short_names_;  // 8.3 aliases
