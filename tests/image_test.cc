@@ -341,6 +341,34 @@ TEST_F(NtfsImage, MftContinuedInExtensionRecordsIsReadWhole) {
   EXPECT_GT(SortedLines(r.out).size(), 10000u);
 }
 
+TEST_F(NtfsImage, AFewPathsAreFoundThroughTheIndexesAlike) {
+  // Up to 16 plain paths are found through their folders' indexes, reading
+  // only the records they lead to; with more, the whole MFT is read. Both
+  // give the same records and the same errors.
+  std::vector<std::string> paths;
+  for (const std::string& path : testing::PathColumn(reference_))
+    if (path.rfind("C:\\big\\", 0) != 0 || path.back() == '7') paths.push_back(path);
+  for (const char* odd : {"C:\\nope", "C:\\nope\\x.txt", "C:\\top\\sub\\..\\a.txt", "\\TOP\\a.TXT",
+                          "C:\\top\\longfi~1.txt", "C:\\top\\a.txt\\", "C:\\$MFT",
+                          "C:\\names\\another-rather-long-name-of-the-same-file-7"})
+    paths.push_back(odd);
+  ASSERT_GT(paths.size(), 300u);
+  const std::vector<std::string> many(17, "C:\\nope");
+  for (std::size_t at = 0; at < paths.size(); at += 16) {
+    std::vector<std::string> few = {"-d", image_, "-e", "-u", "-n"};
+    few.insert(few.end(), paths.begin() + at, paths.begin() + std::min(at + 16, paths.size()));
+    std::vector<std::string> all = few;
+    all.insert(all.end(), many.begin(), many.end());
+    std::string whole = RunQst(all).out;
+    std::string lazily = RunQst(few).out;
+    // The 17 lines of the padding's errors end the whole read's output.
+    ASSERT_EQ(lazily, whole.substr(0, lazily.size())) << paths[at];
+    EXPECT_EQ(whole.size() - lazily.size(),
+              17 * std::string("\nC:\\nope, CODE=2:The system cannot find the file specified.\n\n")
+                       .size());
+  }
+}
+
 TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
   auto r = RunQst({"-d", dir_ + "/none.img", "C:\\"});
   EXPECT_EQ(r.status, 254);

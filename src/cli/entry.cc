@@ -5,6 +5,7 @@
 
 #include "cli/getopt.h"
 #include "cli/targets.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 
@@ -46,6 +47,17 @@ void PrintSystemError(const std::string& path, int code, Context& context) {
 }
 
 namespace {
+
+// Whether the operands are a few paths without wildcards, not folders to
+// walk or lists to read: a disk image then needs to read only the records
+// they lead to.
+bool FewPlainPaths(int argc, char** argv, int first, const RunOptions& options) {
+  constexpr int kFew = 16;
+  if (options.recursive || options.list || options.all || argc - first > kFew) return false;
+  for (int i = first; i < argc; ++i)
+    if (HasWildcard(std::string_view(argv[i]))) return false;
+  return true;
+}
 
 // Puts the volume of the image named with -d in place of the machine's file
 // system. Returns kStatusOk, or kStatusBadUsage after saying why the image
@@ -126,6 +138,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   if (sector != nullptr || !context.image.path.empty()) {
     context.image.deleted = options.all != 0;
     context.image.name_times = options.names != 0;
+    context.image.few_paths = FewPlainPaths(argc, argv, scan.optind, options);
     if (int status = OpenImage(sector, context, &image_platform)) return status;
   } else if (options.names || options.all) {
     context.out.Write(options.names ? "Can't use -n without -d.\n" : "Can't use -a without -d.\n");

@@ -157,6 +157,7 @@ struct ImageSelection {
   std::int64_t sector = -1;
   bool deleted = false;     // deleted records are listed too (-a)
   bool name_times = false;  // the $FILE_NAME times are shown (-n)
+  bool few_paths = false;   // the operands are a few paths, no listings
 };
 
 // Opens the NTFS volume of a disk image as the platform to report from;

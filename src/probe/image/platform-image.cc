@@ -268,7 +268,7 @@ class ImagePlatform : public Platform {
   }
 
   // The entry of `folder` called `name`, or a record of kNone.
-  Found Step(std::uint64_t folder, std::u16string_view name) const {
+  Found Step(std::uint64_t folder, std::u16string_view name) {
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(kOrphans, name))
       return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
@@ -281,7 +281,7 @@ class ImagePlatform : public Platform {
   // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
   // the root; a trailing separator is allowed. Returns 0 or the code Windows
   // gives: 2 for a missing last name, 3 for a missing folder on the way.
-  int Resolve(std::u16string_view path, Found* found) const {
+  int Resolve(std::u16string_view path, Found* found) {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
     // The folders passed through, so that ".." steps back as Windows does
@@ -409,12 +409,15 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
   NtfsReadOptions options;
   options.deleted = selection.deleted;
   options.name_times = selection.name_times;
+  options.lazy = selection.few_paths;
   std::string error;
   // A bare MFT, as copied out of a volume, starts with its first record.
   char magic[4];
   if (selection.sector < 0 && tsk->img_read(image, 0, magic, 4) == 4 &&
       std::memcmp(magic, "FILE", 4) == 0) {
     auto reader = std::make_unique<TskReader>(image, 0);
+    // Without clusters, a folder's index may lie beyond reach: read it all.
+    options.lazy = false;
     std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*reader, &error, options);
     if (volume == nullptr) {
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());

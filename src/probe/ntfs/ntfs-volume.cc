@@ -204,11 +204,38 @@ std::unique_ptr<NtfsVolume> NtfsVolume::OpenMft(VolumeReader& reader, std::strin
 
 void NtfsVolume::Finish() {
   ReadUpcase();
-  // Where records were lost, the folders' indexes may still name files
-  // whose own names went with them.
-  if (lost_count_ != 0) ReadIndexNames();
-  BuildFolders();
+  if (!options_.lazy) {
+    // Where records were lost, the folders' indexes may still name files
+    // whose own names went with them.
+    if (lost_count_ != 0) ReadIndexNames();
+    BuildFolders();
+  }
   ReadObjectIdIndex();
+}
+
+void NtfsVolume::Load(std::uint64_t record) {
+  if (record >= record_limit_) return;
+  if (loaded_.size() <= record) loaded_.resize(record + 1);
+  if (loaded_[record]) return;
+  loaded_[record] = true;
+  std::vector<std::uint8_t> data;
+  if (!ReadRecord(record, &data)) {
+    NoteLost(record);
+    return;
+  }
+  extensions_.clear();
+  ParseRecord(record, data.data());
+  // The rest of a file's attributes, in the records its list names.
+  std::vector<std::uint64_t> extensions;
+  extensions.swap(extensions_);
+  for (std::uint64_t extension : extensions) {
+    if (extension >= record_limit_ || extension == record) continue;
+    if (loaded_.size() <= extension) loaded_.resize(extension + 1);
+    if (loaded_[extension]) continue;
+    loaded_[extension] = true;
+    if (ReadRecord(extension, &data)) ParseRecord(extension, data.data());
+  }
+  if ((records_[record].flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);
 }
 
 bool NtfsVolume::ReadBootSector(std::string* error) {
@@ -407,8 +434,12 @@ bool NtfsVolume::ReadMft(std::string* error) {
   // for; the table grows only with the records actually found.
   record_limit_ = std::min<std::uint64_t>(
       {mft_size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
-  ReadRecords(mft_guessed_);
-  NoteRecordsWithoutTimes();
+  if (options_.lazy) {
+    Load(kRootRecord);
+  } else {
+    ReadRecords(mft_guessed_);
+    NoteRecordsWithoutTimes();
+  }
   if (!InUse(kRootRecord) || !IsFolder(kRootRecord)) {
     *error = "the root folder's record is damaged";
     return false;
@@ -518,6 +549,19 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   AttributeWalker walker(data, record_size_);
   NtfsAttribute a;
   while (walker.Next(&a)) {
+    if (a.type == kAttrAttributeList && options_.lazy && !extension) {
+      std::vector<std::uint8_t> list;
+      if (!ReadValue(a, &list, 1u << 20)) continue;
+      for (std::size_t pos = 0; pos + 26 <= list.size();) {
+        std::uint16_t length = LoadLe16(list.data() + pos + 4);
+        if (length < 26 || pos + length > list.size()) break;
+        extensions_.push_back(LoadLe64(list.data() + pos + 16) & 0xFFFFFFFFFFFFull);
+        pos += length;
+      }
+      std::sort(extensions_.begin(), extensions_.end());
+      extensions_.erase(std::unique(extensions_.begin(), extensions_.end()), extensions_.end());
+      continue;
+    }
     if (!a.resident) continue;
     if (a.type == kAttrStandardInformation && a.value_length >= 32 && !extension) {
       r.flags |= kHasTimes;
@@ -556,6 +600,8 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
   for (std::uint8_t i = 0; i < length; ++i) text_.push_back(LoadLe16(file_name + 66 + 2 * i));
   n.next = r.first_name;
   r.first_name = static_cast<std::uint32_t>(names_.size());
+  if (record == kRootRecord && n.parent == kRootRecord && root_name_ == kNone)
+    root_name_ = r.first_name;
   names_.push_back(n);
   r.flags |= kHasNames;
   return r.first_name;
@@ -595,7 +641,6 @@ void NtfsVolume::BuildFolders() {
   std::vector<std::uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     const Name& n = names_[i];
-    if (n.record == kRootRecord && n.parent == kRootRecord) root_name_ = i;
     if (std::uint64_t parent = listed_in(i); parent != kNone) {
       child_names_[fill[parent]++] = i;
       continue;
@@ -723,7 +768,8 @@ std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
   return *first;
 }
 
-std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view name) const {
+std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view name) {
+  if (options_.lazy) return LookupInIndex(folder, name);
   std::uint32_t found = Find(ListedChildren(folder), name);
   if (found != kNone) return found;
   if (auto aliases = short_names_.find(folder); aliases != short_names_.end())
@@ -731,7 +777,7 @@ std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view n
   return found != kNone ? found : Find(DeletedChildren(folder), name);
 }
 
-std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) const {
+std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name) {
   std::uint32_t found = LookupName(folder, name);
   return found == kNone ? kNone : names_[found].record;
 }
@@ -741,11 +787,52 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   const ObjectId& stored = object_ids_[records_[record].object_id];
   std::memcpy(id, stored.bytes.data(), 64);
   if (!stored.extended) {
+    // An entry counts only when the file it names holds that object ID.
     auto it = birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
-    if (it != birth_ids_.end())
-      std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, it->second.data(), 48);
+    if (it != birth_ids_.end()) {
+      for (const auto& [file, birth] : it->second)
+        if (file == record) std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);
+    }
   }
   return true;
+}
+
+std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_view name) {
+  Load(folder);
+  if (!IsFolder(folder)) return kNone;
+  // The folder's index names the file; among names equal but for case, the
+  // one written exactly so wins.
+  struct Hit {
+    std::uint64_t file = kNone;
+    std::uint16_t sequence = 0;
+    std::vector<std::uint8_t> key;
+  } exact, any;
+  ForEachIndexEntry(folder, u"$I30", [&](const std::uint8_t* e, std::uint16_t length) {
+    std::uint16_t key_length = LoadLe16(e + 10);
+    if (key_length < 66 || 16u + key_length > length) return;
+    const std::uint8_t* key = e + 16;
+    std::uint8_t name_length = key[64];
+    if (name_length == 0 || 66u + 2u * name_length > key_length) return;
+    std::u16string text(name_length, u'\0');
+    for (std::uint8_t i = 0; i < name_length; ++i) text[i] = LoadLe16(key + 66 + 2 * i);
+    if (Compare(text, name) != 0) return;
+    Hit& hit = text == name ? exact : any;
+    if (hit.file != kNone) return;
+    hit = {LoadLe64(e) & 0xFFFFFFFFFFFFull, LoadLe16(e + 6), {key, key + key_length}};
+  });
+  Hit& hit = exact.file != kNone ? exact : any;
+  if (hit.file == kNone) return kNone;
+  Load(hit.file);
+  if (!InUse(hit.file) || (hit.sequence != 0 && hit.sequence != records_[hit.file].sequence))
+    return kNone;
+  // The file's own attribute for that name, as a full read would list it;
+  // the index's copy only where records were lost.
+  std::u16string text(hit.key[64], u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = LoadLe16(hit.key.data() + 66 + 2 * i);
+  for (std::uint32_t n = records_[hit.file].first_name; n != kNone; n = names_[n].next)
+    if (names_[n].parent == folder && NameText(n) == text && IsParent(names_[n], false)) return n;
+  if (lost_count_ == 0 || (LoadLe64(hit.key.data()) & 0xFFFFFFFFFFFFull) != folder) return kNone;
+  return AddName(hit.file, hit.key.data(), hit.key[64]);
 }
 
 void NtfsVolume::ForEachIndexEntry(
@@ -782,19 +869,15 @@ void NtfsVolume::ForEachIndexEntry(
 void NtfsVolume::ReadObjectIdIndex() {
   std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
   if (objid == kNone) return;
-  // An entry counts only when the file it names holds that object ID.
   ForEachIndexEntry(objid, u"$O", [&](const std::uint8_t* e, std::uint16_t length) {
     std::uint16_t data_offset = LoadLe16(e);
     std::uint16_t data_length = LoadLe16(e + 2);
     if (LoadLe16(e + 10) != 16 || data_length < 56 || data_offset + 56u > length || length < 32)
       return;
     std::uint64_t file = LoadLe64(e + data_offset) & 0xFFFFFFFFFFFFull;
-    if (InUse(file) && records_[file].object_id != kNone &&
-        std::memcmp(object_ids_[records_[file].object_id].bytes.data(), e + 16, 16) == 0) {
-      std::array<std::uint8_t, 48> birth;
-      std::memcpy(birth.data(), e + data_offset + 8, 48);
-      birth_ids_[std::string(reinterpret_cast<const char*>(e + 16), 16)] = birth;
-    }
+    std::array<std::uint8_t, 48> birth;
+    std::memcpy(birth.data(), e + data_offset + 8, 48);
+    birth_ids_[std::string(reinterpret_cast<const char*>(e + 16), 16)].emplace_back(file, birth);
   });
 }
 

@@ -36,9 +36,12 @@ struct NtfsAttribute;
 
 // Records that are not in use (deleted files) are kept only when asked for.
 // The $FILE_NAME times of every name are kept only when asked for, too.
+// With `lazy`, records are read only as paths lead to them, through their
+// folders' $I30 indexes: for a few paths, not for listings.
 struct NtfsReadOptions {
   bool deleted = false;
   bool name_times = false;
+  bool lazy = false;
 };
 
 class NtfsVolume {
@@ -93,9 +96,9 @@ class NtfsVolume {
   // The entry of `folder` called `name` (case-insensitive, as Windows
   // compares), including the root's system files and 8.3 aliases. kNone
   // when there is none.
-  std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name) const;
+  std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name);
   // The same, giving the name found (deleted names last); kNone when none.
-  std::uint32_t LookupName(std::uint64_t folder, std::u16string_view name) const;
+  std::uint32_t LookupName(std::uint64_t folder, std::u16string_view name);
   // The root folder's own name.
   std::uint32_t RootName() const { return root_name_; }
   // The four times of a name's $FILE_NAME attribute; false unless they were
@@ -211,7 +214,16 @@ class NtfsVolume {
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> short_names_;  // 8.3 aliases
   std::vector<char16_t> upcase_;
   // Birth IDs and domain ID by object ID, from $Extend\$ObjId:$O.
-  std::unordered_map<std::string, std::array<std::uint8_t, 48>> birth_ids_;
+  // (file, birth IDs) by object ID, from $Extend\$ObjId:$O.
+  std::unordered_map<std::string,
+                     std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, 48>>>>
+      birth_ids_;
+  // Read lazily: the records read so far, and extension records a base
+  // record's attribute list names.
+  std::vector<bool> loaded_;
+  std::vector<std::uint64_t> extensions_;
+  void Load(std::uint64_t record);
+  std::uint32_t LookupInIndex(std::uint64_t folder, std::u16string_view name);
 };
 
 // The upper-case table NTFS volumes are formatted with, one entry for each
