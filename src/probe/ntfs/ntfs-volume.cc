@@ -471,6 +471,9 @@ bool NtfsVolume::MarkedInUse(std::uint64_t record) const {
 }
 
 void NtfsVolume::ReadRecords(bool guessed) {
+  // Sized once for what the MFT holds, rather than grown by doubling.
+  records_.reserve(record_limit_);
+  names_.reserve(record_limit_);
   // One sequential pass over the MFT in large reads; a read that fails is
   // tried again record by record, so that only the records that cannot be
   // read are lost. An MFT whose extent is guessed ends where records stop
@@ -572,11 +575,11 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
     } else if (a.type == kAttrFileName && a.value_length >= 66) {
       std::uint8_t length = a.value[64];
       if (66u + 2u * length <= a.value_length) AddName(owner, a.value, length);
-    } else if (a.type == kAttrObjectId && a.value_length >= 16 && r.object_id == kNone) {
+    } else if (a.type == kAttrObjectId && a.value_length >= 16 && !object_id_of_.count(owner)) {
       ObjectId id{};
       std::memcpy(id.bytes.data(), a.value, std::min<std::uint32_t>(a.value_length, 64));
       id.extended = a.value_length >= 64;
-      r.object_id = static_cast<std::uint32_t>(object_ids_.size());
+      object_id_of_[owner] = static_cast<std::uint32_t>(object_ids_.size());
       object_ids_.push_back(id);
     }
   }
@@ -584,7 +587,14 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
 
 std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file_name,
                                   std::uint8_t length) {
-  if (length == 0 || names_.size() >= kNone || text_.size() + length > kNone) return kNone;
+  if (length == 0 || names_.size() >= kNone) return kNone;
+  // Names are kept in blocks that never move, so that holding millions
+  // costs no copies while they grow.
+  if (text_.empty() || text_.back().size() + length > kTextBlock) {
+    if (text_.size() >= (std::uint64_t{kNone} >> kTextBlockBits)) return kNone;
+    text_.emplace_back();
+    text_.back().reserve(kTextBlock);
+  }
   Record& r = records_[record];
   Name n;
   n.record = static_cast<std::uint32_t>(record);
@@ -596,8 +606,9 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
                            LoadLe64(file_name + 24), LoadLe64(file_name + 32)});
   n.space = file_name[65];
   n.length = length;
-  n.text = static_cast<std::uint32_t>(text_.size());
-  for (std::uint8_t i = 0; i < length; ++i) text_.push_back(LoadLe16(file_name + 66 + 2 * i));
+  std::u16string& block = text_.back();
+  n.text = static_cast<std::uint32_t>((text_.size() - 1) << kTextBlockBits | block.size());
+  for (std::uint8_t i = 0; i < length; ++i) block.push_back(LoadLe16(file_name + 66 + 2 * i));
   n.next = r.first_name;
   r.first_name = static_cast<std::uint32_t>(names_.size());
   if (record == kRootRecord && n.parent == kRootRecord && root_name_ == kNone)
@@ -658,8 +669,19 @@ void NtfsVolume::BuildFolders() {
       deleted_children_[n.parent].push_back(i);
   }
   std::vector<std::uint32_t>().swap(fill);
+  // The first four upper-cased units of each name, packed so that integers
+  // order as names do: most comparisons end there.
+  std::vector<std::uint64_t> prefix(names_.size());
+  for (std::uint32_t i = 0; i < names_.size(); ++i) {
+    std::u16string_view text = NameText(i);
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 4; ++k)
+      key = key << 16 | (k < text.size() ? upcase_[text[k]] : 0);
+    prefix[i] = key;
+  }
   auto by_collation = [&](auto first, auto last) {
     std::sort(first, last, [&](std::uint32_t x, std::uint32_t y) {
+      if (prefix[x] != prefix[y]) return prefix[x] < prefix[y];
       int c = Compare(NameText(x), NameText(y));
       return c != 0 ? c < 0 : NameText(x) < NameText(y);
     });
@@ -670,6 +692,7 @@ void NtfsVolume::BuildFolders() {
   for (auto& [folder, list] : short_names_) by_collation(list.begin(), list.end());
   for (auto& [folder, list] : deleted_children_) by_collation(list.begin(), list.end());
   by_collation(orphans_.begin(), orphans_.end());
+  std::vector<std::uint64_t>().swap(prefix);
   // The root lists no system files; they stay reachable by name.
   for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
@@ -712,8 +735,9 @@ bool NtfsVolume::Deleted(std::uint64_t record) const {
 
 bool NtfsVolume::VolumeObjectId(std::uint8_t (&id)[16]) const {
   constexpr std::uint64_t kVolumeRecord = 3;
-  if (!InUse(kVolumeRecord) || records_[kVolumeRecord].object_id == kNone) return false;
-  std::memcpy(id, object_ids_[records_[kVolumeRecord].object_id].bytes.data(), 16);
+  auto it = object_id_of_.find(kVolumeRecord);
+  if (!InUse(kVolumeRecord) || it == object_id_of_.end()) return false;
+  std::memcpy(id, object_ids_[it->second].bytes.data(), 16);
   return true;
 }
 
@@ -738,7 +762,8 @@ bool NtfsVolume::IsFolder(std::uint64_t record) const {
 
 std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
   const Name& n = names_[name];
-  return std::u16string_view(text_).substr(n.text, n.length);
+  return std::u16string_view(text_[n.text >> kTextBlockBits])
+      .substr(n.text & (kTextBlock - 1), n.length);
 }
 
 std::span<const std::uint32_t> NtfsVolume::Children(std::uint64_t folder) const {
@@ -783,14 +808,15 @@ std::uint64_t NtfsVolume::Lookup(std::uint64_t folder, std::u16string_view name)
 }
 
 bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const {
-  if (!Listed(record) || records_[record].object_id == kNone) return false;
-  const ObjectId& stored = object_ids_[records_[record].object_id];
+  auto it = object_id_of_.find(record);
+  if (!Listed(record) || it == object_id_of_.end()) return false;
+  const ObjectId& stored = object_ids_[it->second];
   std::memcpy(id, stored.bytes.data(), 64);
   if (!stored.extended) {
     // An entry counts only when the file it names holds that object ID.
-    auto it = birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
-    if (it != birth_ids_.end()) {
-      for (const auto& [file, birth] : it->second)
+    auto births = birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
+    if (births != birth_ids_.end()) {
+      for (const auto& [file, birth] : births->second)
         if (file == record) std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);
     }
   }

@@ -123,10 +123,10 @@ class NtfsVolume {
   Damage DamageFound() const;
 
  private:
+  // Kept small: a volume holds millions.
   struct Record {
     Times times;
     std::uint32_t first_name = kNone;  // names_ chain of this record
-    std::uint32_t object_id = kNone;   // index into object_ids_
     std::uint16_t sequence = 0;
     std::uint8_t flags = 0;
   };
@@ -135,7 +135,7 @@ class NtfsVolume {
     std::uint32_t record;
     std::uint32_t parent;  // kNone when beyond the records
     std::uint32_t next;    // next name of the same record
-    std::uint32_t text;    // offset into text_
+    std::uint32_t text;    // block << kTextBlockBits | offset, in text_
     std::uint16_t parent_sequence;
     std::uint8_t length;
     std::uint8_t space;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
@@ -202,7 +202,10 @@ class NtfsVolume {
 
   std::vector<Record> records_;
   std::vector<Name> names_;
-  std::u16string text_;
+  static constexpr int kTextBlockBits = 20;
+  static constexpr std::size_t kTextBlock = std::size_t{1} << kTextBlockBits;
+  std::vector<std::u16string> text_;
+  std::unordered_map<std::uint64_t, std::uint32_t> object_id_of_;  // record -> object_ids_
   std::vector<ObjectId> object_ids_;
   // The listed names of each folder, in collation order: those of record r
   // are child_names_[child_start_[r]] up to child_start_[r + 1].
