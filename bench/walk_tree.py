@@ -5,6 +5,10 @@ by side.
 
     bench/walk_tree.py [--files N] [--qst build/qst] [--ntfs]
 
+With --ntfs the tree is on an ntfs-3g mount, and qst is also timed with one
+probe at a time (-j 1), beside a one-thread C walk (xattr_walk.c) asking the
+same questions.
+
 --ntfs builds the tree on an NTFS image mounted with ntfs-3g (needs root and
 /dev/fuse) instead of the local file system. Peak memory is read with GNU
 time (Debian package `time`).
@@ -63,6 +67,15 @@ def main():
             ("qst -r -e -u", [args.qst, "-r", "-e", "-u", root]),
             ("find -printf (4 times)", ["find", root, "-printf", "%p |%i |%A+ |%T+ |%C+ |%B+\n"]),
         ]
+        if args.ntfs:
+            # On FUSE qst keeps 8 probes in flight; one at a time, and a
+            # one-thread walk asking the same questions, for comparison.
+            walker = os.path.join(work, "xattr_walk")
+            subprocess.run(["cc", "-O2", "-o", walker,
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "xattr_walk.c")],
+                           check=True)
+            peers[1:1] = [("qst -j 1 -r -e -u", [args.qst, "-j", "1", "-r", "-e", "-u", root]),
+                          ("lstat+getxattr, 1 thread", [walker, root])]
         print_table([(name, measure(command, args.runs)) for name, command in peers], args.files)
     finally:
         if mount:
