@@ -2,7 +2,8 @@
 """Reads every file of an NTFS image with `qst -d IMG -e -r C:\\` (also with
 the second witness, `-n -a`), with The Sleuth Kit's `fls -r -m /` and with
 libfsntfs's `fsntfsinfo -H`, and prints wall time, files per second and peak
-memory side by side.
+memory side by side, with the time of a query for one path and The Sleuth
+Kit's `ils -e -m` (one linear pass over the MFT, no paths).
 
     bench/image_walk.py [--files 100000] [--big 60000] [--qst build/qst] [--image IMG]
 
@@ -54,6 +55,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--qst", default=os.path.join(os.path.dirname(__file__), "..", "build", "qst"))
     parser.add_argument("--image")
+    parser.add_argument("--no-fls", action="store_true", help="leave fls out (slow on large images)")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qst_bench_")
@@ -66,9 +68,14 @@ def main():
             ("qst -d IMG -e -r C:\\", [args.qst, "-d", image, "-e", "-r", "C:\\"]),
             ("qst -d IMG -n -a -e -r C:\\",
              [args.qst, "-d", image, "-n", "-a", "-e", "-r", "C:\\"]),
+            ("qst -d IMG one path",
+             [args.qst, "-d", image, "-e", "-u", "C:\\big\\entry-000000.dat"]),
+            ("ils -e -m IMG", ["ils", "-e", "-m", image]),
             ("fls -r -m / IMG", ["fls", "-r", "-m", "/", image]),
             ("fsntfsinfo -H IMG", ["fsntfsinfo", "-H", image]),
         ]
+        if args.no_fls:
+            peers = [p for p in peers if not p[0].startswith("fls")]
         print_table([(name, measure(command, args.runs)) for name, command in peers], args.files)
     finally:
         shutil.rmtree(work, ignore_errors=True)
