@@ -21,19 +21,9 @@ namespace qst {
 namespace {
 
 using testing::RunQst;
+using testing::SortedLines;
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
-
-std::vector<std::string> SortedLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t pos = 0; pos < text.size();) {
-    std::size_t end = text.find('\n', pos);
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 // Reads and writes bytes of an image file in place.
 class ImageBytes {

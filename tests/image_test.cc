@@ -24,6 +24,7 @@ namespace {
 
 using testing::ReadFile;
 using testing::RunQst;
+using testing::SortedLines;
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
@@ -125,19 +126,6 @@ class NtfsImage : public ::testing::Test {
   static inline testing::ScratchNtfs volume_;
   static inline std::string dir_, image_, mount_, reference_;
 };
-
-// The lines of an output, sorted: ntfs-3g lists a large folder in the order
-// of its index blocks, Windows (and qst -d) in collation order.
-std::vector<std::string> SortedLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t pos = 0; pos < text.size();) {
-    std::size_t end = text.find('\n', pos);
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 TEST_F(NtfsImage, WholeVolumeEqualsTheMountedVolume) {
   auto r = RunQst({"-d", image_, "-u", "-e", "-r", "C:\\"});

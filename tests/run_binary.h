@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,20 @@ inline std::vector<std::string> PathColumn(const std::string& out) {
     if (bar < end) paths.push_back(out.substr(pos, bar - pos));
   }
   return paths;
+}
+
+// The lines of an output, sorted: for comparing outputs whose order differs
+// (ntfs-3g lists a large folder in the order of its index blocks, Windows
+// and qst -d in collation order).
+inline std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find('\n', pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 // `prefix` goes before the command (environment settings, a `cd`).

@@ -1,6 +1,7 @@
 #include "probe/layout.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <utility>
 
@@ -62,34 +63,35 @@ void AppendUuidLines(const UuidLabels& labels, const DecodedUuid& u, std::string
   out->append(labels.node).append(u.fields.node).append(" \n");
 }
 
-void PrintBlock(const FileTimestampRecord& r, std::string* out) {
-  if (!AppendPrelude(r, out)) return;
-  out->append("\n  path: ").append(r.path).append(" \n    ID: ");
-  AppendInt(static_cast<int>(r.id), out);
-  out->append(" \n");
-  const std::pair<const char*, const RenderedTimestamp*> times[] = {{" atime: ", &r.atime},
-                                                                    {" mtime: ", &r.mtime},
-                                                                    {" ctime: ", &r.ctime},
-                                                                    {"crtime: ", &r.crtime}};
+// Four labelled lines of times.
+void AppendTimeLines(const std::array<std::pair<const char*, const RenderedTimestamp*>, 4>& times,
+                     std::string* out) {
   for (const auto& [label, time] : times) {
     out->append(label);
     AppendTime(*time, out);
     out->append(" \n");
   }
+}
+
+void PrintBlock(const FileTimestampRecord& r, std::string* out) {
+  if (!AppendPrelude(r, out)) return;
+  out->append("\n  path: ").append(r.path).append(" \n    ID: ");
+  AppendInt(static_cast<int>(r.id), out);
+  out->append(" \n");
+  AppendTimeLines({{{" atime: ", &r.atime},
+                    {" mtime: ", &r.mtime},
+                    {" ctime: ", &r.ctime},
+                    {"crtime: ", &r.crtime}}},
+                  out);
   out->append("  type: ").append(r.type).append(" \n");
   if (r.fields.state && r.deleted) out->append(" state: deleted \n");
   if (r.fields.name_times) {
     if (r.has_name_times) {
-      const std::pair<const char*, const RenderedTimestamp*> name_times[] = {
-          {" FN at: ", &r.name_atime},
-          {" FN mt: ", &r.name_mtime},
-          {" FN ct: ", &r.name_ctime},
-          {"FN crt: ", &r.name_crtime}};
-      for (const auto& [label, time] : name_times) {
-        out->append(label);
-        AppendTime(*time, out);
-        out->append(" \n");
-      }
+      AppendTimeLines({{{" FN at: ", &r.name_atime},
+                        {" FN mt: ", &r.name_mtime},
+                        {" FN ct: ", &r.name_ctime},
+                        {"FN crt: ", &r.name_crtime}}},
+                      out);
       out->append("FNtype: ").append(r.name_type).append(" \n");
     }
     out->append("alerts: ").append(r.alerts).append(" \n");

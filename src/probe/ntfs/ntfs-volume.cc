@@ -675,8 +675,7 @@ void NtfsVolume::BuildFolders() {
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     std::u16string_view text = NameText(i);
     std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 4; ++k)
-      key = key << 16 | (k < text.size() ? upcase_[text[k]] : 0);
+    for (std::size_t k = 0; k < 4; ++k) key = key << 16 | (k < text.size() ? upcase_[text[k]] : 0);
     prefix[i] = key;
   }
   auto by_collation = [&](auto first, auto last) {
@@ -814,7 +813,8 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   std::memcpy(id, stored.bytes.data(), 64);
   if (!stored.extended) {
     // An entry counts only when the file it names holds that object ID.
-    auto births = birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
+    auto births =
+        birth_ids_.find(std::string(reinterpret_cast<const char*>(stored.bytes.data()), 16));
     if (births != birth_ids_.end()) {
       for (const auto& [file, birth] : births->second)
         if (file == record) std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);
