@@ -284,6 +284,14 @@ class ImagePlatform : public Platform {
   int Resolve(std::u16string_view path, Found* found) {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
+    // A volume that reads itself whole on the way voids what was found: the
+    // path is followed again.
+    const int generation = volume_->generation();
+    int error = Follow(path, found);
+    return volume_->generation() == generation ? error : Follow(path, found);
+  }
+
+  int Follow(std::u16string_view path, Found* found) {
     // The folders passed through, so that ".." steps back as Windows does
     // with a path, by its text; above the root there is only the root.
     std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume_->RootName()}};

@@ -213,6 +213,25 @@ void NtfsVolume::Finish() {
   ReadObjectIdIndex();
 }
 
+void NtfsVolume::ReadAll() {
+  options_.lazy = false;
+  ++generation_;
+  records_.clear();
+  names_.clear();
+  name_times_.clear();
+  text_.clear();
+  object_ids_.clear();
+  object_id_of_.clear();
+  std::vector<bool>().swap(loaded_);
+  lost_.clear();
+  lost_count_ = 0;
+  root_name_ = kNone;
+  ReadRecords(mft_guessed_);
+  NoteRecordsWithoutTimes();
+  if (lost_count_ != 0) ReadIndexNames();
+  BuildFolders();
+}
+
 void NtfsVolume::Load(std::uint64_t record) {
   if (record >= record_limit_) return;
   if (loaded_.size() <= record) loaded_.resize(record + 1);
@@ -793,7 +812,13 @@ std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
 }
 
 std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view name) {
-  if (options_.lazy) return LookupInIndex(folder, name);
+  if (options_.lazy) {
+    std::uint32_t found = LookupInIndex(folder, name);
+    if (found != kNone) return found;
+    // What an index does not give (one beyond reach, or damaged), the whole
+    // MFT may still hold: read it all, once, and look again.
+    ReadAll();
+  }
   std::uint32_t found = Find(ListedChildren(folder), name);
   if (found != kNone) return found;
   if (auto aliases = short_names_.find(folder); aliases != short_names_.end())

@@ -104,6 +104,10 @@ class NtfsVolume {
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const;
+  // Changes when a lazy volume has read itself whole: record and name
+  // numbers taken before are then void.
+  int generation() const { return generation_; }
+
   // The volume's own object ID (that of $Volume); false when it has none.
   bool VolumeObjectId(std::uint8_t (&id)[16]) const;
 
@@ -226,6 +230,8 @@ class NtfsVolume {
   std::vector<bool> loaded_;
   std::vector<std::uint64_t> extensions_;
   void Load(std::uint64_t record);
+  void ReadAll();
+  int generation_ = 0;
   std::uint32_t LookupInIndex(std::uint64_t folder, std::u16string_view name);
 };
 
