@@ -48,6 +48,23 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   }
   std::uint8_t volume_id[16];
   volume->VolumeObjectId(volume_id);
+
+  // The same volume read lazily, a few of the root's names looked up
+  // through its index (and, when one is not there, the whole MFT).
+  if (bare_mft) return;
+  MemoryVolumeReader lazy_reader(bytes);
+  NtfsReadOptions lazy_options;
+  lazy_options.lazy = true;
+  std::unique_ptr<NtfsVolume> lazy = NtfsVolume::Open(lazy_reader, &error, lazy_options);
+  if (lazy == nullptr) return;
+  int asked = 0;
+  for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
+    if (++asked > 8) break;
+    std::u16string text(volume->NameText(name));
+    std::uint64_t record = lazy->Lookup(NtfsVolume::kRootRecord, text);
+    if (record != NtfsVolume::kNone && lazy->IsFolder(record)) lazy->Lookup(record, u"x");
+  }
+  lazy->Lookup(NtfsVolume::kRootRecord, u"not there");
   (void)DescribeDamage("fuzz", volume->DamageFound());
 }
 

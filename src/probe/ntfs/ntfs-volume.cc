@@ -254,7 +254,8 @@ void NtfsVolume::Load(std::uint64_t record) {
     loaded_[extension] = true;
     if (ReadRecord(extension, &data)) ParseRecord(extension, data.data());
   }
-  if ((records_[record].flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);
+  if (record < records_.size() && (records_[record].flags & (kInUse | kHasTimes)) == kInUse)
+    NoteLost(record);
 }
 
 bool NtfsVolume::ReadBootSector(std::string* error) {
