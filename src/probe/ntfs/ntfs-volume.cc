@@ -213,10 +213,23 @@ void NtfsVolume::Finish() {
   ReadObjectIdIndex();
 }
 
+NtfsVolume::Record& NtfsVolume::MutableRecord(std::uint64_t record) {
+  if (options_.lazy) return sparse_records_[record];
+  if (record >= records_.size()) records_.resize(record + 1);
+  return records_[record];
+}
+
+const NtfsVolume::Record* NtfsVolume::FindRecord(std::uint64_t record) const {
+  if (!options_.lazy) return record < records_.size() ? &records_[record] : nullptr;
+  auto it = sparse_records_.find(record);
+  return it == sparse_records_.end() ? nullptr : &it->second;
+}
+
 void NtfsVolume::ReadAll() {
   options_.lazy = false;
   ++generation_;
   records_.clear();
+  sparse_records_.clear();
   names_.clear();
   name_times_.clear();
   text_.clear();
@@ -254,8 +267,8 @@ void NtfsVolume::Load(std::uint64_t record) {
     loaded_[extension] = true;
     if (ReadRecord(extension, &data)) ParseRecord(extension, data.data());
   }
-  if (record < records_.size() && (records_[record].flags & (kInUse | kHasTimes)) == kInUse)
-    NoteLost(record);
+  const Record* r = FindRecord(record);
+  if (r != nullptr && (r->flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);
 }
 
 bool NtfsVolume::ReadBootSector(std::string* error) {
@@ -562,8 +575,7 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   if (deleted && extension) return;
   std::uint64_t owner = extension ? base_reference & 0xFFFFFFFFFFFFull : number;
   if (owner >= record_limit_) return;
-  if (owner >= records_.size()) records_.resize(owner + 1);
-  Record& r = records_[owner];
+  Record& r = MutableRecord(owner);
   if (!extension) {
     r.flags |= deleted ? kDeleted : kInUse;
     if (flags & 2) r.flags |= kFolder;
@@ -615,7 +627,7 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const std::uint8_t* file
     text_.emplace_back();
     text_.back().reserve(kTextBlock);
   }
-  Record& r = records_[record];
+  Record& r = MutableRecord(record);
   Name n;
   n.record = static_cast<std::uint32_t>(record);
   std::uint64_t parent = LoadLe64(file_name) & 0xFFFFFFFFFFFFull;
@@ -730,8 +742,9 @@ bool NtfsVolume::NameTimesOf(std::uint32_t name, Times* times) const {
 }
 
 bool NtfsVolume::IsParent(const Name& n, bool deleted) const {
-  if (n.parent >= records_.size() || n.parent == n.record) return false;
-  const Record& parent = records_[n.parent];
+  const Record* found = n.parent == n.record ? nullptr : FindRecord(n.parent);
+  if (found == nullptr) return false;
+  const Record& parent = *found;
   if ((parent.flags & kFolder) == 0) return false;
   if (parent.flags & kInUse) {
     // A folder record since reused for another folder is not the parent.
@@ -745,11 +758,13 @@ bool NtfsVolume::IsParent(const Name& n, bool deleted) const {
 }
 
 bool NtfsVolume::InUse(std::uint64_t record) const {
-  return record < records_.size() && (records_[record].flags & kInUse) != 0;
+  const Record* r = FindRecord(record);
+  return r != nullptr && (r->flags & kInUse) != 0;
 }
 
 bool NtfsVolume::Deleted(std::uint64_t record) const {
-  return record < records_.size() && (records_[record].flags & kDeleted) != 0;
+  const Record* r = FindRecord(record);
+  return r != nullptr && (r->flags & kDeleted) != 0;
 }
 
 bool NtfsVolume::VolumeObjectId(std::uint8_t (&id)[16]) const {
@@ -771,12 +786,12 @@ NtfsVolume::Damage NtfsVolume::DamageFound() const {
 }
 
 bool NtfsVolume::HasTimes(std::uint64_t record) const {
-  return Listed(record) && (records_[record].flags & kHasTimes) != 0;
+  return Listed(record) && (FindRecord(record)->flags & kHasTimes) != 0;
 }
 
 bool NtfsVolume::IsFolder(std::uint64_t record) const {
   if (record == kOrphanFolder) return !orphans_.empty();
-  return Listed(record) && (records_[record].flags & kFolder) != 0;
+  return Listed(record) && (FindRecord(record)->flags & kFolder) != 0;
 }
 
 std::u16string_view NtfsVolume::NameText(std::uint32_t name) const {
@@ -875,13 +890,13 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
   Hit& hit = exact.file != kNone ? exact : any;
   if (hit.file == kNone) return kNone;
   Load(hit.file);
-  if (!InUse(hit.file) || (hit.sequence != 0 && hit.sequence != records_[hit.file].sequence))
+  if (!InUse(hit.file) || (hit.sequence != 0 && hit.sequence != FindRecord(hit.file)->sequence))
     return kNone;
   // The file's own attribute for that name, as a full read would list it;
   // the index's copy only where records were lost.
   std::u16string text(hit.key[64], u'\0');
   for (std::size_t i = 0; i < text.size(); ++i) text[i] = LoadLe16(hit.key.data() + 66 + 2 * i);
-  for (std::uint32_t n = records_[hit.file].first_name; n != kNone; n = names_[n].next)
+  for (std::uint32_t n = FindRecord(hit.file)->first_name; n != kNone; n = names_[n].next)
     if (names_[n].parent == folder && NameText(n) == text && IsParent(names_[n], false)) return n;
   if (lost_count_ == 0 || (LoadLe64(hit.key.data()) & 0xFFFFFFFFFFFFull) != folder) return kNone;
   return AddName(hit.file, hit.key.data(), hit.key[64]);

@@ -77,7 +77,7 @@ class NtfsVolume {
   // file has no times to show.
   bool HasTimes(std::uint64_t record) const;
   bool IsFolder(std::uint64_t record) const;
-  const Times& TimesOf(std::uint64_t record) const { return records_[record].times; }
+  const Times& TimesOf(std::uint64_t record) const { return FindRecord(record)->times; }
   // The 64 bytes that the object-identifier request returns: the ID, and the
   // birth volume, birth object and domain IDs (from the attribute when it
   // holds them, else from $Extend\$ObjId:$O). False when the file has none.
@@ -230,6 +230,11 @@ class NtfsVolume {
   std::vector<bool> loaded_;
   std::vector<std::uint64_t> extensions_;
   void Load(std::uint64_t record);
+  // Records by number: a table when the MFT is read whole, a map of the few
+  // read when it is read lazily.
+  Record& MutableRecord(std::uint64_t record);
+  const Record* FindRecord(std::uint64_t record) const;
+  std::unordered_map<std::uint64_t, Record> sparse_records_;
   void ReadAll();
   int generation_ = 0;
   std::uint32_t LookupInIndex(std::uint64_t folder, std::u16string_view name);
