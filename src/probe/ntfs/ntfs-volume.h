@@ -1,8 +1,10 @@
 // An NTFS volume read straight from its bytes: one sequential pass over the
-// MFT keeps, per in-use record, the raw $STANDARD_INFORMATION times, the
-// $FILE_NAME names with their parents and the $OBJECT_ID; the folder tree is
-// built from the parent references. Every length, offset, count and run read
-// from the volume is checked before use; a damaged record is left out.
+// MFT keeps, per in-use record (and deleted ones when asked), the raw
+// $STANDARD_INFORMATION times, the $FILE_NAME names with their parents and
+// the $OBJECT_ID; the folder tree is built from the parent references. For a
+// few paths, records are instead read as the folders' indexes lead to them.
+// Every length, offset, count and run read from the volume is checked before
+// use; a damaged record costs only itself, and what was lost is counted.
 #pragma once
 
 #include <array>
