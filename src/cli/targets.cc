@@ -25,8 +25,8 @@ bool RefuseIfTooLong(const std::string& path, Context& context) {
   return true;
 }
 
-void ProcessPath(const std::string& path, Context& context, const DirEntry* entry = nullptr) {
-  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context, entry);
+void ProcessPath(const std::string& path, Context& context) {
+  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context);
 }
 
 int ProcessListFile(const std::string& list_path, Context& context) {
@@ -120,12 +120,10 @@ bool TakeAhead(DirSearch& search, const std::string& directory, std::size_t ahea
     if (!search.Next(&entry)) return false;
     if (entry.folder && IsDotOrDotDot(entry.name)) continue;
     Pending p;
-    p.too_long = directory.size() + entry.name.size() + (entry.folder ? 1 : 0) > kMaxPath;
-    if (!p.too_long) {
-      p.path.assign(directory).append(entry.name);
-      if (entry.folder) p.path += sep;
-      if (pool != nullptr && !entry.made_up) p.record = pool->Probe(p.path, entry);
-    }
+    p.path.assign(directory).append(entry.name);
+    if (entry.folder) p.path += sep;
+    p.too_long = p.path.size() > kMaxPath;
+    if (pool != nullptr && !entry.made_up && !p.too_long) p.record = pool->Probe(p.path, entry);
     p.entry = std::move(entry);
     pending->push_back(std::move(p));
   }
@@ -171,9 +169,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     // Matched folders are reported, not entered; made-up ones not even that.
     if (p.entry.made_up) continue;
     if (p.too_long) {
-      PrintSystemError(directory + p.entry.name +
-                           (p.entry.folder ? std::string(1, context.platform->Separator()) : ""),
-                       context.platform->NameTooLongCode(), context);
+      RefuseIfTooLong(p.path, context);
       continue;
     }
     ProcessPending(p, context);
