@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,7 @@ class FakePlatform : public Platform {
   const std::vector<std::string>& probed() const { return probed_; }
 
   int Probe(const std::string& path, RawFileInfo* info) override {
+    std::lock_guard<std::mutex> lock(mutex_);  // probes may come from several threads
     probed_.push_back(path);
     if (auto e = probe_errors_.find(path); e != probe_errors_.end()) return e->second;
     auto it = files_.find(path);
@@ -87,6 +89,7 @@ class FakePlatform : public Platform {
   std::map<std::string, int> probe_errors_;
   std::map<std::string, std::string> lists_;
   std::vector<std::string> probed_;
+  std::mutex mutex_;
 };
 
 }  // namespace qst::testing

@@ -123,9 +123,10 @@ class Platform : public LocalTimeConverter {
   virtual bool IsVolumeRoot(std::string_view path) const = 0;
 
   // How many probes may usefully be in flight at once below `folder`: more
-  // than 1 where the file system answers slowly (FUSE, network shares). A
-  // platform that answers more than 1 allows ProbeEntry and Probe from
-  // several threads at once.
+  // than 1 where the file system answers slowly (FUSE, network shares).
+  // Whatever it answers, Probe, ProbeEntry, ErrorText and ToLocalTime may be
+  // called from several threads at once (-j asks for that anywhere), while
+  // the searches they probe stay open.
   virtual int ProbeThreads(const std::string& folder) const {
     (void)folder;
     return 1;
