@@ -26,6 +26,21 @@ bool FileTimeToSystemTime(FILETIME raw, SYSTEMTIME* out) {
   std::uint64_t seconds = raw / kTicksPerSecond;
   std::uint64_t days = seconds / kSecondsPerDay;
   std::uint64_t second_of_day = seconds % kSecondsPerDay;
+  out->wHour = static_cast<std::uint16_t>(second_of_day / 3600);
+  out->wMinute = static_cast<std::uint16_t>(second_of_day / 60 % 60);
+  out->wSecond = static_cast<std::uint16_t>(second_of_day % 60);
+  out->wMilliseconds = static_cast<std::uint16_t>(raw % kTicksPerSecond / 10000);
+  // The times of one file, and of files made together, mostly fall on the
+  // same day: its date is split once.
+  thread_local std::uint64_t last_days = ~0ull;
+  thread_local SYSTEMTIME last_date;
+  if (days == last_days) {
+    out->wYear = last_date.wYear;
+    out->wMonth = last_date.wMonth;
+    out->wDay = last_date.wDay;
+    out->wDayOfWeek = last_date.wDayOfWeek;
+    return true;
+  }
 
   // 1601 opens a 400-year cycle, so the cycle arithmetic needs no offset.
   std::uint64_t n400 = days / kDaysPer400Years;
@@ -48,10 +63,8 @@ bool FileTimeToSystemTime(FILETIME raw, SYSTEMTIME* out) {
   out->wMonth = static_cast<std::uint16_t>(month);
   out->wDay = static_cast<std::uint16_t>(d - before[month - 1] + 1);
   out->wDayOfWeek = static_cast<std::uint16_t>((days + 1) % 7);  // 1601-01-01 was a Monday
-  out->wHour = static_cast<std::uint16_t>(second_of_day / 3600);
-  out->wMinute = static_cast<std::uint16_t>(second_of_day / 60 % 60);
-  out->wSecond = static_cast<std::uint16_t>(second_of_day % 60);
-  out->wMilliseconds = static_cast<std::uint16_t>(raw % kTicksPerSecond / 10000);
+  last_days = days;
+  last_date = *out;
   return true;
 }
 
