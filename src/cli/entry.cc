@@ -1,7 +1,9 @@
 #include "cli/entry.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "cli/getopt.h"
 #include "cli/targets.h"
@@ -48,6 +50,16 @@ void PrintSystemError(const std::string& path, int code, Context& context) {
 
 namespace {
 
+// Reads an option's number: decimal digits only, at most `max`.
+bool ParseNumber(const char* text, std::int64_t max, std::int64_t* value) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || v > max) return false;
+  *value = v;
+  return true;
+}
+
 // Whether the operands are a few paths without wildcards, not folders to
 // walk or lists to read: a disk image then needs to read only the records
 // they lead to.
@@ -67,15 +79,10 @@ int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* i
     context.out.Write("Can't use -o without -d.\n");
     return kStatusBadUsage;
   }
-  if (sector != nullptr) {
-    char* end = nullptr;
-    errno = 0;
-    long long value = std::strtoll(sector, &end, 10);
-    if (*sector < '0' || *sector > '9' || *end != '\0' || errno != 0) {
-      context.out.Printf("qst: -o wants a sector number, not '%s'\n", sector);
-      return kStatusBadUsage;
-    }
-    context.image.sector = value;
+  if (sector != nullptr &&
+      !ParseNumber(sector, std::numeric_limits<std::int64_t>::max(), &context.image.sector)) {
+    context.out.Printf("qst: -o wants a sector number, not '%s'\n", sector);
+    return kStatusBadUsage;
   }
   if (context.open_image == nullptr) {
     context.out.Write("qst: this build cannot read disk images\n");
@@ -126,9 +133,8 @@ int RunEntry(int argc, char** argv, Context& context) {
     return kStatusBadUsage;
   }
   if (jobs != nullptr) {
-    char* end = nullptr;
-    long value = std::strtol(jobs, &end, 10);
-    if (*jobs < '0' || *jobs > '9' || *end != '\0' || value < 1 || value > 64) {
+    std::int64_t value = 0;
+    if (!ParseNumber(jobs, 64, &value) || value < 1) {
       context.out.Printf("qst: -j wants a number of threads from 1 to 64, not '%s'\n", jobs);
       return kStatusBadUsage;
     }

@@ -95,10 +95,22 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   return record.identity;
 }
 
-// How many probes to keep in flight below `folder`.
-int ProbeThreads(const std::string& folder, Context& context) {
-  return context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
-}
+// The probes kept in flight below a folder, as -j or the platform says:
+// `ahead` entries are taken before they are printed, and `pool` probes them
+// meanwhile when there is more than one thread.
+struct ProbesAhead {
+  ProbesAhead(const std::string& folder, Context& context) {
+    int threads =
+        context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
+    if (threads <= 1) return;
+    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
+    ahead = 4 * static_cast<std::size_t>(threads);
+  }
+  ProbePool* get() { return pool ? &*pool : nullptr; }
+
+  std::optional<ProbePool> pool;
+  std::size_t ahead = 1;  // one at a time: each entry probed just before it is printed
+};
 
 // An entry of a search, taken ahead of being printed; a pool may be probing
 // it meanwhile.
@@ -153,16 +165,11 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     return;
   }
   const std::string directory(SplitPattern(pattern, context.platform->Separator()).folder);
-  const int threads = ProbeThreads(directory.empty() ? "." : directory, context);
-  std::optional<ProbePool> pool;
-  if (threads > 1)
-    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
-  const std::size_t ahead = threads > 1 ? 4 * static_cast<std::size_t>(threads) : 1;
+  ProbesAhead probes(directory.empty() ? "." : directory, context);
   std::deque<Pending> pending;
   bool more = true;
   while (more || !pending.empty()) {
-    if (more)
-      more = TakeAhead(*search, directory, ahead, pool ? &*pool : nullptr, context, &pending);
+    if (more) more = TakeAhead(*search, directory, probes.ahead, probes.get(), context, &pending);
     if (pending.empty()) continue;
     Pending p = std::move(pending.front());
     pending.pop_front();
@@ -178,12 +185,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
 
 void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   const char sep = context.platform->Separator();
-  const int threads = ProbeThreads(folder, context);
-  std::optional<ProbePool> pool;
-  if (threads > 1)
-    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
-  // One at a time, each entry is probed just before it is printed.
-  const std::size_t ahead = threads > 1 ? 4 * static_cast<std::size_t>(threads) : 1;
+  ProbesAhead probes(folder, context);
   // One open search per folder level, held on the heap, so that the depth of
   // a tree is not bounded by the stack. A level ends when its search has no
   // more entries and those taken ahead are printed.
@@ -219,8 +221,8 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.more)
-      level.more = TakeAhead(*level.search, level.directory, ahead, pool ? &*pool : nullptr,
-                             context, &level.pending);
+      level.more = TakeAhead(*level.search, level.directory, probes.ahead, probes.get(), context,
+                             &level.pending);
     if (level.pending.empty()) {
       if (!level.more) levels.pop_back();
       continue;

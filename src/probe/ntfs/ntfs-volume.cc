@@ -870,36 +870,47 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
   // The folder's index names the file; among names equal but for case, the
   // one written exactly so wins.
   struct Hit {
-    std::uint64_t file = kNone;
-    std::uint16_t sequence = 0;
+    std::uint64_t reference = kNone;
     std::vector<std::uint8_t> key;
+    std::u16string text;
   } exact, any;
+  ForEachIndexName(folder, [&](std::uint64_t reference, const std::uint8_t* key,
+                               std::uint16_t key_length, std::u16string_view text) {
+    if (Compare(text, name) != 0) return;
+    Hit& hit = text == name ? exact : any;
+    if (hit.reference == kNone) hit = {reference, {key, key + key_length}, std::u16string(text)};
+  });
+  Hit& hit = exact.reference != kNone ? exact : any;
+  if (hit.reference == kNone) return kNone;
+  std::uint64_t file = hit.reference & 0xFFFFFFFFFFFFull;
+  std::uint16_t sequence = static_cast<std::uint16_t>(hit.reference >> 48);
+  Load(file);
+  if (!InUse(file) || (sequence != 0 && sequence != FindRecord(file)->sequence)) return kNone;
+  // The file's own attribute for that name, as a full read would list it;
+  // the index's copy only where records were lost.
+  for (std::uint32_t n = FindRecord(file)->first_name; n != kNone; n = names_[n].next)
+    if (names_[n].parent == folder && NameText(n) == hit.text && IsParent(names_[n], false))
+      return n;
+  if (lost_count_ == 0 || (LoadLe64(hit.key.data()) & 0xFFFFFFFFFFFFull) != folder) return kNone;
+  return AddName(file, hit.key.data(), static_cast<std::uint8_t>(hit.text.size()));
+}
+
+void NtfsVolume::ForEachIndexName(
+    std::uint64_t folder,
+    const std::function<void(std::uint64_t reference, const std::uint8_t* key,
+                             std::uint16_t key_length, std::u16string_view text)>& visit) {
+  std::u16string text;
   ForEachIndexEntry(folder, u"$I30", [&](const std::uint8_t* e, std::uint16_t length) {
+    // The key is the file's $FILE_NAME value as it was when indexed.
     std::uint16_t key_length = LoadLe16(e + 10);
     if (key_length < 66 || 16u + key_length > length) return;
     const std::uint8_t* key = e + 16;
     std::uint8_t name_length = key[64];
     if (name_length == 0 || 66u + 2u * name_length > key_length) return;
-    std::u16string text(name_length, u'\0');
+    text.resize(name_length);
     for (std::uint8_t i = 0; i < name_length; ++i) text[i] = LoadLe16(key + 66 + 2 * i);
-    if (Compare(text, name) != 0) return;
-    Hit& hit = text == name ? exact : any;
-    if (hit.file != kNone) return;
-    hit = {LoadLe64(e) & 0xFFFFFFFFFFFFull, LoadLe16(e + 6), {key, key + key_length}};
+    visit(LoadLe64(e), key, key_length, text);
   });
-  Hit& hit = exact.file != kNone ? exact : any;
-  if (hit.file == kNone) return kNone;
-  Load(hit.file);
-  if (!InUse(hit.file) || (hit.sequence != 0 && hit.sequence != FindRecord(hit.file)->sequence))
-    return kNone;
-  // The file's own attribute for that name, as a full read would list it;
-  // the index's copy only where records were lost.
-  std::u16string text(hit.key[64], u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i) text[i] = LoadLe16(hit.key.data() + 66 + 2 * i);
-  for (std::uint32_t n = FindRecord(hit.file)->first_name; n != kNone; n = names_[n].next)
-    if (names_[n].parent == folder && NameText(n) == text && IsParent(names_[n], false)) return n;
-  if (lost_count_ == 0 || (LoadLe64(hit.key.data()) & 0xFFFFFFFFFFFFull) != folder) return kNone;
-  return AddName(hit.file, hit.key.data(), hit.key[64]);
 }
 
 void NtfsVolume::ForEachIndexEntry(
@@ -956,21 +967,16 @@ void NtfsVolume::ReadIndexNames() {
   const std::uint64_t folders = records_.size();
   for (std::uint64_t folder = 0; folder < folders; ++folder) {
     if (!IsFolder(folder)) continue;
-    ForEachIndexEntry(folder, u"$I30", [&](const std::uint8_t* e, std::uint16_t length) {
-      // The key is the file's $FILE_NAME value as it was when indexed.
-      std::uint16_t key_length = LoadLe16(e + 10);
-      if (key_length < 66 || 16u + key_length > length) return;
-      const std::uint8_t* key = e + 16;
-      std::uint64_t reference = LoadLe64(e);
+    ForEachIndexName(folder, [&](std::uint64_t reference, const std::uint8_t* key, std::uint16_t,
+                                 std::u16string_view text) {
       std::uint64_t file = reference & 0xFFFFFFFFFFFFull;
-      std::uint8_t name_length = key[64];
-      if (!InUse(file) || LoadLe16(e + 6) != records_[file].sequence || name_length == 0 ||
-          66u + 2u * name_length > key_length || (LoadLe64(key) & 0xFFFFFFFFFFFFull) != folder)
+      if (!InUse(file) || reference >> 48 != records_[file].sequence ||
+          (LoadLe64(key) & 0xFFFFFFFFFFFFull) != folder)
         return;
-      std::u16string text(name_length, u'\0');
-      for (std::uint8_t i = 0; i < name_length; ++i) text[i] = LoadLe16(key + 66 + 2 * i);
-      if (known.count({file, folder, text}) != 0) return;
-      if (AddName(file, key, name_length) != kNone) known.emplace(file, folder, std::move(text));
+      std::tuple<std::uint64_t, std::uint64_t, std::u16string> name(file, folder, text);
+      if (known.count(name) == 0 &&
+          AddName(file, key, static_cast<std::uint8_t>(text.size())) != kNone)
+        known.insert(std::move(name));
     });
   }
 }

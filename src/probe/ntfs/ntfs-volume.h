@@ -172,6 +172,12 @@ class NtfsVolume {
   void ReadUpcase();
   void ReadObjectIdIndex();
   void ReadIndexNames();
+  // Calls `visit` for each file a folder's $I30 names: its reference (with
+  // the sequence number), its $FILE_NAME key and the name's text.
+  void ForEachIndexName(
+      std::uint64_t folder,
+      const std::function<void(std::uint64_t reference, const std::uint8_t* key,
+                               std::uint16_t key_length, std::u16string_view text)>& visit);
   void ForEachIndexEntry(
       std::uint64_t record, std::u16string_view name,
       const std::function<void(const std::uint8_t* entry, std::uint16_t length)>& visit);
