@@ -247,6 +247,26 @@ TEST(NtfsReader, BirthIdsComeFromTheObjectIdIndexWhateverItsHeaderSays) {
   }
 }
 
+TEST(NtfsReader, TheVolumesOwnObjectIdIsKnownReadWholeOrLazily) {
+  VolumeBuilder b;
+  b.Add(3, RecordBuilder(1, 3)
+               .Resident(0x10, StandardInformation(1))
+               .Resident(0x30, FileName(5, 5, u"$Volume"))
+               .Resident(0x40, "volume-id-16byte")
+               .Close());
+  for (bool lazy : {false, true}) {
+    MemoryVolumeReader reader(b.bytes());
+    std::string error;
+    NtfsReadOptions options;
+    options.lazy = lazy;
+    auto volume = NtfsVolume::Open(reader, &error, options);
+    ASSERT_NE(volume, nullptr) << error;
+    std::uint8_t id[16];
+    ASSERT_TRUE(volume->VolumeObjectId(id)) << lazy;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(id), 16), "volume-id-16byte");
+  }
+}
+
 TEST(DamageSummary, NamesRangesAndSizes) {
   const struct {
     NtfsVolume::Damage damage;

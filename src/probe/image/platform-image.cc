@@ -84,6 +84,13 @@ constexpr std::u16string_view kOrphans = u"$Orphan";
 
 constexpr std::uint64_t kSectorSize = 512;
 
+void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
+  basic->CreationTime = times.creation;
+  basic->LastWriteTime = times.write;
+  basic->ChangeTime = times.change;
+  basic->LastAccessTime = times.access;
+}
+
 class TskReader : public VolumeReader {
  public:
   TskReader(TSK_IMG_INFO* image, std::uint64_t offset) : image_(image), offset_(offset) {}
@@ -245,22 +252,15 @@ class ImagePlatform : public Platform {
     // Times that were not read are not shown, as zeros or otherwise.
     if (!volume_->HasTimes(record)) return kFileCorrupt;
     *info = RawFileInfo{};
-    const NtfsVolume::Times& t = volume_->TimesOf(record);
-    info->basic.CreationTime = t.creation;
-    info->basic.LastWriteTime = t.write;
-    info->basic.ChangeTime = t.change;
-    info->basic.LastAccessTime = t.access;
+    CopyTimes(volume_->TimesOf(record), &info->basic);
     info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;
-    NtfsVolume::Times n;
-    if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &n)) {
+    NtfsVolume::Times name_times;
+    if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &name_times)) {
       info->has_name_times = true;
-      info->name_times.CreationTime = n.creation;
-      info->name_times.LastWriteTime = n.write;
-      info->name_times.ChangeTime = n.change;
-      info->name_times.LastAccessTime = n.access;
+      CopyTimes(name_times, &info->name_times);
     }
     info->deleted = volume_->Deleted(record);
     info->has_volume_id = volume_->VolumeObjectId(info->volume_id);

@@ -42,6 +42,7 @@ constexpr std::uint8_t kHasTimes = 8;
 constexpr std::uint8_t kDeleted = 16;
 
 constexpr std::uint64_t kMftRecord = 0;
+constexpr std::uint64_t kVolumeRecord = 3;
 constexpr std::uint64_t kUpcaseRecord = 10;
 constexpr std::uint64_t kExtendRecord = 11;
 // Records below this one belong to the file system itself; the root's
@@ -209,6 +210,9 @@ void NtfsVolume::Finish() {
     // whose own names went with them.
     if (lost_count_ != 0) ReadIndexNames();
     BuildFolders();
+  } else {
+    // The volume's own object ID is asked of every file with -n.
+    Load(kVolumeRecord);
   }
   ReadObjectIdIndex();
 }
@@ -768,7 +772,6 @@ bool NtfsVolume::Deleted(std::uint64_t record) const {
 }
 
 bool NtfsVolume::VolumeObjectId(std::uint8_t (&id)[16]) const {
-  constexpr std::uint64_t kVolumeRecord = 3;
   auto it = object_id_of_.find(kVolumeRecord);
   if (!InUse(kVolumeRecord) || it == object_id_of_.end()) return false;
   std::memcpy(id, object_ids_[it->second].bytes.data(), 16);
