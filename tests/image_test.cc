@@ -2,19 +2,23 @@
 // ntfs-3g mount: the records must equal those qst prints over a read-only
 // mount of the same volume. Needs root, /dev/fuse, mkntfs, ntfs-3g and
 // sfdisk; skipped where one is missing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "probe/image/raw-reader.h"
 #include "probe/le.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
@@ -135,6 +139,51 @@ TEST_F(NtfsImage, WholeVolumeEqualsTheMountedVolume) {
   EXPECT_GT(r.out.size(), 3000u * 100);
   // Small folders come in the same order both ways.
   EXPECT_EQ(RowsOf(r.out, "C:\\top\\"), RowsOf(reference_, "C:\\top\\"));
+}
+
+TEST(RawImageFile, ShowsInPlaceWhatItReadsAndNothingBeyondItsEnd) {
+  std::string path = ::testing::TempDir() + "/raw-reader.bin";
+  std::string bytes(3 * 4096 + 100, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  std::ofstream(path, std::ios::binary) << bytes;
+  for (bool evicted : {false, true}) {
+    if (evicted) {
+      int fd = open(path.c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0);
+      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+      close(fd);
+    }
+    int error = 0;
+    std::unique_ptr<qst::VolumeReader> reader = qst::OpenRawFile(path, 7, &error);
+    ASSERT_NE(reader, nullptr) << error;
+    const std::uint64_t size = bytes.size() - 7;
+    EXPECT_EQ(reader->Size(), size);
+    struct Window {
+      std::uint64_t offset, size;
+    };
+    for (Window w : {Window{0, 10}, Window{4090, 20}, Window{0, size}, Window{size - 5, 5}}) {
+      std::string read(w.size, '\0');
+      ASSERT_TRUE(reader->Read(w.offset, read.data(), w.size)) << w.offset;
+      EXPECT_EQ(read, bytes.substr(7 + w.offset, w.size));
+      // Out of the page cache a window may not be shown; what is shown is
+      // what was read.
+      const std::uint8_t* view = reader->View(w.offset, w.size);
+      if (!evicted) {
+        ASSERT_NE(view, nullptr) << w.offset;
+      }
+      if (view != nullptr) {
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), w.size), read);
+      }
+    }
+    char byte;
+    EXPECT_FALSE(reader->Read(size, &byte, 1));
+    EXPECT_FALSE(reader->Read(~0ull, &byte, 1));
+    EXPECT_EQ(reader->View(size - 5, 6), nullptr);
+    EXPECT_EQ(reader->View(~0ull - 1, 4), nullptr);
+  }
+  int error = 0;
+  EXPECT_EQ(qst::OpenRawFile(path + ".none", 0, &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
 }
 
 TEST_F(NtfsImage, FoldersListInUpperCaseCollationOrder) {

@@ -102,7 +102,7 @@ struct ProbesAhead {
   ProbesAhead(const std::string& folder, Context& context) {
     int threads =
         context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
-    if (threads <= 1) return;
+    if (threads <= 1 || context.platform->ProbesFromMemory()) return;
     pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
     ahead = 4 * static_cast<std::size_t>(threads);
   }

@@ -131,6 +131,9 @@ class Platform : public LocalTimeConverter {
     (void)folder;
     return 1;
   }
+  // Whether probes answer from memory, where threads could only slow them
+  // down: -j is then not followed.
+  virtual bool ProbesFromMemory() const { return false; }
 
   // One line (with its line break) saying what of the evidence could not be
   // read, for the end of the run; empty when nothing was lost.

@@ -2,6 +2,7 @@
 // VMDK or VHD image (containers and partition tables through The Sleuth
 // Kit), with paths in Windows form and errors as Windows gives them.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <tsk/libtsk.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <string>
 #include <type_traits>
 
+#include "probe/image/raw-reader.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
@@ -123,12 +125,14 @@ class TskReader : public VolumeReader {
 
 class ImagePlatform : public Platform {
  public:
-  ImagePlatform(std::unique_ptr<TskReader> reader, std::unique_ptr<NtfsVolume> volume,
+  ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
                 Platform& host, std::string image_name)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
         image_name_(std::move(image_name)) {}
+
+  bool ProbesFromMemory() const override { return true; }
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     Found found;
@@ -323,7 +327,7 @@ class ImagePlatform : public Platform {
     });
   }
 
-  std::unique_ptr<TskReader> reader_;
+  std::unique_ptr<VolumeReader> reader_;
   std::unique_ptr<NtfsVolume> volume_;
   Platform& host_;
   std::string image_name_;
@@ -349,6 +353,23 @@ std::string TskErrorText() {
   tsk->error_reset();
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;
+}
+
+// The reader for the volume at `offset`: a raw image of one file is read
+// straight from the file (in place where it is cached), anything else
+// through The Sleuth Kit, which then owns `image`.
+std::unique_ptr<VolumeReader> VolumeReaderFor(TSK_IMG_INFO* image, const std::string& path,
+                                              std::uint64_t offset) {
+  struct stat st;
+  if (image->itype == TSK_IMG_TYPE_RAW && stat(path.c_str(), &st) == 0 &&
+      static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size)) {
+    int error = 0;
+    if (std::unique_ptr<VolumeReader> raw = OpenRawFile(path, offset, &error)) {
+      tsk->img_close(image);
+      return raw;
+    }
+  }
+  return std::make_unique<TskReader>(image, offset);
 }
 
 bool HoldsNtfs(TSK_IMG_INFO* image, std::uint64_t offset) {
@@ -423,7 +444,7 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
   char magic[4];
   if (selection.sector < 0 && tsk->img_read(image, 0, magic, 4) == 4 &&
       std::memcmp(magic, "FILE", 4) == 0) {
-    auto reader = std::make_unique<TskReader>(image, 0);
+    std::unique_ptr<VolumeReader> reader = VolumeReaderFor(image, selection.path, 0);
     // Without clusters, a folder's index may lie beyond reach: read it all.
     options.lazy = false;
     std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*reader, &error, options);
@@ -440,7 +461,7 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
     tsk->img_close(image);
     return kUnusable;
   }
-  auto reader = std::make_unique<TskReader>(image, offset);
+  std::unique_ptr<VolumeReader> reader = VolumeReaderFor(image, selection.path, offset);
   std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error, options);
   if (volume == nullptr) {
     *message =

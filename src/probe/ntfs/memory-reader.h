@@ -17,6 +17,10 @@ class MemoryVolumeReader : public VolumeReader {
     if (size != 0) std::memcpy(buffer, bytes_.data() + offset, size);
     return true;
   }
+  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
+    if (offset > bytes_.size() || size > bytes_.size() - offset) return nullptr;
+    return reinterpret_cast<const std::uint8_t*>(bytes_.data()) + offset;
+  }
   std::uint64_t Size() const override { return bytes_.size(); }
 
  private:

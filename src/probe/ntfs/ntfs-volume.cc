@@ -507,53 +507,97 @@ bool NtfsVolume::MarkedInUse(std::uint64_t record) const {
   return record / 8 < bitmap_.size() && (bitmap_[record / 8] >> (record % 8)) & 1;
 }
 
+// A stretch of the MFT read at once: `size` bytes at `offset` (~0 for a
+// sparse run), holding records from `first`.
+struct MftPiece {
+  std::uint64_t offset, size, first;
+};
+
+// The bytes of a piece, in place in the reader or copied out of it, and for
+// each of its records whether it could be read.
+struct LoadedPiece {
+  const std::uint8_t* bytes = nullptr;
+  std::vector<std::uint8_t> copy;
+  std::vector<bool> read;
+};
+
+static void LoadPiece(VolumeReader& reader, const MftPiece& piece, std::uint32_t record_size,
+                      LoadedPiece* out) {
+  std::uint64_t records = piece.size / record_size;
+  out->bytes = piece.offset != ~0ull ? reader.View(piece.offset, piece.size) : nullptr;
+  if (out->bytes != nullptr) {
+    out->read.assign(records, true);
+    return;
+  }
+  out->copy.resize(piece.size);
+  out->bytes = out->copy.data();
+  bool whole = piece.offset != ~0ull && reader.Read(piece.offset, out->copy.data(), piece.size);
+  out->read.assign(records, whole);
+  if (whole || piece.offset == ~0ull) return;
+  // A read that fails is tried again record by record, so that only the
+  // records that cannot be read are lost.
+  for (std::uint64_t i = 0; i < records; ++i)
+    out->read[i] = reader.Read(piece.offset + i * record_size, out->copy.data() + i * record_size,
+                               record_size);
+}
+
 void NtfsVolume::ReadRecords(bool guessed) {
   // Sized once for what the MFT holds, rather than grown by doubling.
   records_.reserve(record_limit_);
   names_.reserve(record_limit_);
-  // One sequential pass over the MFT in large reads; a read that fails is
-  // tried again record by record, so that only the records that cannot be
-  // read are lost. An MFT whose extent is guessed ends where records stop
-  // being found.
+  // One sequential pass over the MFT in large pieces, seen in place where
+  // the reader can show them (copying a large MFT out of the page cache
+  // costs about as much as parsing it). An MFT whose extent is guessed ends
+  // where records stop being found.
   constexpr std::uint64_t kGuessedGapEnd = 16;
   std::uint64_t gap = 0;
-  std::vector<std::uint8_t> chunk;
   std::uint64_t number = 0;
-  const std::uint64_t count = record_limit_;
+  LoadedPiece loaded;
   for (const auto& [start, length] : mft_runs_) {
-    std::uint64_t done = 0;
-    while (done < length && number < count) {
-      std::uint64_t want =
-          std::min<std::uint64_t>({length - done, kReadChunk, (count - number) * record_size_});
+    for (std::uint64_t done = 0; done < length && number < record_limit_;) {
+      std::uint64_t want = std::min<std::uint64_t>(
+          {length - done, kReadChunk, (record_limit_ - number) * record_size_});
       want -= want % record_size_;
       if (want == 0) break;
-      chunk.resize(want);
-      bool whole = start != ~0ull && reader_.Read(start + done, chunk.data(), want);
-      for (std::uint64_t off = 0; off < want; off += record_size_, ++number) {
-        std::uint8_t* r = chunk.data() + off;
-        bool read = whole || (start != ~0ull && reader_.Read(start + done + off, r, record_size_));
-        if (!read) {
-          if (guessed) return;
-          // Past the image's end, only records known to be in use count as
-          // lost; the summary tells how much of the volume is missing.
-          bool inside = start != ~0ull && start + done + off + record_size_ <= reader_.Size();
-          if (inside || MarkedInUse(number)) NoteLost(number);
-          continue;
-        }
-        if (std::memcmp(r, "FILE", 4) == 0 && ApplyFixups(r, record_size_, kFixupStride)) {
-          ParseRecord(number, r);
-          gap = 0;
-        } else if (guessed) {
-          if (++gap == kGuessedGapEnd) return;
-        } else if (MarkedInUse(number) || std::memcmp(r, "FILE", 4) == 0 ||
-                   std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
-          // Records never used are zeros; anything else was a record once.
-          NoteLost(number);
-        }
-      }
+      MftPiece piece{start == ~0ull ? ~0ull : start + done, want, number};
+      LoadPiece(reader_, piece, record_size_, &loaded);
+      if (ParsePiece(piece, loaded, guessed, &gap, kGuessedGapEnd)) return;
+      number += want / record_size_;
       done += want;
     }
   }
+}
+
+bool NtfsVolume::ParsePiece(const MftPiece& piece, LoadedPiece& loaded, bool guessed,
+                            std::uint64_t* gap, std::uint64_t gap_end) {
+  std::uint64_t number = piece.first;
+  // Fixups are applied to a copy: the piece may be the image's own bytes.
+  std::vector<std::uint8_t> record(record_size_);
+  for (std::uint64_t i = 0; i < loaded.read.size(); ++i, ++number) {
+    const std::uint8_t* r = loaded.bytes + i * record_size_;
+    if (!loaded.read[i]) {
+      if (guessed) return true;
+      // Past the image's end, only records known to be in use count as
+      // lost; the summary tells how much of the volume is missing.
+      bool inside =
+          piece.offset != ~0ull && piece.offset + (i + 1) * record_size_ <= reader_.Size();
+      if (inside || MarkedInUse(number)) NoteLost(number);
+      continue;
+    }
+    if (std::memcmp(r, "FILE", 4) == 0 &&
+        (std::memcpy(record.data(), r, record_size_),
+         ApplyFixups(record.data(), record_size_, kFixupStride))) {
+      ParseRecord(number, record.data());
+      *gap = 0;
+    } else if (guessed) {
+      if (++*gap == gap_end) return true;
+    } else if (MarkedInUse(number) || std::memcmp(r, "FILE", 4) == 0 ||
+               std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
+      // Records never used are zeros; anything else was a record once.
+      NoteLost(number);
+    }
+  }
+  return false;
 }
 
 void NtfsVolume::NoteRecordsWithoutTimes() {
@@ -705,21 +749,27 @@ void NtfsVolume::BuildFolders() {
       deleted_children_[n.parent].push_back(i);
   }
   std::vector<std::uint32_t>().swap(fill);
-  // The first four upper-cased units of each name, packed so that integers
-  // order as names do: most comparisons end there.
-  std::vector<std::uint64_t> prefix(names_.size());
-  for (std::uint32_t i = 0; i < names_.size(); ++i) {
-    std::u16string_view text = NameText(i);
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 4; ++k) key = key << 16 | (k < text.size() ? upcase_[text[k]] : 0);
-    prefix[i] = key;
-  }
+  // Each list is sorted on the first four upper-cased units of its names,
+  // packed so that integers order as names do (most comparisons end there),
+  // kept beside the names for the one list being sorted.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
   auto by_collation = [&](auto first, auto last) {
-    std::sort(first, last, [&](std::uint32_t x, std::uint32_t y) {
-      if (prefix[x] != prefix[y]) return prefix[x] < prefix[y];
-      int c = Compare(NameText(x), NameText(y));
-      return c != 0 ? c < 0 : NameText(x) < NameText(y);
+    if (last - first < 2) return;
+    keyed.clear();
+    for (auto it = first; it != last; ++it) {
+      std::u16string_view text = NameText(*it);
+      std::uint64_t key = 0;
+      for (std::size_t k = 0; k < 4; ++k)
+        key = key << 16 | (k < text.size() ? upcase_[text[k]] : 0);
+      keyed.emplace_back(key, *it);
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
+      if (x.first != y.first) return x.first < y.first;
+      std::u16string_view a = NameText(x.second), b = NameText(y.second);
+      int c = Compare(a, b);
+      return c != 0 ? c < 0 : a < b;
     });
+    for (const auto& [key, name] : keyed) *first++ = name;
   };
   for (std::size_t r = 0; r < records_.size(); ++r)
     by_collation(child_names_.begin() + child_start_[r],
@@ -727,7 +777,7 @@ void NtfsVolume::BuildFolders() {
   for (auto& [folder, list] : short_names_) by_collation(list.begin(), list.end());
   for (auto& [folder, list] : deleted_children_) by_collation(list.begin(), list.end());
   by_collation(orphans_.begin(), orphans_.end());
-  std::vector<std::uint64_t>().swap(prefix);
+  decltype(keyed)().swap(keyed);
   // The root lists no system files; they stay reachable by name.
   for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);

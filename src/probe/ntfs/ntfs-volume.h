@@ -30,11 +30,18 @@ class VolumeReader {
   // Fills `buffer` with `size` bytes at `offset`; false when they cannot
   // all be read.
   virtual bool Read(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+  // The `size` bytes at `offset` in place, without a copy, valid until the
+  // next call; null when the reader cannot show them so (then Read them).
+  virtual const std::uint8_t* View(std::uint64_t /*offset*/, std::size_t /*size*/) {
+    return nullptr;
+  }
   // How many bytes there are to read.
   virtual std::uint64_t Size() const = 0;
 };
 
 struct NtfsAttribute;
+struct MftPiece;
+struct LoadedPiece;
 
 // Records that are not in use (deleted files) are kept only when asked for.
 // The $FILE_NAME times of every name are kept only when asked for, too.
@@ -160,6 +167,10 @@ class NtfsVolume {
   void ReadMftBitmap(const std::vector<std::uint8_t>& record0);
   bool MarkedInUse(std::uint64_t record) const;
   void ReadRecords(bool guessed);
+  // Parses the records of one piece of the MFT; true when an MFT whose
+  // extent is guessed has ended.
+  bool ParsePiece(const MftPiece& piece, LoadedPiece& loaded, bool guessed, std::uint64_t* gap,
+                  std::uint64_t gap_end);
   void NoteLost(std::uint64_t record);
   std::u16string_view TextOf(std::uint32_t name) const { return NameText(name); }
   static std::u16string_view TextOf(std::u16string_view text) { return text; }

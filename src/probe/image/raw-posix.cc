@@ -1,0 +1,104 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "probe/image/raw-reader.h"
+
+namespace qst {
+namespace {
+
+class RawFileReader : public VolumeReader {
+ public:
+  RawFileReader(int fd, std::uint64_t size, std::uint64_t offset)
+      : fd_(fd),
+        size_(size),
+        offset_(offset),
+        page_(static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE))) {}
+  ~RawFileReader() override {
+    Unmap();
+    close(fd_);
+  }
+
+  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    std::uint64_t at = offset_ + offset;
+    if (at < offset || at > size_ || size > size_ - at) return false;
+    char* out = static_cast<char*>(buffer);
+    while (size > 0) {
+      ssize_t n = pread(fd_, out, size, static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      at += static_cast<std::uint64_t>(n);
+      out += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // Shows the bytes where the page cache already holds them all: mapped
+  // pages that are resident cost no copy and raise no read error, while a
+  // read from the medium gains nothing from a mapping and could fail as a
+  // signal rather than an error code.
+  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
+    Unmap();
+    std::uint64_t at = offset_ + offset;
+    if (size == 0 || at < offset || at > size_ || size > size_ - at) return nullptr;
+    std::uint64_t start = at - at % page_;
+    std::size_t length = static_cast<std::size_t>(at + size - start);
+    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
+    if (map == MAP_FAILED) return nullptr;
+    map_ = map;
+    map_length_ = length;
+    resident_.resize((length + page_ - 1) / page_);
+    if (mincore(map, length, resident_.data()) != 0) {
+      Unmap();
+      return nullptr;
+    }
+    for (unsigned char page : resident_) {
+      if ((page & 1) == 0) {
+        Unmap();
+        return nullptr;
+      }
+    }
+    return static_cast<const std::uint8_t*>(map) + (at - start);
+  }
+
+  std::uint64_t Size() const override { return size_ > offset_ ? size_ - offset_ : 0; }
+
+ private:
+  void Unmap() {
+    if (map_ != nullptr) munmap(map_, map_length_);
+    map_ = nullptr;
+  }
+
+  int fd_;
+  std::uint64_t size_, offset_, page_;
+  void* map_ = nullptr;
+  std::size_t map_length_ = 0;
+  std::vector<unsigned char> resident_;
+};
+
+}  // namespace
+
+std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t offset,
+                                          int* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    return nullptr;
+  }
+  // A block device tells its size by seeking to its end.
+  struct stat st;
+  off_t end = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : lseek(fd, 0, SEEK_END);
+  if (end < 0) {
+    *error = errno;
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<RawFileReader>(fd, static_cast<std::uint64_t>(end), offset);
+}
+
+}  // namespace qst
