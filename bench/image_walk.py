@@ -65,7 +65,8 @@ def main():
             print(f"making {args.files} files ({args.big} in one folder) in {image} ...", file=sys.stderr)
             make_image(image, args.files, args.big)
         peers = [
-            ("qst -d IMG -e -r C:\\", [args.qst, "-d", image, "-e", "-r", "C:\\"]),
+            ("qst -d IMG -e -u -r C:\\", [args.qst, "-d", image, "-e", "-u", "-r", "C:\\"]),
+            ("qst -d IMG -e -r C:\\ (local)", [args.qst, "-d", image, "-e", "-r", "C:\\"]),
             ("qst -d IMG -n -a -e -r C:\\",
              [args.qst, "-d", image, "-n", "-a", "-e", "-r", "C:\\"]),
             ("qst -d IMG one path",

@@ -44,6 +44,6 @@ def measure(command, runs):
 
 
 def print_table(rows, files):
-    print(f"{'command':<30}{'wall s':>9}{'cpu s':>9}{'files/s':>12}{'peak RSS KiB':>14}{'lines':>10}")
+    print(f"{'command':<34}{'wall s':>9}{'cpu s':>9}{'files/s':>12}{'peak RSS KiB':>14}{'lines':>10}")
     for name, (wall, cpu, rss, lines) in rows:
-        print(f"{name:<30}{wall:>9.2f}{cpu:>9.2f}{files / wall:>12.0f}{rss:>14}{lines:>10}")
+        print(f"{name:<34}{wall:>9.2f}{cpu:>9.2f}{files / wall:>12.0f}{rss:>14}{lines:>10}")
