@@ -19,7 +19,18 @@ struct Context {
   Context(Platform* platform_in, Output& out_in, Output& err_in)
       : platform(platform_in), out(out_in), err(err_in) {}
 
-  const Layout& layout() const { return options.csv ? kRowLayout : kBlockLayout; }
+  const Layout& layout() const {
+    switch (options.machine) {
+      case MachineForm::kJson: return kJsonLayout;
+      case MachineForm::kCsv: return kCsvLayout;
+      case MachineForm::kBodyfile: return kBodyfileLayout;
+      case MachineForm::kNone: break;
+    }
+    return options.csv ? kRowLayout : kBlockLayout;
+  }
+  // Where messages about the run go: among the records for a person, on
+  // standard error when another program reads the records.
+  Output& notes() { return options.machine == MachineForm::kNone ? out : err; }
 
   RunOptions options;
   Platform* platform;

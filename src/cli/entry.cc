@@ -38,14 +38,22 @@ void PrintUsage(Output& out) {
       "      -n: with -d, also the $FILE_NAME times of each file and signs of forged times\n",
       "      -a: with -d, also deleted files; those whose folder is gone under C:\\$Orphan\\\n",
       "      -j N: probe N files at once (default: 8 on FUSE and network file systems, else 1)\n",
+      "      --json: one JSON object per file (JSON Lines); times in UTC, ISO 8601\n",
+      "      --csv: RFC 4180 CSV with a header row; times in UTC, ISO 8601\n",
+      "      --bodyfile: body file for mactime; times in Unix seconds to 100 ns\n",
+      "                (-u and -i do not change these three)\n",
+      "      --help: this text; --version: the version\n",
   };
   for (const char* line : kUsage) out.Write(line);
 }
 
 void PrintSystemError(const std::string& path, int code, Context& context) {
-  context.text.clear();
-  AppendErrorLine(path, code, context.platform->ErrorText(code), &context.text);
-  context.out.Write(context.text);
+  FileTimestampRecord record;
+  record.path = path;
+  record.error = code;
+  record.error_text = context.platform->ErrorText(code);
+  record.fields = context.options.fields();
+  PrintRecord(record, context);
 }
 
 namespace {
@@ -99,6 +107,49 @@ int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* i
 
 }  // namespace
 
+namespace {
+
+enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile };
+
+constexpr LongOption kLongOptions[] = {
+    {"all", false, 'a'},        {"bodyfile", false, kBodyfile}, {"csv", false, kCsv},
+    {"help", false, 'h'},       {"image", true, 'd'},           {"iso", false, 'i'},
+    {"jobs", true, 'j'},        {"json", false, kJson},         {"list", false, 'l'},
+    {"name-times", false, 'n'}, {"offset", true, 'o'},          {"recursive", false, 'r'},
+    {"utc", false, 'u'},        {"version", false, kVersion},   {nullptr, false, 0},
+};
+
+const char* FormName(MachineForm form) {
+  switch (form) {
+    case MachineForm::kJson: return "--json";
+    case MachineForm::kCsv: return "--csv";
+    case MachineForm::kBodyfile: return "--bodyfile";
+    case MachineForm::kNone: break;
+  }
+  return "";
+}
+
+void PrintVersion(const Context& context) {
+  context.out.Write("qst " QST_VERSION "\n");
+  context.out.Write(context.open_image != nullptr
+                        ? "reads NTFS disk images with -d (raw, split raw, E01, VMDK, VHD through "
+                          "The Sleuth Kit, loaded when needed)\n"
+                        : "this build does not read disk images\n");
+}
+
+// Records a machine form; false after saying why when another was chosen.
+bool ChooseForm(MachineForm form, Context& context) {
+  RunOptions& options = context.options;
+  if (options.machine != MachineForm::kNone && options.machine != form) {
+    context.out.Printf("Can't use %s with %s.\n", FormName(options.machine), FormName(form));
+    return false;
+  }
+  options.machine = form;
+  return true;
+}
+
+}  // namespace
+
 int RunEntry(int argc, char** argv, Context& context) {
   RunOptions& options = context.options;
   options = RunOptions{};
@@ -106,9 +157,19 @@ int RunEntry(int argc, char** argv, Context& context) {
   const char* sector = nullptr;
   const char* jobs = nullptr;
   for (;;) {
-    int c = getopt(argc, argv, "ad:ehij:lno:ru", scan, context.err);
+    int c = getopt_long(argc, argv, "ad:ehij:lno:ru", kLongOptions, scan, context.err);
     if (c == -1) break;
     switch (c) {
+      case kVersion: PrintVersion(context); return kStatusOk;
+      case kJson:
+      case kCsv:
+      case kBodyfile:
+        if (!ChooseForm(c == kJson  ? MachineForm::kJson
+                        : c == kCsv ? MachineForm::kCsv
+                                    : MachineForm::kBodyfile,
+                        context))
+          return kStatusBadUsage;
+        break;
       case 'e': options.csv = 1; break;
       case 'i': options.iso = 1; break;
       case 'l': options.list = 1; break;
@@ -130,6 +191,10 @@ int RunEntry(int argc, char** argv, Context& context) {
   }
   if (options.list && options.recursive) {
     context.out.Write("Can't specify -l and -r simultaneously.\n");
+    return kStatusBadUsage;
+  }
+  if (options.csv && options.machine != MachineForm::kNone) {
+    context.out.Printf("Can't use %s with -e.\n", FormName(options.machine));
     return kStatusBadUsage;
   }
   if (jobs != nullptr) {

@@ -67,7 +67,66 @@ bool StartNextElement(int argc, char** argv, OptionScanState& s) {
 
 }  // namespace
 
+namespace {
+
+// Reads the long option of the element at `optind`, "--" and all.
+int ScanLongOption(int argc, char** argv, const LongOption* longopts, OptionScanState& s,
+                   Output& diagnostics) {
+  const char* element = argv[s.optind++];
+  s.clusterPos = nullptr;
+  const char* name = element + 2;
+  const char* equals = std::strchr(name, '=');
+  std::size_t length =
+      equals != nullptr ? static_cast<std::size_t>(equals - name) : std::strlen(name);
+  const LongOption* found = nullptr;
+  int matches = 0;
+  for (const LongOption* o = longopts; o != nullptr && o->name != nullptr; ++o) {
+    if (std::strncmp(o->name, name, length) != 0) continue;
+    if (o->name[length] == '\0') {  // an exact match wins over any start
+      found = o;
+      matches = 1;
+      break;
+    }
+    found = o;
+    ++matches;
+  }
+  s.optopt = 0;
+  if (matches == 0) {
+    if (s.opterr) diagnostics.Printf("%s: unrecognized option '%s'\n", argv[0], element);
+    return '?';
+  }
+  if (matches > 1) {
+    if (s.opterr) diagnostics.Printf("%s: option '%s' is ambiguous\n", argv[0], element);
+    return '?';
+  }
+  if (!found->has_argument) {
+    if (equals != nullptr) {
+      if (s.opterr)
+        diagnostics.Printf("%s: option '--%s' doesn't allow an argument\n", argv[0], found->name);
+      return '?';
+    }
+    return found->value;
+  }
+  if (equals != nullptr) {
+    s.optarg = equals + 1;
+  } else if (s.optind < argc) {
+    s.optarg = argv[s.optind++];
+  } else {
+    if (s.opterr)
+      diagnostics.Printf("%s: option '--%s' requires an argument\n", argv[0], found->name);
+    return '?';
+  }
+  return found->value;
+}
+
+}  // namespace
+
 int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Output& diagnostics) {
+  return getopt_long(argc, argv, optstring, nullptr, s, diagnostics);
+}
+
+int getopt_long(int argc, char** argv, const char* optstring, const LongOption* longopts,
+                OptionScanState& s, Output& diagnostics) {
   if (argc < 1) return -1;
   s.optarg = nullptr;
 
@@ -84,8 +143,12 @@ int getopt(int argc, char** argv, const char* optstring, OptionScanState& s, Out
     s.initialized = 1;
   }
 
-  if ((s.clusterPos == nullptr || *s.clusterPos == '\0') && !StartNextElement(argc, argv, s))
-    return -1;
+  if (s.clusterPos == nullptr || *s.clusterPos == '\0') {
+    if (!StartNextElement(argc, argv, s)) return -1;
+    // "--" alone was taken by StartNextElement: this one has a name.
+    if (longopts != nullptr && *s.clusterPos == '-')
+      return ScanLongOption(argc, argv, longopts, s, diagnostics);
+  }
 
   char letter = *s.clusterPos++;
   if (*s.clusterPos == '\0') ++s.optind;

@@ -32,4 +32,21 @@ struct OptionScanState {
 int getopt(int argc, char** argv, const char* optstring, OptionScanState& state,
            Output& diagnostics);
 
+// A long option: "--name", or "--name=value" / "--name value" when it takes
+// an argument. Any unambiguous start of a name stands for it.
+struct LongOption {
+  const char* name;
+  bool has_argument;
+  int value;  // what getopt_long returns for it
+};
+
+// As getopt, also reading the long options of `longopts` (ended by an entry
+// whose name is null). For a name that matches none: "<argv[0]>:
+// unrecognized option '<element>'"; several: "<argv[0]>: option '<element>'
+// is ambiguous"; an argument where none is taken: "<argv[0]>: option
+// '--<name>' doesn't allow an argument"; none where one is needed:
+// "<argv[0]>: option '--<name>' requires an argument". Each returns '?'.
+int getopt_long(int argc, char** argv, const char* optstring, const LongOption* longopts,
+                OptionScanState& state, Output& diagnostics);
+
 }  // namespace qst

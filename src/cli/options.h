@@ -7,17 +7,24 @@
 
 namespace qst {
 
-struct RunOptions {
-  int csv = 0;        // -e
-  int iso = 0;        // -i
-  int list = 0;       // -l
-  int recursive = 0;  // -r
-  int utc = 0;        // -u
-  int names = 0;      // -n
-  int all = 0;        // -a
-  int jobs = 0;       // -j N; 0: as the platform advises
+// The forms for other programs to read, each instead of the layouts.
+enum class MachineForm { kNone, kJson, kCsv, kBodyfile };
 
-  TimeForm time_form() const { return {utc != 0, iso != 0}; }
+struct RunOptions {
+  int csv = 0;                               // -e
+  int iso = 0;                               // -i
+  int list = 0;                              // -l
+  int recursive = 0;                         // -r
+  int utc = 0;                               // -u
+  int names = 0;                             // -n
+  int all = 0;                               // -a
+  int jobs = 0;                              // -j N; 0: as the platform advises
+  MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
+
+  // The machine forms always carry UTC.
+  TimeForm time_form() const {
+    return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc != 0, iso != 0};
+  }
   RecordFields fields() const { return {names != 0, all != 0}; }
 };
 

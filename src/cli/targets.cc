@@ -13,6 +13,22 @@
 #include "probe/wildcard.h"
 
 namespace qst {
+
+FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
+  context.text.clear();
+  const Layout& layout = context.layout();
+  if (record.error != 0 && layout.errors_apart) {
+    AppendErrorLine(record.path, record.error, record.error_text, &context.text);
+    context.text[0] = ' ';  // "qst: <path>, CODE=...", without the empty line
+    context.err.Write("qst:");
+    context.err.Write(context.text);
+    return record.identity;
+  }
+  layout.print(record, &context.text);
+  context.out.Write(context.text);
+  return record.identity;
+}
+
 namespace {
 
 bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
@@ -33,7 +49,7 @@ int ProcessListFile(const std::string& list_path, Context& context) {
   std::unique_ptr<ByteSource> source;
   if (int error = context.platform->OpenList(list_path, &source)) {
     PrintSystemError(list_path, error, context);
-    PrintUsage(context.out);
+    PrintUsage(context.notes());
     return kStatusBadUsage;
   }
   // A line too long for a path is reported whole, once.
@@ -46,7 +62,7 @@ int ProcessListFile(const std::string& list_path, Context& context) {
 int ProcessRecursiveOperand(std::string path, Context& context) {
   const char sep = context.platform->Separator();
   if (path.size() > 2 && HasWildcard(std::string_view(path).substr(0, path.size() - 1))) {
-    context.out.Write("Can't use complex wildcard when -r option specified.\n");
+    context.notes().Write("Can't use complex wildcard when -r option specified.\n");
     return kStatusBadUsage;
   }
   if (RefuseIfTooLong(path, context)) return kStatusOk;
@@ -87,13 +103,6 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 }  // namespace
 
 namespace {
-
-FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
-  context.text.clear();
-  context.layout().print(record, &context.text);
-  context.out.Write(context.text);
-  return record.identity;
-}
 
 // The probes kept in flight below a folder, as -j or the platform says:
 // `ahead` entries are taken before they are printed, and `pool` probes them
@@ -230,7 +239,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     Pending p = std::move(level.pending.front());
     level.pending.pop_front();
     if (p.too_long) {
-      context.out.Write("Skip one because long filename is exist.\n");
+      context.notes().Write("Skip one because long filename is exist.\n");
       continue;
     }
     if (!p.entry.folder) {

@@ -21,6 +21,10 @@ int ProcessOperands(int argc, char** argv, int first, Context& context);
 FileIdentity ProcessFile(const std::string& path, Context& context,
                          const DirEntry* entry = nullptr);
 
+// Prints `record` in the run's layout. A form that has no place for a failed
+// path's error line puts it on standard error.
+FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context);
+
 // Hands every match of `pattern` to ProcessFile: folders with a separator
 // appended, "." and ".." passed over. Matched folders are not entered.
 void ExpandWildcard(const std::string& pattern, Context& context);

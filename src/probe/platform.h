@@ -28,8 +28,10 @@ struct FILE_BASIC_INFO {
   FILETIME LastAccessTime = 0;
   FILETIME LastWriteTime = 0;
   FILETIME ChangeTime = 0;
-  std::uint32_t FileAttributes = 0;
+  std::uint32_t FileAttributes = 0;  // FILE_ATTRIBUTE_DIRECTORY for a folder
 };
+
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 
 // What one probe of a path delivers.
 struct RawFileInfo {
@@ -41,6 +43,9 @@ struct RawFileInfo {
   // when unknown. The walk uses it to leave folders it is already inside.
   std::uint64_t volume = 0;
   std::uint64_t file_id = 0;
+  // The size of the file's data, where the probe reads it.
+  bool has_size = false;
+  std::uint64_t size = 0;
 
   // Kept by disk images only. The four times of the $FILE_NAME by which the
   // path reached the file:

@@ -64,6 +64,9 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.path = path;
   r.id = raw.file_index;
   r.identity = {raw.volume, raw.file_id};
+  r.folder = (raw.basic.FileAttributes & kFileAttributeDirectory) != 0;
+  r.has_size = raw.has_size;
+  r.size = raw.size;
   r.has_object_id = raw.has_object_id;
   if (r.has_object_id) {
     const FILE_OBJECTID_BUFFER& oid = raw.object_id;

@@ -58,6 +58,11 @@ struct FileTimestampRecord {
   std::string alerts;          // ForgeryIndicators
   bool deleted = false;
 
+  // Printed by the machine forms only.
+  bool folder = false;
+  bool has_size = false;
+  std::uint64_t size = 0;
+
   // Not printed: the walk uses it to leave folders it is already inside.
   FileIdentity identity;
 };

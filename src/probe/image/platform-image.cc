@@ -261,6 +261,7 @@ class ImagePlatform : public Platform {
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;
+    if (volume_->IsFolder(record)) info->basic.FileAttributes = kFileAttributeDirectory;
     NtfsVolume::Times name_times;
     if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &name_times)) {
       info->has_name_times = true;

@@ -224,7 +224,7 @@ class PosixPlatform : public Platform {
   // Probes `name` relative to the folder `at`, which is where `path` leads.
   int ProbeAt(int at, const char* name, const std::string& path, RawFileInfo* info) {
     constexpr unsigned kMask =
-        STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+        STATX_TYPE | STATX_INO | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME | STATX_SIZE;
     struct statx sx;
     // As on Windows: the first attempt follows links but cannot open a
     // folder; the second opens the path itself.
@@ -235,6 +235,9 @@ class PosixPlatform : public Platform {
     info->file_index = static_cast<std::uint32_t>(sx.stx_ino);
     info->volume = std::uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
     info->file_id = sx.stx_ino;
+    if (S_ISDIR(sx.stx_mode)) info->basic.FileAttributes = kFileAttributeDirectory;
+    info->has_size = (sx.stx_mask & STATX_SIZE) != 0;
+    info->size = sx.stx_size;
     FILE_BASIC_INFO& basic = info->basic;
     basic.LastAccessTime = ToFileTime(sx.stx_atime);
     basic.LastWriteTime = ToFileTime(sx.stx_mtime);

@@ -161,6 +161,8 @@ class Win32Platform : public Platform {
     info->file_index = by_handle.nFileIndexLow;
     info->volume = by_handle.dwVolumeSerialNumber;
     info->file_id = std::uint64_t{by_handle.nFileIndexHigh} << 32 | by_handle.nFileIndexLow;
+    info->has_size = by_handle.dwVolumeSerialNumber != 0 || by_handle.nFileIndexLow != 0;
+    info->size = std::uint64_t{by_handle.nFileSizeHigh} << 32 | by_handle.nFileSizeLow;
     return 0;
   }
 

@@ -1,0 +1,319 @@
+// The forms other programs read: JSON Lines, RFC 4180 CSV and the body file
+// of mactime. Times are UTC, to the 100 ns, whatever the display options.
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "probe/layout.h"
+
+namespace qst {
+namespace {
+
+constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
+
+template <typename Integer>
+void AppendNumber(Integer value, std::string* out) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(digits, end);
+}
+
+// "2024-05-01T12:00:00.1234567Z"; false when the time could not be split.
+bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
+  if (!t.converted) return false;
+  std::string_view text(t.text);
+  // The record's ISO text ends in two zero digits below the 100 ns.
+  out->append(text.substr(0, text.size() - 2)).append("Z");
+  return true;
+}
+
+// The length of the UTF-8 sequence at the start of `s`, or 0 when it is not
+// one (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view s) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char c = byte(0);
+  if (c < 0x80) return 1;
+  std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (length == 0 || c > 0xF4 || s.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i)
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  if (c == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+  if (c == 0xED && byte(1) >= 0xA0) return 0;  // a surrogate
+  if (c == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+  if (c == 0xF4 && byte(1) >= 0x90) return 0;  // past U+10FFFF
+  return length;
+}
+
+// A JSON string of `text`: quotes, backslashes and control characters
+// escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
+// Returns false when a byte was replaced.
+bool AppendJsonString(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  bool exact = true;
+  out->push_back('"');
+  while (!text.empty()) {
+    std::size_t length = Utf8SequenceLength(text);
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    if (length == 0) {
+      out->append("\xEF\xBF\xBD");
+      exact = false;
+      length = 1;
+    } else if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x20 || c == 0x7F) {
+      out->append("\\u00").push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 15]);
+    } else {
+      out->append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
+  }
+  out->push_back('"');
+  return exact;
+}
+
+void AppendHex(std::string_view bytes, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned char c : bytes) {
+    out->push_back(kHex[c >> 4]);
+    out->push_back(kHex[c & 15]);
+  }
+}
+
+// {"utc":"...Z","filetime":N}, with "utc" null when the value has no date.
+void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out) {
+  out->append("{\"utc\":");
+  if (!known || !t.converted) {
+    out->append("null");
+  } else {
+    out->push_back('"');
+    AppendIsoUtc(t, out);
+    out->push_back('"');
+  }
+  out->append(",\"filetime\":");
+  AppendNumber(t.raw, out);
+  out->push_back('}');
+}
+
+void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
+                     const RenderedTimestamp& c, const RenderedTimestamp& cr, std::string* out) {
+  out->append("{\"atime\":");
+  AppendJsonTime(a, true, out);
+  out->append(",\"mtime\":");
+  AppendJsonTime(m, true, out);
+  out->append(",\"ctime\":");
+  AppendJsonTime(c, true, out);
+  out->append(",\"crtime\":");
+  AppendJsonTime(cr, true, out);
+  out->push_back('}');
+}
+
+void AppendJsonUuid(const DecodedUuid& u, std::string* out) {
+  out->append("{\"id\":\"").append(u.fields.hex).append("\",\"time\":");
+  AppendJsonTime(u.time, u.time_known, out);
+  out->append(",\"clock_seq\":");
+  AppendNumber(u.fields.clockseq, out);
+  out->append(",\"node\":\"").append(u.fields.node).append("\"}");
+}
+
+// The system's message without its line break.
+std::string_view MessageText(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.remove_suffix(1);
+  return text;
+}
+
+void PrintJson(const FileTimestampRecord& r, std::string* out) {
+  out->append("{\"path\":");
+  if (!AppendJsonString(r.path, out)) {
+    out->append(",\"path_hex\":\"");
+    AppendHex(r.path, out);
+    out->push_back('"');
+  }
+  if (r.error != 0) {
+    out->append(",\"error\":{\"code\":");
+    AppendNumber(r.error, out);
+    out->append(",\"message\":");
+    AppendJsonString(MessageText(r.error_text), out);
+    out->append("}}\n");
+    return;
+  }
+  out->append(",\"index\":");
+  AppendNumber(r.id, out);
+  out->append(",\"folder\":").append(r.folder ? "true" : "false");
+  if (r.has_size) {
+    out->append(",\"size\":");
+    AppendNumber(r.size, out);
+  }
+  out->append(",\"times\":");
+  AppendJsonTimes(r.atime, r.mtime, r.ctime, r.crtime, out);
+  out->append(",\"type\":\"").append(r.type).push_back('"');
+  if (r.fields.name_times) {
+    out->append(",\"name_times\":");
+    if (r.has_name_times) {
+      AppendJsonTimes(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime, out);
+      out->append(",\"name_type\":\"").append(r.name_type).push_back('"');
+    } else {
+      out->append("null,\"name_type\":null");
+    }
+    out->append(",\"alerts\":[");
+    std::string_view alerts = r.alerts;
+    for (bool first = true; !alerts.empty(); first = false) {
+      std::size_t space = alerts.find(' ');
+      if (!first) out->push_back(',');
+      AppendJsonString(alerts.substr(0, space), out);
+      alerts.remove_prefix(space == std::string_view::npos ? alerts.size() : space + 1);
+    }
+    out->push_back(']');
+  }
+  if (r.fields.state) out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
+  out->append(",\"object_id\":");
+  if (!r.has_object_id) {
+    out->append("null}\n");
+    return;
+  }
+  AppendJsonUuid(r.object_id, out);
+  out->append(",\"birth_object_id\":");
+  AppendJsonUuid(r.birth_object_id, out);
+  out->append(",\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}\n");
+}
+
+std::string NoHeader(RecordFields) { return {}; }
+
+// A CSV field: quoted when it holds a comma, a quote or a line break, with
+// its quotes doubled.
+void AppendCsvField(std::string_view text, std::string* out) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out->append(text);
+    return;
+  }
+  out->push_back('"');
+  for (char c : text) {
+    if (c == '"') out->push_back('"');
+    out->push_back(c);
+  }
+  out->push_back('"');
+}
+
+void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out) {
+  out->push_back(',');
+  if (known) AppendIsoUtc(t, out);
+}
+
+void AppendCsvUuid(const DecodedUuid& u, std::string* out) {
+  out->push_back(',');
+  out->append(u.fields.hex);
+  AppendCsvTime(u.time, u.time_known, out);
+  out->push_back(',');
+  AppendNumber(u.fields.clockseq, out);
+  out->push_back(',');
+  out->append(u.fields.node);
+}
+
+std::string CsvHeader(RecordFields fields) {
+  std::string header =
+      "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
+      "birth_object_id,botime,boseq,bomac,birth_volume_id";
+  if (fields.name_times) header += ",fn_atime,fn_mtime,fn_ctime,fn_crtime,fn_type,alerts";
+  if (fields.state) header += ",state";
+  return header + ",error_code,error_message\r\n";
+}
+
+void PrintCsv(const FileTimestampRecord& r, std::string* out) {
+  AppendCsvField(r.path, out);
+  // Empty fields up to the error's two.
+  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.state ? 1 : 0);
+  if (r.error != 0) {
+    out->append(fields, ',').push_back(',');
+    AppendNumber(r.error, out);
+    out->push_back(',');
+    AppendCsvField(MessageText(r.error_text), out);
+    out->append("\r\n");
+    return;
+  }
+  out->push_back(',');
+  AppendNumber(r.id, out);
+  out->append(r.folder ? ",yes," : ",no,");
+  if (r.has_size) AppendNumber(r.size, out);
+  for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime})
+    AppendCsvTime(*t, true, out);
+  out->push_back(',');
+  out->append(r.type);
+  if (r.has_object_id) {
+    AppendCsvUuid(r.object_id, out);
+    AppendCsvUuid(r.birth_object_id, out);
+    out->push_back(',');
+    out->append(r.birth_volume_id);
+  } else {
+    out->append(9, ',');
+  }
+  if (r.fields.name_times) {
+    for (const RenderedTimestamp* t : {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.name_crtime})
+      AppendCsvTime(*t, r.has_name_times, out);
+    out->push_back(',');
+    if (r.has_name_times) out->append(r.name_type);
+    out->push_back(',');
+    out->append(r.alerts);
+  }
+  if (r.fields.state) out->append(r.deleted ? ",deleted" : ",in use");
+  out->append(",,\r\n");
+}
+
+// Unix seconds with seven fraction digits, exact for every FILETIME.
+void AppendUnixTime(FILETIME t, std::string* out) {
+  std::uint64_t ticks = t >= kUnixEpochTicks ? t - kUnixEpochTicks : kUnixEpochTicks - t;
+  if (t < kUnixEpochTicks) out->push_back('-');
+  AppendNumber(ticks / 10000000, out);
+  char fraction[8];
+  std::uint64_t rest = ticks % 10000000;
+  for (int i = 6; i >= 0; --i, rest /= 10) fraction[i] = static_cast<char>('0' + rest % 10);
+  out->push_back('.');
+  out->append(fraction, 7);
+}
+
+// A body-file name: "|" and control characters, which would end a field or
+// a line, written as \xHH.
+void AppendBodyName(std::string_view name, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (char ch : name) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '|' || c < 0x20 || c == 0x7F) {
+      out->append("\\x").push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 15]);
+    } else {
+      out->push_back(ch);
+    }
+  }
+}
+
+void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix, FILETIME a, FILETIME m,
+                    FILETIME c, FILETIME cr, std::string* out) {
+  out->append("0|");
+  AppendBodyName(r.path, out);
+  out->append(suffix).push_back('|');
+  AppendNumber(r.id, out);
+  out->append(r.folder ? "|d/drwxrwxrwx|0|0|" : "|r/rrwxrwxrwx|0|0|");
+  AppendNumber(r.has_size ? r.size : 0, out);
+  for (FILETIME t : {a, m, c, cr}) {
+    out->push_back('|');
+    AppendUnixTime(t, out);
+  }
+  out->push_back('\n');
+}
+
+void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
+  AppendBodyLine(r, "", r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw, out);
+  if (r.has_name_times)
+    AppendBodyLine(r, " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
+                   r.name_crtime.raw, out);
+}
+
+}  // namespace
+
+const Layout kJsonLayout = {NoHeader, PrintJson};
+const Layout kCsvLayout = {CsvHeader, PrintCsv};
+const Layout kBodyfileLayout = {NoHeader, PrintBodyfile, true};
+
+}  // namespace qst
