@@ -19,7 +19,10 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   const Layout& layout = context.layout();
   if (record.error != 0 && layout.errors_apart) {
     AppendErrorLine(record.path, record.error, record.error_text, &context.text);
-    context.text[0] = ' ';  // "qst: <path>, CODE=...", without the empty line
+    // "qst: <path>, CODE=...", one line.
+    context.text[0] = ' ';
+    while (context.text.size() > 1 && context.text[context.text.size() - 2] == '\n')
+      context.text.pop_back();
     context.err.Write("qst:");
     context.err.Write(context.text);
     return record.identity;

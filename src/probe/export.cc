@@ -110,12 +110,13 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
   out->push_back('}');
 }
 
-void AppendJsonUuid(const DecodedUuid& u, std::string* out) {
-  out->append("{\"id\":\"").append(u.fields.hex).append("\",\"time\":");
+// The fields of a decoded UUID, without the braces around them.
+void AppendJsonUuidFields(const DecodedUuid& u, std::string* out) {
+  out->append("\"id\":\"").append(u.fields.hex).append("\",\"time\":");
   AppendJsonTime(u.time, u.time_known, out);
   out->append(",\"clock_seq\":");
   AppendNumber(u.fields.clockseq, out);
-  out->append(",\"node\":\"").append(u.fields.node).append("\"}");
+  out->append(",\"node\":\"").append(u.fields.node).append("\"");
 }
 
 // The system's message without its line break.
@@ -174,10 +175,11 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     out->append("null}\n");
     return;
   }
-  AppendJsonUuid(r.object_id, out);
-  out->append(",\"birth_object_id\":");
-  AppendJsonUuid(r.birth_object_id, out);
-  out->append(",\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}\n");
+  out->push_back('{');
+  AppendJsonUuidFields(r.object_id, out);
+  out->append(",\"birth_object_id\":{");
+  AppendJsonUuidFields(r.birth_object_id, out);
+  out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}}\n");
 }
 
 std::string NoHeader(RecordFields) { return {}; }

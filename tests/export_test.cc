@@ -1,0 +1,270 @@
+// The forms for other programs, read by those programs: jq and Python's json
+// for --json, Python's csv for --csv, The Sleuth Kit's mactime for
+// --bodyfile.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "run_binary.h"
+#include "scratch_ntfs.h"
+
+namespace qst {
+namespace {
+
+using testing::ReadFile;
+using testing::RunQst;
+using testing::ShellQuote;
+
+struct Shelled {
+  int status;
+  std::string out;
+};
+
+// Runs `command` with `input` on its standard input; what it prints on
+// both streams, and its status.
+Shelled Shell(const std::string& command, const std::string& input = "") {
+  std::string base = ::testing::TempDir() + "/qst_export_" + std::to_string(getpid());
+  std::ofstream(base + ".in", std::ios::binary) << input;
+  int status = std::system(("(" + command + ") <" + base + ".in >" + base + ".out 2>&1").c_str());
+  Shelled r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(base + ".out")};
+  unlink((base + ".in").c_str());
+  unlink((base + ".out").c_str());
+  return r;
+}
+
+// Names that trouble text formats: every byte of each must come back.
+const std::vector<std::string> kAwkwardNames = {
+    "comma, \"quoted\".txt", "line\nbreak.txt",     "cr\rlf.txt",
+    "tab\tand bar|.txt",     "control\x01\x1b.txt", "not utf-8 \xff\xfe.txt",
+    "lone \xed\xa0\x80.txt", "ok \xc3\xbc.txt",     "back\\slash.txt"};
+
+class MachineForms : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    tree_ = ::testing::TempDir() + "/qst_forms_" + std::to_string(getpid());
+    Shell("rm -rf " + ShellQuote(tree_) + " && mkdir -p " + ShellQuote(tree_ + "/sub"));
+    for (const std::string& name : kAwkwardNames) std::ofstream(tree_ + "/sub/" + name) << "x";
+    volume_.Make("qst_forms", 16);
+    if (!volume_.skip.empty()) return;
+    const std::string m = volume_.mount;
+    Shell("mkdir " + m + "/cases && echo notes > " + m + "/cases/memo.txt && echo b > " + m +
+          "/cases/'a, b.txt'");
+    testing::SetNtfsTimes(m + "/cases/memo.txt", 129512692758610936, 129514863094182273,
+                          129524953617302915);
+    std::string oid(64, '\0');
+    for (int i = 0; i < 64; ++i) oid[i] = static_cast<char>(0x10 + i);
+    setxattr((m + "/cases/memo.txt").c_str(), "system.ntfs_object_id", oid.data(), oid.size(), 0);
+    Shell("umount " + m);
+    volume_.mounted = false;
+  }
+  static void TearDownTestSuite() {
+    volume_.Remove();
+    Shell("rm -rf " + ShellQuote(tree_));
+  }
+  void NeedVolume() {
+    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+  }
+  void Need(const char* tool) {
+    if (Shell(std::string("command -v ") + tool).status != 0) GTEST_SKIP() << "needs " << tool;
+  }
+
+  static inline testing::ScratchNtfs volume_;
+  static inline std::string tree_;
+};
+
+TEST_F(MachineForms, EveryJsonLineParsesWithJqAndPython) {
+  NeedVolume();
+  Need("jq");
+  std::string out =
+      RunQst({"-d", volume_.image, "--json", "-n", "-a", "-r", "C:\\"}).out +
+      RunQst({"-d", volume_.image, "--json", "C:\\cases\\none.txt", "C:\\cases\\memo.txt"}).out +
+      RunQst({"--json", "-r", tree_, tree_ + "/missing"}).out;
+  std::size_t lines = std::count(out.begin(), out.end(), '\n');
+  EXPECT_GT(lines, 15u);
+  Shelled jq = Shell("jq -c . | wc -l", out);
+  EXPECT_EQ(jq.status, 0);
+  EXPECT_EQ(std::stoul(jq.out), lines) << jq.out;
+  Shelled py = Shell(
+      "python3 -c 'import json,sys; print(sum(1 for l in sys.stdin.buffer if json.loads(l)))'",
+      out);
+  EXPECT_EQ(py.out, std::to_string(lines) + "\n");
+  // Failed paths are objects of the same stream.
+  EXPECT_EQ(Shell("jq -r 'select(.error) | \"\\(.error.code) \\(.path)\"'", out).out,
+            "2 C:\\cases\\none.txt\n2 " + tree_ + "/missing\n");
+}
+
+TEST_F(MachineForms, JsonCarriesExactTimesAndTheObjectId) {
+  NeedVolume();
+  Need("jq");
+  std::string out = RunQst({"-d", volume_.image, "--json", "-i", "C:\\cases\\memo.txt"}).out;
+  // 129514863094182273 is 2011-06-02 11:05:09.4182273 UTC; -i and -u
+  // change nothing.
+  // jq 1.6 rounds integers past 2^53: Python reads the raw value.
+  EXPECT_EQ(Shell("jq -r .times.mtime.utc", out).out, "2011-06-02T11:05:09.4182273Z\n");
+  EXPECT_EQ(Shell("python3 -c 'import json,sys; print(json.load(sys.stdin)[\"times\"][\"mtime\"]"
+                  "[\"filetime\"])'",
+                  out)
+                .out,
+            "129514863094182273\n");
+  EXPECT_EQ(Shell("jq -r '.object_id | .id, .birth_object_id.id, .birth_volume_id'", out).out,
+            "101112131415161718191A1B1C1D1E1F\n"
+            "303132333435363738393A3B3C3D3E3F\n"
+            "202122232425262728292A2B2C2D2E2F\n");
+  EXPECT_EQ(RunQst({"-d", volume_.image, "--json", "-u", "C:\\cases\\memo.txt"}).out, out);
+}
+
+TEST_F(MachineForms, JsonNamesComeBackByteForByte) {
+  Need("jq");
+  std::string out = RunQst({"--json", "-r", tree_ + "/sub"}).out;
+  // path_hex, where present, holds the exact bytes; otherwise the path is
+  // the name itself.
+  Shelled names = Shell(
+      "python3 -c 'import json,sys,os\n"
+      "for l in sys.stdin.buffer:\n"
+      "  o = json.loads(l)\n"
+      "  p = bytes.fromhex(o[\"path_hex\"]) if \"path_hex\" in o else o[\"path\"].encode()\n"
+      "  if os.path.basename(p): sys.stdout.buffer.write(os.path.basename(p) + b\"\\0\")'",
+      out);
+  std::vector<std::string> got;
+  for (std::size_t pos = 0; pos < names.out.size();) {
+    std::size_t end = names.out.find('\0', pos);
+    if (end == std::string::npos) break;
+    got.push_back(names.out.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::vector<std::string> want = kAwkwardNames;
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want);
+  // jq gives control characters back as they were, and hex to xxd.
+  EXPECT_EQ(Shell("jq -j 'select(.path | test(\"control\")) | .path'", out).out,
+            tree_ + "/sub/control\x01\x1b.txt");
+  EXPECT_EQ(Shell("jq -r 'select(.path | test(\"not utf-8\")) | .path_hex' | xxd -r -p", out).out,
+            tree_ + "/sub/not utf-8 \xff\xfe.txt");
+}
+
+TEST_F(MachineForms, PythonsCsvReadsTheNamesBackExactly) {
+  Shelled rows = Shell(
+      "python3 -c 'import csv,sys,io,os\n"
+      "r = list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding=\"utf-8\", "
+      "errors=\"surrogateescape\", newline=\"\")))\n"
+      "assert all(len(row) == len(r[0]) for row in r), \"ragged\"\n"
+      "for row in r[1:]:\n"
+      "  n = os.path.basename(os.fsencode(row[0]))\n"
+      "  if n: sys.stdout.buffer.write(n + b\"\\0\")'",
+      RunQst({"--csv", "-r", tree_ + "/sub"}).out);
+  EXPECT_EQ(rows.status, 0) << rows.out;
+  std::vector<std::string> got;
+  for (std::size_t pos = 0; pos < rows.out.size();) {
+    std::size_t end = rows.out.find('\0', pos);
+    if (end == std::string::npos) break;
+    got.push_back(rows.out.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::vector<std::string> want = kAwkwardNames;
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(MachineForms, CsvRowsEndInCrlfUnderOneHeader) {
+  NeedVolume();
+  auto r = RunQst({"-d", volume_.image, "--csv", "-n", "C:\\cases\\a, b.txt", "C:\\none"});
+  EXPECT_EQ(r.status, 0);
+  std::string header =
+      "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
+      "birth_object_id,botime,boseq,bomac,birth_volume_id,fn_atime,fn_mtime,fn_ctime,fn_crtime,"
+      "fn_type,alerts,error_code,error_message\r\n";
+  ASSERT_EQ(r.out.substr(0, header.size()), header);
+  std::string rest = r.out.substr(header.size());
+  EXPECT_EQ(rest.substr(0, 20), "\"C:\\cases\\a, b.txt\",");
+  // A failed path: its fields empty up to the error's code and message.
+  EXPECT_NE(rest.find("\r\nC:\\none" + std::string(23, ',') + "2,"), std::string::npos) << rest;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\r'), 3);
+}
+
+TEST_F(MachineForms, MactimeReadsTheBodyFileWithoutAWord) {
+  NeedVolume();
+  Need("mactime");
+  auto r = RunQst({"-d", volume_.image, "--bodyfile", "-n", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  std::string body = ::testing::TempDir() + "/qst_forms.body";
+  std::ofstream(body, std::ios::binary) << r.out;
+  Shelled mac = Shell("mactime -b " + body + " -d -y -z UTC");
+  EXPECT_EQ(mac.status, 0);
+  EXPECT_EQ(mac.out.find("Warning"), std::string::npos) << mac.out;
+  EXPECT_EQ(mac.out.find("rror"), std::string::npos) << mac.out;
+  // mactime shows each time of each line once, the times of a line that
+  // fall in the same second together, and none before 1970.
+  Shelled expected = Shell(
+      "python3 -c 'import sys,math\n"
+      "n = 0\n"
+      "for l in sys.stdin:\n"
+      "  t = [float(x) for x in l.rstrip(\"\\n\").split(\"|\")[7:11]]\n"
+      "  n += len({math.floor(x) for x in t if x >= 0})\n"
+      "print(n)'",
+      r.out);
+  std::size_t lines = std::count(mac.out.begin(), mac.out.end(), '\n');
+  EXPECT_EQ(std::to_string(lines - 1) + "\n", expected.out);
+  EXPECT_NE(mac.out.find("\"C:\\cases\\memo.txt ($FILE_NAME)\""), std::string::npos);
+  // The grain survives in the file itself.
+  EXPECT_NE(r.out.find("|C:\\cases\\memo.txt|"), std::string::npos);
+  EXPECT_NE(r.out.find("|1307012709.4182273|"), std::string::npos) << r.out;
+}
+
+TEST_F(MachineForms, FailedPathsOfABodyFileGoToStandardError) {
+  auto r = RunQst({"--bodyfile", tree_ + "/missing", tree_ + "/sub/ok \xc3\xbc.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "qst: " + tree_ + "/missing, CODE=2:No such file or directory\n");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  EXPECT_NE(r.out.find("|r/rrwxrwxrwx|0|0|1|"), std::string::npos) << r.out;
+}
+
+TEST_F(MachineForms, TheFormsExcludeEachOtherAndTheRows) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  for (const Case& c :
+       std::vector<Case>{{{"--json", "-e"}, "Can't use --json with -e.\n"},
+                         {{"-e", "--csv"}, "Can't use --csv with -e.\n"},
+                         {{"--json", "--csv"}, "Can't use --json with --csv.\n"},
+                         {{"--bodyfile", "--js"}, "Can't use --bodyfile with --json.\n"}}) {
+    std::vector<std::string> args = c.args;
+    args.push_back(tree_);
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.out, c.line);
+  }
+}
+
+TEST_F(MachineForms, TheReadmeTimelineOneLinerMakesOneEventPerTime) {
+  NeedVolume();
+  Need("jq");
+  // The same filter as the README's.
+  std::string readme = ReadFile(QST_SOURCE_DIR "/README.md");
+  std::size_t at = readme.find("jq -c '");
+  ASSERT_NE(at, std::string::npos);
+  std::size_t end = readme.find("'\n", at + 7);
+  std::string filter = readme.substr(at + 7, end - at - 7);
+  std::string json = RunQst({"-d", volume_.image, "--json", "-n", "C:\\cases\\memo.txt"}).out;
+  Shelled events = Shell("jq -c " + ShellQuote(filter), json);
+  EXPECT_EQ(events.status, 0) << events.out;
+  EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'), 8) << events.out;
+  EXPECT_NE(events.out.find("{\"message\":\"C:\\\\cases\\\\memo.txt\",\"datetime\":\"2011-06-02T11:"
+                            "05:09.4182273Z\",\"timestamp_desc\":\"mtime\""),
+            std::string::npos)
+      << events.out;
+}
+
+}  // namespace
+}  // namespace qst
