@@ -1,0 +1,28 @@
+# bash completion for qst
+_qst() {
+  local cur prev
+  COMPREPLY=()
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD-1]}
+  case $prev in
+    -d|--image)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      compopt -o filenames 2>/dev/null
+      return ;;
+    -o|--offset|-j|--jobs)
+      return ;;
+  esac
+  case $cur in
+    --*)
+      COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
+        --json --list --name-times --offset= --recursive --utc --version' -- "$cur"))
+      [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+      return ;;
+    -*)
+      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -u' -- "$cur"))
+      return ;;
+  esac
+  COMPREPLY=($(compgen -f -- "$cur"))
+  compopt -o filenames 2>/dev/null
+}
+complete -F _qst qst
