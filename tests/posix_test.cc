@@ -60,6 +60,40 @@ TEST_F(LocalTree, ProbesInFlightChangeNothingInTheOutput) {
   }
 }
 
+// A run that takes more than a second, its output held up by a slow
+// reader, on a pseudo-terminal: one progress line, erased at the end; none
+// when standard error is no terminal.
+TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
+  if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "needs script";
+  for (int d = 0; d < 20; ++d) {
+    mkdir(At("d" + std::to_string(d)).c_str(), 0755);
+    for (int f = 0; f < 200; ++f) Write("d" + std::to_string(d) + "/f" + std::to_string(f), "");
+  }
+  auto on_terminal = [&](const std::string& command) {
+    std::string log = At("typescript");
+    std::system(
+        ("script -qec " + testing::ShellQuote(command) + " " + log + " >/dev/null").c_str());
+    std::string text = testing::ReadFile(log);
+    unlink(log.c_str());
+    return text;
+  };
+  std::string qst = testing::ShellQuote(QST_BINARY) + " -r " + At("d*");
+  std::string slow = " | (sleep 2; cat >/dev/null)";
+  std::string shown = on_terminal(qst + slow);
+  std::size_t line = shown.find("\rqst: ");
+  ASSERT_NE(line, std::string::npos) << shown;
+  std::size_t end = shown.find('\r', line + 1);
+  std::string status = shown.substr(line + 1, end - line - 1);
+  EXPECT_NE(status.find(" files, "), std::string::npos) << status;
+  EXPECT_NE(status.find(" files/s"), std::string::npos) << status;
+  // Erased: blanks over the last line shown, then back to its start.
+  std::size_t last = shown.rfind("\rqst: ");
+  std::size_t width = shown.find('\r', last + 1) - last - 1;
+  EXPECT_NE(shown.find("\r" + std::string(width, ' ') + "\r"), std::string::npos) << shown;
+  EXPECT_EQ(on_terminal(qst + " 2>" + At("err.txt") + slow).find("qst: "), std::string::npos);
+  EXPECT_EQ(testing::ReadFile(At("err.txt")), "");
+}
+
 TEST_F(LocalTree, StatxTimesConvertExactlyToFileTime) {
   Write("f", "x");
   SetTimes("f", 1296374400, 123456789);  // 2011-01-30 08:00:00.123456789

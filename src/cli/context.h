@@ -7,6 +7,7 @@
 
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/progress.h"
 #include "probe/layout.h"
 #include "probe/platform.h"
 
@@ -38,7 +39,11 @@ struct Context {
   Output& err;
   ImageSelection image;
   ImageOpener open_image = nullptr;  // null where images are not supported
-  std::string text;                  // reused for each record's text
+  // Whether a progress line may be shown: standard error is a terminal and
+  // standard output is not.
+  bool progress_allowed = false;
+  Progress progress{err};  // told of each record printed
+  std::string text;        // reused for each record's text
 };
 
 }  // namespace qst

@@ -205,8 +205,13 @@ int RunEntry(int argc, char** argv, Context& context) {
     }
     options.jobs = static_cast<int>(value);
   }
+  bool image = sector != nullptr || !context.image.path.empty();
+  context.progress.Show(context.progress_allowed && (options.recursive || image));
+  context.image.progress = [&context](std::uint64_t done, std::uint64_t total) {
+    context.progress.MftRead(done, total);
+  };
   std::unique_ptr<Platform> image_platform;
-  if (sector != nullptr || !context.image.path.empty()) {
+  if (image) {
     context.image.deleted = options.all != 0;
     context.image.name_times = options.names != 0;
     context.image.few_paths = FewPlainPaths(argc, argv, scan.optind, options);
@@ -217,6 +222,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   }
   context.out.Write(context.layout().header(options.fields()));
   int status = ProcessOperands(argc, argv, scan.optind, context);
+  context.progress.Finish();
   if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
   return status;
 }

@@ -13,7 +13,19 @@ void Output::Append(std::string_view text) {
   if (sink_ != nullptr && (flush_first_ != nullptr || buffer_.size() >= kFlushAt)) Flush();
 }
 
-void Output::Write(std::string_view text) { Append(text); }
+void Output::Write(std::string_view text) {
+  if (status_width_ != 0) SetStatus({});
+  Append(text);
+}
+
+void Output::SetStatus(std::string_view line) {
+  if (line.empty() && status_width_ == 0) return;
+  std::string text = "\r";
+  if (status_width_ != 0) text.append(status_width_, ' ').append("\r");
+  text.append(line);
+  status_width_ = line.size();
+  Append(text);
+}
 
 void Output::Printf(const char* format, ...) {
   char small[512];
@@ -29,14 +41,14 @@ void Output::Printf(const char* format, ...) {
   }
   if (static_cast<std::size_t>(n) < sizeof small) {
     va_end(again);
-    Append(std::string_view(small, static_cast<std::size_t>(n)));
+    Write(std::string_view(small, static_cast<std::size_t>(n)));
     return;
   }
   std::string big(static_cast<std::size_t>(n) + 1, '\0');
   std::vsnprintf(big.data(), big.size(), format, again);
   va_end(again);
   big.pop_back();
-  Append(big);
+  Write(big);
 }
 
 void Output::Flush() {

@@ -32,6 +32,10 @@ class Output {
   void Write(std::string_view text);
   void Printf(const char* format, ...) QST_PRINTF_FORMAT(2, 3);
   void Flush();
+  // Shows `line` as the one status line at the end of what was written,
+  // in place of the one before; empty: erases it. Anything written after
+  // erases it first.
+  void SetStatus(std::string_view line);
 
   // Everything written so far, when the writer keeps it in memory.
   const std::string& Text() const { return buffer_; }
@@ -45,6 +49,7 @@ class Output {
   Output* flush_first_ = nullptr;
   std::string buffer_;
   bool ok_ = true;
+  std::size_t status_width_ = 0;  // of the status line shown, 0 when none
 };
 
 }  // namespace qst

@@ -29,6 +29,7 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   }
   layout.print(record, &context.text);
   context.out.Write(context.text);
+  context.progress.FileDone();
   return record.identity;
 }
 

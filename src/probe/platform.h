@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -158,6 +159,8 @@ std::unique_ptr<Platform> MakeNativePlatform();
 
 // Standard output (1) or standard error (2) of this process.
 std::unique_ptr<ByteSink> MakeStandardSink(int stream);
+// Whether that stream is a terminal.
+bool IsTerminal(int stream);
 
 // The disk image named with -d, and the sector its volume starts at (-o;
 // -1 when not given).
@@ -167,6 +170,8 @@ struct ImageSelection {
   bool deleted = false;     // deleted records are listed too (-a)
   bool name_times = false;  // the $FILE_NAME times are shown (-n)
   bool few_paths = false;   // the operands are a few paths, no listings
+  // Told, now and then, how many of the MFT's records were read so far.
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
 // Opens the NTFS volume of a disk image as the platform to report from;

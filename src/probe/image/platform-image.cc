@@ -440,6 +440,7 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
   options.deleted = selection.deleted;
   options.name_times = selection.name_times;
   options.lazy = selection.few_paths;
+  options.progress = selection.progress;
   std::string error;
   // A bare MFT, as copied out of a volume, starts with its first record.
   char magic[4];

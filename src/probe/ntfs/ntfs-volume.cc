@@ -563,6 +563,7 @@ void NtfsVolume::ReadRecords(bool guessed) {
       LoadPiece(reader_, piece, record_size_, &loaded);
       if (ParsePiece(piece, loaded, guessed, &gap, kGuessedGapEnd)) return;
       number += want / record_size_;
+      if (options_.progress) options_.progress(number, record_limit_);
       done += want;
     }
   }

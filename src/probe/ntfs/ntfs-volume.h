@@ -51,6 +51,8 @@ struct NtfsReadOptions {
   bool deleted = false;
   bool name_times = false;
   bool lazy = false;
+  // Told after each piece of the MFT read whole: records done, of all.
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
 class NtfsVolume {

@@ -257,4 +257,10 @@ std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<CrtSink>(stream == 2 ? stderr : stdout);
 }
 
+bool IsTerminal(int stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(stream == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), &mode) !=
+         0;
+}
+
 }  // namespace qst
