@@ -114,5 +114,41 @@ check usage-error -x
 check no-images -d disk.img "C:\\"
 TZ=JST-9 check local-zone "$winroot\\memo.txt"
 
+# The forms for other programs: the program's bytes (UTF-8, line ends as
+# written) whatever the console's code page, read by their readers.
+forms() {
+  local name=$1 reader=$2; shift 2
+  set +e
+  (cd "$work" && "$wine" "$qst" "$@" >"$work/form" 2>"$work/stderr")
+  set -e
+  if ! "$reader" "$work/form"; then
+    echo "FAIL $name"; failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+json_names() {
+  [[ $(jq -r 'select(.error == null) | .path' "$1") == *"$winroot\\names\\日本.txt"* ]] &&
+    [[ $(jq -c 'select(.error) | .error.code' "$1") == 2 ]] && ! grep -q $'\r' "$1"
+}
+json_times() { [[ $(jq -r .times.mtime.utc "$1") == 2011-01-30T08:00:00.1234567Z ]]; }
+csv_rows() {
+  python3 - "$1" <<'PY'
+import csv, sys
+rows = list(csv.reader(open(sys.argv[1], newline="", encoding="utf-8")))
+assert all(len(r) == len(rows[0]) for r in rows), rows
+assert any(r[0].endswith("\\names\\日本.txt") for r in rows), rows
+assert b"\r\r" not in open(sys.argv[1], "rb").read()
+PY
+}
+body_lines() {
+  grep -q '|1296374400.1234567|' "$1" && mactime -b "$1" -d -y -z UTC >"$work/timeline" 2>&1 &&
+    ! grep -qi warn "$work/timeline" && grep -q '2011-01-30T08:00:00Z' "$work/timeline"
+}
+forms json-lines json_names --json -r "$winroot\\names" "$winroot\\missing.txt"
+forms json-times json_times --json -i "$winroot\\memo.txt"
+forms csv csv_rows --csv -r "$winroot\\names"
+forms bodyfile body_lines --bodyfile "$winroot\\memo.txt"
+
 (( failures == 0 )) && echo "all Wine end-to-end checks passed"
 exit $(( failures > 0 ))

@@ -42,6 +42,8 @@ struct Context {
   // Whether a progress line may be shown: standard error is a terminal and
   // standard output is not.
   bool progress_allowed = false;
+  // Whether standard output is the process's own, whose form may be set.
+  bool raw_output = false;
   Progress progress{err};  // told of each record printed
   std::string text;        // reused for each record's text
 };

@@ -197,6 +197,10 @@ int RunEntry(int argc, char** argv, Context& context) {
     context.out.Printf("Can't use %s with -e.\n", FormName(options.machine));
     return kStatusBadUsage;
   }
+  if (options.machine != MachineForm::kNone && context.raw_output) {
+    context.out.Flush();
+    SetStandardOutputBytes();
+  }
   if (jobs != nullptr) {
     std::int64_t value = 0;
     if (!ParseNumber(jobs, 64, &value) || value < 1) {

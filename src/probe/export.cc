@@ -83,7 +83,10 @@ void AppendHex(std::string_view bytes, std::string* out) {
 }
 
 // {"utc":"...Z","filetime":N}, with "utc" null when the value has no date.
-void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out) {
+// An object ID's time, counted from 1582, may lie before 1601: its
+// `filetime` is signed.
+void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out,
+                    bool may_precede_1601 = false) {
   out->append("{\"utc\":");
   if (!known || !t.converted) {
     out->append("null");
@@ -93,7 +96,10 @@ void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out) {
     out->push_back('"');
   }
   out->append(",\"filetime\":");
-  AppendNumber(t.raw, out);
+  if (may_precede_1601)
+    AppendNumber(static_cast<std::int64_t>(t.raw), out);
+  else
+    AppendNumber(t.raw, out);
   out->push_back('}');
 }
 
@@ -113,7 +119,7 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
 // The fields of a decoded UUID, without the braces around them.
 void AppendJsonUuidFields(const DecodedUuid& u, std::string* out) {
   out->append("\"id\":\"").append(u.fields.hex).append("\",\"time\":");
-  AppendJsonTime(u.time, u.time_known, out);
+  AppendJsonTime(u.time, u.time_known, out, true);
   out->append(",\"clock_seq\":");
   AppendNumber(u.fields.clockseq, out);
   out->append(",\"node\":\"").append(u.fields.node).append("\"");

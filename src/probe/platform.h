@@ -161,6 +161,10 @@ std::unique_ptr<Platform> MakeNativePlatform();
 std::unique_ptr<ByteSink> MakeStandardSink(int stream);
 // Whether that stream is a terminal.
 bool IsTerminal(int stream);
+// From now on standard output carries the program's bytes as they are
+// (UTF-8, line ends as written) rather than text for the system's code page
+// and line ends: for forms other programs read.
+void SetStandardOutputBytes();
 
 // The disk image named with -d, and the sector its volume starts at (-o;
 // -1 when not given).

@@ -338,6 +338,8 @@ std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
 }
 
+void SetStandardOutputBytes() {}  // it always does
+
 bool IsTerminal(int stream) { return isatty(stream == 2 ? STDERR_FILENO : STDOUT_FILENO) == 1; }
 
 }  // namespace qst

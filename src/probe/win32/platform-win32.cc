@@ -4,6 +4,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <winioctl.h>
 
@@ -214,11 +216,15 @@ class Win32Platform : public Platform {
 
 // Writes the program's text through the C runtime, converted to the code
 // page of the process locale. A character that the code page cannot show
-// becomes '?', so one name never stops the output.
+// becomes '?', so one name never stops the output. Once standard output
+// carries bytes as they are, they go out unchanged.
+bool output_bytes = false;
+
 class CrtSink : public ByteSink {
  public:
   explicit CrtSink(std::FILE* stream) : stream_(stream) {}
   bool WriteAll(std::string_view bytes) override {
+    if (output_bytes && stream_ == stdout) return Put(bytes);
     std::wstring wide = ToWide(bytes);
     std::string encoded;
     encoded.reserve(wide.size());
@@ -237,7 +243,12 @@ class CrtSink : public ByteSink {
         encoded.append(buffer, n);
       }
     }
-    if (std::fwrite(encoded.data(), 1, encoded.size(), stream_) != encoded.size() ||
+    return Put(encoded);
+  }
+
+ private:
+  bool Put(std::string_view bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size() ||
         std::fflush(stream_) != 0) {
       if (errno == EPIPE || errno == EINVAL) std::_Exit(0);  // the reader went away
       return false;
@@ -245,7 +256,6 @@ class CrtSink : public ByteSink {
     return true;
   }
 
- private:
   std::FILE* stream_;
 };
 
@@ -255,6 +265,12 @@ std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Pl
 
 std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<CrtSink>(stream == 2 ? stderr : stdout);
+}
+
+void SetStandardOutputBytes() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+  output_bytes = true;
 }
 
 bool IsTerminal(int stream) {
