@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Reads every file of an NTFS image with `qst -d IMG -e -r C:\\` (also with
-the second witness, `-n -a`), with The Sleuth Kit's `fls -r -m /` and with
+the second witness, `-n -a`, and in the forms --json, --csv, --bodyfile), with The Sleuth Kit's `fls -r -m /` and with
 libfsntfs's `fsntfsinfo -H`, and prints wall time, files per second and peak
 memory side by side, with the time of a query for one path and The Sleuth
 Kit's `ils -e -m` (one linear pass over the MFT, no paths).
@@ -67,6 +67,9 @@ def main():
         peers = [
             ("qst -d IMG -e -u -r C:\\", [args.qst, "-d", image, "-e", "-u", "-r", "C:\\"]),
             ("qst -d IMG -e -r C:\\ (local)", [args.qst, "-d", image, "-e", "-r", "C:\\"]),
+            ("qst -d IMG --json -r C:\\", [args.qst, "-d", image, "--json", "-r", "C:\\"]),
+            ("qst -d IMG --csv -r C:\\", [args.qst, "-d", image, "--csv", "-r", "C:\\"]),
+            ("qst -d IMG --bodyfile -r C:\\", [args.qst, "-d", image, "--bodyfile", "-r", "C:\\"]),
             ("qst -d IMG -n -a -e -r C:\\",
              [args.qst, "-d", image, "-n", "-a", "-e", "-r", "C:\\"]),
             ("qst -d IMG one path",

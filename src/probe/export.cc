@@ -53,6 +53,16 @@ bool AppendJsonString(std::string_view text, std::string* out) {
   bool exact = true;
   out->push_back('"');
   while (!text.empty()) {
+    // Most names are plain ASCII: taken a run at a time.
+    std::size_t plain = 0;
+    while (plain < text.size()) {
+      unsigned char c = static_cast<unsigned char>(text[plain]);
+      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+      ++plain;
+    }
+    out->append(text.substr(0, plain));
+    text.remove_prefix(plain);
+    if (text.empty()) break;
     std::size_t length = Utf8SequenceLength(text);
     unsigned char c = static_cast<unsigned char>(text[0]);
     if (length == 0) {
