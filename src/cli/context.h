@@ -42,8 +42,9 @@ struct Context {
   // Whether a progress line may be shown: standard error is a terminal and
   // standard output is not.
   bool progress_allowed = false;
-  // Whether standard output is the process's own, whose form may be set.
-  bool raw_output = false;
+  // Makes the process's standard output carry bytes as they are; null when
+  // the output is not the process's.
+  void (*set_output_bytes)() = nullptr;
   Progress progress{err};  // told of each record printed
   std::string text;        // reused for each record's text
 };

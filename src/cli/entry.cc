@@ -197,9 +197,9 @@ int RunEntry(int argc, char** argv, Context& context) {
     context.out.Printf("Can't use %s with -e.\n", FormName(options.machine));
     return kStatusBadUsage;
   }
-  if (options.machine != MachineForm::kNone && context.raw_output) {
+  if (options.machine != MachineForm::kNone && context.set_output_bytes != nullptr) {
     context.out.Flush();
-    SetStandardOutputBytes();
+    context.set_output_bytes();
   }
   if (jobs != nullptr) {
     std::int64_t value = 0;

@@ -26,7 +26,7 @@ int RunProgram(std::vector<std::string> arguments) {
     Context context(platform.get(), out, err);
     context.open_image = NativeImageOpener();
     context.progress_allowed = IsTerminal(2) && !IsTerminal(1);
-    context.raw_output = true;
+    context.set_output_bytes = SetStandardOutputBytes;
     int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);
     out.Flush();
     if (!out.ok()) {
