@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "run_binary.h"
@@ -39,6 +40,23 @@ TEST(CommandLine, InvalidOptionDiagnosesOnStandardError) {
   EXPECT_EQ(r.err, diagnostic);
   EXPECT_EQ(r.out, kUsage);
   EXPECT_EQ(r.both, diagnostic + kUsage);
+}
+
+TEST(CommandLine, LongOptionsAsGnuHasThem) {
+  auto r = RunQst({"--help"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, kUsage);
+  r = RunQst({"--nonsense", "--hel", "a"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.err, std::string(QST_BINARY) + ": unrecognized option '--nonsense'\n");
+  EXPECT_EQ(r.out, kUsage);
+  r = RunQst({"--version", "a"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.substr(0, 4), "qst ");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+  // Long names for letters, with their arguments either way.
+  EXPECT_EQ(RunQst({"--rec", "--utc", "--iso", "--jobs=2", ".", "-e"}).out,
+            RunQst({"-r", "-u", "-i", "-j", "2", ".", "-e"}).out);
 }
 
 TEST(CommandLine, ListAndRecursiveConflict) {

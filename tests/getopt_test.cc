@@ -186,5 +186,52 @@ TEST(OptionScanner, MissingArgumentIsDiagnosed) {
   EXPECT_EQ(s.diagnostics, "qst: option requires an argument -- 'd'\n");
 }
 
+TEST(OptionScanner, LongOptionsByNameByStartAndWithArguments) {
+  constexpr LongOption kLong[] = {{"json", false, 300},
+                                  {"jobs", true, 'j'},
+                                  {"image", true, 'd'},
+                                  {"images", false, 301},
+                                  {nullptr, false, 0}};
+  struct Case {
+    Args args;
+    Results results;
+    std::string optarg;  // of the last option
+    std::string diagnostics;
+  };
+  const Case cases[] = {
+      {{"qst", "--json", "a"}, {300, -1}, "", ""},
+      {{"qst", "a", "--js", "-e"}, {300, 'e', -1}, "", ""},
+      {{"qst", "--jobs=4", "a"}, {'j', -1}, "4", ""},
+      {{"qst", "--jo", "4", "a"}, {'j', -1}, "4", ""},
+      {{"qst", "--image=", "a"}, {'d', -1}, "", ""},
+      // An exact name wins over the longer one it starts.
+      {{"qst", "--image", "x"}, {'d', -1}, "x", ""},
+      {{"qst", "--j", "a"}, {'?', -1}, "", "qst: option '--j' is ambiguous\n"},
+      {{"qst", "--jsonx"}, {'?', -1}, "", "qst: unrecognized option '--jsonx'\n"},
+      {{"qst", "--json=1"}, {'?', -1}, "", "qst: option '--json' doesn't allow an argument\n"},
+      {{"qst", "--jobs"}, {'?', -1}, "", "qst: option '--jobs' requires an argument\n"},
+      {{"qst", "--", "--json"}, {-1}, "", ""},
+  };
+  for (const Case& c : cases) {
+    Args args = c.args;
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    OptionScanState state;
+    Output err;
+    Results results;
+    std::string optarg;
+    for (int guard = 0; guard < 10; ++guard) {
+      int r = getopt_long(static_cast<int>(args.size()), argv.data(), "ed:j:", kLong, state, err);
+      results.push_back(r);
+      if (r == -1) break;
+      optarg = state.optarg != nullptr ? state.optarg : "";
+    }
+    EXPECT_EQ(results, c.results) << c.args[1];
+    EXPECT_EQ(optarg, c.optarg) << c.args[1];
+    EXPECT_EQ(err.Text(), c.diagnostics) << c.args[1];
+  }
+}
+
 }  // namespace
 }  // namespace qst
