@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "probe/image/raw-reader.h"
+#include "probe/image/volume-platform.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
@@ -70,28 +71,7 @@ const TskApi* LoadTsk(std::string* error) {
   return &api;
 }
 
-// Windows error codes of the image platform.
-constexpr int kFileNotFound = 2;
-constexpr int kPathNotFound = 3;
-constexpr int kAccessDenied = 5;
-constexpr int kGenFailure = 31;
-constexpr int kInvalidName = 123;
-constexpr int kNameTooLong = 206;
-constexpr int kDirectoryInvalid = 267;
-constexpr int kFileCorrupt = 1392;
-constexpr int kInvalidFunction = 1;
-
-// The made-up folder of deleted files whose folder is gone (with -a).
-constexpr std::u16string_view kOrphans = u"$Orphan";
-
 constexpr std::uint64_t kSectorSize = 512;
-
-void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
-  basic->CreationTime = times.creation;
-  basic->LastWriteTime = times.write;
-  basic->ChangeTime = times.change;
-  basic->LastAccessTime = times.access;
-}
 
 class TskReader : public VolumeReader {
  public:
@@ -123,216 +103,18 @@ class TskReader : public VolumeReader {
   std::uint64_t offset_;
 };
 
-class ImagePlatform : public Platform {
- public:
-  ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
-                Platform& host, std::string image_name)
-      : reader_(std::move(reader)),
-        volume_(std::move(volume)),
-        host_(host),
-        image_name_(std::move(image_name)) {}
-
-  bool ProbesFromMemory() const override { return true; }
-
-  int Probe(const std::string& path, RawFileInfo* info) override {
-    Found found;
-    if (int error = Resolve(Utf16FromWtf8(path), &found)) return error;
-    return Report(path, found, info);
+// The Windows code of a system error of this machine.
+int ErrnoToWindows(int error) {
+  switch (error) {
+    case ENOENT: return 2;   // ERROR_FILE_NOT_FOUND
+    case ENOTDIR: return 3;  // ERROR_PATH_NOT_FOUND
+    case EACCES:
+    case EPERM:
+    case EISDIR: return 5;                   // ERROR_ACCESS_DENIED
+    case ENAMETOOLONG: return 206;           // ERROR_FILENAME_EXCED_RANGE
+    default: return error > 0 ? 31 : error;  // ERROR_GEN_FAILURE
   }
-
-  int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
-    // A listed name carries its index: the path need not be found again.
-    if (entry.token == 0) return Probe(path, info);
-    std::uint32_t name = static_cast<std::uint32_t>(entry.token - 1);
-    return Report(path, {volume_->RecordOfName(name), name}, info);
-  }
-
-  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    PatternParts parts = SplitPattern(pattern, '\\');
-    // "C:name" names a file of the root.
-    if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
-      parts.folder = parts.last.substr(0, 2);
-      parts.last.remove_prefix(2);
-    }
-    std::u16string folder_path = Utf16FromWtf8(parts.folder);
-    std::u16string last = Utf16FromWtf8(parts.last);
-    // A pattern without a folder part searches the root.
-    Found found;
-    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &found))
-      return error == kFileNotFound ? kPathNotFound : error;
-    const std::uint64_t folder = found.record;
-    if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
-    if (last.empty()) return kFileNotFound;
-
-    std::vector<DirEntry> entries;
-    if (!HasWildcard(std::u16string_view(last))) {
-      std::uint64_t record = Step(folder, last).record;
-      if (record == NtfsVolume::kNone) return kFileNotFound;
-      entries.push_back(
-          {Wtf8FromUtf16(last), volume_->IsFolder(record), record == NtfsVolume::kOrphanFolder});
-    } else {
-      // "*.*" matches every name, with or without a dot.
-      std::u16string_view wanted = last == u"*.*" ? u"*" : std::u16string_view(last);
-      if (folder != NtfsVolume::kRootRecord) {
-        for (const char16_t* dots : {u".", u".."})
-          if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
-      }
-      // Deleted entries, when asked for, come after the live ones.
-      for (std::span<const std::uint32_t> names :
-           {volume_->Children(folder), volume_->DeletedChildren(folder)}) {
-        for (std::uint32_t name : names) {
-          std::u16string_view text = volume_->NameText(name);
-          std::uint64_t record = volume_->RecordOfName(name);
-          if (volume_->Listed(record) && Matches(wanted, text))
-            entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record), false, name + 1ull});
-        }
-      }
-      if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-          Matches(wanted, kOrphans))
-        entries.push_back({Wtf8FromUtf16(kOrphans), true, true});
-    }
-    if (entries.empty()) return kFileNotFound;
-    search->reset(new VectorSearch(std::move(entries)));
-    return 0;
-  }
-
-  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
-    // List files are on this machine; their errors are told in Windows terms.
-    switch (int error = host_.OpenList(path, source)) {
-      case 0: return 0;
-      case ENOENT: return kFileNotFound;
-      case ENOTDIR: return kPathNotFound;
-      case EACCES:
-      case EPERM:
-      case EISDIR: return kAccessDenied;
-      case ENAMETOOLONG: return kNameTooLong;
-      default: return error > 0 ? kGenFailure : error;
-    }
-  }
-
-  std::string ErrorText(int code) override {
-    switch (code) {
-      case kFileNotFound: return "The system cannot find the file specified.\n";
-      case kPathNotFound: return "The system cannot find the path specified.\n";
-      case kAccessDenied: return "Access is denied.\n";
-      case kGenFailure: return "A device attached to the system is not functioning.\n";
-      case kInvalidName:
-        return "The filename, directory name, or volume label syntax is incorrect.\n";
-      case kNameTooLong: return "The filename or extension is too long.\n";
-      case kDirectoryInvalid: return "The directory name is invalid.\n";
-      case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
-      case kInvalidFunction: return "Incorrect function.\n";
-      default: return "Unknown error " + std::to_string(code) + "\n";
-    }
-  }
-
-  int NameTooLongCode() const override { return kNameTooLong; }
-  char Separator() const override { return '\\'; }
-  bool IsVolumeRoot(std::string_view path) const override {
-    return path == "\\" || IsDriveRoot(path);
-  }
-  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    return host_.ToLocalTime(utc, local);
-  }
-
-  std::string LossReport() const override {
-    return DescribeDamage(image_name_, volume_->DamageFound());
-  }
-
- private:
-  // A record, and the name by which it was reached (kNone when none).
-  struct Found {
-    std::uint64_t record = NtfsVolume::kRootRecord;
-    std::uint32_t name = NtfsVolume::kNone;
-  };
-
-  // Fills `info` for the record found at `path`.
-  int Report(const std::string& path, Found found, RawFileInfo* info) const {
-    const std::uint64_t record = found.record;
-    bool wants_folder = !path.empty() && path.back() == '\\';
-    if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
-    // The orphans' folder is made up: there is nothing to report of it.
-    if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
-    // Times that were not read are not shown, as zeros or otherwise.
-    if (!volume_->HasTimes(record)) return kFileCorrupt;
-    *info = RawFileInfo{};
-    CopyTimes(volume_->TimesOf(record), &info->basic);
-    info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
-    info->file_index = static_cast<std::uint32_t>(record);
-    info->volume = 1;
-    info->file_id = record;
-    if (volume_->IsFolder(record)) info->basic.FileAttributes = kFileAttributeDirectory;
-    NtfsVolume::Times name_times;
-    if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &name_times)) {
-      info->has_name_times = true;
-      CopyTimes(name_times, &info->name_times);
-    }
-    info->deleted = volume_->Deleted(record);
-    info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
-    return 0;
-  }
-
-  // The entry of `folder` called `name`, or a record of kNone.
-  Found Step(std::uint64_t folder, std::u16string_view name) {
-    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-        Matches(kOrphans, name))
-      return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
-    std::uint32_t found = volume_->LookupName(folder, name);
-    if (found == NtfsVolume::kNone || !volume_->Listed(volume_->RecordOfName(found)))
-      return {NtfsVolume::kNone, NtfsVolume::kNone};
-    return {volume_->RecordOfName(found), found};
-  }
-
-  // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
-  // the root; a trailing separator is allowed. Returns 0 or the code Windows
-  // gives: 2 for a missing last name, 3 for a missing folder on the way.
-  int Resolve(std::u16string_view path, Found* found) {
-    if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
-    if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
-    // A volume that reads itself whole on the way voids what was found: the
-    // path is followed again.
-    const int generation = volume_->generation();
-    int error = Follow(path, found);
-    return volume_->generation() == generation ? error : Follow(path, found);
-  }
-
-  int Follow(std::u16string_view path, Found* found) {
-    // The folders passed through, so that ".." steps back as Windows does
-    // with a path, by its text; above the root there is only the root.
-    std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume_->RootName()}};
-    std::size_t pos = path.find_first_not_of(u'\\');
-    while (pos != std::u16string_view::npos) {
-      std::size_t end = std::min(path.find(u'\\', pos), path.size());
-      std::u16string_view name = path.substr(pos, end - pos);
-      bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
-      if (HasWildcard(name) || name.find_first_of(u"<>|\"") != std::u16string_view::npos)
-        return kInvalidName;
-      if (!volume_->IsFolder(trail.back().record)) return kPathNotFound;
-      if (name == u"..") {
-        if (trail.size() > 1) trail.pop_back();
-      } else if (name != u".") {
-        Found next = Step(trail.back().record, name);
-        if (next.record == NtfsVolume::kNone) return last ? kFileNotFound : kPathNotFound;
-        trail.push_back(next);
-      }
-      pos = path.find_first_not_of(u'\\', end);
-    }
-    *found = trail.back();
-    return 0;
-  }
-
-  // Names match without regard to case, by the volume's own table.
-  bool Matches(std::u16string_view pattern, std::u16string_view name) const {
-    return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
-      return volume_->Upcase(a) == volume_->Upcase(b);
-    });
-  }
-
-  std::unique_ptr<VolumeReader> reader_;
-  std::unique_ptr<NtfsVolume> volume_;
-  Platform& host_;
-  std::string image_name_;
-};
+}
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -454,8 +236,8 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
       return kUnusable;
     }
-    *platform =
-        std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, selection.path);
+    *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, ErrnoToWindows,
+                                   selection.path);
     return 0;
   }
   std::uint64_t offset = 0;
@@ -471,8 +253,8 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
     return kUnusable;
   }
-  *platform =
-      std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, selection.path);
+  *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, ErrnoToWindows,
+                                 selection.path);
   return 0;
 }
 

@@ -1,0 +1,26 @@
+// The platform over an NTFS volume read from its bytes: paths in Windows
+// form ("C:\\dir\\file", "\\dir\\file"), listings in the volume's collation
+// order, and errors as Windows gives them. Platform-free: each build's image
+// layer opens the volume and hands it over.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "probe/ntfs/ntfs-volume.h"
+#include "probe/platform.h"
+
+namespace qst {
+
+// The code Windows gives for an error of the machine's own (a list file that
+// cannot be opened), from the host platform's code.
+using HostErrorToWindows = int (*)(int host_code);
+
+// The platform of `volume`, read through `reader`; `host` serves what lies
+// outside the image (list files, the local zone), its errors told in
+// Windows terms by `to_windows`; `image_name` names the image in messages.
+std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
+                                             std::unique_ptr<NtfsVolume> volume, Platform& host,
+                                             HostErrorToWindows to_windows, std::string image_name);
+
+}  // namespace qst
