@@ -20,6 +20,7 @@
 
 #include "probe/image/raw-reader.h"
 #include "probe/le.h"
+#include "probe/partitions.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 
@@ -184,6 +185,53 @@ TEST(RawImageFile, ShowsInPlaceWhatItReadsAndNothingBeyondItsEnd) {
   int error = 0;
   EXPECT_EQ(qst::OpenRawFile(path + ".none", 0, &error), nullptr);
   EXPECT_EQ(error, ENOENT);
+}
+
+// The partition tables of images made with sfdisk, as The Sleuth Kit's mmls
+// lists them: every partition that holds data, with its start, length and
+// description.
+TEST(PartitionTable, ReadsWhatMmlsLists) {
+  if (std::system("command -v sfdisk >/dev/null && command -v mmls >/dev/null") != 0)
+    GTEST_SKIP() << "needs sfdisk and mmls";
+  std::string path = ::testing::TempDir() + "/qst_partitions.img";
+  const std::pair<const char*, const char*> tables[] = {
+      {"dos", "2048,2048,7\n4096,,E\n,1024,7\n,1024,83\n,,7\n"},
+      {"dos", "2048,4096,7\n6144,4096,b\n10240,2048,83\n12288,,7\n"},
+      {"dos", "2048,2048,c\n4096,,f\n,2048,7\n,,7\n"},
+      {"gpt",
+       "2048,2048,EBD0A0A2-B9E5-4433-87C0-68B9B7A3EAC7\n"
+       "6144,4096,0FC63DAF-8483-4772-8E79-3D69E4C7D478\n"
+       "12288,,EBD0A0A2-B9E5-4433-87C0-68B9B7A3EAC7\n"},
+  };
+  for (const auto& [label, script] : tables) {
+    ASSERT_EQ(
+        Shell("rm -f " + path + " && truncate -s 8M " + path + " && printf 'label: " + label +
+              "\\n" + script + "' | sfdisk -q " + path + " && { [ " + label +
+              " != gpt ] || sfdisk -q --part-label " + path + " 1 'Basic data' >/dev/null; }"),
+        0);
+    // mmls: "002:  000:000   0000002048   0000004095   0000002048   NTFS / exFAT (0x07)";
+    // table and unallocated rows have "Meta" or "-------" for a slot.
+    std::string listed = ::testing::TempDir() + "/qst_mmls.txt";
+    ASSERT_EQ(Shell("mmls " + path +
+                    " | awk '$2 ~ /^[0-9]/ { d = \"\"; "
+                    "for (i = 6; i <= NF; ++i) d = d (i > 6 ? \" \" : \"\") $i; "
+                    "printf \"%d %d %s\\n\", $3, $5, d }' >" +
+                    listed),
+              0);
+    int error = 0;
+    std::unique_ptr<qst::VolumeReader> disk = qst::OpenRawFile(path, 0, &error);
+    ASSERT_NE(disk, nullptr);
+    std::vector<qst::Partition> partitions;
+    qst::PartitionScheme scheme = qst::ReadPartitionTable(*disk, &partitions);
+    EXPECT_EQ(scheme, std::string(label) == "gpt" ? qst::PartitionScheme::kGpt
+                                                  : qst::PartitionScheme::kMbr);
+    std::string ours;
+    for (const qst::Partition& p : partitions)
+      ours += std::to_string(p.start) + " " + std::to_string(p.length) + " " + p.description + "\n";
+    std::string theirs = testing::ReadFile(listed);
+    EXPECT_GT(theirs.size(), 10u);
+    EXPECT_EQ(SortedLines(ours), SortedLines(theirs)) << label << ": " << script;
+  }
 }
 
 TEST_F(NtfsImage, FoldersListInUpperCaseCollationOrder) {
