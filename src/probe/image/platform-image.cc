@@ -6,12 +6,12 @@
 #include <tsk/libtsk.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <type_traits>
 
+#include "probe/image/open-volume.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/volume-platform.h"
 #include "probe/ntfs/ntfs-volume.h"
@@ -116,20 +116,6 @@ int ErrnoToWindows(int error) {
   }
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
-  return text;
-}
-
 std::string TskErrorText() {
   const char* text = tsk->error_get();
   std::string s = text != nullptr ? text : "unknown error";
@@ -138,67 +124,24 @@ std::string TskErrorText() {
   return s;
 }
 
-// The reader for the volume at `offset`: a raw image of one file is read
-// straight from the file (in place where it is cached), anything else
-// through The Sleuth Kit, which then owns `image`.
-std::unique_ptr<VolumeReader> VolumeReaderFor(TSK_IMG_INFO* image, const std::string& path,
-                                              std::uint64_t offset) {
-  struct stat st;
-  if (image->itype == TSK_IMG_TYPE_RAW && stat(path.c_str(), &st) == 0 &&
-      static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size)) {
-    int error = 0;
-    if (std::unique_ptr<VolumeReader> raw = OpenRawFile(path, offset, &error)) {
-      tsk->img_close(image);
-      return raw;
-    }
-  }
-  return std::make_unique<TskReader>(image, offset);
-}
-
-bool HoldsNtfs(TSK_IMG_INFO* image, std::uint64_t offset) {
-  char oem[8];
-  return tsk->img_read(image, static_cast<TSK_OFF_T>(offset + 3), oem, sizeof oem) == sizeof oem &&
-         std::memcmp(oem, "NTFS    ", 8) == 0;
-}
-
-// The byte offset of the NTFS volume to use: -o's sector, else the only
-// NTFS partition of a partitioned image, else the image itself. Returns
-// false with the list of choices in `message` when there are several.
-bool ChooseVolume(TSK_IMG_INFO* image, const ImageSelection& selection, std::string* message,
-                  std::uint64_t* offset) {
-  if (selection.sector >= 0) {
-    *offset = static_cast<std::uint64_t>(selection.sector) * kSectorSize;
-    return true;
-  }
-  *offset = 0;
+// The allocated partitions of the image's partition table, as The Sleuth
+// Kit reads it; none when it finds no table.
+std::vector<Partition> TskPartitions(TSK_IMG_INFO* image) {
+  std::vector<Partition> partitions;
   TSK_VS_INFO* vs = tsk->vs_open(image, 0, TSK_VS_TYPE_DETECT);
   if (vs == nullptr) {
     tsk->error_reset();
-    return true;  // a bare volume
+    return partitions;  // a bare volume
   }
-  struct Found {
-    std::uint64_t start, length;
-    std::string description;
-  };
-  std::vector<Found> found;
   for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
     const TSK_VS_PART_INFO* part = tsk->vs_part_get(vs, i);
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
-    std::uint64_t start = part->start * vs->block_size;
-    if (HoldsNtfs(image, start))
-      found.push_back({start / kSectorSize, part->len * vs->block_size / kSectorSize,
-                       part->desc != nullptr ? part->desc : ""});
+    partitions.push_back({part->start * vs->block_size / kSectorSize,
+                          part->len * vs->block_size / kSectorSize,
+                          part->desc != nullptr ? part->desc : ""});
   }
   tsk->vs_close(vs);
-  if (found.size() == 1) *offset = found[0].start * kSectorSize;
-  if (found.size() <= 1) return true;
-  *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
-                    selection.path.c_str(), found.size());
-  *message += "   start     length  description\n";
-  for (const Found& f : found)
-    *message += Format("%8llu %10llu  %s\n", static_cast<unsigned long long>(f.start),
-                       static_cast<unsigned long long>(f.length), f.description.c_str());
-  return false;
+  return partitions;
 }
 
 int OpenImagePlatform(const ImageSelection& selection, Platform& host,
@@ -218,44 +161,23 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
         Format("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
     return kUnusable;
   }
-  NtfsReadOptions options;
-  options.deleted = selection.deleted;
-  options.name_times = selection.name_times;
-  options.lazy = selection.few_paths;
-  options.progress = selection.progress;
-  std::string error;
-  // A bare MFT, as copied out of a volume, starts with its first record.
-  char magic[4];
-  if (selection.sector < 0 && tsk->img_read(image, 0, magic, 4) == 4 &&
-      std::memcmp(magic, "FILE", 4) == 0) {
-    std::unique_ptr<VolumeReader> reader = VolumeReaderFor(image, selection.path, 0);
-    // Without clusters, a folder's index may lie beyond reach: read it all.
-    options.lazy = false;
-    std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*reader, &error, options);
-    if (volume == nullptr) {
-      *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
-      return kUnusable;
-    }
-    *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, ErrnoToWindows,
-                                   selection.path);
-    return 0;
+  // A raw image of one file is read straight from the file (in place where
+  // it is cached); anything else through The Sleuth Kit, which then owns
+  // the image.
+  std::unique_ptr<VolumeReader> reader;
+  struct stat st;
+  if (image->itype == TSK_IMG_TYPE_RAW && stat(selection.path.c_str(), &st) == 0 &&
+      static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size)) {
+    int error = 0;
+    reader = OpenRawFile(selection.path, 0, &error);
   }
-  std::uint64_t offset = 0;
-  if (!ChooseVolume(image, selection, message, &offset)) {
-    tsk->img_close(image);
-    return kUnusable;
-  }
-  std::unique_ptr<VolumeReader> reader = VolumeReaderFor(image, selection.path, offset);
-  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error, options);
-  if (volume == nullptr) {
-    *message =
-        Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
-               static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
-    return kUnusable;
-  }
-  *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, ErrnoToWindows,
-                                 selection.path);
-  return 0;
+  TSK_IMG_INFO* also_close = reader != nullptr ? image : nullptr;
+  if (reader == nullptr) reader = std::make_unique<TskReader>(image, 0);
+  int status = OpenImageVolume(
+      std::move(reader), [image] { return TskPartitions(image); }, selection, host, ErrnoToWindows,
+      platform, message);
+  if (also_close != nullptr) tsk->img_close(also_close);
+  return status;
 }
 
 }  // namespace

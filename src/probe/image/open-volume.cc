@@ -1,0 +1,118 @@
+#include "probe/image/open-volume.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace qst {
+namespace {
+
+constexpr std::uint64_t kSectorSize = 512;
+constexpr int kUnusable = 1;
+
+// The bytes of a volume that starts `offset` bytes into an image.
+class OffsetReader : public VolumeReader {
+ public:
+  OffsetReader(std::unique_ptr<VolumeReader> image, std::uint64_t offset)
+      : image_(std::move(image)), offset_(offset) {}
+  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    return offset + offset_ >= offset && image_->Read(offset + offset_, buffer, size);
+  }
+  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
+    return offset + offset_ >= offset ? image_->View(offset + offset_, size) : nullptr;
+  }
+  std::uint64_t Size() const override {
+    std::uint64_t size = image_->Size();
+    return size > offset_ ? size - offset_ : 0;
+  }
+
+ private:
+  std::unique_ptr<VolumeReader> image_;
+  std::uint64_t offset_;
+};
+
+bool HoldsNtfs(VolumeReader& image, std::uint64_t offset) {
+  char oem[8];
+  return image.Read(offset + 3, oem, sizeof oem) && std::memcmp(oem, "NTFS    ", 8) == 0;
+}
+
+// The byte offset of the NTFS volume to use: -o's sector, else the only
+// NTFS partition of a partitioned image, else the image itself. Returns
+// false with the list of choices in `message` when there are several.
+bool ChooseVolume(VolumeReader& image, const std::function<std::vector<Partition>()>& partitions,
+                  const ImageSelection& selection, std::string* message, std::uint64_t* offset) {
+  if (selection.sector >= 0) {
+    *offset = static_cast<std::uint64_t>(selection.sector) * kSectorSize;
+    return true;
+  }
+  *offset = 0;
+  std::vector<Partition> found;
+  for (Partition& p : partitions())
+    if (HoldsNtfs(image, p.start * kSectorSize)) found.push_back(std::move(p));
+  if (found.size() == 1) *offset = found[0].start * kSectorSize;
+  if (found.size() <= 1) return true;
+  *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
+                    selection.path.c_str(), found.size());
+  *message += "   start     length  description\n";
+  for (const Partition& p : found)
+    *message += Format("%8llu %10llu  %s\n", static_cast<unsigned long long>(p.start),
+                       static_cast<unsigned long long>(p.length), p.description.c_str());
+  return false;
+}
+
+}  // namespace
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
+}
+
+int OpenImageVolume(std::unique_ptr<VolumeReader> image,
+                    const std::function<std::vector<Partition>()>& partitions,
+                    const ImageSelection& selection, Platform& host, HostErrorToWindows to_windows,
+                    std::unique_ptr<Platform>* platform, std::string* message) {
+  NtfsReadOptions options;
+  options.deleted = selection.deleted;
+  options.name_times = selection.name_times;
+  options.lazy = selection.few_paths;
+  options.progress = selection.progress;
+  std::string error;
+  // A bare MFT, as copied out of a volume, starts with its first record.
+  char magic[4];
+  if (selection.sector < 0 && image->Read(0, magic, 4) && std::memcmp(magic, "FILE", 4) == 0) {
+    // Without clusters, a folder's index may lie beyond reach: read it all.
+    options.lazy = false;
+    std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*image, &error, options);
+    if (volume == nullptr) {
+      *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
+      return kUnusable;
+    }
+    *platform =
+        MakeVolumePlatform(std::move(image), std::move(volume), host, to_windows, selection.path);
+    return 0;
+  }
+  std::uint64_t offset = 0;
+  if (!ChooseVolume(*image, partitions, selection, message, &offset)) return kUnusable;
+  std::unique_ptr<VolumeReader> reader =
+      offset == 0 ? std::move(image) : std::make_unique<OffsetReader>(std::move(image), offset);
+  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error, options);
+  if (volume == nullptr) {
+    *message =
+        Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
+               static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
+    return kUnusable;
+  }
+  *platform =
+      MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows, selection.path);
+  return 0;
+}
+
+}  // namespace qst

@@ -1,0 +1,33 @@
+// Opening the NTFS volume of a disk image once its bytes can be read: a bare
+// MFT, the volume at -o's sector, the only NTFS partition of a partitioned
+// image, or the image itself. Platform-free; each build's image layer hands
+// over the image's reader and its way of listing partitions.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe/image/volume-platform.h"
+#include "probe/partitions.h"
+#include "probe/platform.h"
+
+namespace qst {
+
+// Returns 0 with the volume's platform in `*platform`, or 1 with the lines
+// that say why not in `*message`. `partitions` lists the image's partitions
+// (asked only when no sector was chosen and the image is no bare MFT).
+int OpenImageVolume(std::unique_ptr<VolumeReader> image,
+                    const std::function<std::vector<Partition>()>& partitions,
+                    const ImageSelection& selection, Platform& host, HostErrorToWindows to_windows,
+                    std::unique_ptr<Platform>* platform, std::string* message);
+
+// Formats a message as printf does.
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+}  // namespace qst
