@@ -17,7 +17,8 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQST_WERRO
 cmake --build build-win -j"$jobs"
 ctest --test-dir build-win --output-on-failure -j"$jobs" -L windows
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQST_WERROR=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQST_WERROR=ON \
+  -DQST_WINDOWS_EXE="$PWD/build-win/qst.exe" >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 

@@ -111,7 +111,7 @@ check link-cycle -e -u -r "$winroot\\cycle"
 check volume-root -e -u -r Q: Q:\\
 check unshowable-name -e -u "$winroot\\names\\*" "$winroot\\memo.txt"
 check usage-error -x
-check no-images -d disk.img "C:\\"
+check missing-image -d disk.img "C:\\"
 TZ=JST-9 check local-zone "$winroot\\memo.txt"
 
 # The forms for other programs: the program's bytes (UTF-8, line ends as

@@ -38,7 +38,8 @@ struct Context {
   Output& out;
   Output& err;
   ImageSelection image;
-  ImageOpener open_image = nullptr;  // null where images are not supported
+  ImageOpener open_image = nullptr;     // null where images are not supported
+  const char* image_formats = nullptr;  // what open_image reads, for --version
   // Whether a progress line may be shown: standard error is a terminal and
   // standard output is not.
   bool progress_allowed = false;

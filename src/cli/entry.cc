@@ -131,10 +131,10 @@ const char* FormName(MachineForm form) {
 
 void PrintVersion(const Context& context) {
   context.out.Write("qst " QST_VERSION "\n");
-  context.out.Write(context.open_image != nullptr
-                        ? "reads NTFS disk images with -d (raw, split raw, E01, VMDK, VHD through "
-                          "The Sleuth Kit, loaded when needed)\n"
-                        : "this build does not read disk images\n");
+  if (context.open_image != nullptr && context.image_formats != nullptr)
+    context.out.Printf("reads NTFS disk images with -d: %s\n", context.image_formats);
+  else
+    context.out.Write("this build does not read disk images\n");
 }
 
 // Records a machine form; false after saying why when another was chosen.

@@ -25,6 +25,7 @@ int RunProgram(std::vector<std::string> arguments) {
     std::unique_ptr<Platform> platform = MakeNativePlatform();
     Context context(platform.get(), out, err);
     context.open_image = NativeImageOpener();
+    context.image_formats = NativeImageFormats();
     context.progress_allowed = IsTerminal(2) && !IsTerminal(1);
     context.set_output_bytes = SetStandardOutputBytes;
     int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);

@@ -18,13 +18,8 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   context.text.clear();
   const Layout& layout = context.layout();
   if (record.error != 0 && layout.errors_apart) {
-    AppendErrorLine(record.path, record.error, record.error_text, &context.text);
-    // "qst: <path>, CODE=...", one line.
-    context.text[0] = ' ';
-    while (context.text.size() > 1 && context.text[context.text.size() - 2] == '\n')
-      context.text.pop_back();
-    context.err.Write("qst:");
-    context.err.Write(context.text);
+    context.err.Printf("qst: %.*s, CODE=%d:%s\n", static_cast<int>(record.path.size()),
+                       record.path.data(), record.error, OneLine(record.error_text).c_str());
     return record.identity;
   }
   layout.print(record, &context.text);

@@ -135,13 +135,6 @@ void AppendJsonUuidFields(const DecodedUuid& u, std::string* out) {
   out->append(",\"node\":\"").append(u.fields.node).append("\"");
 }
 
-// The system's message without its line break.
-std::string_view MessageText(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.remove_suffix(1);
-  return text;
-}
-
 void PrintJson(const FileTimestampRecord& r, std::string* out) {
   out->append("{\"path\":");
   if (!AppendJsonString(r.path, out)) {
@@ -153,7 +146,7 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     out->append(",\"error\":{\"code\":");
     AppendNumber(r.error, out);
     out->append(",\"message\":");
-    AppendJsonString(MessageText(r.error_text), out);
+    AppendJsonString(OneLine(r.error_text), out);
     out->append("}}\n");
     return;
   }
@@ -247,7 +240,7 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
     out->append(fields, ',').push_back(',');
     AppendNumber(r.error, out);
     out->push_back(',');
-    AppendCsvField(MessageText(r.error_text), out);
+    AppendCsvField(OneLine(r.error_text), out);
     out->append("\r\n");
     return;
   }

@@ -161,6 +161,13 @@ std::string RowHeader(RecordFields fields) {
 
 }  // namespace
 
+std::string OneLine(std::string_view message) {
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.remove_suffix(1);
+  return std::string(message);
+}
+
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
   out->append("\n").append(path).append(", CODE=");
   AppendInt(code, out);

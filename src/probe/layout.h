@@ -35,6 +35,9 @@ extern const Layout kCsvLayout;
 // The body file that mactime reads; failed paths go apart.
 extern const Layout kBodyfileLayout;
 
+// A system's message without the line break (and trailing blanks) it ends in.
+std::string OneLine(std::string_view message);
+
 // Appends "\n<path>, CODE=<code>:<text>" for a path the system refused;
 // `text`, the system's message, ends in a line break of its own.
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out);

@@ -188,5 +188,7 @@ using ImageOpener = int (*)(const ImageSelection& image, Platform& host,
 
 // The image layer of this build; null when it reads no disk images.
 ImageOpener NativeImageOpener();
+// What that layer reads, in a few words; null when it reads no images.
+const char* NativeImageFormats();
 
 }  // namespace qst

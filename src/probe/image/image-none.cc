@@ -4,5 +4,6 @@
 namespace qst {
 
 ImageOpener NativeImageOpener() { return nullptr; }
+const char* NativeImageFormats() { return nullptr; }
 
 }  // namespace qst

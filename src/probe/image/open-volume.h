@@ -25,7 +25,9 @@ int OpenImageVolume(std::unique_ptr<VolumeReader> image,
 
 // Formats a message as printf does.
 std::string Format(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;

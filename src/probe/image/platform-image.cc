@@ -183,5 +183,8 @@ int OpenImagePlatform(const ImageSelection& selection, Platform& host,
 }  // namespace
 
 ImageOpener NativeImageOpener() { return OpenImagePlatform; }
+const char* NativeImageFormats() {
+  return "raw, split raw, E01, VMDK, VHD through The Sleuth Kit, loaded when needed";
+}
 
 }  // namespace qst

@@ -1,0 +1,97 @@
+// Disk images on Windows, without The Sleuth Kit: raw images (a bare volume,
+// an MBR- or GPT-partitioned disk, a bare $MFT), live volumes (\\.\C:) and
+// disks (\\.\PhysicalDrive0). Containers that need a library to be read
+// (E01, VMDK, VHD, split raw) are refused.
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "probe/image/open-volume.h"
+#include "probe/image/raw-reader.h"
+#include "probe/layout.h"
+#include "probe/partitions.h"
+#include "probe/platform.h"
+#include "probe/win32/wide-win32.h"
+
+namespace qst {
+namespace {
+
+constexpr int kUnusable = 1;
+
+int SameCode(int code) { return code; }
+
+bool EndsWith(const std::string& text, const char* tail) {
+  std::size_t n = std::strlen(tail);
+  if (text.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i])
+      return false;
+  return true;
+}
+
+// The container format `image` is in, or null for raw bytes.
+const char* ContainerOf(VolumeReader& image, const std::string& path) {
+  char head[21] = {};
+  if (image.Size() >= sizeof head) image.Read(0, head, sizeof head);
+  if (std::memcmp(head, "EVF\x09\x0d\x0a\xff", 8) == 0 ||
+      std::memcmp(head, "LVF\x09\x0d\x0a\xff", 8) == 0 ||
+      std::memcmp(head, "EVF2\x0d\x0a\x81", 8) == 0)
+    return "E01";
+  if (std::memcmp(head, "KDMV", 4) == 0 || std::memcmp(head, "COWD", 4) == 0 ||
+      std::memcmp(head, "# Disk DescriptorFile", 21) == 0)
+    return "VMDK";
+  if (std::memcmp(head, "conectix", 8) == 0) return "VHD";
+  if (std::memcmp(head, "vhdxfile", 8) == 0) return "VHDX";
+  // The first piece of a raw image split into several files.
+  for (const auto& [first, second] : {std::pair{".001", ".002"}, std::pair{".aa", ".ab"}}) {
+    if (!EndsWith(path, first)) continue;
+    std::string next = path.substr(0, path.size() - std::strlen(first)) + second;
+    if (GetFileAttributesW(ToWide(next).c_str()) != INVALID_FILE_ATTRIBUTES) return "split raw";
+  }
+  return nullptr;
+}
+
+int OpenWin32Image(const ImageSelection& selection, Platform& host,
+                   std::unique_ptr<Platform>* platform, std::string* message) {
+  const std::string& path = selection.path;
+  int error = 0;
+  std::unique_ptr<VolumeReader> image = OpenRawFile(path, 0, &error);
+  if (image == nullptr) {
+    std::string text = OneLine(host.ErrorText(error));
+    bool device = path.rfind("\\\\.\\", 0) == 0;
+    *message =
+        device && error == ERROR_ACCESS_DENIED
+            ? Format("qst: %s needs an administrator: CODE=%d:%s\n", path.c_str(), error,
+                     text.c_str())
+            : Format("qst: cannot open image %s: CODE=%d:%s\n", path.c_str(), error, text.c_str());
+    return kUnusable;
+  }
+  if (const char* container = ContainerOf(*image, path)) {
+    *message = Format(
+        "qst: cannot open image %s: it is %s %s image; this build reads raw images and volumes "
+        "only\n",
+        path.c_str(), container[0] == 'E' ? "an" : "a", container);
+    return kUnusable;
+  }
+  VolumeReader* disk = image.get();
+  return OpenImageVolume(
+      std::move(image),
+      [disk] {
+        std::vector<Partition> partitions;
+        ReadPartitionTable(*disk, &partitions);
+        return partitions;
+      },
+      selection, host, SameCode, platform, message);
+}
+
+}  // namespace
+
+ImageOpener NativeImageOpener() { return OpenWin32Image; }
+const char* NativeImageFormats() {
+  return "raw images (a volume, an MBR or GPT disk), bare $MFT files, live volumes (\\\\.\\C:) "
+         "and disks (\\\\.\\PhysicalDrive0)";
+}
+
+}  // namespace qst

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# qst.exe -d under Wine against this build's qst -d, on the same raw images:
+# a bare volume, MBR disks (one partition; a primary and a logical one), a
+# GPT disk, a bare $MFT, and the volume as a live
+# device (\\.\X: over a read-only loop device) where the machine has one.
+# The records must be the same, line ends aside; containers are refused.
+#   wine_images.sh QST QST_EXE
+# Needs root, /dev/fuse, mkntfs, ntfs-3g, sfdisk, mmls, icat and Wine;
+# skips (77) without them.
+set -euo pipefail
+qst=$(realpath "$1")
+exe=$(realpath "$2")
+wine=$(command -v /usr/lib/wine/wine64 || command -v wine64 || command -v wine || true)
+for tool in mkntfs ntfs-3g sfdisk mmls icat; do
+  command -v "$tool" >/dev/null || { echo "needs $tool"; exit 77; }
+done
+if [[ $(id -u) != 0 || ! -w /dev/fuse || -z $wine ]]; then
+  echo "needs root, /dev/fuse and Wine"; exit 77
+fi
+export WINEDEBUG=-all
+export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix}
+
+work=$(mktemp -d /tmp/qst_wine_images_XXXXXX)
+loop=""
+drive=$WINEPREFIX/dosdevices/x::
+cleanup() {
+  mountpoint -q "$work/mnt" && umount "$work/mnt"
+  [[ -n $loop ]] && losetup -d "$loop"
+  rm -f "$drive"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A volume with folders, times of several grains, an object ID, and deleted
+# files (one whose folder is gone too).
+vol=$work/vol.img
+truncate -s 16M "$vol"
+mkntfs -F -f -q "$vol" >/dev/null 2>&1
+mkdir "$work/mnt"
+ntfs-3g "$vol" "$work/mnt"
+m=$work/mnt
+mkdir -p "$m/cases/photos" "$m/gone/inner" "$m/Ünïcödé"
+for f in cases/memo.txt cases/photos/a.jpg cases/b.txt gone/inner/x.txt gone/y.txt Ünïcödé/名前.txt; do
+  echo "$f" > "$m/$f"
+done
+python3 - "$m/cases/memo.txt" <<'PY'
+import os, struct, sys
+os.setxattr(sys.argv[1], "system.ntfs_times",
+            struct.pack("<3Q", 129512692758610936, 129514863090000000, 129524953617302915))
+os.setxattr(sys.argv[1], "system.ntfs_object_id", bytes(range(16, 80)))
+PY
+rm "$m/cases/b.txt"
+rm -rf "$m/gone"
+umount "$m"
+
+# The volume at sector 2048 of a disk with the given sfdisk script.
+disk() {
+  local out=$1 label=$2 script=$3
+  truncate -s 64M "$out"
+  printf 'label: %s\n%s' "$label" "$script" | sfdisk -q "$out"
+}
+place() { dd if="$vol" of="$1" bs=512 seek="$2" conv=notrunc status=none; }
+disk "$work/mbr.img" dos $'2048,32768,7\n34816,,E\n,32768,7\n'
+place "$work/mbr.img" 2048
+logical=$(mmls "$work/mbr.img" | awk '$2 == "001:000" { print $3 + 0 }')
+place "$work/mbr.img" "$logical"
+disk "$work/one.img" dos $'2048,32768,7\n'
+place "$work/one.img" 2048
+disk "$work/gpt.img" gpt $'2048,32768,EBD0A0A2-B9E5-4433-87C0-68B9B7A3EAC7\n'
+place "$work/gpt.img" 2048
+icat "$vol" 0 > "$work/mft.bin"
+printf 'EVF\x09\x0d\x0a\xff\x00' > "$work/evidence.E01"
+truncate -s 1M "$work/evidence.E01"
+
+failures=0
+win_path() { echo "Z:${1//\//\\}"; }
+# Runs both with `args` around the image; the outputs must be the same once
+# the image's name and the line ends are set aside, and in the layouts the
+# paths (which Windows shows in the console's code page: the forms for
+# other programs carry them in UTF-8 and are compared whole).
+same() {
+  local name=$1 image=$2; shift 2
+  local linux windows paths='s/^[^|{]* |/|/; s/^  path: .*/  path:/'
+  linux=$(cd "$work" && "$qst" -d "$image" "$@" 2>&1 | LC_ALL=C sed "$paths"; echo "status ${PIPESTATUS[0]}")
+  windows=$(cd "$work" && "$wine" "$exe" -d "$(win_path "$image")" "$@" 2>&1 | tr -d '\r' |
+            LC_ALL=C sed "$paths"; echo "status ${PIPESTATUS[0]}")
+  windows=${windows//"$(win_path "$image")"/$image}
+  if [[ $linux != "$windows" ]]; then
+    echo "FAIL $name"; diff <(echo "$linux") <(echo "$windows") | head -20 || true
+    failures=$((failures + 1))
+  elif (( $(wc -l <<<"$linux") < 3 )) && [[ $name != *message* ]]; then
+    echo "FAIL $name: too little output"; echo "$linux"; failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+for image in vol one gpt; do
+  same "$image" "$work/$image.img" -n -a -e -u -r 'C:\'
+done
+same mft "$work/mft.bin" -n -a -e -u -r 'C:\'
+same mbr-logical "$work/mbr.img" -o "$logical" -n -a -u -r 'C:\'
+same gpt-json "$work/gpt.img" --json -n -a -r 'C:\'
+same vol-few-paths "$vol" -e -u -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none'
+same two-volumes-message "$work/mbr.img" -e 'C:\'
+
+# Containers are refused, in one line.
+out=$("$wine" "$exe" -d "$(win_path "$work/evidence.E01")" 'C:\' 2>&1 | tr -d '\r'; echo "status ${PIPESTATUS[0]}")
+if [[ $out == *"is an E01 image; this build reads raw images and volumes only"*"status 254" ]]; then
+  echo "ok   e01-refused"
+else
+  echo "FAIL e01-refused: $out"; failures=$((failures + 1))
+fi
+
+# A live volume: Wine's x:: names a device, here a read-only loop device.
+if loop=$(losetup -r -f --show "$vol" 2>/dev/null); then
+  ln -sfn "$loop" "$drive"
+  linux=$("$qst" -d "$vol" --json -n -a -r 'C:\' 2>&1)
+  windows=$("$wine" "$exe" -d '\\.\X:' --json -n -a -r 'C:\' 2>&1)
+  if [[ $linux == "$windows" ]]; then
+    echo "ok   live-volume"
+  else
+    echo "FAIL live-volume"; diff <(echo "$linux") <(echo "$windows") | head -20 || true
+    failures=$((failures + 1))
+  fi
+else
+  echo "skip live-volume: no loop device"
+fi
+
+(( failures == 0 )) && echo "qst.exe -d reads every image as qst -d does"
+exit $(( failures > 0 ))
