@@ -46,6 +46,21 @@ const std::vector<std::string> kAwkwardNames = {
     "tab\tand bar|.txt",     "control\x01\x1b.txt", "not utf-8 \xff\xfe.txt",
     "lone \xed\xa0\x80.txt", "ok \xc3\xbc.txt",     "back\\slash.txt"};
 
+// Names separated by NUL bytes, sorted.
+std::vector<std::string> SortedNames(const std::string& separated) {
+  std::vector<std::string> names;
+  for (std::size_t pos = 0, end; (end = separated.find('\0', pos)) != std::string::npos;
+       pos = end + 1)
+    names.push_back(separated.substr(pos, end - pos));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> SortedNames(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 class MachineForms : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -133,17 +148,7 @@ TEST_F(MachineForms, JsonNamesComeBackByteForByte) {
       "  p = bytes.fromhex(o[\"path_hex\"]) if \"path_hex\" in o else o[\"path\"].encode()\n"
       "  if os.path.basename(p): sys.stdout.buffer.write(os.path.basename(p) + b\"\\0\")'",
       out);
-  std::vector<std::string> got;
-  for (std::size_t pos = 0; pos < names.out.size();) {
-    std::size_t end = names.out.find('\0', pos);
-    if (end == std::string::npos) break;
-    got.push_back(names.out.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  std::vector<std::string> want = kAwkwardNames;
-  std::sort(got.begin(), got.end());
-  std::sort(want.begin(), want.end());
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(SortedNames(names.out), SortedNames(kAwkwardNames));
   // jq gives control characters back as they were, and hex to xxd.
   EXPECT_EQ(Shell("jq -j 'select(.path | test(\"control\")) | .path'", out).out,
             tree_ + "/sub/control\x01\x1b.txt");
@@ -162,17 +167,7 @@ TEST_F(MachineForms, PythonsCsvReadsTheNamesBackExactly) {
       "  if n: sys.stdout.buffer.write(n + b\"\\0\")'",
       RunQst({"--csv", "-r", tree_ + "/sub"}).out);
   EXPECT_EQ(rows.status, 0) << rows.out;
-  std::vector<std::string> got;
-  for (std::size_t pos = 0; pos < rows.out.size();) {
-    std::size_t end = rows.out.find('\0', pos);
-    if (end == std::string::npos) break;
-    got.push_back(rows.out.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  std::vector<std::string> want = kAwkwardNames;
-  std::sort(got.begin(), got.end());
-  std::sort(want.begin(), want.end());
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(SortedNames(rows.out), SortedNames(kAwkwardNames));
 }
 
 TEST_F(MachineForms, CsvRowsEndInCrlfUnderOneHeader) {
