@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <tsk/libtsk.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <type_traits>
 
@@ -15,6 +18,7 @@
 #include "probe/image/raw-reader.h"
 #include "probe/image/volume-platform.h"
 #include "probe/ntfs/ntfs-volume.h"
+#include "probe/partitions.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
@@ -144,28 +148,90 @@ std::vector<Partition> TskPartitions(TSK_IMG_INFO* image) {
   return partitions;
 }
 
-int OpenImagePlatform(const ImageSelection& selection, Platform& host,
-                      std::unique_ptr<Platform>* platform, std::string* message) {
-  constexpr int kUnusable = 1;
+// Whether `path` is a raw image of one file that nothing but its bytes is
+// needed to read: a name that raw images go by, and none of the marks of
+// the containers The Sleuth Kit reads (EWF, AFF, VMDK, VHD, VHDX).
+bool PlainRawImage(const std::string& path, VolumeReader& image) {
+  std::size_t slash = path.find_last_of('/');
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::size_t dot = name.find_last_of('.');
+  std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static constexpr const char* kRawNames[] = {"", "img", "dd", "raw", "bin", "dsk", "ima", "mft"};
+  if (std::none_of(std::begin(kRawNames), std::end(kRawNames),
+                   [&](const char* raw) { return extension == raw; }))
+    return false;
+  char head[8] = {}, tail[8] = {};
+  if (image.Size() < 512 || !image.Read(0, head, 8) || !image.Read(image.Size() - 512, tail, 8))
+    return false;
+  for (const char* mark :
+       {"EVF", "LVF", "LEF", "AFF", "KDMV", "COWD", "# Disk D", "conectix", "vhdxfile"})
+    if (std::memcmp(head, mark, std::strlen(mark)) == 0) return false;
+  return std::memcmp(tail, "conectix", 8) != 0;
+}
+
+// Opens the image through The Sleuth Kit; null with `*message` set when it
+// cannot.
+TSK_IMG_INFO* OpenTskImage(const std::string& path, std::string* message) {
   std::string why;
   tsk = LoadTsk(&why);
   if (tsk == nullptr) {
     *message = Format("qst: cannot open image %s: The Sleuth Kit is not available (%s)\n",
-                      selection.path.c_str(), why.c_str());
-    return kUnusable;
+                      path.c_str(), why.c_str());
+    return nullptr;
   }
-  const TSK_TCHAR* names[1] = {selection.path.c_str()};
+  const TSK_TCHAR* names[1] = {path.c_str()};
   TSK_IMG_INFO* image = tsk->img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
-  if (image == nullptr) {
-    *message =
-        Format("qst: cannot open image %s: %s\n", selection.path.c_str(), TskErrorText().c_str());
-    return kUnusable;
-  }
-  // A raw image of one file is read straight from the file (in place where
-  // it is cached); anything else through The Sleuth Kit, which then owns
-  // the image.
-  std::unique_ptr<VolumeReader> reader;
+  if (image == nullptr)
+    *message = Format("qst: cannot open image %s: %s\n", path.c_str(), TskErrorText().c_str());
+  return image;
+}
+
+// The partitions of a plain raw image: ours when they leave no choice to
+// describe (one NTFS partition, or a bare volume); else The Sleuth Kit's,
+// whose descriptions and table formats the lists of choices have always
+// shown.
+std::vector<Partition> RawImagePartitions(VolumeReader& image, const std::string& path) {
+  std::vector<Partition> ours;
+  PartitionScheme scheme = ReadPartitionTable(image, &ours);
+  char oem[8];
+  bool bare_volume = image.Read(3, oem, 8) && std::memcmp(oem, "NTFS    ", 8) == 0;
+  if (scheme == PartitionScheme::kNone && bare_volume) return {};
+  int ntfs = 0;
+  for (const Partition& p : ours)
+    if (image.Read(p.start * kSectorSize + 3, oem, 8) && std::memcmp(oem, "NTFS    ", 8) == 0)
+      ++ntfs;
+  if (ntfs == 1) return ours;
+  std::string ignored;
+  TSK_IMG_INFO* tsk_image = OpenTskImage(path, &ignored);
+  if (tsk_image == nullptr) return ours;
+  std::vector<Partition> theirs = TskPartitions(tsk_image);
+  tsk->img_close(tsk_image);
+  return theirs;
+}
+
+int OpenImagePlatform(const ImageSelection& selection, Platform& host,
+                      std::unique_ptr<Platform>* platform, std::string* message) {
+  constexpr int kUnusable = 1;
+  // A plain raw image is read straight from its file (in place where it is
+  // cached), without starting The Sleuth Kit and the dozens of libraries
+  // under it.
   struct stat st;
+  if (stat(selection.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    int error = 0;
+    std::unique_ptr<VolumeReader> raw = OpenRawFile(selection.path, 0, &error);
+    if (raw != nullptr && PlainRawImage(selection.path, *raw)) {
+      VolumeReader* image = raw.get();
+      return OpenImageVolume(
+          std::move(raw), [&] { return RawImagePartitions(*image, selection.path); }, selection,
+          host, ErrnoToWindows, platform, message);
+    }
+  }
+  TSK_IMG_INFO* image = OpenTskImage(selection.path, message);
+  if (image == nullptr) return kUnusable;
+  // A raw image of one file is still read straight from the file; anything
+  // else through The Sleuth Kit, which then owns the image.
+  std::unique_ptr<VolumeReader> reader;
   if (image->itype == TSK_IMG_TYPE_RAW && stat(selection.path.c_str(), &st) == 0 &&
       static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size)) {
     int error = 0;
