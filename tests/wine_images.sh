@@ -116,6 +116,11 @@ if loop=$(losetup -r -f --show "$vol" 2>/dev/null); then
   ln -sfn "$loop" "$drive"
   linux=$("$qst" -d "$vol" --json -n -a -r 'C:\' 2>&1)
   windows=$("$wine" "$exe" -d '\\.\X:' --json -n -a -r 'C:\' 2>&1)
+  # A few paths read only the records they lead to: reads of single
+  # records, through whole sectors.
+  linux+=$("$qst" -d "$vol" --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none' 2>&1)
+  windows+=$("$wine" "$exe" -d '\\.\X:' --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' \
+             'C:\none' 2>&1)
   if [[ $linux == "$windows" ]]; then
     echo "ok   live-volume"
   else
