@@ -3,7 +3,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "probe/platform.h"
 #include "time/classify.h"
@@ -85,6 +87,59 @@ TEST(CalendarSplit, AgreesWithTheCLibraryAcrossTheRange) {
     ASSERT_EQ(st.wDayOfWeek, tm.tm_wday) << raw;
     ASSERT_EQ(st.wHour * 3600 + st.wMinute * 60 + st.wSecond,
               tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec);
+  }
+}
+
+// Local times as the tz database gives them, field by field, in zones with
+// half- and quarter-hour offsets, 30-minute daylight time, offsets of local
+// mean time in seconds, leap seconds and a negative daylight offset: across
+// each change of offset second by second, and across five centuries.
+TEST(ZoneRules, LocalTimeAgreesWithTheTzDatabaseEverywhere) {
+  constexpr std::int64_t kUnixEpoch = 11644473600;
+  for (const char* name :
+       {"America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu", "America/St_Johns",
+        "Europe/Amsterdam", "Asia/Kolkata", "right/Europe/London", "Europe/Dublin", "Pacific/Apia",
+        "EST5EDT,M3.2.0,M11.1.0", "UTC"}) {
+    ScopedZone zone(name);
+    std::unique_ptr<Platform> platform = MakeNativePlatform();
+    std::vector<std::int64_t> times;
+    std::uint64_t state = 0x2545F4914F6CDD1D;
+    for (int i = 0; i < 4000; ++i) {  // 1650 to 2150
+      state = state * 6364136223846793005 + 1442695040888963407;
+      times.push_back(-10000000000 + static_cast<std::int64_t>(state >> 33) % 15800000000);
+    }
+    // Second by second around each change of offset in 1900-1901, 1937,
+    // 2016 and 2035, found hour by hour.
+    for (std::int64_t year_start : {-2208988800LL, -1041379200LL, 1451606400LL, 2051222400LL}) {
+      long before = 0;
+      for (std::int64_t t = year_start; t < year_start + 366 * 86400; t += 3600) {
+        time_t tt = static_cast<time_t>(t);
+        struct tm tm;
+        localtime_r(&tt, &tm);
+        if (t != year_start && tm.tm_gmtoff != before)
+          for (std::int64_t s = t - 3600 - 5; s <= t + 5; s += 1) times.push_back(s);
+        before = tm.tm_gmtoff;
+      }
+    }
+    for (std::int64_t t : times) {
+      SYSTEMTIME utc, local = {};
+      ASSERT_TRUE(FileTimeToSystemTime(
+          static_cast<FILETIME>(t + kUnixEpoch) * kTicksPerSecond + 1234567, &utc));
+      time_t tt = static_cast<time_t>(t);
+      struct tm tm;
+      ASSERT_NE(localtime_r(&tt, &tm), nullptr);
+      bool shown = tm.tm_year + 1900 >= 1601;
+      ASSERT_EQ(platform->ToLocalTime(utc, &local), shown) << name << " " << t;
+      if (!shown) continue;
+      ASSERT_EQ(local.wYear, tm.tm_year + 1900) << name << " " << t;
+      ASSERT_EQ(local.wMonth, tm.tm_mon + 1) << name << " " << t;
+      ASSERT_EQ(local.wDay, tm.tm_mday) << name << " " << t;
+      ASSERT_EQ(local.wDayOfWeek, tm.tm_wday) << name << " " << t;
+      ASSERT_EQ(local.wHour, tm.tm_hour) << name << " " << t;
+      ASSERT_EQ(local.wMinute, tm.tm_min) << name << " " << t;
+      ASSERT_EQ(local.wSecond, tm.tm_sec) << name << " " << t;
+      ASSERT_EQ(local.wMilliseconds, 123) << name << " " << t;
+    }
   }
 }
 

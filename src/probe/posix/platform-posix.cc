@@ -9,6 +9,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -119,6 +121,70 @@ class FdSource : public ByteSource {
   int fd_;
 };
 
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+
+// The zone's offset from UTC by quarter hour: the tz database is asked at
+// both ends of a quarter hour, and the offset is kept when it is the same at
+// both (no change of offset, and no leap second, lies inside). Times whose
+// quarter hour holds a change are left to the tz database itself. Slots are
+// single words, so that several threads may look up and fill at once. TZ
+// is read as it stands when a quarter hour is first seen: a program that
+// changes it mid-run needs a new platform.
+class ZoneOffsets {
+ public:
+  // False when the offset of `seconds`' quarter hour is not one value.
+  bool OffsetAt(std::int64_t seconds, std::int32_t* offset) const {
+    std::int64_t since_1601 = seconds + kSecondsFrom1601To1970;
+    if (since_1601 < 0 || since_1601 >= (std::int64_t{1} << 40)) return false;
+    std::uint64_t quarter = static_cast<std::uint64_t>(since_1601) / kQuarter;
+    std::atomic<std::uint64_t>& slot = slots_[quarter % kSlots];
+    std::uint64_t entry = slot.load(std::memory_order_relaxed);
+    if ((entry & kFilled) != 0 && entry >> (kOffsetBits + 1) == quarter) {
+      *offset = static_cast<std::int32_t>(entry & kOffsetMask) - kOffsetBias;
+      return true;
+    }
+    std::int64_t start = static_cast<std::int64_t>(quarter * kQuarter) - kSecondsFrom1601To1970;
+    std::int32_t first = 0, last = 0;
+    if (!Offset(start, &first) || !Offset(start + kQuarter - 1, &last) || first != last ||
+        first + kOffsetBias < 0 || first + kOffsetBias > static_cast<std::int64_t>(kOffsetMask))
+      return false;
+    slot.store(
+        quarter << (kOffsetBits + 1) | kFilled | static_cast<std::uint64_t>(first + kOffsetBias),
+        std::memory_order_relaxed);
+    *offset = first;
+    return true;
+  }
+
+ private:
+  static constexpr std::uint64_t kQuarter = 900;
+  static constexpr std::size_t kSlots = 256;
+  static constexpr int kOffsetBits = 20;
+  static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+  static constexpr std::uint64_t kFilled = std::uint64_t{1} << kOffsetBits;
+  static constexpr std::int32_t kOffsetBias = 1 << (kOffsetBits - 1);
+
+  // The zone's offset at `seconds`, as the tz database has it; false at a
+  // leap second or where it cannot tell.
+  static bool Offset(std::int64_t seconds, std::int32_t* offset) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    if (localtime_r(&t, &tm) == nullptr || tm.tm_sec > 59) return false;
+    // Days from 1970-01-01 to the local date (proleptic Gregorian).
+    std::int64_t y = tm.tm_year + 1900L - (tm.tm_mon < 2 ? 1 : 0);
+    std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    std::int64_t year_of_era = y - era * 400;
+    std::int64_t month = tm.tm_mon + 1;
+    std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + tm.tm_mday - 1;
+    std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    std::int64_t days = era * 146097 + day_of_era - 719468;
+    std::int64_t local = days * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+    *offset = static_cast<std::int32_t>(local - seconds);
+    return true;
+  }
+
+  mutable std::array<std::atomic<std::uint64_t>, kSlots> slots_{};
+};
+
 class PosixPlatform : public Platform {
  public:
   int Probe(const std::string& path, RawFileInfo* info) override {
@@ -204,9 +270,24 @@ class PosixPlatform : public Platform {
   bool IsVolumeRoot(std::string_view path) const override { return path == "/"; }
 
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    time_t seconds = static_cast<time_t>(SystemTimeToUnixSeconds(utc));
+    std::int64_t seconds = SystemTimeToUnixSeconds(utc);
+    std::int32_t offset = 0;
+    if (!zone_.OffsetAt(seconds, &offset)) return TzLocalTime(seconds, utc, local);
+    // The local time is the UTC time moved by the zone's offset.
+    std::int64_t since_1601 = seconds + kSecondsFrom1601To1970 + offset;
+    if (since_1601 < 0) return false;  // before 1601, as the tz database would say
+    if (!FileTimeToSystemTime(static_cast<FILETIME>(since_1601) * kTicksPerSecond, local))
+      return TzLocalTime(seconds, utc, local);
+    local->wMilliseconds = utc.wMilliseconds;
+    return true;
+  }
+
+ private:
+  // The tz database's local time of `seconds`, field by field.
+  static bool TzLocalTime(std::int64_t seconds, const SYSTEMTIME& utc, SYSTEMTIME* local) {
+    time_t t = static_cast<time_t>(seconds);
     struct tm tm;
-    if (localtime_r(&seconds, &tm) == nullptr) return false;
+    if (localtime_r(&t, &tm) == nullptr) return false;
     long year = tm.tm_year + 1900L;
     if (year < 1601 || year > 65535) return false;
     local->wYear = static_cast<std::uint16_t>(year);
@@ -220,7 +301,8 @@ class PosixPlatform : public Platform {
     return true;
   }
 
- private:
+  ZoneOffsets zone_;
+
   // Probes `name` relative to the folder `at`, which is where `path` leads.
   int ProbeAt(int at, const char* name, const std::string& path, RawFileInfo* info) {
     constexpr unsigned kMask =
