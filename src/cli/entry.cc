@@ -105,10 +105,6 @@ int OpenImage(const char* sector, Context& context, std::unique_ptr<Platform>* i
   return kStatusOk;
 }
 
-}  // namespace
-
-namespace {
-
 enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile };
 
 constexpr LongOption kLongOptions[] = {

@@ -33,17 +33,7 @@ bool EndsWith(const std::string& text, const char* tail) {
 
 // The container format `image` is in, or null for raw bytes.
 const char* ContainerOf(VolumeReader& image, const std::string& path) {
-  char head[21] = {};
-  if (image.Size() >= sizeof head) image.Read(0, head, sizeof head);
-  if (std::memcmp(head, "EVF\x09\x0d\x0a\xff", 8) == 0 ||
-      std::memcmp(head, "LVF\x09\x0d\x0a\xff", 8) == 0 ||
-      std::memcmp(head, "EVF2\x0d\x0a\x81", 8) == 0)
-    return "E01";
-  if (std::memcmp(head, "KDMV", 4) == 0 || std::memcmp(head, "COWD", 4) == 0 ||
-      std::memcmp(head, "# Disk DescriptorFile", 21) == 0)
-    return "VMDK";
-  if (std::memcmp(head, "conectix", 8) == 0) return "VHD";
-  if (std::memcmp(head, "vhdxfile", 8) == 0) return "VHDX";
+  if (const char* format = ContainerMark(image)) return format;
   // The first piece of a raw image split into several files.
   for (const auto& [first, second] : {std::pair{".001", ".002"}, std::pair{".aa", ".ab"}}) {
     if (!EndsWith(path, first)) continue;
@@ -72,7 +62,7 @@ int OpenWin32Image(const ImageSelection& selection, Platform& host,
     *message = Format(
         "qst: cannot open image %s: it is %s %s image; this build reads raw images and volumes "
         "only\n",
-        path.c_str(), container[0] == 'E' ? "an" : "a", container);
+        path.c_str(), container[0] == 'E' || container[0] == 'A' ? "an" : "a", container);
     return kUnusable;
   }
   VolumeReader* disk = image.get();

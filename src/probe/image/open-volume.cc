@@ -1,8 +1,10 @@
 #include "probe/image/open-volume.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace qst {
 namespace {
@@ -31,11 +33,6 @@ class OffsetReader : public VolumeReader {
   std::uint64_t offset_;
 };
 
-bool HoldsNtfs(VolumeReader& image, std::uint64_t offset) {
-  char oem[8];
-  return image.Read(offset + 3, oem, sizeof oem) && std::memcmp(oem, "NTFS    ", 8) == 0;
-}
-
 // The byte offset of the NTFS volume to use: -o's sector, else the only
 // NTFS partition of a partitioned image, else the image itself. Returns
 // false with the list of choices in `message` when there are several.
@@ -61,6 +58,23 @@ bool ChooseVolume(VolumeReader& image, const std::function<std::vector<Partition
 }
 
 }  // namespace
+
+bool HoldsNtfs(VolumeReader& image, std::uint64_t offset) {
+  char oem[8];
+  return image.Read(offset + 3, oem, sizeof oem) && std::memcmp(oem, "NTFS    ", 8) == 0;
+}
+
+const char* ContainerMark(VolumeReader& image) {
+  char head[8] = {};
+  image.Read(0, head, std::min<std::uint64_t>(sizeof head, image.Size()));
+  static constexpr std::pair<const char*, const char*> kMarks[] = {
+      {"EVF", "E01"},       {"LVF", "E01"},      {"LEF", "E01"},
+      {"AFF", "AFF"},       {"KDMV", "VMDK"},    {"COWD", "VMDK"},
+      {"# Disk D", "VMDK"}, {"conectix", "VHD"}, {"vhdxfile", "VHDX"}};
+  for (const auto& [mark, format] : kMarks)
+    if (std::memcmp(head, mark, std::strlen(mark)) == 0) return format;
+  return nullptr;
+}
 
 std::string Format(const char* format, ...) {
   va_list args;

@@ -23,6 +23,13 @@ int OpenImageVolume(std::unique_ptr<VolumeReader> image,
                     const ImageSelection& selection, Platform& host, HostErrorToWindows to_windows,
                     std::unique_ptr<Platform>* platform, std::string* message);
 
+// Whether an NTFS boot sector starts `offset` bytes into `image`.
+bool HoldsNtfs(VolumeReader& image, std::uint64_t offset);
+
+// The container format whose mark `image` starts with ("E01" for any EWF
+// file, "AFF", "VMDK", "VHD", "VHDX"), or null for raw bytes.
+const char* ContainerMark(VolumeReader& image);
+
 // Formats a message as printf does.
 std::string Format(const char* format, ...)
 #if defined(__MINGW32__)

@@ -161,13 +161,10 @@ bool PlainRawImage(const std::string& path, VolumeReader& image) {
   if (std::none_of(std::begin(kRawNames), std::end(kRawNames),
                    [&](const char* raw) { return extension == raw; }))
     return false;
-  char head[8] = {}, tail[8] = {};
-  if (image.Size() < 512 || !image.Read(0, head, 8) || !image.Read(image.Size() - 512, tail, 8))
-    return false;
-  for (const char* mark :
-       {"EVF", "LVF", "LEF", "AFF", "KDMV", "COWD", "# Disk D", "conectix", "vhdxfile"})
-    if (std::memcmp(head, mark, std::strlen(mark)) == 0) return false;
-  return std::memcmp(tail, "conectix", 8) != 0;
+  // A fixed VHD is raw data with its mark in a footer.
+  char tail[8] = {};
+  if (image.Size() < 512 || !image.Read(image.Size() - 512, tail, 8)) return false;
+  return ContainerMark(image) == nullptr && std::memcmp(tail, "conectix", 8) != 0;
 }
 
 // Opens the image through The Sleuth Kit; null with `*message` set when it
@@ -194,14 +191,11 @@ TSK_IMG_INFO* OpenTskImage(const std::string& path, std::string* message) {
 std::vector<Partition> RawImagePartitions(VolumeReader& image, const std::string& path) {
   std::vector<Partition> ours;
   PartitionScheme scheme = ReadPartitionTable(image, &ours);
-  char oem[8];
-  bool bare_volume = image.Read(3, oem, 8) && std::memcmp(oem, "NTFS    ", 8) == 0;
-  if (scheme == PartitionScheme::kNone && bare_volume) return {};
-  int ntfs = 0;
-  for (const Partition& p : ours)
-    if (image.Read(p.start * kSectorSize + 3, oem, 8) && std::memcmp(oem, "NTFS    ", 8) == 0)
-      ++ntfs;
-  if (ntfs == 1) return ours;
+  if (scheme == PartitionScheme::kNone && HoldsNtfs(image, 0)) return {};
+  if (std::count_if(ours.begin(), ours.end(), [&](const Partition& p) {
+        return HoldsNtfs(image, p.start * kSectorSize);
+      }) == 1)
+    return ours;
   std::string ignored;
   TSK_IMG_INFO* tsk_image = OpenTskImage(path, &ignored);
   if (tsk_image == nullptr) return ours;
