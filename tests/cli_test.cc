@@ -138,7 +138,7 @@ TEST(CommandLine, FailedOutputIsNoSuccess) {
   std::string command = std::string("'") + QST_BINARY + "' -r '" + QST_EXPECTED_DIR +
                         "' >/dev/full 2>" + base + ".err; echo $? >" + base + ".status";
   std::system(command.c_str());
-  EXPECT_EQ(ReadFile(base + ".status"), "254\n");
+  EXPECT_EQ(ReadFile(base + ".status"), "1\n");
   EXPECT_EQ(ReadFile(base + ".err"), "qst: error writing standard output\n");
 }
 

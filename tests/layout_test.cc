@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/targets.h"
+#include "cli/report.h"
 #include "fake_platform.h"
 
 namespace qst {

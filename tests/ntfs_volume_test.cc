@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ntfs_builder.h"
-#include "probe/ntfs/memory-reader.h"
+#include "probe/memory-reader.h"
 #include "probe/ntfs/ntfs-volume.h"
 
 namespace qst {
@@ -24,11 +24,11 @@ struct Opened {
 Opened Open(const std::string& bytes) {
   Opened o;
   o.reader = std::make_unique<MemoryVolumeReader>(bytes);
-  o.volume = NtfsVolume::Open(*o.reader, &o.error);
+  NtfsVolume::Open(*o.reader, {}, &o.volume, &o.error);
   return o;
 }
 
-std::vector<std::u16string> RootNames(const NtfsVolume& volume) {
+std::vector<std::u16string> RootNames(NtfsVolume& volume) {
   std::vector<std::u16string> names;
   for (std::uint32_t name : volume.Children(NtfsVolume::kRootRecord))
     names.emplace_back(volume.NameText(name));
@@ -258,9 +258,9 @@ TEST(NtfsReader, TheVolumesOwnObjectIdIsKnownReadWholeOrLazily) {
     MemoryVolumeReader reader(b.bytes());
     std::string error;
     NtfsReadOptions options;
-    options.lazy = lazy;
-    auto volume = NtfsVolume::Open(reader, &error, options);
-    ASSERT_NE(volume, nullptr) << error;
+    options.few_paths = lazy;
+    std::unique_ptr<NtfsVolume> volume;
+    ASSERT_TRUE(NtfsVolume::Open(reader, options, &volume, &error)) << error;
     std::uint8_t id[16];
     ASSERT_TRUE(volume->VolumeObjectId(id)) << lazy;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(id), 16), "volume-id-16byte");

@@ -23,7 +23,7 @@ struct Context {
   const Layout& layout() const {
     switch (options.machine) {
       case MachineForm::kJson: return kJsonLayout;
-      case MachineForm::kCsv: return kCsvLayout;
+      case MachineForm::kRfc4180Csv: return kRfc4180Layout;
       case MachineForm::kBodyfile: return kBodyfileLayout;
       case MachineForm::kNone: break;
     }

@@ -1,7 +1,6 @@
-// The program's entry: options, command-line rules, header row, operands.
+// The program's entry: the command line, the image named with -d, the
+// header row, the operands, and what of the evidence was lost.
 #pragma once
-
-#include <string>
 
 #include "cli/context.h"
 
@@ -9,13 +8,9 @@ namespace qst {
 
 // Runs the whole program over `argv` (whose pointers it may reorder) and
 // returns the exit status: kStatusOk, kStatusHelp after -h, kStatusBadUsage
-// after a usage error or a list file that cannot be opened.
-// `context.options` is filled from the options.
+// after a usage error or a list file that cannot be opened, kStatusFailure
+// when the image named with -d cannot be read. `context.options` is filled
+// from the options.
 int RunEntry(int argc, char** argv, Context& context);
-
-void PrintUsage(Output& out);
-
-// Writes the error line of a failed system call for `path`.
-void PrintSystemError(const std::string& path, int code, Context& context);
 
 }  // namespace qst

@@ -1,37 +1,60 @@
-// What the command line asked for, recorded by the entry before anything
-// runs and only read afterwards.
+// What the command line asked for, recorded by the option parser before
+// anything runs and only read afterwards.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "cli/output.h"
 #include "probe/record.h"
 #include "time/timestamp.h"
 
 namespace qst {
 
 // The forms for other programs to read, each instead of the layouts.
-enum class MachineForm { kNone, kJson, kCsv, kBodyfile };
+enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile };
 
 struct RunOptions {
-  int csv = 0;                               // -e
-  int iso = 0;                               // -i
-  int list = 0;                              // -l
-  int recursive = 0;                         // -r
-  int utc = 0;                               // -u
-  int names = 0;                             // -n
-  int all = 0;                               // -a
+  bool csv = false;                          // -e: the CSV-like row layout
+  bool iso = false;                          // -i
+  bool list = false;                         // -l
+  bool recursive = false;                    // -r
+  bool utc = false;                          // -u
+  bool name_times = false;                   // -n
+  bool deleted = false;                      // -a
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
+  std::string image;                         // -d IMAGE; empty when not given
+  std::int64_t sector = -1;                  // -o SECTOR; -1 when not given
 
   // The machine forms always carry UTC.
   TimeForm time_form() const {
-    return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc != 0, iso != 0};
+    return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {names != 0, all != 0}; }
+  RecordFields fields() const { return {name_times, deleted}; }
+  bool reads_image() const { return !image.empty(); }
 };
 
-// Exit statuses of the program. A POSIX shell sees the last two as 255 and
+// Exit statuses of the program. A POSIX shell sees -1 and -2 as 255 and
 // 254.
 inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusFailure = 1;  // the run could not be done: no image, no output
 inline constexpr int kStatusHelp = -1;
 inline constexpr int kStatusBadUsage = -2;
+
+// The parsed command line: the options and where the operands start.
+struct CommandLine {
+  RunOptions options;
+  int first_operand = 0;
+};
+
+// Reads and checks the options of `argv` (whose pointers it may reorder).
+// True with `*command` filled when the run goes on; false with `*status`
+// the exit status when it ends here, after writing what the user must see
+// to `out` (usage text, version, conflicts) and `err` (the scanner's
+// diagnostics). `image_formats` is what --version tells of the image layer
+// (null for none).
+bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const char* image_formats,
+                      CommandLine* command, int* status);
 
 }  // namespace qst

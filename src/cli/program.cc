@@ -33,12 +33,12 @@ int RunProgram(std::vector<std::string> arguments) {
     if (!out.ok()) {
       // A report that did not reach its destination is no success.
       err.Write("qst: error writing standard output\n");
-      return kStatusBadUsage;
+      return kStatusFailure;
     }
     return status;
   } catch (const std::bad_alloc&) {
     err.Write("qst: out of memory\n");
-    return kStatusBadUsage;
+    return kStatusFailure;
   }
 }
 

@@ -178,7 +178,7 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     }
     out->push_back(']');
   }
-  if (r.fields.state) out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
+  if (r.fields.deleted) out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
   out->append(",\"object_id\":");
   if (!r.has_object_id) {
     out->append("null}\n");
@@ -228,14 +228,14 @@ std::string CsvHeader(RecordFields fields) {
       "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
       "birth_object_id,botime,boseq,bomac,birth_volume_id";
   if (fields.name_times) header += ",fn_atime,fn_mtime,fn_ctime,fn_crtime,fn_type,alerts";
-  if (fields.state) header += ",state";
+  if (fields.deleted) header += ",state";
   return header + ",error_code,error_message\r\n";
 }
 
 void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   AppendCsvField(r.path, out);
   // Empty fields up to the error's two.
-  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.state ? 1 : 0);
+  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0);
   if (r.error != 0) {
     out->append(fields, ',').push_back(',');
     AppendNumber(r.error, out);
@@ -268,7 +268,7 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
     out->push_back(',');
     out->append(r.alerts);
   }
-  if (r.fields.state) out->append(r.deleted ? ",deleted" : ",in use");
+  if (r.fields.deleted) out->append(r.deleted ? ",deleted" : ",in use");
   out->append(",,\r\n");
 }
 
@@ -324,7 +324,7 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
 }  // namespace
 
 const Layout kJsonLayout = {NoHeader, PrintJson};
-const Layout kCsvLayout = {CsvHeader, PrintCsv};
+const Layout kRfc4180Layout = {CsvHeader, PrintCsv};
 const Layout kBodyfileLayout = {NoHeader, PrintBodyfile, true};
 
 }  // namespace qst

@@ -84,7 +84,7 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
                     {"crtime: ", &r.crtime}}},
                   out);
   out->append("  type: ").append(r.type).append(" \n");
-  if (r.fields.state && r.deleted) out->append(" state: deleted \n");
+  if (r.fields.deleted && r.deleted) out->append(" state: deleted \n");
   if (r.fields.name_times) {
     if (r.has_name_times) {
       AppendTimeLines({{{" FN at: ", &r.name_atime},
@@ -142,7 +142,7 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
     out->append(" |").append(r.has_name_times ? r.name_type : "null");
     out->append(" |").append(r.alerts);
   }
-  if (r.fields.state) out->append(" |").append(r.deleted ? "deleted" : "in use");
+  if (r.fields.deleted) out->append(" |").append(r.deleted ? "deleted" : "in use");
   // A row ends in " \n", but for the nulls alone, which end in "\n".
   out->append(r.has_object_id || out->size() != before ? " \n" : "\n");
 }
@@ -155,7 +155,7 @@ std::string RowHeader(RecordFields fields) {
       "BirthObject ID | botime | boseq | boMAC | BirthVolume ID";
   if (fields.name_times)
     header += " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts";
-  if (fields.state) header += " | state";
+  if (fields.deleted) header += " | state";
   return header + " \n";
 }
 

@@ -31,7 +31,7 @@ extern const Layout kRowLayout;
 // JSON Lines: one object per record, failed paths included.
 extern const Layout kJsonLayout;
 // RFC 4180 CSV (comma, CRLF, quotes where needed) under a header row.
-extern const Layout kCsvLayout;
+extern const Layout kRfc4180Layout;
 // The body file that mactime reads; failed paths go apart.
 extern const Layout kBodyfileLayout;
 

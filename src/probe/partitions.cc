@@ -18,7 +18,7 @@ constexpr std::uint32_t kMaxGptEntries = 4096;
 
 bool ReadSector(VolumeReader& disk, std::uint64_t lba, std::uint64_t size,
                 std::array<std::uint8_t, 4096>* sector) {
-  return lba < disk.Size() / size && disk.Read(lba * size, sector->data(), size);
+  return lba < disk.Size() / size && disk.ReadAll(lba * size, sector->data(), size);
 }
 
 bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/ntfs/ntfs-volume.h"
+#include "probe/volume-reader.h"
 
 namespace qst {
 

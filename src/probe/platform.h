@@ -59,6 +59,17 @@ struct RawFileInfo {
   std::uint8_t volume_id[16] = {};
 };
 
+// What a search knows of an entry, so that probing it, or searching inside
+// it, need not find its path again. Each platform fills in and reads only
+// its own fields.
+struct SearchHint {
+  static constexpr std::uint64_t kNoRecord = ~0ull;
+  static constexpr std::uint32_t kNoName = 0xFFFFFFFF;
+  int folder_fd = -1;                // POSIX: the open folder it was found in
+  std::uint64_t record = kNoRecord;  // images: its MFT record
+  std::uint32_t name = kNoName;      // images: the volume's number of the name
+};
+
 // One match of a folder search: the bare name and whether it is a folder.
 struct DirEntry {
   std::string name;
@@ -66,8 +77,7 @@ struct DirEntry {
   // A folder the platform makes up, with no record of its own: walks enter
   // it, nothing reports it.
   bool made_up = false;
-  // What the search knows of the entry, for ProbeEntry; 0 when nothing.
-  std::uint64_t token = 0;
+  SearchHint hint = {};
 };
 
 class DirSearch {
@@ -112,6 +122,16 @@ class Platform : public LocalTimeConverter {
   // A search that succeeds holds at least one match; nothing matching is an
   // error.
   virtual int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) = 0;
+
+  // Starts a search of every entry of the folder `entry`, just yielded at
+  // `folder` (which ends in the separator) by a search of this platform; it
+  // may use what the search knows of the folder instead of finding the
+  // path again. Matches as for OpenSearch(folder + "*").
+  virtual int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
+                               std::unique_ptr<DirSearch>* search) {
+    (void)entry;
+    return OpenSearch(folder + "*", search);
+  }
 
   // Opens a list file for reading.
   virtual int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) = 0;
@@ -180,11 +200,11 @@ struct ImageSelection {
 
 // Opens the NTFS volume of a disk image as the platform to report from;
 // `host` serves what lies outside the image (list files, the local zone).
-// Returns 0, or, where there is no system code to tell, 1 with `*message`
-// holding the lines that say why (naming the image; for a partitioned image
-// with several volumes, the list of them).
-using ImageOpener = int (*)(const ImageSelection& image, Platform& host,
-                            std::unique_ptr<Platform>* volume, std::string* message);
+// An opener: false with `*message` holding the lines that say why (naming
+// the image; for a partitioned image with several volumes, the list of
+// them).
+using ImageOpener = bool (*)(const ImageSelection& image, Platform& host,
+                             std::unique_ptr<Platform>* volume, std::string* message);
 
 // The image layer of this build; null when it reads no disk images.
 ImageOpener NativeImageOpener();

@@ -33,7 +33,7 @@ struct DecodedUuid {
 // The fields beyond the default ones that a run asked for.
 struct RecordFields {
   bool name_times = false;  // the $FILE_NAME times, their verdict, the alerts
-  bool state = false;       // deleted or in use
+  bool deleted = false;     // -a: deleted records are listed, each with its state
 };
 
 struct FileTimestampRecord {

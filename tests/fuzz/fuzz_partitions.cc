@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/ntfs/memory-reader.h"
+#include "probe/memory-reader.h"
 #include "probe/partitions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/ntfs/memory-reader.h"
+#include "probe/memory-reader.h"
 
 namespace qst::fuzz {
 
@@ -19,9 +19,10 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   NtfsReadOptions options;
   options.deleted = true;
   options.name_times = true;
-  std::unique_ptr<NtfsVolume> volume = bare_mft ? NtfsVolume::OpenMft(reader, &error, options)
-                                                : NtfsVolume::Open(reader, &error, options);
-  if (volume == nullptr) return;
+  std::unique_ptr<NtfsVolume> volume;
+  if (!(bare_mft ? NtfsVolume::OpenMft(reader, options, &volume, &error)
+                 : NtfsVolume::Open(reader, options, &volume, &error)))
+    return;
   std::vector<std::uint64_t> folders = {NtfsVolume::kRootRecord};
   std::set<std::uint64_t> seen = {NtfsVolume::kRootRecord};
   std::size_t budget = 1u << 16;
@@ -54,9 +55,9 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   if (bare_mft) return;
   MemoryVolumeReader lazy_reader(bytes);
   NtfsReadOptions lazy_options;
-  lazy_options.lazy = true;
-  std::unique_ptr<NtfsVolume> lazy = NtfsVolume::Open(lazy_reader, &error, lazy_options);
-  if (lazy == nullptr) return;
+  lazy_options.few_paths = true;
+  std::unique_ptr<NtfsVolume> lazy;
+  if (!NtfsVolume::Open(lazy_reader, lazy_options, &lazy, &error)) return;
   int asked = 0;
   for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
     if (++asked > 8) break;

@@ -18,8 +18,6 @@
 namespace qst {
 namespace {
 
-constexpr int kUnusable = 1;
-
 int SameCode(int code) { return code; }
 
 bool EndsWith(const std::string& text, const char* tail) {
@@ -43,12 +41,11 @@ const char* ContainerOf(VolumeReader& image, const std::string& path) {
   return nullptr;
 }
 
-int OpenWin32Image(const ImageSelection& selection, Platform& host,
-                   std::unique_ptr<Platform>* platform, std::string* message) {
+bool OpenWin32Image(const ImageSelection& selection, Platform& host,
+                    std::unique_ptr<Platform>* platform, std::string* message) {
   const std::string& path = selection.path;
-  int error = 0;
-  std::unique_ptr<VolumeReader> image = OpenRawFile(path, 0, &error);
-  if (image == nullptr) {
+  std::unique_ptr<VolumeReader> image;
+  if (int error = OpenRawFile(path, 0, &image)) {
     std::string text = OneLine(host.ErrorText(error));
     bool device = path.rfind("\\\\.\\", 0) == 0;
     *message =
@@ -56,24 +53,18 @@ int OpenWin32Image(const ImageSelection& selection, Platform& host,
             ? Format("qst: %s needs an administrator: CODE=%d:%s\n", path.c_str(), error,
                      text.c_str())
             : Format("qst: cannot open image %s: CODE=%d:%s\n", path.c_str(), error, text.c_str());
-    return kUnusable;
+    return false;
   }
   if (const char* container = ContainerOf(*image, path)) {
     *message = Format(
         "qst: cannot open image %s: it is %s %s image; this build reads raw images and volumes "
         "only\n",
         path.c_str(), container[0] == 'E' || container[0] == 'A' ? "an" : "a", container);
-    return kUnusable;
+    return false;
   }
-  VolumeReader* disk = image.get();
-  return OpenImageVolume(
-      std::move(image),
-      [disk] {
-        std::vector<Partition> partitions;
-        ReadPartitionTable(*disk, &partitions);
-        return partitions;
-      },
-      selection, host, SameCode, platform, message);
+  Disk disk{std::move(image), {}};
+  if (!NeedsNoPartitions(*disk.reader, selection)) ReadPartitionTable(*disk.reader, &disk.partitions);
+  return OpenImageVolume(std::move(disk), selection, host, SameCode, platform, message);
 }
 
 }  // namespace

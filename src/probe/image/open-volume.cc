@@ -6,19 +6,22 @@
 #include <cstring>
 #include <utility>
 
+#include "probe/ntfs/boot-sector.h"
+#include "probe/ntfs/mft.h"
+
 namespace qst {
 namespace {
 
 constexpr std::uint64_t kSectorSize = 512;
-constexpr int kUnusable = 1;
 
 // The bytes of a volume that starts `offset` bytes into an image.
 class OffsetReader : public VolumeReader {
  public:
   OffsetReader(std::unique_ptr<VolumeReader> image, std::uint64_t offset)
       : image_(std::move(image)), offset_(offset) {}
-  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-    return offset + offset_ >= offset && image_->Read(offset + offset_, buffer, size);
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    if (offset + offset_ < offset) return ReadStatus::kPastEnd;
+    return image_->Read(offset + offset_, buffer, size);
   }
   const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
     return offset + offset_ >= offset ? image_->View(offset + offset_, size) : nullptr;
@@ -36,7 +39,7 @@ class OffsetReader : public VolumeReader {
 // The byte offset of the NTFS volume to use: -o's sector, else the only
 // NTFS partition of a partitioned image, else the image itself. Returns
 // false with the list of choices in `message` when there are several.
-bool ChooseVolume(VolumeReader& image, const std::function<std::vector<Partition>()>& partitions,
+bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
                   const ImageSelection& selection, std::string* message, std::uint64_t* offset) {
   if (selection.sector >= 0) {
     *offset = static_cast<std::uint64_t>(selection.sector) * kSectorSize;
@@ -44,7 +47,7 @@ bool ChooseVolume(VolumeReader& image, const std::function<std::vector<Partition
   }
   *offset = 0;
   std::vector<Partition> found;
-  for (Partition& p : partitions())
+  for (Partition& p : partitions)
     if (HoldsNtfs(image, p.start * kSectorSize)) found.push_back(std::move(p));
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
   if (found.size() <= 1) return true;
@@ -59,9 +62,8 @@ bool ChooseVolume(VolumeReader& image, const std::function<std::vector<Partition
 
 }  // namespace
 
-bool HoldsNtfs(VolumeReader& image, std::uint64_t offset) {
-  char oem[8];
-  return image.Read(offset + 3, oem, sizeof oem) && std::memcmp(oem, "NTFS    ", 8) == 0;
+bool NeedsNoPartitions(VolumeReader& disk, const ImageSelection& selection) {
+  return selection.sector >= 0 || IsBareMft(disk);
 }
 
 const char* ContainerMark(VolumeReader& image) {
@@ -89,44 +91,40 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-int OpenImageVolume(std::unique_ptr<VolumeReader> image,
-                    const std::function<std::vector<Partition>()>& partitions,
-                    const ImageSelection& selection, Platform& host, HostErrorToWindows to_windows,
-                    std::unique_ptr<Platform>* platform, std::string* message) {
+bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
+                     HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,
+                     std::string* message) {
   NtfsReadOptions options;
   options.deleted = selection.deleted;
   options.name_times = selection.name_times;
-  options.lazy = selection.few_paths;
+  options.few_paths = selection.few_paths;
   options.progress = selection.progress;
   std::string error;
-  // A bare MFT, as copied out of a volume, starts with its first record.
-  char magic[4];
-  if (selection.sector < 0 && image->Read(0, magic, 4) && std::memcmp(magic, "FILE", 4) == 0) {
-    // Without clusters, a folder's index may lie beyond reach: read it all.
-    options.lazy = false;
-    std::unique_ptr<NtfsVolume> volume = NtfsVolume::OpenMft(*image, &error, options);
-    if (volume == nullptr) {
+  std::unique_ptr<NtfsVolume> volume;
+  if (selection.sector < 0 && IsBareMft(*disk.reader)) {
+    if (!NtfsVolume::OpenMft(*disk.reader, options, &volume, &error)) {
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
-      return kUnusable;
+      return false;
     }
-    *platform =
-        MakeVolumePlatform(std::move(image), std::move(volume), host, to_windows, selection.path);
-    return 0;
+    *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
+                                   selection.path);
+    return true;
   }
   std::uint64_t offset = 0;
-  if (!ChooseVolume(*image, partitions, selection, message, &offset)) return kUnusable;
+  if (!ChooseVolume(*disk.reader, std::move(disk.partitions), selection, message, &offset))
+    return false;
   std::unique_ptr<VolumeReader> reader =
-      offset == 0 ? std::move(image) : std::make_unique<OffsetReader>(std::move(image), offset);
-  std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(*reader, &error, options);
-  if (volume == nullptr) {
+      offset == 0 ? std::move(disk.reader)
+                  : std::make_unique<OffsetReader>(std::move(disk.reader), offset);
+  if (!NtfsVolume::Open(*reader, options, &volume, &error)) {
     *message =
         Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
-    return kUnusable;
+    return false;
   }
   *platform =
       MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows, selection.path);
-  return 0;
+  return true;
 }
 
 }  // namespace qst

@@ -1,10 +1,12 @@
 // Opening the NTFS volume of a disk image once its bytes can be read: a bare
 // MFT, the volume at -o's sector, the only NTFS partition of a partitioned
 // image, or the image itself. Platform-free; each build's image layer hands
-// over the image's reader and its way of listing partitions.
+// over the disk, and this alone decides which volume to read and how.
+//
+// Errors: openers return a bool; false comes with `*message` holding the
+// lines that tell the user why, naming the image.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,19 +14,26 @@
 #include "probe/image/volume-platform.h"
 #include "probe/partitions.h"
 #include "probe/platform.h"
+#include "probe/volume-reader.h"
 
 namespace qst {
 
-// Returns 0 with the volume's platform in `*platform`, or 1 with the lines
-// that say why not in `*message`. `partitions` lists the image's partitions
-// (asked only when no sector was chosen and the image is no bare MFT).
-int OpenImageVolume(std::unique_ptr<VolumeReader> image,
-                    const std::function<std::vector<Partition>()>& partitions,
-                    const ImageSelection& selection, Platform& host, HostErrorToWindows to_windows,
-                    std::unique_ptr<Platform>* platform, std::string* message);
+// A disk image as its image layer hands it over: its bytes, and the
+// partitions its table lists (none for a bare volume or a bare MFT, or
+// where -o chose the volume).
+struct Disk {
+  std::unique_ptr<VolumeReader> reader;
+  std::vector<Partition> partitions;
+};
 
-// Whether an NTFS boot sector starts `offset` bytes into `image`.
-bool HoldsNtfs(VolumeReader& image, std::uint64_t offset);
+// Whether the image layer need not list `disk`'s partitions: -o chose the
+// volume, or the image is a bare MFT.
+bool NeedsNoPartitions(VolumeReader& disk, const ImageSelection& selection);
+
+// Puts the volume's platform in `*platform`.
+bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
+                     HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,
+                     std::string* message);
 
 // The container format whose mark `image` starts with ("E01" for any EWF
 // file, "AFF", "VMDK", "VHD", "VHDX"), or null for raw bytes.

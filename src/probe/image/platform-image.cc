@@ -17,7 +17,7 @@
 #include "probe/image/open-volume.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/volume-platform.h"
-#include "probe/ntfs/ntfs-volume.h"
+#include "probe/ntfs/boot-sector.h"
 #include "probe/partitions.h"
 #include "probe/platform.h"
 #include "probe/utf16.h"
@@ -81,21 +81,20 @@ class TskReader : public VolumeReader {
  public:
   TskReader(TSK_IMG_INFO* image, std::uint64_t offset) : image_(image), offset_(offset) {}
   ~TskReader() override { tsk->img_close(image_); }
-  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
-    if (at < offset || at > static_cast<std::uint64_t>(image_->size) ||
-        size > static_cast<std::uint64_t>(image_->size) - at)
-      return false;
+    if (at < offset || !Inside(at, size, static_cast<std::uint64_t>(image_->size)))
+      return ReadStatus::kPastEnd;
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       std::size_t piece = std::min<std::size_t>(size, 1u << 24);
       ssize_t n = tsk->img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
-      if (n <= 0) return false;
+      if (n <= 0) return ReadStatus::kFailed;
       at += static_cast<std::uint64_t>(n);
       out += n;
       size -= static_cast<std::size_t>(n);
     }
-    return true;
+    return ReadStatus::kOk;
   }
   std::uint64_t Size() const override {
     std::uint64_t size = static_cast<std::uint64_t>(image_->size);
@@ -163,7 +162,7 @@ bool PlainRawImage(const std::string& path, VolumeReader& image) {
     return false;
   // A fixed VHD is raw data with its mark in a footer.
   char tail[8] = {};
-  if (image.Size() < 512 || !image.Read(image.Size() - 512, tail, 8)) return false;
+  if (image.Size() < 512 || !image.ReadAll(image.Size() - 512, tail, 8)) return false;
   return ContainerMark(image) == nullptr && std::memcmp(tail, "conectix", 8) != 0;
 }
 
@@ -204,40 +203,39 @@ std::vector<Partition> RawImagePartitions(VolumeReader& image, const std::string
   return theirs;
 }
 
-int OpenImagePlatform(const ImageSelection& selection, Platform& host,
-                      std::unique_ptr<Platform>* platform, std::string* message) {
-  constexpr int kUnusable = 1;
-  // A plain raw image is read straight from its file (in place where it is
-  // cached), without starting The Sleuth Kit and the dozens of libraries
-  // under it.
+// The disk of a plain raw image, read straight from its file (in place
+// where it is cached), without starting The Sleuth Kit and the dozens of
+// libraries under it; false when the image is no plain raw image.
+bool OpenPlainRawImage(const ImageSelection& selection, Disk* disk) {
   struct stat st;
-  if (stat(selection.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    int error = 0;
-    std::unique_ptr<VolumeReader> raw = OpenRawFile(selection.path, 0, &error);
-    if (raw != nullptr && PlainRawImage(selection.path, *raw)) {
-      VolumeReader* image = raw.get();
-      return OpenImageVolume(
-          std::move(raw), [&] { return RawImagePartitions(*image, selection.path); }, selection,
-          host, ErrnoToWindows, platform, message);
-    }
-  }
+  if (stat(selection.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::unique_ptr<VolumeReader> raw;
+  if (OpenRawFile(selection.path, 0, &raw) != 0 || !PlainRawImage(selection.path, *raw))
+    return false;
+  if (!NeedsNoPartitions(*raw, selection))
+    disk->partitions = RawImagePartitions(*raw, selection.path);
+  disk->reader = std::move(raw);
+  return true;
+}
+
+bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
+                       std::unique_ptr<Platform>* platform, std::string* message) {
+  Disk disk;
+  if (OpenPlainRawImage(selection, &disk))
+    return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
   TSK_IMG_INFO* image = OpenTskImage(selection.path, message);
-  if (image == nullptr) return kUnusable;
+  if (image == nullptr) return false;
   // A raw image of one file is still read straight from the file; anything
   // else through The Sleuth Kit, which then owns the image.
-  std::unique_ptr<VolumeReader> reader;
+  struct stat st;
   if (image->itype == TSK_IMG_TYPE_RAW && stat(selection.path.c_str(), &st) == 0 &&
-      static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size)) {
-    int error = 0;
-    reader = OpenRawFile(selection.path, 0, &error);
-  }
-  TSK_IMG_INFO* also_close = reader != nullptr ? image : nullptr;
-  if (reader == nullptr) reader = std::make_unique<TskReader>(image, 0);
-  int status = OpenImageVolume(
-      std::move(reader), [image] { return TskPartitions(image); }, selection, host, ErrnoToWindows,
-      platform, message);
-  if (also_close != nullptr) tsk->img_close(also_close);
-  return status;
+      static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size))
+    OpenRawFile(selection.path, 0, &disk.reader);
+  bool own_reader = disk.reader != nullptr;
+  if (!own_reader) disk.reader = std::make_unique<TskReader>(image, 0);
+  if (!NeedsNoPartitions(*disk.reader, selection)) disk.partitions = TskPartitions(image);
+  if (own_reader) tsk->img_close(image);
+  return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
 }
 
 }  // namespace

@@ -23,19 +23,21 @@ class RawFileReader : public VolumeReader {
     close(fd_);
   }
 
-  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
-    if (at < offset || at > size_ || size > size_ - at) return false;
+    if (at < offset || !Inside(at, size, size_)) return ReadStatus::kPastEnd;
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       ssize_t n = pread(fd_, out, size, static_cast<off_t>(at));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      // A file that shrank since it was opened ends early.
+      if (n == 0) return ReadStatus::kPastEnd;
+      if (n < 0) return ReadStatus::kFailed;
       at += static_cast<std::uint64_t>(n);
       out += n;
       size -= static_cast<std::size_t>(n);
     }
-    return true;
+    return ReadStatus::kOk;
   }
 
   // Shows the bytes where the page cache already holds them all: mapped
@@ -45,7 +47,7 @@ class RawFileReader : public VolumeReader {
   const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
     Unmap();
     std::uint64_t at = offset_ + offset;
-    if (size == 0 || at < offset || at > size_ || size > size_ - at) return nullptr;
+    if (size == 0 || at < offset || !Inside(at, size, size_)) return nullptr;
     std::uint64_t start = at - at % page_;
     std::size_t length = static_cast<std::size_t>(at + size - start);
     void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
@@ -83,22 +85,20 @@ class RawFileReader : public VolumeReader {
 
 }  // namespace
 
-std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t offset,
-                                          int* error) {
+int OpenRawFile(const std::string& path, std::uint64_t offset,
+                std::unique_ptr<VolumeReader>* reader) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = errno;
-    return nullptr;
-  }
+  if (fd < 0) return errno;
   // A block device tells its size by seeking to its end.
   struct stat st;
   off_t end = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : lseek(fd, 0, SEEK_END);
   if (end < 0) {
-    *error = errno;
+    int error = errno;
     close(fd);
-    return nullptr;
+    return error;
   }
-  return std::make_unique<RawFileReader>(fd, static_cast<std::uint64_t>(end), offset);
+  *reader = std::make_unique<RawFileReader>(fd, static_cast<std::uint64_t>(end), offset);
+  return 0;
 }
 
 }  // namespace qst

@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "probe/ntfs/ntfs-volume.h"
+#include "probe/volume-reader.h"
 
 namespace qst {
 
-// Opens `path` for reading only, its bytes from `offset` on. Returns null
-// with the system's error code in `*error` when it cannot be opened.
-std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t offset,
-                                          int* error);
+// Opens `path` for reading only, its bytes from `offset` on. A platform
+// call: 0, or the system's error code.
+int OpenRawFile(const std::string& path, std::uint64_t offset,
+                std::unique_ptr<VolumeReader>* reader);
 
 }  // namespace qst

@@ -49,44 +49,47 @@ class Win32RawReader : public VolumeReader {
   // Gives the handle back: the reader no longer closes it.
   void Release() { handle_ = INVALID_HANDLE_VALUE; }
 
-  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
-    if (at < offset || at > size_ || size > size_ - at) return false;
+    if (at < offset || !Inside(at, size, size_)) return ReadStatus::kPastEnd;
     std::uint8_t* out = static_cast<std::uint8_t*>(buffer);
     if (sector_ <= 1) return ReadAt(at, out, size);
     // Whole sectors around what is wanted, a buffer at a time.
     while (size > 0) {
-      if (bounce_.size() == 0) return false;
+      if (bounce_.size() == 0) return ReadStatus::kFailed;
       std::uint64_t first = at - at % sector_;
       std::size_t skip = static_cast<std::size_t>(at - first);
       std::size_t span = std::min<std::size_t>(bounce_.size(), skip + size + sector_ - 1);
       span -= span % sector_;
-      if (!ReadAt(first, bounce_.data(), span)) return false;
+      if (ReadStatus status = ReadAt(first, bounce_.data(), span); status != ReadStatus::kOk)
+        return status;
       std::size_t piece = std::min(size, span - skip);
       std::memcpy(out, bounce_.data() + skip, piece);
       out += piece;
       at += piece;
       size -= piece;
     }
-    return true;
+    return ReadStatus::kOk;
   }
 
   std::uint64_t Size() const override { return size_ > offset_ ? size_ - offset_ : 0; }
 
  private:
-  bool ReadAt(std::uint64_t at, std::uint8_t* out, std::size_t size) {
+  ReadStatus ReadAt(std::uint64_t at, std::uint8_t* out, std::size_t size) {
     while (size > 0) {
       DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
       OVERLAPPED where = {};
       where.Offset = static_cast<DWORD>(at);
       where.OffsetHigh = static_cast<DWORD>(at >> 32);
       DWORD got = 0;
-      if (!ReadFile(handle_, out, want, &got, &where) || got == 0) return false;
+      if (!ReadFile(handle_, out, want, &got, &where)) return ReadStatus::kFailed;
+      // A file that shrank since it was opened ends early.
+      if (got == 0) return ReadStatus::kPastEnd;
       at += got;
       out += got;
       size -= got;
     }
-    return true;
+    return ReadStatus::kOk;
   }
 
   HANDLE handle_;
@@ -113,25 +116,23 @@ std::uint64_t DeviceLength(HANDLE handle) {
 
 }  // namespace
 
-std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t offset,
-                                          int* error) {
+int OpenRawFile(const std::string& path, std::uint64_t offset,
+                std::unique_ptr<VolumeReader>* reader) {
   HANDLE handle = CreateFileW(ToWide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    *error = static_cast<int>(GetLastError());
-    return nullptr;
-  }
+  if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   // A file: any offset and length will do. "\\.\" names a device.
   if (path.rfind("\\\\.\\", 0) != 0) {
     LARGE_INTEGER file_size;
     if (!GetFileSizeEx(handle, &file_size)) {
-      *error = static_cast<int>(GetLastError());
+      int error = static_cast<int>(GetLastError());
       CloseHandle(handle);
-      return nullptr;
+      return error;
     }
-    return std::make_unique<Win32RawReader>(handle, static_cast<std::uint64_t>(file_size.QuadPart),
-                                            offset, 1);
+    *reader = std::make_unique<Win32RawReader>(
+        handle, static_cast<std::uint64_t>(file_size.QuadPart), offset, 1);
+    return 0;
   }
   // A volume or a disk: its length and sector size come from the driver.
   std::uint32_t sector = 512;
@@ -148,7 +149,7 @@ std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t
     // length, and its backup boot sector follows.
     Win32RawReader probe(handle, ~0ull, 0, sector);
     std::uint8_t boot[512];
-    bool read = probe.Read(0, boot, sizeof boot);
+    bool read = probe.ReadAll(0, boot, sizeof boot);
     probe.Release();
     std::uint64_t bytes_per_sector = boot[11] | boot[12] << 8;
     std::uint64_t sectors = 0;
@@ -158,11 +159,11 @@ std::unique_ptr<VolumeReader> OpenRawFile(const std::string& path, std::uint64_t
       size = (sectors + 1) * bytes_per_sector;
   }
   if (size == 0) {
-    *error = ERROR_NOT_SUPPORTED;
     CloseHandle(handle);
-    return nullptr;
+    return ERROR_NOT_SUPPORTED;
   }
-  return std::make_unique<Win32RawReader>(handle, size, offset, sector);
+  *reader = std::make_unique<Win32RawReader>(handle, size, offset, sector);
+  return 0;
 }
 
 }  // namespace qst

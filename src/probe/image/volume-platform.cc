@@ -51,10 +51,21 @@ class ImagePlatform : public Platform {
   }
 
   int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
-    // A listed name carries its index: the path need not be found again.
-    if (entry.token == 0) return Probe(path, info);
-    std::uint32_t name = static_cast<std::uint32_t>(entry.token - 1);
-    return Report(path, {volume_->RecordOfName(name), name}, info);
+    // A listed name carries its number: the path need not be found again.
+    if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
+    return Report(path, {entry.hint.record, entry.hint.name}, info);
+  }
+
+  int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
+                       std::unique_ptr<DirSearch>* search) override {
+    // A folder is entered by the record the listing found, whatever its
+    // name holds.
+    if (entry.hint.record == SearchHint::kNoRecord) return OpenSearch(folder + "*", search);
+    std::vector<DirEntry> entries;
+    ListFolder(entry.hint.record, u"*", &entries);
+    if (entries.empty()) return kFileNotFound;
+    search->reset(new VectorSearch(std::move(entries)));
+    return 0;
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
@@ -76,30 +87,12 @@ class ImagePlatform : public Platform {
 
     std::vector<DirEntry> entries;
     if (!HasWildcard(std::u16string_view(last))) {
-      std::uint64_t record = Step(folder, last).record;
-      if (record == NtfsVolume::kNone) return kFileNotFound;
-      entries.push_back(
-          {Wtf8FromUtf16(last), volume_->IsFolder(record), record == NtfsVolume::kOrphanFolder});
+      Found found_entry = Step(folder, last);
+      if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
+      entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name));
     } else {
       // "*.*" matches every name, with or without a dot.
-      std::u16string_view wanted = last == u"*.*" ? u"*" : std::u16string_view(last);
-      if (folder != NtfsVolume::kRootRecord) {
-        for (const char16_t* dots : {u".", u".."})
-          if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
-      }
-      // Deleted entries, when asked for, come after the live ones.
-      for (std::span<const std::uint32_t> names :
-           {volume_->Children(folder), volume_->DeletedChildren(folder)}) {
-        for (std::uint32_t name : names) {
-          std::u16string_view text = volume_->NameText(name);
-          std::uint64_t record = volume_->RecordOfName(name);
-          if (volume_->Listed(record) && Matches(wanted, text))
-            entries.push_back({Wtf8FromUtf16(text), volume_->IsFolder(record), false, name + 1ull});
-        }
-      }
-      if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-          Matches(wanted, kOrphans))
-        entries.push_back({Wtf8FromUtf16(kOrphans), true, true});
+      ListFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), &entries);
     }
     if (entries.empty()) return kFileNotFound;
     search->reset(new VectorSearch(std::move(entries)));
@@ -142,6 +135,38 @@ class ImagePlatform : public Platform {
   }
 
  private:
+  // The entries of `folder` that match `wanted`, as a search yields them:
+  // "." and ".." first (but in the root), deleted entries, when asked for,
+  // after the live ones, and the made-up folder of orphans last.
+  void ListFolder(std::uint64_t folder, std::u16string_view wanted,
+                  std::vector<DirEntry>* entries) {
+    if (folder != NtfsVolume::kRootRecord) {
+      for (const char16_t* dots : {u".", u".."})
+        if (Matches(wanted, dots)) entries->push_back({Wtf8FromUtf16(dots), true});
+    }
+    for (std::span<const std::uint32_t> names :
+         {volume_->Children(folder), volume_->DeletedChildren(folder)}) {
+      for (std::uint32_t name : names) {
+        std::u16string_view text = volume_->NameText(name);
+        std::uint64_t record = volume_->RecordOfName(name);
+        if (volume_->Listed(record) && Matches(wanted, text))
+          entries->push_back(Entry(Wtf8FromUtf16(text), record, name));
+      }
+    }
+    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
+        Matches(wanted, kOrphans))
+      entries->push_back(Entry(Wtf8FromUtf16(kOrphans), NtfsVolume::kOrphanFolder,
+                               NtfsVolume::kNone));
+  }
+
+  DirEntry Entry(std::string name, std::uint64_t record, std::uint32_t name_number) const {
+    DirEntry entry{std::move(name), volume_->IsFolder(record),
+                   record == NtfsVolume::kOrphanFolder};
+    entry.hint.record = record;
+    entry.hint.name = name_number;
+    return entry;
+  }
+
   // A record, and the name by which it was reached (kNone when none).
   struct Found {
     std::uint64_t record = NtfsVolume::kRootRecord;
@@ -191,14 +216,6 @@ class ImagePlatform : public Platform {
   int Resolve(std::u16string_view path, Found* found) {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
-    // A volume that reads itself whole on the way voids what was found: the
-    // path is followed again.
-    const int generation = volume_->generation();
-    int error = Follow(path, found);
-    return volume_->generation() == generation ? error : Follow(path, found);
-  }
-
-  int Follow(std::u16string_view path, Found* found) {
     // The folders passed through, so that ".." steps back as Windows does
     // with a path, by its text; above the root there is only the root.
     std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume_->RootName()}};

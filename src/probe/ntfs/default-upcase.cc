@@ -2,7 +2,7 @@
 // whose own $UpCase cannot be read (a bare MFT, damaged evidence). Kept as
 // runs: every `stride`-th character from `first` to `last` upper-cases to
 // itself plus `delta` (modulo 2^16).
-#include "probe/ntfs/ntfs-volume.h"
+#include "probe/ntfs/upcase.h"
 
 namespace qst {
 namespace {

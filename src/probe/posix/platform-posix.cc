@@ -59,7 +59,7 @@ class PosixDirSearch : public DirSearch {
       if (!MatchWildcard<char>(pattern_, d->d_name, [](char a, char b) { return a == b; }))
         continue;
       pending_.name = d->d_name;
-      pending_.token = static_cast<std::uint64_t>(dirfd(dir_)) + 1;
+      pending_.hint.folder_fd = dirfd(dir_);
       // A link is never a folder here: the walk does not follow links, and a
       // link's record shows the link itself.
       if (d->d_type == DT_UNKNOWN) {
@@ -194,8 +194,8 @@ class PosixPlatform : public Platform {
   int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
     // An entry of an open folder is found from that folder, not by walking
     // its whole path again.
-    if (entry.token == 0) return Probe(path, info);
-    return ProbeAt(static_cast<int>(entry.token - 1), entry.name.c_str(), path, info);
+    if (entry.hint.folder_fd < 0) return Probe(path, info);
+    return ProbeAt(entry.hint.folder_fd, entry.name.c_str(), path, info);
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "probe/ntfs/ntfs-volume.h"
+#include "probe/volume-reader.h"
 
 namespace qst {
 
@@ -12,13 +12,13 @@ class MemoryVolumeReader : public VolumeReader {
  public:
   // `bytes` must outlive the reader.
   explicit MemoryVolumeReader(std::string_view bytes) : bytes_(bytes) {}
-  bool Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    if (!Inside(offset, size, bytes_.size())) return ReadStatus::kPastEnd;
     if (size != 0) std::memcpy(buffer, bytes_.data() + offset, size);
-    return true;
+    return ReadStatus::kOk;
   }
   const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) return nullptr;
+    if (!Inside(offset, size, bytes_.size())) return nullptr;
     return reinterpret_cast<const std::uint8_t*>(bytes_.data()) + offset;
   }
   std::uint64_t Size() const override { return bytes_.size(); }

@@ -1,0 +1,142 @@
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+#include "cli/getopt.h"
+#include "cli/options.h"
+#include "cli/usage.h"
+
+namespace qst {
+namespace {
+
+enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile };
+
+constexpr LongOption kLongOptions[] = {
+    {"all", false, 'a'},        {"bodyfile", false, kBodyfile}, {"csv", false, kCsv},
+    {"help", false, 'h'},       {"image", true, 'd'},           {"iso", false, 'i'},
+    {"jobs", true, 'j'},        {"json", false, kJson},         {"list", false, 'l'},
+    {"name-times", false, 'n'}, {"offset", true, 'o'},          {"recursive", false, 'r'},
+    {"utc", false, 'u'},        {"version", false, kVersion},   {nullptr, false, 0},
+};
+
+// Reads an option's number: decimal digits only, at most `max`.
+bool ParseNumber(const char* text, std::int64_t max, std::int64_t* value) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || v > max) return false;
+  *value = v;
+  return true;
+}
+
+const char* FormName(MachineForm form) {
+  switch (form) {
+    case MachineForm::kJson: return "--json";
+    case MachineForm::kRfc4180Csv: return "--csv";
+    case MachineForm::kBodyfile: return "--bodyfile";
+    case MachineForm::kNone: break;
+  }
+  return "";
+}
+
+MachineForm FormOf(int option) {
+  switch (option) {
+    case kJson: return MachineForm::kJson;
+    case kCsv: return MachineForm::kRfc4180Csv;
+    default: return MachineForm::kBodyfile;
+  }
+}
+
+// What the scan of the options leaves to be checked.
+struct Scanned {
+  const char* sector = nullptr;
+  const char* jobs = nullptr;
+};
+
+// Records one option; false with `*status` set when the run ends here.
+bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* image_formats,
+                RunOptions& options, Scanned* scanned, int* status) {
+  switch (c) {
+    case kVersion: PrintVersion(out, image_formats); return *status = kStatusOk, false;
+    case kJson:
+    case kCsv:
+    case kBodyfile:
+      if (options.machine != MachineForm::kNone && options.machine != FormOf(c)) {
+        out.Printf("Can't use %s with %s.\n", FormName(options.machine), FormName(FormOf(c)));
+        return *status = kStatusBadUsage, false;
+      }
+      options.machine = FormOf(c);
+      break;
+    case 'e': options.csv = true; break;
+    case 'i': options.iso = true; break;
+    case 'l': options.list = true; break;
+    case 'r': options.recursive = true; break;
+    case 'u': options.utc = true; break;
+    case 'n': options.name_times = true; break;
+    case 'a': options.deleted = true; break;
+    case 'j': scanned->jobs = scan.optarg; break;
+    case 'd': options.image = scan.optarg; break;
+    case 'o': scanned->sector = scan.optarg; break;
+    case 'h': PrintUsage(out); return *status = kStatusHelp, false;
+    case '?': PrintUsage(out); return *status = kStatusBadUsage, false;
+    default: break;
+  }
+  return true;
+}
+
+// The rules between options, checked once all are read, in this order.
+int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
+  if (options.list && options.recursive) {
+    out.Write("Can't specify -l and -r simultaneously.\n");
+    return kStatusBadUsage;
+  }
+  if (options.csv && options.machine != MachineForm::kNone) {
+    out.Printf("Can't use %s with -e.\n", FormName(options.machine));
+    return kStatusBadUsage;
+  }
+  if (scanned.jobs != nullptr) {
+    std::int64_t value = 0;
+    if (!ParseNumber(scanned.jobs, 64, &value) || value < 1) {
+      out.Printf("qst: -j wants a number of threads from 1 to 64, not '%s'\n", scanned.jobs);
+      return kStatusBadUsage;
+    }
+    options.jobs = static_cast<int>(value);
+  }
+  if (scanned.sector != nullptr && !options.reads_image()) {
+    out.Write("Can't use -o without -d.\n");
+    return kStatusBadUsage;
+  }
+  if (scanned.sector != nullptr &&
+      !ParseNumber(scanned.sector, std::numeric_limits<std::int64_t>::max(), &options.sector)) {
+    out.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
+    return kStatusBadUsage;
+  }
+  if (!options.reads_image() && (options.name_times || options.deleted)) {
+    out.Write(options.name_times ? "Can't use -n without -d.\n" : "Can't use -a without -d.\n");
+    return kStatusBadUsage;
+  }
+  return kStatusOk;
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const char* image_formats,
+                      CommandLine* command, int* status) {
+  RunOptions options;
+  OptionScanState scan;
+  Scanned scanned;
+  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ru", kLongOptions, scan, err)) != -1;)
+    if (!TakeOption(c, scan, out, image_formats, options, &scanned, status)) return false;
+  if (scan.optind >= argc) {
+    PrintUsage(out);
+    *status = kStatusBadUsage;
+    return false;
+  }
+  if ((*status = CheckOptions(scanned, out, options)) != kStatusOk) return false;
+  command->options = std::move(options);
+  command->first_operand = scan.optind;
+  return true;
+}
+
+}  // namespace qst

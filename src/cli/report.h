@@ -1,0 +1,29 @@
+// Printing what a path yields: its record in the run's layout or form, or
+// the error line of a failed system call.
+#pragma once
+
+#include <string>
+
+#include "cli/context.h"
+#include "probe/record.h"
+
+namespace qst {
+
+// Probes `path` and prints its record in the run's layout, or its error
+// line. Returns which file it was (zeros when unknown or not probed).
+// `entry`, when given, is what an open search yielded for `path`.
+FileIdentity ProcessFile(const std::string& path, Context& context,
+                         const DirEntry* entry = nullptr);
+
+// Prints `record` in the run's layout. A form that has no place for a failed
+// path's error line puts it on standard error.
+FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context);
+
+// Writes the error line of a failed system call for `path`.
+void PrintSystemError(const std::string& path, int code, Context& context);
+
+// Paths that no buffer of ours would hold are refused like a name the system
+// finds too long: true after printing that error.
+bool RefuseIfTooLong(const std::string& path, Context& context);
+
+}  // namespace qst

@@ -1,0 +1,169 @@
+#include "cli/walk.h"
+
+#include <deque>
+#include <future>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "cli/probe-pool.h"
+#include "cli/report.h"
+#include "probe/wildcard.h"
+
+namespace qst {
+namespace {
+
+bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
+
+// The probes kept in flight below a folder, as -j or the platform says:
+// `ahead` entries are taken before they are printed, and `pool` probes them
+// meanwhile when there is more than one thread.
+struct ProbesAhead {
+  ProbesAhead(const std::string& folder, Context& context) {
+    int threads =
+        context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
+    if (threads <= 1 || context.platform->ProbesFromMemory()) return;
+    pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
+    ahead = 4 * static_cast<std::size_t>(threads);
+  }
+  ProbePool* get() { return pool ? &*pool : nullptr; }
+
+  std::optional<ProbePool> pool;
+  std::size_t ahead = 1;  // one at a time: each entry probed just before it is printed
+};
+
+// An entry of a search, taken ahead of being printed; a pool may be probing
+// it meanwhile.
+struct Pending {
+  std::string path;
+  DirEntry entry;
+  bool too_long = false;
+  std::future<FileTimestampRecord> record;
+};
+
+// Takes entries of `search` until `ahead` of them wait in `pending`, "." and
+// ".." passed over; entries are joined to `directory`. False once the
+// search has no more.
+bool TakeAhead(DirSearch& search, const std::string& directory, std::size_t ahead, ProbePool* pool,
+               Context& context, std::deque<Pending>* pending) {
+  const char sep = context.platform->Separator();
+  DirEntry entry;
+  while (pending->size() < ahead) {
+    if (!search.Next(&entry)) return false;
+    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    Pending p;
+    p.path.assign(directory).append(entry.name);
+    if (entry.folder) p.path += sep;
+    p.too_long = p.path.size() > kMaxPath;
+    if (pool != nullptr && !entry.made_up && !p.too_long) p.record = pool->Probe(p.path, entry);
+    p.entry = std::move(entry);
+    pending->push_back(std::move(p));
+  }
+  return true;
+}
+
+// Prints the record of a pending entry, probing it now when no pool did.
+FileIdentity ProcessPending(Pending& p, Context& context) {
+  if (!p.record.valid()) return ProcessFile(p.path, context, &p.entry);
+  FileTimestampRecord record = p.record.get();
+  record.path = p.path;
+  return PrintRecord(record, context);
+}
+
+}  // namespace
+
+void ExpandWildcard(const std::string& pattern, Context& context) {
+  std::unique_ptr<DirSearch> search;
+  if (int error = context.platform->OpenSearch(pattern, &search)) {
+    PrintSystemError(pattern, error, context);
+    return;
+  }
+  const std::string directory(SplitPattern(pattern, context.platform->Separator()).folder);
+  ProbesAhead probes(directory.empty() ? "." : directory, context);
+  std::deque<Pending> pending;
+  bool more = true;
+  while (more || !pending.empty()) {
+    if (more) more = TakeAhead(*search, directory, probes.ahead, probes.get(), context, &pending);
+    if (pending.empty()) continue;
+    Pending p = std::move(pending.front());
+    pending.pop_front();
+    // Matched folders are reported, not entered; made-up ones not even that.
+    if (p.entry.made_up) continue;
+    if (p.too_long) {
+      RefuseIfTooLong(p.path, context);
+      continue;
+    }
+    ProcessPending(p, context);
+  }
+}
+
+void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
+  const char sep = context.platform->Separator();
+  ProbesAhead probes(folder, context);
+  // One open search per folder level, held on the heap, so that the depth of
+  // a tree is not bounded by the stack. A level ends when its search has no
+  // more entries and those taken ahead are printed.
+  struct Level {
+    std::unique_ptr<DirSearch> search;
+    std::string directory;  // entries are joined to this
+    std::deque<Pending> pending;
+    bool more = true;
+  };
+  std::vector<Level> levels;
+  // Every folder entered, so that one reached again (through a link, or a
+  // second name on a damaged volume) is reported but not entered twice.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> entered;
+  // A folder a search yielded is entered through its entry; the first, by
+  // its path.
+  auto enter = [&](const std::string& folder_path, const DirEntry* entry) {
+    std::string pattern = folder_path;
+    if (pattern.empty() || pattern.back() != '*') pattern += '*';
+    if (RefuseIfTooLong(pattern, context)) return;
+    std::unique_ptr<DirSearch> search;
+    int error = entry != nullptr ? context.platform->OpenFolderSearch(folder_path, *entry, &search)
+                                 : context.platform->OpenSearch(pattern, &search);
+    if (error != 0) {
+      PrintSystemError(pattern, error, context);
+      return;
+    }
+    // Joining to the folder part of the pattern, a pattern such as "dir/a*"
+    // yields "dir/abc", never "dir/aabc".
+    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), {}});
+  };
+  auto first_entry = [&](FileIdentity identity) {
+    return !identity.known() || entered.emplace(identity.volume, identity.file_id).second;
+  };
+
+  first_entry(start);
+  enter(folder, nullptr);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.more)
+      level.more = TakeAhead(*level.search, level.directory, probes.ahead, probes.get(), context,
+                             &level.pending);
+    if (level.pending.empty()) {
+      if (!level.more) levels.pop_back();
+      continue;
+    }
+    Pending p = std::move(level.pending.front());
+    level.pending.pop_front();
+    if (p.too_long) {
+      context.notes().Write("Skip one because long filename is exist.\n");
+      continue;
+    }
+    if (!p.entry.folder) {
+      ProcessPending(p, context);
+      continue;
+    }
+    if (p.entry.made_up) {
+      enter(p.path, &p.entry);
+      continue;
+    }
+    // A sub-folder's whole tree comes before the next entry of its parent.
+    FileIdentity identity = ProcessPending(p, context);
+    if (first_entry(identity)) enter(p.path, &p.entry);
+  }
+}
+
+}  // namespace qst

@@ -1,0 +1,58 @@
+// The values of the attributes that carry a file's times, names and object
+// ID, all resident:
+//
+// $STANDARD_INFORMATION (0x10), at least 32 bytes:
+//   0x00  8  creation time      0x10  8  record change time
+//   0x08  8  write time         0x18  8  access time
+//
+// $FILE_NAME (0x30), also the key of every $I30 index entry, at least 66
+// bytes:
+//   0x00  8  file reference of the parent folder
+//   0x08  8  creation time      0x18  8  record change time
+//   0x10  8  write time         0x20  8  access time
+//   0x40  1  name length, in UTF-16 units
+//   0x41  1  namespace: 0 POSIX, 1 Win32, 2 DOS (an 8.3 alias), 3 both
+//   0x42     the name, UTF-16LE
+//
+// $OBJECT_ID (0x40): the object ID (16 bytes), then optionally the birth
+// volume ID, birth object ID and domain ID (16 bytes each).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "time/timestamp.h"
+
+namespace qst {
+
+// Four times in FILETIME units, as both $STANDARD_INFORMATION and
+// $FILE_NAME keep them.
+struct NtfsTimes {
+  FILETIME creation = 0, write = 0, change = 0, access = 0;
+};
+
+// False when the value is too short to hold the times.
+bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length, NtfsTimes* times);
+
+enum NameSpace : std::uint8_t { kPosixName = 0, kWin32Name = 1, kDosName = 2, kWin32AndDosName = 3 };
+
+struct FileNameValue {
+  std::uint64_t parent = 0;  // file reference
+  NtfsTimes times;
+  NameSpace space = kPosixName;
+  std::uint8_t length = 0;           // UTF-16 units
+  const std::uint8_t* name = nullptr;  // UTF-16LE, inside the value
+  const std::uint8_t* raw = nullptr;   // the whole value
+  char16_t Unit(std::size_t i) const;
+  std::u16string Text() const;
+};
+
+// Decodes a $FILE_NAME value; false when it is too short for its name.
+bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name);
+// The size a $FILE_NAME value holding no name has.
+inline constexpr std::uint32_t kFileNameHeader = 66;
+
+inline constexpr std::uint32_t kObjectIdSize = 16;
+inline constexpr std::uint32_t kObjectIdWithBirthIds = 64;
+
+}  // namespace qst

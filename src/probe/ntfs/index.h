@@ -1,0 +1,60 @@
+// A folder's $I30 index (and any other NTFS index, such as $ObjId's $O): a
+// B-tree whose root node is the value of $INDEX_ROOT (0x90) and whose other
+// nodes are blocks of $INDEX_ALLOCATION (0xA0).
+//
+// $INDEX_ROOT value: 16 bytes of root header, then a node header.
+// Index block (the boot sector's index block size):
+//   0x00  4  signature, "INDX"
+//   0x04     update sequence, as in an MFT record
+//   0x18     node header
+// Node header (offsets from its own start):
+//   0x00  4  offset of the first entry
+//   0x04  4  end of the entries in use
+// Index entry:
+//   0x00  8  $I30: the file's reference; $O: data offset (2), data length (2)
+//   0x08  2  entry length
+//   0x0A  2  key length
+//   0x0C  2  flags: 0x01 a sub-node follows, 0x02 the last entry (no key)
+//   0x10     key: $I30, the file's $FILE_NAME value; $O, the object ID
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "probe/ntfs/attribute-values.h"
+
+namespace qst {
+
+// Called with each entry that holds a key, checked to lie whole inside its
+// node.
+using IndexEntryVisitor = std::function<void(const std::uint8_t* entry, std::uint16_t length)>;
+
+// Visits the entries of the root node (`root`, the $INDEX_ROOT value) and of
+// every block of `blocks` (the $INDEX_ALLOCATION data, fixed up in place)
+// that is whole. Either may be empty.
+void ForEachIndexEntry(const std::vector<std::uint8_t>& root, std::vector<std::uint8_t>& blocks,
+                       std::uint32_t block_size, const IndexEntryVisitor& visit);
+
+// An entry of a $I30 index.
+struct FileNameEntry {
+  std::uint64_t reference = 0;  // the file's, with its sequence number
+  FileNameValue key;            // the $FILE_NAME value as it was indexed
+};
+
+// False when the entry's key is no whole $FILE_NAME value with a name.
+bool DecodeFileNameEntry(const std::uint8_t* entry, std::uint16_t length, FileNameEntry* out);
+
+// Field offsets of an entry, for indexes with keys of their own.
+namespace index_entry {
+inline constexpr std::size_t kDataOffset = 0x00;
+inline constexpr std::size_t kDataLength = 0x02;
+inline constexpr std::size_t kKeyLength = 0x0A;
+inline constexpr std::size_t kKey = 0x10;
+}  // namespace index_entry
+
+// The largest $INDEX_ROOT and $INDEX_ALLOCATION read for one index.
+inline constexpr std::size_t kMaxIndexRoot = 65536;
+inline constexpr std::size_t kMaxIndexAllocation = 64u << 20;
+
+}  // namespace qst

@@ -1,0 +1,105 @@
+// Reading a few records as paths lead to them, through their folders' $I30
+// indexes, and reading the rest of the volume, once, where that is not
+// enough. Records and names read before keep their numbers.
+#include "probe/ntfs/attribute.h"
+#include "probe/ntfs/index.h"
+#include "probe/ntfs/mft-record.h"
+#include "probe/ntfs/ntfs-volume.h"
+
+namespace qst {
+namespace {
+
+constexpr std::uint8_t kInUse = 1;
+constexpr std::uint8_t kHasTimes = 8;
+
+}  // namespace
+
+NtfsVolume::Record& NtfsVolume::MutableRecord(std::uint64_t record) {
+  if (lazy_) return sparse_records_[record];
+  if (record >= records_.size()) records_.resize(record + 1);
+  return records_[record];
+}
+
+const NtfsVolume::Record* NtfsVolume::FindRecord(std::uint64_t record) const {
+  if (!lazy_) return record < records_.size() ? &records_[record] : nullptr;
+  auto it = sparse_records_.find(record);
+  return it == sparse_records_.end() ? nullptr : &it->second;
+}
+
+void NtfsVolume::ReadAll() {
+  lazy_ = false;
+  for (auto& [number, record] : sparse_records_) MutableRecord(number) = record;
+  std::unordered_map<std::uint64_t, Record>().swap(sparse_records_);
+  // The pass notes every record it finds lost, those read before included.
+  lost_.Clear();
+  ReadRecords();
+  std::vector<bool>().swap(loaded_);
+  if (lost_.count() != 0) ReadIndexNames();
+  BuildFolders();
+}
+
+void NtfsVolume::Load(std::uint64_t record) {
+  if (record >= mft_.record_limit()) return;
+  if (loaded_.size() <= record) loaded_.resize(record + 1);
+  if (loaded_[record]) return;
+  loaded_[record] = true;
+  std::vector<std::uint8_t> data;
+  if (!mft_.ReadRecord(record, &data)) {
+    NoteLost(record);
+    return;
+  }
+  extensions_.clear();
+  ParseRecord(record, data.data());
+  // The rest of a file's attributes, in the records its list names.
+  std::vector<std::uint64_t> extensions;
+  extensions.swap(extensions_);
+  for (std::uint64_t extension : extensions) {
+    if (extension >= mft_.record_limit() || extension == record) continue;
+    if (loaded_.size() <= extension) loaded_.resize(extension + 1);
+    if (loaded_[extension]) continue;
+    loaded_[extension] = true;
+    if (mft_.ReadRecord(extension, &data)) ParseRecord(extension, data.data());
+  }
+  const Record* r = FindRecord(record);
+  if (r != nullptr && (r->flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);
+}
+
+std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_view name) {
+  Load(folder);
+  if (!IsFolder(folder)) return kNone;
+  // The folder's index names the file; among names equal but for case, the
+  // one written exactly so wins.
+  struct Hit {
+    std::uint64_t reference = kNone;
+    std::vector<std::uint8_t> key;  // a copy: the entry's bytes go away
+    std::u16string text;
+  } exact, any;
+  ForEachIndexName(folder, [&](const FileNameEntry& entry) {
+    std::u16string text = entry.key.Text();
+    if (upcase_.Compare(text, name) != 0) return;
+    Hit& hit = text == name ? exact : any;
+    if (hit.reference == kNone)
+      hit = {entry.reference,
+             {entry.key.raw, entry.key.raw + kFileNameHeader + 2u * entry.key.length},
+             std::move(text)};
+  });
+  Hit& hit = exact.reference != kNone ? exact : any;
+  if (hit.reference == kNone) return kNone;
+  std::uint64_t file = RecordNumber(hit.reference);
+  std::uint16_t sequence = SequenceNumber(hit.reference);
+  Load(file);
+  if (!InUse(file) || (sequence != 0 && sequence != FindRecord(file)->sequence)) return kNone;
+  // The file's own attribute for that name, as a full read would list it;
+  // the index's copy only where records were lost.
+  for (std::uint32_t n = FindRecord(file)->first_name; n != kNone; n = names_[n].next)
+    if (names_[n].parent == folder && NameText(n) == hit.text && IsParent(names_[n], false))
+      return n;
+  FileNameValue key;
+  if (lost_.count() == 0 ||
+      !DecodeFileName(hit.key.data(), static_cast<std::uint32_t>(hit.key.size()), &key) ||
+      RecordNumber(key.parent) != folder)
+    return kNone;
+  return AddName(file, key);
+}
+
+}  // namespace qst

@@ -1,0 +1,82 @@
+// The MFT ($MFT, record 0): where its records lie and which are in use.
+// Record 0's unnamed $DATA gives the MFT's runs (continued, for a very
+// fragmented MFT, in extension records its $ATTRIBUTE_LIST names) and its
+// $BITMAP one bit per record in use. When record 0 is lost, $MFTMirr's
+// copy stands in; failing both, the MFT is read on from where the boot
+// sector says it starts, for as long as records are found there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "probe/ntfs/boot-sector.h"
+#include "probe/ntfs/damage.h"
+#include "probe/ntfs/run-list.h"
+#include "probe/volume-reader.h"
+
+namespace qst {
+
+class Mft {
+ public:
+  explicit Mft(VolumeReader& reader) : reader_(reader) {}
+
+  // Finds the MFT of the volume `boot` describes. False with `*error` set
+  // when not even its start can be read.
+  bool Locate(const BootSector& boot, std::string* error);
+  // Takes the whole reader as a bare MFT, as copied out of a volume, whose
+  // records are `record_size` bytes.
+  void LocateBare(std::uint32_t record_size);
+
+  // Reads record `number` and applies its fixups; false when it cannot be
+  // read or is no whole record.
+  bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) const;
+
+  // One sequential pass over the MFT in large pieces: `parse` gets each
+  // whole record, fixed up; records that cannot be read, or were damaged,
+  // are noted in `lost`. `progress` is told after each piece.
+  using RecordVisitor = std::function<void(std::uint64_t number, std::uint8_t* record)>;
+  void ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
+                     const std::function<void(std::uint64_t, std::uint64_t)>& progress) const;
+
+  std::uint32_t record_size() const { return record_size_; }
+  // How many records the MFT can hold, as far as the image has room for.
+  std::uint64_t record_limit() const { return record_limit_; }
+  // Whether record 0's run list was lost and the MFT's extent guessed.
+  bool guessed() const { return guessed_; }
+  const ClusterGeometry& geometry() const { return geometry_; }
+
+ private:
+  bool RunsOf(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* size);
+  bool AddExtensionPieces(const std::vector<std::uint8_t>& list,
+                          std::vector<std::pair<std::uint64_t, Runs>>* pieces);
+  bool UsableRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* size);
+  bool RecordZeroAt(std::uint64_t offset, std::vector<std::uint8_t>* record0, Runs* runs,
+                    std::uint64_t* size);
+  void ReadBitmap(const std::vector<std::uint8_t>& record0);
+  bool MarkedInUse(std::uint64_t record) const;
+  struct Piece;
+  struct LoadedPiece;
+  void LoadPiece(const Piece& piece, LoadedPiece* out) const;
+  bool ParsePiece(const Piece& piece, const LoadedPiece& loaded, const RecordVisitor& parse,
+                  LostRecords* lost, std::uint64_t* gap) const;
+
+  VolumeReader& reader_;
+  ClusterGeometry geometry_;
+  std::uint32_t record_size_ = 0;
+  Runs runs_;
+  std::uint64_t record_limit_ = 0;
+  std::vector<std::uint8_t> bitmap_;  // $MFT's $BITMAP: records in use
+  bool guessed_ = false;
+};
+
+}  // namespace qst
+
+namespace qst {
+
+// Whether `image` starts with an MFT record: a bare MFT, as copied out of a
+// volume, rather than a volume or a disk.
+bool IsBareMft(VolumeReader& image);
+
+}  // namespace qst

@@ -1,0 +1,57 @@
+// The names of a volume's files, as their $FILE_NAME attributes (or, where
+// records were lost, their folders' index entries) give them: millions of
+// them, kept compact. Each name is numbered in the order it was added, and
+// the numbers never change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/ntfs/attribute-values.h"
+
+namespace qst {
+
+class NameStore {
+ public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  // Kept small: a volume holds millions.
+  struct Name {
+    std::uint32_t record;
+    std::uint32_t parent;  // kNone when beyond the records
+    std::uint32_t next;    // next name of the same record
+    std::uint32_t text;    // block << kTextBlockBits | offset, in text_
+    std::uint16_t parent_sequence;
+    std::uint8_t length;
+    std::uint8_t space;  // NameSpace
+  };
+
+  explicit NameStore(bool keep_times) : keep_times_(keep_times) {}
+
+  // Adds `value` as a name of `record`, chained before `next`; returns its
+  // number, or kNone when it has no text or no more can be held.
+  std::uint32_t Add(std::uint64_t record, const FileNameValue& value, std::uint32_t next);
+
+  std::size_t size() const { return names_.size(); }
+  const Name& operator[](std::uint32_t name) const { return names_[name]; }
+  std::uint64_t RecordOf(std::uint32_t name) const { return names_[name].record; }
+  std::u16string_view Text(std::uint32_t name) const;
+  // The $FILE_NAME times of a name; false unless they were kept.
+  bool TimesOf(std::uint32_t name, NtfsTimes* times) const;
+  void Reserve(std::size_t names) { names_.reserve(names); }
+
+ private:
+  static constexpr int kTextBlockBits = 20;
+  static constexpr std::size_t kTextBlock = std::size_t{1} << kTextBlockBits;
+
+  bool keep_times_;
+  std::vector<Name> names_;
+  // Names are kept in blocks that never move, so that holding millions
+  // costs no copies while they grow.
+  std::vector<std::u16string> text_;
+  std::vector<NtfsTimes> times_;  // by name, when kept
+};
+
+}  // namespace qst

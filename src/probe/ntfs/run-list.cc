@@ -1,0 +1,52 @@
+#include "probe/ntfs/run-list.h"
+
+#include <cstdint>
+
+namespace qst {
+namespace {
+
+std::uint64_t LoadField(const std::uint8_t* p, unsigned size) {
+  std::uint64_t value = 0;
+  for (unsigned i = 0; i < size; ++i) value |= std::uint64_t{p[i]} << (8 * i);
+  return value;
+}
+
+}  // namespace
+
+bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
+                Runs* out) {
+  const std::uint64_t clusters_max = geometry.volume_clusters;
+  std::uint32_t pos = 0;
+  std::int64_t lcn = 0;
+  while (pos < length && runs[pos] != 0) {
+    std::uint8_t header = runs[pos++];
+    unsigned length_size = header & 0x0F;
+    unsigned offset_size = header >> 4;
+    if (length_size == 0 || length_size > 8 || offset_size > 8 ||
+        pos + length_size + offset_size > length)
+      return false;
+    std::uint64_t clusters = LoadField(runs + pos, length_size);
+    pos += length_size;
+    if (clusters == 0 || clusters > clusters_max) return false;
+    if (offset_size == 0) {
+      out->emplace_back(kSparse, clusters * geometry.cluster_size);
+      continue;
+    }
+    std::uint64_t raw = LoadField(runs + pos, offset_size);
+    pos += offset_size;
+    if (offset_size < 8 && (raw >> (8 * offset_size - 1)) & 1) raw |= ~0ull << (8 * offset_size);
+    // lcn stays within the volume, so only a large positive step can
+    // overflow the sum.
+    std::int64_t step = static_cast<std::int64_t>(raw);
+    if (step > 0 && lcn > INT64_MAX - step) return false;
+    lcn += step;
+    if (lcn < 0 || static_cast<std::uint64_t>(lcn) > clusters_max ||
+        clusters > clusters_max - static_cast<std::uint64_t>(lcn))
+      return false;
+    out->emplace_back(static_cast<std::uint64_t>(lcn) * geometry.cluster_size,
+                      clusters * geometry.cluster_size);
+  }
+  return true;
+}
+
+}  // namespace qst

@@ -1,0 +1,32 @@
+// The run list of a non-resident attribute: where its clusters lie. Each run
+// starts with a header byte whose low four bits give the size of the length
+// field and whose high four bits give the size of the offset field; then
+// the length in clusters and the offset, signed and relative to the
+// previous run's start, both little-endian. A run with no offset field is
+// sparse. A zero header byte ends the list.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace qst {
+
+// Extents as (byte offset, byte length); a sparse one has the offset
+// kSparse.
+using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+inline constexpr std::uint64_t kSparse = ~0ull;
+
+// Where a volume's clusters are and how many it has, to place runs.
+struct ClusterGeometry {
+  std::uint64_t cluster_size = 0;
+  std::uint64_t volume_clusters = 0;
+};
+
+// Appends the runs of the `length` bytes at `runs` to `out`. False when the
+// list is damaged: a run beyond the volume, a length of zero, a field too
+// long, or a list that does not end inside its bytes.
+bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
+                Runs* out);
+
+}  // namespace qst

@@ -1,0 +1,34 @@
+// $UpCase (record 10): the volume's upper-case table, one little-endian
+// UTF-16 unit for each of the 65,536 units, 128 KiB in all. Names in a
+// folder are ordered, and compared without regard to case, through it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace qst {
+
+// The upper-case table NTFS volumes are formatted with, one entry for each
+// UTF-16 unit.
+std::vector<char16_t> DefaultUpcaseTable();
+
+inline constexpr std::size_t kUpcaseTableBytes = 131072;
+
+class UpcaseTable {
+ public:
+  UpcaseTable() : table_(DefaultUpcaseTable()) {}
+  // Takes the volume's own table when `bytes` is one whole; else keeps the
+  // default. False when it kept the default.
+  bool Load(const std::vector<std::uint8_t>& bytes);
+
+  char16_t operator()(char16_t c) const { return table_[c]; }
+  // Orders names as the volume's indexes do: unit by unit upper-cased, a
+  // shorter name first where one is the start of the other.
+  int Compare(std::u16string_view a, std::u16string_view b) const;
+
+ private:
+  std::vector<char16_t> table_;
+};
+
+}  // namespace qst

@@ -1,0 +1,41 @@
+// Bytes of a volume, a disk or a bare MFT, from its first byte: what every
+// reader of on-disk structures reads through.
+//
+// Errors: Read tells a range that reaches past the end of the data
+// (kPastEnd, nothing read) apart from one the medium failed to give
+// (kFailed); the buffer holds the bytes only on kOk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qst {
+
+enum class ReadStatus { kOk, kPastEnd, kFailed };
+
+class VolumeReader {
+ public:
+  virtual ~VolumeReader() = default;
+  // Fills `buffer` with the `size` bytes at `offset`.
+  virtual ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+  // The `size` bytes at `offset` in place, without a copy, valid until the
+  // next call; null when the reader cannot show them so (then Read them).
+  virtual const std::uint8_t* View(std::uint64_t /*offset*/, std::size_t /*size*/) {
+    return nullptr;
+  }
+  // How many bytes there are to read.
+  virtual std::uint64_t Size() const = 0;
+
+  // Whether all `size` bytes at `offset` were read.
+  bool ReadAll(std::uint64_t offset, void* buffer, std::size_t size) {
+    return Read(offset, buffer, size) == ReadStatus::kOk;
+  }
+
+ protected:
+  // Whether `size` bytes at `offset` lie inside `total`, without overflow.
+  static bool Inside(std::uint64_t offset, std::size_t size, std::uint64_t total) {
+    return offset <= total && size <= total - offset;
+  }
+};
+
+}  // namespace qst
