@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Fails when an include runs against the layers: time/ and objectid/ use
 # nothing of ours but themselves, probe/ uses those two and itself, cli/ may
-# use all.
+# use all. Inside probe/: its platform-free core (the files directly in it,
+# and ntfs/) never includes a platform's folder (posix/, win32/, image/),
+# and ntfs/ includes only its own files, the volume reader, le.h, time/
+# and objectid/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,4 +29,15 @@ for layer in time objectid probe cli; do
     fi
   done < <(grep -rnE '^#include "[^/"]+/' "src/$layer" || true)
 done
+while IFS= read -r hit; do
+  echo "layers: the platform-free probe core includes a platform's folder: $hit" >&2
+  status=1
+done < <(grep -nE '^#include "probe/(posix|win32|image)/' src/probe/*.h src/probe/*.cc \
+  src/probe/ntfs/* || true)
+while IFS= read -r hit; do
+  echo "layers: ntfs/ reaches outside its own files: $hit" >&2
+  status=1
+done < <(grep -nE '^#include "' src/probe/ntfs/* |
+  grep -vE '#include "(probe/ntfs/[^"]+|probe/volume-reader\.h|probe/le\.h|time/[^"]+|objectid/[^"]+)"' ||
+  true)
 exit $status

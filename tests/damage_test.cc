@@ -15,6 +15,7 @@
 #include "ntfs_builder.h"
 #include "probe/le.h"
 #include "run_binary.h"
+#include "test_env.h"
 #include "scratch_ntfs.h"
 
 namespace qst {
@@ -71,7 +72,7 @@ class DamagedVolume : public ::testing::Test {
   static void TearDownTestSuite() { volume_.Remove(); }
 
   void SetUp() override {
-    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    if (!volume_.skip.empty()) QST_SKIP() << volume_.skip;
     copy_ = volume_.dir + "/copy.img";
     ASSERT_EQ(Shell("cp " + volume_.image + " " + copy_), 0);
     ImageBytes image(copy_);
@@ -172,7 +173,7 @@ TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
 }
 
 TEST_F(DamagedVolume, AnE01ChunkThatFailsItsChecksumCostsOnlyItsRecords) {
-  if (Shell("command -v ewfacquire >/dev/null") != 0) GTEST_SKIP() << "needs ewfacquire";
+  if (Shell("command -v ewfacquire >/dev/null") != 0) QST_SKIP() << "needs ewfacquire";
   // Stored uncompressed, so that a record's bytes can be found in the file.
   std::string e01 = volume_.dir + "/evidence";
   ASSERT_EQ(Shell("ewfacquire -u -q -t " + e01 + " -c none -S 0 -f encase6 -b 64 " + volume_.image +

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "test_env.h"
 #include "scratch_ntfs.h"
 
 namespace qst {
@@ -85,10 +86,10 @@ class MachineForms : public ::testing::Test {
     Shell("rm -rf " + ShellQuote(tree_));
   }
   void NeedVolume() {
-    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    if (!volume_.skip.empty()) QST_SKIP() << volume_.skip;
   }
   void Need(const char* tool) {
-    if (Shell(std::string("command -v ") + tool).status != 0) GTEST_SKIP() << "needs " << tool;
+    if (Shell(std::string("command -v ") + tool).status != 0) QST_SKIP() << "needs " << tool;
   }
 
   static inline testing::ScratchNtfs volume_;

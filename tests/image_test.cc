@@ -22,6 +22,7 @@
 #include "probe/le.h"
 #include "probe/partitions.h"
 #include "run_binary.h"
+#include "test_env.h"
 #include "scratch_ntfs.h"
 
 namespace qst {
@@ -74,7 +75,7 @@ class NtfsImage : public ::testing::Test {
   static void TearDownTestSuite() { volume_.Remove(); }
 
   void SetUp() override {
-    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    if (!volume_.skip.empty()) QST_SKIP() << volume_.skip;
   }
 
   static std::string At(const std::string& relative) { return mount_ + "/" + relative; }
@@ -191,7 +192,7 @@ TEST(RawImageFile, ShowsInPlaceWhatItReadsAndNothingBeyondItsEnd) {
 // description.
 TEST(PartitionTable, ReadsWhatMmlsLists) {
   if (std::system("command -v sfdisk >/dev/null && command -v mmls >/dev/null") != 0)
-    GTEST_SKIP() << "needs sfdisk and mmls";
+    QST_SKIP() << "needs sfdisk and mmls";
   std::string path = ::testing::TempDir() + "/qst_partitions.img";
   const std::pair<const char*, const char*> tables[] = {
       {"dos", "2048,2048,7\n4096,,E\n,1024,7\n,1024,83\n,,7\n"},
@@ -358,7 +359,7 @@ TEST_F(NtfsImage, ContainersGiveTheSameRecords) {
       EXPECT_EQ(RunQst({"-d", converted, "-u", "-e", "-r", "C:\\"}).out, whole) << format;
     }
   }
-  if (Shell("command -v ewfacquire >/dev/null") != 0) GTEST_SKIP() << "no ewfacquire";
+  if (Shell("command -v ewfacquire >/dev/null") != 0) QST_SKIP() << "no ewfacquire";
   ASSERT_EQ(Shell("ewfacquire -u -q -t " + dir_ + "/evidence -c none -f encase6 " + image_ +
                   " >/dev/null 2>&1"),
             0);
@@ -566,7 +567,7 @@ TEST_F(NtfsImage, NoiseInTheMftNeverCrashesOrHangs) {
 }
 
 TEST_F(NtfsImage, TimesAgreeWithTheSleuthKit) {
-  if (Shell("command -v istat >/dev/null") != 0) GTEST_SKIP() << "no istat";
+  if (Shell("command -v istat >/dev/null") != 0) QST_SKIP() << "no istat";
   auto r = RunQst({"-d", image_, "-u", "-i", "C:\\memo.txt"});
   std::size_t id_at = r.out.find("    ID: ");
   ASSERT_NE(id_at, std::string::npos);

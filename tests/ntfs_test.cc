@@ -18,6 +18,7 @@
 #include "probe/le.h"
 #include "probe/platform.h"
 #include "run_binary.h"
+#include "test_env.h"
 #include "scratch_ntfs.h"
 #include "time/timestamp.h"
 
@@ -47,7 +48,7 @@ class NtfsVolume : public ::testing::Test {
   static void TearDownTestSuite() { volume_.Remove(); }
 
   void SetUp() override {
-    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    if (!volume_.skip.empty()) QST_SKIP() << volume_.skip;
   }
 
   static std::string At(const std::string& relative) { return mount_ + "/" + relative; }

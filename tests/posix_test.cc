@@ -10,6 +10,7 @@
 #include <string>
 
 #include "run_binary.h"
+#include "test_env.h"
 
 namespace qst {
 namespace {
@@ -64,7 +65,7 @@ TEST_F(LocalTree, ProbesInFlightChangeNothingInTheOutput) {
 // reader, on a pseudo-terminal: one progress line, erased at the end; none
 // when standard error is no terminal.
 TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
-  if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "needs script";
+  if (std::system("command -v script >/dev/null") != 0) QST_SKIP() << "needs script";
   for (int d = 0; d < 20; ++d) {
     mkdir(At("d" + std::to_string(d)).c_str(), 0755);
     for (int f = 0; f < 200; ++f) Write("d" + std::to_string(d) + "/f" + std::to_string(f), "");

@@ -16,6 +16,7 @@
 #include "probe/le.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "run_binary.h"
+#include "test_env.h"
 #include "scratch_ntfs.h"
 
 namespace qst {
@@ -92,7 +93,7 @@ class Witness : public ::testing::Test {
   }
   static void TearDownTestSuite() { volume_.Remove(); }
   void SetUp() override {
-    if (!volume_.skip.empty()) GTEST_SKIP() << volume_.skip;
+    if (!volume_.skip.empty()) QST_SKIP() << volume_.skip;
   }
 
   static std::uint64_t RecordOf(const std::string& path) {

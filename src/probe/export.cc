@@ -178,7 +178,8 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     }
     out->push_back(']');
   }
-  if (r.fields.deleted) out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
+  if (r.fields.deleted)
+    out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
   out->append(",\"object_id\":");
   if (!r.has_object_id) {
     out->append("null}\n");

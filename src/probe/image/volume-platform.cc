@@ -155,13 +155,12 @@ class ImagePlatform : public Platform {
     }
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(wanted, kOrphans))
-      entries->push_back(Entry(Wtf8FromUtf16(kOrphans), NtfsVolume::kOrphanFolder,
-                               NtfsVolume::kNone));
+      entries->push_back(
+          Entry(Wtf8FromUtf16(kOrphans), NtfsVolume::kOrphanFolder, NtfsVolume::kNone));
   }
 
   DirEntry Entry(std::string name, std::uint64_t record, std::uint32_t name_number) const {
-    DirEntry entry{std::move(name), volume_->IsFolder(record),
-                   record == NtfsVolume::kOrphanFolder};
+    DirEntry entry{std::move(name), volume_->IsFolder(record), record == NtfsVolume::kOrphanFolder};
     entry.hint.record = record;
     entry.hint.name = name_number;
     return entry;

@@ -34,13 +34,18 @@ struct NtfsTimes {
 // False when the value is too short to hold the times.
 bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length, NtfsTimes* times);
 
-enum NameSpace : std::uint8_t { kPosixName = 0, kWin32Name = 1, kDosName = 2, kWin32AndDosName = 3 };
+enum NameSpace : std::uint8_t {
+  kPosixName = 0,
+  kWin32Name = 1,
+  kDosName = 2,
+  kWin32AndDosName = 3
+};
 
 struct FileNameValue {
   std::uint64_t parent = 0;  // file reference
   NtfsTimes times;
   NameSpace space = kPosixName;
-  std::uint8_t length = 0;           // UTF-16 units
+  std::uint8_t length = 0;             // UTF-16 units
   const std::uint8_t* name = nullptr;  // UTF-16LE, inside the value
   const std::uint8_t* raw = nullptr;   // the whole value
   char16_t Unit(std::size_t i) const;

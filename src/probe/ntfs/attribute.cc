@@ -43,8 +43,7 @@ bool AttributeWalker::Next(NtfsAttribute* a) {
   std::uint16_t name_offset = LoadLe16(p + kNameOffset);
   if (name_length != 0 && name_offset + 2u * name_length > length) return false;
   name_units_.resize(name_length);
-  for (std::uint8_t i = 0; i < name_length; ++i)
-    name_units_[i] = LoadLe16(p + name_offset + 2 * i);
+  for (std::uint8_t i = 0; i < name_length; ++i) name_units_[i] = LoadLe16(p + name_offset + 2 * i);
   a->name = name_units_;
   if (a->resident) {
     std::uint32_t value_length = LoadLe32(p + kValueLength);

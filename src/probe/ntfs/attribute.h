@@ -42,7 +42,7 @@ enum AttributeType : std::uint32_t {
 struct NtfsAttribute {
   std::uint32_t type = 0;
   bool resident = false;
-  std::u16string_view name;    // valid until the walker moves on
+  std::u16string_view name;             // valid until the walker moves on
   const std::uint8_t* value = nullptr;  // resident value
   std::uint32_t value_length = 0;
   const std::uint8_t* runs = nullptr;  // non-resident run list

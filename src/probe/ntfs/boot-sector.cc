@@ -57,8 +57,8 @@ bool ParseBootSector(const std::uint8_t* boot, BootSector* out, std::string* err
   std::uint64_t mft_lcn = LoadLe64(boot + kMftCluster);
   std::uint64_t mirror_lcn = LoadLe64(boot + kMirrorCluster);
   if (record_size < 512 || record_size > 65536 || record_size % bytes_per_sector != 0 ||
-      index_size < 512 || index_size > 65536 || total_sectors == 0 ||
-      total_sectors > kMaxSectors || mft_lcn >= total_sectors / sectors_per_cluster + 1)
+      index_size < 512 || index_size > 65536 || total_sectors == 0 || total_sectors > kMaxSectors ||
+      mft_lcn >= total_sectors / sectors_per_cluster + 1)
     return damaged();
   s.record_size = static_cast<std::uint32_t>(record_size);
   s.index_block_size = static_cast<std::uint32_t>(index_size);

@@ -35,9 +35,7 @@ inline constexpr std::uint16_t kFolder = 0x02;
 
 // The record number and the sequence number of a file reference.
 inline constexpr std::uint64_t kRecordNumberMask = 0xFFFFFFFFFFFFull;
-inline std::uint64_t RecordNumber(std::uint64_t reference) {
-  return reference & kRecordNumberMask;
-}
+inline std::uint64_t RecordNumber(std::uint64_t reference) { return reference & kRecordNumberMask; }
 inline std::uint16_t SequenceNumber(std::uint64_t reference) {
   return static_cast<std::uint16_t>(reference >> 48);
 }

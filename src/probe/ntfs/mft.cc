@@ -55,8 +55,8 @@ bool Mft::Locate(const BootSector& boot, std::string* error) {
   if (!record0.empty()) ReadBitmap(record0);
   // A damaged size cannot make us hold more records than the image has room
   // for; tables grow only with the records actually found.
-  record_limit_ =
-      std::min<std::uint64_t>({size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
+  record_limit_ = std::min<std::uint64_t>(
+      {size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
   return true;
 }
 
@@ -230,8 +230,8 @@ bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const Record
       if (loaded.status[i] == ReadStatus::kFailed || MarkedInUse(number)) lost->Note(number);
       continue;
     }
-    if (HasSignature(r, "FILE") && (std::memcpy(record.data(), r, record_size_),
-                                    ApplyFixups(record.data(), record_size_))) {
+    if (HasSignature(r, "FILE") &&
+        (std::memcpy(record.data(), r, record_size_), ApplyFixups(record.data(), record_size_))) {
       parse(number, record.data());
       *gap = 0;
     } else if (guessed_) {

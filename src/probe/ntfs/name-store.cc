@@ -4,8 +4,7 @@
 
 namespace qst {
 
-std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value,
-                             std::uint32_t next) {
+std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, std::uint32_t next) {
   if (value.length == 0 || names_.size() >= kNone) return kNone;
   if (text_.empty() || text_.back().size() + value.length > kTextBlock) {
     if (text_.size() >= (std::uint64_t{kNone} >> kTextBlockBits)) return kNone;

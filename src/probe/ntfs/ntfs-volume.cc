@@ -245,8 +245,7 @@ void NtfsVolume::ReadIndexNames() {
       if (!InUse(file) || SequenceNumber(entry.reference) != records_[file].sequence ||
           RecordNumber(entry.key.parent) != folder)
         return;
-      std::tuple<std::uint64_t, std::uint64_t, std::u16string> name(file, folder,
-                                                                    entry.key.Text());
+      std::tuple<std::uint64_t, std::uint64_t, std::u16string> name(file, folder, entry.key.Text());
       if (known.count(name) == 0 && AddName(file, entry.key) != kNone)
         known.insert(std::move(name));
     });
@@ -286,8 +285,8 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   std::memcpy(id, stored.bytes.data(), 64);
   if (!stored.extended) {
     // An entry counts only when the file it names holds that object ID.
-    auto births = birth_ids_.find(
-        std::string(stored.bytes.begin(), stored.bytes.begin() + kObjectIdSize));
+    auto births =
+        birth_ids_.find(std::string(stored.bytes.begin(), stored.bytes.begin() + kObjectIdSize));
     if (births != birth_ids_.end()) {
       for (const auto& [file, birth] : births->second)
         if (file == record) std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);

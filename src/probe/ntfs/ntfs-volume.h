@@ -105,9 +105,7 @@ class NtfsVolume {
   std::uint32_t RootName() const { return root_name_; }
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
-  bool NameTimesOf(std::uint32_t name, Times* times) const {
-    return names_.TimesOf(name, times);
-  }
+  bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
 
   // The volume's own object ID (that of $Volume); false when it has none.
   bool VolumeObjectId(std::uint8_t (&id)[16]) const;

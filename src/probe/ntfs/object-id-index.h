@@ -14,7 +14,7 @@ namespace qst {
 
 struct ObjectIdEntry {
   std::array<std::uint8_t, 16> object_id;
-  std::uint64_t record = 0;  // record number of the file
+  std::uint64_t record = 0;                // record number of the file
   std::array<std::uint8_t, 48> birth_ids;  // birth volume, birth object, domain
 };
 
