@@ -15,8 +15,8 @@
 #include "ntfs_builder.h"
 #include "probe/le.h"
 #include "run_binary.h"
-#include "test_env.h"
 #include "scratch_ntfs.h"
+#include "test_env.h"
 
 namespace qst {
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "run_binary.h"
-#include "test_env.h"
 #include "scratch_ntfs.h"
+#include "test_env.h"
 
 namespace qst {
 namespace {

@@ -22,8 +22,8 @@
 #include "probe/le.h"
 #include "probe/partitions.h"
 #include "run_binary.h"
-#include "test_env.h"
 #include "scratch_ntfs.h"
+#include "test_env.h"
 
 namespace qst {
 namespace {

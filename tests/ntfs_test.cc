@@ -18,8 +18,8 @@
 #include "probe/le.h"
 #include "probe/platform.h"
 #include "run_binary.h"
-#include "test_env.h"
 #include "scratch_ntfs.h"
+#include "test_env.h"
 #include "time/timestamp.h"
 
 namespace qst {

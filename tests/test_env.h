@@ -26,8 +26,7 @@ inline void UnsetEnv(const char* name) {
 // Skips a test that cannot run here (no root, no /dev/fuse, a tool or an
 // evidence file missing), with the reason streamed after it; where CI is set
 // it fails instead, so that a green CI run has run every test.
-#define QST_SKIP()                                                                      \
-  return GTEST_MESSAGE_(std::getenv("CI") != nullptr ? "CI is set, and this cannot run: " \
-                                                     : "",                                \
+#define QST_SKIP()                                                                              \
+  return GTEST_MESSAGE_(std::getenv("CI") != nullptr ? "CI is set, and this cannot run: " : "", \
                         std::getenv("CI") != nullptr ? ::testing::TestPartResult::kFatalFailure \
                                                      : ::testing::TestPartResult::kSkip)

@@ -16,8 +16,8 @@
 #include "probe/le.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "run_binary.h"
-#include "test_env.h"
 #include "scratch_ntfs.h"
+#include "test_env.h"
 
 namespace qst {
 namespace {

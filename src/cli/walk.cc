@@ -98,45 +98,52 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
   }
 }
 
-void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
+namespace {
+
+// One open search per folder level, held on the heap, so that the depth of
+// a tree is not bounded by the stack. A level ends when its search has no
+// more entries and those taken ahead are printed.
+struct Level {
+  std::unique_ptr<DirSearch> search;
+  std::string directory;  // entries are joined to this
+  std::deque<Pending> pending;
+  bool more = true;
+};
+
+// Opens the search of a folder the walk enters, as a new level: one a search
+// yielded through its `entry`, the first by its path.
+void EnterFolder(const std::string& folder_path, const DirEntry* entry, Context& context,
+                 std::vector<Level>* levels) {
+  std::string pattern = folder_path;
+  if (pattern.empty() || pattern.back() != '*') pattern += '*';
+  if (RefuseIfTooLong(pattern, context)) return;
+  std::unique_ptr<DirSearch> search;
+  int error = entry != nullptr ? context.platform->OpenFolderSearch(folder_path, *entry, &search)
+                               : context.platform->OpenSearch(pattern, &search);
+  if (error != 0) {
+    PrintSystemError(pattern, error, context);
+    return;
+  }
+  // Joining to the folder part of the pattern, a pattern such as "dir/a*"
+  // yields "dir/abc", never "dir/aabc".
   const char sep = context.platform->Separator();
+  levels->push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), {}});
+}
+
+}  // namespace
+
+void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   ProbesAhead probes(folder, context);
-  // One open search per folder level, held on the heap, so that the depth of
-  // a tree is not bounded by the stack. A level ends when its search has no
-  // more entries and those taken ahead are printed.
-  struct Level {
-    std::unique_ptr<DirSearch> search;
-    std::string directory;  // entries are joined to this
-    std::deque<Pending> pending;
-    bool more = true;
-  };
   std::vector<Level> levels;
   // Every folder entered, so that one reached again (through a link, or a
   // second name on a damaged volume) is reported but not entered twice.
   std::set<std::pair<std::uint64_t, std::uint64_t>> entered;
-  // A folder a search yielded is entered through its entry; the first, by
-  // its path.
-  auto enter = [&](const std::string& folder_path, const DirEntry* entry) {
-    std::string pattern = folder_path;
-    if (pattern.empty() || pattern.back() != '*') pattern += '*';
-    if (RefuseIfTooLong(pattern, context)) return;
-    std::unique_ptr<DirSearch> search;
-    int error = entry != nullptr ? context.platform->OpenFolderSearch(folder_path, *entry, &search)
-                                 : context.platform->OpenSearch(pattern, &search);
-    if (error != 0) {
-      PrintSystemError(pattern, error, context);
-      return;
-    }
-    // Joining to the folder part of the pattern, a pattern such as "dir/a*"
-    // yields "dir/abc", never "dir/aabc".
-    levels.push_back({std::move(search), std::string(SplitPattern(pattern, sep).folder), {}});
-  };
   auto first_entry = [&](FileIdentity identity) {
     return !identity.known() || entered.emplace(identity.volume, identity.file_id).second;
   };
 
   first_entry(start);
-  enter(folder, nullptr);
+  EnterFolder(folder, nullptr, context, &levels);
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.more)
@@ -156,13 +163,10 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
       ProcessPending(p, context);
       continue;
     }
-    if (p.entry.made_up) {
-      enter(p.path, &p.entry);
-      continue;
-    }
-    // A sub-folder's whole tree comes before the next entry of its parent.
-    FileIdentity identity = ProcessPending(p, context);
-    if (first_entry(identity)) enter(p.path, &p.entry);
+    // A sub-folder's whole tree comes before the next entry of its parent;
+    // a made-up folder is entered without being reported.
+    if (p.entry.made_up || first_entry(ProcessPending(p, context)))
+      EnterFolder(p.path, &p.entry, context, &levels);
   }
 }
 
