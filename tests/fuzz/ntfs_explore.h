@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
+#include "probe/ntfs/ntfs-volume.h"
 
 namespace qst::fuzz {
 
