@@ -57,14 +57,18 @@ struct Scanned {
 // Records one option; false with `*status` set when the run ends here.
 bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* image_formats,
                 RunOptions& options, Scanned* scanned, int* status) {
+  auto end = [status](int with) {
+    *status = with;
+    return false;
+  };
   switch (c) {
-    case kVersion: PrintVersion(out, image_formats); return *status = kStatusOk, false;
+    case kVersion: PrintVersion(out, image_formats); return end(kStatusOk);
     case kJson:
     case kCsv:
     case kBodyfile:
       if (options.machine != MachineForm::kNone && options.machine != FormOf(c)) {
         out.Printf("Can't use %s with %s.\n", FormName(options.machine), FormName(FormOf(c)));
-        return *status = kStatusBadUsage, false;
+        return end(kStatusBadUsage);
       }
       options.machine = FormOf(c);
       break;
@@ -78,8 +82,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
-    case 'h': PrintUsage(out); return *status = kStatusHelp, false;
-    case '?': PrintUsage(out); return *status = kStatusBadUsage, false;
+    case 'h': PrintUsage(out); return end(kStatusHelp);
+    case '?': PrintUsage(out); return end(kStatusBadUsage);
     default: break;
   }
   return true;

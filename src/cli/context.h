@@ -37,7 +37,6 @@ struct Context {
   Platform* platform;
   Output& out;
   Output& err;
-  ImageSelection image;
   ImageOpener open_image = nullptr;     // null where images are not supported
   const char* image_formats = nullptr;  // what open_image reads, for --version
   // Whether a progress line may be shown: standard error is a terminal and

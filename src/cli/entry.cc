@@ -13,7 +13,7 @@ namespace {
 // they lead to.
 bool FewPlainPaths(int argc, char** argv, int first, const RunOptions& options) {
   constexpr int kFew = 16;
-  if (options.recursive || options.list || options.deleted || argc - first > kFew) return false;
+  if (options.recursive || options.list || argc - first > kFew) return false;
   for (int i = first; i < argc; ++i)
     if (HasWildcard(std::string_view(argv[i]))) return false;
   return true;
@@ -28,16 +28,17 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
     return kStatusBadUsage;
   }
   const RunOptions& options = context.options;
-  context.image.path = options.image;
-  context.image.sector = options.sector;
-  context.image.deleted = options.deleted;
-  context.image.name_times = options.name_times;
-  context.image.few_paths = few_paths;
-  context.image.progress = [&context](std::uint64_t done, std::uint64_t total) {
+  ImageSelection selection;
+  selection.path = options.image;
+  selection.sector = options.sector;
+  selection.deleted = options.deleted;
+  selection.name_times = options.name_times;
+  selection.few_paths = few_paths;
+  selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };
   std::string message;
-  if (!context.open_image(context.image, *context.platform, image, &message)) {
+  if (!context.open_image(selection, *context.platform, image, &message)) {
     context.err.Write(message);
     return kStatusFailure;
   }

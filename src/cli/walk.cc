@@ -71,35 +71,6 @@ FileIdentity ProcessPending(Pending& p, Context& context) {
   return PrintRecord(record, context);
 }
 
-}  // namespace
-
-void ExpandWildcard(const std::string& pattern, Context& context) {
-  std::unique_ptr<DirSearch> search;
-  if (int error = context.platform->OpenSearch(pattern, &search)) {
-    PrintSystemError(pattern, error, context);
-    return;
-  }
-  const std::string directory(SplitPattern(pattern, context.platform->Separator()).folder);
-  ProbesAhead probes(directory.empty() ? "." : directory, context);
-  std::deque<Pending> pending;
-  bool more = true;
-  while (more || !pending.empty()) {
-    if (more) more = TakeAhead(*search, directory, probes.ahead, probes.get(), context, &pending);
-    if (pending.empty()) continue;
-    Pending p = std::move(pending.front());
-    pending.pop_front();
-    // Matched folders are reported, not entered; made-up ones not even that.
-    if (p.entry.made_up) continue;
-    if (p.too_long) {
-      RefuseIfTooLong(p.path, context);
-      continue;
-    }
-    ProcessPending(p, context);
-  }
-}
-
-namespace {
-
 // One open search per folder level, held on the heap, so that the depth of
 // a tree is not bounded by the stack. A level ends when its search has no
 // more entries and those taken ahead are printed.
@@ -131,6 +102,31 @@ void EnterFolder(const std::string& folder_path, const DirEntry* entry, Context&
 }
 
 }  // namespace
+
+void ExpandWildcard(const std::string& pattern, Context& context) {
+  std::unique_ptr<DirSearch> search;
+  if (int error = context.platform->OpenSearch(pattern, &search)) {
+    PrintSystemError(pattern, error, context);
+    return;
+  }
+  const std::string directory(SplitPattern(pattern, context.platform->Separator()).folder);
+  ProbesAhead probes(directory.empty() ? "." : directory, context);
+  std::deque<Pending> pending;
+  bool more = true;
+  while (more || !pending.empty()) {
+    if (more) more = TakeAhead(*search, directory, probes.ahead, probes.get(), context, &pending);
+    if (pending.empty()) continue;
+    Pending p = std::move(pending.front());
+    pending.pop_front();
+    // Matched folders are reported, not entered; made-up ones not even that.
+    if (p.entry.made_up) continue;
+    if (p.too_long) {
+      RefuseIfTooLong(p.path, context);
+      continue;
+    }
+    ProcessPending(p, context);
+  }
+}
 
 void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   ProbesAhead probes(folder, context);

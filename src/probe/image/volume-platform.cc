@@ -63,9 +63,7 @@ class ImagePlatform : public Platform {
     if (entry.hint.record == SearchHint::kNoRecord) return OpenSearch(folder + "*", search);
     std::vector<DirEntry> entries;
     ListFolder(entry.hint.record, u"*", &entries);
-    if (entries.empty()) return kFileNotFound;
-    search->reset(new VectorSearch(std::move(entries)));
-    return 0;
+    return Yield(std::move(entries), search);
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
@@ -94,9 +92,7 @@ class ImagePlatform : public Platform {
       // "*.*" matches every name, with or without a dot.
       ListFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), &entries);
     }
-    if (entries.empty()) return kFileNotFound;
-    search->reset(new VectorSearch(std::move(entries)));
-    return 0;
+    return Yield(std::move(entries), search);
   }
 
   int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
@@ -157,6 +153,13 @@ class ImagePlatform : public Platform {
         Matches(wanted, kOrphans))
       entries->push_back(
           Entry(Wtf8FromUtf16(kOrphans), NtfsVolume::kOrphanFolder, NtfsVolume::kNone));
+  }
+
+  // A search over `entries`; nothing matching is an error.
+  static int Yield(std::vector<DirEntry> entries, std::unique_ptr<DirSearch>* search) {
+    if (entries.empty()) return kFileNotFound;
+    search->reset(new VectorSearch(std::move(entries)));
+    return 0;
   }
 
   DirEntry Entry(std::string name, std::uint64_t record, std::uint32_t name_number) const {

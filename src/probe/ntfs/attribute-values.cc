@@ -34,9 +34,14 @@ bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length, 
 char16_t FileNameValue::Unit(std::size_t i) const { return LoadLe16(name + 2 * i); }
 
 std::u16string FileNameValue::Text() const {
-  std::u16string text(length, u'\0');
-  for (std::size_t i = 0; i < length; ++i) text[i] = Unit(i);
+  std::u16string text;
+  CopyText(&text);
   return text;
+}
+
+void FileNameValue::CopyText(std::u16string* text) const {
+  text->resize(length);
+  for (std::size_t i = 0; i < length; ++i) (*text)[i] = Unit(i);
 }
 
 bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name) {

@@ -50,6 +50,8 @@ struct FileNameValue {
   const std::uint8_t* raw = nullptr;   // the whole value
   char16_t Unit(std::size_t i) const;
   std::u16string Text() const;
+  // The name into `text`, reusing its room.
+  void CopyText(std::u16string* text) const;
 };
 
 // Decodes a $FILE_NAME value; false when it is too short for its name.

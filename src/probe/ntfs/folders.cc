@@ -8,9 +8,6 @@
 namespace qst {
 namespace {
 
-constexpr std::uint8_t kInUse = 1;
-constexpr std::uint8_t kFolder = 2;
-constexpr std::uint8_t kDeleted = 16;
 // Records below this one belong to the file system itself; the root's
 // listing leaves them out.
 constexpr std::uint64_t kFirstUserRecord = 16;

@@ -50,7 +50,7 @@ void ForEachIndexEntry(const std::vector<std::uint8_t>& root, std::vector<std::u
 
 bool DecodeFileNameEntry(const std::uint8_t* entry, std::uint16_t length, FileNameEntry* out) {
   std::uint16_t key_length = LoadLe16(entry + index_entry::kKeyLength);
-  if (key_length < kFileNameHeader || index_entry::kKey + key_length > length) return false;
+  if (index_entry::kKey + key_length > length) return false;
   FileNameValue key;
   if (!DecodeFileName(entry + index_entry::kKey, key_length, &key) || key.length == 0) return false;
   out->reference = LoadLe64(entry + kReference);

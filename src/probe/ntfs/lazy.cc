@@ -7,12 +7,6 @@
 #include "probe/ntfs/ntfs-volume.h"
 
 namespace qst {
-namespace {
-
-constexpr std::uint8_t kInUse = 1;
-constexpr std::uint8_t kHasTimes = 8;
-
-}  // namespace
 
 NtfsVolume::Record& NtfsVolume::MutableRecord(std::uint64_t record) {
   if (lazy_) return sparse_records_[record];
@@ -74,14 +68,15 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
     std::vector<std::uint8_t> key;  // a copy: the entry's bytes go away
     std::u16string text;
   } exact, any;
+  std::u16string text;
   ForEachIndexName(folder, [&](const FileNameEntry& entry) {
-    std::u16string text = entry.key.Text();
+    entry.key.CopyText(&text);
     if (upcase_.Compare(text, name) != 0) return;
     Hit& hit = text == name ? exact : any;
     if (hit.reference == kNone)
       hit = {entry.reference,
              {entry.key.raw, entry.key.raw + kFileNameHeader + 2u * entry.key.length},
-             std::move(text)};
+             text};
   });
   Hit& hit = exact.reference != kNone ? exact : any;
   if (hit.reference == kNone) return kNone;

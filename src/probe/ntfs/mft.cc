@@ -230,13 +230,14 @@ bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const Record
       if (loaded.status[i] == ReadStatus::kFailed || MarkedInUse(number)) lost->Note(number);
       continue;
     }
-    if (HasSignature(r, "FILE") &&
+    const bool signed_record = HasSignature(r, "FILE");
+    if (signed_record &&
         (std::memcpy(record.data(), r, record_size_), ApplyFixups(record.data(), record_size_))) {
       parse(number, record.data());
       *gap = 0;
     } else if (guessed_) {
       if (++*gap == kGuessedGapEnd) return true;
-    } else if (MarkedInUse(number) || HasSignature(r, "FILE") ||
+    } else if (MarkedInUse(number) || signed_record ||
                std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
       // Records never used are zeros; anything else was a record once.
       lost->Note(number);

@@ -15,13 +15,6 @@
 namespace qst {
 namespace {
 
-// Record flags kept per record.
-constexpr std::uint8_t kInUse = 1;
-constexpr std::uint8_t kFolder = 2;
-constexpr std::uint8_t kHasNames = 4;
-constexpr std::uint8_t kHasTimes = 8;
-constexpr std::uint8_t kDeleted = 16;
-
 constexpr std::uint64_t kVolumeRecord = 3;
 constexpr std::uint64_t kUpcaseRecord = 10;
 constexpr std::uint64_t kExtendRecord = 11;
@@ -44,7 +37,7 @@ bool NtfsVolume::Open(VolumeReader& reader, NtfsReadOptions options,
     v->Load(kRootRecord);
   else
     v->ReadRecords();
-  if (!v->ReadRoot(error)) return false;
+  if (!v->CheckRoot(error)) return false;
   v->Finish();
   *volume = std::move(v);
   return true;
@@ -66,7 +59,7 @@ bool NtfsVolume::OpenMft(VolumeReader& reader, NtfsReadOptions options,
   }
   v->mft_.LocateBare(size);
   v->ReadRecords();
-  if (!v->ReadRoot(error)) return false;
+  if (!v->CheckRoot(error)) return false;
   v->Finish();
   *volume = std::move(v);
   return true;
@@ -81,7 +74,7 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
   return ParseBootSector(boot, &boot_, error);
 }
 
-bool NtfsVolume::ReadRoot(std::string* error) {
+bool NtfsVolume::CheckRoot(std::string* error) {
   if (InUse(kRootRecord) && IsFolder(kRootRecord)) return true;
   *error = "the root folder's record is damaged";
   return false;

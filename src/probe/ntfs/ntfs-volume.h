@@ -118,6 +118,13 @@ class NtfsVolume {
   Damage DamageFound() const;
 
  private:
+  // Record::flags.
+  static constexpr std::uint8_t kInUse = 1;
+  static constexpr std::uint8_t kFolder = 2;
+  static constexpr std::uint8_t kHasNames = 4;
+  static constexpr std::uint8_t kHasTimes = 8;
+  static constexpr std::uint8_t kDeleted = 16;
+
   // Kept small: a volume holds millions.
   struct Record {
     Times times;
@@ -132,7 +139,7 @@ class NtfsVolume {
 
   NtfsVolume(VolumeReader& reader, NtfsReadOptions options);
   bool ReadBootSector(std::string* error);
-  bool ReadRoot(std::string* error);
+  bool CheckRoot(std::string* error);
   void Finish();
   void ReadRecords();
   void NoteRecordsWithoutTimes();
