@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "probe/image/raw-reader.h"
+#include "probe/ntfs/boot-sector.h"
 #include "probe/win32/wide-win32.h"
 
 namespace qst {
@@ -148,15 +149,13 @@ int OpenRawFile(const std::string& path, std::uint64_t offset,
     // A driver that does not tell (as Wine's): an NTFS volume tells its own
     // length, and its backup boot sector follows.
     Win32RawReader probe(handle, ~0ull, 0, sector);
-    std::uint8_t boot[512];
+    std::uint8_t boot[kBootSectorSize];
     bool read = probe.ReadAll(0, boot, sizeof boot);
     probe.Release();
-    std::uint64_t bytes_per_sector = boot[11] | boot[12] << 8;
-    std::uint64_t sectors = 0;
-    for (int i = 0; i < 8; ++i) sectors |= std::uint64_t{boot[0x28 + i]} << (8 * i);
-    if (read && std::memcmp(boot + 3, "NTFS    ", 8) == 0 && bytes_per_sector >= 256 &&
-        sectors < (1ull << 48))
-      size = (sectors + 1) * bytes_per_sector;
+    BootSector volume;
+    std::string why;
+    if (read && ParseBootSector(boot, &volume, &why))
+      size = volume.volume_bytes + volume.bytes_per_sector;
   }
   if (size == 0) {
     CloseHandle(handle);
