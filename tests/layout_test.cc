@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -143,6 +144,27 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
             "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n"
             "\nmissing.txt, CODE=2:error 2\n\n\n, CODE=2:error 2\n\n");
   EXPECT_EQ(err.Text(), "");
+}
+
+TEST(FileReport, ControlCharactersInNamesCannotStartAnotherRow) {
+  const struct {
+    std::string name, shown;
+  } cases[] = {
+      {"x.txt\nevil.exe |1 |2001", "x.txt<0A>evil.exe |1 |2001"},
+      {std::string("a\0b\r\x1B[2J\x7F", 9), "a<00>b<0D><1B>[2J<7F>"},
+      {"\t", "<09>"},
+      {"caf\xC3\xA9 ~^<>%.txt", "caf\xC3\xA9 ~^<>%.txt"},  // all else as it is
+  };
+  for (const auto& c : cases) {
+    std::string block = Report(Memo(false), false, true, c.name);
+    EXPECT_EQ(block.substr(0, block.find(" \n    ID:")), "\n  path: " + c.shown);
+    std::string row = Report(Memo(false), true, true, c.name);
+    EXPECT_EQ(row.substr(0, row.find(" |41872 |")), c.shown);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1) << row;
+    std::string error;
+    AppendErrorLine(c.name, 2, "gone\n", &error);
+    EXPECT_EQ(error, "\n" + c.shown + ", CODE=2:gone\n\n");
+  }
 }
 
 // The memo.txt sample as a disk image gives it: its name's times are those

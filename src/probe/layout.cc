@@ -18,6 +18,26 @@ void AppendInt(int value, std::string* out) {
   out->append(digits, end);
 }
 
+// A path as the text layouts show it: each control character (U+0000 to
+// U+001F and U+007F, single bytes in UTF-8 and in any system's bytes) as its
+// code in two hex digits between angle brackets, "<0A>" for a line feed, so
+// that no name can end a row or start another; all else byte for byte.
+// Windows allows neither bracket in a name.
+void AppendPath(std::string_view path, std::string* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  for (std::size_t start = 0; start < path.size();) {
+    std::size_t end = start;
+    while (end < path.size() && !control(path[end])) ++end;
+    out->append(path.substr(start, end - start));
+    if (end == path.size()) break;
+    const auto c = static_cast<unsigned char>(path[end]);
+    const char code[] = {'<', kHex[c >> 4], kHex[c & 15], '>'};
+    out->append(code, sizeof code);
+    start = end + 1;
+  }
+}
+
 void AppendTime(const RenderedTimestamp& t, std::string* out) {
   out->append(t.text).append(" ").append(t.zone);
 }
@@ -75,7 +95,9 @@ void AppendTimeLines(const std::array<std::pair<const char*, const RenderedTimes
 
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
-  out->append("\n  path: ").append(r.path).append(" \n    ID: ");
+  out->append("\n  path: ");
+  AppendPath(r.path, out);
+  out->append(" \n    ID: ");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" \n");
   AppendTimeLines({{{" atime: ", &r.atime},
@@ -112,7 +134,8 @@ void AppendUuidFields(const DecodedUuid& u, std::string* out) {
 
 void PrintRow(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
-  out->append(r.path).append(" |");
+  AppendPath(r.path, out);
+  out->append(" |");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
   for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime}) {
@@ -169,7 +192,9 @@ std::string OneLine(std::string_view message) {
 }
 
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
-  out->append("\n").append(path).append(", CODE=");
+  out->append("\n");
+  AppendPath(path, out);
+  out->append(", CODE=");
   AppendInt(code, out);
   out->append(":").append(text).append("\n");
 }
