@@ -119,7 +119,14 @@ TEST_F(DamagedVolume, AnImageCutInsideItsMftKeepsEveryRecordInUse) {
   auto r = Run();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
-  EXPECT_EQ(r.err.rfind("qst: " + copy_ + ": image ends ", 0), 0u) << r.err;
+  // The attribute list of the file with many links lies beyond the cut; its
+  // extension records are taken at their word.
+  EXPECT_EQ(r.err.rfind("qst: " + copy_ + ": 1 MFT record read in part (" +
+                            std::to_string(RecordOf("C:\\many\\target.txt")) +
+                            "), image ends ",
+                        0),
+            0u)
+      << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
@@ -131,7 +138,7 @@ TEST_F(DamagedVolume, AnMftRunListPointingPastTheImageFallsBackToTheMirror) {
   auto r = Run();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, reference_);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "qst: " + copy_ + ": MFT record 0 unusable, its copy in $MFTMirr read\n");
 }
 
 TEST_F(DamagedVolume, NamesOfLostExtensionRecordsComeFromTheFoldersIndex) {

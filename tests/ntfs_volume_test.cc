@@ -144,7 +144,7 @@ TEST(NtfsReader, AnImageCutShortIsReadAsFarAsItGoes) {
   EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"a.txt"), 16u);
   EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"gone.txt"), NtfsVolume::kNone);
   EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()),
-            "qst: v: image ends 977.5 KiB before its volume\n");
+            "qst: v: image ends 977.5 KiB before its volume, 34 MFT records beyond it\n");
 }
 
 TEST(NtfsReader, NamesEqualButForCaseAreFoundExactly) {
@@ -269,20 +269,36 @@ TEST(NtfsReader, TheVolumesOwnObjectIdIsKnownReadWholeOrLazily) {
 
 TEST(DamageSummary, NamesRangesAndSizes) {
   const struct {
-    NtfsVolume::Damage damage;
+    void (*set)(NtfsVolume::Damage&);
     const char* line;
   } cases[] = {
-      {{}, ""},
-      {{{28, 29, 30, 31, 35}, 5, false, 0}, "qst: IMG: 5 MFT records unreadable (28-31, 35)\n"},
-      {{{3}, 9000, false, 1258291},
+      {[](NtfsVolume::Damage&) {}, ""},
+      {[](NtfsVolume::Damage& d) { d.lost = {28, 29, 30, 31, 35}, d.lost_count = 5; },
+       "qst: IMG: 5 MFT records unreadable (28-31, 35)\n"},
+      {[](NtfsVolume::Damage& d) { d.lost = {3}, d.lost_count = 9000, d.missing_bytes = 1258291; },
        "qst: IMG: 9000 MFT records unreadable (3, ...), image ends 1.2 MiB before its volume\n"},
-      {{{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23}, 12, false, 0},
+      {[](NtfsVolume::Damage& d) {
+         d.lost = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23}, d.lost_count = 12;
+       },
        "qst: IMG: 12 MFT records unreadable (1, 3, 5, 7, 9, 11, 13, 15, 17, 19, ...)\n"},
-      {{{}, 0, true, 512},
+      {[](NtfsVolume::Damage& d) { d.mft_guessed = true, d.missing_bytes = 512; },
        "qst: IMG: MFT run list unreadable, MFT read on from its start, image ends 512 bytes "
        "before its volume\n"},
+      {[](NtfsVolume::Damage& d) {
+         d.mirror_used = true, d.damaged = {40}, d.damaged_count = 1, d.misplaced = 2;
+         d.cycles = 1, d.orphan_folder = "$Orphan-1", d.missing_bytes = 4096;
+         d.records_past_end = 64;
+       },
+       "qst: IMG: MFT record 0 unusable, its copy in $MFTMirr read, 1 MFT record read in part "
+       "(40), 2 names with a parent reference that fails, 1 folder cycle broken, the root holds "
+       "a $Orphan, orphans listed in $Orphan-1, image ends 4.0 KiB before its volume, 64 MFT "
+       "records beyond it\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(DescribeDamage("IMG", c.damage), c.line);
+  for (const auto& c : cases) {
+    NtfsVolume::Damage damage;
+    c.set(damage);
+    EXPECT_EQ(DescribeDamage("IMG", damage), c.line);
+  }
 }
 
 }  // namespace

@@ -31,30 +31,32 @@ AttributeWalker::AttributeWalker(const std::uint8_t* record, std::uint32_t size)
       pos_(LoadLe16(record + mft_record::kFirstAttribute)) {}
 
 bool AttributeWalker::Next(NtfsAttribute* a) {
-  if (end_ < kMinimumHeader || pos_ > end_ - kMinimumHeader) return false;
+  constexpr std::uint32_t kTypeSize = 4;
+  if (end_ < kTypeSize || pos_ > end_ - kTypeSize) return Stop();
   const std::uint8_t* p = record_ + pos_;
   *a = NtfsAttribute{};
   a->type = LoadLe32(p + kType);
   if (a->type == kAttrEnd) return false;
+  if (pos_ > end_ - std::min(end_, kMinimumHeader)) return Stop();
   std::uint32_t length = LoadLe32(p + kLength);
-  if (length < kResidentHeader || length % 8 != 0 || length > end_ - pos_) return false;
+  if (length < kResidentHeader || length % 8 != 0 || length > end_ - pos_) return Stop();
   a->resident = p[kNonResident] == 0;
   std::uint8_t name_length = p[kNameLength];
   std::uint16_t name_offset = LoadLe16(p + kNameOffset);
-  if (name_length != 0 && name_offset + 2u * name_length > length) return false;
+  if (name_length != 0 && name_offset + 2u * name_length > length) return Stop();
   name_units_.resize(name_length);
   for (std::uint8_t i = 0; i < name_length; ++i) name_units_[i] = LoadLe16(p + name_offset + 2 * i);
   a->name = name_units_;
   if (a->resident) {
     std::uint32_t value_length = LoadLe32(p + kValueLength);
     std::uint16_t value_offset = LoadLe16(p + kValueOffset);
-    if (value_offset + std::uint64_t{value_length} > length) return false;
+    if (value_offset + std::uint64_t{value_length} > length) return Stop();
     a->value = p + value_offset;
     a->value_length = value_length;
   } else {
-    if (length < kNonResidentHeader) return false;
+    if (length < kNonResidentHeader) return Stop();
     std::uint16_t runs_offset = LoadLe16(p + kRunsOffset);
-    if (runs_offset >= length) return false;
+    if (runs_offset >= length) return Stop();
     a->start_vcn = LoadLe64(p + kStartVcn);
     a->runs = p + runs_offset;
     a->runs_length = length - runs_offset;

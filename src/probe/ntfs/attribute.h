@@ -57,12 +57,20 @@ class AttributeWalker {
   AttributeWalker(const std::uint8_t* record, std::uint32_t size);
   // The next attribute; false at the end, or where the next one is damaged.
   bool Next(NtfsAttribute* attribute);
+  // Whether the walk stopped on damage rather than at the end marker.
+  bool damaged() const { return damaged_; }
 
  private:
   const std::uint8_t* record_;
   std::uint32_t end_;
   std::uint32_t pos_;
   std::u16string name_units_;
+  bool damaged_ = false;
+
+  bool Stop() {
+    damaged_ = true;
+    return false;
+  }
 };
 
 // The value of a resident attribute, or the data of a non-resident one

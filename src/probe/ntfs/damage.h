@@ -16,27 +16,42 @@ struct VolumeDamage {
   std::vector<std::uint64_t> lost;
   std::uint64_t lost_count = 0;
   bool mft_guessed = false;         // record 0's run list was lost: MFT read from its start
+  bool mirror_used = false;         // record 0 unusable: $MFTMirr's copy read instead
   std::uint64_t missing_bytes = 0;  // how far the image ends before its volume
+  std::uint64_t records_past_end = 0;  // MFT records beyond the image's end
+  // Records read in part: an attribute walk that stopped on damage, or an
+  // extension record that its base's attribute list does not name.
+  std::vector<std::uint64_t> damaged;
+  std::uint64_t damaged_count = 0;
+  // Names whose parent reference fails (not a folder, another sequence, the
+  // file itself), listed where a folder's index holds them or as orphans.
+  std::uint64_t misplaced = 0;
+  // Folders that were their own ancestors, each cycle listed as an orphan.
+  std::uint64_t cycles = 0;
+  // The made-up folder of orphans, when the root holds a real "$Orphan".
+  std::string orphan_folder;
 };
 
-// The records lost while a volume is read, each noted once by its reader.
+// The records lost (or damaged) while a volume is read, each noted once by
+// its reader.
 class LostRecords {
  public:
-  void Note(std::uint64_t record);
-  // Puts the records named in order, once all are noted.
+  void Note(std::uint64_t record) { records_.push_back(record); }
+  // Puts the records in order, once all are noted.
   void Sort();
-  void Clear();
-  std::uint64_t count() const { return count_; }
-  const std::vector<std::uint64_t>& first() const { return first_; }
+  void Clear() { records_.clear(); }
+  bool Contains(std::uint64_t record) const;
+  std::uint64_t count() const { return records_.size(); }
+  // The first few, in order, as the summary names them.
+  std::vector<std::uint64_t> first() const;
 
  private:
-  std::vector<std::uint64_t> first_;
-  std::uint64_t count_ = 0;
+  std::vector<std::uint64_t> records_;
 };
 
 // The line that tells what of `image` could not be read ("qst: IMG: 3 MFT
 // records unreadable (28-29, 35), image ends 1.2 MiB before its volume"),
-// with its line break; empty when nothing was lost.
+// and what was worked around, with its line break; empty when nothing was.
 std::string DescribeDamage(std::string_view image, const VolumeDamage& damage);
 
 }  // namespace qst

@@ -1,6 +1,7 @@
 // The folder tree of a volume read whole: each folder's listed names in
 // collation order, deleted names apart, 8.3 aliases apart, and the orphans.
 #include <algorithm>
+#include <string>
 #include <type_traits>
 
 #include "probe/ntfs/ntfs-volume.h"
@@ -14,40 +15,77 @@ constexpr std::uint64_t kFirstUserRecord = 16;
 
 }  // namespace
 
+bool NtfsVolume::IsAlias(std::uint32_t name) const {
+  // An 8.3 name is an alias when its file has a long name in the same
+  // folder; a file with a DOS name alone is listed under it.
+  const NameStore::Name& n = names_[name];
+  if (n.space != kDosName) return false;
+  for (std::uint32_t other = FindRecord(n.record)->first_name; other != kNone;
+       other = names_[other].next)
+    if (names_[other].space != kDosName && names_[other].parent == n.parent) return true;
+  return false;
+}
+
 void NtfsVolume::BuildFolders() {
+  // Where each name is listed: in the folder its parent reference names
+  // when that holds, else in the folder whose index holds it, else among the
+  // orphans; the root's own names and 8.3 aliases nowhere.
+  constexpr std::uint32_t kUnlisted = kNone, kOrphans = kNone - 1;
+  std::vector<std::uint32_t> misplaced;  // names in use whose parent fails
+  for (std::uint32_t i = 0; i < names_.size(); ++i) {
+    const NameStore::Name& n = names_[i];
+    if (n.record != kRootRecord && InUse(n.record) && !IsParent(n, false) && !IsAlias(i))
+      misplaced.push_back(i);
+  }
+  misplaced_ = misplaced.size();
+  // Where records were lost or read in part, the folders' indexes may still
+  // name files whose own names went with them.
+  std::unordered_map<std::uint32_t, std::uint64_t> indexed_in;
+  if (!misplaced.empty() || lost_.count() != 0 || damaged_.count() != 0)
+    ReadIndexNames(misplaced, &indexed_in);
+  std::vector<std::uint32_t>().swap(misplaced);
+
+  std::vector<std::uint32_t> place(names_.size(), kUnlisted);
+  for (std::uint32_t i = 0; i < names_.size(); ++i) {
+    const NameStore::Name& n = names_[i];
+    if (n.record == kRootRecord) continue;
+    bool deleted = Deleted(n.record);
+    bool parent_holds = IsParent(n, deleted);
+    if (IsAlias(i)) {
+      // An 8.3 alias opens its file but is never listed.
+      if (parent_holds) short_names_[n.parent].push_back(i);
+    } else if (parent_holds) {
+      place[i] = n.parent;
+    } else if (auto indexed = indexed_in.find(i); indexed != indexed_in.end()) {
+      place[i] = static_cast<std::uint32_t>(indexed->second);
+    } else {
+      place[i] = kOrphans;
+    }
+  }
+  std::unordered_map<std::uint32_t, std::uint64_t>().swap(indexed_in);
+  cycles_ = BreakCycles(&place);
+
   // Listed names go to their folders in two passes over the names: one
   // counts, one places.
   child_start_.assign(records_.size() + 1, 0);
-  auto listed_in = [&](std::uint32_t i) -> std::uint64_t {
-    const NameStore::Name& n = names_[i];
-    bool deleted = Deleted(n.record);
-    if (n.space == kDosName || deleted || !IsParent(n, deleted)) return kNone;
-    return n.parent;
+  auto live_in = [&](std::uint32_t i) {
+    return place[i] < kOrphans && !Deleted(names_[i].record) ? place[i] : kUnlisted;
   };
   for (std::uint32_t i = 0; i < names_.size(); ++i)
-    if (std::uint64_t parent = listed_in(i); parent != kNone) ++child_start_[parent + 1];
+    if (std::uint32_t folder = live_in(i); folder != kUnlisted) ++child_start_[folder + 1];
   for (std::size_t r = 0; r < records_.size(); ++r) child_start_[r + 1] += child_start_[r];
   child_names_.resize(child_start_.back());
   std::vector<std::uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
-    const NameStore::Name& n = names_[i];
-    if (std::uint64_t parent = listed_in(i); parent != kNone) {
-      child_names_[fill[parent]++] = i;
-      continue;
-    }
-    bool deleted = Deleted(n.record);
-    if (!IsParent(n, deleted)) {
-      // A deleted file whose folder is gone is listed under the orphans.
-      if (deleted && n.space != kDosName && n.parent != n.record) orphans_.push_back(i);
-      continue;
-    }
-    // An 8.3 alias opens its file but is never listed.
-    if (n.space == kDosName)
-      short_names_[n.parent].push_back(i);
-    else
-      deleted_children_[n.parent].push_back(i);
+    if (std::uint32_t folder = live_in(i); folder != kUnlisted)
+      child_names_[fill[folder]++] = i;
+    else if (place[i] == kOrphans)
+      orphans_.push_back(i);
+    else if (place[i] != kUnlisted)
+      deleted_children_[place[i]].push_back(i);
   }
   std::vector<std::uint32_t>().swap(fill);
+  std::vector<std::uint32_t>().swap(place);
   std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
   for (std::size_t r = 0; r < records_.size(); ++r)
     SortByCollation(child_names_.begin() + child_start_[r],
@@ -58,6 +96,96 @@ void NtfsVolume::BuildFolders() {
   // The root lists no system files; they stay reachable by name.
   for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
+  NameOrphanFolder();
+}
+
+std::uint64_t NtfsVolume::BreakCycles(std::vector<std::uint32_t>* place) {
+  // Folders reached from the root or the orphans. One that is not reached
+  // lies in, or below, a cycle of folders each listed in the next: the
+  // lowest-numbered folder of the cycle goes to the orphans, so that the
+  // cycle and all below it are listed there.
+  constexpr std::uint32_t kOrphans = kNone - 1;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> by_parent, by_child;
+  for (std::uint32_t i = 0; i < place->size(); ++i) {
+    std::uint32_t record = names_[i].record;
+    if ((*place)[i] != kNone && IsFolder(record)) {
+      by_parent.emplace_back((*place)[i], record);
+      by_child.emplace_back(record, i);
+    }
+  }
+  std::sort(by_parent.begin(), by_parent.end());
+  std::sort(by_child.begin(), by_child.end());
+  std::vector<bool> reached(records_.size());
+  std::vector<std::uint32_t> stack;
+  auto reach_from = [&](std::uint32_t folder) {
+    stack.assign(1, folder);
+    while (!stack.empty()) {
+      std::uint32_t f = stack.back();
+      stack.pop_back();
+      for (auto it = std::lower_bound(by_parent.begin(), by_parent.end(), std::pair{f, 0u});
+           it != by_parent.end() && it->first == f; ++it)
+        if (!reached[it->second]) {
+          reached[it->second] = true;
+          stack.push_back(it->second);
+        }
+    }
+  };
+  reached[kRootRecord] = true;
+  reach_from(kRootRecord);
+  reach_from(kOrphans);
+  std::uint64_t cycles = 0;
+  std::vector<bool> on_path(records_.size());
+  std::vector<std::uint32_t> path;
+  for (const auto& [start, unused] : by_child) {
+    if (reached[start]) continue;
+    // Up the first names from `start`, until a folder comes round again.
+    path.clear();
+    std::uint32_t f = start;
+    while (!on_path[f]) {
+      on_path[f] = true;
+      path.push_back(f);
+      auto first = std::lower_bound(by_child.begin(), by_child.end(), std::pair{f, 0u});
+      if (first == by_child.end() || first->first != f) {
+        on_path[f] = false;
+        path.pop_back();
+        f = kNone;
+        break;
+      }
+      f = (*place)[first->second];
+    }
+    for (std::uint32_t p : path) on_path[p] = false;
+    // A folder without a name ends the path: the folder below it goes.
+    std::uint32_t moved = path.back();
+    if (f != kNone) {
+      moved = *std::min_element(std::find(path.begin(), path.end(), f), path.end());
+      ++cycles;
+    } else {
+      ++misplaced_;
+    }
+    auto name = std::lower_bound(by_child.begin(), by_child.end(), std::pair{moved, 0u});
+    (*place)[name->second] = kOrphans;
+    reached[moved] = true;
+    reach_from(moved);
+  }
+  return cycles;
+}
+
+void NtfsVolume::NameOrphanFolder() {
+  // Any entry of the root, listed or not, takes the name from the made-up
+  // folder.
+  auto taken = [&](std::u16string_view name) {
+    auto aliases = short_names_.find(kRootRecord);
+    auto deleted = deleted_children_.find(kRootRecord);
+    return Find(ListedChildren(kRootRecord), name) != kNone ||
+           (aliases != short_names_.end() && Find(aliases->second, name) != kNone) ||
+           (deleted != deleted_children_.end() && Find(deleted->second, name) != kNone);
+  };
+  std::u16string name = u"$Orphan";
+  for (int n = 1; taken(name); ++n) {
+    name = u"$Orphan-";
+    for (char c : std::to_string(n)) name += static_cast<char16_t>(c);
+  }
+  orphan_name_ = name;
 }
 
 void NtfsVolume::SortByCollation(
@@ -107,13 +235,13 @@ std::span<const std::uint32_t> NtfsVolume::ListedChildren(std::uint64_t folder) 
 
 std::span<const std::uint32_t> NtfsVolume::Children(std::uint64_t folder) {
   if (lazy_) ReadAll();
+  if (folder == kOrphanFolder) return orphans_;
   return folder == kRootRecord ? std::span<const std::uint32_t>(root_listing_)
                                : ListedChildren(folder);
 }
 
 std::span<const std::uint32_t> NtfsVolume::DeletedChildren(std::uint64_t folder) {
   if (lazy_) ReadAll();
-  if (folder == kOrphanFolder) return orphans_;
   auto it = deleted_children_.find(folder);
   if (it == deleted_children_.end()) return {};
   return it->second;

@@ -36,15 +36,48 @@ void ForEachNodeEntry(const std::uint8_t* header, std::size_t available,
 
 }  // namespace
 
-void ForEachIndexEntry(const std::vector<std::uint8_t>& root, std::vector<std::uint8_t>& blocks,
-                       std::uint32_t block_size, const IndexEntryVisitor& visit) {
+void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit) {
   if (root.size() >= kRootHeader + kNodeHeaderSize)
     ForEachNodeEntry(root.data() + kRootHeader, root.size() - kRootHeader, visit);
+}
+
+void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
+                       const IndexEntryVisitor& visit) {
+  if (block_size <= kBlockNodeHeader || !HasSignature(block, "INDX") ||
+      !ApplyFixups(block, block_size))
+    return;
+  ForEachNodeEntry(block + kBlockNodeHeader, block_size - kBlockNodeHeader, visit);
+}
+
+void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                       const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                       std::unordered_set<std::uint64_t>* seen,
+                       const std::function<void(std::uint8_t* block)>& visit) {
   if (block_size <= kBlockNodeHeader) return;
-  for (std::size_t off = 0; off + block_size <= blocks.size(); off += block_size) {
-    std::uint8_t* block = blocks.data() + off;
-    if (!HasSignature(block, "INDX") || !ApplyFixups(block, block_size)) continue;
-    ForEachNodeEntry(block + kBlockNodeHeader, block_size - kBlockNodeHeader, visit);
+  const std::uint64_t blocks = data_size / block_size;
+  auto in_use = [&](std::uint64_t b) {
+    return bitmap.empty() || (b / 8 < bitmap.size() && (bitmap[b / 8] >> (b % 8)) & 1);
+  };
+  std::vector<std::uint8_t> block(block_size);
+  std::uint64_t next = 0;  // the first block not yet looked at
+  std::uint64_t pos = 0;   // where the run begins in the data
+  for (const auto& [start, length] : runs) {
+    const std::uint64_t end = pos + length;
+    if (start != kSparse && start < reader.Size()) {
+      // The blocks that this run holds a part of, as far as the image goes.
+      const std::uint64_t held = pos + std::min(length, reader.Size() - start);
+      for (std::uint64_t b = std::max(next, pos / block_size);
+           b < blocks && b * block_size < held; ++b) {
+        next = b + 1;
+        if (!in_use(b)) continue;
+        std::uint64_t at = b * block_size;
+        if (at >= pos && !seen->insert(start + (at - pos)).second) continue;
+        if (ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk)
+          visit(block.data());
+      }
+    }
+    pos = end;
+    if (pos >= data_size) break;
   }
 }
 

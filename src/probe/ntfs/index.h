@@ -20,9 +20,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
+#include "probe/ntfs/run-list.h"
+#include "probe/volume-reader.h"
 
 namespace qst {
 
@@ -30,11 +33,24 @@ namespace qst {
 // node.
 using IndexEntryVisitor = std::function<void(const std::uint8_t* entry, std::uint16_t length)>;
 
-// Visits the entries of the root node (`root`, the $INDEX_ROOT value) and of
-// every block of `blocks` (the $INDEX_ALLOCATION data, fixed up in place)
-// that is whole. Either may be empty.
-void ForEachIndexEntry(const std::vector<std::uint8_t>& root, std::vector<std::uint8_t>& blocks,
-                       std::uint32_t block_size, const IndexEntryVisitor& visit);
+// Visits the entries of the root node: `root` is the $INDEX_ROOT value.
+void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit);
+
+// Visits the entries of one index block of `block_size` bytes, fixing it up
+// in place; none when it is no whole "INDX" block.
+void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
+                       const IndexEntryVisitor& visit);
+
+// Reads, one at a time, the blocks of an index's $INDEX_ALLOCATION (its
+// `data_size` bytes of data, held by `runs`) that the index's $BITMAP marks
+// in use (`bitmap`; every block when it is empty). Only what lies in
+// clusters is read: sparse stretches cost nothing, however long. A block
+// whose place on the volume is in `seen` is not read again, and each read
+// is added to it. `visit` gets each block read, not yet fixed up.
+void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                       const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                       std::unordered_set<std::uint64_t>* seen,
+                       const std::function<void(std::uint8_t* block)>& visit);
 
 // An entry of a $I30 index.
 struct FileNameEntry {
@@ -53,8 +69,8 @@ inline constexpr std::size_t kKeyLength = 0x0A;
 inline constexpr std::size_t kKey = 0x10;
 }  // namespace index_entry
 
-// The largest $INDEX_ROOT and $INDEX_ALLOCATION read for one index.
+// The largest $INDEX_ROOT and index $BITMAP read for one index.
 inline constexpr std::size_t kMaxIndexRoot = 65536;
-inline constexpr std::size_t kMaxIndexAllocation = 64u << 20;
+inline constexpr std::size_t kMaxIndexBitmap = 1u << 20;
 
 }  // namespace qst

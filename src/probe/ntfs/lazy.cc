@@ -24,11 +24,12 @@ void NtfsVolume::ReadAll() {
   lazy_ = false;
   for (auto& [number, record] : sparse_records_) MutableRecord(number) = record;
   std::unordered_map<std::uint64_t, Record>().swap(sparse_records_);
-  // The pass notes every record it finds lost, those read before included.
+  // The pass notes every record it finds lost or damaged, those read before
+  // included.
   lost_.Clear();
+  damaged_.Clear();
   ReadRecords();
   std::vector<bool>().swap(loaded_);
-  if (lost_.count() != 0) ReadIndexNames();
   BuildFolders();
 }
 
@@ -40,22 +41,35 @@ void NtfsVolume::Load(std::uint64_t record) {
   std::vector<std::uint8_t> data;
   if (!mft_.ReadRecord(record, &data)) {
     NoteLost(record);
+    lost_.Sort();
     return;
   }
-  extensions_.clear();
   ParseRecord(record, data.data());
-  // The rest of a file's attributes, in the records its list names.
+  // The rest of a file's attributes, in the records its list names. One
+  // that does not name the file back stays unread (a full read rejects it
+  // again).
   std::vector<std::uint64_t> extensions;
-  extensions.swap(extensions_);
+  for (auto it = named_extensions_.lower_bound({record, 0});
+       it != named_extensions_.end() && it->first == record; ++it)
+    extensions.push_back(it->second);
   for (std::uint64_t extension : extensions) {
-    if (extension >= mft_.record_limit() || extension == record) continue;
+    if (extension >= mft_.record_limit()) continue;
     if (loaded_.size() <= extension) loaded_.resize(extension + 1);
     if (loaded_[extension]) continue;
-    loaded_[extension] = true;
-    if (mft_.ReadRecord(extension, &data)) ParseRecord(extension, data.data());
+    ExtensionRead read = ReadExtension(extension, record);
+    if (read == ExtensionRead::kRead) loaded_[extension] = true;
+    if (read == ExtensionRead::kRejected) damaged_.Note(extension);
+    if (read == ExtensionRead::kLost) {
+      NoteLost(extension);
+      MutableRecord(record).flags |= kPartial;
+    }
   }
   const Record* r = FindRecord(record);
   if (r != nullptr && (r->flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);
+  if (r != nullptr && (r->flags & (kInUse | kHasTimes)) != kInUse && (r->flags & kDamaged))
+    damaged_.Note(record);
+  lost_.Sort();
+  damaged_.Sort();
 }
 
 std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_view name) {
@@ -90,7 +104,7 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
     if (names_[n].parent == folder && NameText(n) == hit.text && IsParent(names_[n], false))
       return n;
   FileNameValue key;
-  if (lost_.count() == 0 ||
+  if (!NamesUnread(file) ||
       !DecodeFileName(hit.key.data(), static_cast<std::uint32_t>(hit.key.size()), &key) ||
       RecordNumber(key.parent) != folder)
     return kNone;

@@ -40,8 +40,9 @@ bool Mft::Locate(const BootSector& boot, std::string* error) {
   Runs runs;
   std::uint64_t size = 0;
   std::vector<std::uint8_t> record0;
-  if (!RecordZeroAt(boot.mft_offset, &record0, &runs, &size) &&
-      !RecordZeroAt(boot.mirror_offset, &record0, &runs, &size)) {
+  bool own = RecordZeroAt(boot.mft_offset, &record0, &runs, &size);
+  mirror_used_ = !own && RecordZeroAt(boot.mirror_offset, &record0, &runs, &size);
+  if (!own && !mirror_used_) {
     if (boot.mft_offset >= reader_.Size()) {
       *error = "cannot read the MFT";
       return false;
@@ -57,7 +58,24 @@ bool Mft::Locate(const BootSector& boot, std::string* error) {
   // for; tables grow only with the records actually found.
   record_limit_ = std::min<std::uint64_t>(
       {size / record_size_, kMaxRecords, reader_.Size() / record_size_ + 1});
+  CountRecordsPastEnd(size);
   return true;
+}
+
+void Mft::CountRecordsPastEnd(std::uint64_t size) {
+  // Records of the MFT's data whose first byte lies beyond the image.
+  std::uint64_t pos = 0;
+  for (const auto& [start, length] : runs_) {
+    if (pos >= size) break;
+    std::uint64_t n = std::min(length, size - pos);
+    if (start != kSparse && start + n > reader_.Size()) {
+      std::uint64_t from = std::max(start, reader_.Size()) - start + pos;
+      std::uint64_t first = (from + record_size_ - 1) / record_size_;
+      std::uint64_t end = (pos + n + record_size_ - 1) / record_size_;
+      if (end > first) records_past_end_ += end - first;
+    }
+    pos += n;
+  }
 }
 
 void Mft::LocateBare(std::uint32_t record_size) {
@@ -74,17 +92,11 @@ bool Mft::RecordZeroAt(std::uint64_t offset, std::vector<std::uint8_t>* record0,
 }
 
 bool Mft::ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) const {
-  std::uint64_t offset = number * record_size_;
-  for (const auto& [start, length] : runs_) {
-    if (offset < length) {
-      if (start == kSparse || offset + record_size_ > length) return false;
-      data->resize(record_size_);
-      return reader_.ReadAll(start + offset, data->data(), record_size_) &&
-             FixUpRecord(data->data(), record_size_);
-    }
-    offset -= length;
-  }
-  return false;
+  if (number >= kMaxRecords) return false;
+  data->resize(record_size_);
+  return ReadThroughRuns(reader_, runs_, number * record_size_, data->data(), record_size_) ==
+             ReadStatus::kOk &&
+         FixUpRecord(data->data(), record_size_);
 }
 
 bool Mft::UsableRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* size) {
@@ -196,22 +208,34 @@ void Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
                         const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
   // Large pieces, seen in place where the reader can show them (copying a
   // large MFT out of the page cache costs about as much as parsing it).
+  // Runs need not end on a record's edge (clusters smaller than records): a
+  // record that spans two runs is read across them, alone.
   std::uint64_t gap = 0;
   std::uint64_t number = 0;
+  std::uint64_t run_start = 0;  // where the run begins in the MFT's data
   LoadedPiece loaded;
   for (const auto& [start, length] : runs_) {
-    for (std::uint64_t done = 0; done < length && number < record_limit_;) {
+    const std::uint64_t run_end = run_start + length;
+    while (number < record_limit_ && (number + 1) * record_size_ <= run_end) {
+      std::uint64_t at = number * record_size_ - run_start;
       std::uint64_t want = std::min<std::uint64_t>(
-          {length - done, kReadChunk, (record_limit_ - number) * record_size_});
+          {length - at, kReadChunk, (record_limit_ - number) * record_size_});
       want -= want % record_size_;
-      if (want == 0) break;
-      Piece piece{start == kSparse ? kSparse : start + done, want, number};
+      Piece piece{start == kSparse ? kSparse : start + at, want, number};
       LoadPiece(piece, &loaded);
       if (ParsePiece(piece, loaded, parse, lost, &gap)) return;
       number += want / record_size_;
       if (progress) progress(number, record_limit_);
-      done += want;
     }
+    if (number < record_limit_ && number * record_size_ < run_end) {
+      loaded.copy.resize(record_size_);
+      loaded.bytes = loaded.copy.data();
+      loaded.status.assign(1, ReadThroughRuns(reader_, runs_, number * record_size_,
+                                              loaded.copy.data(), record_size_));
+      if (ParsePiece({0, record_size_, number}, loaded, parse, lost, &gap)) return;
+      ++number;
+    }
+    run_start = run_end;
   }
 }
 

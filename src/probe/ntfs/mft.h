@@ -45,6 +45,10 @@ class Mft {
   std::uint64_t record_limit() const { return record_limit_; }
   // Whether record 0's run list was lost and the MFT's extent guessed.
   bool guessed() const { return guessed_; }
+  // Whether record 0 itself could not be used and $MFTMirr's copy was.
+  bool mirror_used() const { return mirror_used_; }
+  // How many of the MFT's records lie beyond the image's end.
+  std::uint64_t records_past_end() const { return records_past_end_; }
   const ClusterGeometry& geometry() const { return geometry_; }
 
  private:
@@ -56,6 +60,7 @@ class Mft {
                     std::uint64_t* size);
   void ReadBitmap(const std::vector<std::uint8_t>& record0);
   bool MarkedInUse(std::uint64_t record) const;
+  void CountRecordsPastEnd(std::uint64_t size);
   struct Piece;
   struct LoadedPiece;
   void LoadPiece(const Piece& piece, LoadedPiece* out) const;
@@ -69,6 +74,8 @@ class Mft {
   std::uint64_t record_limit_ = 0;
   std::vector<std::uint8_t> bitmap_;  // $MFT's $BITMAP: records in use
   bool guessed_ = false;
+  bool mirror_used_ = false;
+  std::uint64_t records_past_end_ = 0;
 };
 
 }  // namespace qst

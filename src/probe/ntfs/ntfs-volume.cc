@@ -83,9 +83,6 @@ bool NtfsVolume::CheckRoot(std::string* error) {
 void NtfsVolume::Finish() {
   ReadUpcase();
   if (!lazy_) {
-    // Where records were lost, the folders' indexes may still name files
-    // whose own names went with them.
-    if (lost_.count() != 0) ReadIndexNames();
     BuildFolders();
   } else {
     // The volume's own object ID is asked of every file with -n.
@@ -105,49 +102,102 @@ void NtfsVolume::ReadRecords() {
         ParseRecord(number, data);
       },
       &lost_, options_.progress);
-  NoteRecordsWithoutTimes();
+  ReadExtensions();
+  NoteDamage();
 }
 
-void NtfsVolume::NoteRecordsWithoutTimes() {
-  for (std::uint64_t r = 0; r < records_.size(); ++r)
-    if ((records_[r].flags & (kInUse | kHasTimes)) == kInUse) NoteLost(r);
+void NtfsVolume::NoteDamage() {
+  for (std::uint64_t r = 0; r < records_.size(); ++r) {
+    if ((records_[r].flags & (kInUse | kHasTimes)) == kInUse)
+      NoteLost(r);
+    else if (records_[r].flags & kDamaged)
+      damaged_.Note(r);
+  }
   lost_.Sort();
+  damaged_.Sort();
+  // A file whose extension record was lost may miss names.
+  for (const auto& [base, extension] : named_extensions_)
+    if (lost_.Contains(extension) && FindRecord(base) != nullptr)
+      MutableRecord(base).flags |= kPartial;
 }
 
 void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
   std::uint16_t flags = LoadLe16(data + mft_record::kFlags);
   bool deleted = (flags & mft_record::kInUse) == 0;
   if (deleted && !options_.deleted) return;
-  // An extension record adds its attributes to its base record. The whole
-  // reference is zero in a base record; an extension of the MFT itself
-  // names record 0 with a sequence number.
+  // An extension record adds its attributes to its base record, once the
+  // base is known to name it in its attribute list. The whole reference is
+  // zero in a base record; an extension of the MFT itself names record 0
+  // with a sequence number.
   std::uint64_t base_reference = LoadLe64(data + mft_record::kBaseReference);
-  bool extension = base_reference != 0;
-  if (deleted && extension) return;
-  std::uint64_t owner = extension ? RecordNumber(base_reference) : number;
-  if (owner >= mft_.record_limit()) return;
-  Record& r = MutableRecord(owner);
-  if (!extension) {
-    r.flags |= deleted ? kDeleted : kInUse;
-    if (flags & mft_record::kFolder) r.flags |= kFolder;
-    r.sequence = LoadLe16(data + mft_record::kSequence);
+  if (base_reference != 0) {
+    if (deleted) return;
+    std::uint64_t base = RecordNumber(base_reference);
+    if (Names(base, number))
+      ParseAttributes(data, base, true);
+    else
+      found_extensions_.emplace_back(number, base);
+    return;
   }
+  Record& r = MutableRecord(number);
+  r.flags |= deleted ? kDeleted : kInUse;
+  if (flags & mft_record::kFolder) r.flags |= kFolder;
+  r.sequence = LoadLe16(data + mft_record::kSequence);
+  ParseAttributes(data, number, false);
+}
+
+void NtfsVolume::ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension) {
+  Record& r = MutableRecord(owner);
   AttributeWalker walker(data, mft_.record_size());
   NtfsAttribute a;
   while (walker.Next(&a)) ParseAttribute(a, owner, extension, r);
+  // Whatever followed the damage is lost: the file's names may be missing.
+  if (walker.damaged()) r.flags |= kDamaged;
+}
+
+bool NtfsVolume::Names(std::uint64_t base, std::uint64_t extension) const {
+  // A base whose list cannot be read cannot be checked: it is taken at its
+  // extensions' word, and counted as read in part.
+  const Record* r = FindRecord(base);
+  return r != nullptr && (r->flags & kInUse) &&
+         ((r->flags & kListUnread) || named_extensions_.count({base, extension}) != 0);
+}
+
+NtfsVolume::ExtensionRead NtfsVolume::ReadExtension(std::uint64_t extension,
+                                                    std::uint64_t base) {
+  if (!Names(base, extension)) return ExtensionRead::kRejected;
+  std::vector<std::uint8_t> data;
+  if (!mft_.ReadRecord(extension, &data)) return ExtensionRead::kLost;
+  if (RecordNumber(LoadLe64(data.data() + mft_record::kBaseReference)) != base ||
+      (LoadLe16(data.data() + mft_record::kFlags) & mft_record::kInUse) == 0)
+    return ExtensionRead::kRejected;
+  ParseAttributes(data.data(), base, true);
+  return ExtensionRead::kRead;
+}
+
+void NtfsVolume::ReadExtensions() {
+  // Those found before their base: read again now that every list is known.
+  // One that no base names is damage (or a forgery): its names are not
+  // given to the file it points at.
+  for (const auto& [extension, base] : found_extensions_) {
+    ExtensionRead read = ReadExtension(extension, base);
+    if (read == ExtensionRead::kLost) NoteLost(extension);
+    if (read == ExtensionRead::kRejected) damaged_.Note(extension);
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>>().swap(found_extensions_);
 }
 
 void NtfsVolume::ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension,
                                 Record& r) {
-  if (a.type == kAttrAttributeList && lazy_ && !extension) {
-    // Read lazily, the rest of the file's attributes are in the records the
-    // list names.
+  if (a.type == kAttrAttributeList && !extension) {
+    // The rest of the file's attributes are in the records the list names.
     std::vector<std::uint8_t> list;
-    if (!ReadAttributeValue(reader_, mft_.geometry(), a, &list, kMaxAttributeList)) return;
+    if (!ReadAttributeValue(reader_, mft_.geometry(), a, &list, kMaxAttributeList)) {
+      r.flags |= kDamaged | kListUnread;
+      return;
+    }
     for (const AttributeListEntry& entry : DecodeAttributeList(list))
-      extensions_.push_back(entry.record);
-    std::sort(extensions_.begin(), extensions_.end());
-    extensions_.erase(std::unique(extensions_.begin(), extensions_.end()), extensions_.end());
+      if (entry.record != owner) named_extensions_.emplace(owner, entry.record);
     return;
   }
   if (!a.resident) return;
@@ -197,21 +247,47 @@ bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
   return false;
 }
 
-void NtfsVolume::ForEachIndexEntry(
-    std::uint64_t record, std::u16string_view name,
-    const std::function<void(const std::uint8_t*, std::uint16_t)>& visit) {
-  std::vector<std::uint8_t> root, blocks;
-  if (!ReadAttributeData(record, kAttrIndexRoot, name, &root, kMaxIndexRoot)) root.clear();
-  if (!ReadAttributeData(record, kAttrIndexAllocation, name, &blocks, kMaxIndexAllocation))
-    blocks.clear();
-  qst::ForEachIndexEntry(root, blocks, boot_.index_block_size, visit);
+void NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
+                                   const IndexEntryVisitor& visit,
+                                   std::unordered_set<std::uint64_t>* seen) {
+  std::vector<std::uint8_t> raw;
+  if (!mft_.ReadRecord(record, &raw)) return;
+  std::vector<std::uint8_t> root, bitmap;
+  Runs runs;
+  std::uint64_t data_size = 0;
+  bool has_root = false, has_blocks = false, has_bitmap = false;
+  AttributeWalker walker(raw.data(), mft_.record_size());
+  NtfsAttribute a;
+  while (walker.Next(&a)) {
+    if (a.name != name) continue;
+    if (a.type == kAttrIndexRoot && !has_root) {
+      has_root = ReadAttributeValue(reader_, mft_.geometry(), a, &root, kMaxIndexRoot);
+    } else if (a.type == kAttrIndexAllocation && !has_blocks && !a.resident && a.start_vcn == 0) {
+      has_blocks = DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs);
+      data_size = has_blocks ? a.data_size : 0;
+    } else if (a.type == kAttrBitmap && !has_bitmap) {
+      // Without a readable bitmap every block is looked at.
+      has_bitmap = ReadAttributeValue(reader_, mft_.geometry(), a, &bitmap, kMaxIndexBitmap);
+    }
+  }
+  if (has_root) ForEachRootEntry(root, visit);
+  if (!has_blocks) return;
+  if (!has_bitmap) bitmap.clear();
+  std::unordered_set<std::uint64_t> own;
+  const std::uint32_t block_size = boot_.index_block_size;
+  ForEachIndexBlock(reader_, runs, data_size, bitmap, block_size, seen != nullptr ? seen : &own,
+                    [&](std::uint8_t* block) { ForEachBlockEntry(block, block_size, visit); });
 }
 
-void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit) {
-  ForEachIndexEntry(folder, u"$I30", [&](const std::uint8_t* e, std::uint16_t length) {
-    FileNameEntry entry;
-    if (DecodeFileNameEntry(e, length, &entry)) visit(entry);
-  });
+void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
+                                  std::unordered_set<std::uint64_t>* seen) {
+  ForEachIndexEntry(
+      folder, u"$I30",
+      [&](const std::uint8_t* e, std::uint16_t length) {
+        FileNameEntry entry;
+        if (DecodeFileNameEntry(e, length, &entry)) visit(entry);
+      },
+      seen);
 }
 
 void NtfsVolume::ReadObjectIdIndex() {
@@ -225,23 +301,59 @@ void NtfsVolume::ReadObjectIdIndex() {
   });
 }
 
-void NtfsVolume::ReadIndexNames() {
-  // Names the records already hold, so that the index adds only lost ones.
+bool NtfsVolume::NamesUnread(std::uint64_t record) const {
+  const Record* r = FindRecord(record);
+  return lost_.Contains(record) || (r != nullptr && (r->flags & (kDamaged | kPartial)) != 0);
+}
+
+void NtfsVolume::ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
+                                std::unordered_map<std::uint32_t, std::uint64_t>* indexed_in) {
+  // The names that records lost or read in part still hold, so that an
+  // index adds only the others; names of intact records come from the
+  // records alone.
   std::set<std::tuple<std::uint64_t, std::uint64_t, std::u16string>> known;
   for (std::uint32_t i = 0; i < names_.size(); ++i)
-    known.emplace(names_[i].record, names_[i].parent, NameText(i));
+    if (NamesUnread(names_[i].record))
+      known.emplace(names_[i].record, names_[i].parent, NameText(i));
+  std::unordered_multimap<std::uint64_t, std::uint32_t> misplaced_of;
+  for (std::uint32_t name : misplaced) misplaced_of.emplace(names_[name].record, name);
+  std::unordered_set<std::uint64_t> seen;  // index blocks read: each once in all
+  std::u16string text;
   const std::uint64_t folders = records_.size();
   for (std::uint64_t folder = 0; folder < folders; ++folder) {
-    if (!IsFolder(folder)) continue;
-    ForEachIndexName(folder, [&](const FileNameEntry& entry) {
-      std::uint64_t file = RecordNumber(entry.reference);
-      if (!InUse(file) || SequenceNumber(entry.reference) != records_[file].sequence ||
-          RecordNumber(entry.key.parent) != folder)
-        return;
-      std::tuple<std::uint64_t, std::uint64_t, std::u16string> name(file, folder, entry.key.Text());
-      if (known.count(name) == 0 && AddName(file, entry.key) != kNone)
-        known.insert(std::move(name));
-    });
+    if (!InUse(folder) || !IsFolder(folder)) continue;
+    ForEachIndexName(
+        folder,
+        [&](const FileNameEntry& entry) {
+          std::uint64_t file = RecordNumber(entry.reference);
+          std::uint16_t sequence = SequenceNumber(entry.reference);
+          if (file >= mft_.record_limit()) return;
+          entry.key.CopyText(&text);
+          if (NamesUnread(file)) {
+            // A record that could not be read at all is known by its entry.
+            if (!Listed(file)) {
+              Record& r = MutableRecord(file);
+              r.flags |= kInUse;
+              r.sequence = sequence;
+            }
+            if (!InUse(file) || sequence != records_[file].sequence ||
+                RecordNumber(entry.key.parent) != folder)
+              return;
+            std::tuple<std::uint64_t, std::uint64_t, std::u16string> name(file, folder, text);
+            if (known.count(name) == 0 && AddName(file, entry.key) != kNone)
+              known.insert(std::move(name));
+            return;
+          }
+          // A name whose own parent reference fails is listed in the folder
+          // whose index holds it.
+          auto [first, last] = misplaced_of.equal_range(file);
+          for (auto it = first; it != last; ++it) {
+            if (sequence == records_[file].sequence && NameText(it->second) == text &&
+                indexed_in->emplace(it->second, folder).second)
+              break;
+          }
+        },
+        &seen);
   }
 }
 
@@ -292,7 +404,15 @@ NtfsVolume::Damage NtfsVolume::DamageFound() const {
   Damage d;
   d.lost = lost_.first();
   d.lost_count = lost_.count();
+  d.damaged = damaged_.first();
+  d.damaged_count = damaged_.count();
+  d.misplaced = misplaced_;
+  d.cycles = cycles_;
+  if (IsFolder(kOrphanFolder) && orphan_name_ != u"$Orphan")
+    d.orphan_folder.assign(orphan_name_.begin(), orphan_name_.end());  // ASCII
   d.mft_guessed = mft_.guessed();
+  d.mirror_used = mft_.mirror_used();
+  d.records_past_end = mft_.records_past_end();
   std::uint64_t size = reader_.Size();
   d.missing_bytes = size < boot_.volume_bytes ? boot_.volume_bytes - size : 0;
   return d;

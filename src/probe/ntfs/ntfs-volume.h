@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "objectid/objectid.h"
@@ -56,7 +58,9 @@ class NtfsVolume {
 
   static constexpr std::uint64_t kRootRecord = 5;
   static constexpr std::uint32_t kNone = NameStore::kNone;
-  // The folder that holds deleted records whose parent is gone.
+  // The made-up folder of names whose parent cannot be trusted: a deleted
+  // file's folder since gone, a parent reference that fails (no folder,
+  // another sequence number, the file itself), a cycle of folders.
   static constexpr std::uint64_t kOrphanFolder = 0xFFFFFFFFFFFE;
 
   // Reads the volume's boot sector and MFT. False with `*error` set when
@@ -88,8 +92,8 @@ class NtfsVolume {
   // volume's collation order. Each entry is a name index. A volume read
   // for a few paths reads itself whole first.
   std::span<const std::uint32_t> Children(std::uint64_t folder);
-  // The names of deleted records in a folder (kOrphanFolder: those whose
-  // parent is gone), in collation order; empty unless asked for.
+  // The names of deleted records in a folder, in collation order; empty
+  // unless asked for. The orphans' folder lists all its names as Children.
   std::span<const std::uint32_t> DeletedChildren(std::uint64_t folder);
   std::uint64_t RecordOfName(std::uint32_t name) const { return names_.RecordOf(name); }
   std::u16string_view NameText(std::uint32_t name) const { return names_.Text(name); }
@@ -103,6 +107,10 @@ class NtfsVolume {
   std::uint64_t Lookup(std::uint64_t folder, std::u16string_view name);
   // The root folder's own name.
   std::uint32_t RootName() const { return root_name_; }
+  // The name the root lists the orphans' folder under: "$Orphan", or, when
+  // the root holds a real entry of that name, the first of "$Orphan-1",
+  // "$Orphan-2", ... that it does not hold.
+  std::u16string_view OrphanFolderName() const { return orphan_name_; }
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
@@ -124,6 +132,9 @@ class NtfsVolume {
   static constexpr std::uint8_t kHasNames = 4;
   static constexpr std::uint8_t kHasTimes = 8;
   static constexpr std::uint8_t kDeleted = 16;
+  static constexpr std::uint8_t kDamaged = 32;    // an attribute walk stopped on damage
+  static constexpr std::uint8_t kPartial = 64;    // an extension record it names was lost
+  static constexpr std::uint8_t kListUnread = 128;  // its attribute list could not be read
 
   // Kept small: a volume holds millions.
   struct Record {
@@ -144,21 +155,34 @@ class NtfsVolume {
   void ReadRecords();
   void NoteRecordsWithoutTimes();
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
+  void ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension);
   void ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension, Record& r);
+  enum class ExtensionRead { kRead, kLost, kRejected };
+  ExtensionRead ReadExtension(std::uint64_t extension, std::uint64_t base);
+  bool Names(std::uint64_t base, std::uint64_t extension) const;
+  void ReadExtensions();
+  void NoteDamage();
   std::uint32_t AddName(std::uint64_t record, const FileNameValue& name);
   void ReadUpcase();
   void ReadObjectIdIndex();
-  void ReadIndexNames();
+  bool NamesUnread(std::uint64_t record) const;
+  void ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
+                      std::unordered_map<std::uint32_t, std::uint64_t>* indexed_in);
   using IndexNameVisitor = std::function<void(const FileNameEntry& entry)>;
-  void ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit);
+  void ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
+                        std::unordered_set<std::uint64_t>* seen = nullptr);
   void ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
-                         const std::function<void(const std::uint8_t*, std::uint16_t)>& visit);
+                         const IndexEntryVisitor& visit,
+                         std::unordered_set<std::uint64_t>* seen = nullptr);
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
                          std::vector<std::uint8_t>* data, std::size_t limit);
   void NoteLost(std::uint64_t record) { lost_.Note(record); }
 
   // The folder tree (folders.cc).
   void BuildFolders();
+  bool IsAlias(std::uint32_t name) const;
+  std::uint64_t BreakCycles(std::vector<std::uint32_t>* place);
+  void NameOrphanFolder();
   void SortByCollation(std::vector<std::uint32_t>::iterator first,
                        std::vector<std::uint32_t>::iterator last,
                        std::vector<std::pair<std::uint64_t, std::uint32_t>>* keyed) const;
@@ -179,6 +203,9 @@ class NtfsVolume {
   BootSector boot_;
   Mft mft_;
   LostRecords lost_;
+  LostRecords damaged_;  // records read in part
+  std::uint64_t misplaced_ = 0;
+  std::uint64_t cycles_ = 0;
 
   std::vector<Record> records_;
   NameStore names_;
@@ -191,6 +218,7 @@ class NtfsVolume {
   std::vector<std::uint32_t> child_names_;
   std::vector<std::uint32_t> root_listing_;
   std::vector<std::uint32_t> orphans_;
+  std::u16string orphan_name_ = u"$Orphan";
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> deleted_children_;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> short_names_;  // 8.3 aliases
   UpcaseTable upcase_;
@@ -198,10 +226,12 @@ class NtfsVolume {
   std::unordered_map<std::string,
                      std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, 48>>>>
       birth_ids_;
-  // Read lazily: the records read so far, extension records a base record's
-  // attribute list names, and the records by number.
+  // Extension records: as (base, extension), those the bases' attribute
+  // lists name; as (extension, base), those a pass found before their base.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> named_extensions_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> found_extensions_;
+  // Read lazily: the records read so far, and the records by number.
   std::vector<bool> loaded_;
-  std::vector<std::uint64_t> extensions_;
   std::unordered_map<std::uint64_t, Record> sparse_records_;
 };
 

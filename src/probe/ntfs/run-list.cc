@@ -1,6 +1,8 @@
 #include "probe/ntfs/run-list.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace qst {
 namespace {
@@ -47,6 +49,27 @@ bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeo
                       clusters * geometry.cluster_size);
   }
   return true;
+}
+
+ReadStatus ReadThroughRuns(VolumeReader& reader, const Runs& runs, std::uint64_t offset,
+                           std::uint8_t* out, std::size_t size) {
+  for (const auto& [start, length] : runs) {
+    if (size == 0) break;
+    if (offset >= length) {
+      offset -= length;
+      continue;
+    }
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, size));
+    if (start == kSparse) {
+      std::memset(out, 0, n);
+    } else if (ReadStatus status = reader.Read(start + offset, out, n); status != ReadStatus::kOk) {
+      return status;
+    }
+    out += n;
+    size -= n;
+    offset = 0;
+  }
+  return size == 0 ? ReadStatus::kOk : ReadStatus::kPastEnd;
 }
 
 }  // namespace qst

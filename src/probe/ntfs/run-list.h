@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "probe/volume-reader.h"
+
 namespace qst {
 
 // Extents as (byte offset, byte length); a sparse one has the offset
@@ -28,5 +30,11 @@ struct ClusterGeometry {
 // long, or a list that does not end inside its bytes.
 bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
                 Runs* out);
+
+// Reads the `size` bytes at `offset` of the data that `runs` hold, across
+// runs where they span two; sparse parts read as zeros. kPastEnd when the
+// runs end first.
+ReadStatus ReadThroughRuns(VolumeReader& reader, const Runs& runs, std::uint64_t offset,
+                           std::uint8_t* out, std::size_t size);
 
 }  // namespace qst
