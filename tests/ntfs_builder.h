@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace qst::testing::ntfs {
@@ -51,19 +52,22 @@ class RecordBuilder {
   }
 
   RecordBuilder& NonResident(std::uint32_t type, const std::string& runs, std::uint64_t size,
-                             std::uint64_t start_vcn = 0) {
-    std::size_t length = (64 + runs.size() + 1 + 7) / 8 * 8;
+                             std::uint64_t start_vcn = 0, const std::u16string& name = u"") {
+    std::size_t runs_at = (64 + 2 * name.size() + 7) / 8 * 8;
+    std::size_t length = (runs_at + runs.size() + 1 + 7) / 8 * 8;
     std::string a(length, '\0');
     Put(a, 0, type, 4);
     Put(a, 4, length, 4);
     a[8] = 1;
+    a[9] = static_cast<char>(name.size());
     Put(a, 10, 64, 2);
+    for (std::size_t i = 0; i < name.size(); ++i) Put(a, 64 + 2 * i, name[i], 2);
     Put(a, 16, start_vcn, 8);
-    Put(a, 32, 64, 2);  // run list offset
+    Put(a, 32, runs_at, 2);  // run list offset
     Put(a, 40, size, 8);
     Put(a, 48, size, 8);
     Put(a, 56, size, 8);
-    a.replace(64, runs.size(), runs);
+    a.replace(runs_at, runs.size(), runs);
     return Raw(a);
   }
 
@@ -92,6 +96,20 @@ class RecordBuilder {
   std::string bytes_;
   std::size_t end_;
 };
+
+// An $ATTRIBUTE_LIST value naming, for each of `records`, a $FILE_NAME it
+// holds.
+inline std::string AttributeList(std::initializer_list<std::uint64_t> records) {
+  std::string list;
+  for (std::uint64_t record : records) {
+    std::string entry(32, '\0');
+    Put(entry, 0, 0x30, 4);
+    Put(entry, 4, 32, 2);
+    Put(entry, 16, record | 1ull << 48, 8);
+    list += entry;
+  }
+  return list;
+}
 
 inline std::string StandardInformation(std::uint64_t creation) {
   std::string v(72, '\0');

@@ -2,7 +2,11 @@
 // records, and each kind of damage a disk or a hostile image brings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -264,6 +268,222 @@ TEST(NtfsReader, TheVolumesOwnObjectIdIsKnownReadWholeOrLazily) {
     std::uint8_t id[16];
     ASSERT_TRUE(volume->VolumeObjectId(id)) << lazy;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(id), 16), "volume-id-16byte");
+  }
+}
+
+std::string Ascii(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+
+// Every path a walk of the whole volume lists, sorted: folders end in "\",
+// orphans are under the made-up folder's name (not listed itself).
+std::vector<std::string> Paths(NtfsVolume& v) {
+  std::vector<std::string> paths;
+  std::set<std::uint64_t> entered;
+  std::function<void(std::uint64_t, const std::string&)> walk = [&](std::uint64_t folder,
+                                                                    const std::string& prefix) {
+    if (!entered.insert(folder).second) return;
+    for (std::span<const std::uint32_t> names : {v.Children(folder), v.DeletedChildren(folder)}) {
+      for (std::uint32_t name : names) {
+        std::uint64_t record = v.RecordOfName(name);
+        std::string path = prefix + Ascii(v.NameText(name)) + (v.IsFolder(record) ? "\\" : "");
+        paths.push_back(path);
+        if (v.IsFolder(record)) walk(record, path);
+      }
+    }
+    if (folder == NtfsVolume::kRootRecord && v.IsFolder(NtfsVolume::kOrphanFolder))
+      walk(NtfsVolume::kOrphanFolder, Ascii(v.OrphanFolderName()) + "\\");
+  };
+  walk(NtfsVolume::kRootRecord, "");
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+std::string Folder(std::uint64_t parent, std::uint16_t parent_sequence, const std::u16string& name,
+                   std::uint16_t flags = 3, std::uint16_t sequence = 1) {
+  return RecordBuilder(flags, sequence)
+      .Resident(0x10, StandardInformation(1))
+      .Resident(0x30, FileName(parent, parent_sequence, name))
+      .Close();
+}
+
+std::string File(std::uint64_t parent, std::uint16_t parent_sequence, const std::u16string& name,
+                 std::uint16_t flags = 1) {
+  return Folder(parent, parent_sequence, name, flags);
+}
+
+// Hand-made volumes whose names would hide a file or invent one: every name
+// is listed once, under the folder that holds it or among the orphans, and
+// the summary says what was worked around.
+TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
+  struct Case {
+    const char* what;
+    bool deleted;  // -a
+    std::function<void(VolumeBuilder&)> build;
+    std::vector<std::string> paths;
+    const char* damage;
+  };
+  const Case cases[] = {
+      {"a parent that is a file", false,
+       [](VolumeBuilder& b) {
+         b.AddFile(16, u"f.txt", 1);
+         b.Add(17, File(16, 1, u"child.txt"));
+       },
+       {"$Orphan\\child.txt", "f.txt"},
+       "qst: v: 1 name with a parent reference that fails\n"},
+      {"a parent of another sequence number", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(5, 5, u"dir"));
+         b.Add(17, File(16, 7, u"x"));
+         b.Add(18, File(16, 1, u"y"));
+       },
+       {"$Orphan\\x", "dir\\", "dir\\y"},
+       "qst: v: 1 name with a parent reference that fails\n"},
+      {"a live folder below its own grandchild", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(5, 5, u"a"));
+         b.Add(17, Folder(19, 1, u"b"));
+         b.Add(18, Folder(17, 1, u"c"));
+         b.Add(19, Folder(18, 1, u"d"));
+         b.Add(20, File(19, 1, u"f"));
+       },
+       {"$Orphan\\b\\", "$Orphan\\b\\c\\", "$Orphan\\b\\c\\d\\", "$Orphan\\b\\c\\d\\f",
+        "a\\"},
+       "qst: v: 1 folder cycle broken\n"},
+      {"a live folder that is its own parent", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(16, 1, u"self"));
+         b.Add(17, File(16, 1, u"in"));
+       },
+       {"$Orphan\\self\\", "$Orphan\\self\\in"},
+       "qst: v: 1 name with a parent reference that fails\n"},
+      {"a deleted folder that is its own parent", true,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(16, 1, u"gone", 2));
+         b.Add(17, File(16, 1, u"g", 0));
+       },
+       {"$Orphan\\gone\\", "$Orphan\\gone\\g"}, ""},
+      {"deleted folders each in the other", true,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(17, 1, u"p", 2));
+         b.Add(17, Folder(16, 1, u"q", 2));
+         b.Add(18, File(17, 1, u"h", 0));
+       },
+       {"$Orphan\\p\\", "$Orphan\\p\\q\\", "$Orphan\\p\\q\\h"},
+       "qst: v: 1 folder cycle broken\n"},
+      {"a real $Orphan in the root", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, Folder(5, 5, u"$ORPHAN"));
+         b.Add(17, File(16, 1, u"mine.txt"));
+         b.Add(18, File(17, 1, u"lost.txt"));
+         b.Add(19, File(5, 5, u"$Orphan-1"));
+       },
+       {"$ORPHAN\\", "$ORPHAN\\mine.txt", "$Orphan-1", "$Orphan-2\\lost.txt"},
+       "qst: v: 1 name with a parent reference that fails, the root holds a $Orphan, orphans "
+       "listed in $Orphan-2\n"},
+      {"DOS names alone, and beside a long name", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, RecordBuilder(1, 1)
+                       .Resident(0x10, StandardInformation(1))
+                       .Resident(0x30, FileName(5, 5, u"DOSONLY.TXT", 2))
+                       .Close());
+         b.Add(17, RecordBuilder(1, 1)
+                       .Resident(0x10, StandardInformation(1))
+                       .Resident(0x30, FileName(5, 5, u"A long name.txt", 1))
+                       .Resident(0x30, FileName(5, 5, u"ALONGN~1.TXT", 2))
+                       .Close());
+       },
+       {"A long name.txt", "DOSONLY.TXT"}, ""},
+      {"extension records: one its base names, one pointing at another file", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, RecordBuilder(1, 1)
+                       .Resident(0x10, StandardInformation(1))
+                       .Resident(0x20, AttributeList({16, 20}))
+                       .Resident(0x30, FileName(5, 5, u"base.txt"))
+                       .Close());
+         b.Add(20, RecordBuilder(1, 1, 16 | 1ull << 48)
+                       .Resident(0x30, FileName(5, 5, u"link.txt"))
+                       .Close());
+         b.AddFile(17, u"victim.txt", 1);
+         b.Add(21, RecordBuilder(1, 1, 17 | 1ull << 48)
+                       .Resident(0x30, FileName(5, 5, u"forged.txt"))
+                       .Close());
+       },
+       {"base.txt", "link.txt", "victim.txt"}, "qst: v: 1 MFT record read in part (21)\n"},
+      {"a $FILE_NAME length that stops the walk of an extension record", false,
+       [](VolumeBuilder& b) {
+         b.Add(16, RecordBuilder(1, 1)
+                       .Resident(0x10, StandardInformation(1))
+                       .Resident(0x20, AttributeList({20}))
+                       .Resident(0x30, FileName(5, 5, u"base.txt"))
+                       .Close());
+         std::string broken = RecordBuilder(1, 1)
+                                  .Resident(0x30, FileName(5, 5, u"e1"))
+                                  .Resident(0x30, FileName(5, 5, u"e2"))
+                                  .Close();
+         Put(broken, 56 + 96 + 4, 0x10000, 4);
+         Put(broken, 32, 16 | 1ull << 48, 8);
+         b.Add(20, broken);
+       },
+       {"base.txt", "e1"}, "qst: v: 1 MFT record read in part (16)\n"},
+      {"512-byte clusters, a record split between two runs", false,
+       [](VolumeBuilder& b) {
+         b.bytes()[13] = 1;
+         Put(b.bytes(), 0x30, kMftCluster * 8, 8);
+         Put(b.bytes(), 0x38, kMirrorCluster * 8, 8);
+         Put(b.bytes(), 0x28, 256 * 8 - 1, 8);
+         // 33 clusters, then the other 95 (in place, as two runs).
+         b.SetMftRuns(std::string("\x11\x21\x20\x11\x5F\x21", 6));
+         for (std::uint64_t r = 16; r < 20; ++r)
+           b.AddFile(r, u"f" + std::u16string(1, static_cast<char16_t>(u'0' + r - 16)), r);
+       },
+       {"f0", "f1", "f2", "f3"}, ""},
+  };
+  for (const Case& c : cases) {
+    VolumeBuilder b;
+    c.build(b);
+    MemoryVolumeReader reader(b.bytes());
+    std::unique_ptr<NtfsVolume> volume;
+    std::string error;
+    NtfsReadOptions options;
+    options.deleted = c.deleted;
+    ASSERT_TRUE(NtfsVolume::Open(reader, options, &volume, &error)) << c.what << ": " << error;
+    EXPECT_EQ(Paths(*volume), c.paths) << c.what;
+    EXPECT_EQ(DescribeDamage("v", volume->DamageFound()), c.damage) << c.what;
+    // A path looked up alone, through the record it leads to, finds the
+    // same record as the whole read.
+    if (c.deleted) continue;
+    MemoryVolumeReader lazy_reader(b.bytes());
+    options.few_paths = true;
+    std::unique_ptr<NtfsVolume> lazy;
+    ASSERT_TRUE(NtfsVolume::Open(lazy_reader, options, &lazy, &error)) << c.what;
+    for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord))
+      EXPECT_EQ(lazy->Lookup(NtfsVolume::kRootRecord, volume->NameText(name)),
+                volume->RecordOfName(name))
+          << c.what;
+  }
+}
+
+TEST(NtfsReader, AnObjectIdIndexWithoutBlocksOnABareMftEndsAtOnce) {
+  // $INDEX_ALLOCATION resident, or non-resident with no runs; a bare MFT has
+  // no index block size.
+  for (bool resident : {true, false}) {
+    VolumeBuilder b;
+    AddObjectIdIndex(b, "");
+    RecordBuilder objid(1, 1);
+    objid.Resident(0x10, StandardInformation(1))
+        .Resident(0x30, FileName(11, 11, u"$ObjId"))
+        .Resident(0x90, ObjectIdIndexRoot("0123456789abcdef", std::string(48, 'B'), 16), u"$O");
+    if (resident)
+      objid.Resident(0xA0, std::string(64, 'I'), u"$O");
+    else
+      objid.NonResident(0xA0, std::string(1, '\0'), 0, 0, u"$O");
+    b.Add(24, objid.Close());
+    std::string mft = b.bytes().substr(b.RecordAt(0), kRecords * kRecord);
+    MemoryVolumeReader reader(mft);
+    std::unique_ptr<NtfsVolume> volume;
+    std::string error;
+    ASSERT_TRUE(NtfsVolume::OpenMft(reader, {}, &volume, &error)) << error;
+    FILE_OBJECTID_BUFFER id;
+    EXPECT_FALSE(volume->ObjectIdOf(16, &id));
   }
 }
 

@@ -51,7 +51,10 @@ bool TakeAhead(DirSearch& search, const std::string& directory, std::size_t ahea
   DirEntry entry;
   while (pending->size() < ahead) {
     if (!search.Next(&entry)) return false;
-    if (entry.folder && IsDotOrDotDot(entry.name)) continue;
+    // The listing's own "." and ".."; a name a volume holds (it carries its
+    // record) is listed whatever it is.
+    if (entry.folder && IsDotOrDotDot(entry.name) && entry.hint.record == SearchHint::kNoRecord)
+      continue;
     Pending p;
     p.path.assign(directory).append(entry.name);
     if (entry.folder) p.path += sep;

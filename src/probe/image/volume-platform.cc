@@ -22,9 +22,6 @@ constexpr int kDirectoryInvalid = 267;
 constexpr int kFileCorrupt = 1392;
 constexpr int kInvalidFunction = 1;
 
-// The made-up folder of deleted files whose folder is gone (with -a).
-constexpr std::u16string_view kOrphans = u"$Orphan";
-
 void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->CreationTime = times.creation;
   basic->LastWriteTime = times.write;
@@ -133,7 +130,8 @@ class ImagePlatform : public Platform {
  private:
   // The entries of `folder` that match `wanted`, as a search yields them:
   // "." and ".." first (but in the root), deleted entries, when asked for,
-  // after the live ones, and the made-up folder of orphans last.
+  // after the live ones, and the made-up folder of orphans last, under a
+  // name no entry of the root has.
   void ListFolder(std::uint64_t folder, std::u16string_view wanted,
                   std::vector<DirEntry>* entries) {
     if (folder != NtfsVolume::kRootRecord) {
@@ -150,9 +148,9 @@ class ImagePlatform : public Platform {
       }
     }
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-        Matches(wanted, kOrphans))
-      entries->push_back(
-          Entry(Wtf8FromUtf16(kOrphans), NtfsVolume::kOrphanFolder, NtfsVolume::kNone));
+        Matches(wanted, volume_->OrphanFolderName()))
+      entries->push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()),
+                               NtfsVolume::kOrphanFolder, NtfsVolume::kNone));
   }
 
   // A search over `entries`; nothing matching is an error.
@@ -201,15 +199,17 @@ class ImagePlatform : public Platform {
     return 0;
   }
 
-  // The entry of `folder` called `name`, or a record of kNone.
+  // The entry of `folder` called `name`, or a record of kNone. The root's
+  // real entries come before the made-up folder of orphans (whose name
+  // none of them has).
   Found Step(std::uint64_t folder, std::u16string_view name) {
-    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-        Matches(kOrphans, name))
-      return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
     std::uint32_t found = volume_->LookupName(folder, name);
-    if (found == NtfsVolume::kNone || !volume_->Listed(volume_->RecordOfName(found)))
-      return {NtfsVolume::kNone, NtfsVolume::kNone};
-    return {volume_->RecordOfName(found), found};
+    if (found != NtfsVolume::kNone && volume_->Listed(volume_->RecordOfName(found)))
+      return {volume_->RecordOfName(found), found};
+    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
+        Matches(volume_->OrphanFolderName(), name))
+      return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
+    return {NtfsVolume::kNone, NtfsVolume::kNone};
   }
 
   // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
