@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,7 +58,7 @@ class DamagedVolume : public ::testing::Test {
   static constexpr int kLinks = 100;
 
   static void SetUpTestSuite() {
-    volume_.Make("qst_damage", 16);
+    volume_.Make("qst_damage", 16, "fls");
     if (!volume_.skip.empty()) return;
     const std::string m = volume_.mount;
     Shell("mkdir -p " + m + "/many " + m + "/dir && echo a > " + m + "/a.txt && echo b > " + m +
@@ -122,8 +124,7 @@ TEST_F(DamagedVolume, AnImageCutInsideItsMftKeepsEveryRecordInUse) {
   // The attribute list of the file with many links lies beyond the cut; its
   // extension records are taken at their word.
   EXPECT_EQ(r.err.rfind("qst: " + copy_ + ": 1 MFT record read in part (" +
-                            std::to_string(RecordOf("C:\\many\\target.txt")) +
-                            "), image ends ",
+                            std::to_string(RecordOf("C:\\many\\target.txt")) + "), image ends ",
                         0),
             0u)
       << r.err;
@@ -162,6 +163,88 @@ TEST_F(DamagedVolume, NamesOfLostExtensionRecordsComeFromTheFoldersIndex) {
     numbers = std::to_string(extensions.front()) + "-" + std::to_string(extensions.back());
   EXPECT_EQ(r.err, "qst: " + copy_ + ": " + std::to_string(extensions.size()) +
                        " MFT records unreadable (" + numbers + ")\n");
+}
+
+// The live user files fls lists (from the folders' indexes), as qst's
+// paths, folders without their trailing separator.
+std::set<std::string> FlsNames(const std::string& image) {
+  std::set<std::string> names;
+  std::istringstream lines(testing::Capture("fls -r -p " + image));
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t tab = line.find('\t');
+    if (tab == std::string::npos || line.find(" * ") < tab) continue;
+    std::uint64_t record = std::stoull(line.substr(4, line.find('-', 4) - 4));
+    std::string path = line.substr(tab + 1);
+    if (record < 16 || path[0] == '$') continue;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    names.insert("C:\\" + path);
+  }
+  return names;
+}
+
+std::set<std::string> QstNames(const std::string& out) {
+  std::set<std::string> names;
+  for (std::string path : testing::PathColumn(out)) {
+    if (path.size() > 3 && path.back() == '\\') path.pop_back();
+    if (path != "C:\\") names.insert(path);
+  }
+  return names;
+}
+
+TEST_F(DamagedVolume, ANameWhoseParentReferenceFailsIsListedWhereItsIndexHoldsIt) {
+  std::uint64_t b = RecordOf("C:\\dir\\b.txt");
+  // The parent's sequence number in b.txt's own $FILE_NAME, not in dir's
+  // index.
+  std::uint64_t name = AttributeAt(b, 0x30);
+  ImageBytes image(copy_);
+  std::uint64_t value = name + LoadLe16(Bytes(image.Read(name + 20, 2)));
+  image.Write(value + 6, std::string("\x77\x77", 2));
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, reference_);
+  EXPECT_EQ(r.err, "qst: " + copy_ + ": 1 name with a parent reference that fails\n");
+  EXPECT_EQ(QstNames(r.out), FlsNames(copy_));
+}
+
+TEST_F(DamagedVolume, AnIndexAddsNamesOnlyToRecordsThatLostTheirs) {
+  // dir's index renames b.txt, whose record is whole; a.txt's record is
+  // lost, and its name comes from the root's index.
+  std::uint64_t dir = RecordOf("C:\\dir\\");
+  std::uint64_t a = RecordOf("C:\\a.txt");
+  ImageBytes image(copy_);
+  std::string record = image.Read(mft_ + dir * 1024, 1024);
+  const char b_txt[] = {'b', 0, '.', 0, 't', 0, 'x', 0, 't', 0};
+  std::size_t at = record.find(std::string(b_txt, sizeof b_txt));
+  ASSERT_NE(at, std::string::npos);
+  image.Write(mft_ + dir * 1024 + at, "z");
+  image.Write(mft_ + a * 1024 + 510, "\xEE");
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find("z.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nC:\\dir\\b.txt |"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nC:\\a.txt, CODE=1392:"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "qst: " + copy_ + ": 1 MFT record unreadable (" + std::to_string(a) + ")\n");
+}
+
+TEST_F(DamagedVolume, AnExtensionRecordWhoseWalkStopsLeavesItsNamesToTheIndex) {
+  std::uint64_t target = RecordOf("C:\\many\\target.txt");
+  ImageBytes image(copy_);
+  std::uint64_t extension = 0;
+  for (std::uint64_t n = 16; n < 200 && extension == 0; ++n) {
+    std::string header = image.Read(mft_ + n * 1024, 48);
+    if (header.compare(0, 4, "FILE") == 0 &&
+        (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
+      extension = n;
+  }
+  ASSERT_NE(extension, 0u) << "the links did not spill into extension records";
+  // The length of its first $FILE_NAME, past the record's end.
+  image.Write(AttributeAt(extension, 0x30) + 4, std::string("\x00\x00\x01\x00", 4));
+  auto r = Run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
+  EXPECT_EQ(r.err,
+            "qst: " + copy_ + ": 1 MFT record read in part (" + std::to_string(target) + ")\n");
+  EXPECT_EQ(QstNames(r.out), FlsNames(copy_));
 }
 
 TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
@@ -289,6 +372,47 @@ TEST(CraftedImages, EachEndsAtOnceWithAtMostOneRowPerName) {
     unlink(image.c_str());
     unlink(peak.c_str());
   }
+}
+
+// Names that look like paths, dot entries, patterns or rows: each is listed
+// as the name it is, in the folder that holds it, on one row.
+TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
+  using namespace testing::ntfs;
+  VolumeBuilder b;
+  auto add = [&](std::uint64_t number, std::uint64_t parent, const std::u16string& name,
+                 bool folder) {
+    b.Add(number, RecordBuilder(folder ? 3 : 1, 1)
+                      .Resident(0x10, StandardInformation(number))
+                      .Resident(0x30, FileName(parent, parent == 5 ? 5 : 1, name))
+                      .Close());
+  };
+  add(16, 5, u".", true);
+  add(17, 5, u"..", true);
+  add(18, 5, u"a", true);
+  add(19, 18, u"b", true);
+  add(20, 16, u"in-dot", false);
+  add(21, 17, u"in-dotdot", false);
+  add(22, 19, u"y", false);
+  add(23, 5, u"a\\b", true);
+  add(24, 23, u"x", false);
+  add(25, 5, u"x.txt\nevil.exe |1 |2001", false);
+  add(26, 5, u"*", true);
+  add(27, 26, u"star", false);
+  std::string image = ::testing::TempDir() + "/qst_names_" + std::to_string(getpid());
+  std::ofstream(image, std::ios::binary) << b.bytes();
+  auto r = RunQst({"-d", image, "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testing::PathColumn(r.out),
+            (std::vector<std::string>{"C:\\", "C:\\*\\", "C:\\*\\star", "C:\\.\\", "C:\\.\\in-dot",
+                                      "C:\\..\\", "C:\\..\\in-dotdot", "C:\\a\\", "C:\\a\\b\\",
+                                      "C:\\a\\b\\y", "C:\\a\\b\\", "C:\\a\\b\\x",
+                                      "C:\\x.txt<0A>evil.exe"}));
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 14) << r.out;
+  EXPECT_NE(r.out.find("\nC:\\x.txt<0A>evil.exe |1 |2001 |25 |"), std::string::npos);
+  // A path's text leads through the folders its names give.
+  auto y = RunQst({"-d", image, "-e", "C:\\a\\b\\y"});
+  EXPECT_NE(y.out.find("\nC:\\a\\b\\y |22 |"), std::string::npos) << y.out << y.err;
+  unlink(image.c_str());
 }
 
 }  // namespace

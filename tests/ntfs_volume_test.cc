@@ -8,10 +8,13 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ntfs_builder.h"
 #include "probe/memory-reader.h"
+#include "probe/ntfs/index.h"
+#include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 
 namespace qst {
@@ -322,14 +325,16 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
     const char* damage;
   };
   const Case cases[] = {
-      {"a parent that is a file", false,
+      {"a parent that is a file",
+       false,
        [](VolumeBuilder& b) {
          b.AddFile(16, u"f.txt", 1);
          b.Add(17, File(16, 1, u"child.txt"));
        },
        {"$Orphan\\child.txt", "f.txt"},
        "qst: v: 1 name with a parent reference that fails\n"},
-      {"a parent of another sequence number", false,
+      {"a parent of another sequence number",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(5, 5, u"dir"));
          b.Add(17, File(16, 7, u"x"));
@@ -337,7 +342,8 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
        },
        {"$Orphan\\x", "dir\\", "dir\\y"},
        "qst: v: 1 name with a parent reference that fails\n"},
-      {"a live folder below its own grandchild", false,
+      {"a live folder below its own grandchild",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(5, 5, u"a"));
          b.Add(17, Folder(19, 1, u"b"));
@@ -345,23 +351,26 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
          b.Add(19, Folder(18, 1, u"d"));
          b.Add(20, File(19, 1, u"f"));
        },
-       {"$Orphan\\b\\", "$Orphan\\b\\c\\", "$Orphan\\b\\c\\d\\", "$Orphan\\b\\c\\d\\f",
-        "a\\"},
+       {"$Orphan\\b\\", "$Orphan\\b\\c\\", "$Orphan\\b\\c\\d\\", "$Orphan\\b\\c\\d\\f", "a\\"},
        "qst: v: 1 folder cycle broken\n"},
-      {"a live folder that is its own parent", false,
+      {"a live folder that is its own parent",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(16, 1, u"self"));
          b.Add(17, File(16, 1, u"in"));
        },
        {"$Orphan\\self\\", "$Orphan\\self\\in"},
        "qst: v: 1 name with a parent reference that fails\n"},
-      {"a deleted folder that is its own parent", true,
+      {"a deleted folder that is its own parent",
+       true,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(16, 1, u"gone", 2));
          b.Add(17, File(16, 1, u"g", 0));
        },
-       {"$Orphan\\gone\\", "$Orphan\\gone\\g"}, ""},
-      {"deleted folders each in the other", true,
+       {"$Orphan\\gone\\", "$Orphan\\gone\\g"},
+       ""},
+      {"deleted folders each in the other",
+       true,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(17, 1, u"p", 2));
          b.Add(17, Folder(16, 1, u"q", 2));
@@ -369,7 +378,8 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
        },
        {"$Orphan\\p\\", "$Orphan\\p\\q\\", "$Orphan\\p\\q\\h"},
        "qst: v: 1 folder cycle broken\n"},
-      {"a real $Orphan in the root", false,
+      {"a real $Orphan in the root",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, Folder(5, 5, u"$ORPHAN"));
          b.Add(17, File(16, 1, u"mine.txt"));
@@ -379,7 +389,8 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
        {"$ORPHAN\\", "$ORPHAN\\mine.txt", "$Orphan-1", "$Orphan-2\\lost.txt"},
        "qst: v: 1 name with a parent reference that fails, the root holds a $Orphan, orphans "
        "listed in $Orphan-2\n"},
-      {"DOS names alone, and beside a long name", false,
+      {"DOS names alone, and beside a long name",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, RecordBuilder(1, 1)
                        .Resident(0x10, StandardInformation(1))
@@ -391,8 +402,10 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
                        .Resident(0x30, FileName(5, 5, u"ALONGN~1.TXT", 2))
                        .Close());
        },
-       {"A long name.txt", "DOSONLY.TXT"}, ""},
-      {"extension records: one its base names, one pointing at another file", false,
+       {"A long name.txt", "DOSONLY.TXT"},
+       ""},
+      {"extension records: one its base names, one pointing at another file",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, RecordBuilder(1, 1)
                        .Resident(0x10, StandardInformation(1))
@@ -407,8 +420,10 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
                        .Resident(0x30, FileName(5, 5, u"forged.txt"))
                        .Close());
        },
-       {"base.txt", "link.txt", "victim.txt"}, "qst: v: 1 MFT record read in part (21)\n"},
-      {"a $FILE_NAME length that stops the walk of an extension record", false,
+       {"base.txt", "link.txt", "victim.txt"},
+       "qst: v: 1 MFT record read in part (21)\n"},
+      {"a $FILE_NAME length that stops the walk of an extension record",
+       false,
        [](VolumeBuilder& b) {
          b.Add(16, RecordBuilder(1, 1)
                        .Resident(0x10, StandardInformation(1))
@@ -423,8 +438,10 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
          Put(broken, 32, 16 | 1ull << 48, 8);
          b.Add(20, broken);
        },
-       {"base.txt", "e1"}, "qst: v: 1 MFT record read in part (16)\n"},
-      {"512-byte clusters, a record split between two runs", false,
+       {"base.txt", "e1"},
+       "qst: v: 1 MFT record read in part (16)\n"},
+      {"512-byte clusters, a record split between two runs",
+       false,
        [](VolumeBuilder& b) {
          b.bytes()[13] = 1;
          Put(b.bytes(), 0x30, kMftCluster * 8, 8);
@@ -435,7 +452,8 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
          for (std::uint64_t r = 16; r < 20; ++r)
            b.AddFile(r, u"f" + std::u16string(1, static_cast<char16_t>(u'0' + r - 16)), r);
        },
-       {"f0", "f1", "f2", "f3"}, ""},
+       {"f0", "f1", "f2", "f3"},
+       ""},
   };
   for (const Case& c : cases) {
     VolumeBuilder b;
@@ -487,13 +505,53 @@ TEST(NtfsReader, AnObjectIdIndexWithoutBlocksOnABareMftEndsAtOnce) {
   }
 }
 
+// Counts the bytes asked of it.
+class CountingReader : public MemoryVolumeReader {
+ public:
+  using MemoryVolumeReader::MemoryVolumeReader;
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    read += size;
+    return MemoryVolumeReader::Read(offset, buffer, size);
+  }
+  std::uint64_t read = 0;
+};
+
+TEST(IndexBlocks, OnlyBlocksInUseInClustersTheImageHoldsAreReadEachOnce) {
+  constexpr std::uint32_t kBlock = 4096;
+  std::string image(2 * kBlock, '\0');
+  image.replace(0, 4, "INDX");
+  image.replace(kBlock, 4, "INDX");
+  CountingReader reader(image);
+  // 64 MiB sparse; blocks 16384 and 16385 in the image; 1 GiB beyond it;
+  // block 16384's clusters claimed again.
+  const Runs runs = {{kSparse, 64u << 20}, {0, 2 * kBlock}, {1ull << 40, 1u << 30}, {0, kBlock}};
+  const std::uint64_t blocks = (64u << 20) / kBlock + 2 + (1u << 30) / kBlock + 1;
+  std::vector<std::uint8_t> bitmap(blocks / 8 + 1, 0xFF);
+  bitmap[16385 / 8] &= ~(1u << (16385 % 8));  // free
+  std::unordered_set<std::uint64_t> seen;
+  int visited = 0;
+  ForEachIndexBlock(reader, runs, blocks * kBlock, bitmap, kBlock, &seen,
+                    [&](std::uint8_t* block) { visited += HasSignature(block, "INDX"); });
+  EXPECT_EQ(visited, 1);
+  EXPECT_EQ(reader.read, kBlock);
+  // Read again for another folder, in the same pass: nothing.
+  ForEachIndexBlock(reader, runs, blocks * kBlock, {}, kBlock, &seen,
+                    [&](std::uint8_t*) { ++visited; });
+  EXPECT_EQ(visited, 2);  // block 16385, free in the first index's bitmap
+  // A block size of zero reads nothing.
+  ForEachIndexBlock(reader, runs, blocks * kBlock, {}, 0, &seen, [&](std::uint8_t*) { ++visited; });
+  EXPECT_EQ(visited, 2);
+}
+
 TEST(DamageSummary, NamesRangesAndSizes) {
   const struct {
     void (*set)(NtfsVolume::Damage&);
     const char* line;
   } cases[] = {
       {[](NtfsVolume::Damage&) {}, ""},
-      {[](NtfsVolume::Damage& d) { d.lost = {28, 29, 30, 31, 35}, d.lost_count = 5; },
+      {[](NtfsVolume::Damage& d) {
+         d.lost = {28, 29, 30, 31, 35}, d.lost_count = 5;
+       },
        "qst: IMG: 5 MFT records unreadable (28-31, 35)\n"},
       {[](NtfsVolume::Damage& d) { d.lost = {3}, d.lost_count = 9000, d.missing_bytes = 1258291; },
        "qst: IMG: 9000 MFT records unreadable (3, ...), image ends 1.2 MiB before its volume\n"},

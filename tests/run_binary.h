@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -32,6 +33,17 @@ inline std::string ReadFile(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// What a shell command writes to standard output.
+inline std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
 }
 
 // The header row of the row layout (-e).

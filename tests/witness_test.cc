@@ -22,19 +22,10 @@
 namespace qst {
 namespace {
 
+using testing::Capture;
 using testing::RunQst;
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
 
 // The field `n` (from 0) of a row, without the space that ends the last.
 std::string Field(const std::string& row, int n) {

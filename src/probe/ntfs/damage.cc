@@ -70,8 +70,7 @@ std::string DescribeDamage(std::string_view image, const VolumeDamage& damage) {
     parts.push_back(count(damage.lost_count, " MFT record", " MFT records") + " unreadable (" +
                     Ranges(damage.lost, damage.lost_count > damage.lost.size()) + ")");
   if (damage.damaged_count != 0)
-    parts.push_back(count(damage.damaged_count, " MFT record", " MFT records") +
-                    " read in part (" +
+    parts.push_back(count(damage.damaged_count, " MFT record", " MFT records") + " read in part (" +
                     Ranges(damage.damaged, damage.damaged_count > damage.damaged.size()) + ")");
   if (damage.misplaced != 0)
     parts.push_back(count(damage.misplaced, " name", " names") +

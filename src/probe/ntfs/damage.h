@@ -15,9 +15,9 @@ struct VolumeDamage {
   // order); `lost_count` counts all.
   std::vector<std::uint64_t> lost;
   std::uint64_t lost_count = 0;
-  bool mft_guessed = false;         // record 0's run list was lost: MFT read from its start
-  bool mirror_used = false;         // record 0 unusable: $MFTMirr's copy read instead
-  std::uint64_t missing_bytes = 0;  // how far the image ends before its volume
+  bool mft_guessed = false;            // record 0's run list was lost: MFT read from its start
+  bool mirror_used = false;            // record 0 unusable: $MFTMirr's copy read instead
+  std::uint64_t missing_bytes = 0;     // how far the image ends before its volume
   std::uint64_t records_past_end = 0;  // MFT records beyond the image's end
   // Records read in part: an attribute walk that stopped on damage, or an
   // extension record that its base's attribute list does not name.

@@ -66,8 +66,8 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
     if (start != kSparse && start < reader.Size()) {
       // The blocks that this run holds a part of, as far as the image goes.
       const std::uint64_t held = pos + std::min(length, reader.Size() - start);
-      for (std::uint64_t b = std::max(next, pos / block_size);
-           b < blocks && b * block_size < held; ++b) {
+      for (std::uint64_t b = std::max(next, pos / block_size); b < blocks && b * block_size < held;
+           ++b) {
         next = b + 1;
         if (!in_use(b)) continue;
         std::uint64_t at = b * block_size;

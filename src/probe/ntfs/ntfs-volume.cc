@@ -163,8 +163,7 @@ bool NtfsVolume::Names(std::uint64_t base, std::uint64_t extension) const {
          ((r->flags & kListUnread) || named_extensions_.count({base, extension}) != 0);
 }
 
-NtfsVolume::ExtensionRead NtfsVolume::ReadExtension(std::uint64_t extension,
-                                                    std::uint64_t base) {
+NtfsVolume::ExtensionRead NtfsVolume::ReadExtension(std::uint64_t extension, std::uint64_t base) {
   if (!Names(base, extension)) return ExtensionRead::kRejected;
   std::vector<std::uint8_t> data;
   if (!mft_.ReadRecord(extension, &data)) return ExtensionRead::kLost;

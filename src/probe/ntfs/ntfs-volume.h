@@ -132,8 +132,8 @@ class NtfsVolume {
   static constexpr std::uint8_t kHasNames = 4;
   static constexpr std::uint8_t kHasTimes = 8;
   static constexpr std::uint8_t kDeleted = 16;
-  static constexpr std::uint8_t kDamaged = 32;    // an attribute walk stopped on damage
-  static constexpr std::uint8_t kPartial = 64;    // an extension record it names was lost
+  static constexpr std::uint8_t kDamaged = 32;      // an attribute walk stopped on damage
+  static constexpr std::uint8_t kPartial = 64;      // an extension record it names was lost
   static constexpr std::uint8_t kListUnread = 128;  // its attribute list could not be read
 
   // Kept small: a volume holds millions.
