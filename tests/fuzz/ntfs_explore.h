@@ -64,6 +64,11 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     if (++asked > 8) break;
     std::u16string text(volume->NameText(name));
     std::uint64_t record = lazy->Lookup(NtfsVolume::kRootRecord, text);
+    // A name the whole read lists for a file in use is found alone too, as
+    // a file in use.
+    if (volume->InUse(volume->RecordOfName(name)) &&
+        (record == NtfsVolume::kNone || !volume->InUse(record)))
+      __builtin_trap();
     if (record != NtfsVolume::kNone && lazy->IsFolder(record)) lazy->Lookup(record, u"x");
   }
   lazy->Lookup(NtfsVolume::kRootRecord, u"not there");

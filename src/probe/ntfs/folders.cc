@@ -276,6 +276,7 @@ std::uint32_t NtfsVolume::LookupName(std::uint64_t folder, std::u16string_view n
     // MFT may still hold: read it all, once, and look again.
     ReadAll();
   }
+  if (folder == kOrphanFolder) return Find(orphans_, name);
   std::uint32_t found = Find(ListedChildren(folder), name);
   if (found != kNone) return found;
   if (auto aliases = short_names_.find(folder); aliases != short_names_.end())
