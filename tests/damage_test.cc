@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -413,6 +415,119 @@ TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
   auto y = RunQst({"-d", image, "-e", "C:\\a\\b\\y"});
   EXPECT_NE(y.out.find("\nC:\\a\\b\\y |22 |"), std::string::npos) << y.out << y.err;
   unlink(image.c_str());
+}
+
+// The volume the MFT fuzz target makes of its input (a fixed boot sector:
+// 4 KiB clusters, 1 KiB records, the input as the MFT at cluster 4), with
+// the boot sector's signature and room enough for fls to read it.
+std::string VolumeAroundMft(const std::string& mft) {
+  std::string volume(4 * 4096, '\0');
+  volume.replace(3, 8, "NTFS    ");
+  testing::ntfs::Put(volume, 11, 512, 2);
+  volume[13] = 8;
+  testing::ntfs::Put(volume, 0x30, 4, 8);
+  testing::ntfs::Put(volume, 0x38, 2, 8);
+  volume[0x40] = static_cast<char>(-10);
+  volume[0x44] = 1;
+  testing::ntfs::Put(volume, 510, 0xAA55, 2);
+  volume += mft;
+  volume.resize(std::max<std::size_t>(volume.size(), 4u << 20));
+  testing::ntfs::Put(volume, 0x28, volume.size() / 512 - 1, 8);
+  return volume;
+}
+
+// The rows of a row-layout output by path, error lines (which hold no
+// record number) among them.
+std::map<std::string, std::string> RowsByPath(const std::string& out) {
+  std::map<std::string, std::string> rows;
+  std::istringstream lines(out);
+  std::string line;
+  std::getline(lines, line);  // the header
+  while (std::getline(lines, line)) {
+    std::size_t end = std::min(line.find(" |"), line.find(", CODE="));
+    if (end != std::string::npos) rows[line.substr(0, end)] = line;
+  }
+  return rows;
+}
+
+// Over the fuzz targets' seeds (and, with QST_MFT_CORPUS, a corpus grown
+// by the MFT target): every live name fls lists, qst -a lists (as the same
+// record), and every path of a whole walk, looked up alone (record by
+// record through the indexes), gives the same row.
+TEST(FuzzCorpus, EveryNameFlsListsIsListedAndEachPathIsFoundAlone) {
+  if (std::system("command -v fls >/dev/null") != 0) QST_SKIP() << "needs fls";
+  const std::string corpus = std::string(QST_SOURCE_DIR) + "/tests/fuzz/corpus/";
+  std::vector<std::pair<std::string, std::string>> volumes;  // seed, bytes
+  auto add = [&](const std::string& folder, bool mft) {
+    std::istringstream seeds(testing::Capture("ls " + folder));
+    for (std::string seed; std::getline(seeds, seed);) {
+      std::string bytes = testing::ReadFile(folder + "/" + seed);
+      if (!mft && bytes.size() < (4u << 20)) bytes.resize(4u << 20);  // as far as it claims
+      volumes.emplace_back(seed, mft ? VolumeAroundMft(bytes) : bytes);
+    }
+  };
+  add(corpus + "fuzz_ntfs_volume", false);
+  add(corpus + "fuzz_mft", true);
+  if (const char* grown = std::getenv("QST_MFT_CORPUS")) add(grown, true);
+  ASSERT_GE(volumes.size(), 10u);
+  int names = 0, alone = 0;
+  std::string image = ::testing::TempDir() + "/qst_seed_" + std::to_string(getpid());
+  for (const auto& [seed, bytes] : volumes) {
+    std::ofstream(image, std::ios::binary) << bytes;
+    auto all = RunQst({"-d", image, "-a", "-e", "-u", "-r", "C:\\"});
+    // (record, last name) of each row; a record that cannot be read shows
+    // its name in an error line, without its number.
+    std::set<std::pair<std::string, std::string>> listed;
+    std::set<std::string> records;
+    for (const auto& [path, row] : RowsByPath(all.out)) {
+      std::string name = path.substr(path.find_last_of('\\', path.size() - 2) + 1);
+      if (name.size() > 1 && name.back() == '\\') name.pop_back();
+      std::size_t id = row.find(" |") + 2;
+      std::string record =
+          id == std::string::npos + 2 ? "?" : row.substr(id, row.find(" |", id) - id);
+      listed.emplace(record, name);
+      records.insert(record);
+    }
+    // "r/r 66-128-2:\tdir/a.txt"; "r/- 66:" where fls could not read the
+    // record; "r/r * 70..." deleted.
+    std::istringstream fls(testing::Capture("fls -r -p " + image + " 2>/dev/null"));
+    for (std::string line; std::getline(fls, line);) {
+      std::size_t tab = line.find('\t');
+      if (tab == std::string::npos || line.find(" * ") < tab) continue;
+      std::string record = line.substr(4, line.find_first_not_of("0123456789", 4) - 4);
+      std::string path = line.substr(tab + 1);
+      std::string name = path.substr(path.find_last_of('/') + 1);
+      // An entry whose name has no characters names nothing.
+      if (record.empty() || std::stoull(record) < 16 || path[0] == '$' || name.empty() ||
+          path.find("$OrphanFiles") != std::string::npos)
+        continue;
+      // An index entry whose name differs from its intact record's gives
+      // way to the record's own name.
+      EXPECT_TRUE(listed.count({record, name}) || listed.count({"?", name}) ||
+                  (records.count(record) && line[2] != '-'))
+          << seed << ": " << line << "\n"
+          << all.out;
+      ++names;
+    }
+    // The same paths looked up alone, and among more than a few (when the
+    // whole volume is read first).
+    std::vector<std::string> paths;
+    for (const auto& [path, row] : RowsByPath(RunQst({"-d", image, "-e", "-u", "-r", "C:\\"}).out))
+      if (path.find_first_of("<>*?\"|") == std::string::npos && paths.size() < 16)
+        paths.push_back(path);
+    std::vector<std::string> args = {"-d", image, "-e", "-u"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    auto found = RowsByPath(RunQst(args).out);
+    args.insert(args.end(), paths.begin(), paths.end());
+    args.insert(args.end(), paths.begin(), paths.end());
+    auto whole = RowsByPath(RunQst(args).out);
+    for (const std::string& path : paths) EXPECT_EQ(found[path], whole[path]) << seed;
+    alone += paths.size();
+  }
+  unlink(image.c_str());
+  std::cout << volumes.size() << " volumes: " << names << " names fls lists, " << alone
+            << " paths looked up alone\n";
+  EXPECT_GT(names, 0);
 }
 
 }  // namespace

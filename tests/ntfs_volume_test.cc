@@ -420,8 +420,9 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
                        .Resident(0x30, FileName(5, 5, u"forged.txt"))
                        .Close());
        },
-       {"base.txt", "link.txt", "victim.txt"},
-       "qst: v: 1 MFT record read in part (21)\n"},
+       // The forged record is a file of its own, without times.
+       {"base.txt", "forged.txt", "link.txt", "victim.txt"},
+       "qst: v: 1 MFT record unreadable (21)\n"},
       {"a $FILE_NAME length that stops the walk of an extension record",
        false,
        [](VolumeBuilder& b) {
@@ -564,11 +565,13 @@ TEST(DamageSummary, NamesRangesAndSizes) {
        "before its volume\n"},
       {[](NtfsVolume::Damage& d) {
          d.mirror_used = true, d.damaged = {40}, d.damaged_count = 1, d.misplaced = 2;
+         d.upcase_unusable = true;
          d.cycles = 1, d.orphan_folder = "$Orphan-1", d.missing_bytes = 4096;
          d.records_past_end = 64;
        },
        "qst: IMG: MFT record 0 unusable, its copy in $MFTMirr read, 1 MFT record read in part "
-       "(40), 2 names with a parent reference that fails, 1 folder cycle broken, the root holds "
+       "(40), $UpCase unusable, the built-in table used, 2 names with a parent reference that "
+       "fails, 1 folder cycle broken, the root holds "
        "a $Orphan, orphans listed in $Orphan-1, image ends 4.0 KiB before its volume, 64 MFT "
        "records beyond it\n"},
   };

@@ -9,6 +9,7 @@
 
 #include "cli/entry.h"
 #include "fake_platform.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 namespace {
@@ -233,6 +234,20 @@ TEST_F(Targets, OverlongOperandIsRefused) {
   const std::string error =
       ", CODE=" + std::to_string(ENAMETOOLONG) + ":error " + std::to_string(ENAMETOOLONG) + "\n\n";
   EXPECT_EQ(out_.Text(), "\n" + operand + error + "\n" + operand + "*" + error);
+}
+
+TEST(WildcardMatch, AStarInThePatternIsAlwaysAWildcard) {
+  const struct {
+    std::string_view pattern, name;
+    bool match;
+  } cases[] = {{"*a", "*ba", true}, {"a*c", "abbc", true}, {"*.txt", "x.txt", true},
+               {"?", "", false},    {"a?", "ab", true},    {"*b", "ba", false}};
+  auto same = [](char a, char b) { return a == b; };
+  for (const auto& c : cases)
+    EXPECT_EQ(MatchWildcard(c.pattern, c.name, same), c.match) << c.pattern << " " << c.name;
+  // However a volume's table compares the characters.
+  auto all_same = [](char, char) { return true; };
+  EXPECT_TRUE(MatchWildcard(std::string_view("*"), std::string_view("abc"), all_same));
 }
 
 }  // namespace

@@ -40,12 +40,13 @@ bool MatchWildcard(std::basic_string_view<Char> pattern, std::basic_string_view<
   constexpr auto npos = std::basic_string_view<Char>::npos;
   std::size_t p = 0, n = 0, star = npos, resume = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == Char('?') || same(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == Char('*')) {
+    if (p < pattern.size() && pattern[p] == Char('*')) {
+      // Always a wildcard, even where the name holds a '*' too.
       star = p++;
       resume = n;
+    } else if (p < pattern.size() && (pattern[p] == Char('?') || same(pattern[p], name[n]))) {
+      ++p;
+      ++n;
     } else if (star != npos) {
       // Let the last '*' take one more character and try again.
       p = star + 1;

@@ -28,6 +28,8 @@ struct VolumeDamage {
   std::uint64_t misplaced = 0;
   // Folders that were their own ancestors, each cycle listed as an orphan.
   std::uint64_t cycles = 0;
+  // $UpCase was read but is no table NTFS makes: the built-in one is used.
+  bool upcase_unusable = false;
   // The made-up folder of orphans, when the root holds a real "$Orphan".
   std::string orphan_folder;
 };

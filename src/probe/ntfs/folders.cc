@@ -206,7 +206,11 @@ void NtfsVolume::SortByCollation(
     if (x.first != y.first) return x.first < y.first;
     std::u16string_view a = NameText(x.second), b = NameText(y.second);
     int c = upcase_.Compare(a, b);
-    return c != 0 ? c < 0 : a < b;
+    if (c != 0) return c < 0;
+    // Names alike to the letter (on a damaged volume) by record number.
+    if (a != b) return a < b;
+    return std::pair(names_[x.second].record, x.second) <
+           std::pair(names_[y.second].record, y.second);
   });
   for (const auto& [key, name] : *keyed) *first++ = name;
 }

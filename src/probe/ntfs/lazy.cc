@@ -86,8 +86,10 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
   ForEachIndexName(folder, [&](const FileNameEntry& entry) {
     entry.key.CopyText(&text);
     if (upcase_.Compare(text, name) != 0) return;
+    // Names alike to the letter (on a damaged volume): the lowest record,
+    // as a full read lists them.
     Hit& hit = text == name ? exact : any;
-    if (hit.reference == kNone)
+    if (hit.reference == kNone || RecordNumber(entry.reference) < RecordNumber(hit.reference))
       hit = {entry.reference,
              {entry.key.raw, entry.key.raw + kFileNameHeader + 2u * entry.key.length},
              text};

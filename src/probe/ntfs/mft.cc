@@ -15,8 +15,8 @@ constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kMaxRecords = 1ull << 32;
 constexpr std::size_t kReadChunk = 4u << 20;
 // An MFT whose extent is guessed ends after this many places in a row
-// without a record.
-constexpr std::uint64_t kGuessedGapEnd = 16;
+// without a record (mkntfs leaves records 27 to 63 unused).
+constexpr std::uint64_t kGuessedGapEnd = 64;
 
 }  // namespace
 
@@ -204,8 +204,9 @@ void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
                                   out->copy.data() + i * record_size_, record_size_);
 }
 
-void Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
-                        const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
+std::uint64_t Mft::ForEachRecord(
+    const RecordVisitor& parse, LostRecords* lost,
+    const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
   // Large pieces, seen in place where the reader can show them (copying a
   // large MFT out of the page cache costs about as much as parsing it).
   // Runs need not end on a record's edge (clusters smaller than records): a
@@ -223,7 +224,7 @@ void Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
       want -= want % record_size_;
       Piece piece{start == kSparse ? kSparse : start + at, want, number};
       LoadPiece(piece, &loaded);
-      if (ParsePiece(piece, loaded, parse, lost, &gap)) return;
+      if (ParsePiece(piece, loaded, parse, lost, &gap, &number)) return number;
       number += want / record_size_;
       if (progress) progress(number, record_limit_);
     }
@@ -232,23 +233,25 @@ void Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
       loaded.bytes = loaded.copy.data();
       loaded.status.assign(1, ReadThroughRuns(reader_, runs_, number * record_size_,
                                               loaded.copy.data(), record_size_));
-      if (ParsePiece({0, record_size_, number}, loaded, parse, lost, &gap)) return;
+      if (ParsePiece({0, record_size_, number}, loaded, parse, lost, &gap, &number)) return number;
       ++number;
     }
     run_start = run_end;
   }
+  return number;
 }
 
-// Returns true when an MFT whose extent is guessed has ended.
+// Returns true when an MFT whose extent is guessed has ended, with `*end`
+// where.
 bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const RecordVisitor& parse,
-                     LostRecords* lost, std::uint64_t* gap) const {
+                     LostRecords* lost, std::uint64_t* gap, std::uint64_t* end) const {
   std::uint64_t number = piece.first;
   // Fixups are applied to a copy: the piece may be the image's own bytes.
   std::vector<std::uint8_t> record(record_size_);
   for (std::uint64_t i = 0; i < loaded.status.size(); ++i, ++number) {
     const std::uint8_t* r = loaded.bytes + i * record_size_;
     if (loaded.status[i] != ReadStatus::kOk) {
-      if (guessed_) return true;
+      if (guessed_) return *end = number, true;
       // Past the image's end, only records known to be in use count as
       // lost; the summary tells how much of the volume is missing.
       if (loaded.status[i] == ReadStatus::kFailed || MarkedInUse(number)) lost->Note(number);
@@ -260,7 +263,7 @@ bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const Record
       parse(number, record.data());
       *gap = 0;
     } else if (guessed_) {
-      if (++*gap == kGuessedGapEnd) return true;
+      if (++*gap == kGuessedGapEnd) return *end = number + 1 - kGuessedGapEnd, true;
     } else if (MarkedInUse(number) || signed_record ||
                std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
       // Records never used are zeros; anything else was a record once.

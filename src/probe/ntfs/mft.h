@@ -37,8 +37,10 @@ class Mft {
   // whole record, fixed up; records that cannot be read, or were damaged,
   // are noted in `lost`. `progress` is told after each piece.
   using RecordVisitor = std::function<void(std::uint64_t number, std::uint8_t* record)>;
-  void ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
-                     const std::function<void(std::uint64_t, std::uint64_t)>& progress) const;
+  // Returns the number of the first record it did not reach.
+  std::uint64_t ForEachRecord(
+      const RecordVisitor& parse, LostRecords* lost,
+      const std::function<void(std::uint64_t, std::uint64_t)>& progress) const;
 
   std::uint32_t record_size() const { return record_size_; }
   // How many records the MFT can hold, as far as the image has room for.
@@ -65,7 +67,7 @@ class Mft {
   struct LoadedPiece;
   void LoadPiece(const Piece& piece, LoadedPiece* out) const;
   bool ParsePiece(const Piece& piece, const LoadedPiece& loaded, const RecordVisitor& parse,
-                  LostRecords* lost, std::uint64_t* gap) const;
+                  LostRecords* lost, std::uint64_t* gap, std::uint64_t* end) const;
 
   VolumeReader& reader_;
   ClusterGeometry geometry_;

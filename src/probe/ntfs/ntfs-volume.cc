@@ -95,15 +95,41 @@ void NtfsVolume::ReadRecords() {
   // Sized once for what the MFT holds, rather than grown by doubling.
   records_.reserve(mft_.record_limit());
   names_.Reserve(mft_.record_limit());
-  mft_.ForEachRecord(
+  std::uint64_t end = mft_.ForEachRecord(
       [this](std::uint64_t number, std::uint8_t* data) {
         // Records read before, as paths led to them, are in already.
         if (number < loaded_.size() && loaded_[number]) return;
         ParseRecord(number, data);
       },
       &lost_, options_.progress);
+  if (mft_.guessed()) ReadRecordsIndexesLeadTo(end);
   ReadExtensions();
   NoteDamage();
+}
+
+void NtfsVolume::ReadRecordsIndexesLeadTo(std::uint64_t pass_end) {
+  // Where the MFT's extent is guessed, the pass ends at the first long
+  // stretch without records; the folders' indexes may lead beyond it.
+  std::vector<std::uint64_t> folders = {kRootRecord};
+  std::set<std::uint64_t> visited;
+  std::vector<std::uint8_t> data;
+  while (!folders.empty()) {
+    std::uint64_t folder = folders.back();
+    folders.pop_back();
+    if (!InUse(folder) || !IsFolder(folder) || !visited.insert(folder).second) continue;
+    ForEachIndexName(folder, [&](const FileNameEntry& entry) {
+      std::uint64_t record = RecordNumber(entry.reference);
+      if (record >= pass_end && record < mft_.record_limit() && FindRecord(record) == nullptr &&
+          !lost_.Contains(record)) {
+        if (mft_.ReadRecord(record, &data))
+          ParseRecord(record, data.data());
+        else
+          NoteLost(record);
+        lost_.Sort();
+      }
+      if (IsFolder(record)) folders.push_back(record);
+    });
+  }
 }
 
 void NtfsVolume::NoteDamage() {
@@ -139,6 +165,12 @@ void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
       found_extensions_.emplace_back(number, base);
     return;
   }
+  ParseBase(number, data);
+}
+
+void NtfsVolume::ParseBase(std::uint64_t number, const std::uint8_t* data) {
+  std::uint16_t flags = LoadLe16(data + mft_record::kFlags);
+  bool deleted = (flags & mft_record::kInUse) == 0;
   Record& r = MutableRecord(number);
   r.flags |= deleted ? kDeleted : kInUse;
   if (flags & mft_record::kFolder) r.flags |= kFolder;
@@ -176,14 +208,24 @@ NtfsVolume::ExtensionRead NtfsVolume::ReadExtension(std::uint64_t extension, std
 
 void NtfsVolume::ReadExtensions() {
   // Those found before their base: read again now that every list is known.
-  // One that no base names is damage (or a forgery): its names are not
-  // given to the file it points at.
   for (const auto& [extension, base] : found_extensions_) {
     ExtensionRead read = ReadExtension(extension, base);
     if (read == ExtensionRead::kLost) NoteLost(extension);
-    if (read == ExtensionRead::kRejected) damaged_.Note(extension);
+    if (read == ExtensionRead::kRejected) ReadAsOwnRecord(extension);
   }
   std::vector<std::pair<std::uint64_t, std::uint64_t>>().swap(found_extensions_);
+}
+
+void NtfsVolume::ReadAsOwnRecord(std::uint64_t number) {
+  // Named by no base: a file of its own whose base reference is damaged (or
+  // forged), never a part of the file it points at.
+  std::vector<std::uint8_t> data;
+  if (!mft_.ReadRecord(number, &data)) {
+    NoteLost(number);
+    return;
+  }
+  ParseBase(number, data.data());
+  MutableRecord(number).flags |= kDamaged;
 }
 
 void NtfsVolume::ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension,
@@ -230,7 +272,7 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const FileNameValue& val
 void NtfsVolume::ReadUpcase() {
   std::vector<std::uint8_t> table;
   if (ReadAttributeData(kUpcaseRecord, kAttrData, u"", &table, kUpcaseTableBytes))
-    upcase_.Load(table);
+    upcase_unusable_ = !upcase_.Load(table);
 }
 
 bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
@@ -411,6 +453,7 @@ NtfsVolume::Damage NtfsVolume::DamageFound() const {
     d.orphan_folder.assign(orphan_name_.begin(), orphan_name_.end());  // ASCII
   d.mft_guessed = mft_.guessed();
   d.mirror_used = mft_.mirror_used();
+  d.upcase_unusable = upcase_unusable_;
   d.records_past_end = mft_.records_past_end();
   std::uint64_t size = reader_.Size();
   d.missing_bytes = size < boot_.volume_bytes ? boot_.volume_bytes - size : 0;

@@ -153,8 +153,11 @@ class NtfsVolume {
   bool CheckRoot(std::string* error);
   void Finish();
   void ReadRecords();
+  void ReadRecordsIndexesLeadTo(std::uint64_t pass_end);
   void NoteRecordsWithoutTimes();
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
+  void ParseBase(std::uint64_t number, const std::uint8_t* data);
+  void ReadAsOwnRecord(std::uint64_t number);
   void ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension);
   void ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension, Record& r);
   enum class ExtensionRead { kRead, kLost, kRejected };
@@ -206,6 +209,7 @@ class NtfsVolume {
   LostRecords damaged_;  // records read in part
   std::uint64_t misplaced_ = 0;
   std::uint64_t cycles_ = 0;
+  bool upcase_unusable_ = false;
 
   std::vector<Record> records_;
   NameStore names_;

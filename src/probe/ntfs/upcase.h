@@ -18,8 +18,10 @@ inline constexpr std::size_t kUpcaseTableBytes = 131072;
 class UpcaseTable {
  public:
   UpcaseTable() : table_(DefaultUpcaseTable()) {}
-  // Takes the volume's own table when `bytes` is one whole; else keeps the
-  // default. False when it kept the default.
+  // Takes the volume's own table when `bytes` is one whole that upper-cases
+  // ASCII as every NTFS table does (a table of zeros, or one that made
+  // different names equal, would hide files); else keeps the default. False
+  // when it kept the default.
   bool Load(const std::vector<std::uint8_t>& bytes);
 
   char16_t operator()(char16_t c) const { return table_[c]; }
