@@ -10,14 +10,18 @@
 namespace qst {
 namespace {
 
-enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile };
+enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile, kUsnJournal };
 
 constexpr LongOption kLongOptions[] = {
-    {"all", false, 'a'},        {"bodyfile", false, kBodyfile}, {"csv", false, kCsv},
-    {"help", false, 'h'},       {"image", true, 'd'},           {"iso", false, 'i'},
-    {"jobs", true, 'j'},        {"json", false, kJson},         {"list", false, 'l'},
-    {"name-times", false, 'n'}, {"offset", true, 'o'},          {"recursive", false, 'r'},
-    {"utc", false, 'u'},        {"version", false, kVersion},   {nullptr, false, 0},
+    {"all", false, 'a'},   {"bodyfile", false, kBodyfile},
+    {"csv", false, kCsv},  {"help", false, 'h'},
+    {"image", true, 'd'},  {"iso", false, 'i'},
+    {"jobs", true, 'j'},   {"json", false, kJson},
+    {"list", false, 'l'},  {"name-times", false, 'n'},
+    {"offset", true, 'o'}, {"recursive", false, 'r'},
+    {"usn", false, 'U'},   {"usn-journal", true, kUsnJournal},
+    {"utc", false, 'u'},   {"version", false, kVersion},
+    {nullptr, false, 0},
 };
 
 // Reads an option's number: decimal digits only, at most `max`.
@@ -79,6 +83,11 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
     case 'u': options.utc = true; break;
     case 'n': options.name_times = true; break;
     case 'a': options.deleted = true; break;
+    case 'U': options.usn = true; break;
+    case kUsnJournal:
+      options.usn = true;
+      options.usn_journal = scan.optarg;
+      break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
@@ -116,8 +125,10 @@ int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
     out.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
-  if (!options.reads_image() && (options.name_times || options.deleted)) {
-    out.Write(options.name_times ? "Can't use -n without -d.\n" : "Can't use -a without -d.\n");
+  if (!options.reads_image() && (options.name_times || options.deleted || options.usn)) {
+    out.Write(options.name_times ? "Can't use -n without -d.\n"
+              : options.deleted  ? "Can't use -a without -d.\n"
+                                 : "Can't use -U without -d.\n");
     return kStatusBadUsage;
   }
   return kStatusOk;
@@ -130,7 +141,7 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   RunOptions options;
   OptionScanState scan;
   Scanned scanned;
-  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ru", kLongOptions, scan, err)) != -1;)
+  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruU", kLongOptions, scan, err)) != -1;)
     if (!TakeOption(c, scan, out, image_formats, options, &scanned, status)) return false;
   if (scan.optind >= argc) {
     PrintUsage(out);

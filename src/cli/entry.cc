@@ -34,6 +34,8 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.deleted = options.deleted;
   selection.name_times = options.name_times;
   selection.few_paths = few_paths;
+  selection.usn = options.usn;
+  selection.usn_journal = options.usn_journal;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };

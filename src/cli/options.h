@@ -22,6 +22,8 @@ struct RunOptions {
   bool utc = false;                          // -u
   bool name_times = false;                   // -n
   bool deleted = false;                      // -a
+  bool usn = false;                          // -U, --usn-journal
+  std::string usn_journal;                   // --usn-journal=FILE
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given
@@ -31,7 +33,7 @@ struct RunOptions {
   TimeForm time_form() const {
     return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {name_times, deleted}; }
+  RecordFields fields() const { return {name_times, deleted, usn}; }
   bool reads_image() const { return !image.empty(); }
 };
 

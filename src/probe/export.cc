@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "probe/layout.h"
+#include "probe/ntfs/usn-journal.h"
 
 namespace qst {
 namespace {
@@ -126,6 +127,26 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
   out->push_back('}');
 }
 
+// A time that may not exist: null then.
+void AppendJsonTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) {
+  if (known)
+    AppendJsonTime(t, true, out);
+  else
+    out->append("null");
+}
+
+// ,"alerts":[...] from the space-separated signs.
+void AppendJsonAlerts(std::string_view alerts, std::string* out) {
+  out->append(",\"alerts\":[");
+  for (bool first = true; !alerts.empty(); first = false) {
+    std::size_t space = alerts.find(' ');
+    if (!first) out->push_back(',');
+    AppendJsonString(alerts.substr(0, space), out);
+    alerts.remove_prefix(space == std::string_view::npos ? alerts.size() : space + 1);
+  }
+  out->push_back(']');
+}
+
 // The fields of a decoded UUID, without the braces around them.
 void AppendJsonUuidFields(const DecodedUuid& u, std::string* out) {
   out->append("\"id\":\"").append(u.fields.hex).append("\",\"time\":");
@@ -168,18 +189,29 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     } else {
       out->append("null,\"name_type\":null");
     }
-    out->append(",\"alerts\":[");
-    std::string_view alerts = r.alerts;
-    for (bool first = true; !alerts.empty(); first = false) {
-      std::size_t space = alerts.find(' ');
-      if (!first) out->push_back(',');
-      AppendJsonString(alerts.substr(0, space), out);
-      alerts.remove_prefix(space == std::string_view::npos ? alerts.size() : space + 1);
-    }
-    out->push_back(']');
+    AppendJsonAlerts(r.alerts, out);
   }
   if (r.fields.deleted)
     out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
+  if (r.fields.usn) {
+    out->append(",\"usn\":");
+    if (r.has_usn) {
+      out->append("{\"created\":");
+      AppendJsonTimeOrNull(r.has_usn_created, r.usn_created, out);
+      out->append(",\"times_set\":");
+      AppendJsonTimeOrNull(r.has_usn_times_set, r.usn_times_set, out);
+      out->append(",\"records\":");
+      AppendNumber(r.usn_records, out);
+      out->append(",\"first\":");
+      AppendJsonTimeOrNull(r.has_usn_coverage, r.usn_first, out);
+      out->append(",\"last\":");
+      AppendJsonTimeOrNull(r.has_usn_coverage, r.usn_last, out);
+      out->push_back('}');
+    } else {
+      out->append("null");
+    }
+    if (!r.fields.name_times) AppendJsonAlerts(r.alerts, out);
+  }
   out->append(",\"object_id\":");
   if (!r.has_object_id) {
     out->append("null}\n");
@@ -230,13 +262,18 @@ std::string CsvHeader(RecordFields fields) {
       "birth_object_id,botime,boseq,bomac,birth_volume_id";
   if (fields.name_times) header += ",fn_atime,fn_mtime,fn_ctime,fn_crtime,fn_type,alerts";
   if (fields.deleted) header += ",state";
+  if (fields.usn) {
+    header += ",usn_created,usn_times_set,usn_records,usn_first,usn_last";
+    if (!fields.name_times) header += ",alerts";
+  }
   return header + ",error_code,error_message\r\n";
 }
 
 void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   AppendCsvField(r.path, out);
   // Empty fields up to the error's two.
-  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0);
+  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0) +
+                       (r.fields.usn ? (r.fields.name_times ? 5 : 6) : 0);
   if (r.error != 0) {
     out->append(fields, ',').push_back(',');
     AppendNumber(r.error, out);
@@ -270,6 +307,15 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
     out->append(r.alerts);
   }
   if (r.fields.deleted) out->append(r.deleted ? ",deleted" : ",in use");
+  if (r.fields.usn) {
+    AppendCsvTime(r.usn_created, r.has_usn && r.has_usn_created, out);
+    AppendCsvTime(r.usn_times_set, r.has_usn && r.has_usn_times_set, out);
+    out->push_back(',');
+    if (r.has_usn) AppendNumber(r.usn_records, out);
+    AppendCsvTime(r.usn_first, r.has_usn && r.has_usn_coverage, out);
+    AppendCsvTime(r.usn_last, r.has_usn && r.has_usn_coverage, out);
+    if (!r.fields.name_times) out->append(",").append(r.alerts);
+  }
   out->append(",,\r\n");
 }
 
@@ -320,6 +366,13 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   if (r.has_name_times)
     AppendBodyLine(r, " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
                    r.name_crtime.raw, out);
+  // Each journal record of the file, at its time.
+  for (const auto& [time, reason] : r.usn_events) {
+    std::string suffix = " ($UsnJrnl: ";
+    std::vector<std::string> names = UsnReasonNames(reason);
+    for (std::size_t i = 0; i < names.size(); ++i) suffix.append(i ? ", " : "").append(names[i]);
+    AppendBodyLine(r, suffix + ")", time, time, time, time, out);
+  }
 }
 
 }  // namespace

@@ -93,6 +93,38 @@ void AppendTimeLines(const std::array<std::pair<const char*, const RenderedTimes
   }
 }
 
+// A time that may be unknown: "null" then.
+void AppendTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) {
+  if (known)
+    AppendTime(t, out);
+  else
+    out->append("null");
+}
+
+// The change journal's fields, each after `separator`: the file's first
+// FILE_CREATE and last BASIC_INFO_CHANGE times, its number of records, the
+// first and last times of the journal; then the signs, when -n does not
+// show them.
+void AppendUsnFields(const FileTimestampRecord& r, const std::array<const char*, 6>& labels,
+                     const char* end, std::string* out) {
+  const bool known = r.has_usn;
+  out->append(labels[0]);
+  AppendTimeOrNull(known && r.has_usn_created, r.usn_created, out);
+  out->append(end).append(labels[1]);
+  AppendTimeOrNull(known && r.has_usn_times_set, r.usn_times_set, out);
+  out->append(end).append(labels[2]);
+  if (known)
+    out->append(std::to_string(r.usn_records));
+  else
+    out->append("null");
+  out->append(end).append(labels[3]);
+  AppendTimeOrNull(known && r.has_usn_coverage, r.usn_first, out);
+  out->append(end).append(labels[4]);
+  AppendTimeOrNull(known && r.has_usn_coverage, r.usn_last, out);
+  out->append(end);
+  if (!r.fields.name_times) out->append(labels[5]).append(r.alerts).append(end);
+}
+
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
   out->append("\n  path: ");
@@ -118,6 +150,9 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
     }
     out->append("alerts: ").append(r.alerts).append(" \n");
   }
+  if (r.fields.usn)
+    AppendUsnFields(r, {"USN cr: ", "USNset: ", "USNrec: ", "USN fr: ", "USN to: ", "alerts: "},
+                    " \n", out);
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
   AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
@@ -166,6 +201,7 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
     out->append(" |").append(r.alerts);
   }
   if (r.fields.deleted) out->append(" |").append(r.deleted ? "deleted" : "in use");
+  if (r.fields.usn) AppendUsnFields(r, {" |", " |", " |", " |", " |", " |"}, "", out);
   // A row ends in " \n", but for the nulls alone, which end in "\n".
   out->append(r.has_object_id || out->size() != before ? " \n" : "\n");
 }
@@ -179,6 +215,10 @@ std::string RowHeader(RecordFields fields) {
   if (fields.name_times)
     header += " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts";
   if (fields.deleted) header += " | state";
+  if (fields.usn) {
+    header += " | USN created | USN times set | USN records | USN first | USN last";
+    if (!fields.name_times) header += " | alerts";
+  }
   return header + " \n";
 }
 

@@ -35,6 +35,20 @@ struct FILE_BASIC_INFO {
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 
 // What one probe of a path delivers.
+// What a volume's change journal holds of one file.
+struct UsnFileInfo {
+  bool has_created = false;  // its first FILE_CREATE record
+  FILETIME created = 0;
+  bool has_times_set = false;  // its last BASIC_INFO_CHANGE record
+  FILETIME times_set = 0;
+  bool times_set_alone = false;  // a close whose changes were times or attributes alone
+  std::uint64_t records = 0;
+  // The first and last times of the whole journal: what it covers.
+  bool has_coverage = false;
+  FILETIME first = 0, last = 0;
+  std::vector<std::pair<FILETIME, std::uint32_t>> events;  // time and reasons of each record
+};
+
 struct RawFileInfo {
   bool has_object_id = false;
   FILE_OBJECTID_BUFFER object_id = {};
@@ -57,6 +71,9 @@ struct RawFileInfo {
   // and the object ID of the volume itself.
   bool has_volume_id = false;
   std::uint8_t volume_id[16] = {};
+  // With -U, what the volume's change journal holds of the file:
+  bool has_usn = false;  // a journal was read
+  UsnFileInfo usn;
 };
 
 // What a search knows of an entry, so that probing it, or searching inside
@@ -194,6 +211,8 @@ struct ImageSelection {
   bool deleted = false;     // deleted records are listed too (-a)
   bool name_times = false;  // the $FILE_NAME times are shown (-n)
   bool few_paths = false;   // the operands are a few paths, no listings
+  bool usn = false;         // the change journal is joined to each file (-U)
+  std::string usn_journal;  // a $J stream collected apart; empty: the volume's own
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

@@ -44,6 +44,13 @@ std::string ForgeryIndicators(const RawFileInfo& raw) {
       ObjectIdTimeToFileTime(oid.ObjectId, &made) == 0 && si.CreationTime < (1ull << 63) &&
       made < static_cast<std::int64_t>(si.CreationTime) - kDay)
     add("OID<SI");
+  if (raw.has_usn) {
+    constexpr FILETIME kSlack = 2 * kTicksPerSecond;
+    if (raw.usn.has_created && raw.usn.created > kSlack &&
+        si.CreationTime < raw.usn.created - kSlack)
+      add("SI<USN");
+    if (raw.usn.times_set_alone) add("times-set");
+  }
   return signs;
 }
 
@@ -60,7 +67,20 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     r.name_crtime = RenderTimestamp(raw.name_times.CreationTime, form, zone);
     r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
   }
-  if (fields.name_times) r.alerts = ForgeryIndicators(raw);
+  if (fields.alerts()) r.alerts = ForgeryIndicators(raw);
+  if (fields.usn && raw.has_usn) {
+    const UsnFileInfo& u = raw.usn;
+    r.has_usn = true;
+    r.has_usn_created = u.has_created;
+    r.usn_created = RenderTimestamp(u.created, form, zone);
+    r.has_usn_times_set = u.has_times_set;
+    r.usn_times_set = RenderTimestamp(u.times_set, form, zone);
+    r.has_usn_coverage = u.has_coverage;
+    r.usn_first = RenderTimestamp(u.first, form, zone);
+    r.usn_last = RenderTimestamp(u.last, form, zone);
+    r.usn_records = u.records;
+    r.usn_events = u.events;
+  }
   r.path = path;
   r.id = raw.file_index;
   r.identity = {raw.volume, raw.file_id};

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "objectid/objectid.h"
 #include "probe/platform.h"
@@ -34,6 +36,9 @@ struct DecodedUuid {
 struct RecordFields {
   bool name_times = false;  // the $FILE_NAME times, their verdict, the alerts
   bool deleted = false;     // -a: deleted records are listed, each with its state
+  bool usn = false;         // -U: what the change journal holds of the file
+  // The forgery signs are shown with -n or -U.
+  bool alerts() const { return name_times || usn; }
 };
 
 struct FileTimestampRecord {
@@ -57,6 +62,12 @@ struct FileTimestampRecord {
   const char* name_type = "";  // the origin verdict of the four name times
   std::string alerts;          // ForgeryIndicators
   bool deleted = false;
+  // With -U: false when no journal was read (every field unknown).
+  bool has_usn = false;
+  bool has_usn_created = false, has_usn_times_set = false, has_usn_coverage = false;
+  RenderedTimestamp usn_created, usn_times_set, usn_first, usn_last;
+  std::uint64_t usn_records = 0;
+  std::vector<std::pair<FILETIME, std::uint32_t>> usn_events;  // for the body file
 
   // Printed by the machine forms only.
   bool folder = false;
@@ -83,6 +94,10 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
 //   copied      SI write before SI creation
 //   OID<SI      the object ID, born on this volume, made more than a day
 //               before the SI creation
+//   SI<USN      SI creation more than two seconds before the change
+//               journal's FILE_CREATE record of the file
+//   times-set   the journal holds a close whose changes were the file's
+//               times or attributes alone
 std::string ForgeryIndicators(const RawFileInfo& raw);
 
 }  // namespace qst

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "probe/image/raw-reader.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
 
@@ -91,6 +92,36 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+namespace {
+
+// Reads the change journal that -U asks for: the $J stream collected apart,
+// or else the volume's own. False, with `*message`, when a stream named apart
+// cannot be opened; a volume without a journal leaves `*journal` empty.
+bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
+                 std::unique_ptr<UsnJournalIndex>* journal, std::string* message) {
+  auto index = std::make_unique<UsnJournalIndex>();
+  auto add = [&](const UsnRecord& r) { index->Add(r); };
+  if (!selection.usn_journal.empty()) {
+    std::unique_ptr<VolumeReader> file;
+    if (int error = OpenRawFile(selection.usn_journal, 0, &file)) {
+      *message = Format("qst: cannot open the USN journal %s: %s", selection.usn_journal.c_str(),
+                        host.ErrorText(error).c_str());
+      if (message->empty() || message->back() != '\n') *message += '\n';
+      return false;
+    }
+    bool read = true;
+    const std::uint64_t size = file->Size();
+    index->damaged = ReadUsnJournal(*file, {{0, size}}, size, add, &read);
+    index->unreadable = !read;
+  } else if (!volume.ReadUsnJournal(index.get())) {
+    index.reset();
+  }
+  *journal = std::move(index);
+  return true;
+}
+
+}  // namespace
+
 bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                      HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,
                      std::string* message) {
@@ -106,8 +137,10 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
       return false;
     }
+    std::unique_ptr<UsnJournalIndex> journal;
+    if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
     *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
-                                   selection.path);
+                                   selection.path, selection.usn, std::move(journal));
     return true;
   }
   std::uint64_t offset = 0;
@@ -122,8 +155,10 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
     return false;
   }
-  *platform =
-      MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows, selection.path);
+  std::unique_ptr<UsnJournalIndex> journal;
+  if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
+  *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
+                                 selection.path, selection.usn, std::move(journal));
   return true;
 }
 

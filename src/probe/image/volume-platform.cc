@@ -32,12 +32,15 @@ void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
 class ImagePlatform : public Platform {
  public:
   ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
-                Platform& host, HostErrorToWindows to_windows, std::string image_name)
+                Platform& host, HostErrorToWindows to_windows, std::string image_name, bool usn,
+                std::unique_ptr<UsnJournalIndex> journal)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
         to_windows_(to_windows),
-        image_name_(std::move(image_name)) {}
+        image_name_(std::move(image_name)),
+        usn_(usn),
+        journal_(std::move(journal)) {}
 
   bool ProbesFromMemory() const override { return true; }
 
@@ -124,7 +127,20 @@ class ImagePlatform : public Platform {
   }
 
   std::string LossReport() const override {
-    return DescribeDamage(image_name_, volume_->DamageFound());
+    std::string report = DescribeDamage(image_name_, volume_->DamageFound());
+    if (usn_ && journal_ == nullptr)
+      report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
+    if (journal_ != nullptr && (journal_->damaged != 0 || journal_->unreadable)) {
+      report += "qst: " + image_name_ + ": USN journal ";
+      if (journal_->damaged != 0)
+        report +=
+            std::to_string(journal_->damaged) +
+            (journal_->damaged == 1 ? " damaged stretch skipped" : " damaged stretches skipped");
+      if (journal_->unreadable)
+        report += std::string(journal_->damaged != 0 ? ", " : "") + "read in part";
+      report += "\n";
+    }
+    return report;
   }
 
  private:
@@ -196,7 +212,24 @@ class ImagePlatform : public Platform {
     }
     info->deleted = volume_->Deleted(record);
     info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
+    if (journal_ != nullptr) JoinJournal(record, info);
     return 0;
+  }
+
+  // What the journal holds of the file, joined on its reference.
+  void JoinJournal(std::uint64_t record, RawFileInfo* info) const {
+    info->has_usn = true;
+    UsnFileInfo& usn = info->usn;
+    usn.has_coverage = journal_->Coverage(&usn.first, &usn.last);
+    const UsnJournalIndex::File* file = journal_->Find(record, volume_->SequenceOf(record));
+    if (file == nullptr) return;
+    usn.has_created = file->has_created;
+    usn.created = file->created;
+    usn.has_times_set = file->has_times_set;
+    usn.times_set = file->times_set;
+    usn.times_set_alone = file->times_set_alone;
+    usn.records = file->records;
+    usn.events = file->events;
   }
 
   // The entry of `folder` called `name`, or a record of kNone. The root's
@@ -254,16 +287,18 @@ class ImagePlatform : public Platform {
   Platform& host_;
   HostErrorToWindows to_windows_;
   std::string image_name_;
+  bool usn_;
+  std::unique_ptr<UsnJournalIndex> journal_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
-                                             HostErrorToWindows to_windows,
-                                             std::string image_name) {
+                                             HostErrorToWindows to_windows, std::string image_name,
+                                             bool usn, std::unique_ptr<UsnJournalIndex> journal) {
   return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, to_windows,
-                                         std::move(image_name));
+                                         std::move(image_name), usn, std::move(journal));
 }
 
 }  // namespace qst

@@ -19,8 +19,12 @@ using HostErrorToWindows = int (*)(int host_code);
 // The platform of `volume`, read through `reader`; `host` serves what lies
 // outside the image (list files, the local zone), its errors told in
 // Windows terms by `to_windows`; `image_name` names the image in messages.
+// With `usn`, each file gets what `journal` holds of it (no journal: the
+// volume has none, said once at the end).
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
-                                             HostErrorToWindows to_windows, std::string image_name);
+                                             HostErrorToWindows to_windows, std::string image_name,
+                                             bool usn = false,
+                                             std::unique_ptr<UsnJournalIndex> journal = nullptr);
 
 }  // namespace qst

@@ -441,6 +441,70 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   return true;
 }
 
+std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
+  const Record* r = FindRecord(record);
+  return r != nullptr ? r->sequence : 0;
+}
+
+bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
+  std::uint64_t journal = Lookup(kExtendRecord, u"$UsnJrnl");
+  if (journal == kNone || !InUse(journal)) return false;
+  // $J in pieces by starting cluster: in the file's record and in the
+  // extension records its list names (a long journal is fragmented).
+  std::vector<std::uint64_t> holders = {journal};
+  for (auto it = named_extensions_.lower_bound({journal, 0});
+       it != named_extensions_.end() && it->first == journal; ++it)
+    holders.push_back(it->second);
+  std::vector<std::pair<std::uint64_t, Runs>> pieces;
+  std::uint64_t size = 0;
+  bool found = false;
+  std::vector<std::uint8_t> raw;
+  for (std::uint64_t holder : holders) {
+    if (!mft_.ReadRecord(holder, &raw)) continue;
+    AttributeWalker walker(raw.data(), mft_.record_size());
+    NtfsAttribute a;
+    while (walker.Next(&a)) {
+      if (a.type != kAttrData || a.name != u"$J") continue;
+      found = true;
+      if (a.resident) {
+        index->damaged +=
+            ForEachUsnRecord(a.value, a.value_length, [&](const UsnRecord& r) { index->Add(r); });
+        continue;
+      }
+      if (a.start_vcn == 0) size = a.data_size;
+      Runs runs;
+      if (DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs))
+        pieces.emplace_back(a.start_vcn, std::move(runs));
+      else
+        index->unreadable = true;
+    }
+  }
+  if (!found) return false;
+  const std::uint64_t cluster = mft_.geometry().cluster_size;
+  if (cluster == 0) return true;  // a bare MFT: no clusters to read
+  std::sort(pieces.begin(), pieces.end(),
+            [](const auto& x, const auto& y) { return x.first < y.first; });
+  // Pieces that leave a gap (one lost) leave it unread.
+  Runs runs;
+  std::uint64_t next = 0;
+  for (auto& [vcn, piece] : pieces) {
+    if (vcn < next) {
+      index->unreadable = true;
+      continue;
+    }
+    if (vcn > next) runs.emplace_back(kSparse, (vcn - next) * cluster);
+    for (const auto& run : piece) {
+      runs.push_back(run);
+      next += run.second / cluster;
+    }
+  }
+  bool read = true;
+  index->damaged += qst::ReadUsnJournal(
+      reader_, runs, size, [&](const UsnRecord& r) { index->Add(r); }, &read);
+  if (!read) index->unreadable = true;
+  return true;
+}
+
 NtfsVolume::Damage NtfsVolume::DamageFound() const {
   Damage d;
   d.lost = lost_.first();

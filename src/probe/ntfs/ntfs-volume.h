@@ -32,6 +32,7 @@
 #include "probe/ntfs/mft.h"
 #include "probe/ntfs/name-store.h"
 #include "probe/ntfs/upcase.h"
+#include "probe/ntfs/usn-journal.h"
 #include "probe/volume-reader.h"
 
 namespace qst {
@@ -122,6 +123,12 @@ class NtfsVolume {
   char16_t Upcase(char16_t c) const { return upcase_(c); }
 
   std::size_t RecordCount() const { return records_.size(); }
+  // The sequence number of a record read; 0 when it was not.
+  std::uint16_t SequenceOf(std::uint64_t record) const;
+
+  // Reads the volume's change journal, $Extend\$UsnJrnl:$J, into `*index`;
+  // false when the volume has none.
+  bool ReadUsnJournal(UsnJournalIndex* index);
 
   Damage DamageFound() const;
 

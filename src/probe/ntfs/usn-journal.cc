@@ -1,0 +1,206 @@
+#include "probe/ntfs/usn-journal.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "probe/le.h"
+
+namespace qst {
+namespace {
+
+constexpr std::size_t kLength = 0x00;
+constexpr std::size_t kMajor = 0x04;
+constexpr std::size_t kMinor = 0x06;
+constexpr std::size_t kFile = 0x08;
+constexpr std::size_t kV2Header = 0x3C;
+constexpr std::size_t kV3Header = 0x4C;
+constexpr std::size_t kV4Header = 0x40;
+constexpr std::size_t kV4Extent = 16;
+constexpr std::size_t kAlign = 8;
+constexpr std::size_t kReadPiece = 1u << 20;
+
+// The fields from the USN on, at their offsets in V2 or V3.
+struct Offsets {
+  std::size_t parent, usn, time, reason, source, security, attributes, name_length, name_offset;
+};
+constexpr Offsets kV2 = {0x10, 0x18, 0x20, 0x28, 0x2C, 0x30, 0x34, 0x38, 0x3A};
+constexpr Offsets kV3 = {0x18, 0x28, 0x30, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4A};
+
+constexpr std::pair<std::uint32_t, const char*> kReasonNames[] = {
+    {0x00000001, "Data overwrite"},
+    {0x00000002, "Data extend"},
+    {0x00000004, "Data truncation"},
+    {0x00000010, "Named data overwrite"},
+    {0x00000020, "Named data extend"},
+    {0x00000040, "Named data truncation"},
+    {0x00000100, "File create"},
+    {0x00000200, "File delete"},
+    {0x00000400, "EA change"},
+    {0x00000800, "Security change"},
+    {0x00001000, "Rename: old name"},
+    {0x00002000, "Rename: new name"},
+    {0x00004000, "Indexable change"},
+    {0x00008000, "Basic info change"},
+    {0x00010000, "Hard link change"},
+    {0x00020000, "Compression change"},
+    {0x00040000, "Encryption change"},
+    {0x00080000, "Object ID change"},
+    {0x00100000, "Reparse point change"},
+    {0x00200000, "Stream change"},
+    {0x00400000, "Transacted change"},
+    {0x00800000, "Integrity change"},
+    {0x80000000, "Close"},
+};
+
+}  // namespace
+
+std::vector<std::string> UsnReasonNames(std::uint32_t reason) {
+  std::vector<std::string> names;
+  for (int bit = 0; bit < 32; ++bit) {
+    std::uint32_t flag = std::uint32_t{1} << bit;
+    if ((reason & flag) == 0) continue;
+    auto known = std::find_if(std::begin(kReasonNames), std::end(kReasonNames),
+                              [&](const auto& n) { return n.first == flag; });
+    if (known != std::end(kReasonNames)) {
+      names.emplace_back(known->second);
+    } else {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%08x", flag);
+      names.emplace_back(hex);
+    }
+  }
+  return names;
+}
+
+std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, UsnRecord* out) {
+  if (available < kV4Header) return 0;
+  std::uint32_t length = LoadLe32(data + kLength);
+  std::uint16_t major = LoadLe16(data + kMajor);
+  std::size_t header = major == 2 ? kV2Header : major == 3 ? kV3Header : major == 4 ? kV4Header : 0;
+  if (header == 0 || length < header || length % kAlign != 0 || length > available) return 0;
+  UsnRecord r;
+  r.major = major;
+  r.minor = LoadLe16(data + kMinor);
+  r.file = LoadLe64(data + kFile);
+  if (major == 4) {
+    r.parent = LoadLe64(data + 0x18);
+    r.usn = LoadLe64(data + 0x28);
+    r.reason = LoadLe32(data + 0x30);
+    r.source_info = LoadLe32(data + 0x34);
+    if (kV4Header + std::size_t{LoadLe16(data + 0x3C)} * kV4Extent > length) return 0;
+    *out = std::move(r);
+    return length;
+  }
+  const Offsets& o = major == 2 ? kV2 : kV3;
+  r.parent = LoadLe64(data + o.parent);
+  r.usn = LoadLe64(data + o.usn);
+  r.has_time = true;
+  r.time = LoadLe64(data + o.time);
+  r.reason = LoadLe32(data + o.reason);
+  r.source_info = LoadLe32(data + o.source);
+  r.security_id = LoadLe32(data + o.security);
+  r.attributes = LoadLe32(data + o.attributes);
+  std::size_t name_length = LoadLe16(data + o.name_length);
+  std::size_t name_offset = LoadLe16(data + o.name_offset);
+  if (name_length % 2 != 0 || name_offset < header || name_offset + name_length > length) return 0;
+  r.name.resize(name_length / 2);
+  for (std::size_t i = 0; i < r.name.size(); ++i) r.name[i] = LoadLe16(data + name_offset + 2 * i);
+  *out = std::move(r);
+  return length;
+}
+
+std::uint64_t ForEachUsnRecord(const std::uint8_t* data, std::size_t size,
+                               const std::function<void(const UsnRecord&)>& visit) {
+  std::uint64_t damaged = 0;
+  UsnRecord record;
+  for (std::size_t page = 0; page < size; page += kUsnPage) {
+    const std::size_t end = std::min(size, page + kUsnPage);
+    bool in_damage = false;
+    for (std::size_t pos = page; pos + 8 <= end;) {
+      if (LoadLe32(data + pos) == 0 && LoadLe32(data + pos + 4) == 0) {
+        // Padding, or the start of an unused page: the page ends here unless
+        // a record follows after damage.
+        if (!in_damage) break;
+        pos += kAlign;
+        continue;
+      }
+      std::size_t length = DecodeUsnRecord(data + pos, end - pos, &record);
+      if (length == 0) {
+        damaged += !in_damage;
+        in_damage = true;
+        pos += kAlign;
+        continue;
+      }
+      in_damage = false;
+      visit(record);
+      pos += length;
+    }
+  }
+  return damaged;
+}
+
+std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64_t size,
+                             const std::function<void(const UsnRecord&)>& visit, bool* read) {
+  *read = true;
+  std::uint64_t damaged = 0;
+  std::vector<std::uint8_t> piece;
+  std::uint64_t pos = 0;
+  for (const auto& [start, length] : runs) {
+    if (pos >= size) break;
+    const std::uint64_t held = std::min(length, size - pos);
+    // Runs start on cluster boundaries, and so on page boundaries where
+    // clusters are 4 KiB or larger; smaller clusters are read as they come.
+    if (start != kSparse) {
+      for (std::uint64_t done = 0; done < held;) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(held - done, kReadPiece));
+        piece.resize(n);
+        ReadStatus status = reader.Read(start + done, piece.data(), n);
+        if (status != ReadStatus::kOk) {
+          *read = false;
+          if (status == ReadStatus::kPastEnd) break;
+        } else {
+          damaged += ForEachUsnRecord(piece.data(), n, visit);
+        }
+        done += n;
+      }
+    }
+    pos += held;
+  }
+  return damaged;
+}
+
+void UsnJournalIndex::Add(const UsnRecord& r) {
+  ++records_;
+  File& f = files_[r.file];
+  ++f.records;
+  if (!r.has_time) return;
+  if (!has_times_ || r.time < first_) first_ = r.time;
+  if (!has_times_ || r.time > last_) last_ = r.time;
+  has_times_ = true;
+  f.events.emplace_back(r.time, r.reason);
+  if ((r.reason & kUsnFileCreate) && !f.has_created) {
+    f.has_created = true;
+    f.created = r.time;
+  }
+  if (r.reason & kUsnBasicInfoChange) {
+    f.has_times_set = true;
+    f.times_set = r.time;
+    constexpr std::uint32_t kDataChange = kUsnDataOverwrite | kUsnDataExtend | kUsnDataTruncation;
+    if ((r.reason & kUsnClose) && (r.reason & (kDataChange | kUsnFileCreate)) == 0)
+      f.times_set_alone = true;
+  }
+}
+
+const UsnJournalIndex::File* UsnJournalIndex::Find(std::uint64_t record,
+                                                   std::uint16_t sequence) const {
+  auto it = files_.find(record | std::uint64_t{sequence} << 48);
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+bool UsnJournalIndex::Coverage(FILETIME* first, FILETIME* last) const {
+  *first = first_;
+  *last = last_;
+  return has_times_;
+}
+
+}  // namespace qst

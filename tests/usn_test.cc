@@ -1,0 +1,305 @@
+// The USN change journal: records of each version built from Microsoft's
+// layouts, pages, sparse streams and damage; a volume that holds a journal,
+// whose signs fire on the files made for them; real records from Windows.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ntfs_builder.h"
+#include "probe/memory-reader.h"
+#include "probe/ntfs/ntfs-volume.h"
+#include "probe/ntfs/usn-journal.h"
+#include "run_binary.h"
+#include "test_env.h"
+
+namespace qst {
+namespace {
+
+using namespace testing::ntfs;
+using testing::RunQst;
+
+constexpr FILETIME kT0 = 133500000000000000;  // 2024-01-17 21:20 UTC
+constexpr FILETIME kSecond = 10000000;
+
+std::uint64_t Ref(std::uint64_t record, std::uint16_t sequence) {
+  return record | std::uint64_t{sequence} << 48;
+}
+
+// A record of `version` (2, 3 or 4) as Windows writes it.
+std::string UsnRecordBytes(int version, std::uint64_t file, std::uint64_t parent, std::uint64_t usn,
+                           FILETIME time, std::uint32_t reason, const std::u16string& name) {
+  const std::size_t header = version == 2 ? 0x3C : version == 3 ? 0x4C : 0x40;
+  const std::size_t names = version == 4 ? 0 : 2 * name.size();
+  std::string r((header + names + 7) / 8 * 8, '\0');
+  Put(r, 0, r.size(), 4);
+  Put(r, 4, version, 2);
+  Put(r, 8, file, 8);
+  if (version == 2) {
+    Put(r, 0x10, parent, 8);
+    Put(r, 0x18, usn, 8);
+    Put(r, 0x20, time, 8);
+    Put(r, 0x28, reason, 4);
+    Put(r, 0x34, 0x20, 4);
+    Put(r, 0x38, names, 2);
+    Put(r, 0x3A, header, 2);
+  } else if (version == 3) {
+    Put(r, 0x18, parent, 8);
+    Put(r, 0x28, usn, 8);
+    Put(r, 0x30, time, 8);
+    Put(r, 0x38, reason, 4);
+    Put(r, 0x48, names, 2);
+    Put(r, 0x4A, header, 2);
+  } else {
+    Put(r, 0x18, parent, 8);
+    Put(r, 0x28, usn, 8);
+    Put(r, 0x30, reason, 4);
+  }
+  for (std::size_t i = 0; i < names / 2; ++i) Put(r, header + 2 * i, name[i], 2);
+  return r;
+}
+
+// Records laid out in pages as Windows does: one never straddles a page,
+// zeros pad each page's end.
+std::string Pages(const std::vector<std::string>& records) {
+  std::string pages;
+  for (const std::string& r : records) {
+    std::size_t used = pages.size() % kUsnPage;
+    if (used + r.size() > kUsnPage) pages.append(kUsnPage - used, '\0');
+    pages += r;
+  }
+  pages.append((kUsnPage - pages.size() % kUsnPage) % kUsnPage, '\0');
+  return pages;
+}
+
+std::vector<UsnRecord> Records(const std::string& bytes, std::uint64_t* damaged = nullptr) {
+  std::vector<UsnRecord> records;
+  std::uint64_t d =
+      ForEachUsnRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                       [&](const UsnRecord& r) { records.push_back(r); });
+  if (damaged != nullptr) *damaged = d;
+  return records;
+}
+
+TEST(UsnRecords, EachVersionDecodesAsWindowsWritesIt) {
+  for (int version : {2, 3, 4}) {
+    std::string bytes = UsnRecordBytes(version, Ref(40, 3), Ref(5, 5), 4096, kT0,
+                                       kUsnFileCreate | kUsnClose, u"report.docx");
+    UsnRecord r;
+    ASSERT_EQ(
+        DecodeUsnRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &r),
+        bytes.size())
+        << version;
+    EXPECT_EQ(r.major, version);
+    EXPECT_EQ(r.file, Ref(40, 3));
+    EXPECT_EQ(r.parent, Ref(5, 5));
+    EXPECT_EQ(r.usn, 4096u);
+    EXPECT_EQ(r.reason, kUsnFileCreate | kUsnClose);
+    EXPECT_EQ(r.has_time, version != 4);
+    EXPECT_EQ(r.time, version != 4 ? kT0 : 0);
+    EXPECT_EQ(r.name, version != 4 ? u"report.docx" : u"");
+  }
+  EXPECT_EQ(UsnReasonNames(kUsnFileCreate | kUsnClose),
+            (std::vector<std::string>{"File create", "Close"}));
+  EXPECT_EQ(UsnReasonNames(kUsnBasicInfoChange | 0x08),
+            (std::vector<std::string>{"0x00000008", "Basic info change"}));
+}
+
+TEST(UsnRecords, PagesPaddingAndDamageAreWalkedPast) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 60; ++i)  // more than a page of V3 records
+    many.push_back(UsnRecordBytes(3, Ref(100 + i, 1), Ref(5, 5), i, kT0 + i, 0x100, u"a.txt"));
+  std::uint64_t damaged = 0;
+  EXPECT_EQ(Records(Pages(many), &damaged).size(), 60u);
+  EXPECT_EQ(damaged, 0u);
+
+  const std::string good = UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 0, kT0, 0x100, u"x");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::size_t records;
+    std::uint64_t damaged;
+  } cases[] = {
+      {"a length past the page",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0, 0x2000, 4);
+         return Pages({bad, good});
+       }(),
+       1, 1},
+      {"an unknown version",
+       [&] {
+         std::string bad = good;
+         Put(bad, 4, 9, 2);
+         return Pages({bad, good});
+       }(),
+       1, 1},
+      {"a length that is no multiple of 8",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0, 0x41, 4);
+         return Pages({good, bad, good});
+       }(),
+       2, 1},
+      {"a name reaching past its record",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0x38, 0x100, 2);
+         return Pages({bad});
+       }(),
+       0, 1},
+      {"a length of 0xFFFFFFFF", std::string(8, '\xFF') + std::string(kUsnPage - 8, '\0'), 0, 1},
+  };
+  for (const Case& c : cases) {
+    std::uint64_t d = 0;
+    EXPECT_EQ(Records(c.bytes, &d).size(), c.records) << c.what;
+    EXPECT_EQ(d, c.damaged) << c.what;
+  }
+}
+
+// Counts the bytes asked of it.
+class CountingReader : public MemoryVolumeReader {
+ public:
+  using MemoryVolumeReader::MemoryVolumeReader;
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    read += size;
+    return MemoryVolumeReader::Read(offset, buffer, size);
+  }
+  std::uint64_t read = 0;
+};
+
+TEST(UsnRecords, ASparseStartIsSkippedUnread) {
+  std::string page = Pages({UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 1 << 30, kT0, 0x100, u"x")});
+  CountingReader reader(page);
+  const Runs runs = {{kSparse, 1u << 30}, {0, kUsnPage}};
+  int records = 0;
+  bool read = false;
+  EXPECT_EQ(ReadUsnJournal(
+                reader, runs, (1u << 30) + kUsnPage, [&](const UsnRecord&) { ++records; }, &read),
+            0u);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(records, 1);
+  EXPECT_EQ(reader.read, kUsnPage);
+}
+
+// A volume whose $Extend\$UsnJrnl:$J starts with 8 sparse clusters, then a
+// page of records at cluster 200. Files: 16 created 10 s before its
+// journal record says (backdated), 17 as the journal says, 18 with its
+// times set alone, and 19 of another sequence number than the journal's.
+VolumeBuilder JournalVolume() {
+  VolumeBuilder b;
+  auto file = [&](std::uint64_t n, const std::u16string& name, FILETIME created) {
+    b.Add(n, RecordBuilder(1, 2)
+                 .Resident(0x10, StandardInformation(created))
+                 .Resident(0x30, FileName(5, 5, name))
+                 .Close());
+  };
+  file(16, u"backdated.txt", kT0 - 10 * kSecond);
+  file(17, u"honest.txt", kT0);
+  file(18, u"touched.txt", kT0);
+  file(19, u"reused.txt", kT0);
+  b.Add(11, RecordBuilder(3, 11)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"$Extend"))
+                .Close());
+  std::string journal = Pages({
+      UsnRecordBytes(2, Ref(16, 2), Ref(5, 5), 0x8000, kT0, kUsnFileCreate, u"backdated.txt"),
+      UsnRecordBytes(2, Ref(17, 2), Ref(5, 5), 0x8060, kT0, kUsnFileCreate | kUsnClose,
+                     u"honest.txt"),
+      UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x80C0, kT0 + kSecond, kUsnFileCreate | kUsnClose,
+                     u"touched.txt"),
+      UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x8120, kT0 + 60 * kSecond,
+                     kUsnBasicInfoChange | kUsnClose, u"touched.txt"),
+      UsnRecordBytes(4, Ref(18, 2), Ref(5, 5), 0x8180, 0, kUsnDataExtend, u""),
+      UsnRecordBytes(2, Ref(19, 1), Ref(5, 5), 0x81C0, kT0, kUsnFileCreate, u"reused.txt"),
+  });
+  b.bytes().replace(200 * kCluster, journal.size(), journal);
+  b.Add(25,
+        RecordBuilder(1, 1)
+            .Resident(0x10, StandardInformation(1))
+            .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
+            .NonResident(0x80, std::string("\x01\x08\x21\x01\xC8\x00", 6), 9 * kCluster, 0, u"$J")
+            .Close());
+  return b;
+}
+
+TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
+  VolumeBuilder b = JournalVolume();
+  MemoryVolumeReader reader(b.bytes());
+  std::unique_ptr<NtfsVolume> volume;
+  std::string error;
+  ASSERT_TRUE(NtfsVolume::Open(reader, {}, &volume, &error)) << error;
+  UsnJournalIndex index;
+  ASSERT_TRUE(volume->ReadUsnJournal(&index));
+  EXPECT_EQ(index.records(), 6u);
+  EXPECT_EQ(index.damaged, 0u);
+  const UsnJournalIndex::File* touched = index.Find(18, 2);
+  ASSERT_NE(touched, nullptr);
+  EXPECT_EQ(touched->records, 3u);
+  EXPECT_EQ(touched->created, kT0 + kSecond);
+  EXPECT_EQ(touched->times_set, kT0 + 60 * kSecond);
+  EXPECT_TRUE(touched->times_set_alone);
+  EXPECT_EQ(index.Find(19, 2), nullptr);  // the journal's file 19 was another
+  FILETIME first = 0, last = 0;
+  ASSERT_TRUE(index.Coverage(&first, &last));
+  EXPECT_EQ(first, kT0);
+  EXPECT_EQ(last, kT0 + 60 * kSecond);
+}
+
+TEST(UsnJournal, SignsFireOnTheFilesMadeForThemAndOnNoOther) {
+  std::string image = ::testing::TempDir() + "/qst_usn_" + std::to_string(getpid());
+  std::ofstream(image, std::ios::binary) << JournalVolume().bytes();
+  auto r = RunQst({"-d", image, "-U", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  auto alerts = [&](const std::string& name) {
+    std::size_t row = r.out.find("\nC:\\" + name + " |");
+    std::size_t end = r.out.find('\n', row + 1);
+    std::string line = r.out.substr(row + 1, end - row - 1);
+    return line.substr(line.rfind(" |") + 2);
+  };
+  // (a row ends in " ")
+  EXPECT_EQ(alerts("backdated.txt"), "SI<USN ");
+  EXPECT_EQ(alerts("honest.txt"), " ");
+  EXPECT_EQ(alerts("touched.txt"), "times-set ");
+  EXPECT_EQ(alerts("reused.txt"), " ");
+  EXPECT_NE(r.out.find("\nC:\\reused.txt |19 |"), std::string::npos);
+  EXPECT_NE(r.out.find(" |null |null |0 |2024/01/17 21:20:00.000000000 (UTC) |"), std::string::npos)
+      << r.out;
+  // A body file: one line per record joined, named by its reasons.
+  auto body = RunQst({"-d", image, "-U", "--bodyfile", "C:\\touched.txt"});
+  EXPECT_NE(body.out.find("|C:\\touched.txt ($UsnJrnl: Basic info change, Close)|18|"),
+            std::string::npos)
+      << body.out;
+  // No journal: one line on standard error, the files all reported.
+  VolumeBuilder bare;
+  bare.AddFile(16, u"a.txt", kT0);
+  std::ofstream(image, std::ios::binary) << bare.bytes();
+  auto none = RunQst({"-d", image, "-U", "--json", "C:\\a.txt"});
+  EXPECT_NE(none.out.find("\"usn\":null,\"alerts\":[]"), std::string::npos) << none.out;
+  EXPECT_EQ(none.err, "qst: " + image + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n");
+  unlink(image.c_str());
+}
+
+TEST(UsnJournal, RealWindowsRecordsAreRead) {
+  const std::string sample = std::string(QST_SOURCE_DIR) + "/../shared/evidence/usn-sample.bin";
+  if (access(sample.c_str(), R_OK) != 0) QST_SKIP() << "no " << sample;
+  std::string bytes = testing::ReadFile(sample);
+  std::uint64_t damaged = 0;
+  std::vector<UsnRecord> records = Records(bytes, &damaged);
+  EXPECT_EQ(damaged, 0u);
+  ASSERT_FALSE(records.empty());
+  for (const UsnRecord& r : records) {
+    EXPECT_EQ(r.major, 2);
+    EXPECT_FALSE(r.name.empty());
+    EXPECT_GT(r.time, 130000000000000000u);  // after 2012
+    EXPECT_LT(r.time, 140000000000000000u);
+  }
+  EXPECT_EQ(records[0].reason, kUsnFileCreate);
+  EXPECT_EQ(records[1].reason, kUsnFileCreate | kUsnClose);
+}
+
+}  // namespace
+}  // namespace qst
