@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -280,6 +281,50 @@ TEST(UsnJournal, SignsFireOnTheFilesMadeForThemAndOnNoOther) {
   auto none = RunQst({"-d", image, "-U", "--json", "C:\\a.txt"});
   EXPECT_NE(none.out.find("\"usn\":null,\"alerts\":[]"), std::string::npos) << none.out;
   EXPECT_EQ(none.err, "qst: " + image + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n");
+  unlink(image.c_str());
+}
+
+TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
+  std::string image = ::testing::TempDir() + "/qst_usn_list_" + std::to_string(getpid());
+  std::ofstream(image, std::ios::binary) << JournalVolume().bytes();
+  auto r = RunQst({"-d", image, "-U", "--journal-only", "--json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 6) << r.out;
+  EXPECT_NE(
+      r.out.find("{\"usn\":32768,\"time\":{\"utc\":\"2024-01-17T21:20:00.0000000Z\","
+                 "\"filetime\":133500000000000000},\"reason\":256,\"reasons\":[\"File "
+                 "create\"],\"file\":{\"record\":16,\"sequence\":2},\"parent\":{\"record\":5,"
+                 "\"sequence\":5},\"name\":\"backdated.txt\",\"path\":\"C:\\\\backdated.txt\","
+                 "\"attributes\":32,\"source_info\":0,\"security_id\":0,\"version\":\"2.0\"}\n"),
+      std::string::npos)
+      << r.out;
+  // A V4 record: no time, no name.
+  EXPECT_NE(r.out.find("{\"usn\":33152,\"time\":null,\"reason\":2,\"reasons\":[\"Data extend\"]"),
+            std::string::npos);
+  // The stream alone, collected apart: no paths.
+  std::string stream = image + ".J";
+  std::string bytes = JournalVolume().bytes().substr(200 * kCluster, kUsnPage);
+  std::ofstream(stream, std::ios::binary) << std::string(8 * kCluster, '\0') << bytes;
+  auto alone = RunQst({"--usn-journal=" + stream, "-e", "-u"});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_EQ(alone.out.substr(0, alone.out.find('\n') + 1),
+            "USN | time | reason | file | parent | name | path | attributes | source_info | "
+            "security_id | version \n");
+  EXPECT_NE(alone.out.find("\n33056 |2024/01/17 21:21:00.000000000 (UTC) |0x80008000: Basic info "
+                           "change, Close |18-2 |5-5 |touched.txt |null |0x00000000 |0x00000000 "
+                           "|0 |3.0 \n"),
+            std::string::npos)
+      << alone.out;
+  // Usage: the journal alone takes no operands; --journal-only wants -U.
+  EXPECT_EQ(RunQst({"--usn-journal=" + stream, "--journal-only", "C:\\"}).status, 254);
+  EXPECT_EQ(RunQst({"-d", image, "--journal-only"}).status, 254);
+  EXPECT_EQ(RunQst({"-U", "C:\\"}).status, 254);
+  auto missing = RunQst({"--usn-journal=" + stream + ".none"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err.rfind("qst: cannot open the USN journal " + stream + ".none: ", 0), 0u)
+      << missing.err;
+  unlink(stream.c_str());
   unlink(image.c_str());
 }
 

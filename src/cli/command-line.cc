@@ -10,17 +10,26 @@
 namespace qst {
 namespace {
 
-enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile, kUsnJournal };
+enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile, kUsnJournal, kJournalOnly };
 
 constexpr LongOption kLongOptions[] = {
-    {"all", false, 'a'},   {"bodyfile", false, kBodyfile},
-    {"csv", false, kCsv},  {"help", false, 'h'},
-    {"image", true, 'd'},  {"iso", false, 'i'},
-    {"jobs", true, 'j'},   {"json", false, kJson},
-    {"list", false, 'l'},  {"name-times", false, 'n'},
-    {"offset", true, 'o'}, {"recursive", false, 'r'},
-    {"usn", false, 'U'},   {"usn-journal", true, kUsnJournal},
-    {"utc", false, 'u'},   {"version", false, kVersion},
+    {"all", false, 'a'},
+    {"bodyfile", false, kBodyfile},
+    {"csv", false, kCsv},
+    {"help", false, 'h'},
+    {"image", true, 'd'},
+    {"iso", false, 'i'},
+    {"jobs", true, 'j'},
+    {"journal-only", false, kJournalOnly},
+    {"json", false, kJson},
+    {"list", false, 'l'},
+    {"name-times", false, 'n'},
+    {"offset", true, 'o'},
+    {"recursive", false, 'r'},
+    {"usn", false, 'U'},
+    {"usn-journal", true, kUsnJournal},
+    {"utc", false, 'u'},
+    {"version", false, kVersion},
     {nullptr, false, 0},
 };
 
@@ -88,6 +97,7 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
       options.usn = true;
       options.usn_journal = scan.optarg;
       break;
+    case kJournalOnly: options.journal_only = true; break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
@@ -125,7 +135,14 @@ int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
     out.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
-  if (!options.reads_image() && (options.name_times || options.deleted || options.usn)) {
+  if (options.journal_only && !options.usn) {
+    out.Write("Can't use --journal-only without -U.\n");
+    return kStatusBadUsage;
+  }
+  // A journal collected apart is listed without an image.
+  const bool journal_alone = options.journal_only && !options.usn_journal.empty();
+  if (!options.reads_image() &&
+      (options.name_times || options.deleted || (options.usn && !journal_alone))) {
     out.Write(options.name_times ? "Can't use -n without -d.\n"
               : options.deleted  ? "Can't use -a without -d.\n"
                                  : "Can't use -U without -d.\n");
@@ -143,7 +160,15 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   Scanned scanned;
   for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruU", kLongOptions, scan, err)) != -1;)
     if (!TakeOption(c, scan, out, image_formats, options, &scanned, status)) return false;
-  if (scan.optind >= argc) {
+  // The journal alone is listed without operands; otherwise they are
+  // what the run is for.
+  if (scan.optind >= argc && !options.usn_journal.empty()) options.journal_only = true;
+  if (options.journal_only && scan.optind < argc) {
+    out.Write("Can't use --journal-only with a FILENAME.\n");
+    *status = kStatusBadUsage;
+    return false;
+  }
+  if (scan.optind >= argc && !options.journal_only) {
     PrintUsage(out);
     *status = kStatusBadUsage;
     return false;

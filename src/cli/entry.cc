@@ -36,6 +36,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.few_paths = few_paths;
   selection.usn = options.usn;
   selection.usn_journal = options.usn_journal;
+  selection.journal_only = options.journal_only;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };
@@ -46,6 +47,27 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   }
   context.platform = image->get();
   return kStatusOk;
+}
+
+// Lists the run's change journal, record by record; 1 when there is none.
+int ListJournal(Context& context) {
+  const RunOptions& options = context.options;
+  JournalForm form = options.machine == MachineForm::kJson         ? JournalForm::kJson
+                     : options.machine == MachineForm::kRfc4180Csv ? JournalForm::kCsv
+                     : options.machine == MachineForm::kBodyfile   ? JournalForm::kBodyfile
+                     : options.csv                                 ? JournalForm::kRow
+                                                                   : JournalForm::kBlock;
+  context.out.Write(JournalHeader(form));
+  std::string text;
+  bool found =
+      context.platform->ForEachJournalRecord([&](const UsnRecord& record, std::string_view path) {
+        text.clear();
+        PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
+        context.out.Write(text);
+      });
+  context.progress.Finish();
+  if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
+  return found ? kStatusOk : kStatusFailure;
 }
 
 }  // namespace
@@ -64,6 +86,10 @@ int RunEntry(int argc, char** argv, Context& context) {
   }
   context.progress.Show(context.progress_allowed && (options.recursive || options.reads_image()));
   std::unique_ptr<Platform> image_platform;
+  if (options.journal_only) {
+    if ((status = OpenImage(false, context, &image_platform)) != kStatusOk) return status;
+    return ListJournal(context);
+  }
   if (options.reads_image()) {
     bool few = FewPlainPaths(argc, argv, command.first_operand, options);
     if ((status = OpenImage(few, context, &image_platform)) != kStatusOk) return status;

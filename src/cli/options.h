@@ -15,15 +15,17 @@ namespace qst {
 enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile };
 
 struct RunOptions {
-  bool csv = false;                          // -e: the CSV-like row layout
-  bool iso = false;                          // -i
-  bool list = false;                         // -l
-  bool recursive = false;                    // -r
-  bool utc = false;                          // -u
-  bool name_times = false;                   // -n
-  bool deleted = false;                      // -a
-  bool usn = false;                          // -U, --usn-journal
-  std::string usn_journal;                   // --usn-journal=FILE
+  bool csv = false;         // -e: the CSV-like row layout
+  bool iso = false;         // -i
+  bool list = false;        // -l
+  bool recursive = false;   // -r
+  bool utc = false;         // -u
+  bool name_times = false;  // -n
+  bool deleted = false;     // -a
+  bool usn = false;         // -U, --usn-journal
+  std::string usn_journal;  // --usn-journal=FILE
+  // --journal-only, or --usn-journal without operands: the journal is listed.
+  bool journal_only = false;
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given

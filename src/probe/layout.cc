@@ -6,24 +6,13 @@
 #include <utility>
 
 namespace qst {
-namespace {
-
-// Printed ahead of a record for each object-identifier time that does not
-// lie after 1601-01-01.
-constexpr std::string_view kUnknownErrorLine = "Unknown Error\n";
-
-void AppendInt(int value, std::string* out) {
-  char digits[16];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out->append(digits, end);
-}
 
 // A path as the text layouts show it: each control character (U+0000 to
 // U+001F and U+007F, single bytes in UTF-8 and in any system's bytes) as its
 // code in two hex digits between angle brackets, "<0A>" for a line feed, so
 // that no name can end a row or start another; all else byte for byte.
 // Windows allows neither bracket in a name.
-void AppendPath(std::string_view path, std::string* out) {
+void AppendTextName(std::string_view path, std::string* out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
   for (std::size_t start = 0; start < path.size();) {
@@ -36,6 +25,18 @@ void AppendPath(std::string_view path, std::string* out) {
     out->append(code, sizeof code);
     start = end + 1;
   }
+}
+
+namespace {
+
+// Printed ahead of a record for each object-identifier time that does not
+// lie after 1601-01-01.
+constexpr std::string_view kUnknownErrorLine = "Unknown Error\n";
+
+void AppendInt(int value, std::string* out) {
+  char digits[16];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(digits, end);
 }
 
 void AppendTime(const RenderedTimestamp& t, std::string* out) {
@@ -128,7 +129,7 @@ void AppendUsnFields(const FileTimestampRecord& r, const std::array<const char*,
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
   out->append("\n  path: ");
-  AppendPath(r.path, out);
+  AppendTextName(r.path, out);
   out->append(" \n    ID: ");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" \n");
@@ -169,7 +170,7 @@ void AppendUuidFields(const DecodedUuid& u, std::string* out) {
 
 void PrintRow(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
-  AppendPath(r.path, out);
+  AppendTextName(r.path, out);
   out->append(" |");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
@@ -233,7 +234,7 @@ std::string OneLine(std::string_view message) {
 
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
   out->append("\n");
-  AppendPath(path, out);
+  AppendTextName(path, out);
   out->append(", CODE=");
   AppendInt(code, out);
   out->append(":").append(text).append("\n");

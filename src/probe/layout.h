@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "probe/ntfs/usn-journal.h"
 #include "probe/record.h"
 
 namespace qst {
@@ -34,6 +35,18 @@ extern const Layout kJsonLayout;
 extern const Layout kRfc4180Layout;
 // The body file that mactime reads; failed paths go apart.
 extern const Layout kBodyfileLayout;
+
+// Appends a name or path as the text layouts show it: control characters
+// (U+0000 to U+001F, U+007F) as "<0A>", all else byte for byte.
+void AppendTextName(std::string_view name, std::string* out);
+
+// A change journal as a timeline: each record in the run's form. `path` is
+// the record's file's path where the volume still leads to its folder
+// (UTF-8), else empty. The machine forms want the UTC ISO time form.
+enum class JournalForm { kBlock, kRow, kJson, kCsv, kBodyfile };
+std::string JournalHeader(JournalForm form);
+void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
+                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
 
 // A system's message without the line break (and trailing blanks) it ends in.
 std::string OneLine(std::string_view message);

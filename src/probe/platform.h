@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "objectid/objectid.h"
+#include "probe/ntfs/usn-journal.h"
 #include "probe/streams.h"
 #include "time/timestamp.h"
 
@@ -181,6 +182,13 @@ class Platform : public LocalTimeConverter {
   // One line (with its line break) saying what of the evidence could not be
   // read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const { return {}; }
+
+  // Visits the records of the change journal that the run reads (-U with
+  // --journal-only, or --usn-journal), in journal order, each with its
+  // file's path where the volume still leads to its folder (else empty).
+  // False when there is no journal to read.
+  using JournalVisitor = std::function<void(const UsnRecord& record, std::string_view path)>;
+  virtual bool ForEachJournalRecord(const JournalVisitor& /*visit*/) { return false; }
 };
 
 // Whether `path` is a Windows drive's root: "C:" or "C:\\".
@@ -208,11 +216,12 @@ void SetStandardOutputBytes();
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
-  bool deleted = false;     // deleted records are listed too (-a)
-  bool name_times = false;  // the $FILE_NAME times are shown (-n)
-  bool few_paths = false;   // the operands are a few paths, no listings
-  bool usn = false;         // the change journal is joined to each file (-U)
-  std::string usn_journal;  // a $J stream collected apart; empty: the volume's own
+  bool deleted = false;       // deleted records are listed too (-a)
+  bool name_times = false;    // the $FILE_NAME times are shown (-n)
+  bool few_paths = false;     // the operands are a few paths, no listings
+  bool usn = false;           // the change journal is joined to each file (-U)
+  std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
+  bool journal_only = false;  // the journal is listed, record by record, not joined
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

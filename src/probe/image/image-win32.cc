@@ -43,6 +43,8 @@ const char* ContainerOf(VolumeReader& image, const std::string& path) {
 
 bool OpenWin32Image(const ImageSelection& selection, Platform& host,
                     std::unique_ptr<Platform>* platform, std::string* message) {
+  // A journal collected apart, listed without an image.
+  if (selection.path.empty()) return OpenJournalFile(selection, host, platform, message);
   const std::string& path = selection.path;
   std::unique_ptr<VolumeReader> image;
   if (int error = OpenRawFile(path, 0, &image)) {

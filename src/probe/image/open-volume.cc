@@ -94,29 +94,41 @@ std::string Format(const char* format, ...) {
 
 namespace {
 
+// Opens a $J stream collected apart; false with `*message` when it cannot be.
+bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
+                       std::string* message) {
+  if (int error = OpenRawFile(path, 0, file)) {
+    *message = Format("qst: cannot open the USN journal %s: %s", path.c_str(),
+                      host.ErrorText(error).c_str());
+    if (message->empty() || message->back() != '\n') *message += '\n';
+    return false;
+  }
+  return true;
+}
+
 // Reads the change journal that -U asks for: the $J stream collected apart,
-// or else the volume's own. False, with `*message`, when a stream named apart
-// cannot be opened; a volume without a journal leaves `*journal` empty.
+// or else the volume's own; joined to each file, or, for --journal-only,
+// only kept to be listed. False, with `*message`, when a stream named apart
+// cannot be opened.
 bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
-                 std::unique_ptr<UsnJournalIndex>* journal, std::string* message) {
+                 JournalSource* journal, std::string* message) {
+  journal->usn = selection.usn;
+  if (!selection.usn_journal.empty() &&
+      !OpenJournalStream(selection.usn_journal, host, &journal->file, message))
+    return false;
+  if (selection.journal_only) return true;
   auto index = std::make_unique<UsnJournalIndex>();
-  auto add = [&](const UsnRecord& r) { index->Add(r); };
-  if (!selection.usn_journal.empty()) {
-    std::unique_ptr<VolumeReader> file;
-    if (int error = OpenRawFile(selection.usn_journal, 0, &file)) {
-      *message = Format("qst: cannot open the USN journal %s: %s", selection.usn_journal.c_str(),
-                        host.ErrorText(error).c_str());
-      if (message->empty() || message->back() != '\n') *message += '\n';
-      return false;
-    }
+  if (journal->file != nullptr) {
     bool read = true;
-    const std::uint64_t size = file->Size();
-    index->damaged = ReadUsnJournal(*file, {{0, size}}, size, add, &read);
+    const std::uint64_t size = journal->file->Size();
+    index->damaged = ReadUsnJournal(
+        *journal->file, {{0, size}}, size, [&](const UsnRecord& r) { index->Add(r); }, &read);
     index->unreadable = !read;
+    journal->file.reset();
   } else if (!volume.ReadUsnJournal(index.get())) {
     index.reset();
   }
-  *journal = std::move(index);
+  journal->index = std::move(index);
   return true;
 }
 
@@ -137,10 +149,10 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
       return false;
     }
-    std::unique_ptr<UsnJournalIndex> journal;
+    JournalSource journal;
     if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
     *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
-                                   selection.path, selection.usn, std::move(journal));
+                                   selection.path, std::move(journal));
     return true;
   }
   std::uint64_t offset = 0;
@@ -155,10 +167,18 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
     return false;
   }
-  std::unique_ptr<UsnJournalIndex> journal;
+  JournalSource journal;
   if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
-                                 selection.path, selection.usn, std::move(journal));
+                                 selection.path, std::move(journal));
+  return true;
+}
+
+bool OpenJournalFile(const ImageSelection& selection, Platform& host,
+                     std::unique_ptr<Platform>* platform, std::string* message) {
+  std::unique_ptr<VolumeReader> file;
+  if (!OpenJournalStream(selection.usn_journal, host, &file, message)) return false;
+  *platform = MakeJournalPlatform(std::move(file), selection.usn_journal, host);
   return true;
 }
 

@@ -35,6 +35,11 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                      HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,
                      std::string* message);
 
+// Opens the journal that --usn-journal names, without an image, to be
+// listed record by record.
+bool OpenJournalFile(const ImageSelection& selection, Platform& host,
+                     std::unique_ptr<Platform>* platform, std::string* message);
+
 // The container format whose mark `image` starts with ("E01" for any EWF
 // file, "AFF", "VMDK", "VHD", "VHDX"), or null for raw bytes.
 const char* ContainerMark(VolumeReader& image);

@@ -220,6 +220,8 @@ bool OpenPlainRawImage(const ImageSelection& selection, Disk* disk) {
 
 bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
                        std::unique_ptr<Platform>* platform, std::string* message) {
+  // A journal collected apart, listed without an image.
+  if (selection.path.empty()) return OpenJournalFile(selection, host, platform, message);
   Disk disk;
   if (OpenPlainRawImage(selection, &disk))
     return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);

@@ -22,6 +22,18 @@ constexpr int kDirectoryInvalid = 267;
 constexpr int kFileCorrupt = 1392;
 constexpr int kInvalidFunction = 1;
 
+// The line that tells what reading a journal stepped over; empty when
+// nothing.
+std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable) {
+  if (damaged == 0 && !unreadable) return {};
+  std::string line = "qst: " + name + ": USN journal ";
+  if (damaged != 0)
+    line += std::to_string(damaged) +
+            (damaged == 1 ? " damaged stretch skipped" : " damaged stretches skipped");
+  if (unreadable) line += std::string(damaged != 0 ? ", " : "") + "read in part";
+  return line + "\n";
+}
+
 void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->CreationTime = times.creation;
   basic->LastWriteTime = times.write;
@@ -32,15 +44,39 @@ void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
 class ImagePlatform : public Platform {
  public:
   ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
-                Platform& host, HostErrorToWindows to_windows, std::string image_name, bool usn,
-                std::unique_ptr<UsnJournalIndex> journal)
+                Platform& host, HostErrorToWindows to_windows, std::string image_name,
+                JournalSource journal)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
         to_windows_(to_windows),
         image_name_(std::move(image_name)),
-        usn_(usn),
-        journal_(std::move(journal)) {}
+        usn_(journal.usn),
+        journal_(std::move(journal.index)),
+        journal_file_(std::move(journal.file)) {}
+
+  bool ForEachJournalRecord(const JournalVisitor& visit) override {
+    std::string path;
+    std::u16string folder;
+    auto with_path = [&](const UsnRecord& r) {
+      path.clear();
+      // Where the volume still leads to the record's folder.
+      if (r.major != 4 && volume_->FolderPath(r.parent & 0xFFFFFFFFFFFF,
+                                              static_cast<std::uint16_t>(r.parent >> 48), &folder))
+        path = "C:" + Wtf8FromUtf16(folder) + "\\" + Wtf8FromUtf16(r.name);
+      visit(r, path);
+    };
+    listed_ = true;
+    if (journal_file_ != nullptr) {
+      const std::uint64_t size = journal_file_->Size();
+      bool read = true;
+      listed_damage_ = ReadUsnJournal(*journal_file_, {{0, size}}, size, with_path, &read);
+      listed_unreadable_ = !read;
+      return true;
+    }
+    listed_found_ = volume_->ForEachUsnRecord(with_path, &listed_damage_, &listed_unreadable_);
+    return listed_found_;
+  }
 
   bool ProbesFromMemory() const override { return true; }
 
@@ -128,18 +164,11 @@ class ImagePlatform : public Platform {
 
   std::string LossReport() const override {
     std::string report = DescribeDamage(image_name_, volume_->DamageFound());
-    if (usn_ && journal_ == nullptr)
+    if ((usn_ && journal_ == nullptr && !listed_) || (listed_ && !listed_found_))
       report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
-    if (journal_ != nullptr && (journal_->damaged != 0 || journal_->unreadable)) {
-      report += "qst: " + image_name_ + ": USN journal ";
-      if (journal_->damaged != 0)
-        report +=
-            std::to_string(journal_->damaged) +
-            (journal_->damaged == 1 ? " damaged stretch skipped" : " damaged stretches skipped");
-      if (journal_->unreadable)
-        report += std::string(journal_->damaged != 0 ? ", " : "") + "read in part";
-      report += "\n";
-    }
+    if (journal_ != nullptr)
+      report += DescribeJournalDamage(image_name_, journal_->damaged, journal_->unreadable);
+    if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
     return report;
   }
 
@@ -289,6 +318,51 @@ class ImagePlatform : public Platform {
   std::string image_name_;
   bool usn_;
   std::unique_ptr<UsnJournalIndex> journal_;
+  std::unique_ptr<VolumeReader> journal_file_;
+  // What listing the journal met.
+  bool listed_ = false, listed_found_ = true, listed_unreadable_ = false;
+  std::uint64_t listed_damage_ = 0;
+};
+
+// Lists a journal collected apart, without a volume.
+class JournalPlatform : public Platform {
+ public:
+  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, Platform& host)
+      : file_(std::move(file)), name_(std::move(name)), host_(host) {}
+
+  bool ForEachJournalRecord(const JournalVisitor& visit) override {
+    const std::uint64_t size = file_->Size();
+    bool read = true;
+    damaged_ = ReadUsnJournal(
+        *file_, {{0, size}}, size, [&](const UsnRecord& r) { visit(r, {}); }, &read);
+    unreadable_ = !read;
+    return true;
+  }
+  std::string LossReport() const override {
+    return DescribeJournalDamage(name_, damaged_, unreadable_);
+  }
+
+  int Probe(const std::string& path, RawFileInfo* info) override { return host_.Probe(path, info); }
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    return host_.OpenSearch(pattern, search);
+  }
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    return host_.OpenList(path, source);
+  }
+  std::string ErrorText(int code) override { return host_.ErrorText(code); }
+  int NameTooLongCode() const override { return host_.NameTooLongCode(); }
+  char Separator() const override { return host_.Separator(); }
+  bool IsVolumeRoot(std::string_view path) const override { return host_.IsVolumeRoot(path); }
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    return host_.ToLocalTime(utc, local);
+  }
+
+ private:
+  std::unique_ptr<VolumeReader> file_;
+  std::string name_;
+  Platform& host_;
+  std::uint64_t damaged_ = 0;
+  bool unreadable_ = false;
 };
 
 }  // namespace
@@ -296,9 +370,14 @@ class ImagePlatform : public Platform {
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             bool usn, std::unique_ptr<UsnJournalIndex> journal) {
+                                             JournalSource journal) {
   return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, to_windows,
-                                         std::move(image_name), usn, std::move(journal));
+                                         std::move(image_name), std::move(journal));
+}
+
+std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
+                                              Platform& host) {
+  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), host);
 }
 
 }  // namespace qst

@@ -16,15 +16,26 @@ namespace qst {
 // cannot be opened), from the host platform's code.
 using HostErrorToWindows = int (*)(int host_code);
 
+// The change journal a run reads: with -U, joined to each file (`index`;
+// none when the volume has no journal); with --journal-only, listed from
+// `file` (the --usn-journal stream) or else from the volume's own.
+struct JournalSource {
+  bool usn = false;
+  std::unique_ptr<UsnJournalIndex> index;
+  std::unique_ptr<VolumeReader> file;
+};
+
 // The platform of `volume`, read through `reader`; `host` serves what lies
 // outside the image (list files, the local zone), its errors told in
 // Windows terms by `to_windows`; `image_name` names the image in messages.
-// With `usn`, each file gets what `journal` holds of it (no journal: the
-// volume has none, said once at the end).
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             bool usn = false,
-                                             std::unique_ptr<UsnJournalIndex> journal = nullptr);
+                                             JournalSource journal = {});
+
+// A platform that only lists the journal in `file` (--usn-journal without
+// -d); all else is `host`'s.
+std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
+                                              Platform& host);
 
 }  // namespace qst

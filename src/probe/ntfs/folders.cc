@@ -251,6 +251,27 @@ std::span<const std::uint32_t> NtfsVolume::DeletedChildren(std::uint64_t folder)
   return it->second;
 }
 
+bool NtfsVolume::FolderPath(std::uint64_t folder, std::uint16_t sequence,
+                            std::u16string* path) const {
+  if (lazy_ || !InUse(folder) || !IsFolder(folder) || SequenceOf(folder) != sequence) return false;
+  std::vector<std::uint32_t> names;
+  for (std::uint64_t f = folder; f != kRootRecord;) {
+    // A chain longer than the records cannot reach the root.
+    if (names.size() > records_.size()) return false;
+    std::uint32_t name = kNone;
+    for (std::uint32_t n = FindRecord(f)->first_name; n != kNone && name == kNone;
+         n = names_[n].next)
+      if (!IsAlias(n) && IsParent(names_[n], false)) name = n;
+    if (name == kNone) return false;
+    names.push_back(name);
+    f = names_[name].parent;
+  }
+  path->clear();
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    path->append(u"\\").append(NameText(*it));
+  return true;
+}
+
 std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
                                std::u16string_view name) const {
   auto [first, last] = std::equal_range(list.begin(), list.end(), name, [&](auto x, auto y) {

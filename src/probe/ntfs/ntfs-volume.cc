@@ -447,6 +447,12 @@ std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
 }
 
 bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
+  return ForEachUsnRecord([&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
+                          &index->unreadable);
+}
+
+bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& visit,
+                                  std::uint64_t* damaged, bool* unreadable) {
   std::uint64_t journal = Lookup(kExtendRecord, u"$UsnJrnl");
   if (journal == kNone || !InUse(journal)) return false;
   // $J in pieces by starting cluster: in the file's record and in the
@@ -467,8 +473,7 @@ bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
       if (a.type != kAttrData || a.name != u"$J") continue;
       found = true;
       if (a.resident) {
-        index->damaged +=
-            ForEachUsnRecord(a.value, a.value_length, [&](const UsnRecord& r) { index->Add(r); });
+        *damaged += qst::ForEachUsnRecord(a.value, a.value_length, visit);
         continue;
       }
       if (a.start_vcn == 0) size = a.data_size;
@@ -476,7 +481,7 @@ bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
       if (DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs))
         pieces.emplace_back(a.start_vcn, std::move(runs));
       else
-        index->unreadable = true;
+        *unreadable = true;
     }
   }
   if (!found) return false;
@@ -489,7 +494,7 @@ bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
   std::uint64_t next = 0;
   for (auto& [vcn, piece] : pieces) {
     if (vcn < next) {
-      index->unreadable = true;
+      *unreadable = true;
       continue;
     }
     if (vcn > next) runs.emplace_back(kSparse, (vcn - next) * cluster);
@@ -499,9 +504,8 @@ bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
     }
   }
   bool read = true;
-  index->damaged += qst::ReadUsnJournal(
-      reader_, runs, size, [&](const UsnRecord& r) { index->Add(r); }, &read);
-  if (!read) index->unreadable = true;
+  *damaged += qst::ReadUsnJournal(reader_, runs, size, visit, &read);
+  if (!read) *unreadable = true;
   return true;
 }
 

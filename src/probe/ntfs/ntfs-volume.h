@@ -129,6 +129,14 @@ class NtfsVolume {
   // Reads the volume's change journal, $Extend\$UsnJrnl:$J, into `*index`;
   // false when the volume has none.
   bool ReadUsnJournal(UsnJournalIndex* index);
+  // The same, record by record in journal order; damaged stretches passed
+  // are added to `*damaged`, and `*unreadable` set where data was lost.
+  bool ForEachUsnRecord(const std::function<void(const UsnRecord&)>& visit, std::uint64_t* damaged,
+                        bool* unreadable);
+  // The path of a folder in use ("\\dir\\sub", empty for the root), up the
+  // names whose parents hold; false when it does not lead to the root or
+  // the folder's sequence number is not `sequence`. A volume read whole.
+  bool FolderPath(std::uint64_t folder, std::uint16_t sequence, std::u16string* path) const;
 
   Damage DamageFound() const;
 
