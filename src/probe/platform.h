@@ -222,6 +222,7 @@ struct ImageSelection {
   bool usn = false;           // the change journal is joined to each file (-U)
   std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
   bool journal_only = false;  // the journal is listed, record by record, not joined
+  bool usn_events = false;    // each file keeps its journal records (a body file)
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

@@ -18,6 +18,25 @@ DecodedUuid DecodeUuid(const std::uint8_t (&uuid)[16], TimeForm form,
   return d;
 }
 
+// The journal's first and last times are the same for every file: each is
+// rendered once, while it stays the same.
+const RenderedTimestamp& RenderOnce(FILETIME raw, TimeForm form, const LocalTimeConverter& zone,
+                                    int slot) {
+  struct Last {
+    bool valid = false;
+    FILETIME raw = 0;
+    bool utc = false, iso = false;
+    const LocalTimeConverter* zone = nullptr;
+    RenderedTimestamp rendered;
+  };
+  thread_local Last last[2];
+  Last& l = last[slot];
+  if (!l.valid || l.raw != raw || l.utc != form.utc || l.iso != form.iso || l.zone != &zone) {
+    l = {true, raw, form.utc, form.iso, &zone, RenderTimestamp(raw, form, zone)};
+  }
+  return l.rendered;
+}
+
 }  // namespace
 
 std::string ForgeryIndicators(const RawFileInfo& raw) {
@@ -71,13 +90,16 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   if (fields.usn && raw.has_usn) {
     const UsnFileInfo& u = raw.usn;
     r.has_usn = true;
+    // Only times the journal holds are rendered.
     r.has_usn_created = u.has_created;
-    r.usn_created = RenderTimestamp(u.created, form, zone);
+    if (u.has_created) r.usn_created = RenderTimestamp(u.created, form, zone);
     r.has_usn_times_set = u.has_times_set;
-    r.usn_times_set = RenderTimestamp(u.times_set, form, zone);
+    if (u.has_times_set) r.usn_times_set = RenderTimestamp(u.times_set, form, zone);
     r.has_usn_coverage = u.has_coverage;
-    r.usn_first = RenderTimestamp(u.first, form, zone);
-    r.usn_last = RenderTimestamp(u.last, form, zone);
+    if (u.has_coverage) {
+      r.usn_first = RenderOnce(u.first, form, zone, 0);
+      r.usn_last = RenderOnce(u.last, form, zone, 1);
+    }
     r.usn_records = u.records;
     r.usn_events = u.events;
   }

@@ -117,7 +117,7 @@ bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& 
       !OpenJournalStream(selection.usn_journal, host, &journal->file, message))
     return false;
   if (selection.journal_only) return true;
-  auto index = std::make_unique<UsnJournalIndex>();
+  auto index = std::make_unique<UsnJournalIndex>(selection.usn_events);
   if (journal->file != nullptr) {
     bool read = true;
     const std::uint64_t size = journal->file->Size();

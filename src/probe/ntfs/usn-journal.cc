@@ -78,20 +78,32 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   std::uint16_t major = LoadLe16(data + kMajor);
   std::size_t header = major == 2 ? kV2Header : major == 3 ? kV3Header : major == 4 ? kV4Header : 0;
   if (header == 0 || length < header || length % kAlign != 0 || length > available) return 0;
-  UsnRecord r;
+  const Offsets& o = major == 2 ? kV2 : kV3;
+  std::size_t name_length = 0, name_offset = 0;
+  if (major == 4) {
+    if (kV4Header + std::size_t{LoadLe16(data + 0x3C)} * kV4Extent > length) return 0;
+  } else {
+    name_length = LoadLe16(data + o.name_length);
+    name_offset = LoadLe16(data + o.name_offset);
+    if (name_length % 2 != 0 || name_offset < header || name_offset + name_length > length)
+      return 0;
+  }
+  // Filled in place: a reader that reuses `*out` reuses its name's buffer.
+  UsnRecord& r = *out;
   r.major = major;
   r.minor = LoadLe16(data + kMinor);
   r.file = LoadLe64(data + kFile);
+  r.name.clear();
   if (major == 4) {
     r.parent = LoadLe64(data + 0x18);
     r.usn = LoadLe64(data + 0x28);
+    r.has_time = false;
+    r.time = 0;
     r.reason = LoadLe32(data + 0x30);
     r.source_info = LoadLe32(data + 0x34);
-    if (kV4Header + std::size_t{LoadLe16(data + 0x3C)} * kV4Extent > length) return 0;
-    *out = std::move(r);
+    r.security_id = r.attributes = 0;
     return length;
   }
-  const Offsets& o = major == 2 ? kV2 : kV3;
   r.parent = LoadLe64(data + o.parent);
   r.usn = LoadLe64(data + o.usn);
   r.has_time = true;
@@ -100,12 +112,8 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   r.source_info = LoadLe32(data + o.source);
   r.security_id = LoadLe32(data + o.security);
   r.attributes = LoadLe32(data + o.attributes);
-  std::size_t name_length = LoadLe16(data + o.name_length);
-  std::size_t name_offset = LoadLe16(data + o.name_offset);
-  if (name_length % 2 != 0 || name_offset < header || name_offset + name_length > length) return 0;
   r.name.resize(name_length / 2);
   for (std::size_t i = 0; i < r.name.size(); ++i) r.name[i] = LoadLe16(data + name_offset + 2 * i);
-  *out = std::move(r);
   return length;
 }
 
@@ -177,7 +185,7 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
   if (!has_times_ || r.time < first_) first_ = r.time;
   if (!has_times_ || r.time > last_) last_ = r.time;
   has_times_ = true;
-  f.events.emplace_back(r.time, r.reason);
+  if (keep_events_) f.events.emplace_back(r.time, r.reason);
   if ((r.reason & kUsnFileCreate) && !f.has_created) {
     f.has_created = true;
     f.created = r.time;

@@ -66,7 +66,8 @@ struct UsnRecord {
 std::vector<std::string> UsnReasonNames(std::uint32_t reason);
 
 // Decodes the record at `data` (at most `available` bytes); its length, or
-// 0 when no whole record of a known version starts there.
+// 0 (and `*out` untouched) when no whole record of a known version starts
+// there.
 std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, UsnRecord* out);
 
 inline constexpr std::size_t kUsnPage = 4096;
@@ -97,8 +98,13 @@ class UsnJournalIndex {
     // A close whose changes were the file's times or attributes alone.
     bool times_set_alone = false;
     std::uint64_t records = 0;
-    std::vector<std::pair<FILETIME, std::uint32_t>> events;  // time, reasons
+    // Time and reasons of each record, when kept.
+    std::vector<std::pair<FILETIME, std::uint32_t>> events;
   };
+
+  // With `keep_events`, each file keeps the time and reasons of every one of
+  // its records (a body file lists them).
+  explicit UsnJournalIndex(bool keep_events = false) : keep_events_(keep_events) {}
 
   void Add(const UsnRecord& record);
   // The file's entry, or null when the journal holds nothing for it.
@@ -111,6 +117,7 @@ class UsnJournalIndex {
   bool unreadable = false;    // a part could not be read
 
  private:
+  bool keep_events_;
   std::unordered_map<std::uint64_t, File> files_;
   std::uint64_t records_ = 0;
   bool has_times_ = false;
