@@ -102,6 +102,7 @@ same mft "$work/mft.bin" -n -a -e -u -r 'C:\'
 cp "$(dirname "$0")/fuzz/corpus/fuzz_usn_journal/three-versions" "$work/J"
 same mft-usn "$work/mft.bin" --usn-journal=J -n -e -u -r 'C:\'
 same vol-journal "$work/vol.img" --usn-journal=J --json
+same vol-no-journal-message "$work/vol.img" -U -e -u 'C:\cases\memo.txt'
 same mbr-logical "$work/mbr.img" -o "$logical" -n -a -u -r 'C:\'
 same gpt-json "$work/gpt.img" --json -n -a -r 'C:\'
 same vol-few-paths "$vol" -e -u -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none'
