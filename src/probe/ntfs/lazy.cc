@@ -1,6 +1,7 @@
 // Reading a few records as paths lead to them, through their folders' $I30
 // indexes, and reading the rest of the volume, once, where that is not
 // enough. Records and names read before keep their numbers.
+#include "probe/le.h"
 #include "probe/ntfs/attribute.h"
 #include "probe/ntfs/index.h"
 #include "probe/ntfs/mft-record.h"
@@ -44,7 +45,21 @@ void NtfsVolume::Load(std::uint64_t record) {
     lost_.Sort();
     return;
   }
-  ParseRecord(record, data.data());
+  std::uint64_t base_reference = LoadLe64(data.data() + mft_record::kBaseReference);
+  if (base_reference != 0 && (LoadLe16(data.data() + mft_record::kFlags) & mft_record::kInUse)) {
+    // An extension record, reached by itself: part of its base when the
+    // base's list names it, else a file of its own, as a full read has it.
+    std::uint64_t base = RecordNumber(base_reference);
+    Load(base);
+    if (Names(base, record)) {
+      ParseAttributes(data.data(), base, true);
+    } else {
+      ParseBase(record, data.data());
+      MutableRecord(record).flags |= kDamaged;
+    }
+  } else {
+    ParseRecord(record, data.data());
+  }
   // The rest of a file's attributes, in the records its list names. One
   // that does not name the file back stays unread (a full read rejects it
   // again).
