@@ -404,6 +404,17 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
        },
        {"A long name.txt", "DOSONLY.TXT"},
        ""},
+      {"a second $STANDARD_INFORMATION after the first",
+       false,
+       [](VolumeBuilder& b) {
+         b.Add(16, RecordBuilder(1, 1)
+                       .Resident(0x10, StandardInformation(1000))
+                       .Resident(0x30, FileName(5, 5, u"twice.txt"))
+                       .Resident(0x10, StandardInformation(9))
+                       .Close());
+       },
+       {"twice.txt"},
+       ""},
       {"extension records: one its base names, one pointing at another file",
        false,
        [](VolumeBuilder& b) {
@@ -467,6 +478,11 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
     ASSERT_TRUE(NtfsVolume::Open(reader, options, &volume, &error)) << c.what << ": " << error;
     EXPECT_EQ(Paths(*volume), c.paths) << c.what;
     EXPECT_EQ(DescribeDamage("v", volume->DamageFound()), c.damage) << c.what;
+    for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
+      if (volume->NameText(name) == u"twice.txt") {
+        EXPECT_EQ(volume->TimesOf(volume->RecordOfName(name)).creation, 1000u);
+      }
+    }
     // A path looked up alone, through the record it leads to, finds the
     // same record as the whole read.
     if (c.deleted) continue;

@@ -244,7 +244,10 @@ void NtfsVolume::ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, boo
   if (!a.resident) return;
   FileNameValue name;
   if (a.type == kAttrStandardInformation && !extension) {
-    if (DecodeStandardInformation(a.value, a.value_length, &r.times)) r.flags |= kHasTimes;
+    // The first, as Windows reads it: a second one added to a record shows
+    // no other times.
+    if ((r.flags & kHasTimes) == 0 && DecodeStandardInformation(a.value, a.value_length, &r.times))
+      r.flags |= kHasTimes;
   } else if (a.type == kAttrFileName && DecodeFileName(a.value, a.value_length, &name)) {
     AddName(owner, name);
   } else if (a.type == kAttrObjectId && a.value_length >= kObjectIdSize &&
