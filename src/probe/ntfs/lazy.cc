@@ -48,15 +48,13 @@ void NtfsVolume::Load(std::uint64_t record) {
   std::uint64_t base_reference = LoadLe64(data.data() + mft_record::kBaseReference);
   if (base_reference != 0 && (LoadLe16(data.data() + mft_record::kFlags) & mft_record::kInUse)) {
     // An extension record, reached by itself: part of its base when the
-    // base's list names it, else a file of its own, as a full read has it.
+    // base's list names it, as a full read has it.
     std::uint64_t base = RecordNumber(base_reference);
     Load(base);
-    if (Names(base, record)) {
+    if (Names(base, record))
       ParseAttributes(data.data(), base, true);
-    } else {
-      ParseBase(record, data.data());
-      MutableRecord(record).flags |= kDamaged;
-    }
+    else
+      ReadUnnamedExtension(record, data.data());
   } else {
     ParseRecord(record, data.data());
   }

@@ -217,15 +217,29 @@ void NtfsVolume::ReadExtensions() {
 }
 
 void NtfsVolume::ReadAsOwnRecord(std::uint64_t number) {
-  // Named by no base: a file of its own whose base reference is damaged (or
-  // forged), never a part of the file it points at.
   std::vector<std::uint8_t> data;
   if (!mft_.ReadRecord(number, &data)) {
     NoteLost(number);
     return;
   }
-  ParseBase(number, data.data());
-  MutableRecord(number).flags |= kDamaged;
+  ReadUnnamedExtension(number, data.data());
+}
+
+void NtfsVolume::ReadUnnamedExtension(std::uint64_t number, const std::uint8_t* data) {
+  // Named by no base: never a part of the file it points at. One that holds
+  // a $STANDARD_INFORMATION is a file of its own whose base reference is
+  // damaged; any other is a piece of a file that cannot be told (damage, or
+  // a forgery), its names left out.
+  AttributeWalker walker(data, mft_.record_size());
+  NtfsAttribute a;
+  bool own_times = false;
+  while (!own_times && walker.Next(&a)) own_times = a.type == kAttrStandardInformation;
+  if (own_times) {
+    ParseBase(number, data);
+    MutableRecord(number).flags |= kDamaged;
+  } else {
+    damaged_.Note(number);
+  }
 }
 
 void NtfsVolume::ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension,

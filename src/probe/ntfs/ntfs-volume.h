@@ -173,6 +173,7 @@ class NtfsVolume {
   void ParseRecord(std::uint64_t number, std::uint8_t* data);
   void ParseBase(std::uint64_t number, const std::uint8_t* data);
   void ReadAsOwnRecord(std::uint64_t number);
+  void ReadUnnamedExtension(std::uint64_t number, const std::uint8_t* data);
   void ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension);
   void ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension, Record& r);
   enum class ExtensionRead { kRead, kLost, kRejected };
