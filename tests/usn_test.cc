@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/ntfs/usn-journal.h"
 #include "run_binary.h"
+#include "scratch_ntfs.h"
 #include "test_env.h"
 
 namespace qst {
@@ -326,6 +328,84 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
       << missing.err;
   unlink(stream.c_str());
   unlink(image.c_str());
+}
+
+// A real volume: mkntfs, files made through ntfs-3g, and a journal written
+// as the named stream $J of a file whose $FILE_NAME is then moved into
+// $Extend (ntfs-3g makes no files there). report.txt is backdated through
+// ntfs-3g after its journal record; notes.txt is left as it was made.
+TEST(UsnJournal, AnNtfs3gVolumeWithAJournalInExtend) {
+  testing::ScratchNtfs v;
+  v.Make("qst_usn", 16);
+  if (!v.skip.empty()) QST_SKIP() << v.skip;
+  const std::string m = v.mount;
+  ASSERT_EQ(std::system(("echo r > " + m + "/report.txt && echo n > " + m + "/notes.txt").c_str()),
+            0);
+  ASSERT_TRUE(testing::SetNtfsTimes(m + "/report.txt", kT0 - 3600 * kSecond, kT0, kT0));
+  ASSERT_TRUE(testing::SetNtfsTimes(m + "/notes.txt", kT0, kT0, kT0));
+  std::system(("umount " + m).c_str());
+  v.mounted = false;
+  auto record = [&](const char* path) {
+    std::string row = RunQst({"-d", v.image, "-e", path}).out;
+    return std::stoull(row.substr(row.find(" |", row.find('\n')) + 2));
+  };
+  const std::uint64_t report = record("C:\\report.txt"), notes = record("C:\\notes.txt");
+  std::string journal = Pages({
+      UsnRecordBytes(3, Ref(report, 1), Ref(5, 5), 0, kT0, kUsnFileCreate | kUsnClose,
+                     u"report.txt"),
+      UsnRecordBytes(3, Ref(notes, 1), Ref(5, 5), 0x60, kT0, kUsnFileCreate | kUsnClose,
+                     u"notes.txt"),
+      UsnRecordBytes(3, Ref(report, 1), Ref(5, 5), 0xC0, kT0 + kSecond,
+                     kUsnBasicInfoChange | kUsnClose, u"report.txt"),
+  });
+  const std::string stream = v.dir + "/J";
+  std::ofstream(stream, std::ios::binary) << journal;
+  ASSERT_EQ(
+      std::system(("ntfs-3g -o streams_interface=windows " + v.image + " " + m + " && touch '" + m +
+                   "/$UsnJrnl' && cat " + stream + " > '" + m + "/$UsnJrnl:$J' && umount " + m)
+                      .c_str()),
+      0);
+  // Its $FILE_NAME's parent becomes $Extend (record 11).
+  const std::uint64_t journal_record = record("C:\\$UsnJrnl");
+  std::fstream image(v.image, std::ios::in | std::ios::out | std::ios::binary);
+  std::string boot(512, '\0');
+  image.read(boot.data(), 512);
+  const std::uint64_t sector = std::uint64_t{static_cast<std::uint8_t>(boot[11])} |
+                               std::uint64_t{static_cast<std::uint8_t>(boot[12])} << 8;
+  const std::uint64_t cluster = sector * static_cast<std::uint8_t>(boot[13]);
+  std::uint64_t mft = 0;
+  for (int i = 7; i >= 0; --i) mft = mft << 8 | static_cast<std::uint8_t>(boot[0x30 + i]);
+  const std::uint64_t at = mft * cluster + journal_record * 1024;
+  std::string r(1024, '\0');
+  image.seekg(static_cast<std::streamoff>(at));
+  image.read(r.data(), 1024);
+  auto le = [&](std::size_t pos, int size) {
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(r[pos + i]);
+    return value;
+  };
+  std::size_t pos = le(20, 2);
+  while (le(pos, 4) != 0x30 && le(pos + 4, 4) != 0) pos += le(pos + 4, 4);
+  ASSERT_EQ(le(pos, 4), 0x30u);
+  std::string parent(8, '\0');
+  Put(parent, 0, Ref(11, 11), 8);
+  image.seekp(static_cast<std::streamoff>(at + pos + le(pos + 20, 2)));
+  image.write(parent.data(), 8);
+  image.close();
+
+  auto run = RunQst({"-d", v.image, "-U", "-e", "-u", "C:\\report.txt", "C:\\notes.txt"});
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("\nC:\\report.txt |" + std::to_string(report) + " |"), std::string::npos);
+  auto alerts = [&](const std::string& name) {
+    std::size_t row = run.out.find("\nC:\\" + name + " |");
+    std::string line = run.out.substr(row + 1, run.out.find('\n', row + 1) - row - 1);
+    return line.substr(line.rfind(" |") + 2);
+  };
+  EXPECT_EQ(alerts("report.txt"), "SI<USN times-set ") << run.out;
+  EXPECT_EQ(alerts("notes.txt"), " ") << run.out;
+  // The journal listed, with paths from the volume.
+  auto listed = RunQst({"-d", v.image, "-U", "--journal-only", "--csv"});
+  EXPECT_NE(listed.out.find(",notes.txt,C:\\notes.txt,"), std::string::npos) << listed.out;
 }
 
 TEST(UsnJournal, RealWindowsRecordsAreRead) {
