@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "probe/memory-reader.h"
+
 namespace qst::testing::ntfs {
 
 inline constexpr std::size_t kCluster = 4096;
@@ -17,6 +19,17 @@ inline constexpr std::uint64_t kRecords = 64;
 inline void Put(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
   for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
+
+// A volume in memory that counts the bytes asked of it.
+class CountingReader : public MemoryVolumeReader {
+ public:
+  using MemoryVolumeReader::MemoryVolumeReader;
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    read += size;
+    return MemoryVolumeReader::Read(offset, buffer, size);
+  }
+  std::uint64_t read = 0;
+};
 
 // One MFT record under construction: attributes are appended, then the
 // record is closed with its end marker and update-sequence fixups.

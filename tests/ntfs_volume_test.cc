@@ -522,17 +522,6 @@ TEST(NtfsReader, AnObjectIdIndexWithoutBlocksOnABareMftEndsAtOnce) {
   }
 }
 
-// Counts the bytes asked of it.
-class CountingReader : public MemoryVolumeReader {
- public:
-  using MemoryVolumeReader::MemoryVolumeReader;
-  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-    read += size;
-    return MemoryVolumeReader::Read(offset, buffer, size);
-  }
-  std::uint64_t read = 0;
-};
-
 TEST(IndexBlocks, OnlyBlocksInUseInClustersTheImageHoldsAreReadEachOnce) {
   constexpr std::uint32_t kBlock = 4096;
   std::string image(2 * kBlock, '\0');

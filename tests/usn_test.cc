@@ -162,17 +162,6 @@ TEST(UsnRecords, PagesPaddingAndDamageAreWalkedPast) {
   }
 }
 
-// Counts the bytes asked of it.
-class CountingReader : public MemoryVolumeReader {
- public:
-  using MemoryVolumeReader::MemoryVolumeReader;
-  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-    read += size;
-    return MemoryVolumeReader::Read(offset, buffer, size);
-  }
-  std::uint64_t read = 0;
-};
-
 TEST(UsnRecords, ASparseStartIsSkippedUnread) {
   std::string page = Pages({UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 1 << 30, kT0, 0x100, u"x")});
   CountingReader reader(page);

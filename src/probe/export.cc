@@ -370,12 +370,8 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
     AppendBodyLine(r, " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
                    r.name_crtime.raw, out);
   // Each journal record of the file, at its time.
-  for (const auto& [time, reason] : r.usn_events) {
-    std::string suffix = " ($UsnJrnl: ";
-    std::vector<std::string> names = UsnReasonNames(reason);
-    for (std::size_t i = 0; i < names.size(); ++i) suffix.append(i ? ", " : "").append(names[i]);
-    AppendBodyLine(r, suffix + ")", time, time, time, time, out);
-  }
+  for (const auto& [time, reason] : r.usn_events)
+    AppendBodyLine(r, " ($UsnJrnl: " + UsnReasonText(reason) + ")", time, time, time, time, out);
 }
 
 // A journal record's fields as text, shared by its forms.
@@ -397,8 +393,7 @@ JournalText DescribeJournalRecord(const UsnRecord& r) {
   JournalText t;
   t.usn = std::to_string(r.usn);
   t.reason = Hex32(r.reason);
-  std::vector<std::string> names = UsnReasonNames(r.reason);
-  for (std::size_t i = 0; i < names.size(); ++i) t.reasons.append(i ? ", " : "").append(names[i]);
+  t.reasons = UsnReasonText(r.reason);
   t.file = Reference(r.file);
   t.parent = Reference(r.parent);
   t.name = Wtf8FromUtf16(r.name);

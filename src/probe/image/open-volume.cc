@@ -120,9 +120,8 @@ bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& 
   auto index = std::make_unique<UsnJournalIndex>(selection.usn_events);
   if (journal->file != nullptr) {
     bool read = true;
-    const std::uint64_t size = journal->file->Size();
-    index->damaged = ReadUsnJournal(
-        *journal->file, {{0, size}}, size, [&](const UsnRecord& r) { index->Add(r); }, &read);
+    index->damaged = ReadUsnStream(
+        *journal->file, [&](const UsnRecord& r) { index->Add(r); }, &read);
     index->unreadable = !read;
     journal->file.reset();
   } else if (!volume.ReadUsnJournal(index.get())) {

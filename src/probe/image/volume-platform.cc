@@ -68,9 +68,8 @@ class ImagePlatform : public Platform {
     };
     listed_ = true;
     if (journal_file_ != nullptr) {
-      const std::uint64_t size = journal_file_->Size();
       bool read = true;
-      listed_damage_ = ReadUsnJournal(*journal_file_, {{0, size}}, size, with_path, &read);
+      listed_damage_ = ReadUsnStream(*journal_file_, with_path, &read);
       listed_unreadable_ = !read;
       return true;
     }
@@ -331,10 +330,9 @@ class JournalPlatform : public Platform {
       : file_(std::move(file)), name_(std::move(name)), host_(host) {}
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
-    const std::uint64_t size = file_->Size();
     bool read = true;
-    damaged_ = ReadUsnJournal(
-        *file_, {{0, size}}, size, [&](const UsnRecord& r) { visit(r, {}); }, &read);
+    damaged_ = ReadUsnStream(
+        *file_, [&](const UsnRecord& r) { visit(r, {}); }, &read);
     unreadable_ = !read;
     return true;
   }

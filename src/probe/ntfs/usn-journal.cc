@@ -72,6 +72,13 @@ std::vector<std::string> UsnReasonNames(std::uint32_t reason) {
   return names;
 }
 
+std::string UsnReasonText(std::uint32_t reason) {
+  std::string text;
+  for (const std::string& name : UsnReasonNames(reason))
+    text.append(text.empty() ? "" : ", ").append(name);
+  return text;
+}
+
 std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, UsnRecord* out) {
   if (available < kV4Header) return 0;
   std::uint32_t length = LoadLe32(data + kLength);
@@ -175,6 +182,12 @@ std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64
     pos += held;
   }
   return damaged;
+}
+
+std::uint64_t ReadUsnStream(VolumeReader& reader,
+                            const std::function<void(const UsnRecord&)>& visit, bool* read) {
+  const std::uint64_t size = reader.Size();
+  return ReadUsnJournal(reader, {{0, size}}, size, visit, read);
 }
 
 void UsnJournalIndex::Add(const UsnRecord& r) {

@@ -64,6 +64,8 @@ struct UsnRecord {
 // The names Windows gives the reason flags ("File create", "Close"), in
 // the order of the flags; unknown flags as "0x...".
 std::vector<std::string> UsnReasonNames(std::uint32_t reason);
+// The same names joined by ", ".
+std::string UsnReasonText(std::uint32_t reason);
 
 // Decodes the record at `data` (at most `available` bytes); its length, or
 // 0 (and `*out` untouched) when no whole record of a known version starts
@@ -85,6 +87,9 @@ std::uint64_t ForEachUsnRecord(const std::uint8_t* data, std::size_t size,
 // read in part.
 std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64_t size,
                              const std::function<void(const UsnRecord&)>& visit, bool* read);
+// The same over all of `reader`: a $J stream collected apart.
+std::uint64_t ReadUsnStream(VolumeReader& reader,
+                            const std::function<void(const UsnRecord&)>& visit, bool* read);
 
 // What the journal says of each file, joined on its reference (record and
 // sequence number).
