@@ -26,6 +26,7 @@ constexpr LongOption kLongOptions[] = {
     {"name-times", false, 'n'},
     {"offset", true, 'o'},
     {"recursive", false, 'r'},
+    {"snapshots", false, 'S'},
     {"usn", false, 'U'},
     {"usn-journal", true, kUsnJournal},
     {"utc", false, 'u'},
@@ -93,6 +94,7 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
     case 'n': options.name_times = true; break;
     case 'a': options.deleted = true; break;
     case 'U': options.usn = true; break;
+    case 'S': options.snapshots = true; break;
     case kUsnJournal:
       options.usn = true;
       options.usn_journal = scan.optarg;
@@ -139,13 +141,19 @@ int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
     out.Write("Can't use --journal-only without -U.\n");
     return kStatusBadUsage;
   }
+  if (options.journal_only && options.snapshots) {
+    out.Write("Can't use -S with --journal-only.\n");
+    return kStatusBadUsage;
+  }
   // A journal collected apart is listed without an image.
   const bool journal_alone = options.journal_only && !options.usn_journal.empty();
   if (!options.reads_image() &&
-      (options.name_times || options.deleted || (options.usn && !journal_alone))) {
-    out.Write(options.name_times ? "Can't use -n without -d.\n"
-              : options.deleted  ? "Can't use -a without -d.\n"
-                                 : "Can't use -U without -d.\n");
+      (options.name_times || options.deleted || options.snapshots ||
+       (options.usn && !journal_alone))) {
+    out.Write(options.name_times  ? "Can't use -n without -d.\n"
+              : options.deleted   ? "Can't use -a without -d.\n"
+              : options.snapshots ? "Can't use -S without -d.\n"
+                                  : "Can't use -U without -d.\n");
     return kStatusBadUsage;
   }
   return kStatusOk;
@@ -158,7 +166,7 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   RunOptions options;
   OptionScanState scan;
   Scanned scanned;
-  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruU", kLongOptions, scan, err)) != -1;)
+  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruSU", kLongOptions, scan, err)) != -1;)
     if (!TakeOption(c, scan, out, image_formats, options, &scanned, status)) return false;
   // The journal alone is listed without operands; otherwise they are
   // what the run is for.

@@ -38,6 +38,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.usn_journal = options.usn_journal;
   selection.journal_only = options.journal_only;
   selection.usn_events = options.machine == MachineForm::kBodyfile;
+  selection.snapshots = options.snapshots;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };

@@ -26,6 +26,7 @@ struct RunOptions {
   std::string usn_journal;  // --usn-journal=FILE
   // --journal-only, or --usn-journal without operands: the journal is listed.
   bool journal_only = false;
+  bool snapshots = false;                    // -S
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given
@@ -35,7 +36,7 @@ struct RunOptions {
   TimeForm time_form() const {
     return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {name_times, deleted, usn}; }
+  RecordFields fields() const { return {name_times, deleted, usn, snapshots}; }
   bool reads_image() const { return !image.empty(); }
 };
 

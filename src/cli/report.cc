@@ -14,11 +14,13 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   if (record.error != 0 && layout.errors_apart) {
     context.err.Printf("qst: %.*s, CODE=%d:%s\n", static_cast<int>(record.path.size()),
                        record.path.data(), record.error, OneLine(record.error_text).c_str());
-    return record.identity;
+  } else {
+    layout.print(record, &context.text);
+    context.progress.FileDone();
   }
-  layout.print(record, &context.text);
-  context.out.Write(context.text);
-  context.progress.FileDone();
+  // The path's states in the volume's shadow copies follow it.
+  for (const FileTimestampRecord& state : record.snapshots) layout.print(state, &context.text);
+  if (!context.text.empty()) context.out.Write(context.text);
   return record.identity;
 }
 

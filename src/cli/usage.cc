@@ -32,6 +32,7 @@ void PrintUsage(Output& out) {
       "      --usn-journal=FILE: as -U, from a $UsnJrnl:$J stream collected apart\n",
       "      --journal-only: with -U, list the journal record by record instead of files\n",
       "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n",
+      "      -S: with -d, also each file's times in the volume's shadow copies\n",
       "      -j N: probe N files at once (default: 8 on FUSE and network file systems, else 1)\n",
       "      --json: one JSON object per file (JSON Lines); times in UTC, ISO 8601\n",
       "      --csv: RFC 4180 CSV with a header row; times in UTC, ISO 8601\n",

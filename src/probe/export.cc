@@ -215,16 +215,30 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     }
     if (!r.fields.name_times) AppendJsonAlerts(r.alerts, out);
   }
+  if (r.fields.alerts_with_snapshots()) AppendJsonAlerts(r.alerts, out);
   out->append(",\"object_id\":");
   if (!r.has_object_id) {
-    out->append("null}\n");
-    return;
+    out->append("null");
+  } else {
+    out->push_back('{');
+    AppendJsonUuidFields(r.object_id, out);
+    out->append(",\"birth_object_id\":{");
+    AppendJsonUuidFields(r.birth_object_id, out);
+    out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}");
   }
-  out->push_back('{');
-  AppendJsonUuidFields(r.object_id, out);
-  out->append(",\"birth_object_id\":{");
-  AppendJsonUuidFields(r.birth_object_id, out);
-  out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}}\n");
+  if (r.fields.snapshots) {
+    out->append(",\"snapshot\":");
+    if (r.in_snapshot) {
+      out->append("{\"store\":");
+      AppendNumber(r.snapshot_store, out);
+      out->append(",\"created\":");
+      AppendJsonTime(r.snapshot_created, true, out);
+      out->push_back('}');
+    } else {
+      out->append("null");
+    }
+  }
+  out->append("}\n");
 }
 
 std::string NoHeader(RecordFields) { return {}; }
@@ -269,6 +283,8 @@ std::string CsvHeader(RecordFields fields) {
     header += ",usn_created,usn_times_set,usn_records,usn_first,usn_last";
     if (!fields.name_times) header += ",alerts";
   }
+  if (fields.alerts_with_snapshots()) header += ",alerts";
+  if (fields.snapshots) header += ",snapshot,snapshot_created";
   return header + ",error_code,error_message\r\n";
 }
 
@@ -276,7 +292,8 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   AppendCsvField(r.path, out);
   // Empty fields up to the error's two.
   std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0) +
-                       (r.fields.usn ? (r.fields.name_times ? 5 : 6) : 0);
+                       (r.fields.usn ? (r.fields.name_times ? 5 : 6) : 0) +
+                       (r.fields.snapshots ? (r.fields.alerts_with_snapshots() ? 3 : 2) : 0);
   if (r.error != 0) {
     out->append(fields, ',').push_back(',');
     AppendNumber(r.error, out);
@@ -318,6 +335,16 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
     AppendCsvTime(r.usn_first, r.has_usn && r.has_usn_coverage, out);
     AppendCsvTime(r.usn_last, r.has_usn && r.has_usn_coverage, out);
     if (!r.fields.name_times) out->append(",").append(r.alerts);
+  }
+  if (r.fields.alerts_with_snapshots()) out->append(",").append(r.alerts);
+  if (r.fields.snapshots) {
+    if (r.in_snapshot) {
+      out->push_back(',');
+      AppendNumber(r.snapshot_store, out);
+      AppendCsvTime(r.snapshot_created, true, out);
+    } else {
+      out->append(",current,");
+    }
   }
   out->append(",,\r\n");
 }
@@ -365,10 +392,13 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix, FILET
 }
 
 void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
-  AppendBodyLine(r, "", r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw, out);
+  // A shadow copy's state: "<path> (snapshot N)".
+  const std::string state =
+      r.in_snapshot ? " (snapshot " + std::to_string(r.snapshot_store) + ")" : std::string();
+  AppendBodyLine(r, state, r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw, out);
   if (r.has_name_times)
-    AppendBodyLine(r, " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
-                   r.name_crtime.raw, out);
+    AppendBodyLine(r, state + " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw,
+                   r.name_ctime.raw, r.name_crtime.raw, out);
   // Each journal record of the file, at its time.
   for (const auto& [time, reason] : r.usn_events)
     AppendBodyLine(r, " ($UsnJrnl: " + UsnReasonText(reason) + ")", time, time, time, time, out);

@@ -126,6 +126,17 @@ void AppendUsnFields(const FileTimestampRecord& r, const std::array<const char*,
   if (!r.fields.name_times) out->append(labels[5]).append(r.alerts).append(end);
 }
 
+// "current", or the shadow copy's number and creation time.
+void AppendSnapshot(const FileTimestampRecord& r, std::string* out) {
+  if (!r.in_snapshot) {
+    out->append("current");
+    return;
+  }
+  AppendInt(r.snapshot_store, out);
+  out->append(" ");
+  AppendTime(r.snapshot_created, out);
+}
+
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
   out->append("\n  path: ");
@@ -154,6 +165,12 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (r.fields.usn)
     AppendUsnFields(r, {"USN cr: ", "USNset: ", "USNrec: ", "USN fr: ", "USN to: ", "alerts: "},
                     " \n", out);
+  if (r.fields.snapshots) {
+    if (r.fields.alerts_with_snapshots()) out->append("alerts: ").append(r.alerts).append(" \n");
+    out->append("  snap: ");
+    AppendSnapshot(r, out);
+    out->append(" \n");
+  }
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
   AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
@@ -203,6 +220,11 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
   }
   if (r.fields.deleted) out->append(" |").append(r.deleted ? "deleted" : "in use");
   if (r.fields.usn) AppendUsnFields(r, {" |", " |", " |", " |", " |", " |"}, "", out);
+  if (r.fields.snapshots) {
+    if (r.fields.alerts_with_snapshots()) out->append(" |").append(r.alerts);
+    out->append(" |");
+    AppendSnapshot(r, out);
+  }
   // A row ends in " \n", but for the nulls alone, which end in "\n".
   out->append(r.has_object_id || out->size() != before ? " \n" : "\n");
 }
@@ -220,6 +242,8 @@ std::string RowHeader(RecordFields fields) {
     header += " | USN created | USN times set | USN records | USN first | USN last";
     if (!fields.name_times) header += " | alerts";
   }
+  if (fields.alerts_with_snapshots()) header += " | alerts";
+  if (fields.snapshots) header += " | snapshot";
   return header + " \n";
 }
 

@@ -75,6 +75,17 @@ struct RawFileInfo {
   // With -U, what the volume's change journal holds of the file:
   bool has_usn = false;  // a journal was read
   UsnFileInfo usn;
+
+  // With -S, a state read from a shadow copy of the volume: its store's
+  // number and creation time, and whether it is the file the path names on
+  // the volume now (the same record and sequence number).
+  bool in_snapshot = false;
+  int snapshot_store = 0;
+  FILETIME snapshot_created = 0;
+  bool same_file = false;
+  // On the volume's own state: the times of the same file in each shadow
+  // copy that holds it, oldest first.
+  std::vector<FILE_BASIC_INFO> history;
 };
 
 // What a search knows of an entry, so that probing it, or searching inside
@@ -86,6 +97,7 @@ struct SearchHint {
   int folder_fd = -1;                // POSIX: the open folder it was found in
   std::uint64_t record = kNoRecord;  // images: its MFT record
   std::uint32_t name = kNoName;      // images: the volume's number of the name
+  std::uint64_t folder = kNoRecord;  // images: the folder listed
 };
 
 // One match of a folder search: the bare name and whether it is a folder.
@@ -179,6 +191,15 @@ class Platform : public LocalTimeConverter {
   // down: -j is then not followed.
   virtual bool ProbesFromMemory() const { return false; }
 
+  // With -S, the states of the file at `path` in the volume's shadow copies,
+  // oldest copy first: in each, the file `current` is (the path's state on
+  // the volume; null when it could not be probed), then the file the path
+  // names there when that is another one. `entry` as for ProbeEntry, or
+  // null.
+  virtual void ProbeSnapshots(const std::string& /*path*/, const DirEntry* /*entry*/,
+                              const RawFileInfo* /*current*/,
+                              std::vector<RawFileInfo>* /*states*/) {}
+
   // One line (with its line break) saying what of the evidence could not be
   // read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const { return {}; }
@@ -223,6 +244,7 @@ struct ImageSelection {
   std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
   bool journal_only = false;  // the journal is listed, record by record, not joined
   bool usn_events = false;    // each file keeps its journal records (a body file)
+  bool snapshots = false;     // the volume's shadow copies are read too (-S)
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

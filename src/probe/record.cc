@@ -70,6 +70,19 @@ std::string ForgeryIndicators(const RawFileInfo& raw) {
       add("SI<USN");
     if (raw.usn.times_set_alone) add("times-set");
   }
+  if (!raw.history.empty()) {
+    // Each state against every later one, the volume's own last.
+    bool moved = false;
+    for (std::size_t i = 0; i < raw.history.size() && !moved; ++i) {
+      const FILE_BASIC_INFO& then = raw.history[i];
+      for (std::size_t j = i + 1; j <= raw.history.size() && !moved; ++j) {
+        const FILE_BASIC_INFO& later = j < raw.history.size() ? raw.history[j] : si;
+        moved = later.CreationTime != then.CreationTime ||
+                later.LastWriteTime < then.LastWriteTime || later.ChangeTime < then.ChangeTime;
+      }
+    }
+    if (moved) add("history");
+  }
   return signs;
 }
 
@@ -103,6 +116,9 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     r.usn_records = u.records;
     r.usn_events = u.events;
   }
+  r.in_snapshot = raw.in_snapshot;
+  r.snapshot_store = raw.snapshot_store;
+  if (raw.in_snapshot) r.snapshot_created = RenderTimestamp(raw.snapshot_created, form, zone);
   r.path = path;
   r.id = raw.file_index;
   r.identity = {raw.volume, raw.file_id};
@@ -129,15 +145,24 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
   RawFileInfo raw;
   int error =
       entry != nullptr ? platform.ProbeEntry(path, *entry, &raw) : platform.Probe(path, &raw);
+  std::vector<RawFileInfo> states;
+  if (fields.snapshots) {
+    platform.ProbeSnapshots(path, entry, error == 0 ? &raw : nullptr, &states);
+    for (const RawFileInfo& state : states)
+      if (state.same_file) raw.history.push_back(state.basic);
+  }
+  FileTimestampRecord r;
   if (error != 0) {
-    FileTimestampRecord r;
     r.path = path;
     r.error = error;
     r.error_text = platform.ErrorText(error);
     r.fields = fields;
-    return r;
+  } else {
+    r = BuildRecord(path, raw, form, platform, fields);
   }
-  return BuildRecord(path, raw, form, platform, fields);
+  for (const RawFileInfo& state : states)
+    r.snapshots.push_back(BuildRecord(path, state, form, platform, fields));
+  return r;
 }
 
 }  // namespace qst

@@ -37,8 +37,11 @@ struct RecordFields {
   bool name_times = false;  // the $FILE_NAME times, their verdict, the alerts
   bool deleted = false;     // -a: deleted records are listed, each with its state
   bool usn = false;         // -U: what the change journal holds of the file
-  // The forgery signs are shown with -n or -U.
-  bool alerts() const { return name_times || usn; }
+  bool snapshots = false;   // -S: the file's states in the volume's shadow copies
+  // The forgery signs are shown with -n, -U or -S, among the first of those
+  // fields the run shows.
+  bool alerts() const { return name_times || usn || snapshots; }
+  bool alerts_with_snapshots() const { return snapshots && !name_times && !usn; }
 };
 
 struct FileTimestampRecord {
@@ -69,6 +72,14 @@ struct FileTimestampRecord {
   std::uint64_t usn_records = 0;
   std::vector<std::pair<FILETIME, std::uint32_t>> usn_events;  // for the body file
 
+  // With -S: which shadow copy the record's state was read from (none for
+  // the volume itself), and the states of the path in each copy, oldest
+  // first, printed after this record.
+  bool in_snapshot = false;
+  int snapshot_store = 0;
+  RenderedTimestamp snapshot_created;
+  std::vector<FileTimestampRecord> snapshots;
+
   // Printed by the machine forms only.
   bool folder = false;
   bool has_size = false;
@@ -98,6 +109,10 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
 //               journal's FILE_CREATE record of the file
 //   times-set   the journal holds a close whose changes were the file's
 //               times or attributes alone
+//   history     the same file's times went where time does not go across
+//               its shadow copies and now: a creation time that differs
+//               between two states, or a write, change or creation time
+//               earlier in a later state than in an earlier one
 std::string ForgeryIndicators(const RawFileInfo& raw);
 
 }  // namespace qst

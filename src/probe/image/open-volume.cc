@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "probe/image/raw-reader.h"
+#include "probe/image/shadow-stores.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
 
@@ -131,6 +132,55 @@ bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& 
   return true;
 }
 
+// "2013-12-03T06:35:09.7363787Z".
+std::string UtcText(FILETIME time) {
+  struct Utc : LocalTimeConverter {
+    bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+      *local = utc;
+      return true;
+    }
+  };
+  RenderedTimestamp t = RenderTimestamp(time, TimeForm{true, true}, Utc());
+  std::string text = t.text;
+  if (t.converted && text.size() > 2) text.replace(text.size() - 2, 2, "Z");
+  return text;
+}
+
+// The shadow copies that -S asks for, each read as a volume of its own;
+// what cannot be read is told in the source's report.
+SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selection,
+                             NtfsReadOptions options) {
+  SnapshotSource source;
+  const char* name = selection.path.c_str();
+  ShadowStores shadow;
+  std::string why;
+  if (!OpenShadowStores(volume, &shadow, &why)) {
+    source.report = Format("qst: %s: -S: %s; the volume alone is reported\n", name, why.c_str());
+    return source;
+  }
+  if (shadow.stores.empty() && shadow.unreadable.empty())
+    source.report = Format("qst: %s: no volume shadow copies\n", name);
+  auto store_name = [&](int number, bool has_created, FILETIME created) {
+    return Format("qst: %s: shadow copy %d%s", name, number,
+                  has_created ? (" (made " + UtcText(created) + ")").c_str() : "");
+  };
+  for (const ShadowStores::Unreadable& lost : shadow.unreadable)
+    source.report += store_name(lost.number, lost.has_created, lost.created) +
+                     " cannot be read: " + lost.why + "\n";
+  options.progress = nullptr;
+  for (ShadowStore& store : shadow.stores) {
+    Snapshot snapshot{store.number, store.created, std::move(store.reader), nullptr};
+    std::string error;
+    if (!NtfsVolume::Open(*snapshot.reader, options, &snapshot.volume, &error)) {
+      source.report += store_name(store.number, true, store.created) +
+                       " holds no usable NTFS volume: " + error + "\n";
+      continue;
+    }
+    source.stores.push_back(std::move(snapshot));
+  }
+  return source;
+}
+
 }  // namespace
 
 bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
@@ -150,8 +200,12 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
     }
     JournalSource journal;
     if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
+    SnapshotSource snapshots;
+    if (selection.snapshots)
+      snapshots.report = Format("qst: %s: a bare MFT holds no volume shadow copies\n",
+                                selection.path.c_str());
     *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
-                                   selection.path, std::move(journal));
+                                   selection.path, std::move(journal), std::move(snapshots));
     return true;
   }
   std::uint64_t offset = 0;
@@ -168,8 +222,10 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   }
   JournalSource journal;
   if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
+  SnapshotSource snapshots;
+  if (selection.snapshots) snapshots = ReadSnapshots(*reader, selection, options);
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
-                                 selection.path, std::move(journal));
+                                 selection.path, std::move(journal), std::move(snapshots));
   return true;
 }
 

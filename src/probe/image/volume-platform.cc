@@ -45,7 +45,7 @@ class ImagePlatform : public Platform {
  public:
   ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
                 Platform& host, HostErrorToWindows to_windows, std::string image_name,
-                JournalSource journal)
+                JournalSource journal, SnapshotSource snapshots)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
@@ -53,7 +53,8 @@ class ImagePlatform : public Platform {
         image_name_(std::move(image_name)),
         usn_(journal.usn),
         journal_(std::move(journal.index)),
-        journal_file_(std::move(journal.file)) {}
+        journal_file_(std::move(journal.file)),
+        snapshots_(std::move(snapshots)) {}
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
     std::string path;
@@ -81,8 +82,38 @@ class ImagePlatform : public Platform {
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     Found found;
-    if (int error = Resolve(Utf16FromWtf8(path), &found)) return error;
+    if (int error = Resolve(*volume_, Utf16FromWtf8(path), &found)) return error;
     return Report(path, found, info);
+  }
+
+  void ProbeSnapshots(const std::string& path, const DirEntry* entry, const RawFileInfo* current,
+                      std::vector<RawFileInfo>* states) override {
+    const bool listed = entry != nullptr && entry->hint.name != SearchHint::kNoName;
+    const std::uint64_t record = current != nullptr ? current->file_id : NtfsVolume::kNone;
+    for (Snapshot& snapshot : snapshots_.stores) {
+      NtfsVolume& then = *snapshot.volume;
+      // The file the path names now, by its record and sequence number.
+      Found same{NtfsVolume::kNone, NtfsVolume::kNone};
+      if (record != NtfsVolume::kNone && record != NtfsVolume::kOrphanFolder) {
+        then.Reach(record);
+        if (then.HasTimes(record) && then.SequenceOf(record) == volume_->SequenceOf(record))
+          same = {record, then.FirstNameOf(record)};
+      }
+      // The file the path names there: a listed name is looked up in the
+      // same folder, by its text, whatever characters it holds.
+      Found named{NtfsVolume::kNone, NtfsVolume::kNone};
+      if (!listed) {
+        if (Resolve(then, Utf16FromWtf8(path), &named) != 0) named.record = NtfsVolume::kNone;
+      } else if (std::uint64_t folder = entry->hint.folder;
+                 folder != SearchHint::kNoRecord && folder != NtfsVolume::kOrphanFolder) {
+        then.Reach(folder);
+        if (then.IsFolder(folder) && then.SequenceOf(folder) == volume_->SequenceOf(folder))
+          named = Step(then, folder, volume_->NameText(entry->hint.name));
+      }
+      if (named.record == same.record) same.name = named.name;
+      AddState(then, snapshot, path, same, true, states);
+      if (named.record != same.record) AddState(then, snapshot, path, named, false, states);
+    }
   }
 
   int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
@@ -112,7 +143,7 @@ class ImagePlatform : public Platform {
     std::u16string last = Utf16FromWtf8(parts.last);
     // A pattern without a folder part searches the root.
     Found found;
-    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &found))
+    if (int error = folder_path.empty() ? 0 : Resolve(*volume_, folder_path, &found))
       return error == kFileNotFound ? kPathNotFound : error;
     const std::uint64_t folder = found.record;
     if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
@@ -120,9 +151,10 @@ class ImagePlatform : public Platform {
 
     std::vector<DirEntry> entries;
     if (!HasWildcard(std::u16string_view(last))) {
-      Found found_entry = Step(folder, last);
+      Found found_entry = Step(*volume_, folder, last);
       if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
-      entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name));
+      entries.push_back(
+          Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
     } else {
       // "*.*" matches every name, with or without a dot.
       ListFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), &entries);
@@ -168,6 +200,10 @@ class ImagePlatform : public Platform {
     if (journal_ != nullptr)
       report += DescribeJournalDamage(image_name_, journal_->damaged, journal_->unreadable);
     if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
+    report += snapshots_.report;
+    for (const Snapshot& s : snapshots_.stores)
+      report += DescribeDamage(image_name_ + " (shadow copy " + std::to_string(s.store) + ")",
+                               s.volume->DamageFound());
     return report;
   }
 
@@ -188,13 +224,13 @@ class ImagePlatform : public Platform {
         std::u16string_view text = volume_->NameText(name);
         std::uint64_t record = volume_->RecordOfName(name);
         if (volume_->Listed(record) && Matches(wanted, text))
-          entries->push_back(Entry(Wtf8FromUtf16(text), record, name));
+          entries->push_back(Entry(Wtf8FromUtf16(text), record, name, folder));
       }
     }
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(wanted, volume_->OrphanFolderName()))
       entries->push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()),
-                               NtfsVolume::kOrphanFolder, NtfsVolume::kNone));
+                               NtfsVolume::kOrphanFolder, NtfsVolume::kNone, folder));
   }
 
   // A search over `entries`; nothing matching is an error.
@@ -204,10 +240,12 @@ class ImagePlatform : public Platform {
     return 0;
   }
 
-  DirEntry Entry(std::string name, std::uint64_t record, std::uint32_t name_number) const {
+  DirEntry Entry(std::string name, std::uint64_t record, std::uint32_t name_number,
+                 std::uint64_t folder) const {
     DirEntry entry{std::move(name), volume_->IsFolder(record), record == NtfsVolume::kOrphanFolder};
     entry.hint.record = record;
     entry.hint.name = name_number;
+    entry.hint.folder = folder;
     return entry;
   }
 
@@ -217,31 +255,50 @@ class ImagePlatform : public Platform {
     std::uint32_t name = NtfsVolume::kNone;
   };
 
-  // Fills `info` for the record found at `path`.
+  // Fills `info` for the record found at `path` on the volume.
   int Report(const std::string& path, Found found, RawFileInfo* info) const {
+    if (int error = ReadState(*volume_, path, found, info)) return error;
+    if (journal_ != nullptr) JoinJournal(found.record, info);
+    return 0;
+  }
+
+  // Fills `info` for the record of `volume` found at `path`.
+  static int ReadState(NtfsVolume& volume, const std::string& path, Found found,
+                       RawFileInfo* info) {
     const std::uint64_t record = found.record;
     bool wants_folder = !path.empty() && path.back() == '\\';
-    if (wants_folder && !volume_->IsFolder(record)) return kInvalidName;
+    if (wants_folder && !volume.IsFolder(record)) return kInvalidName;
     // The orphans' folder is made up: there is nothing to report of it.
     if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
     // Times that were not read are not shown, as zeros or otherwise.
-    if (!volume_->HasTimes(record)) return kFileCorrupt;
+    if (!volume.HasTimes(record)) return kFileCorrupt;
     *info = RawFileInfo{};
-    CopyTimes(volume_->TimesOf(record), &info->basic);
-    info->has_object_id = volume_->ObjectIdOf(record, &info->object_id);
+    CopyTimes(volume.TimesOf(record), &info->basic);
+    info->has_object_id = volume.ObjectIdOf(record, &info->object_id);
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;
-    if (volume_->IsFolder(record)) info->basic.FileAttributes = kFileAttributeDirectory;
+    if (volume.IsFolder(record)) info->basic.FileAttributes = kFileAttributeDirectory;
     NtfsVolume::Times name_times;
-    if (found.name != NtfsVolume::kNone && volume_->NameTimesOf(found.name, &name_times)) {
+    if (found.name != NtfsVolume::kNone && volume.NameTimesOf(found.name, &name_times)) {
       info->has_name_times = true;
       CopyTimes(name_times, &info->name_times);
     }
-    info->deleted = volume_->Deleted(record);
-    info->has_volume_id = volume_->VolumeObjectId(info->volume_id);
-    if (journal_ != nullptr) JoinJournal(record, info);
+    info->deleted = volume.Deleted(record);
+    info->has_volume_id = volume.VolumeObjectId(info->volume_id);
     return 0;
+  }
+
+  // Adds the state of the record `found` in `snapshot`, when it can be read.
+  static void AddState(NtfsVolume& volume, const Snapshot& snapshot, const std::string& path,
+                       Found found, bool same_file, std::vector<RawFileInfo>* states) {
+    RawFileInfo state;
+    if (found.record == NtfsVolume::kNone || ReadState(volume, path, found, &state) != 0) return;
+    state.in_snapshot = true;
+    state.snapshot_store = snapshot.store;
+    state.snapshot_created = snapshot.created;
+    state.same_file = same_file;
+    states->push_back(std::move(state));
   }
 
   // What the journal holds of the file, joined on its reference.
@@ -263,12 +320,12 @@ class ImagePlatform : public Platform {
   // The entry of `folder` called `name`, or a record of kNone. The root's
   // real entries come before the made-up folder of orphans (whose name
   // none of them has).
-  Found Step(std::uint64_t folder, std::u16string_view name) {
-    std::uint32_t found = volume_->LookupName(folder, name);
-    if (found != NtfsVolume::kNone && volume_->Listed(volume_->RecordOfName(found)))
-      return {volume_->RecordOfName(found), found};
-    if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
-        Matches(volume_->OrphanFolderName(), name))
+  static Found Step(NtfsVolume& volume, std::uint64_t folder, std::u16string_view name) {
+    std::uint32_t found = volume.LookupName(folder, name);
+    if (found != NtfsVolume::kNone && volume.Listed(volume.RecordOfName(found)))
+      return {volume.RecordOfName(found), found};
+    if (folder == NtfsVolume::kRootRecord && volume.IsFolder(NtfsVolume::kOrphanFolder) &&
+        Matches(volume, volume.OrphanFolderName(), name))
       return {NtfsVolume::kOrphanFolder, NtfsVolume::kNone};
     return {NtfsVolume::kNone, NtfsVolume::kNone};
   }
@@ -276,12 +333,12 @@ class ImagePlatform : public Platform {
   // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
   // the root; a trailing separator is allowed. Returns 0 or the code Windows
   // gives: 2 for a missing last name, 3 for a missing folder on the way.
-  int Resolve(std::u16string_view path, Found* found) {
+  static int Resolve(NtfsVolume& volume, std::u16string_view path, Found* found) {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
     if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
     // The folders passed through, so that ".." steps back as Windows does
     // with a path, by its text; above the root there is only the root.
-    std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume_->RootName()}};
+    std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume.RootName()}};
     std::size_t pos = path.find_first_not_of(u'\\');
     while (pos != std::u16string_view::npos) {
       std::size_t end = std::min(path.find(u'\\', pos), path.size());
@@ -289,11 +346,11 @@ class ImagePlatform : public Platform {
       bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
       if (HasWildcard(name) || name.find_first_of(u"<>|\"") != std::u16string_view::npos)
         return kInvalidName;
-      if (!volume_->IsFolder(trail.back().record)) return kPathNotFound;
+      if (!volume.IsFolder(trail.back().record)) return kPathNotFound;
       if (name == u"..") {
         if (trail.size() > 1) trail.pop_back();
       } else if (name != u".") {
-        Found next = Step(trail.back().record, name);
+        Found next = Step(volume, trail.back().record, name);
         if (next.record == NtfsVolume::kNone) return last ? kFileNotFound : kPathNotFound;
         trail.push_back(next);
       }
@@ -304,10 +361,13 @@ class ImagePlatform : public Platform {
   }
 
   // Names match without regard to case, by the volume's own table.
+  static bool Matches(const NtfsVolume& volume, std::u16string_view pattern,
+                      std::u16string_view name) {
+    return MatchWildcard(pattern, name,
+                         [&](char16_t a, char16_t b) { return volume.Upcase(a) == volume.Upcase(b); });
+  }
   bool Matches(std::u16string_view pattern, std::u16string_view name) const {
-    return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
-      return volume_->Upcase(a) == volume_->Upcase(b);
-    });
+    return Matches(*volume_, pattern, name);
   }
 
   std::unique_ptr<VolumeReader> reader_;
@@ -318,6 +378,7 @@ class ImagePlatform : public Platform {
   bool usn_;
   std::unique_ptr<UsnJournalIndex> journal_;
   std::unique_ptr<VolumeReader> journal_file_;
+  SnapshotSource snapshots_;
   // What listing the journal met.
   bool listed_ = false, listed_found_ = true, listed_unreadable_ = false;
   std::uint64_t listed_damage_ = 0;
@@ -368,9 +429,10 @@ class JournalPlatform : public Platform {
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             JournalSource journal) {
+                                             JournalSource journal, SnapshotSource snapshots) {
   return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, to_windows,
-                                         std::move(image_name), std::move(journal));
+                                         std::move(image_name), std::move(journal),
+                                         std::move(snapshots));
 }
 
 std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
@@ -25,13 +26,28 @@ struct JournalSource {
   std::unique_ptr<VolumeReader> file;
 };
 
+// The volume's shadow copies that -S reads, oldest first, each read as a
+// volume of its own, and the lines that tell, at the end of the run, what
+// of them could not be read.
+struct Snapshot {
+  int store = 0;
+  FILETIME created = 0;
+  std::unique_ptr<VolumeReader> reader;
+  std::unique_ptr<NtfsVolume> volume;
+};
+struct SnapshotSource {
+  std::vector<Snapshot> stores;
+  std::string report;
+};
+
 // The platform of `volume`, read through `reader`; `host` serves what lies
 // outside the image (list files, the local zone), its errors told in
 // Windows terms by `to_windows`; `image_name` names the image in messages.
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             JournalSource journal = {});
+                                             JournalSource journal = {},
+                                             SnapshotSource snapshots = {});
 
 // A platform that only lists the journal in `file` (--usn-journal without
 // -d); all else is `host`'s.

@@ -458,6 +458,11 @@ bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) cons
   return true;
 }
 
+std::uint32_t NtfsVolume::FirstNameOf(std::uint64_t record) const {
+  const Record* r = FindRecord(record);
+  return r != nullptr ? r->first_name : kNone;
+}
+
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
   const Record* r = FindRecord(record);
   return r != nullptr ? r->sequence : 0;

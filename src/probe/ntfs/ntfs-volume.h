@@ -122,6 +122,14 @@ class NtfsVolume {
   // Upper case as the volume's $UpCase table has it.
   char16_t Upcase(char16_t c) const { return upcase_(c); }
 
+  // Reads `record` now, where the volume was opened for a few paths: a file
+  // found by its number alone rather than by a path.
+  void Reach(std::uint64_t record) {
+    if (lazy_) Load(record);
+  }
+  // The first of the record's names; kNone when it has none.
+  std::uint32_t FirstNameOf(std::uint64_t record) const;
+
   std::size_t RecordCount() const { return records_.size(); }
   // The sequence number of a record read; 0 when it was not.
   std::uint16_t SequenceOf(std::uint64_t record) const;

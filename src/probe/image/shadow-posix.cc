@@ -1,0 +1,282 @@
+// Volume shadow copies through libvshadow, loaded when -S first needs it, so
+// that qst runs where the library is absent. The library reads the volume
+// through a libbfio handle of ours over the volume's reader: any image the
+// image layer opens (raw, E01, a partition of a disk) serves.
+#include <dlfcn.h>
+#include <libvshadow.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <type_traits>
+
+#include "probe/image/shadow-stores.h"
+
+namespace qst {
+namespace {
+
+struct VshadowApi {
+  decltype(&::libbfio_handle_initialize) handle_initialize;
+  decltype(&::libbfio_handle_free) handle_free;
+  decltype(&::libbfio_error_free) bfio_error_free;
+  decltype(&::libvshadow_volume_initialize) volume_initialize;
+  decltype(&::libvshadow_volume_free) volume_free;
+  decltype(&::libvshadow_volume_open_file_io_handle) volume_open;
+  decltype(&::libvshadow_volume_close) volume_close;
+  decltype(&::libvshadow_volume_get_number_of_stores) number_of_stores;
+  decltype(&::libvshadow_volume_get_store) get_store;
+  decltype(&::libvshadow_store_free) store_free;
+  decltype(&::libvshadow_store_has_in_volume_data) has_in_volume_data;
+  decltype(&::libvshadow_store_get_creation_time) creation_time;
+  decltype(&::libvshadow_store_get_volume_size) volume_size;
+  decltype(&::libvshadow_store_read_buffer_at_offset) read_at;
+  decltype(&::libvshadow_error_sprint) error_sprint;
+  decltype(&::libvshadow_error_free) error_free;
+};
+
+const VshadowApi* api = nullptr;
+
+// Returns null with `*error` set when a library or a name in it is missing.
+const VshadowApi* LoadVshadow(std::string* error) {
+  static VshadowApi loaded_api;
+  static std::string failure;
+  static const bool loaded = [] {
+    auto open = [](const char* soname, const char* name) {
+      void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+      if (library == nullptr) library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (library == nullptr && failure.empty()) {
+        const char* why = dlerror();
+        failure = why != nullptr ? why : std::string("cannot load ") + soname;
+      }
+      return library;
+    };
+    void* vshadow = open("libvshadow.so.1", "libvshadow.so");
+    void* bfio = open("libbfio.so.1", "libbfio.so");
+    if (vshadow == nullptr || bfio == nullptr) return false;
+    auto find = [&](void* library, auto* slot, const char* name) {
+      void* address = dlsym(library, name);
+      if (address == nullptr && failure.empty()) failure = std::string("no ") + name;
+      *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+    };
+    VshadowApi& a = loaded_api;
+    find(bfio, &a.handle_initialize, "libbfio_handle_initialize");
+    find(bfio, &a.handle_free, "libbfio_handle_free");
+    find(bfio, &a.bfio_error_free, "libbfio_error_free");
+    find(vshadow, &a.volume_initialize, "libvshadow_volume_initialize");
+    find(vshadow, &a.volume_free, "libvshadow_volume_free");
+    find(vshadow, &a.volume_open, "libvshadow_volume_open_file_io_handle");
+    find(vshadow, &a.volume_close, "libvshadow_volume_close");
+    find(vshadow, &a.number_of_stores, "libvshadow_volume_get_number_of_stores");
+    find(vshadow, &a.get_store, "libvshadow_volume_get_store");
+    find(vshadow, &a.store_free, "libvshadow_store_free");
+    find(vshadow, &a.has_in_volume_data, "libvshadow_store_has_in_volume_data");
+    find(vshadow, &a.creation_time, "libvshadow_store_get_creation_time");
+    find(vshadow, &a.volume_size, "libvshadow_store_get_volume_size");
+    find(vshadow, &a.read_at, "libvshadow_store_read_buffer_at_offset");
+    find(vshadow, &a.error_sprint, "libvshadow_error_sprint");
+    find(vshadow, &a.error_free, "libvshadow_error_free");
+    return failure.empty();
+  }();
+  if (!loaded) {
+    *error = failure;
+    return nullptr;
+  }
+  return &loaded_api;
+}
+
+// The library's message for `error`, which it then frees.
+std::string TakeError(libvshadow_error_t* error) {
+  if (error == nullptr) return "unknown error";
+  char text[512] = {};
+  api->error_sprint(error, text, sizeof text);
+  api->error_free(&error);
+  std::string s = text;
+  // The innermost cause is on the last line.
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  std::size_t line = s.rfind('\n');
+  return line == std::string::npos ? s : s.substr(line + 1);
+}
+
+// The libbfio handle's view of the volume: read only, at the offset it
+// seeks to. The library never writes through it.
+struct IoHandle {
+  VolumeReader* volume;
+  std::uint64_t offset = 0;
+};
+
+IoHandle* Io(intptr_t* handle) { return reinterpret_cast<IoHandle*>(handle); }
+
+int IoFree(intptr_t**, libbfio_error_t**) { return 1; }
+int IoClone(intptr_t** destination, intptr_t* source, libbfio_error_t**) {
+  *destination = source;
+  return 1;
+}
+int IoOpen(intptr_t*, int access_flags, libbfio_error_t**) {
+  return (access_flags & LIBBFIO_ACCESS_FLAG_WRITE) != 0 ? -1 : 1;
+}
+int IoClose(intptr_t*, libbfio_error_t**) { return 0; }
+ssize_t IoRead(intptr_t* handle, std::uint8_t* buffer, size_t size, libbfio_error_t**) {
+  IoHandle* io = Io(handle);
+  const std::uint64_t total = io->volume->Size();
+  if (io->offset >= total) return 0;
+  size = static_cast<size_t>(std::min<std::uint64_t>({size, total - io->offset, 1u << 30}));
+  if (!io->volume->ReadAll(io->offset, buffer, size)) return -1;
+  io->offset += size;
+  return static_cast<ssize_t>(size);
+}
+ssize_t IoWrite(intptr_t*, const std::uint8_t*, size_t, libbfio_error_t**) { return -1; }
+off64_t IoSeek(intptr_t* handle, off64_t offset, int whence, libbfio_error_t**) {
+  IoHandle* io = Io(handle);
+  off64_t base = whence == SEEK_SET   ? 0
+                 : whence == SEEK_CUR ? static_cast<off64_t>(io->offset)
+                 : whence == SEEK_END ? static_cast<off64_t>(io->volume->Size())
+                                      : -1;
+  if (base < 0 || offset < -base) return -1;
+  io->offset = static_cast<std::uint64_t>(base + offset);
+  return static_cast<off64_t>(io->offset);
+}
+int IoExists(intptr_t*, libbfio_error_t**) { return 1; }
+int IoIsOpen(intptr_t*, libbfio_error_t**) { return 1; }
+int IoSize(intptr_t* handle, size64_t* size, libbfio_error_t**) {
+  *size = Io(handle)->volume->Size();
+  return 1;
+}
+
+// The library's volume, held until its last store is closed.
+class VshadowVolume {
+ public:
+  explicit VshadowVolume(VolumeReader& volume) : io_{&volume} {}
+  ~VshadowVolume() {
+    if (volume_ != nullptr) {
+      api->volume_close(volume_, nullptr);
+      api->volume_free(&volume_, nullptr);
+    }
+    if (handle_ != nullptr) api->handle_free(&handle_, nullptr);
+  }
+  VshadowVolume(const VshadowVolume&) = delete;
+  VshadowVolume& operator=(const VshadowVolume&) = delete;
+
+  // False with `*why` when the volume cannot be read for stores.
+  bool Open(std::string* why) {
+    libbfio_error_t* bfio_error = nullptr;
+    if (api->handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), IoFree, IoClone,
+                               IoOpen, IoClose, IoRead, IoWrite, IoSeek, IoExists, IoIsOpen,
+                               IoSize, LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_REFERENCE,
+                               &bfio_error) != 1) {
+      api->bfio_error_free(&bfio_error);
+      handle_ = nullptr;
+      *why = "libbfio cannot make a handle";
+      return false;
+    }
+    libvshadow_error_t* error = nullptr;
+    if (api->volume_initialize(&volume_, &error) != 1) {
+      volume_ = nullptr;
+      *why = TakeError(error);
+      return false;
+    }
+    if (api->volume_open(volume_, handle_, LIBVSHADOW_OPEN_READ, &error) != 1) {
+      *why = TakeError(error);
+      api->volume_free(&volume_, nullptr);
+      return false;
+    }
+    return true;
+  }
+  libvshadow_volume_t* get() { return volume_; }
+
+ private:
+  IoHandle io_;
+  libbfio_handle_t* handle_ = nullptr;
+  libvshadow_volume_t* volume_ = nullptr;
+};
+
+class StoreReader : public VolumeReader {
+ public:
+  StoreReader(std::shared_ptr<VshadowVolume> volume, libvshadow_store_t* store, std::uint64_t size)
+      : volume_(std::move(volume)), store_(store), size_(size) {}
+  ~StoreReader() override { api->store_free(&store_, nullptr); }
+  ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+    if (!Inside(offset, size, size_)) return ReadStatus::kPastEnd;
+    char* out = static_cast<char*>(buffer);
+    while (size > 0) {
+      std::size_t piece = std::min<std::size_t>(size, 1u << 24);
+      ssize_t n = api->read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr);
+      if (n <= 0) return ReadStatus::kFailed;
+      offset += static_cast<std::uint64_t>(n);
+      out += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return ReadStatus::kOk;
+  }
+  std::uint64_t Size() const override { return size_; }
+
+ private:
+  std::shared_ptr<VshadowVolume> volume_;
+  libvshadow_store_t* store_;
+  std::uint64_t size_;
+};
+
+}  // namespace
+
+bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message) {
+  std::string why;
+  api = LoadVshadow(&why);
+  if (api == nullptr) {
+    *message = "libvshadow is not available (" + why + ")";
+    return false;
+  }
+  // A volume without the shadow copies' header holds no stores.
+  static constexpr std::uint8_t kVssIdentifier[16] = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1,
+                                                      0x48, 0x4e, 0xb7, 0xae, 0x04, 0x04,
+                                                      0x6e, 0x6c, 0xc7, 0x52};
+  std::uint8_t header[16] = {};
+  if (!volume.ReadAll(0x1e00, header, sizeof header) ||
+      !std::equal(header, header + 16, kVssIdentifier))
+    return true;
+  auto shadow = std::make_shared<VshadowVolume>(volume);
+  if (!shadow->Open(&why)) {
+    *message = "its shadow copies cannot be read (" + why + ")";
+    return false;
+  }
+  int count = 0;
+  libvshadow_error_t* error = nullptr;
+  if (api->number_of_stores(shadow->get(), &count, &error) != 1) {
+    *message = "its shadow copies cannot be read (" + TakeError(error) + ")";
+    return false;
+  }
+  for (int i = 0; i < count; ++i) {
+    ShadowStores::Unreadable lost;
+    lost.number = i + 1;
+    libvshadow_store_t* store = nullptr;
+    if (api->get_store(shadow->get(), i, &store, &error) != 1) {
+      lost.why = TakeError(error);
+      stores->unreadable.push_back(std::move(lost));
+      continue;
+    }
+    std::uint64_t created = 0;
+    if (api->creation_time(store, &created, nullptr) == 1) {
+      lost.has_created = true;
+      lost.created = created;
+    }
+    size64_t size = 0;
+    const char* problem = nullptr;
+    if (api->has_in_volume_data(store, nullptr) != 1)
+      problem = "its data is not on this volume";
+    else if (api->volume_size(store, &size, nullptr) != 1 || size == 0)
+      problem = "it tells no volume size";
+    if (problem != nullptr) {
+      lost.why = problem;
+      stores->unreadable.push_back(std::move(lost));
+      api->store_free(&store, nullptr);
+      continue;
+    }
+    ShadowStore s;
+    s.number = i + 1;
+    s.created = created;
+    s.reader = std::make_unique<StoreReader>(shadow, store, size);
+    stores->stores.push_back(std::move(s));
+  }
+  std::stable_sort(stores->stores.begin(), stores->stores.end(),
+                   [](const ShadowStore& a, const ShadowStore& b) { return a.created < b.created; });
+  return true;
+}
+
+}  // namespace qst

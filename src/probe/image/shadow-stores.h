@@ -1,0 +1,43 @@
+// The volume shadow copies of an NTFS volume: the stores Windows keeps in
+// its System Volume Information, each the whole volume as it was when the
+// store was made. Each build's image layer opens them in a file of its own
+// (through libvshadow, loaded when first needed, on POSIX).
+//
+// Errors: an opener of evidence; false comes with `*message` saying why the
+// stores cannot be looked for at all.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe/volume-reader.h"
+#include "time/timestamp.h"
+
+namespace qst {
+
+// One store: its number (1 for the first, as Windows and libvshadow count
+// them), when it was made, and the volume's bytes as they were then.
+struct ShadowStore {
+  int number = 0;
+  FILETIME created = 0;
+  std::unique_ptr<VolumeReader> reader;
+};
+
+struct ShadowStores {
+  std::vector<ShadowStore> stores;  // oldest first
+  // The stores that cannot be read, each with why.
+  struct Unreadable {
+    int number = 0;
+    bool has_created = false;
+    FILETIME created = 0;
+    std::string why;
+  };
+  std::vector<Unreadable> unreadable;
+};
+
+// Opens the stores of the volume that `volume` reads, which must outlive
+// them. True, with none, for a volume without stores.
+bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message);
+
+}  // namespace qst
