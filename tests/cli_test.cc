@@ -109,6 +109,12 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   r = RunQst({"a", "-ea"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "Can't use -a without -d.\n");
+  r = RunQst({"--snapshots", "a"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't use -S without -d.\n");
+  r = RunQst({"-d", "x.img", "-SU", "--journal-only"});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "Can't use -S with --journal-only.\n");
   for (const char* jobs : {"0", "65", "x", "-1", ""}) {
     r = RunQst({"-j", jobs, "a"});
     EXPECT_EQ(r.status, 254) << jobs;

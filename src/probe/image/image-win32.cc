@@ -49,7 +49,7 @@ bool OpenWin32Image(const ImageSelection& selection, Platform& host,
   std::unique_ptr<VolumeReader> image;
   if (int error = OpenRawFile(path, 0, &image)) {
     std::string text = OneLine(host.ErrorText(error));
-    bool device = path.rfind("\\\\.\\", 0) == 0;
+    bool device = NamesDevice(path);
     *message =
         device && error == ERROR_ACCESS_DENIED
             ? Format("qst: %s needs an administrator: CODE=%d:%s\n", path.c_str(), error,
@@ -74,8 +74,9 @@ bool OpenWin32Image(const ImageSelection& selection, Platform& host,
 
 ImageOpener NativeImageOpener() { return OpenWin32Image; }
 const char* NativeImageFormats() {
-  return "raw images (a volume, an MBR or GPT disk), bare $MFT files, live volumes (\\\\.\\C:) "
-         "and disks (\\\\.\\PhysicalDrive0)";
+  return "raw images (a volume, an MBR or GPT disk), bare $MFT files, live volumes (\\\\.\\C:), "
+         "shadow copies (\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1) and disks "
+         "(\\\\.\\PhysicalDrive0)";
 }
 
 }  // namespace qst

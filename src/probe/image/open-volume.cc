@@ -160,24 +160,27 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
   }
   if (shadow.stores.empty() && shadow.unreadable.empty())
     source.report = Format("qst: %s: no volume shadow copies\n", name);
-  auto store_name = [&](int number, bool has_created, FILETIME created) {
-    return Format("qst: %s: shadow copy %d%s", name, number,
-                  has_created ? (" (made " + UtcText(created) + ")").c_str() : "");
+  // One line for each store that cannot be read, in the stores' order.
+  std::vector<std::pair<int, std::string>> lines;
+  auto tell = [&](int number, bool has_created, FILETIME created, const std::string& what) {
+    std::string made = has_created ? " (made " + UtcText(created) + ")" : "";
+    lines.emplace_back(number, Format("qst: %s: shadow copy %d%s %s\n", name, number, made.c_str(),
+                                      what.c_str()));
   };
   for (const ShadowStores::Unreadable& lost : shadow.unreadable)
-    source.report += store_name(lost.number, lost.has_created, lost.created) +
-                     " cannot be read: " + lost.why + "\n";
+    tell(lost.number, lost.has_created, lost.created, "cannot be read: " + lost.why);
   options.progress = nullptr;
   for (ShadowStore& store : shadow.stores) {
     Snapshot snapshot{store.number, store.created, std::move(store.reader), nullptr};
     std::string error;
-    if (!NtfsVolume::Open(*snapshot.reader, options, &snapshot.volume, &error)) {
-      source.report += store_name(store.number, true, store.created) +
-                       " holds no usable NTFS volume: " + error + "\n";
-      continue;
-    }
-    source.stores.push_back(std::move(snapshot));
+    if (NtfsVolume::Open(*snapshot.reader, options, &snapshot.volume, &error))
+      source.stores.push_back(std::move(snapshot));
+    else
+      tell(store.number, true, store.created, "holds no usable NTFS volume: " + error);
   }
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [number, line] : lines) source.report += line;
   return source;
 }
 

@@ -123,8 +123,8 @@ int OpenRawFile(const std::string& path, std::uint64_t offset,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  // A file: any offset and length will do. "\\.\" names a device.
-  if (path.rfind("\\\\.\\", 0) != 0) {
+  // A file: any offset and length will do.
+  if (!NamesDevice(path)) {
     LARGE_INTEGER file_size;
     if (!GetFileSizeEx(handle, &file_size)) {
       int error = static_cast<int>(GetLastError());

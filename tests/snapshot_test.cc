@@ -1,0 +1,283 @@
+// Shadow copies (-S) on a real Windows 7 volume with two stores: each
+// store's rows against qst and istat over that store mounted apart with
+// vshadowmount; a file gone since a store was made; the history sign on a
+// copy whose current volume alone was forged; stores that cannot be read.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "run_binary.h"
+#include "test_env.h"
+
+namespace qst {
+namespace {
+
+using testing::Capture;
+using testing::RunQst;
+using testing::ShellQuote;
+
+// The evidence volume made raw once, its stores mounted apart, and two
+// copies: one forged in its current volume only, one whose second store's
+// data is said to lie elsewhere.
+class ShadowCopies : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string qcow = std::string(QST_SOURCE_DIR) + "/../shared/evidence/vsstest.qcow2";
+    if (access(qcow.c_str(), R_OK) != 0) {
+      skip_ = "no " + qcow;
+      return;
+    }
+    if (std::system("command -v qemu-img && command -v vshadowmount && command -v istat && "
+                    "command -v jq >/dev/null") != 0) {
+      skip_ = "needs qemu-img, vshadowmount, istat and jq";
+      return;
+    }
+    std::string dir_template = "/tmp/qst_vss_XXXXXX";
+    dir_ = mkdtemp(dir_template.data());
+    raw_ = dir_ + "/vsstest.raw";
+    if (std::system(("qemu-img convert -O raw " + ShellQuote(qcow) + " " + raw_).c_str()) != 0) {
+      skip_ = "qemu-img could not convert the evidence";
+      return;
+    }
+    // Another_file (record 39) was read after the second store was made:
+    // the stores keep the block of its record as it was, so its creation
+    // time set back here shows on the current volume alone.
+    forged_ = dir_ + "/forged.raw";
+    lost_ = dir_ + "/lost.raw";
+    std::system(("cp --sparse=always " + raw_ + " " + forged_ + " && cp --sparse=always " + raw_ +
+                 " " + lost_)
+                    .c_str());
+    Patch(forged_, CreationTimeOffset(39), Le64(130305261000000000));  // 2013-12-03 06:35:00
+    // The second store's catalog entry of type 3, which says where its data
+    // lies in the volume, made an empty one.
+    Patch(lost_, 0x6e30200, std::string(1, '\x01'));
+    if (geteuid() == 0 && access("/dev/fuse", R_OK | W_OK) == 0) {
+      mount_ = dir_ + "/stores";
+      std::system(("mkdir " + mount_ + " && vshadowmount " + raw_ + " " + mount_ + " >/dev/null")
+                      .c_str());
+    }
+  }
+  static void TearDownTestSuite() {
+    if (!mount_.empty()) std::system(("umount " + mount_ + " 2>/dev/null").c_str());
+    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
+  }
+  void SetUp() override {
+    if (!skip_.empty()) QST_SKIP() << skip_;
+  }
+
+  static std::string Le64(std::uint64_t v) {
+    std::string bytes(8, '\0');
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
+    return bytes;
+  }
+  static std::uint64_t Load(const std::string& bytes, std::size_t at, int size) {
+    std::uint64_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  }
+  static void Patch(const std::string& path, std::uint64_t offset, const std::string& bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  // Where the creation time of a record's $STANDARD_INFORMATION lies in the
+  // volume (the record's first attribute, on the volume as Windows made it).
+  static std::uint64_t CreationTimeOffset(std::uint64_t record) {
+    std::ifstream f(raw_, std::ios::binary);
+    std::string boot(512, '\0');
+    f.read(boot.data(), 512);
+    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
+    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + record * 1024;
+    std::string mft_record(1024, '\0');
+    f.seekg(static_cast<std::streamoff>(at));
+    f.read(mft_record.data(), 1024);
+    const std::size_t attribute = Load(mft_record, 0x14, 2);
+    EXPECT_EQ(Load(mft_record, attribute, 4), 0x10u);
+    return at + attribute + Load(mft_record, attribute + 0x14, 2);
+  }
+
+  // One line per JSON record that `filter` (jq) selects, as `fields` give it.
+  static std::vector<std::string> Rows(const std::vector<std::string>& args,
+                                       const std::string& filter) {
+    std::string command = ShellQuote(QST_BINARY);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    std::string out = Capture(command + " --json 2>/dev/null | jq -r " +
+                              ShellQuote("select(" + filter +
+                                         ") | [.path, .index, .times.atime.utc, .times.mtime.utc, "
+                                         ".times.ctime.utc, .times.crtime.utc, "
+                                         "(.alerts // [] | join(\" \"))] | join(\"|\")"));
+    std::vector<std::string> rows;
+    for (std::size_t pos = 0; pos < out.size();) {
+      std::size_t end = out.find('\n', pos);
+      rows.push_back(out.substr(pos, end - pos));
+      pos = end + 1;
+    }
+    return rows;
+  }
+
+  static inline std::string skip_, dir_, raw_, forged_, lost_, mount_;
+};
+
+// istat's four $STANDARD_INFORMATION times of a record, in the JSON's form.
+std::string IstatTimes(const std::string& image, const std::string& record) {
+  std::string out = Capture("istat -z UTC " + ShellQuote(image) + " " + record);
+  std::string times;
+  for (const char* label : {"Accessed:\t", "File Modified:\t", "MFT Modified:\t", "Created:\t"}) {
+    std::size_t at = out.find(label);
+    if (at == std::string::npos) return "";
+    std::string t = out.substr(at + std::string(label).size(), 29);  // 2013-12-03 06:35:09.736378700
+    t[10] = 'T';
+    times += "|" + t.substr(0, 27) + "Z";
+  }
+  return times;
+}
+
+TEST_F(ShadowCopies, EachStoreAgreesWithTheStoreReadApart) {
+  if (mount_.empty()) QST_SKIP() << "mounting the stores needs root and /dev/fuse";
+  std::vector<std::string> now = Rows({"-d", raw_, "-r", "C:\\"}, "true");
+  for (int store : {1, 2}) {
+    const std::string device = mount_ + "/vss" + std::to_string(store);
+    std::vector<std::string> rows =
+        Rows({"-d", raw_, "-S", "-r", "C:\\"}, ".snapshot.store == " + std::to_string(store));
+    std::vector<std::string> apart = Rows({"-d", device, "-r", "C:\\"}, "true");
+    std::set<std::string> apart_set(apart.begin(), apart.end());
+    // A path with the same file now and then has its row for the store.
+    std::size_t expected = 0;
+    for (const std::string& row : apart) {
+      std::string key = row.substr(0, row.find('|', row.find('|') + 1));
+      for (const std::string& n : now) expected += n.rfind(key + "|", 0) == 0;
+    }
+    EXPECT_EQ(rows.size(), expected) << "store " << store;
+    EXPECT_GE(rows.size(), 4u);
+    for (const std::string& row : rows) {
+      EXPECT_EQ(apart_set.count(row), 1u) << "store " << store << ": " << row;
+      // istat over the store's own device reads the same four times.
+      std::size_t index = row.find('|') + 1;
+      std::string record = row.substr(index, row.find('|', index) - index);
+      std::size_t times = row.find('|', index);
+      EXPECT_EQ(row.substr(times, row.rfind('|') - times), IstatTimes(device, record)) << row;
+    }
+  }
+}
+
+TEST_F(ShadowCopies, AFileGoneSinceIsFoundByItsOldPathOnly) {
+  // syslog became syslog.gz, a new file in the same MFT record: the first
+  // store holds syslog; its record there is another file than syslog.gz.
+  auto r = RunQst({"-d", raw_, "-S", "-e", "-u", "C:\\syslog", "C:\\syslog.gz"});
+  EXPECT_EQ(r.status, 0);
+  std::string text = r.out;
+  EXPECT_NE(text.find("\nC:\\syslog, CODE=2:The system cannot find the file specified.\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("C:\\syslog |35 |2013/12/03 06:32:24.516488500 (UTC) "), std::string::npos);
+  EXPECT_NE(text.find(" |1 2013/12/03 06:35:09.736378700 (UTC) \n"), std::string::npos);
+  EXPECT_EQ(Rows({"-d", raw_, "-S", "C:\\syslog.gz"}, "true").size(), 2u);  // now and store 2
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ShadowCopies, HistoryFiresOnTheForgedFileAlone) {
+  for (const std::string& row : Rows({"-d", raw_, "-S", "-r", "C:\\"}, "true"))
+    EXPECT_EQ(row.find("history"), std::string::npos) << row;
+  std::vector<std::string> forged = Rows({"-d", forged_, "-S", "-r", "C:\\"}, "true");
+  int fired = 0;
+  for (const std::string& row : forged) {
+    if (row.find("history") == std::string::npos) continue;
+    ++fired;
+    EXPECT_EQ(row.rfind("C:\\another_file|39|", 0), 0u) << row;
+  }
+  EXPECT_EQ(fired, 1);
+  // The store still shows the creation time the file had.
+  EXPECT_EQ(Rows({"-d", forged_, "-S", "C:\\another_file"}, ".snapshot.store == 2"),
+            std::vector<std::string>{"C:\\another_file|39|2013-12-03T06:36:26.8473142Z|"
+                                     "2013-12-03T06:36:26.9409143Z|2013-12-03T06:36:26.9409143Z|"
+                                     "2013-12-03T06:36:26.8473142Z|"});
+}
+
+TEST_F(ShadowCopies, EveryFormShowsEachState) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const std::string a = "C:\\another_file";
+  const Case cases[] = {
+      {{"-n", "--bodyfile"},
+       "0|C:\\another_file|39|r/rrwxrwxrwx|0|0|0|1386052818.5334930|1386052586.9409143|"
+       "1386052586.9409143|1386052586.8473142\n"
+       "0|C:\\another_file ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "1386052586.8473142|1386052586.8473142|1386052586.8473142\n"
+       "0|C:\\another_file (snapshot 2)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "1386052586.9409143|1386052586.9409143|1386052586.8473142\n"
+       "0|C:\\another_file (snapshot 2) ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "1386052586.8473142|1386052586.8473142|1386052586.8473142\n"},
+      {{"--csv", "-a"},
+       "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
+       "birth_object_id,botime,boseq,bomac,birth_volume_id,state,alerts,snapshot,"
+       "snapshot_created,error_code,error_message\r\n"
+       "C:\\another_file,39,no,,2013-12-03T06:40:18.5334930Z,2013-12-03T06:36:26.9409143Z,"
+       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,"
+       "current,,,\r\n"
+       "C:\\another_file,39,no,,2013-12-03T06:36:26.8473142Z,2013-12-03T06:36:26.9409143Z,"
+       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,2,"
+       "2013-12-03T06:37:48.9190583Z,,\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-d", raw_, "-S"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(a);
+    auto r = RunQst(args);
+    EXPECT_EQ(r.out, c.out) << c.args[0];
+  }
+  // The row layout with -U: the journal's fields are not read in a store.
+  auto r = RunQst({"-d", raw_, "-S", "-U", "-e", "-u", a});
+  EXPECT_NE(r.out.find(" |null |null |null |null |null | |2 2013/12/03 06:37:48.919058300 (UTC) \n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
+  auto r = RunQst({"-d", lost_, "-S", "-e", "C:\\another_file"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
+  // The first store reads its changed blocks through the second one's data.
+  EXPECT_EQ(r.err, "qst: " + lost_ +
+                       ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) holds no usable NTFS "
+                       "volume: cannot read the boot sector\n"
+                       "qst: " + lost_ +
+                       ": shadow copy 2 (made 2013-12-03T06:37:48.9190583Z) cannot be read: its "
+                       "data is not on this volume\n");
+}
+
+TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
+  if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
+  std::string image = ::testing::TempDir() + "/qst_no_stores.img";
+  ASSERT_EQ(std::system(("truncate -s 8M " + image + " && mkntfs -F -f -q " + image +
+                         " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  auto plain = RunQst({"-d", image, "-e", "C:\\", "C:\\$MFT", "C:\\none"});
+  auto r = RunQst({"-d", image, "-S", "-e", "C:\\", "C:\\$MFT", "C:\\none"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "qst: " + image + ": no volume shadow copies\n");
+  // The same rows, each ending in its empty signs and "current".
+  std::string expected;
+  for (std::size_t pos = 0; pos < plain.out.size();) {
+    std::size_t end = plain.out.find('\n', pos);
+    std::string line = plain.out.substr(pos, end - pos);
+    if (line.find(" |") != std::string::npos) {
+      if (line.back() == ' ') line.pop_back();
+      line += pos == 0 ? " | alerts | snapshot " : " | |current ";
+    }
+    expected += line + "\n";
+    pos = end + 1;
+  }
+  EXPECT_EQ(r.out, expected);
+  unlink(image.c_str());
+}
+
+}  // namespace
+}  // namespace qst
