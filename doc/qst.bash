@@ -15,11 +15,12 @@ _qst() {
   case $cur in
     --*)
       COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
-        --json --list --name-times --offset= --recursive --utc --version' -- "$cur"))
+        --journal-only --json --list --name-times --offset= --recursive --snapshots --usn
+        --usn-journal= --utc --version' -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       return ;;
     -*)
-      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -u' -- "$cur"))
+      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -S -u -U' -- "$cur"))
       return ;;
   esac
   COMPREPLY=($(compgen -f -- "$cur"))
