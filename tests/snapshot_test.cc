@@ -33,8 +33,8 @@ class ShadowCopies : public ::testing::Test {
       skip_ = "no " + qcow;
       return;
     }
-    if (std::system("command -v qemu-img && command -v vshadowmount && command -v istat && "
-                    "command -v jq >/dev/null") != 0) {
+    if (std::system("(command -v qemu-img && command -v vshadowmount && command -v istat && "
+                    "command -v jq) >/dev/null") != 0) {
       skip_ = "needs qemu-img, vshadowmount, istat and jq";
       return;
     }
