@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -50,13 +50,16 @@ class ShadowCopies : public ::testing::Test {
     // time set back here shows on the current volume alone.
     forged_ = dir_ + "/forged.raw";
     lost_ = dir_ + "/lost.raw";
-    std::system(("cp --sparse=always " + raw_ + " " + forged_ + " && cp --sparse=always " + raw_ +
-                 " " + lost_)
-                    .c_str());
+    gone_ = dir_ + "/gone.raw";
+    for (const std::string& copy : {forged_, lost_, gone_})
+      std::system(("cp --sparse=always " + raw_ + " " + copy).c_str());
     Patch(forged_, CreationTimeOffset(39), Le64(130305261000000000));  // 2013-12-03 06:35:00
     // The second store's catalog entry of type 3, which says where its data
     // lies in the volume, made an empty one.
     Patch(lost_, 0x6e30200, std::string(1, '\x01'));
+    // System Volume Information (record 36, in the same block as record 39)
+    // deleted on the current volume alone: its record's in-use flag cleared.
+    Patch(gone_, CreationTimeOffset(36) - 0x38 - 0x18 + 0x16, std::string("\x02", 1));
     if (geteuid() == 0 && access("/dev/fuse", R_OK | W_OK) == 0) {
       mount_ = dir_ + "/stores";
       std::system(("mkdir " + mount_ + " && vshadowmount " + raw_ + " " + mount_ + " >/dev/null")
@@ -121,7 +124,7 @@ class ShadowCopies : public ::testing::Test {
     return rows;
   }
 
-  static inline std::string skip_, dir_, raw_, forged_, lost_, mount_;
+  static inline std::string skip_, dir_, raw_, forged_, lost_, gone_, mount_;
 };
 
 // istat's four $STANDARD_INFORMATION times of a record, in the JSON's form.
@@ -140,23 +143,19 @@ std::string IstatTimes(const std::string& image, const std::string& record) {
 
 TEST_F(ShadowCopies, EachStoreAgreesWithTheStoreReadApart) {
   if (mount_.empty()) QST_SKIP() << "mounting the stores needs root and /dev/fuse";
-  std::vector<std::string> now = Rows({"-d", raw_, "-r", "C:\\"}, "true");
   for (int store : {1, 2}) {
     const std::string device = mount_ + "/vss" + std::to_string(store);
     std::vector<std::string> rows =
         Rows({"-d", raw_, "-S", "-r", "C:\\"}, ".snapshot.store == " + std::to_string(store));
     std::vector<std::string> apart = Rows({"-d", device, "-r", "C:\\"}, "true");
-    std::set<std::string> apart_set(apart.begin(), apart.end());
-    // A path with the same file now and then has its row for the store.
-    std::size_t expected = 0;
-    for (const std::string& row : apart) {
-      std::string key = row.substr(0, row.find('|', row.find('|') + 1));
-      for (const std::string& n : now) expected += n.rfind(key + "|", 0) == 0;
-    }
-    EXPECT_EQ(rows.size(), expected) << "store " << store;
-    EXPECT_GE(rows.size(), 4u);
+    // Every name the store holds has its row, the files gone since included
+    // (no file of this volume was renamed since: no row comes by reference
+    // under a newer name).
+    std::sort(rows.begin(), rows.end());
+    std::sort(apart.begin(), apart.end());
+    EXPECT_EQ(rows, apart) << "store " << store;
+    EXPECT_GE(rows.size(), 5u);
     for (const std::string& row : rows) {
-      EXPECT_EQ(apart_set.count(row), 1u) << "store " << store << ": " << row;
       // istat over the store's own device reads the same four times.
       std::size_t index = row.find('|') + 1;
       std::string record = row.substr(index, row.find('|', index) - index);
@@ -166,7 +165,7 @@ TEST_F(ShadowCopies, EachStoreAgreesWithTheStoreReadApart) {
   }
 }
 
-TEST_F(ShadowCopies, AFileGoneSinceIsFoundByItsOldPathOnly) {
+TEST_F(ShadowCopies, AFileGoneSinceIsFoundByItsOldPath) {
   // syslog became syslog.gz, a new file in the same MFT record: the first
   // store holds syslog; its record there is another file than syslog.gz.
   auto r = RunQst({"-d", raw_, "-S", "-e", "-u", "C:\\syslog", "C:\\syslog.gz"});
@@ -178,6 +177,29 @@ TEST_F(ShadowCopies, AFileGoneSinceIsFoundByItsOldPathOnly) {
   EXPECT_NE(text.find(" |1 2013/12/03 06:35:09.736378700 (UTC) \n"), std::string::npos);
   EXPECT_EQ(Rows({"-d", raw_, "-S", "C:\\syslog.gz"}, "true").size(), 2u);  // now and store 2
   EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ShadowCopies, AWalkEntersAFolderTheCopiesAloneHold) {
+  // Its files are orphans on the volume now, and still in the folder in
+  // both stores.
+  auto path_and_state = [](const std::vector<std::string>& args) {
+    return Capture(ShellQuote(QST_BINARY) + " -d " + args[0] + " -S -r 'C:\\' --json 2>/dev/null | jq -r --arg p " +
+                   ShellQuote(args[1]) +
+                   " 'select(.path | startswith($p)) | .path + \" \" + "
+                   "(.snapshot.store // \"now\" | tostring)'");
+  };
+  const std::string svi = "C:\\System Volume Information\\";
+  const std::string catalog = "{3808876b-c176-4e48-b7ae-04046e6cc752}";
+  const std::string store1 = "{600f0b69-5bdf-11e3-9d6c-005056c00008}" + catalog;
+  const std::string store2 = "{600f0b6d-5bdf-11e3-9d6c-005056c00008}" + catalog;
+  EXPECT_EQ(path_and_state({gone_, svi}), svi + " 1\n" + svi + " 2\n" + svi + catalog + " 1\n" +
+                                              svi + catalog + " 2\n" + svi + store1 + " 1\n" +
+                                              svi + store1 + " 2\n" + svi + store2 + " 2\n");
+  EXPECT_EQ(path_and_state({gone_, "C:\\$Orphan\\"}),
+            "C:\\$Orphan\\" + catalog + " now\nC:\\$Orphan\\" + catalog + " 1\nC:\\$Orphan\\" +
+                catalog + " 2\nC:\\$Orphan\\" + store1 + " now\nC:\\$Orphan\\" + store1 +
+                " 1\nC:\\$Orphan\\" + store1 + " 2\nC:\\$Orphan\\" + store2 +
+                " now\nC:\\$Orphan\\" + store2 + " 2\n");
 }
 
 TEST_F(ShadowCopies, HistoryFiresOnTheForgedFileAlone) {

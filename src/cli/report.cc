@@ -11,7 +11,9 @@ FileIdentity ProcessFile(const std::string& path, Context& context, const DirEnt
 FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   context.text.clear();
   const Layout& layout = context.layout();
-  if (record.error != 0 && layout.errors_apart) {
+  if (record.absent) {
+    // A name the shadow copies alone hold: their states below are all.
+  } else if (record.error != 0 && layout.errors_apart) {
     context.err.Printf("qst: %.*s, CODE=%d:%s\n", static_cast<int>(record.path.size()),
                        record.path.data(), record.error, OneLine(record.error_text).c_str());
   } else {

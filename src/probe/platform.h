@@ -86,6 +86,10 @@ struct RawFileInfo {
   // On the volume's own state: the times of the same file in each shadow
   // copy that holds it, oldest first.
   std::vector<FILE_BASIC_INFO> history;
+  // A name that shadow copies alone hold (listed with -S): nothing is on
+  // the volume now, and nothing above is set but `volume` and `file_id`;
+  // only the states in the copies are reported.
+  bool absent = false;
 };
 
 // What a search knows of an entry, so that probing it, or searching inside
@@ -98,6 +102,12 @@ struct SearchHint {
   std::uint64_t record = kNoRecord;  // images: its MFT record
   std::uint32_t name = kNoName;      // images: the volume's number of the name
   std::uint64_t folder = kNoRecord;  // images: the folder listed
+  // Images with -S: the sequence numbers of the record and of the folder,
+  // and whether the name is held by shadow copies alone (`record` is then
+  // theirs).
+  std::uint16_t sequence = 0;
+  std::uint16_t folder_sequence = 0;
+  bool snapshot_only = false;
 };
 
 // One match of a folder search: the bare name and whether it is a folder.

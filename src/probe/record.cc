@@ -147,7 +147,7 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
       entry != nullptr ? platform.ProbeEntry(path, *entry, &raw) : platform.Probe(path, &raw);
   std::vector<RawFileInfo> states;
   if (fields.snapshots) {
-    platform.ProbeSnapshots(path, entry, error == 0 ? &raw : nullptr, &states);
+    platform.ProbeSnapshots(path, entry, error == 0 && !raw.absent ? &raw : nullptr, &states);
     for (const RawFileInfo& state : states)
       if (state.same_file) raw.history.push_back(state.basic);
   }
@@ -157,6 +157,11 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
     r.error = error;
     r.error_text = platform.ErrorText(error);
     r.fields = fields;
+  } else if (raw.absent) {
+    r.path = path;
+    r.fields = fields;
+    r.absent = true;
+    r.identity = {raw.volume, raw.file_id};
   } else {
     r = BuildRecord(path, raw, form, platform, fields);
   }

@@ -76,6 +76,9 @@ struct FileTimestampRecord {
   // the volume itself), and the states of the path in each copy, oldest
   // first, printed after this record.
   bool in_snapshot = false;
+  // The path names nothing on the volume now: the record itself is not
+  // printed, only its states in the copies.
+  bool absent = false;
   int snapshot_store = 0;
   RenderedTimestamp snapshot_created;
   std::vector<FileTimestampRecord> snapshots;

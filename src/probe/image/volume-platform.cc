@@ -1,6 +1,7 @@
 #include "probe/image/volume-platform.h"
 
 #include <algorithm>
+#include <set>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -88,7 +89,8 @@ class ImagePlatform : public Platform {
 
   void ProbeSnapshots(const std::string& path, const DirEntry* entry, const RawFileInfo* current,
                       std::vector<RawFileInfo>* states) override {
-    const bool listed = entry != nullptr && entry->hint.name != SearchHint::kNoName;
+    const bool listed = entry != nullptr &&
+                        (entry->hint.name != SearchHint::kNoName || entry->hint.snapshot_only);
     const std::uint64_t record = current != nullptr ? current->file_id : NtfsVolume::kNone;
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
@@ -107,8 +109,8 @@ class ImagePlatform : public Platform {
       } else if (std::uint64_t folder = entry->hint.folder;
                  folder != SearchHint::kNoRecord && folder != NtfsVolume::kOrphanFolder) {
         then.Reach(folder);
-        if (then.IsFolder(folder) && then.SequenceOf(folder) == volume_->SequenceOf(folder))
-          named = Step(then, folder, volume_->NameText(entry->hint.name));
+        if (then.IsFolder(folder) && then.SequenceOf(folder) == entry->hint.folder_sequence)
+          named = Step(then, folder, Utf16FromWtf8(entry->name));
       }
       if (named.record == same.record) same.name = named.name;
       AddState(then, snapshot, path, same, true, states);
@@ -118,6 +120,13 @@ class ImagePlatform : public Platform {
 
   int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
     // A listed name carries its number: the path need not be found again.
+    if (entry.hint.snapshot_only) {
+      *info = RawFileInfo{};
+      info->absent = true;
+      info->volume = 2;  // none of the volume's own files
+      info->file_id = entry.hint.record | std::uint64_t{entry.hint.sequence} << 48;
+      return 0;
+    }
     if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
     return Report(path, {entry.hint.record, entry.hint.name}, info);
   }
@@ -128,7 +137,12 @@ class ImagePlatform : public Platform {
     // name holds.
     if (entry.hint.record == SearchHint::kNoRecord) return OpenSearch(folder + "*", search);
     std::vector<DirEntry> entries;
-    ListFolder(entry.hint.record, u"*", &entries);
+    if (entry.hint.snapshot_only) {
+      for (const char16_t* dots : {u".", u".."}) entries.push_back({Wtf8FromUtf16(dots), true});
+      ListSnapshotOnly(entry.hint.record, entry.hint.sequence, u"*", &entries);
+    } else {
+      ListFolder(entry.hint.record, u"*", &entries);
+    }
     return Yield(std::move(entries), search);
   }
 
@@ -210,8 +224,9 @@ class ImagePlatform : public Platform {
  private:
   // The entries of `folder` that match `wanted`, as a search yields them:
   // "." and ".." first (but in the root), deleted entries, when asked for,
-  // after the live ones, and the made-up folder of orphans last, under a
-  // name no entry of the root has.
+  // after the live ones, then those the shadow copies alone hold (-S), and
+  // the made-up folder of orphans last, under a name no entry of the root
+  // has.
   void ListFolder(std::uint64_t folder, std::u16string_view wanted,
                   std::vector<DirEntry>* entries) {
     if (folder != NtfsVolume::kRootRecord) {
@@ -227,10 +242,50 @@ class ImagePlatform : public Platform {
           entries->push_back(Entry(Wtf8FromUtf16(text), record, name, folder));
       }
     }
+    if (folder != NtfsVolume::kOrphanFolder)
+      ListSnapshotOnly(folder, volume_->SequenceOf(folder), wanted, entries);
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(wanted, volume_->OrphanFolderName()))
       entries->push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()),
                                NtfsVolume::kOrphanFolder, NtfsVolume::kNone, folder));
+  }
+
+  // Adds the entries of the folder (`folder`, `sequence`) that match
+  // `wanted` and that the shadow copies alone hold: names none of
+  // `entries` has, from each copy that holds the same folder, oldest first,
+  // each once.
+  void ListSnapshotOnly(std::uint64_t folder, std::uint16_t sequence, std::u16string_view wanted,
+                        std::vector<DirEntry>* entries) {
+    if (snapshots_.stores.empty()) return;
+    auto key = [&](std::u16string_view text) {
+      std::u16string upper(text);
+      for (char16_t& c : upper) c = volume_->Upcase(c);
+      return upper;
+    };
+    std::set<std::u16string> seen;
+    for (const DirEntry& e : *entries)
+      if (e.hint.record != SearchHint::kNoRecord) seen.insert(key(Utf16FromWtf8(e.name)));
+    for (Snapshot& snapshot : snapshots_.stores) {
+      NtfsVolume& then = *snapshot.volume;
+      then.Reach(folder);
+      if (!then.IsFolder(folder) || then.SequenceOf(folder) != sequence) continue;
+      for (std::span<const std::uint32_t> names :
+           {then.Children(folder), then.DeletedChildren(folder)}) {
+        for (std::uint32_t name : names) {
+          std::u16string_view text = then.NameText(name);
+          std::uint64_t record = then.RecordOfName(name);
+          if (!then.Listed(record) || !Matches(then, wanted, text) || !seen.insert(key(text)).second)
+            continue;
+          DirEntry entry{Wtf8FromUtf16(text), then.IsFolder(record)};
+          entry.hint.record = record;
+          entry.hint.sequence = then.SequenceOf(record);
+          entry.hint.folder = folder;
+          entry.hint.folder_sequence = sequence;
+          entry.hint.snapshot_only = true;
+          entries->push_back(std::move(entry));
+        }
+      }
+    }
   }
 
   // A search over `entries`; nothing matching is an error.
@@ -246,6 +301,7 @@ class ImagePlatform : public Platform {
     entry.hint.record = record;
     entry.hint.name = name_number;
     entry.hint.folder = folder;
+    entry.hint.folder_sequence = volume_->SequenceOf(folder);
     return entry;
   }
 
