@@ -62,8 +62,8 @@ class ShadowCopies : public ::testing::Test {
     Patch(gone_, CreationTimeOffset(36) - 0x38 - 0x18 + 0x16, std::string("\x02", 1));
     if (geteuid() == 0 && access("/dev/fuse", R_OK | W_OK) == 0) {
       mount_ = dir_ + "/stores";
-      std::system(("mkdir " + mount_ + " && vshadowmount " + raw_ + " " + mount_ + " >/dev/null")
-                      .c_str());
+      std::system(
+          ("mkdir " + mount_ + " && vshadowmount " + raw_ + " " + mount_ + " >/dev/null").c_str());
     }
   }
   static void TearDownTestSuite() {
@@ -134,7 +134,8 @@ std::string IstatTimes(const std::string& image, const std::string& record) {
   for (const char* label : {"Accessed:\t", "File Modified:\t", "MFT Modified:\t", "Created:\t"}) {
     std::size_t at = out.find(label);
     if (at == std::string::npos) return "";
-    std::string t = out.substr(at + std::string(label).size(), 29);  // 2013-12-03 06:35:09.736378700
+    std::string t =
+        out.substr(at + std::string(label).size(), 29);  // 2013-12-03 06:35:09.736378700
     t[10] = 'T';
     times += "|" + t.substr(0, 27) + "Z";
   }
@@ -183,8 +184,8 @@ TEST_F(ShadowCopies, AWalkEntersAFolderTheCopiesAloneHold) {
   // Its files are orphans on the volume now, and still in the folder in
   // both stores.
   auto path_and_state = [](const std::vector<std::string>& args) {
-    return Capture(ShellQuote(QST_BINARY) + " -d " + args[0] + " -S -r 'C:\\' --json 2>/dev/null | jq -r --arg p " +
-                   ShellQuote(args[1]) +
+    return Capture(ShellQuote(QST_BINARY) + " -d " + args[0] +
+                   " -S -r 'C:\\' --json 2>/dev/null | jq -r --arg p " + ShellQuote(args[1]) +
                    " 'select(.path | startswith($p)) | .path + \" \" + "
                    "(.snapshot.store // \"now\" | tostring)'");
   };
@@ -193,8 +194,8 @@ TEST_F(ShadowCopies, AWalkEntersAFolderTheCopiesAloneHold) {
   const std::string store1 = "{600f0b69-5bdf-11e3-9d6c-005056c00008}" + catalog;
   const std::string store2 = "{600f0b6d-5bdf-11e3-9d6c-005056c00008}" + catalog;
   EXPECT_EQ(path_and_state({gone_, svi}), svi + " 1\n" + svi + " 2\n" + svi + catalog + " 1\n" +
-                                              svi + catalog + " 2\n" + svi + store1 + " 1\n" +
-                                              svi + store1 + " 2\n" + svi + store2 + " 2\n");
+                                              svi + catalog + " 2\n" + svi + store1 + " 1\n" + svi +
+                                              store1 + " 2\n" + svi + store2 + " 2\n");
   EXPECT_EQ(path_and_state({gone_, "C:\\$Orphan\\"}),
             "C:\\$Orphan\\" + catalog + " now\nC:\\$Orphan\\" + catalog + " 1\nC:\\$Orphan\\" +
                 catalog + " 2\nC:\\$Orphan\\" + store1 + " now\nC:\\$Orphan\\" + store1 +
@@ -256,8 +257,9 @@ TEST_F(ShadowCopies, EveryFormShowsEachState) {
   }
   // The row layout with -U: the journal's fields are not read in a store.
   auto r = RunQst({"-d", raw_, "-S", "-U", "-e", "-u", a});
-  EXPECT_NE(r.out.find(" |null |null |null |null |null | |2 2013/12/03 06:37:48.919058300 (UTC) \n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(" |null |null |null |null |null | |2 2013/12/03 06:37:48.919058300 (UTC) \n"),
+      std::string::npos)
       << r.out;
 }
 
@@ -269,7 +271,8 @@ TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
   EXPECT_EQ(r.err, "qst: " + lost_ +
                        ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) holds no usable NTFS "
                        "volume: cannot read the boot sector\n"
-                       "qst: " + lost_ +
+                       "qst: " +
+                       lost_ +
                        ": shadow copy 2 (made 2013-12-03T06:37:48.9190583Z) cannot be read: its "
                        "data is not on this volume\n");
 }
@@ -277,10 +280,10 @@ TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
   if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
   std::string image = ::testing::TempDir() + "/qst_no_stores.img";
-  ASSERT_EQ(std::system(("truncate -s 8M " + image + " && mkntfs -F -f -q " + image +
-                         " >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("truncate -s 8M " + image + " && mkntfs -F -f -q " + image + " >/dev/null 2>&1")
+                      .c_str()),
+      0);
   auto plain = RunQst({"-d", image, "-e", "C:\\", "C:\\$MFT", "C:\\none"});
   auto r = RunQst({"-d", image, "-S", "-e", "C:\\", "C:\\$MFT", "C:\\none"});
   EXPECT_EQ(r.status, 0);

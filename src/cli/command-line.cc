@@ -13,24 +13,15 @@ namespace {
 enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile, kUsnJournal, kJournalOnly };
 
 constexpr LongOption kLongOptions[] = {
-    {"all", false, 'a'},
-    {"bodyfile", false, kBodyfile},
-    {"csv", false, kCsv},
-    {"help", false, 'h'},
-    {"image", true, 'd'},
-    {"iso", false, 'i'},
-    {"jobs", true, 'j'},
-    {"journal-only", false, kJournalOnly},
-    {"json", false, kJson},
-    {"list", false, 'l'},
-    {"name-times", false, 'n'},
-    {"offset", true, 'o'},
-    {"recursive", false, 'r'},
-    {"snapshots", false, 'S'},
-    {"usn", false, 'U'},
-    {"usn-journal", true, kUsnJournal},
-    {"utc", false, 'u'},
-    {"version", false, kVersion},
+    {"all", false, 'a'},        {"bodyfile", false, kBodyfile},
+    {"csv", false, kCsv},       {"help", false, 'h'},
+    {"image", true, 'd'},       {"iso", false, 'i'},
+    {"jobs", true, 'j'},        {"journal-only", false, kJournalOnly},
+    {"json", false, kJson},     {"list", false, 'l'},
+    {"name-times", false, 'n'}, {"offset", true, 'o'},
+    {"recursive", false, 'r'},  {"snapshots", false, 'S'},
+    {"usn", false, 'U'},        {"usn-journal", true, kUsnJournal},
+    {"utc", false, 'u'},        {"version", false, kVersion},
     {nullptr, false, 0},
 };
 
@@ -147,9 +138,8 @@ int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
   }
   // A journal collected apart is listed without an image.
   const bool journal_alone = options.journal_only && !options.usn_journal.empty();
-  if (!options.reads_image() &&
-      (options.name_times || options.deleted || options.snapshots ||
-       (options.usn && !journal_alone))) {
+  if (!options.reads_image() && (options.name_times || options.deleted || options.snapshots ||
+                                 (options.usn && !journal_alone))) {
     out.Write(options.name_times  ? "Can't use -n without -d.\n"
               : options.deleted   ? "Can't use -a without -d.\n"
               : options.snapshots ? "Can't use -S without -d.\n"

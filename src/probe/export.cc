@@ -397,8 +397,8 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
       r.in_snapshot ? " (snapshot " + std::to_string(r.snapshot_store) + ")" : std::string();
   AppendBodyLine(r, state, r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw, out);
   if (r.has_name_times)
-    AppendBodyLine(r, state + " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw,
-                   r.name_ctime.raw, r.name_crtime.raw, out);
+    AppendBodyLine(r, state + " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
+                   r.name_crtime.raw, out);
   // Each journal record of the file, at its time.
   for (const auto& [time, reason] : r.usn_events)
     AppendBodyLine(r, " ($UsnJrnl: " + UsnReasonText(reason) + ")", time, time, time, time, out);

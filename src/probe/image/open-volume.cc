@@ -164,8 +164,8 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
   std::vector<std::pair<int, std::string>> lines;
   auto tell = [&](int number, bool has_created, FILETIME created, const std::string& what) {
     std::string made = has_created ? " (made " + UtcText(created) + ")" : "";
-    lines.emplace_back(number, Format("qst: %s: shadow copy %d%s %s\n", name, number, made.c_str(),
-                                      what.c_str()));
+    lines.emplace_back(
+        number, Format("qst: %s: shadow copy %d%s %s\n", name, number, made.c_str(), what.c_str()));
   };
   for (const ShadowStores::Unreadable& lost : shadow.unreadable)
     tell(lost.number, lost.has_created, lost.created, "cannot be read: " + lost.why);
@@ -205,8 +205,8 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
     if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
     SnapshotSource snapshots;
     if (selection.snapshots)
-      snapshots.report = Format("qst: %s: a bare MFT holds no volume shadow copies\n",
-                                selection.path.c_str());
+      snapshots.report =
+          Format("qst: %s: a bare MFT holds no volume shadow copies\n", selection.path.c_str());
     *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
                                    selection.path, std::move(journal), std::move(snapshots));
     return true;

@@ -158,10 +158,9 @@ class VshadowVolume {
   // False with `*why` when the volume cannot be read for stores.
   bool Open(std::string* why) {
     libbfio_error_t* bfio_error = nullptr;
-    if (api->handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), IoFree, IoClone,
-                               IoOpen, IoClose, IoRead, IoWrite, IoSeek, IoExists, IoIsOpen,
-                               IoSize, LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_REFERENCE,
-                               &bfio_error) != 1) {
+    if (api->handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), IoFree, IoClone, IoOpen,
+                               IoClose, IoRead, IoWrite, IoSeek, IoExists, IoIsOpen, IoSize,
+                               LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_REFERENCE, &bfio_error) != 1) {
       api->bfio_error_free(&bfio_error);
       handle_ = nullptr;
       *why = "libbfio cannot make a handle";
@@ -274,8 +273,9 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     s.reader = std::make_unique<StoreReader>(shadow, store, size);
     stores->stores.push_back(std::move(s));
   }
-  std::stable_sort(stores->stores.begin(), stores->stores.end(),
-                   [](const ShadowStore& a, const ShadowStore& b) { return a.created < b.created; });
+  std::stable_sort(
+      stores->stores.begin(), stores->stores.end(),
+      [](const ShadowStore& a, const ShadowStore& b) { return a.created < b.created; });
   return true;
 }
 

@@ -89,8 +89,8 @@ class ImagePlatform : public Platform {
 
   void ProbeSnapshots(const std::string& path, const DirEntry* entry, const RawFileInfo* current,
                       std::vector<RawFileInfo>* states) override {
-    const bool listed = entry != nullptr &&
-                        (entry->hint.name != SearchHint::kNoName || entry->hint.snapshot_only);
+    const bool listed =
+        entry != nullptr && (entry->hint.name != SearchHint::kNoName || entry->hint.snapshot_only);
     const std::uint64_t record = current != nullptr ? current->file_id : NtfsVolume::kNone;
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
@@ -167,8 +167,7 @@ class ImagePlatform : public Platform {
     if (!HasWildcard(std::u16string_view(last))) {
       Found found_entry = Step(*volume_, folder, last);
       if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
-      entries.push_back(
-          Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
+      entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
     } else {
       // "*.*" matches every name, with or without a dot.
       ListFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), &entries);
@@ -274,7 +273,8 @@ class ImagePlatform : public Platform {
         for (std::uint32_t name : names) {
           std::u16string_view text = then.NameText(name);
           std::uint64_t record = then.RecordOfName(name);
-          if (!then.Listed(record) || !Matches(then, wanted, text) || !seen.insert(key(text)).second)
+          if (!then.Listed(record) || !Matches(then, wanted, text) ||
+              !seen.insert(key(text)).second)
             continue;
           DirEntry entry{Wtf8FromUtf16(text), then.IsFolder(record)};
           entry.hint.record = record;
@@ -419,8 +419,9 @@ class ImagePlatform : public Platform {
   // Names match without regard to case, by the volume's own table.
   static bool Matches(const NtfsVolume& volume, std::u16string_view pattern,
                       std::u16string_view name) {
-    return MatchWildcard(pattern, name,
-                         [&](char16_t a, char16_t b) { return volume.Upcase(a) == volume.Upcase(b); });
+    return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
+      return volume.Upcase(a) == volume.Upcase(b);
+    });
   }
   bool Matches(std::u16string_view pattern, std::u16string_view name) const {
     return Matches(*volume_, pattern, name);
