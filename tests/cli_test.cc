@@ -94,31 +94,32 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   EXPECT_EQ(r.out, kUsage);
   r = RunQst({"-o", "63", "a"});
   EXPECT_EQ(r.status, 254);
-  EXPECT_EQ(r.out, "Can't use -o without -d.\n");
+  EXPECT_EQ(r.err, "qst: can't use -o without -d\n");
   r = RunQst({"-d", "x.img", "-o", "1k", "a"});
   EXPECT_EQ(r.status, 254);
-  EXPECT_EQ(r.out, "qst: -o wants a sector number, not '1k'\n");
+  EXPECT_EQ(r.err, "qst: -o wants a sector number, not '1k'\n");
   // The second witness reads disk images only; its letters cluster and
   // follow operands like the others.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-n", "a"}, {"a", "-eun"}, {"-na", "a"}}) {
     r = RunQst(args);
     EXPECT_EQ(r.status, 254);
-    EXPECT_EQ(r.out, "Can't use -n without -d.\n");
+    EXPECT_EQ(r.err, "qst: can't use -n without -d\n");
+    EXPECT_EQ(r.out, "");
   }
   r = RunQst({"a", "-ea"});
   EXPECT_EQ(r.status, 254);
-  EXPECT_EQ(r.out, "Can't use -a without -d.\n");
+  EXPECT_EQ(r.err, "qst: can't use -a without -d\n");
   r = RunQst({"--snapshots", "a"});
   EXPECT_EQ(r.status, 254);
-  EXPECT_EQ(r.out, "Can't use -S without -d.\n");
+  EXPECT_EQ(r.err, "qst: can't use -S without -d\n");
   r = RunQst({"-d", "x.img", "-SU", "--journal-only"});
   EXPECT_EQ(r.status, 254);
-  EXPECT_EQ(r.out, "Can't use -S with --journal-only.\n");
+  EXPECT_EQ(r.err, "qst: can't use -S with --journal-only\n");
   for (const char* jobs : {"0", "65", "x", "-1", ""}) {
     r = RunQst({"-j", jobs, "a"});
     EXPECT_EQ(r.status, 254) << jobs;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(r.err,
               std::string("qst: -j wants a number of threads from 1 to 64, not '") + jobs + "'\n");
   }
 }
@@ -145,7 +146,7 @@ TEST(CommandLine, FailedOutputIsNoSuccess) {
                         "' >/dev/full 2>" + base + ".err; echo $? >" + base + ".status";
   std::system(command.c_str());
   EXPECT_EQ(ReadFile(base + ".status"), "1\n");
-  EXPECT_EQ(ReadFile(base + ".err"), "qst: error writing standard output\n");
+  EXPECT_EQ(ReadFile(base + ".err"), "qst: error writing standard output: No space left on device\n");
 }
 
 TEST(CommandLine, ClosedPipeEndsQuietly) {

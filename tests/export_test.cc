@@ -231,15 +231,16 @@ TEST_F(MachineForms, TheFormsExcludeEachOtherAndTheRows) {
     std::string line;
   };
   for (const Case& c :
-       std::vector<Case>{{{"--json", "-e"}, "Can't use --json with -e.\n"},
-                         {{"-e", "--csv"}, "Can't use --csv with -e.\n"},
-                         {{"--json", "--csv"}, "Can't use --json with --csv.\n"},
-                         {{"--bodyfile", "--js"}, "Can't use --bodyfile with --json.\n"}}) {
+       std::vector<Case>{{{"--json", "-e"}, "qst: can't use --json with -e\n"},
+                         {{"-e", "--csv"}, "qst: can't use --csv with -e\n"},
+                         {{"--json", "--csv"}, "qst: can't use --json with --csv\n"},
+                         {{"--bodyfile", "--js"}, "qst: can't use --bodyfile with --json\n"}}) {
     std::vector<std::string> args = c.args;
     args.push_back(tree_);
     auto r = RunQst(args);
     EXPECT_EQ(r.status, 254);
-    EXPECT_EQ(r.out, c.line);
+    EXPECT_EQ(r.err, c.line);
+    EXPECT_EQ(r.out, "");
   }
 }
 

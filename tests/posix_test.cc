@@ -93,6 +93,14 @@ TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
   EXPECT_NE(shown.find("\r" + std::string(width, ' ') + "\r"), std::string::npos) << shown;
   EXPECT_EQ(on_terminal(qst + " 2>" + At("err.txt") + slow).find("qst: "), std::string::npos);
   EXPECT_EQ(testing::ReadFile(At("err.txt")), "");
+  // Interrupted while the line shows: the line is erased all the same.
+  std::string interrupted =
+      on_terminal("timeout -s INT 1.6 " + testing::ShellQuote(QST_BINARY) + " -e -r " + At("d*") +
+                  " | (while read -r l; do sleep 0.001; done)");
+  last = interrupted.rfind("\rqst: ");
+  ASSERT_NE(last, std::string::npos) << interrupted;
+  width = interrupted.find('\r', last + 1) - last - 1;
+  EXPECT_EQ(interrupted.substr(last + 1 + width, width + 2), "\r" + std::string(width, ' ') + "\r");
 }
 
 TEST_F(LocalTree, StatxTimesConvertExactlyToFileTime) {

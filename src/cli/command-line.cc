@@ -10,18 +10,30 @@
 namespace qst {
 namespace {
 
-enum LongOnly { kVersion = 256, kJson, kCsv, kBodyfile, kUsnJournal, kJournalOnly };
+enum LongOnly { kVersion = 256, kHelp, kJson, kCsv, kBodyfile, kEvents, kUsnJournal, kJournalOnly };
 
 constexpr LongOption kLongOptions[] = {
-    {"all", false, 'a'},        {"bodyfile", false, kBodyfile},
-    {"csv", false, kCsv},       {"help", false, 'h'},
-    {"image", true, 'd'},       {"iso", false, 'i'},
-    {"jobs", true, 'j'},        {"journal-only", false, kJournalOnly},
-    {"json", false, kJson},     {"list", false, 'l'},
-    {"name-times", false, 'n'}, {"offset", true, 'o'},
-    {"recursive", false, 'r'},  {"snapshots", false, 'S'},
-    {"usn", false, 'U'},        {"usn-journal", true, kUsnJournal},
-    {"utc", false, 'u'},        {"version", false, kVersion},
+    {"all", false, 'a'},
+    {"bodyfile", false, kBodyfile},
+    {"csv", false, kCsv},
+    {"events", false, kEvents},
+    {"help", false, kHelp},
+    {"image", true, 'd'},
+    {"iso", false, 'i'},
+    {"jobs", true, 'j'},
+    {"journal-only", false, kJournalOnly},
+    {"json", false, kJson},
+    {"list", false, 'l'},
+    {"name-times", false, 'n'},
+    {"offset", true, 'o'},
+    {"one-file-system", false, 'x'},
+    {"recursive", false, 'r'},
+    {"rows", false, 'e'},
+    {"snapshots", false, 'S'},
+    {"usn", false, 'U'},
+    {"usn-journal", true, kUsnJournal},
+    {"utc", false, 'u'},
+    {"version", false, kVersion},
     {nullptr, false, 0},
 };
 
@@ -40,6 +52,7 @@ const char* FormName(MachineForm form) {
     case MachineForm::kJson: return "--json";
     case MachineForm::kRfc4180Csv: return "--csv";
     case MachineForm::kBodyfile: return "--bodyfile";
+    case MachineForm::kEvents: return "--events";
     case MachineForm::kNone: break;
   }
   return "";
@@ -49,6 +62,7 @@ MachineForm FormOf(int option) {
   switch (option) {
     case kJson: return MachineForm::kJson;
     case kCsv: return MachineForm::kRfc4180Csv;
+    case kEvents: return MachineForm::kEvents;
     default: return MachineForm::kBodyfile;
   }
 }
@@ -60,8 +74,8 @@ struct Scanned {
 };
 
 // Records one option; false with `*status` set when the run ends here.
-bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* image_formats,
-                RunOptions& options, Scanned* scanned, int* status) {
+bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, const char* program,
+                const char* image_formats, RunOptions& options, Scanned* scanned, int* status) {
   auto end = [status](int with) {
     *status = with;
     return false;
@@ -71,8 +85,9 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
     case kJson:
     case kCsv:
     case kBodyfile:
+    case kEvents:
       if (options.machine != MachineForm::kNone && options.machine != FormOf(c)) {
-        out.Printf("Can't use %s with %s.\n", FormName(options.machine), FormName(FormOf(c)));
+        err.Printf("qst: can't use %s with %s\n", FormName(options.machine), FormName(FormOf(c)));
         return end(kStatusBadUsage);
       }
       options.machine = FormOf(c);
@@ -95,55 +110,59 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, const char* ima
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
     case 'h': PrintUsage(out); return end(kStatusHelp);
+    case kHelp: PrintHelp(out, program, image_formats); return end(kStatusOk);
+    case 'x': options.one_file_system = true; break;
     case '?': PrintUsage(out); return end(kStatusBadUsage);
     default: break;
   }
   return true;
 }
 
-// The rules between options, checked once all are read, in this order.
-int CheckOptions(const Scanned& scanned, Output& out, RunOptions& options) {
+// The rules between options, checked once all are read, in this order. The
+// one rule of the original command line says so on standard output; the
+// others are this program's own, told on standard error.
+int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& options) {
   if (options.list && options.recursive) {
     out.Write("Can't specify -l and -r simultaneously.\n");
     return kStatusBadUsage;
   }
   if (options.csv && options.machine != MachineForm::kNone) {
-    out.Printf("Can't use %s with -e.\n", FormName(options.machine));
+    err.Printf("qst: can't use %s with -e\n", FormName(options.machine));
     return kStatusBadUsage;
   }
   if (scanned.jobs != nullptr) {
     std::int64_t value = 0;
     if (!ParseNumber(scanned.jobs, 64, &value) || value < 1) {
-      out.Printf("qst: -j wants a number of threads from 1 to 64, not '%s'\n", scanned.jobs);
+      err.Printf("qst: -j wants a number of threads from 1 to 64, not '%s'\n", scanned.jobs);
       return kStatusBadUsage;
     }
     options.jobs = static_cast<int>(value);
   }
   if (scanned.sector != nullptr && !options.reads_image()) {
-    out.Write("Can't use -o without -d.\n");
+    err.Write("qst: can't use -o without -d\n");
     return kStatusBadUsage;
   }
   if (scanned.sector != nullptr &&
       !ParseNumber(scanned.sector, std::numeric_limits<std::int64_t>::max(), &options.sector)) {
-    out.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
+    err.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
   if (options.journal_only && !options.usn) {
-    out.Write("Can't use --journal-only without -U.\n");
+    err.Write("qst: can't use --journal-only without -U\n");
     return kStatusBadUsage;
   }
   if (options.journal_only && options.snapshots) {
-    out.Write("Can't use -S with --journal-only.\n");
+    err.Write("qst: can't use -S with --journal-only\n");
     return kStatusBadUsage;
   }
   // A journal collected apart is listed without an image.
   const bool journal_alone = options.journal_only && !options.usn_journal.empty();
   if (!options.reads_image() && (options.name_times || options.deleted || options.snapshots ||
                                  (options.usn && !journal_alone))) {
-    out.Write(options.name_times  ? "Can't use -n without -d.\n"
-              : options.deleted   ? "Can't use -a without -d.\n"
-              : options.snapshots ? "Can't use -S without -d.\n"
-                                  : "Can't use -U without -d.\n");
+    err.Write(options.name_times  ? "qst: can't use -n without -d\n"
+              : options.deleted   ? "qst: can't use -a without -d\n"
+              : options.snapshots ? "qst: can't use -S without -d\n"
+                                  : "qst: can't use -U without -d\n");
     return kStatusBadUsage;
   }
   return kStatusOk;
@@ -156,13 +175,14 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   RunOptions options;
   OptionScanState scan;
   Scanned scanned;
-  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruSU", kLongOptions, scan, err)) != -1;)
-    if (!TakeOption(c, scan, out, image_formats, options, &scanned, status)) return false;
+  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruSUx", kLongOptions, scan, err)) != -1;)
+    if (!TakeOption(c, scan, out, err, argv[0], image_formats, options, &scanned, status))
+      return false;
   // The journal alone is listed without operands; otherwise they are
   // what the run is for.
   if (scan.optind >= argc && !options.usn_journal.empty()) options.journal_only = true;
   if (options.journal_only && scan.optind < argc) {
-    out.Write("Can't use --journal-only with a FILENAME.\n");
+    err.Write("qst: can't use --journal-only with a FILENAME\n");
     *status = kStatusBadUsage;
     return false;
   }
@@ -171,7 +191,7 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
     *status = kStatusBadUsage;
     return false;
   }
-  if ((*status = CheckOptions(scanned, out, options)) != kStatusOk) return false;
+  if ((*status = CheckOptions(scanned, out, err, options)) != kStatusOk) return false;
   command->options = std::move(options);
   command->first_operand = scan.optind;
   return true;

@@ -25,6 +25,7 @@ struct Context {
       case MachineForm::kJson: return kJsonLayout;
       case MachineForm::kRfc4180Csv: return kRfc4180Layout;
       case MachineForm::kBodyfile: return kBodyfileLayout;
+      case MachineForm::kEvents: return kEventsLayout;
       case MachineForm::kNone: break;
     }
     return options.csv ? kRowLayout : kBlockLayout;
@@ -46,6 +47,9 @@ struct Context {
   // the output is not the process's.
   void (*set_output_bytes)() = nullptr;
   Progress progress{err};  // told of each record printed
+  // Whether some operand or walked entry could not be reported: the run
+  // then ends with status 1.
+  bool failed = false;
   std::string text;        // reused for each record's text
 };
 

@@ -24,7 +24,7 @@ bool FewPlainPaths(int argc, char** argv, int first, const RunOptions& options) 
 // image cannot be used.
 int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image) {
   if (context.open_image == nullptr) {
-    context.out.Write("qst: this build cannot read disk images\n");
+    context.err.Write("qst: this build cannot read disk images\n");
     return kStatusBadUsage;
   }
   const RunOptions& options = context.options;
@@ -37,7 +37,8 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.usn = options.usn;
   selection.usn_journal = options.usn_journal;
   selection.journal_only = options.journal_only;
-  selection.usn_events = options.machine == MachineForm::kBodyfile;
+  selection.usn_events =
+      options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.snapshots = options.snapshots;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
@@ -57,6 +58,7 @@ int ListJournal(Context& context) {
   JournalForm form = options.machine == MachineForm::kJson         ? JournalForm::kJson
                      : options.machine == MachineForm::kRfc4180Csv ? JournalForm::kCsv
                      : options.machine == MachineForm::kBodyfile   ? JournalForm::kBodyfile
+                     : options.machine == MachineForm::kEvents     ? JournalForm::kEvents
                      : options.csv                                 ? JournalForm::kRow
                                                                    : JournalForm::kBlock;
   context.out.Write(JournalHeader(form));
@@ -100,7 +102,8 @@ int RunEntry(int argc, char** argv, Context& context) {
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
   if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
-  return status;
+  // A run that could not report everything it was given is no success.
+  return status == kStatusOk && context.failed ? kStatusFailure : status;
 }
 
 }  // namespace qst

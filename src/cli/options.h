@@ -12,7 +12,7 @@
 namespace qst {
 
 // The forms for other programs to read, each instead of the layouts.
-enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile };
+enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile, kEvents };
 
 struct RunOptions {
   bool csv = false;         // -e: the CSV-like row layout
@@ -27,6 +27,7 @@ struct RunOptions {
   // --journal-only, or --usn-journal without operands: the journal is listed.
   bool journal_only = false;
   bool snapshots = false;                    // -S
+  bool one_file_system = false;              // -x: walks stay on one file system
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given
@@ -43,7 +44,9 @@ struct RunOptions {
 // Exit statuses of the program. A POSIX shell sees -1 and -2 as 255 and
 // 254.
 inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusFailure = 1;  // the run could not be done: no image, no output
+// The run could not be done (no image, no output), or some operand or walked
+// entry could not be reported.
+inline constexpr int kStatusFailure = 1;
 inline constexpr int kStatusHelp = -1;
 inline constexpr int kStatusBadUsage = -2;
 

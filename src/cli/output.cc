@@ -1,11 +1,15 @@
 #include "cli/output.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace qst {
 namespace {
 constexpr std::size_t kFlushAt = 64 * 1024;
-}
+std::atomic<std::size_t> shown_status_width{0};
+}  // namespace
+
+std::size_t ShownStatusWidth() { return shown_status_width.load(std::memory_order_relaxed); }
 
 void Output::Append(std::string_view text) {
   if (flush_first_ != nullptr) flush_first_->Flush();
@@ -25,6 +29,7 @@ void Output::SetStatus(std::string_view line) {
   text.append(line);
   status_width_ = line.size();
   Append(text);
+  if (sink_ != nullptr) shown_status_width.store(status_width_, std::memory_order_relaxed);
 }
 
 void Output::Printf(const char* format, ...) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@
 #endif
 
 namespace qst {
+
+// The width of the status line a writer to a sink shows now (0: none), for a
+// handler of an interrupt to erase it; safe to read from a signal handler.
+std::size_t ShownStatusWidth();
 
 class Output {
  public:
@@ -41,6 +46,8 @@ class Output {
   const std::string& Text() const { return buffer_; }
   // False once the sink refused bytes.
   bool ok() const { return ok_; }
+  // Why it did: the errno of the failed write (0 when unknown).
+  int error() const { return sink_ != nullptr ? sink_->error() : 0; }
 
  private:
   void Append(std::string_view text);

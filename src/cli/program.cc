@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -32,7 +33,8 @@ int RunProgram(std::vector<std::string> arguments) {
     out.Flush();
     if (!out.ok()) {
       // A report that did not reach its destination is no success.
-      err.Write("qst: error writing standard output\n");
+      err.Printf("qst: error writing standard output: %s\n",
+                 out.error() != 0 ? std::strerror(out.error()) : "the output was refused");
       return kStatusFailure;
     }
     return status;

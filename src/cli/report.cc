@@ -11,6 +11,7 @@ FileIdentity ProcessFile(const std::string& path, Context& context, const DirEnt
 FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   context.text.clear();
   const Layout& layout = context.layout();
+  if (record.error != 0) context.failed = true;
   if (record.absent) {
     // A name the shadow copies alone hold: their states below are all.
   } else if (record.error != 0 && layout.errors_apart) {

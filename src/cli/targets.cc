@@ -1,5 +1,6 @@
 #include "cli/targets.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "cli/listfile.h"
@@ -11,6 +12,12 @@
 namespace qst {
 
 namespace {
+
+// An operand or list line with the platform's other separator made its own.
+std::string WithSeparators(std::string path, const Platform& platform) {
+  if (char other = platform.OtherSeparator()) std::replace(path.begin(), path.end(), other, platform.Separator());
+  return path;
+}
 
 void ProcessPath(const std::string& path, Context& context) {
   if (!RefuseIfTooLong(path, context)) ProcessFile(path, context);
@@ -26,7 +33,7 @@ int ProcessListFile(const std::string& list_path, Context& context) {
   // A line too long for a path is reported whole, once.
   ListLineReader reader(*source);
   std::string line;
-  while (reader.Next(&line)) ProcessPath(line, context);
+  while (reader.Next(&line)) ProcessPath(WithSeparators(std::move(line), *context.platform), context);
   return kStatusOk;
 }
 
@@ -76,9 +83,14 @@ int ProcessRecursiveOperand(std::string path, Context& context) {
 int ProcessOperands(int argc, char** argv, int first, Context& context) {
   for (int i = first; i < argc; ++i) {
     std::string operand = argv[i];
+    // A list file is on this machine; the paths it lists, as the others, are
+    // the platform's.
     if (context.options.list) {
       if (int status = ProcessListFile(operand, context)) return status;
-    } else if (context.options.recursive) {
+      continue;
+    }
+    operand = WithSeparators(std::move(operand), *context.platform);
+    if (context.options.recursive) {
       if (int status = ProcessRecursiveOperand(std::move(operand), context)) return status;
     } else if (HasWildcard(std::string_view(operand))) {
       if (!RefuseIfTooLong(operand, context)) ExpandWildcard(operand, context);

@@ -43,6 +43,62 @@ void PrintUsage(Output& out) {
   for (const char* line : kUsage) out.Write(line);
 }
 
+void PrintHelp(Output& out, const char* program, const char* image_formats) {
+  out.Printf("Usage: %s [OPTION]... [-l|-r] FILENAME...\n", program);
+  out.Write(
+      "Print the four times a Windows volume keeps for each file or folder (access,\n"
+      "write, record change, creation) to the 100 ns, its file index, a verdict on\n"
+      "which file system or tool made them, and its NTFS object ID. Reads only.\n"
+      "\n"
+      "Operands:\n"
+      "  -l, --list              each FILENAME is a list of paths, one per line\n"
+      "  -r, --recursive         each FILENAME is a folder or volume, reported whole\n"
+      "  -x, --one-file-system   with -r, stay on the file system each walk starts on\n"
+      "\n"
+      "Layouts and forms:\n"
+      "  -e, --rows              one row per file under a header row (fields after \" |\")\n"
+      "  -i, --iso               times in ISO 8601 form\n"
+      "  -u, --utc               times in UTC (default: the local zone, TZ honoured)\n"
+      "      --json              JSON Lines, one object per file\n"
+      "      --csv               RFC 4180 CSV under a header row\n"
+      "      --bodyfile          the body file mactime reads\n"
+      "      --events            JSON Lines, one event per time (Timesketch, OpenSearch)\n"
+      "\n"
+      "Disk images:\n"
+      "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS volume of IMAGE\n");
+  if (image_formats != nullptr)
+    out.Printf("                          (%s)\n", image_formats);
+  else
+    out.Write("                          (this build reads no disk images)\n");
+  out.Write(
+      "  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n"
+      "  -n, --name-times        also the $FILE_NAME times and the signs of forged times\n"
+      "  -a, --all               also deleted files\n"
+      "  -U, --usn               also what the USN change journal holds of each file\n"
+      "      --usn-journal=FILE  as -U, from a $UsnJrnl:$J stream collected apart\n"
+      "      --journal-only      with -U, list the journal itself, record by record\n"
+      "  -S, --snapshots         also each file's times in the volume's shadow copies\n"
+      "\n"
+      "Other:\n"
+      "  -j, --jobs=N            probe N files at once (1 to 64)\n"
+      "  -h                      the original usage text\n"
+      "      --help              this help\n"
+      "      --version           the version, and what this build reads\n"
+      "\n"
+      "Signs of forged times (alerts):\n"
+      "  SI<FN       $SI creation before the $FILE_NAME creation (-n)\n"
+      "  SI-seconds  every $SI time on a whole second, some $FILE_NAME time not (-n)\n"
+      "  copied      write time before creation time\n"
+      "  OID<SI      object ID made here more than a day before the creation time\n"
+      "  SI<USN      creation over 2 s before the journal's File create record (-U)\n"
+      "  times-set   the journal holds a close that set times or attributes alone (-U)\n"
+      "  history     the same file's times went back across its shadow copies (-S)\n"
+      "\n"
+      "Exit status: 0 when everything was reported; 1 when something could not be,\n"
+      "or the run could not be done; -2 (254) after a usage error; -1 (255) after -h.\n"
+      "The manual page, qst(1), tells more.\n");
+}
+
 void PrintVersion(Output& out, const char* image_formats) {
   out.Write("qst " QST_VERSION "\n");
   if (image_formats != nullptr)

@@ -143,6 +143,8 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   };
 
   first_entry(start);
+  // The file system the walk starts on: the start's, else the first entry's.
+  std::uint64_t volume = start.known() ? start.volume : 0;
   EnterFolder(folder, nullptr, context, &levels);
   while (!levels.empty()) {
     Level& level = levels.back();
@@ -157,6 +159,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     level.pending.pop_front();
     if (p.too_long) {
       context.notes().Write("Skip one because long filename is exist.\n");
+      context.failed = true;
       continue;
     }
     if (!p.entry.folder) {
@@ -164,9 +167,16 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
       continue;
     }
     // A sub-folder's whole tree comes before the next entry of its parent;
-    // a made-up folder is entered without being reported.
-    if (p.entry.made_up || first_entry(ProcessPending(p, context)))
+    // a made-up folder is entered without being reported. With -x, a folder
+    // of another file system is reported, not entered.
+    if (p.entry.made_up) {
       EnterFolder(p.path, &p.entry, context, &levels);
+      continue;
+    }
+    FileIdentity identity = ProcessPending(p, context);
+    if (volume == 0 && identity.known()) volume = identity.volume;
+    if (context.options.one_file_system && identity.known() && identity.volume != volume) continue;
+    if (first_entry(identity)) EnterFolder(p.path, &p.entry, context, &levels);
   }
 }
 

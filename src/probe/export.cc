@@ -1,5 +1,6 @@
 // The forms other programs read: JSON Lines, RFC 4180 CSV and the body file
 // of mactime. Times are UTC, to the 100 ns, whatever the display options.
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -290,12 +291,12 @@ std::string CsvHeader(RecordFields fields) {
 
 void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   AppendCsvField(r.path, out);
-  // Empty fields up to the error's two.
-  std::size_t fields = 16 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0) +
+  // Empty fields up to the error's two: every column but the path and those.
+  std::size_t fields = 17 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0) +
                        (r.fields.usn ? (r.fields.name_times ? 5 : 6) : 0) +
                        (r.fields.snapshots ? (r.fields.alerts_with_snapshots() ? 3 : 2) : 0);
   if (r.error != 0) {
-    out->append(fields, ',').push_back(',');
+    out->append(fields + 1, ',');
     AppendNumber(r.error, out);
     out->push_back(',');
     AppendCsvField(OneLine(r.error_text), out);
@@ -380,7 +381,11 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix, FILET
                     FILETIME c, FILETIME cr, std::string* out) {
   out->append("0|");
   AppendBodyName(r.path, out);
-  out->append(suffix).push_back('|');
+  out->append(suffix);
+  // A deleted record's lines are marked as The Sleuth Kit's fls -m marks
+  // them, so that a timeline tells them from live files.
+  if (r.fields.deleted && r.deleted) out->append(" (deleted)");
+  out->push_back('|');
   AppendNumber(r.id, out);
   out->append(r.folder ? "|d/drwxrwxrwx|0|0|" : "|r/rrwxrwxrwx|0|0|");
   AppendNumber(r.has_size ? r.size : 0, out);
@@ -402,6 +407,100 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   // Each journal record of the file, at its time.
   for (const auto& [time, reason] : r.usn_events)
     AppendBodyLine(r, " ($UsnJrnl: " + UsnReasonText(reason) + ")", time, time, time, time, out);
+}
+
+// Events for timeline tools (Timesketch, OpenSearch): one JSON object per
+// time, with the three fields Timesketch requires (`datetime`, `timestamp_desc`,
+// `message`), its `timestamp` in microseconds, and what an examiner filters
+// on. The FILETIME is a string, which no JSON reader rounds.
+// What machine forms render journal times with: UTC needs no zone.
+struct UtcOnly : LocalTimeConverter {
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    *local = utc;
+    return true;
+  }
+};
+
+void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::string_view desc,
+                 const char* source, const char* type, std::string* out) {
+  // A time with no date (2^63 or more) has no datetime to give.
+  out->append("{\"datetime\":");
+  if (t.converted) {
+    out->push_back('"');
+    AppendIsoUtc(t, out);
+    out->push_back('"');
+  } else {
+    out->append("null");
+  }
+  out->append(",\"timestamp\":");
+  AppendNumber(static_cast<std::int64_t>(t.raw / 10) -
+                   static_cast<std::int64_t>(kUnixEpochTicks / 10),
+               out);
+  out->append(",\"timestamp_desc\":");
+  AppendJsonString(desc, out);
+  std::string message(r.path);
+  message.append(": ").append(desc);
+  if (r.in_snapshot) message += " in shadow copy " + std::to_string(r.snapshot_store);
+  if (r.fields.deleted && r.deleted) message += " (deleted)";
+  if (!r.alerts.empty()) message.append(" [").append(r.alerts).append("]");
+  out->append(",\"message\":");
+  AppendJsonString(message, out);
+  out->append(",\"path\":");
+  if (!AppendJsonString(r.path, out)) {
+    out->append(",\"path_hex\":\"");
+    AppendHex(r.path, out);
+    out->push_back('"');
+  }
+  out->append(",\"index\":");
+  AppendNumber(r.id, out);
+  out->append(",\"filetime\":\"");
+  AppendNumber(t.raw, out);
+  out->append("\",\"source\":\"").append(source).append("\",\"type\":");
+  if (type != nullptr)
+    out->append("\"").append(type).append("\"");
+  else
+    out->append("null");
+  if (r.fields.alerts()) AppendJsonAlerts(r.alerts, out);
+  if (r.fields.deleted)
+    out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
+  if (r.fields.snapshots) {
+    out->append(",\"snapshot\":");
+    if (r.in_snapshot)
+      AppendNumber(r.snapshot_store, out);
+    else
+      out->append("null");
+  }
+  out->append("}\n");
+}
+
+void PrintEvents(const FileTimestampRecord& r, std::string* out) {
+  if (r.error != 0 || r.absent) return;
+  struct Source {
+    const char* name;
+    const char* prefix;
+    bool shown;
+    const char* type;
+    std::array<const RenderedTimestamp*, 4> times;
+  };
+  const Source sources[] = {
+      {"SI", "$SI ", true, r.type, {&r.crtime, &r.mtime, &r.ctime, &r.atime}},
+      {"FN",
+       "$FN ",
+       r.has_name_times,
+       r.name_type,
+       {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime}}};
+  static constexpr const char* kWhat[] = {"Creation Time", "Modification Time", "Change Time",
+                                          "Access Time"};
+  for (const Source& source : sources) {
+    if (!source.shown) continue;
+    for (std::size_t i = 0; i < 4; ++i) {
+      const RenderedTimestamp& t = *source.times[i];
+      AppendEvent(r, t, std::string(source.prefix) + kWhat[i], source.name, source.type, out);
+    }
+  }
+  for (const auto& [time, reason] : r.usn_events)
+    AppendEvent(r, RenderTimestamp(time, TimeForm{true, true}, UtcOnly()),
+                "$UsnJrnl: " + UsnReasonText(reason), "USN", nullptr, out);
 }
 
 // A journal record's fields as text, shared by its forms.
@@ -520,6 +619,42 @@ void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_
   out->push_back('\n');
 }
 
+void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
+                       std::string_view path, std::string* out) {
+  if (!r.has_time) return;  // a V4 record: no time to place it at
+  const std::string desc = "$UsnJrnl: " + t.reasons;
+  out->append("{\"datetime\":");
+  if (time.converted) {
+    out->push_back('"');
+    AppendIsoUtc(time, out);
+    out->push_back('"');
+  } else {
+    out->append("null");
+  }
+  out->append(",\"timestamp\":");
+  AppendNumber(static_cast<std::int64_t>(r.time / 10) -
+                   static_cast<std::int64_t>(kUnixEpochTicks / 10),
+               out);
+  out->append(",\"timestamp_desc\":");
+  AppendJsonString(desc, out);
+  out->append(",\"message\":");
+  AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
+  out->append(",\"path\":");
+  if (path.empty())
+    out->append("null");
+  else
+    AppendJsonString(path, out);
+  out->append(",\"name\":");
+  AppendJsonString(t.name, out);
+  out->append(",\"usn\":");
+  AppendNumber(r.usn, out);
+  out->append(",\"file\":");
+  AppendJsonReference(r.file, out);
+  out->append(",\"filetime\":\"");
+  AppendNumber(r.time, out);
+  out->append("\",\"source\":\"USN\"}\n");
+}
+
 void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
                       std::string_view path, bool rows, std::string* out) {
   const char* labels[] = {"\n   USN: ", "  time: ", "reason: ", "  file: ", "parent: ", "  name: ",
@@ -584,6 +719,7 @@ void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalF
     case JournalForm::kJson: PrintJournalJson(record, text, time, path, out); break;
     case JournalForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
     case JournalForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
+    case JournalForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
     case JournalForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
     case JournalForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
   }
@@ -592,5 +728,6 @@ void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalF
 const Layout kJsonLayout = {NoHeader, PrintJson};
 const Layout kRfc4180Layout = {CsvHeader, PrintCsv};
 const Layout kBodyfileLayout = {NoHeader, PrintBodyfile, true};
+const Layout kEventsLayout = {NoHeader, PrintEvents, true};
 
 }  // namespace qst

@@ -35,6 +35,9 @@ extern const Layout kJsonLayout;
 extern const Layout kRfc4180Layout;
 // The body file that mactime reads; failed paths go apart.
 extern const Layout kBodyfileLayout;
+// JSON Lines of events for timeline tools: one per time, with `datetime`,
+// `timestamp_desc` and `message`; failed paths go apart.
+extern const Layout kEventsLayout;
 
 // Appends a name or path as the text layouts show it: control characters
 // (U+0000 to U+001F, U+007F) as "<0A>", all else byte for byte.
@@ -43,7 +46,7 @@ void AppendTextName(std::string_view name, std::string* out);
 // A change journal as a timeline: each record in the run's form. `path` is
 // the record's file's path where the volume still leads to its folder
 // (UTF-8), else empty. The machine forms want the UTC ISO time form.
-enum class JournalForm { kBlock, kRow, kJson, kCsv, kBodyfile };
+enum class JournalForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
 std::string JournalHeader(JournalForm form);
 void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
                         TimeForm time_form, const LocalTimeConverter& zone, std::string* out);

@@ -184,6 +184,9 @@ class Platform : public LocalTimeConverter {
 
   // The path separator.
   virtual char Separator() const = 0;
+  // A second character that separates as the separator does in operands
+  // (which are read with it replaced); 0 when there is none.
+  virtual char OtherSeparator() const { return 0; }
 
   // Whether `path` names a volume root, which is walked as it stands.
   virtual bool IsVolumeRoot(std::string_view path) const = 0;

@@ -20,6 +20,11 @@ class ByteSink {
   // Writes all of `bytes`; false when nothing more can be written (a full
   // disk). A reader that went away ends the program quietly instead.
   virtual bool WriteAll(std::string_view bytes) = 0;
+  // The errno of the write that failed; 0 while none has.
+  int error() const { return error_; }
+
+ protected:
+  int error_ = 0;
 };
 
 }  // namespace qst

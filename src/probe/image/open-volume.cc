@@ -218,6 +218,11 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
       offset == 0 ? std::move(disk.reader)
                   : std::make_unique<OffsetReader>(std::move(disk.reader), offset);
   if (!NtfsVolume::Open(*reader, options, &volume, &error)) {
+    // A container cut short gives zeros where its data is missing.
+    std::uint8_t first[512] = {};
+    if (disk.container && reader->ReadAll(0, first, sizeof first) &&
+        std::all_of(first, first + sizeof first, [](std::uint8_t b) { return b == 0; }))
+      error += "; the image gives only zeros there: it may be cut short or damaged";
     *message =
         Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());

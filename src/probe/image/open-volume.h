@@ -24,6 +24,7 @@ namespace qst {
 struct Disk {
   std::unique_ptr<VolumeReader> reader;
   std::vector<Partition> partitions;
+  bool container = false;  // read through a container format (E01, VMDK, VHD)
 };
 
 // Whether the image layer need not list `disk`'s partitions: -o chose the

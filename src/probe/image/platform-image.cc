@@ -35,7 +35,6 @@ struct TskApi {
   decltype(&::tsk_vs_open) vs_open;
   decltype(&::tsk_vs_part_get) vs_part_get;
   decltype(&::tsk_vs_close) vs_close;
-  decltype(&::tsk_error_get) error_get;
   decltype(&::tsk_error_reset) error_reset;
 };
 
@@ -64,7 +63,6 @@ const TskApi* LoadTsk(std::string* error) {
     find(&api.vs_open, "tsk_vs_open");
     find(&api.vs_part_get, "tsk_vs_part_get");
     find(&api.vs_close, "tsk_vs_close");
-    find(&api.error_get, "tsk_error_get");
     find(&api.error_reset, "tsk_error_reset");
     return failure.empty();
   }();
@@ -119,14 +117,6 @@ int ErrnoToWindows(int error) {
   }
 }
 
-std::string TskErrorText() {
-  const char* text = tsk->error_get();
-  std::string s = text != nullptr ? text : "unknown error";
-  tsk->error_reset();
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
 // The allocated partitions of the image's partition table, as The Sleuth
 // Kit reads it; none when it finds no table.
 std::vector<Partition> TskPartitions(TSK_IMG_INFO* image) {
@@ -166,8 +156,8 @@ bool PlainRawImage(const std::string& path, VolumeReader& image) {
   return ContainerMark(image) == nullptr && std::memcmp(tail, "conectix", 8) != 0;
 }
 
-// Opens the image through The Sleuth Kit; null with `*message` set when it
-// cannot.
+// Opens the image through The Sleuth Kit; null with `*message` set, in our
+// own words, when it cannot.
 TSK_IMG_INFO* OpenTskImage(const std::string& path, std::string* message) {
   std::string why;
   tsk = LoadTsk(&why);
@@ -178,9 +168,36 @@ TSK_IMG_INFO* OpenTskImage(const std::string& path, std::string* message) {
   }
   const TSK_TCHAR* names[1] = {path.c_str()};
   TSK_IMG_INFO* image = tsk->img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
-  if (image == nullptr)
-    *message = Format("qst: cannot open image %s: %s\n", path.c_str(), TskErrorText().c_str());
+  if (image == nullptr) {
+    tsk->error_reset();
+    *message = Format(
+        "qst: cannot open image %s: it is no image this build reads (raw, split raw, E01, VMDK, "
+        "VHD), or it is damaged\n",
+        path.c_str());
+  }
   return image;
+}
+
+// Why `path` cannot be an image at all, in our words; empty when it may be.
+std::string UnusablePath(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
+    return Format("qst: cannot open image %s: %s\n", path.c_str(), std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return Format("qst: cannot open image %s: it is a folder\n", path.c_str());
+  // A later piece of a raw image split into several files: "x.002", "x.ab".
+  std::size_t dot = path.find_last_of("./");
+  if (dot == std::string::npos || path[dot] != '.') return {};
+  std::string tail = path.substr(dot + 1), first;
+  if (tail.size() == 3 && std::all_of(tail.begin(), tail.end(), ::isdigit) && tail != "000" &&
+      tail != "001")
+    first = path.substr(0, dot + 1) + "001";
+  else if (tail.size() == 2 && std::islower(static_cast<unsigned char>(tail[0])) &&
+           std::islower(static_cast<unsigned char>(tail[1])) && tail != "aa")
+    first = path.substr(0, dot + 1) + "aa";
+  if (first.empty() || stat(first.c_str(), &st) != 0) return {};
+  return Format("qst: cannot open image %s: it is a later piece of a split image; name its first "
+                "piece, %s\n",
+                path.c_str(), first.c_str());
 }
 
 // The partitions of a plain raw image: ours when they leave no choice to
@@ -222,6 +239,10 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
                        std::unique_ptr<Platform>* platform, std::string* message) {
   // A journal collected apart, listed without an image.
   if (selection.path.empty()) return OpenJournalFile(selection, host, platform, message);
+  if (std::string why = UnusablePath(selection.path); !why.empty()) {
+    *message = why;
+    return false;
+  }
   Disk disk;
   if (OpenPlainRawImage(selection, &disk))
     return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
@@ -235,6 +256,7 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
     OpenRawFile(selection.path, 0, &disk.reader);
   bool own_reader = disk.reader != nullptr;
   if (!own_reader) disk.reader = std::make_unique<TskReader>(image, 0);
+  disk.container = image->itype != TSK_IMG_TYPE_RAW;
   if (!NeedsNoPartitions(*disk.reader, selection)) disk.partitions = TskPartitions(image);
   if (own_reader) tsk->img_close(image);
   return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);

@@ -199,6 +199,8 @@ class ImagePlatform : public Platform {
 
   int NameTooLongCode() const override { return kNameTooLong; }
   char Separator() const override { return '\\'; }
+  // No NTFS name holds a slash: "C:/Users/kim" is "C:\\Users\\kim".
+  char OtherSeparator() const override { return '/'; }
   bool IsVolumeRoot(std::string_view path) const override {
     return path == "\\" || IsDriveRoot(path);
   }
@@ -387,7 +389,8 @@ class ImagePlatform : public Platform {
   }
 
   // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
-  // the root; a trailing separator is allowed. Returns 0 or the code Windows
+  // the root; a trailing separator is allowed. Each name is an NTFS name,
+  // looked up as it stands, whatever characters it holds. Returns 0 or the code Windows
   // gives: 2 for a missing last name, 3 for a missing folder on the way.
   static int Resolve(NtfsVolume& volume, std::u16string_view path, Found* found) {
     if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
@@ -400,8 +403,6 @@ class ImagePlatform : public Platform {
       std::size_t end = std::min(path.find(u'\\', pos), path.size());
       std::u16string_view name = path.substr(pos, end - pos);
       bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
-      if (HasWildcard(name) || name.find_first_of(u"<>|\"") != std::u16string_view::npos)
-        return kInvalidName;
       if (!volume.IsFolder(trail.back().record)) return kPathNotFound;
       if (name == u"..") {
         if (trail.size() > 1) trail.pop_back();

@@ -392,6 +392,7 @@ class FdSink : public ByteSink {
         if (errno == EINTR) continue;
         // A reader that went away ends the program quietly.
         if (errno == EPIPE) _exit(141);
+        error_ = errno;
         return false;
       }
       bytes.remove_prefix(static_cast<std::size_t>(n));

@@ -251,6 +251,7 @@ class CrtSink : public ByteSink {
     if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size() ||
         std::fflush(stream_) != 0) {
       if (errno == EPIPE || errno == EINVAL) std::_Exit(0);  // the reader went away
+      error_ = errno;
       return false;
     }
     return true;
