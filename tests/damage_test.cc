@@ -221,7 +221,7 @@ TEST_F(DamagedVolume, AnIndexAddsNamesOnlyToRecordsThatLostTheirs) {
   image.Write(mft_ + dir * 1024 + at, "z");
   image.Write(mft_ + a * 1024 + 510, "\xEE");
   auto r = Run();
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.find("z.txt"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nC:\\dir\\b.txt |"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nC:\\a.txt, CODE=1392:"), std::string::npos) << r.out;
@@ -253,7 +253,7 @@ TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
   std::uint64_t a = RecordOf("C:\\a.txt");
   ImageBytes(copy_).Write(AttributeAt(a, 0x10) + 4, std::string("\x00\x10\x00\x00", 4));
   auto r = Run();
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   std::string expected = reference_;
   std::size_t row = expected.find("C:\\a.txt |");
   ASSERT_NE(row, std::string::npos);
@@ -279,7 +279,7 @@ TEST_F(DamagedVolume, AnE01ChunkThatFailsItsChecksumCostsOnlyItsRecords) {
   file[at + 300] ^= 0x5A;
   std::ofstream(e01 + ".E01", std::ios::binary | std::ios::trunc) << file;
   auto r = RunQst({"-d", e01 + ".E01", "-e", "-u", "-r", "C:\\"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   // The chunk's 32 records (all the files here) are lost; every row shown
   // is one of the sound volume's.
   EXPECT_EQ(r.out.find("C:\\a.txt |"), std::string::npos);

@@ -170,7 +170,7 @@ TEST_F(ShadowCopies, AFileGoneSinceIsFoundByItsOldPath) {
   // syslog became syslog.gz, a new file in the same MFT record: the first
   // store holds syslog; its record there is another file than syslog.gz.
   auto r = RunQst({"-d", raw_, "-S", "-e", "-u", "C:\\syslog", "C:\\syslog.gz"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   std::string text = r.out;
   EXPECT_NE(text.find("\nC:\\syslog, CODE=2:The system cannot find the file specified.\n"),
             std::string::npos);
@@ -286,7 +286,7 @@ TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
       0);
   auto plain = RunQst({"-d", image, "-e", "C:\\", "C:\\$MFT", "C:\\none"});
   auto r = RunQst({"-d", image, "-S", "-e", "C:\\", "C:\\$MFT", "C:\\none"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "qst: " + image + ": no volume shadow copies\n");
   // The same rows, each ending in its empty signs and "current".
   std::string expected;

@@ -66,7 +66,7 @@ TEST_F(Targets, WildcardKeepsTheDirectoryPart) {
 }
 
 TEST_F(Targets, WildcardWithoutMatchIsOneErrorLine) {
-  EXPECT_EQ(Run({"*.none", "next"}), 0);
+  EXPECT_EQ(Run({"*.none", "next"}), 1);
   EXPECT_EQ(out_.Text().rfind("\n*.none, CODE=2:error 2\n\n", 0), 0u);
   EXPECT_EQ(platform_.probed(), (Paths{"next"}));
 }
@@ -118,7 +118,7 @@ TEST_F(WalkedTree, UnsearchableFolderIsReportedAndWalkGoesOn) {
 }
 
 TEST_F(WalkedTree, MissingOperandIsReportedWithoutItsSeparator) {
-  EXPECT_EQ(Run({"-r", "gone/", "top"}), 0);
+  EXPECT_EQ(Run({"-r", "gone/", "top"}), 1);
   EXPECT_EQ(out_.Text().rfind("\ngone, CODE=2:error 2\n\n", 0), 0u);
   EXPECT_EQ(platform_.probed(), kOrder);
 }

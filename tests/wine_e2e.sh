@@ -110,7 +110,7 @@ check list-file -e -u -l "$winroot\\list.txt"
 check link-cycle -e -u -r "$winroot\\cycle"
 check volume-root -e -u -r Q: Q:\\
 check unshowable-name -e -u "$winroot\\names\\*" "$winroot\\memo.txt"
-check usage-error -x
+check usage-error -y
 check missing-image -d disk.img "C:\\"
 TZ=JST-9 check local-zone "$winroot\\memo.txt"
 

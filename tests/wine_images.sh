@@ -132,9 +132,10 @@ if loop=$(losetup -r -f --show "$vol" 2>/dev/null); then
   windows=$("$wine" "$exe" -d '\\.\X:' --json -n -a -r 'C:\' 2>&1)
   # A few paths read only the records they lead to: reads of single
   # records, through whole sectors.
-  linux+=$("$qst" -d "$vol" --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none' 2>&1)
+  # (C:\none is not found: both end with status 1.)
+  linux+=$("$qst" -d "$vol" --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none' 2>&1 || true)
   windows+=$("$wine" "$exe" -d '\\.\X:' --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' \
-             'C:\none' 2>&1)
+             'C:\none' 2>&1 || true)
   if [[ $linux == "$windows" ]]; then
     echo "ok   live-volume"
   else
