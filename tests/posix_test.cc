@@ -95,7 +95,7 @@ TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
   EXPECT_EQ(testing::ReadFile(At("err.txt")), "");
   // Interrupted while the line shows: the line is erased all the same.
   std::string interrupted =
-      on_terminal("timeout -s INT 1.6 " + testing::ShellQuote(QST_BINARY) + " -e -r " + At("d*") +
+      on_terminal("timeout -s INT 3 " + testing::ShellQuote(QST_BINARY) + " -e -r " + At("d*") +
                   " | (while read -r l; do sleep 0.001; done)");
   last = interrupted.rfind("\rqst: ");
   ASSERT_NE(last, std::string::npos) << interrupted;
