@@ -48,12 +48,30 @@ TEST(CommandLine, LongOptionsAsGnuHasThem) {
   auto r = RunQst({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out.rfind("Usage: " + std::string(QST_BINARY) + " [OPTION]... [-l|-r] FILENAME...\n", 0), 0u);
-  for (const char* option :
-       {"-l, --list", "-r, --recursive", "-x, --one-file-system", "-e, --rows", "-i, --iso",
-        "-u, --utc", "--json", "--csv", "--bodyfile", "--events", "-d, --image=IMAGE",
-        "-o, --offset=SECTOR", "-n, --name-times", "-a, --all", "-U, --usn", "--usn-journal=FILE",
-        "--journal-only", "-S, --snapshots", "-j, --jobs=N", "--version", "history"})
+  EXPECT_EQ(
+      r.out.rfind("Usage: " + std::string(QST_BINARY) + " [OPTION]... [-l|-r] FILENAME...\n", 0),
+      0u);
+  for (const char* option : {"-l, --list",
+                             "-r, --recursive",
+                             "-x, --one-file-system",
+                             "-e, --rows",
+                             "-i, --iso",
+                             "-u, --utc",
+                             "--json",
+                             "--csv",
+                             "--bodyfile",
+                             "--events",
+                             "-d, --image=IMAGE",
+                             "-o, --offset=SECTOR",
+                             "-n, --name-times",
+                             "-a, --all",
+                             "-U, --usn",
+                             "--usn-journal=FILE",
+                             "--journal-only",
+                             "-S, --snapshots",
+                             "-j, --jobs=N",
+                             "--version",
+                             "history"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   EXPECT_EQ(RunQst({"-h"}).out, kUsage);
   r = RunQst({"--nonsense", "--hel", "a"});
@@ -156,7 +174,8 @@ TEST(CommandLine, FailedOutputIsNoSuccess) {
                         "' >/dev/full 2>" + base + ".err; echo $? >" + base + ".status";
   std::system(command.c_str());
   EXPECT_EQ(ReadFile(base + ".status"), "1\n");
-  EXPECT_EQ(ReadFile(base + ".err"), "qst: error writing standard output: No space left on device\n");
+  EXPECT_EQ(ReadFile(base + ".err"),
+            "qst: error writing standard output: No space left on device\n");
 }
 
 TEST(CommandLine, ClosedPipeEndsQuietly) {

@@ -400,6 +400,7 @@ TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
   add(25, 5, u"x.txt\nevil.exe |1 |2001", false);
   add(26, 5, u"*", true);
   add(27, 26, u"star", false);
+  add(28, 5, u"q\"uote|bar", false);
   std::string image = ::testing::TempDir() + "/qst_names_" + std::to_string(getpid());
   std::ofstream(image, std::ios::binary) << b.bytes();
   auto r = RunQst({"-d", image, "-e", "-u", "-r", "C:\\"});
@@ -407,13 +408,22 @@ TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
   EXPECT_EQ(testing::PathColumn(r.out),
             (std::vector<std::string>{"C:\\", "C:\\*\\", "C:\\*\\star", "C:\\.\\", "C:\\.\\in-dot",
                                       "C:\\..\\", "C:\\..\\in-dotdot", "C:\\a\\", "C:\\a\\b\\",
-                                      "C:\\a\\b\\y", "C:\\a\\b\\", "C:\\a\\b\\x",
+                                      "C:\\a\\b\\y", "C:\\a\\b\\", "C:\\a\\b\\x", "C:\\q\"uote|bar",
                                       "C:\\x.txt<0A>evil.exe"}));
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 14) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 15) << r.out;
   EXPECT_NE(r.out.find("\nC:\\x.txt<0A>evil.exe |1 |2001 |25 |"), std::string::npos);
   // A path's text leads through the folders its names give.
   auto y = RunQst({"-d", image, "-e", "C:\\a\\b\\y"});
   EXPECT_NE(y.out.find("\nC:\\a\\b\\y |22 |"), std::string::npos) << y.out << y.err;
+  // A plain path is NTFS names, whatever they hold; "/" separates as "\\".
+  auto plain = RunQst({"-d", image, "-e", "C:\\q\"uote|bar", "C:/a/b/y"});
+  EXPECT_EQ(testing::PathColumn(plain.out),
+            (std::vector<std::string>{"C:\\q\"uote|bar", "C:\\a\\b\\y"}));
+  std::ofstream(image + ".list") << "C:\\*\\star\nC:/*/star\n";
+  auto listed = RunQst({"-d", image, "-e", "-l", image + ".list"});
+  EXPECT_EQ(testing::PathColumn(listed.out),
+            (std::vector<std::string>{"C:\\*\\star", "C:\\*\\star"}));
+  unlink((image + ".list").c_str());
   unlink(image.c_str());
 }
 

@@ -72,8 +72,12 @@ class MachineForms : public ::testing::Test {
     if (!volume_.skip.empty()) return;
     const std::string m = volume_.mount;
     Shell("mkdir " + m + "/cases && echo notes > " + m + "/cases/memo.txt && echo b > " + m +
-          "/cases/'a, b.txt'");
+          "/cases/'a, b.txt' && echo gone > " + m + "/cases/gone.txt && rm " + m +
+          "/cases/gone.txt");
     testing::SetNtfsTimes(m + "/cases/memo.txt", 129512692758610936, 129514863094182273,
+                          129524953617302915);
+    // Written before it was made: copied, a sign every run with -n shows.
+    testing::SetNtfsTimes(m + "/cases/a, b.txt", 129514863094182273, 129512692758610936,
                           129524953617302915);
     std::string oid(64, '\0');
     for (int i = 0; i < 64; ++i) oid[i] = static_cast<char>(0x10 + i);
@@ -234,7 +238,9 @@ TEST_F(MachineForms, TheFormsExcludeEachOtherAndTheRows) {
        std::vector<Case>{{{"--json", "-e"}, "qst: can't use --json with -e\n"},
                          {{"-e", "--csv"}, "qst: can't use --csv with -e\n"},
                          {{"--json", "--csv"}, "qst: can't use --json with --csv\n"},
-                         {{"--bodyfile", "--js"}, "qst: can't use --bodyfile with --json\n"}}) {
+                         {{"--bodyfile", "--js"}, "qst: can't use --bodyfile with --json\n"},
+                         {{"--events", "-e"}, "qst: can't use --events with -e\n"},
+                         {{"--csv", "--ev"}, "qst: can't use --csv with --events\n"}}) {
     std::vector<std::string> args = c.args;
     args.push_back(tree_);
     auto r = RunQst(args);
@@ -244,23 +250,104 @@ TEST_F(MachineForms, TheFormsExcludeEachOtherAndTheRows) {
   }
 }
 
-TEST_F(MachineForms, TheReadmeTimelineOneLinerMakesOneEventPerTime) {
+TEST_F(MachineForms, CsvRowsAreAsWideAsTheHeaderForSqliteAndPython) {
   NeedVolume();
-  Need("jq");
-  // The same filter as the README's.
-  std::string readme = ReadFile(QST_SOURCE_DIR "/README.md");
-  std::size_t at = readme.find("jq -c '");
-  ASSERT_NE(at, std::string::npos);
-  std::size_t end = readme.find("'\n", at + 7);
-  std::string filter = readme.substr(at + 7, end - at - 7);
-  std::string json = RunQst({"-d", volume_.image, "--json", "-n", "C:\\cases\\memo.txt"}).out;
-  Shelled events = Shell("jq -c " + ShellQuote(filter), json);
-  EXPECT_EQ(events.status, 0) << events.out;
-  EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'), 8) << events.out;
-  EXPECT_NE(events.out.find("{\"message\":\"C:\\\\cases\\\\memo.txt\",\"datetime\":\"2011-06-02T11:"
-                            "05:09.4182273Z\",\"timestamp_desc\":\"mtime\""),
+  Need("sqlite3");
+  const std::string dir = ::testing::TempDir() + "/qst_csv_" + std::to_string(getpid());
+  Shell("rm -rf " + dir + " && mkdir " + dir);
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"-n", "-a"}, {"-n", "-a", "-U"}}) {
+    std::vector<std::string> args = {"-d", volume_.image, "--csv", "-r", "C:\\"};
+    args.insert(args.end(), options.begin(), options.end());
+    auto r = RunQst(args);
+    args[4] = "C:\\none";
+    std::string none = RunQst(args).out;
+    std::ofstream(dir + "/t.csv", std::ios::binary) << r.out << none.substr(none.find('\n') + 1);
+    Shelled widths = Shell(
+        "python3 -c 'import csv,sys; print(sorted({len(r) for r in "
+        "csv.reader(open(sys.argv[1], newline=\"\"))}))' " +
+        dir + "/t.csv");
+    EXPECT_EQ(widths.out.find(','), std::string::npos) << "one width: " << widths.out;
+    Shelled sql = Shell("rm -f " + dir + "/t.db && sqlite3 " + dir + "/t.db '.import --csv " + dir +
+                        "/t.csv t' \"SELECT error_code, error_message FROM t WHERE path = "
+                        "'C:\\\\none';\"");
+    EXPECT_EQ(sql.out, "2|The system cannot find the file specified.\n") << options.size();
+  }
+  Shell("rm -rf " + dir);
+}
+
+TEST_F(MachineForms, EventsAreFourPerTimeSourceWithTimesketchsFields) {
+  NeedVolume();
+  for (bool names : {false, true}) {
+    std::vector<std::string> args = {"-d", volume_.image, "-a", "-r", "C:\\"};
+    if (names) args.push_back("-n");
+    args.push_back("--json");
+    std::string records = RunQst(args).out;
+    args.back() = "--events";
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 0);
+    const long files = std::count(records.begin(), records.end(), '\n');
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), files * (names ? 8 : 4));
+    // Python's json reads every event; the three fields Timesketch requires
+    // are strings, the datetime ISO 8601 in UTC, the FILETIME exact.
+    Shelled check = Shell(
+        "python3 -c 'import json,re,sys\n"
+        "for line in sys.stdin:\n"
+        "  e = json.loads(line)\n"
+        "  assert all(isinstance(e[k], str) for k in (\"message\", \"datetime\", "
+        "\"timestamp_desc\")), e\n"
+        "  assert re.fullmatch(r\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{7}Z\", "
+        "e[\"datetime\"]), e\n"
+        "  ft = int(e[\"filetime\"]); assert e[\"timestamp\"] == ft // 10 - 11644473600000000, e\n"
+        "  assert e[\"source\"] in (\"SI\", \"FN\") and e[\"state\"] in (\"in use\", \"deleted\"), "
+        "e\n"
+        "print(\"ok\")'",
+        r.out);
+    EXPECT_EQ(check.out, "ok\n");
+  }
+  // The deleted file's events say so.
+  auto r = RunQst({"-d", volume_.image, "-a", "--events", "-r", "C:\\cases"});
+  EXPECT_NE(r.out.find("\"message\":\"C:\\\\cases\\\\gone.txt: $SI Creation Time (deleted)\""),
             std::string::npos)
-      << events.out;
+      << r.out;
+}
+
+// The workflows of the README's section, run as they stand on the volume.
+TEST_F(MachineForms, TheReadmeWorkflowsRunAsTheyStand) {
+  NeedVolume();
+  Need("mactime");
+  Need("sqlite3");
+  std::string readme = ReadFile(QST_SOURCE_DIR "/README.md");
+  std::size_t from = readme.find("## Examiner workflows");
+  ASSERT_NE(from, std::string::npos);
+  std::string section = readme.substr(from, readme.find("\n## ", from + 1) - from);
+  std::string script = "set -e\n";
+  for (std::size_t pos = 0; (pos = section.find("\n    $ ", pos)) != std::string::npos;) {
+    pos += 7;
+    script += section.substr(pos, section.find('\n', pos) - pos) + "\n";
+  }
+  const std::string dir = ::testing::TempDir() + "/qst_workflows_" + std::to_string(getpid());
+  Shell("rm -rf " + dir + " && mkdir " + dir + " && ln -s " + volume_.image + " " + dir +
+        "/evidence.img");
+  std::string bin = QST_BINARY;
+  std::ofstream(dir + "/run.sh") << script;
+  Shelled run =
+      Shell("cd " + dir + " && PATH=" + bin.substr(0, bin.rfind('/')) + ":$PATH bash run.sh");
+  EXPECT_EQ(run.status, 0) << script << run.out;
+  // mactime's timeline marks the deleted file.
+  EXPECT_NE(ReadFile(dir + "/timeline.csv").find("C:\\cases\\gone.txt (deleted)"),
+            std::string::npos);
+  std::string events = ReadFile(dir + "/timeline.jsonl");
+  EXPECT_NE(events.find("\"timestamp_desc\":\"$FN Creation Time\""), std::string::npos);
+  // The query lists the files whose row carries a sign, and only those.
+  Shelled flagged = Shell(
+      "python3 -c 'import csv,sys; print(sum(1 for r in "
+      "csv.DictReader(open(sys.argv[1], newline=\"\")) if r[\"alerts\"]))' " +
+      dir + "/files.csv");
+  EXPECT_EQ(std::to_string(std::count(run.out.begin(), run.out.end(), '\n')) + "\n", flagged.out)
+      << run.out;
+  EXPECT_NE(run.out.find("C:\\cases\\a, b.txt|copied"), std::string::npos) << run.out;
+  Shell("rm -rf " + dir);
 }
 
 }  // namespace

@@ -26,7 +26,10 @@ version=$(/usr/bin/qst --version)
 echo "$version"
 [[ $(head -1 <<<"$version") == "qst "* ]]
 man=$(man -w qst)
-[[ $man == /usr/share/man/man1/qst.1* ]]
+[[ $man == /usr/share/man/man1/qst.1.gz ]]
+# What lintian asks first of a package: a compressed manual page, a
+# copyright file.
+dpkg -L quillstamp | grep -qx /usr/share/doc/quillstamp/copyright
 man -l "$man" 2>&1 | grep -q -- '--bodyfile'
 bash -c 'source /usr/share/bash-completion/completions/qst; COMP_WORDS=(qst --bod); COMP_CWORD=1; _qst; [[ ${COMPREPLY[*]} == --bodyfile ]]'
 echo "installed, ran and removed"

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -101,6 +102,33 @@ TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
   ASSERT_NE(last, std::string::npos) << interrupted;
   width = interrupted.find('\r', last + 1) - last - 1;
   EXPECT_EQ(interrupted.substr(last + 1 + width, width + 2), "\r" + std::string(width, ' ') + "\r");
+}
+
+TEST_F(LocalTree, OneFileSystemReportsAMountPointButDoesNotEnterIt) {
+  if (geteuid() != 0) QST_SKIP() << "mounting a tmpfs needs root";
+  mkdir(At("m").c_str(), 0755);
+  ASSERT_EQ(std::system(("mount -t tmpfs qst " + At("m")).c_str()), 0);
+  Write("m/inside", "");
+  Write("beside", "");
+  auto all = RunQst({"-e", "-r", root_});
+  auto one = RunQst({"-e", "-x", "-r", root_});
+  auto same = RunQst({"--rows", "--one-file-system", "--recursive", root_});
+  std::system(("umount " + At("m")).c_str());
+  auto sorted = [](std::vector<std::string> paths) {
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  EXPECT_EQ(sorted(testing::PathColumn(all.out)),
+            (std::vector<std::string>{root_ + "/", At("beside"), At("m/"), At("m/inside")}));
+  EXPECT_EQ(sorted(testing::PathColumn(one.out)),
+            (std::vector<std::string>{root_ + "/", At("beside"), At("m/")}));
+  EXPECT_EQ(one.out, same.out);
+  EXPECT_EQ(one.status, 0);
+  // Only walks cross file systems.
+  auto r = RunQst({"-x", root_});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.err, "qst: can't use -x without -r\n");
+  EXPECT_EQ(r.out, "");
 }
 
 TEST_F(LocalTree, StatxTimesConvertExactlyToFileTime) {

@@ -130,6 +130,10 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     err.Printf("qst: can't use %s with -e\n", FormName(options.machine));
     return kStatusBadUsage;
   }
+  if (options.one_file_system && !options.recursive) {
+    err.Write("qst: can't use -x without -r\n");
+    return kStatusBadUsage;
+  }
   if (scanned.jobs != nullptr) {
     std::int64_t value = 0;
     if (!ParseNumber(scanned.jobs, 64, &value) || value < 1) {

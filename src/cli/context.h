@@ -50,7 +50,7 @@ struct Context {
   // Whether some operand or walked entry could not be reported: the run
   // then ends with status 1.
   bool failed = false;
-  std::string text;        // reused for each record's text
+  std::string text;  // reused for each record's text
 };
 
 }  // namespace qst

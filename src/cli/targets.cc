@@ -15,7 +15,8 @@ namespace {
 
 // An operand or list line with the platform's other separator made its own.
 std::string WithSeparators(std::string path, const Platform& platform) {
-  if (char other = platform.OtherSeparator()) std::replace(path.begin(), path.end(), other, platform.Separator());
+  if (char other = platform.OtherSeparator())
+    std::replace(path.begin(), path.end(), other, platform.Separator());
   return path;
 }
 
@@ -33,7 +34,8 @@ int ProcessListFile(const std::string& list_path, Context& context) {
   // A line too long for a path is reported whole, once.
   ListLineReader reader(*source);
   std::string line;
-  while (reader.Next(&line)) ProcessPath(WithSeparators(std::move(line), *context.platform), context);
+  while (reader.Next(&line))
+    ProcessPath(WithSeparators(std::move(line), *context.platform), context);
   return kStatusOk;
 }
 

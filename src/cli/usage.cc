@@ -65,7 +65,8 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "      --events            JSON Lines, one event per time (Timesketch, OpenSearch)\n"
       "\n"
       "Disk images:\n"
-      "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS volume of IMAGE\n");
+      "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS volume of "
+      "IMAGE\n");
   if (image_formats != nullptr)
     out.Printf("                          (%s)\n", image_formats);
   else

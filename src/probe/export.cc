@@ -433,9 +433,8 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
     out->append("null");
   }
   out->append(",\"timestamp\":");
-  AppendNumber(static_cast<std::int64_t>(t.raw / 10) -
-                   static_cast<std::int64_t>(kUnixEpochTicks / 10),
-               out);
+  AppendNumber(
+      static_cast<std::int64_t>(t.raw / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10), out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
   std::string message(r.path);
@@ -482,13 +481,12 @@ void PrintEvents(const FileTimestampRecord& r, std::string* out) {
     const char* type;
     std::array<const RenderedTimestamp*, 4> times;
   };
-  const Source sources[] = {
-      {"SI", "$SI ", true, r.type, {&r.crtime, &r.mtime, &r.ctime, &r.atime}},
-      {"FN",
-       "$FN ",
-       r.has_name_times,
-       r.name_type,
-       {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime}}};
+  const Source sources[] = {{"SI", "$SI ", true, r.type, {&r.crtime, &r.mtime, &r.ctime, &r.atime}},
+                            {"FN",
+                             "$FN ",
+                             r.has_name_times,
+                             r.name_type,
+                             {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime}}};
   static constexpr const char* kWhat[] = {"Creation Time", "Modification Time", "Change Time",
                                           "Access Time"};
   for (const Source& source : sources) {
@@ -632,9 +630,9 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
     out->append("null");
   }
   out->append(",\"timestamp\":");
-  AppendNumber(static_cast<std::int64_t>(r.time / 10) -
-                   static_cast<std::int64_t>(kUnixEpochTicks / 10),
-               out);
+  AppendNumber(
+      static_cast<std::int64_t>(r.time / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10),
+      out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
   out->append(",\"message\":");

@@ -183,7 +183,8 @@ std::string UnusablePath(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0)
     return Format("qst: cannot open image %s: %s\n", path.c_str(), std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return Format("qst: cannot open image %s: it is a folder\n", path.c_str());
+  if (S_ISDIR(st.st_mode))
+    return Format("qst: cannot open image %s: it is a folder\n", path.c_str());
   // A later piece of a raw image split into several files: "x.002", "x.ab".
   std::size_t dot = path.find_last_of("./");
   if (dot == std::string::npos || path[dot] != '.') return {};
@@ -195,9 +196,10 @@ std::string UnusablePath(const std::string& path) {
            std::islower(static_cast<unsigned char>(tail[1])) && tail != "aa")
     first = path.substr(0, dot + 1) + "aa";
   if (first.empty() || stat(first.c_str(), &st) != 0) return {};
-  return Format("qst: cannot open image %s: it is a later piece of a split image; name its first "
-                "piece, %s\n",
-                path.c_str(), first.c_str());
+  return Format(
+      "qst: cannot open image %s: it is a later piece of a split image; name its first "
+      "piece, %s\n",
+      path.c_str(), first.c_str());
 }
 
 // The partitions of a plain raw image: ours when they leave no choice to
