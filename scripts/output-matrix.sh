@@ -115,7 +115,7 @@ run usage
 run help -h
 run help-long --help
 run version --version
-run bad-option -x -h a
+run bad-option -y -h a
 run l-and-r -l -r a
 run json-csv --json --csv a
 run e-json -e --json a

@@ -472,6 +472,38 @@ TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("qst: " + truncated + " holds no usable NTFS volume at sector 0: ", 0), 0u)
       << r.err;
+
+  // Each in our own words, none in a library's.
+  ASSERT_EQ(Shell("cd " + dir_ + " && split -b 4M -d -a 3 --numeric-suffixes=1 " + image_ +
+                  " piece. && mkdir -p folder"),
+            0);
+  struct Case {
+    std::string image, message;
+  };
+  std::vector<Case> cases = {
+      {dir_ + "/none.img", "cannot open image " + dir_ + "/none.img: No such file or directory"},
+      {dir_ + "/folder", "cannot open image " + dir_ + "/folder: it is a folder"},
+      {dir_ + "/piece.002", "cannot open image " + dir_ +
+                                "/piece.002: it is a later piece of a split image; name its first "
+                                "piece, " +
+                                dir_ + "/piece.001"}};
+  if (Shell("command -v ewfacquire >/dev/null") == 0) {
+    ASSERT_EQ(
+        Shell("ewfacquire -u -q -t " + dir_ + "/whole -c none -f encase6 " + image_ +
+              " >/dev/null 2>&1 && head -c 100000 " + dir_ + "/whole.E01 > " + dir_ + "/cut.E01"),
+        0);
+    cases.push_back({dir_ + "/cut.E01", dir_ +
+                                            "/cut.E01 holds no usable NTFS volume at sector 0: no "
+                                            "NTFS boot sector; the image gives only zeros there: "
+                                            "it may be cut short or damaged"});
+  }
+  for (const Case& c : cases) {
+    r = RunQst({"-d", c.image, "C:\\"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qst: " + c.message + "\n");
+  }
+  EXPECT_EQ(RunQst({"-d", dir_ + "/piece.001", "-e", "-u", "-r", "C:\\"}).out,
+            RunQst({"-d", image_, "-e", "-u", "-r", "C:\\"}).out);
 }
 
 // The byte offset of the MFT, from the boot sector.
