@@ -413,6 +413,15 @@ TEST(UsnJournal, RealWindowsRecordsAreRead) {
   }
   EXPECT_EQ(records[0].reason, kUsnFileCreate);
   EXPECT_EQ(records[1].reason, kUsnFileCreate | kUsnClose);
+  // As events, one per record, in the form timeline tools import.
+  auto events = RunQst({"--usn-journal=" + sample, "--events"});
+  EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'),
+            static_cast<long>(records.size()));
+  EXPECT_EQ(events.out.rfind("{\"datetime\":\"2015-11-30T21:15:27.2031250Z\",\"timestamp\":"
+                             "1448918127203125,\"timestamp_desc\":\"$UsnJrnl: File create\",",
+                             0),
+            0u)
+      << events.out;
 }
 
 }  // namespace
