@@ -10,7 +10,17 @@
 namespace qst {
 namespace {
 
-enum LongOnly { kVersion = 256, kHelp, kJson, kCsv, kBodyfile, kEvents, kUsnJournal, kJournalOnly };
+enum LongOnly {
+  kVersion = 256,
+  kHelp,
+  kJson,
+  kCsv,
+  kBodyfile,
+  kEvents,
+  kReport,
+  kUsnJournal,
+  kJournalOnly
+};
 
 constexpr LongOption kLongOptions[] = {
     {"all", false, 'a'},
@@ -28,6 +38,7 @@ constexpr LongOption kLongOptions[] = {
     {"offset", true, 'o'},
     {"one-file-system", false, 'x'},
     {"recursive", false, 'r'},
+    {"report", true, kReport},
     {"rows", false, 'e'},
     {"snapshots", false, 'S'},
     {"usn", false, 'U'},
@@ -106,6 +117,7 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       options.usn_journal = scan.optarg;
       break;
     case kJournalOnly: options.journal_only = true; break;
+    case kReport: options.report = scan.optarg; break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
@@ -129,6 +141,21 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
   if (options.csv && options.machine != MachineForm::kNone) {
     err.Printf("qst: can't use %s with -e\n", FormName(options.machine));
     return kStatusBadUsage;
+  }
+  if (!options.report.empty()) {
+    // Only a page is written there: never over an image or a list by mistake.
+    std::string_view name = options.report;
+    std::size_t dot = name.rfind('.');
+    std::string ext(dot == std::string_view::npos ? "" : name.substr(dot));
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (ext != ".html" && ext != ".htm") {
+      err.Printf("qst: --report wants a file ending in .html, not '%s'\n", options.report.c_str());
+      return kStatusBadUsage;
+    }
+    if (options.journal_only) {
+      err.Write("qst: can't use --report with --journal-only\n");
+      return kStatusBadUsage;
+    }
   }
   if (options.one_file_system && !options.recursive) {
     err.Write("qst: can't use -x without -r\n");

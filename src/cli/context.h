@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
+#include "probe/html-report.h"
 #include "probe/layout.h"
 #include "probe/platform.h"
 
@@ -21,6 +23,7 @@ struct Context {
       : platform(platform_in), out(out_in), err(err_in) {}
 
   const Layout& layout() const {
+    if (options.report_only()) return kNoLayout;
     switch (options.machine) {
       case MachineForm::kJson: return kJsonLayout;
       case MachineForm::kRfc4180Csv: return kRfc4180Layout;
@@ -51,6 +54,9 @@ struct Context {
   // then ends with status 1.
   bool failed = false;
   std::string text;  // reused for each record's text
+  // --report: the page being gathered, and where it goes.
+  std::unique_ptr<HtmlReport> report;
+  std::unique_ptr<ByteSink> report_sink;
 };
 
 }  // namespace qst

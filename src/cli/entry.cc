@@ -1,5 +1,6 @@
 #include "cli/entry.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "cli/targets.h"
@@ -74,6 +75,30 @@ int ListJournal(Context& context) {
   return found ? kStatusOk : kStatusFailure;
 }
 
+// Writes the page of --report; false, after saying why, when it could not be.
+bool WriteReport(int argc, char** argv, const std::string& lost, Context& context) {
+  ReportRun run;
+  for (int i = 0; i < argc; ++i) {
+    std::string_view a = argv[i];
+    if (i != 0) run.command += ' ';
+    bool plain = !a.empty() && a.find_first_of(" \t\"'\\|&;<>()$`*?") == std::string_view::npos;
+    if (plain) {
+      run.command += a;
+    } else {
+      run.command += '\'';
+      for (char c : a) run.command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      run.command += '\'';
+    }
+  }
+  run.image = context.options.image;
+  run.has_serial = context.platform->VolumeSerial(&run.serial);
+  run.losses = lost;
+  if (context.report_sink->WriteAll(context.report->Page(run))) return true;
+  context.err.Printf("qst: error writing the report %s: %s\n", context.options.report.c_str(),
+                     std::strerror(context.report_sink->error()));
+  return false;
+}
+
 }  // namespace
 
 int RunEntry(int argc, char** argv, Context& context) {
@@ -89,6 +114,17 @@ int RunEntry(int argc, char** argv, Context& context) {
     context.set_output_bytes();
   }
   context.progress.Show(context.progress_allowed && (options.recursive || options.reads_image()));
+  if (!options.report.empty()) {
+    // Made before anything is read, so that a page that cannot be written
+    // costs no run.
+    int error = 0;
+    context.report_sink = MakeFileSink(options.report, &error);
+    if (context.report_sink == nullptr) {
+      context.err.Printf("qst: cannot write the report %s: %s\n", options.report.c_str(),
+                         OneLine(context.platform->ErrorText(error)).c_str());
+      return kStatusFailure;
+    }
+  }
   std::unique_ptr<Platform> image_platform;
   if (options.journal_only) {
     if ((status = OpenImage(false, context, &image_platform)) != kStatusOk) return status;
@@ -98,10 +134,15 @@ int RunEntry(int argc, char** argv, Context& context) {
     bool few = FewPlainPaths(argc, argv, command.first_operand, options);
     if ((status = OpenImage(few, context, &image_platform)) != kStatusOk) return status;
   }
+  if (context.report_sink != nullptr)
+    context.report =
+        std::make_unique<HtmlReport>(options.fields(), options.time_form(), *context.platform);
   context.out.Write(context.layout().header(options.fields()));
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
-  if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
+  std::string lost = context.platform->LossReport();
+  if (!lost.empty()) context.err.Write(lost);
+  if (context.report != nullptr && !WriteReport(argc, argv, lost, context)) return kStatusFailure;
   // A run that could not report everything it was given is no success.
   return status == kStatusOk && context.failed ? kStatusFailure : status;
 }

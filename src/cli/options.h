@@ -28,6 +28,7 @@ struct RunOptions {
   bool journal_only = false;
   bool snapshots = false;                    // -S
   bool one_file_system = false;              // -x: walks stay on one file system
+  std::string report;                        // --report=FILE.html; empty when not given
   int jobs = 0;                              // -j N; 0: as the platform advises
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given
@@ -37,7 +38,9 @@ struct RunOptions {
   TimeForm time_form() const {
     return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {name_times, deleted, usn, snapshots}; }
+  RecordFields fields() const { return {name_times, deleted, usn, snapshots, !report.empty()}; }
+  // --report without a layout or form: the page is all the run writes.
+  bool report_only() const { return !report.empty() && !csv && machine == MachineForm::kNone; }
   bool reads_image() const { return !image.empty(); }
 };
 

@@ -9,6 +9,7 @@ FileIdentity ProcessFile(const std::string& path, Context& context, const DirEnt
 }
 
 FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
+  if (context.report != nullptr) context.report->Add(record);
   context.text.clear();
   const Layout& layout = context.layout();
   if (record.error != 0) context.failed = true;

@@ -33,23 +33,6 @@ bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
   return true;
 }
 
-// The length of the UTF-8 sequence at the start of `s`, or 0 when it is not
-// one (overlong forms, surrogates and values past U+10FFFF included).
-std::size_t Utf8SequenceLength(std::string_view s) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char c = byte(0);
-  if (c < 0x80) return 1;
-  std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-  if (length == 0 || c > 0xF4 || s.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i)
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-  if (c == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
-  if (c == 0xED && byte(1) >= 0xA0) return 0;  // a surrogate
-  if (c == 0xF0 && byte(1) < 0x90) return 0;   // overlong
-  if (c == 0xF4 && byte(1) >= 0x90) return 0;  // past U+10FFFF
-  return length;
-}
-
 // A JSON string of `text`: quotes, backslashes and control characters
 // escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
 // Returns false when a byte was replaced.

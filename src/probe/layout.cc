@@ -265,6 +265,7 @@ void AppendErrorLine(std::string_view path, int code, std::string_view text, std
 }
 
 const Layout kBlockLayout = {NoHeader, PrintBlock};
+const Layout kNoLayout = {NoHeader, [](const FileTimestampRecord&, std::string*) {}, true};
 const Layout kRowLayout = {RowHeader, PrintRow};
 
 }  // namespace qst

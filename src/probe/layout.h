@@ -24,6 +24,9 @@ struct Layout {
 
 // A labelled block per record.
 extern const Layout kBlockLayout;
+// Nothing per record (a run that writes only its report); failed paths on
+// standard error.
+extern const Layout kNoLayout;
 // One row per record, fields separated by " |", under a header row.
 extern const Layout kRowLayout;
 

@@ -213,6 +213,9 @@ class Platform : public LocalTimeConverter {
                               const RawFileInfo* /*current*/,
                               std::vector<RawFileInfo>* /*states*/) {}
 
+  // The serial number of the volume the platform reads, where it has one.
+  virtual bool VolumeSerial(std::uint64_t* /*serial*/) const { return false; }
+
   // One line (with its line break) saying what of the evidence could not be
   // read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const { return {}; }
@@ -238,6 +241,9 @@ std::unique_ptr<Platform> MakeNativePlatform();
 
 // Standard output (1) or standard error (2) of this process.
 std::unique_ptr<ByteSink> MakeStandardSink(int stream);
+// A file made (or emptied) for writing the program's own output, such as a
+// report; null with `*error` the system's code when it cannot be.
+std::unique_ptr<ByteSink> MakeFileSink(const std::string& path, int* error);
 // Whether that stream is a terminal.
 bool IsTerminal(int stream);
 // From now on standard output carries the program's bytes as they are

@@ -99,7 +99,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     r.name_crtime = RenderTimestamp(raw.name_times.CreationTime, form, zone);
     r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
   }
-  if (fields.alerts()) r.alerts = ForgeryIndicators(raw);
+  if (fields.alerts() || fields.report) r.alerts = ForgeryIndicators(raw);
   if (fields.usn && raw.has_usn) {
     const UsnFileInfo& u = raw.usn;
     r.has_usn = true;

@@ -38,6 +38,7 @@ struct RecordFields {
   bool deleted = false;     // -a: deleted records are listed, each with its state
   bool usn = false;         // -U: what the change journal holds of the file
   bool snapshots = false;   // -S: the file's states in the volume's shadow copies
+  bool report = false;      // --report: the signs are read for the page, shown or not
   // The forgery signs are shown with -n, -U or -S, among the first of those
   // fields the run shows.
   bool alerts() const { return name_times || usn || snapshots; }

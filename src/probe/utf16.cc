@@ -94,4 +94,19 @@ std::u16string Utf16FromWtf8(std::string_view text) {
   return out;
 }
 
+std::size_t Utf8SequenceLength(std::string_view s) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char c = byte(0);
+  if (c < 0x80) return 1;
+  std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (length == 0 || c > 0xF4 || s.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i)
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  if (c == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+  if (c == 0xED && byte(1) >= 0xA0) return 0;  // a surrogate
+  if (c == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+  if (c == 0xF4 && byte(1) >= 0x90) return 0;  // past U+10FFFF
+  return length;
+}
+
 }  // namespace qst

@@ -3,6 +3,7 @@
 // volumes. Lossless both ways for every UTF-16 string.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,9 @@ std::string Wtf8FromUtf16(std::u16string_view text);
 // `*pending` (0 when none) for its trail.
 void AppendUtf16Unit(char16_t unit, char16_t* pending, std::string* out);
 void FlushUtf16Pending(char16_t* pending, std::string* out);
+
+// The length of the UTF-8 sequence at the start of `s`, or 0 when it is not
+// one (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view s);
 
 }  // namespace qst

@@ -81,6 +81,11 @@ class ImagePlatform : public Platform {
 
   bool ProbesFromMemory() const override { return true; }
 
+  bool VolumeSerial(std::uint64_t* serial) const override {
+    *serial = volume_->Serial();
+    return *serial != 0;
+  }
+
   int Probe(const std::string& path, RawFileInfo* info) override {
     Found found;
     if (int error = Resolve(*volume_, Utf16FromWtf8(path), &found)) return error;

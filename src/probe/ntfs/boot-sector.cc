@@ -13,6 +13,7 @@ constexpr std::size_t kSectorsPerCluster = 0x0D;
 constexpr std::size_t kTotalSectors = 0x28;
 constexpr std::size_t kMftCluster = 0x30;
 constexpr std::size_t kMirrorCluster = 0x38;
+constexpr std::size_t kSerial = 0x48;
 constexpr std::size_t kRecordSize = 0x40;
 constexpr std::size_t kIndexBlockSize = 0x44;
 constexpr char kNtfsOemId[] = "NTFS    ";
@@ -66,6 +67,7 @@ bool ParseBootSector(const std::uint8_t* boot, BootSector* out, std::string* err
   s.volume_bytes = total_sectors * bytes_per_sector;
   s.mft_offset = mft_lcn * s.cluster_size;
   s.mirror_offset = mirror_lcn < s.volume_clusters ? mirror_lcn * s.cluster_size : ~0ull;
+  s.serial = LoadLe64(boot + kSerial);
   *out = s;
   return true;
 }

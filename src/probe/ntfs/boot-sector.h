@@ -9,6 +9,7 @@
 //   0x38    8     first cluster of $MFTMirr
 //   0x40    1     MFT record size: clusters, or 2^-value bytes when negative
 //   0x44    1     index block size, as the record size
+//   0x48    8     volume serial number
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@ struct BootSector {
   std::uint64_t volume_bytes = 0;
   std::uint64_t mft_offset = 0;     // bytes from the volume's start
   std::uint64_t mirror_offset = 0;  // ~0 when outside the volume
+  std::uint64_t serial = 0;
 };
 
 inline constexpr std::uint64_t kBootSectorSize = 512;

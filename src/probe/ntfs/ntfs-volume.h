@@ -116,6 +116,9 @@ class NtfsVolume {
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
 
+  // The serial number in the boot sector; 0 for a bare MFT, which has none.
+  std::uint64_t Serial() const { return boot_.serial; }
+
   // The volume's own object ID (that of $Volume); false when it has none.
   bool VolumeObjectId(std::uint8_t (&id)[16]) const;
 

@@ -384,7 +384,11 @@ class PosixPlatform : public Platform {
 
 class FdSink : public ByteSink {
  public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  // `owned`: the sink closes the descriptor.
+  explicit FdSink(int fd, bool owned = false) : fd_(fd), owned_(owned) {}
+  ~FdSink() override {
+    if (owned_) close(fd_);
+  }
   bool WriteAll(std::string_view bytes) override {
     while (!bytes.empty()) {
       ssize_t n = write(fd_, bytes.data(), bytes.size());
@@ -402,6 +406,7 @@ class FdSink : public ByteSink {
 
  private:
   int fd_;
+  bool owned_;
 };
 
 }  // namespace
@@ -419,6 +424,15 @@ std::unique_ptr<Platform> MakeNativePlatform() {
 
 std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<FdSink>(stream == 2 ? STDERR_FILENO : STDOUT_FILENO);
+}
+
+std::unique_ptr<ByteSink> MakeFileSink(const std::string& path, int* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = errno;
+    return nullptr;
+  }
+  return std::make_unique<FdSink>(fd, true);
 }
 
 void SetStandardOutputBytes() {}  // it always does

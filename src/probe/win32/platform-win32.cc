@@ -268,6 +268,42 @@ std::unique_ptr<ByteSink> MakeStandardSink(int stream) {
   return std::make_unique<CrtSink>(stream == 2 ? stderr : stdout);
 }
 
+namespace {
+
+// A file of the program's own output, written as bytes.
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(HANDLE handle) : handle_(handle) {}
+  ~FileSink() override { CloseHandle(handle_); }
+  bool WriteAll(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      DWORD written = 0;
+      DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+      if (!WriteFile(handle_, bytes.data(), want, &written, nullptr) || written == 0) {
+        error_ = EIO;
+        return false;
+      }
+      bytes.remove_prefix(written);
+    }
+    return true;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSink> MakeFileSink(const std::string& path, int* error) {
+  HANDLE handle = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = static_cast<int>(GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<FileSink>(handle);
+}
+
 void SetStandardOutputBytes() {
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);

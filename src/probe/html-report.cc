@@ -1,0 +1,438 @@
+#include "probe/html-report.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "probe/utf16.h"
+
+namespace qst {
+
+void AppendHtmlText(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  while (!text.empty()) {
+    const auto c = static_cast<unsigned char>(text[0]);
+    std::size_t length = 1;
+    switch (c) {
+      case '&': out->append("&amp;"); break;
+      case '<': out->append("&lt;"); break;
+      case '>': out->append("&gt;"); break;
+      case '"': out->append("&quot;"); break;
+      case '\'': out->append("&#39;"); break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out->append("&lt;").push_back(kHex[c >> 4]);
+          out->push_back(kHex[c & 15]);
+          out->append("&gt;");
+        } else if ((length = Utf8SequenceLength(text)) == 0) {
+          out->append("\xEF\xBF\xBD");
+          length = 1;
+        } else {
+          out->append(text.substr(0, length));
+        }
+    }
+    text.remove_prefix(length);
+  }
+}
+
+namespace {
+
+struct SignText {
+  const char* sign;
+  const char* needs;  // the option that reads what the sign needs; null: any run
+  const char* why;
+};
+
+// Each sign of ForgeryIndicators with its reasoning, in one line.
+constexpr SignText kSigns[] = {
+    {"SI<FN", "-n",
+     "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME"},
+    {"SI-seconds", "-n",
+     "every $SI time on a whole second, some $FILE_NAME time not: set by a tool that keeps "
+     "seconds"},
+    {"copied", nullptr,
+     "write time before creation time: copied or extracted with its times kept, or set back"},
+    {"OID<SI", nullptr, "object ID made on this volume over a day before the file's creation time"},
+    {"SI<USN", "-U",
+     "creation over 2 s before the change journal's File create record of the same file"},
+    {"times-set", "-U",
+     "the change journal holds a close that set the file's times or attributes alone"},
+    {"history", "-S", "the same file's times went where time does not go across its shadow copies"},
+};
+
+bool Read(const SignText& s, RecordFields fields) {
+  if (s.needs == nullptr) return true;
+  std::string_view needs(s.needs);
+  return (needs == "-n" && fields.name_times) || (needs == "-U" && fields.usn) ||
+         (needs == "-S" && fields.snapshots);
+}
+
+void AppendNumber(std::uint64_t n, std::string* out) { out->append(std::to_string(n)); }
+
+// A FILETIME as 20 digits, so that text order is time order.
+void AppendSortKey(FILETIME t, std::string* out) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%020llu", static_cast<unsigned long long>(t));
+  out->append(digits);
+}
+
+// The date of `t` in the run's form, without the time of day.
+std::string DateText(FILETIME t, TimeForm form, const LocalTimeConverter& zone) {
+  RenderedTimestamp r = RenderTimestamp(t, form, zone);
+  return std::string(r.text, 10);
+}
+
+constexpr const char* kStyle = R"(
+body{font:15px/1.45 system-ui,sans-serif;margin:1.5em auto;max-width:72em;padding:0 1em;color:#111;background:#fff}
+h1{font-size:1.5em;margin:.2em 0}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #999}
+code,td.t,pre{font-family:ui-monospace,Consolas,monospace;font-size:.9em}
+table{border-collapse:collapse}th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}
+th{background:#eee}td.n{text-align:right}dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}
+dt{font-weight:600}dd{margin:0}pre{white-space:pre-wrap;margin:0}
+.wide{overflow-x:auto}#flagged td:first-child{min-width:18em;overflow-wrap:anywhere}#flagged th button{font:inherit;border:0;background:none;padding:0;cursor:pointer}
+#flagged th[aria-sort=ascending] button::after{content:" \25B2"}#flagged th[aria-sort=descending] button::after{content:" \25BC"}
+.js-only{display:none}.js .js-only{display:block}svg{max-width:100%;height:auto}
+.bar{fill:#9a9a9a}.flag{fill:url(#hatch);stroke:#000;stroke-width:.5}.usn{fill:none;stroke:#000;stroke-width:1.5;stroke-dasharray:4 2}
+.store{stroke:#000;stroke-width:1;stroke-dasharray:2 3}.axis{font-size:11px}
+@media print{.js-only,.js .js-only{display:none}body{max-width:none}}
+)";
+
+constexpr const char* kScript = R"(
+(function () {
+  document.documentElement.className += ' js';
+  var table = document.getElementById('flagged');
+  if (!table) return;
+  var body = table.tBodies[0], rows = Array.prototype.slice.call(body.rows);
+  var heads = table.tHead.rows[0].cells, filter = document.getElementById('filter');
+  var shown = document.getElementById('shown');
+  function key(row, column) {
+    var cell = row.cells[column];
+    return cell.getAttribute('data-v') || cell.textContent.toLowerCase();
+  }
+  function sort(column, descending) {
+    rows.sort(function (a, b) {
+      var x = key(a, column), y = key(b, column);
+      return x < y ? (descending ? 1 : -1) : x > y ? (descending ? -1 : 1) : 0;
+    });
+    rows.forEach(function (row) { body.appendChild(row); });
+    for (var i = 0; i < heads.length; i++) heads[i].removeAttribute('aria-sort');
+    heads[column].setAttribute('aria-sort', descending ? 'descending' : 'ascending');
+  }
+  function show(text) {
+    text = text.toLowerCase();
+    var count = 0;
+    rows.forEach(function (row) {
+      var match = row.textContent.toLowerCase().indexOf(text) >= 0;
+      row.hidden = !match;
+      if (match) count++;
+    });
+    shown.textContent = count;
+  }
+  Array.prototype.forEach.call(heads, function (head, column) {
+    var button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = head.textContent;
+    head.textContent = '';
+    head.appendChild(button);
+    button.addEventListener('click', function () {
+      sort(column, head.getAttribute('aria-sort') === 'ascending');
+    });
+  });
+  filter.addEventListener('input', function () { show(filter.value); });
+  // "#sort=2&desc=1&filter=text": a view to open the page with.
+  var wanted = {};
+  location.hash.replace(/^#/, '').split('&').forEach(function (part) {
+    var pair = part.split('=');
+    if (pair[0]) wanted[pair[0]] = decodeURIComponent(pair[1] || '');
+  });
+  if (wanted.sort !== undefined && heads[+wanted.sort]) sort(+wanted.sort, wanted.desc === '1');
+  if (wanted.filter !== undefined) { filter.value = wanted.filter; show(wanted.filter); }
+})();
+)";
+
+}  // namespace
+
+void HtmlReport::Add(const FileTimestampRecord& r) {
+  for (const FileTimestampRecord& state : r.snapshots)
+    stores_.emplace(state.snapshot_store, state.snapshot_created.raw);
+  if (r.absent) return;
+  if (r.error != 0) {
+    ++errors_;
+    return;
+  }
+  ++(r.folder ? folders_ : files_);
+  if (fields_.deleted && r.deleted) ++deleted_;
+  ++types_[r.type];
+  created_.push_back(r.crtime.raw);
+  if (r.has_usn && r.has_usn_created) journal_created_.push_back(r.usn_created.raw);
+  if (r.alerts.empty()) return;
+  ++flagged_;
+  flagged_created_.push_back(r.crtime.raw);
+  for (std::string_view rest = r.alerts; !rest.empty();) {
+    std::size_t space = rest.find(' ');
+    ++signs_[std::string(rest.substr(0, space))];
+    rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
+  }
+  if (flagged_ <= kMaxRows) AddRow(r);
+}
+
+void HtmlReport::AddRow(const FileTimestampRecord& r) {
+  rows_.append("<tr><td>");
+  AppendHtmlText(r.path, &rows_);
+  rows_.append("</td><td>");
+  AppendHtmlText(r.alerts, &rows_);
+  rows_.append("</td>");
+  auto time = [&](const RenderedTimestamp& t, bool known) {
+    rows_.append("<td class=\"t\" data-v=\"");
+    if (known) AppendSortKey(t.raw, &rows_);
+    rows_.append("\">");
+    if (known)
+      rows_.append(t.text);
+    else
+      rows_.append("null");
+    rows_.append("</td>");
+  };
+  for (const RenderedTimestamp* t : {&r.crtime, &r.mtime, &r.ctime, &r.atime}) time(*t, true);
+  if (fields_.name_times)
+    for (const RenderedTimestamp* t : {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime})
+      time(*t, r.has_name_times);
+  rows_.append("</tr>\n");
+}
+
+void HtmlReport::AppendTimeline(std::string* out) const {
+  out->append("<section id=\"timeline\"><h2>Creation times</h2>\n");
+  if (created_.empty()) {
+    out->append("<p>No file was reported.</p></section>\n");
+    return;
+  }
+  // The range holds all but the farthest 0.5% at either end, so that a few
+  // times far off (1601, 2100) do not squeeze the rest into one bar.
+  std::vector<FILETIME> sorted = created_;
+  std::sort(sorted.begin(), sorted.end());
+  const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
+  FILETIME lo = sorted[cut], hi = sorted[n - 1 - cut];
+  constexpr FILETIME kDay = 864000000000;
+  if (hi - lo < kDay) hi = lo + kDay;
+  constexpr int kBins = 100;
+  const FILETIME width = (hi - lo) / kBins + 1;
+  struct Series {
+    std::array<std::uint64_t, kBins> bins{};
+    std::uint64_t before = 0, after = 0;
+  };
+  auto count = [&](const std::vector<FILETIME>& times) {
+    Series s;
+    for (FILETIME t : times) {
+      if (t < lo)
+        ++s.before;
+      else if (t > hi)
+        ++s.after;
+      else
+        ++s.bins[std::min<FILETIME>((t - lo) / width, kBins - 1)];
+    }
+    return s;
+  };
+  const Series all = count(created_), flagged = count(flagged_created_),
+               journal = count(journal_created_);
+  std::uint64_t top = 1;
+  for (int i = 0; i < kBins; ++i) top = std::max({top, all.bins[i], journal.bins[i]});
+  const std::string first = DateText(lo, form_, zone_), last = DateText(hi, form_, zone_);
+
+  constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
+  auto x = [&](FILETIME t) { return kLeft + static_cast<double>(t - lo) / (hi - lo) * kWidth; };
+  auto y = [&](std::uint64_t c) { return kTop + kHeight - static_cast<double>(c) / top * kHeight; };
+  char number[64];
+  auto num = [&](double v) {
+    std::snprintf(number, sizeof number, "%.1f", v);
+    return std::string(number);
+  };
+  out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
+              std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 40) +
+              "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
+              "creation time, " +
+              first + " to " + last + "</title>\n<desc id=\"chart-desc\">" + std::to_string(n) +
+              " files in " + std::to_string(kBins) + " bars; hatched: the flagged files" +
+              (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
+              (stores_.empty() ? "" : "; dotted lines: the shadow copies") + ". " +
+              std::to_string(all.before) + " earlier and " + std::to_string(all.after) +
+              " later files are left out.</desc>\n<defs><pattern id=\"hatch\" width=\"4\" "
+              "height=\"4\" patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" "
+              "fill=\"#fff\"/><path d=\"M0 4L4 0\" stroke=\"#000\"/></pattern></defs>\n");
+  const double bar = static_cast<double>(kWidth) / kBins;
+  for (int i = 0; i < kBins; ++i) {
+    if (all.bins[i] == 0) continue;
+    out->append("<rect class=\"bar\" x=\"" + num(kLeft + i * bar) + "\" y=\"" +
+                num(y(all.bins[i])) + "\" width=\"" + num(bar - 1) + "\" height=\"" +
+                num(kTop + kHeight - y(all.bins[i])) + "\"><title>" +
+                DateText(lo + i * width, form_, zone_) + ": " + std::to_string(all.bins[i]) +
+                " files, " + std::to_string(flagged.bins[i]) + " flagged</title></rect>\n");
+    if (flagged.bins[i] != 0)
+      out->append("<rect class=\"flag\" x=\"" + num(kLeft + i * bar) + "\" y=\"" +
+                  num(std::min(y(flagged.bins[i]), kTop + kHeight - 3.0)) + "\" width=\"" +
+                  num(bar - 1) + "\" height=\"" +
+                  num(std::max(kTop + kHeight - y(flagged.bins[i]), 3.0)) + "\"/>\n");
+  }
+  if (!journal_created_.empty()) {
+    out->append("<polyline class=\"usn\" points=\"");
+    for (int i = 0; i < kBins; ++i)
+      out->append(num(kLeft + (i + 0.5) * bar) + "," + num(y(journal.bins[i])) + " ");
+    out->append("\"/>\n");
+  }
+  for (const auto& [store, made] : stores_) {
+    if (made < lo || made > hi) continue;
+    out->append("<line class=\"store\" x1=\"" + num(x(made)) + "\" x2=\"" + num(x(made)) +
+                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
+                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
+                ", " + DateText(made, form_, zone_) + "</title></line>\n<text class=\"axis\" x=\"" +
+                num(x(made) + 2) + "\" y=\"" + std::to_string(kTop - 2) + "\">" +
+                std::to_string(store) + "</text>\n");
+  }
+  out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
+              "\" y1=\"" + std::to_string(kTop + kHeight) + "\" y2=\"" +
+              std::to_string(kTop + kHeight) + "\" stroke=\"#000\"/>\n");
+  out->append("<text class=\"axis\" x=\"" + std::to_string(kLeft) + "\" y=\"" +
+              std::to_string(kTop + kHeight + 16) + "\">" + first + "</text>\n");
+  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft + kWidth) +
+              "\" y=\"" + std::to_string(kTop + kHeight + 16) + "\">" + last + "</text>\n");
+  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
+              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(top) + "</text>\n");
+  out->append("</svg>\n<p>Bars: files by creation time ($SI), " + first + " to " + last +
+              "; hatched: flagged files" +
+              (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
+              (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
+              std::to_string(all.before) + " earlier and " + std::to_string(all.after) +
+              " later files are outside the chart.</p>\n");
+  // The same in text, for those who cannot see the chart.
+  out->append(
+      "<details><summary>The chart as a table</summary><table><thead><tr><th>From</th><th>"
+      "Files</th><th>Flagged</th></tr></thead><tbody>\n");
+  for (int i = 0; i < kBins; ++i)
+    if (all.bins[i] != 0)
+      out->append("<tr><td>" + DateText(lo + i * width, form_, zone_) + "</td><td class=\"n\">" +
+                  std::to_string(all.bins[i]) + "</td><td class=\"n\">" +
+                  std::to_string(flagged.bins[i]) + "</td></tr>\n");
+  out->append("</tbody></table></details></section>\n");
+}
+
+void HtmlReport::AppendTable(std::string* out) const {
+  out->append("<section id=\"flagged-files\"><h2>Flagged files</h2>\n");
+  if (flagged_ == 0) {
+    out->append("<p>No file carries a sign.</p></section>\n");
+    return;
+  }
+  const std::size_t shown = std::min<std::uint64_t>(flagged_, kMaxRows);
+  out->append("<p><span id=\"shown\">" + std::to_string(shown) + "</span> of " +
+              std::to_string(flagged_) + " flagged files shown" +
+              (flagged_ > kMaxRows
+                   ? " (the first " + std::to_string(kMaxRows) + "; --json or --csv list all)"
+                   : std::string()) +
+              ". Times " + (form_.utc ? "in UTC" : "in local time") +
+              ".</p>\n<p class=\"js-only\"><label>Filter: <input id=\"filter\" "
+              "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
+  out->append(
+      "<div class=\"wide\"><table id=\"flagged\"><thead><tr><th>Path</th><th>Signs</th><th>$SI "
+      "creation</th>"
+      "<th>$SI write</th><th>$SI change</th><th>$SI access</th>");
+  if (fields_.name_times)
+    out->append("<th>$FN creation</th><th>$FN write</th><th>$FN change</th><th>$FN access</th>");
+  out->append("</tr></thead><tbody>\n");
+  out->append(rows_);
+  out->append("</tbody></table></div>\n");
+  if (flagged_ > kMaxRows)
+    out->append("<p data-hidden-rows>" + std::to_string(flagged_ - kMaxRows) +
+                " more flagged files are not in the table.</p>\n");
+  out->append("</section>\n");
+}
+
+std::string HtmlReport::Page(const ReportRun& run) const {
+  std::string out;
+  out.reserve(rows_.size() + 64 * 1024);
+  out.append(
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
+      "'unsafe-inline'; script-src 'unsafe-inline'\">\n<meta name=\"viewport\" "
+      "content=\"width=device-width, initial-scale=1\">\n<title>qst: ");
+  AppendHtmlText(run.image.empty() ? std::string_view("report") : std::string_view(run.image),
+                 &out);
+  out.append("</title>\n<style>").append(kStyle).append("</style></head><body>\n");
+  out.append("<h1>Quillstamp report</h1>\n<section id=\"run\"><h2>The run</h2><dl>\n");
+  if (!run.image.empty()) {
+    out.append("<dt>Image</dt><dd><code>");
+    AppendHtmlText(run.image, &out);
+    out.append("</code></dd>\n");
+  }
+  if (run.has_serial) {
+    char serial[64];
+    std::snprintf(serial, sizeof serial, "%04X-%04X (%016llX)",
+                  static_cast<unsigned>(run.serial >> 16 & 0xFFFF),
+                  static_cast<unsigned>(run.serial & 0xFFFF),
+                  static_cast<unsigned long long>(run.serial));
+    out.append("<dt>Volume serial</dt><dd><code>").append(serial).append("</code></dd>\n");
+  }
+  out.append("<dt>Command</dt><dd><code>");
+  AppendHtmlText(run.command, &out);
+  out.append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
+  out.append("</dd>\n<dt>Files</dt><dd data-files>");
+  AppendNumber(files_, &out);
+  out.append("</dd>\n<dt>Folders</dt><dd data-folders>");
+  AppendNumber(folders_, &out);
+  if (fields_.deleted) {
+    out.append("</dd>\n<dt>Deleted</dt><dd data-deleted>");
+    AppendNumber(deleted_, &out);
+  }
+  out.append("</dd>\n<dt>Not reported</dt><dd data-errors>");
+  AppendNumber(errors_, &out);
+  out.append("</dd>\n<dt>Flagged</dt><dd data-flagged>");
+  AppendNumber(flagged_, &out);
+  out.append("</dd>\n<dt>Lost</dt><dd>");
+  if (run.losses.empty()) {
+    out.append("nothing");
+  } else {
+    out.append("<pre>");
+    AppendHtmlText(run.losses, &out);
+    out.append("</pre>");
+  }
+  out.append("</dd>\n</dl></section>\n");
+
+  out.append(
+      "<section id=\"verdicts\"><h2>Verdicts</h2><p>Which file system or tool made each file's "
+      "four $SI times, read from their grain.</p>\n<table><thead><tr><th>TYPE</th><th>Files and "
+      "folders</th></tr></thead><tbody>\n");
+  for (const auto& [type, count] : types_) {
+    out.append("<tr><td><code>");
+    AppendHtmlText(type, &out);
+    out.append("</code></td><td class=\"n\" data-type=\"");
+    AppendHtmlText(type, &out);
+    out.append("\">");
+    AppendNumber(count, &out);
+    out.append("</td></tr>\n");
+  }
+  out.append("</tbody></table></section>\n");
+
+  out.append(
+      "<section id=\"signs\"><h2>Signs of forged times</h2>\n<table><thead><tr><th>Sign</th>"
+      "<th>Files</th><th>Why</th></tr></thead><tbody>\n");
+  for (const SignText& s : kSigns) {
+    out.append("<tr><td><code>");
+    AppendHtmlText(s.sign, &out);
+    out.append("</code></td>");
+    if (Read(s, fields_)) {
+      out.append("<td class=\"n\" data-sign=\"");
+      AppendHtmlText(s.sign, &out);
+      out.append("\">");
+      auto it = signs_.find(s.sign);
+      AppendNumber(it == signs_.end() ? 0 : it->second, &out);
+    } else {
+      out.append("<td>not read (needs ").append(s.needs).append(")");
+    }
+    out.append("</td><td>");
+    AppendHtmlText(s.why, &out);
+    out.append("</td></tr>\n");
+  }
+  out.append("</tbody></table></section>\n");
+  AppendTimeline(&out);
+  AppendTable(&out);
+  out.append("<script>").append(kScript).append("</script>\n</body></html>\n");
+  return out;
+}
+
+}  // namespace qst

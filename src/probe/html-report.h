@@ -1,0 +1,68 @@
+// A page that shows a run at a glance, for a person to open in a browser:
+// what was read, the counts by verdict and by sign of forged times, a
+// timeline of creation times with the flagged files marked on it, and a
+// table of the flagged files. Built from the records a run prints, in one
+// pass; one self-contained HTML file (no network, no external script,
+// style or font), readable without JavaScript and printable in grey.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "probe/record.h"
+#include "time/timestamp.h"
+
+namespace qst {
+
+// What the page says of the run itself.
+struct ReportRun {
+  std::string command;  // the command line, as given
+  std::string image;    // -d's image; empty without
+  bool has_serial = false;
+  std::uint64_t serial = 0;  // the NTFS volume's serial number
+  std::string losses;        // the lines that told what was lost, if any
+};
+
+class HtmlReport {
+ public:
+  // Flagged files shown in the table; the rest are counted.
+  static constexpr std::size_t kMaxRows = 10000;
+
+  // Records come rendered in `form`; `zone` renders the timeline's dates
+  // in the same form.
+  HtmlReport(RecordFields fields, TimeForm form, const LocalTimeConverter& zone)
+      : fields_(fields), form_(form), zone_(zone) {}
+
+  // Takes one printed record (its shadow-copy states with it).
+  void Add(const FileTimestampRecord& record);
+
+  // The whole page.
+  std::string Page(const ReportRun& run) const;
+
+ private:
+  void AddRow(const FileTimestampRecord& record);
+  void AppendTimeline(std::string* out) const;
+  void AppendTable(std::string* out) const;
+
+  RecordFields fields_;
+  TimeForm form_;
+  const LocalTimeConverter& zone_;
+  std::uint64_t files_ = 0, folders_ = 0, deleted_ = 0, errors_ = 0, flagged_ = 0;
+  std::map<std::string, std::uint64_t> types_;  // verdict: files
+  std::map<std::string, std::uint64_t> signs_;  // sign: files
+  std::vector<FILETIME> created_;               // $SI creation of each file
+  std::vector<FILETIME> flagged_created_;       // of each flagged file
+  std::vector<FILETIME> journal_created_;       // -U: the journal's File create times
+  std::map<int, FILETIME> stores_;              // -S: the shadow copies seen, when made
+  std::string rows_;                            // the table's rows, up to kMaxRows
+};
+
+// `text` for HTML: the five markup characters as references, each control
+// character as "<0A>" (escaped), each byte that is not UTF-8 as U+FFFD.
+void AppendHtmlText(std::string_view text, std::string* out);
+
+}  // namespace qst
