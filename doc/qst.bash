@@ -5,7 +5,7 @@ _qst() {
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
-    -d|--image)
+    -d|--image|--report)
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null
       return ;;
@@ -15,12 +15,12 @@ _qst() {
   case $cur in
     --*)
       COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
-        --journal-only --json --list --name-times --offset= --recursive --snapshots --usn
+        --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --usn
         --usn-journal= --utc --version' -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       return ;;
     -*)
-      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -S -u -U' -- "$cur"))
+      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -S -u -U -x' -- "$cur"))
       return ;;
   esac
   COMPREPLY=($(compgen -f -- "$cur"))

@@ -8,6 +8,7 @@
 
 #include "cli/report.h"
 #include "fake_platform.h"
+#include "probe/html-report.h"
 
 namespace qst {
 namespace {
@@ -272,6 +273,30 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
   raw = plain();
   std::memcpy(raw.object_id.BirthObjectId, raw.object_id.ObjectId, 16);
   EXPECT_EQ(ForgeryIndicators(raw), "");  // the volume's own ID is not known
+}
+
+}  // namespace
+}  // namespace qst
+
+namespace qst {
+namespace {
+
+TEST(HtmlText, NamesAreTextWhateverTheyHold) {
+  struct Case {
+    std::string name, html;
+  };
+  const Case cases[] = {
+      {"plain \xc3\xa9.txt", "plain \xc3\xa9.txt"},
+      {"<b>&'\"</b>", "&lt;b&gt;&amp;&#39;&quot;&lt;/b&gt;"},
+      {"line\nbreak\x7f", "line&lt;0A&gt;break&lt;7F&gt;"},
+      {"not utf-8 \xff", "not utf-8 \xef\xbf\xbd"},
+      {std::string("nul\0x", 5), "nul&lt;00&gt;x"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    AppendHtmlText(c.name, &out);
+    EXPECT_EQ(out, c.html) << c.name;
+  }
 }
 
 }  // namespace

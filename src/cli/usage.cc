@@ -63,6 +63,7 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "      --csv               RFC 4180 CSV under a header row\n"
       "      --bodyfile          the body file mactime reads\n"
       "      --events            JSON Lines, one event per time (Timesketch, OpenSearch)\n"
+      "      --report=FILE.html  also a page of the run at a glance (alone: only the page)\n"
       "\n"
       "Disk images:\n"
       "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS volume of "

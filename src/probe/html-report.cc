@@ -89,7 +89,9 @@ code,td.t,pre{font-family:ui-monospace,Consolas,monospace;font-size:.9em}
 table{border-collapse:collapse}th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}
 th{background:#eee}td.n{text-align:right}dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}
 dt{font-weight:600}dd{margin:0}pre{white-space:pre-wrap;margin:0}
-.wide{overflow-x:auto}#flagged td:first-child{min-width:18em;overflow-wrap:anywhere}#flagged th button{font:inherit;border:0;background:none;padding:0;cursor:pointer}
+.wide{overflow-x:auto}#flagged{table-layout:fixed;width:100%;min-width:60em}#flagged.fn{min-width:100em}
+#flagged td:first-child{overflow-wrap:anywhere}#flagged col.t{width:10.5em}#flagged col.s{width:8em}
+#flagged tbody tr{content-visibility:auto;contain-intrinsic-size:auto 3em}#flagged th button{font:inherit;border:0;background:none;padding:0;cursor:pointer}
 #flagged th[aria-sort=ascending] button::after{content:" \25B2"}#flagged th[aria-sort=descending] button::after{content:" \25BC"}
 .js-only{display:none}.js .js-only{display:block}svg{max-width:100%;height:auto}
 .bar{fill:#9a9a9a}.flag{fill:url(#hatch);stroke:#000;stroke-width:.5}.usn{fill:none;stroke:#000;stroke-width:1.5;stroke-dasharray:4 2}
@@ -328,10 +330,13 @@ void HtmlReport::AppendTable(std::string* out) const {
               ". Times " + (form_.utc ? "in UTC" : "in local time") +
               ".</p>\n<p class=\"js-only\"><label>Filter: <input id=\"filter\" "
               "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
+  const int times = fields_.name_times ? 8 : 4;
+  out->append(std::string("<div class=\"wide\"><table id=\"flagged\"") +
+              (fields_.name_times ? " class=\"fn\"" : "") + "><colgroup><col><col class=\"s\">");
+  for (int i = 0; i < times; ++i) out->append("<col class=\"t\">");
   out->append(
-      "<div class=\"wide\"><table id=\"flagged\"><thead><tr><th>Path</th><th>Signs</th><th>$SI "
-      "creation</th>"
-      "<th>$SI write</th><th>$SI change</th><th>$SI access</th>");
+      "</colgroup><thead><tr><th>Path</th><th>Signs</th><th>$SI creation</th><th>$SI write</th>"
+      "<th>$SI change</th><th>$SI access</th>");
   if (fields_.name_times)
     out->append("<th>$FN creation</th><th>$FN write</th><th>$FN change</th><th>$FN access</th>");
   out->append("</tr></thead><tbody>\n");
