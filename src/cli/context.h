@@ -46,6 +46,9 @@ struct Context {
   // Whether a progress line may be shown: standard error is a terminal and
   // standard output is not.
   bool progress_allowed = false;
+  // Makes a file for the run's own output (the report); null where the run
+  // may write no files.
+  std::unique_ptr<ByteSink> (*make_file)(const std::string& path, int* error) = nullptr;
   // Makes the process's standard output carry bytes as they are; null when
   // the output is not the process's.
   void (*set_output_bytes)() = nullptr;

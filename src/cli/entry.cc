@@ -118,7 +118,11 @@ int RunEntry(int argc, char** argv, Context& context) {
     // Made before anything is read, so that a page that cannot be written
     // costs no run.
     int error = 0;
-    context.report_sink = MakeFileSink(options.report, &error);
+    if (context.make_file == nullptr) {
+      context.err.Write("qst: this run cannot write a report\n");
+      return kStatusFailure;
+    }
+    context.report_sink = context.make_file(options.report, &error);
     if (context.report_sink == nullptr) {
       context.err.Printf("qst: cannot write the report %s: %s\n", options.report.c_str(),
                          OneLine(context.platform->ErrorText(error)).c_str());
