@@ -151,20 +151,21 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
     for (const RawFileInfo& state : states)
       if (state.same_file) raw.history.push_back(state.basic);
   }
-  FileTimestampRecord r;
-  if (error != 0) {
-    r.path = path;
-    r.error = error;
-    r.error_text = platform.ErrorText(error);
-    r.fields = fields;
-  } else if (raw.absent) {
-    r.path = path;
-    r.fields = fields;
-    r.absent = true;
-    r.identity = {raw.volume, raw.file_id};
-  } else {
-    r = BuildRecord(path, raw, form, platform, fields);
-  }
+  // Built in place: a record is large, and this runs for every file.
+  FileTimestampRecord r = [&] {
+    if (error == 0 && !raw.absent) return BuildRecord(path, raw, form, platform, fields);
+    FileTimestampRecord failed;
+    failed.path = path;
+    failed.fields = fields;
+    if (error != 0) {
+      failed.error = error;
+      failed.error_text = platform.ErrorText(error);
+    } else {
+      failed.absent = true;
+      failed.identity = {raw.volume, raw.file_id};
+    }
+    return failed;
+  }();
   for (const RawFileInfo& state : states)
     r.snapshots.push_back(BuildRecord(path, state, form, platform, fields));
   return r;

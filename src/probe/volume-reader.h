@@ -25,6 +25,9 @@ class VolumeReader {
   }
   // How many bytes there are to read.
   virtual std::uint64_t Size() const = 0;
+  // Tells the reader that the `size` bytes at `offset` will be read soon, so
+  // that it may start fetching them while the caller works on others.
+  virtual void Prefetch(std::uint64_t /*offset*/, std::uint64_t /*size*/) {}
 
   // Whether all `size` bytes at `offset` were read.
   bool ReadAll(std::uint64_t offset, void* buffer, std::size_t size) {

@@ -32,6 +32,9 @@ class OffsetReader : public VolumeReader {
     std::uint64_t size = image_->Size();
     return size > offset_ ? size - offset_ : 0;
   }
+  void Prefetch(std::uint64_t offset, std::uint64_t size) override {
+    if (offset + offset_ >= offset) image_->Prefetch(offset + offset_, size);
+  }
 
  private:
   std::unique_ptr<VolumeReader> image_;

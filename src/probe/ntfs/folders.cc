@@ -86,7 +86,7 @@ void NtfsVolume::BuildFolders() {
   }
   std::vector<std::uint32_t>().swap(fill);
   std::vector<std::uint32_t>().swap(place);
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+  std::vector<CollationKey> keyed;
   for (std::size_t r = 0; r < records_.size(); ++r)
     SortByCollation(child_names_.begin() + child_start_[r],
                     child_names_.begin() + child_start_[r + 1], &keyed);
@@ -188,31 +188,35 @@ void NtfsVolume::NameOrphanFolder() {
   orphan_name_ = name;
 }
 
-void NtfsVolume::SortByCollation(
-    std::vector<std::uint32_t>::iterator first, std::vector<std::uint32_t>::iterator last,
-    std::vector<std::pair<std::uint64_t, std::uint32_t>>* keyed) const {
-  // Sorted on the first four upper-cased units of each name, packed so that
-  // integers order as names do (most comparisons end there), kept beside the
-  // names for the one list being sorted.
+void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
+                                 std::vector<std::uint32_t>::iterator last,
+                                 std::vector<CollationKey>* keyed) const {
+  // Sorted on the first eight upper-cased units of each name (most
+  // comparisons end there, even among names such as file-0001 ...), kept
+  // beside the names for the one list being sorted; past them, names are
+  // compared from where the keys left off.
   if (last - first < 2) return;
   keyed->clear();
   for (auto it = first; it != last; ++it) {
     std::u16string_view text = NameText(*it);
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 4; ++k) key = key << 16 | (k < text.size() ? upcase_(text[k]) : 0);
-    keyed->emplace_back(key, *it);
+    std::uint64_t key[2] = {};
+    for (std::size_t k = 0; k < 8; ++k)
+      key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(text[k]) : 0);
+    keyed->push_back({key[0], key[1], *it});
   }
-  std::sort(keyed->begin(), keyed->end(), [&](const auto& x, const auto& y) {
-    if (x.first != y.first) return x.first < y.first;
-    std::u16string_view a = NameText(x.second), b = NameText(y.second);
-    int c = upcase_.Compare(a, b);
+  std::sort(keyed->begin(), keyed->end(), [&](const CollationKey& x, const CollationKey& y) {
+    if (x.high != y.high) return x.high < y.high;
+    if (x.low != y.low) return x.low < y.low;
+    std::u16string_view a = NameText(x.name), b = NameText(y.name);
+    // The units both keys hold are equal.
+    std::size_t same = std::min<std::size_t>({8, a.size(), b.size()});
+    int c = upcase_.Compare(a.substr(same), b.substr(same));
     if (c != 0) return c < 0;
     // Names alike to the letter (on a damaged volume) by record number.
     if (a != b) return a < b;
-    return std::pair(names_[x.second].record, x.second) <
-           std::pair(names_[y.second].record, y.second);
+    return std::pair(names_[x.name].record, x.name) < std::pair(names_[y.name].record, y.name);
   });
-  for (const auto& [key, name] : *keyed) *first++ = name;
+  for (const CollationKey& k : *keyed) *first++ = k.name;
 }
 
 bool NtfsVolume::IsParent(const NameStore::Name& n, bool deleted) const {

@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kMaxRecords = 1ull << 32;
 constexpr std::size_t kReadChunk = 4u << 20;
+constexpr std::size_t kPrefetch = 4 * kReadChunk;
 // An MFT whose extent is guessed ends after this many places in a row
 // without a record (mkntfs leaves records 27 to 63 unused).
 constexpr std::uint64_t kGuessedGapEnd = 64;
@@ -223,6 +224,9 @@ std::uint64_t Mft::ForEachRecord(
           {length - at, kReadChunk, (record_limit_ - number) * record_size_});
       want -= want % record_size_;
       Piece piece{start == kSparse ? kSparse : start + at, want, number};
+      // The next pieces are fetched while this one is parsed.
+      if (start != kSparse && at + want < length)
+        reader_.Prefetch(start + at + want, std::min<std::uint64_t>(length - at - want, kPrefetch));
       LoadPiece(piece, &loaded);
       if (ParsePiece(piece, loaded, parse, lost, &gap, &number)) return number;
       number += want / record_size_;

@@ -208,6 +208,13 @@ class NtfsVolume {
                          std::vector<std::uint8_t>* data, std::size_t limit);
   void NoteLost(std::uint64_t record) { lost_.Note(record); }
 
+  // A name to sort, with its first eight upper-cased units packed so that
+  // integers order as names do.
+  struct CollationKey {
+    std::uint64_t high, low;
+    std::uint32_t name;
+  };
+
   // The folder tree (folders.cc).
   void BuildFolders();
   bool IsAlias(std::uint32_t name) const;
@@ -215,7 +222,7 @@ class NtfsVolume {
   void NameOrphanFolder();
   void SortByCollation(std::vector<std::uint32_t>::iterator first,
                        std::vector<std::uint32_t>::iterator last,
-                       std::vector<std::pair<std::uint64_t, std::uint32_t>>* keyed) const;
+                       std::vector<CollationKey>* keyed) const;
   bool IsParent(const NameStore::Name& n, bool deleted) const;
   std::span<const std::uint32_t> ListedChildren(std::uint64_t folder) const;
   std::uint32_t Find(std::span<const std::uint32_t> list, std::u16string_view name) const;
