@@ -56,6 +56,8 @@ def main():
     parser.add_argument("--qst", default=os.path.join(os.path.dirname(__file__), "..", "build", "qst"))
     parser.add_argument("--image")
     parser.add_argument("--no-fls", action="store_true", help="leave fls out (slow on large images)")
+    parser.add_argument("--cold", action="store_true",
+                        help="drop the page cache before each run (root): the image read from disk")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qst_bench_")
@@ -80,6 +82,10 @@ def main():
         ]
         if args.no_fls:
             peers = [p for p in peers if not p[0].startswith("fls")]
+        if args.cold:
+            cold = ["sh", "-c", 'sync && echo 3 > /proc/sys/vm/drop_caches && exec "$@"', "cold"]
+            peers = [(name + " (cold)", cold + command) for name, command in peers
+                     if not name.startswith("fsntfsinfo")]
         print_table([(name, measure(command, args.runs)) for name, command in peers], args.files)
     finally:
         shutil.rmtree(work, ignore_errors=True)
