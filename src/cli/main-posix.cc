@@ -11,13 +11,8 @@ namespace {
 // signal ends it.
 void EraseStatusAndEnd(int signal_number) {
   char blank[258];
-  std::size_t width = qst::ShownStatusWidth();
-  if (width != 0) {
-    if (width > sizeof blank - 2) width = sizeof blank - 2;
-    blank[0] = '\r';
-    for (std::size_t i = 1; i <= width; ++i) blank[i] = ' ';
-    blank[width + 1] = '\r';
-    ssize_t written = write(2, blank, width + 2);
+  if (std::size_t length = qst::StatusEraser(blank, sizeof blank)) {
+    ssize_t written = write(2, blank, length);
     (void)written;
   }
   signal(signal_number, SIG_DFL);

@@ -13,15 +13,9 @@ namespace {
 // Ctrl-C erases the progress line; the system then ends the program.
 BOOL WINAPI EraseStatus(DWORD) {
   char blank[258];
-  std::size_t width = qst::ShownStatusWidth();
-  if (width != 0) {
-    if (width > sizeof blank - 2) width = sizeof blank - 2;
-    blank[0] = '\r';
-    for (std::size_t i = 1; i <= width; ++i) blank[i] = ' ';
-    blank[width + 1] = '\r';
+  if (std::size_t length = qst::StatusEraser(blank, sizeof blank)) {
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), blank, static_cast<DWORD>(width + 2), &written,
-              nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), blank, static_cast<DWORD>(length), &written, nullptr);
   }
   return FALSE;
 }

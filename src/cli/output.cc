@@ -9,7 +9,15 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 std::atomic<std::size_t> shown_status_width{0};
 }  // namespace
 
-std::size_t ShownStatusWidth() { return shown_status_width.load(std::memory_order_relaxed); }
+std::size_t StatusEraser(char* buffer, std::size_t size) {
+  std::size_t width = shown_status_width.load(std::memory_order_relaxed);
+  if (width == 0 || size < 3) return 0;
+  width = width < size - 2 ? width : size - 2;
+  buffer[0] = '\r';
+  for (std::size_t i = 1; i <= width; ++i) buffer[i] = ' ';
+  buffer[width + 1] = '\r';
+  return width + 2;
+}
 
 void Output::Append(std::string_view text) {
   if (flush_first_ != nullptr) flush_first_->Flush();

@@ -18,9 +18,10 @@
 
 namespace qst {
 
-// The width of the status line a writer to a sink shows now (0: none), for a
-// handler of an interrupt to erase it; safe to read from a signal handler.
-std::size_t ShownStatusWidth();
+// Fills `buffer` with what erases the status line a writer to a sink shows
+// now ("\r", blanks, "\r", at most `size` bytes) and returns its length, 0
+// when none shows: for a handler of an interrupt, from which it is safe.
+std::size_t StatusEraser(char* buffer, std::size_t size);
 
 class Output {
  public:

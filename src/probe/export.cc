@@ -1,5 +1,6 @@
-// The forms other programs read: JSON Lines, RFC 4180 CSV and the body file
-// of mactime. Times are UTC, to the 100 ns, whatever the display options.
+// The forms other programs read of a file's record: JSON Lines, RFC 4180
+// CSV, the body file of mactime and events for timeline tools. Times are
+// UTC, to the 100 ns, whatever the display options.
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -8,98 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "probe/form-text.h"
 #include "probe/layout.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
 
 namespace qst {
 namespace {
-
-constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
-
-template <typename Integer>
-void AppendNumber(Integer value, std::string* out) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out->append(digits, end);
-}
-
-// "2024-05-01T12:00:00.1234567Z"; false when the time could not be split.
-bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
-  if (!t.converted) return false;
-  std::string_view text(t.text);
-  // The record's ISO text ends in two zero digits below the 100 ns.
-  out->append(text.substr(0, text.size() - 2)).append("Z");
-  return true;
-}
-
-// A JSON string of `text`: quotes, backslashes and control characters
-// escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
-// Returns false when a byte was replaced.
-bool AppendJsonString(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  bool exact = true;
-  out->push_back('"');
-  while (!text.empty()) {
-    // Most names are plain ASCII: taken a run at a time.
-    std::size_t plain = 0;
-    while (plain < text.size()) {
-      unsigned char c = static_cast<unsigned char>(text[plain]);
-      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
-      ++plain;
-    }
-    out->append(text.substr(0, plain));
-    text.remove_prefix(plain);
-    if (text.empty()) break;
-    std::size_t length = Utf8SequenceLength(text);
-    unsigned char c = static_cast<unsigned char>(text[0]);
-    if (length == 0) {
-      out->append("\xEF\xBF\xBD");
-      exact = false;
-      length = 1;
-    } else if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(static_cast<char>(c));
-    } else if (c < 0x20 || c == 0x7F) {
-      out->append("\\u00").push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
-    } else {
-      out->append(text.substr(0, length));
-    }
-    text.remove_prefix(length);
-  }
-  out->push_back('"');
-  return exact;
-}
-
-void AppendHex(std::string_view bytes, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned char c : bytes) {
-    out->push_back(kHex[c >> 4]);
-    out->push_back(kHex[c & 15]);
-  }
-}
-
-// {"utc":"...Z","filetime":N}, with "utc" null when the value has no date.
-// An object ID's time, counted from 1582, may lie before 1601: its
-// `filetime` is signed.
-void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out,
-                    bool may_precede_1601 = false) {
-  out->append("{\"utc\":");
-  if (!known || !t.converted) {
-    out->append("null");
-  } else {
-    out->push_back('"');
-    AppendIsoUtc(t, out);
-    out->push_back('"');
-  }
-  out->append(",\"filetime\":");
-  if (may_precede_1601)
-    AppendNumber(static_cast<std::int64_t>(t.raw), out);
-  else
-    AppendNumber(t.raw, out);
-  out->push_back('}');
-}
 
 void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
                      const RenderedTimestamp& c, const RenderedTimestamp& cr, std::string* out) {
@@ -112,14 +28,6 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
   out->append(",\"crtime\":");
   AppendJsonTime(cr, true, out);
   out->push_back('}');
-}
-
-// A time that may not exist: null then.
-void AppendJsonTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) {
-  if (known)
-    AppendJsonTime(t, true, out);
-  else
-    out->append("null");
 }
 
 // ,"alerts":[...] from the space-separated signs.
@@ -227,26 +135,6 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
 
 std::string NoHeader(RecordFields) { return {}; }
 
-// A CSV field: quoted when it holds a comma, a quote or a line break, with
-// its quotes doubled.
-void AppendCsvField(std::string_view text, std::string* out) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out->append(text);
-    return;
-  }
-  out->push_back('"');
-  for (char c : text) {
-    if (c == '"') out->push_back('"');
-    out->push_back(c);
-  }
-  out->push_back('"');
-}
-
-void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out) {
-  out->push_back(',');
-  if (known) AppendIsoUtc(t, out);
-}
-
 void AppendCsvUuid(const DecodedUuid& u, std::string* out) {
   out->push_back(',');
   out->append(u.fields.hex);
@@ -333,33 +221,6 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   out->append(",,\r\n");
 }
 
-// Unix seconds with seven fraction digits, exact for every FILETIME.
-void AppendUnixTime(FILETIME t, std::string* out) {
-  std::uint64_t ticks = t >= kUnixEpochTicks ? t - kUnixEpochTicks : kUnixEpochTicks - t;
-  if (t < kUnixEpochTicks) out->push_back('-');
-  AppendNumber(ticks / 10000000, out);
-  char fraction[8];
-  std::uint64_t rest = ticks % 10000000;
-  for (int i = 6; i >= 0; --i, rest /= 10) fraction[i] = static_cast<char>('0' + rest % 10);
-  out->push_back('.');
-  out->append(fraction, 7);
-}
-
-// A body-file name: "|" and control characters, which would end a field or
-// a line, written as \xHH.
-void AppendBodyName(std::string_view name, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (char ch : name) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '|' || c < 0x20 || c == 0x7F) {
-      out->append("\\x").push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
-    } else {
-      out->push_back(ch);
-    }
-  }
-}
-
 void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix, FILETIME a, FILETIME m,
                     FILETIME c, FILETIME cr, std::string* out) {
   out->append("0|");
@@ -396,28 +257,9 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
 // time, with the three fields Timesketch requires (`datetime`, `timestamp_desc`,
 // `message`), its `timestamp` in microseconds, and what an examiner filters
 // on. The FILETIME is a string, which no JSON reader rounds.
-// What machine forms render journal times with: UTC needs no zone.
-struct UtcOnly : LocalTimeConverter {
-  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    *local = utc;
-    return true;
-  }
-};
-
 void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::string_view desc,
                  const char* source, const char* type, std::string* out) {
-  // A time with no date (2^63 or more) has no datetime to give.
-  out->append("{\"datetime\":");
-  if (t.converted) {
-    out->push_back('"');
-    AppendIsoUtc(t, out);
-    out->push_back('"');
-  } else {
-    out->append("null");
-  }
-  out->append(",\"timestamp\":");
-  AppendNumber(
-      static_cast<std::int64_t>(t.raw / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10), out);
+  AppendEventTime(t, out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
   std::string message(r.path);
@@ -459,252 +301,33 @@ void PrintEvents(const FileTimestampRecord& r, std::string* out) {
   if (r.error != 0 || r.absent) return;
   struct Source {
     const char* name;
-    const char* prefix;
     bool shown;
     const char* type;
     std::array<const RenderedTimestamp*, 4> times;
+    std::array<const char*, 4> what;
   };
-  const Source sources[] = {{"SI", "$SI ", true, r.type, {&r.crtime, &r.mtime, &r.ctime, &r.atime}},
-                            {"FN",
-                             "$FN ",
-                             r.has_name_times,
-                             r.name_type,
-                             {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime}}};
-  static constexpr const char* kWhat[] = {"Creation Time", "Modification Time", "Change Time",
-                                          "Access Time"};
+  const Source sources[] = {
+      {"SI",
+       true,
+       r.type,
+       {&r.crtime, &r.mtime, &r.ctime, &r.atime},
+       {"$SI Creation Time", "$SI Modification Time", "$SI Change Time", "$SI Access Time"}},
+      {"FN",
+       r.has_name_times,
+       r.name_type,
+       {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime},
+       {"$FN Creation Time", "$FN Modification Time", "$FN Change Time", "$FN Access Time"}}};
   for (const Source& source : sources) {
     if (!source.shown) continue;
-    for (std::size_t i = 0; i < 4; ++i) {
-      const RenderedTimestamp& t = *source.times[i];
-      AppendEvent(r, t, std::string(source.prefix) + kWhat[i], source.name, source.type, out);
-    }
+    for (std::size_t i = 0; i < 4; ++i)
+      AppendEvent(r, *source.times[i], source.what[i], source.name, source.type, out);
   }
   for (const auto& [time, reason] : r.usn_events)
-    AppendEvent(r, RenderTimestamp(time, TimeForm{true, true}, UtcOnly()),
+    AppendEvent(r, RenderTimestamp(time, TimeForm{true, true}, UtcZone()),
                 "$UsnJrnl: " + UsnReasonText(reason), "USN", nullptr, out);
 }
 
-// A journal record's fields as text, shared by its forms.
-struct JournalText {
-  std::string usn, reason, reasons, file, parent, name, attributes, source, security, version;
-};
-
-std::string Hex32(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", value);
-  return text;
-}
-
-std::string Reference(std::uint64_t reference) {
-  return std::to_string(reference & 0xFFFFFFFFFFFF) + "-" + std::to_string(reference >> 48);
-}
-
-JournalText DescribeJournalRecord(const UsnRecord& r) {
-  JournalText t;
-  t.usn = std::to_string(r.usn);
-  t.reason = Hex32(r.reason);
-  t.reasons = UsnReasonText(r.reason);
-  t.file = Reference(r.file);
-  t.parent = Reference(r.parent);
-  t.name = Wtf8FromUtf16(r.name);
-  t.attributes = Hex32(r.attributes);
-  t.source = Hex32(r.source_info);
-  t.security = std::to_string(r.security_id);
-  t.version = std::to_string(r.major) + "." + std::to_string(r.minor);
-  return t;
-}
-
-void AppendJsonReference(std::uint64_t reference, std::string* out) {
-  out->append("{\"record\":");
-  AppendNumber(reference & 0xFFFFFFFFFFFF, out);
-  out->append(",\"sequence\":");
-  AppendNumber(reference >> 48, out);
-  out->push_back('}');
-}
-
-void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                      std::string_view path, std::string* out) {
-  out->append("{\"usn\":");
-  AppendNumber(r.usn, out);
-  out->append(",\"time\":");
-  AppendJsonTimeOrNull(r.has_time, time, out);
-  out->append(",\"reason\":");
-  AppendNumber(r.reason, out);
-  out->append(",\"reasons\":[");
-  std::vector<std::string> names = UsnReasonNames(r.reason);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i) out->push_back(',');
-    AppendJsonString(names[i], out);
-  }
-  out->append("],\"file\":");
-  AppendJsonReference(r.file, out);
-  out->append(",\"parent\":");
-  AppendJsonReference(r.parent, out);
-  out->append(",\"name\":");
-  if (r.major == 4)
-    out->append("null");
-  else
-    AppendJsonString(t.name, out);
-  out->append(",\"path\":");
-  if (path.empty())
-    out->append("null");
-  else
-    AppendJsonString(path, out);
-  out->append(",\"attributes\":");
-  AppendNumber(r.attributes, out);
-  out->append(",\"source_info\":");
-  AppendNumber(r.source_info, out);
-  out->append(",\"security_id\":");
-  AppendNumber(r.security_id, out);
-  out->append(",\"version\":\"").append(t.version).append("\"}\n");
-}
-
-void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                     std::string_view path, std::string* out) {
-  out->append(t.usn);
-  AppendCsvTime(time, r.has_time, out);
-  out->push_back(',');
-  AppendNumber(r.reason, out);
-  out->push_back(',');
-  AppendCsvField(t.reasons, out);
-  for (std::uint64_t reference : {r.file, r.parent}) {
-    out->push_back(',');
-    AppendNumber(reference & 0xFFFFFFFFFFFF, out);
-    out->push_back(',');
-    AppendNumber(reference >> 48, out);
-  }
-  out->push_back(',');
-  AppendCsvField(t.name, out);
-  out->push_back(',');
-  AppendCsvField(path, out);
-  for (std::uint32_t n : {r.attributes, r.source_info, r.security_id}) {
-    out->push_back(',');
-    AppendNumber(n, out);
-  }
-  out->push_back(',');
-  out->append(t.version).append("\r\n");
-}
-
-void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_view path,
-                          std::string* out) {
-  if (!r.has_time) return;  // a V4 record: no time to place it at
-  out->append("0|");
-  AppendBodyName(path.empty() ? std::string_view(t.name) : path, out);
-  out->append(" ($UsnJrnl: ").append(t.reasons).append(")|");
-  AppendNumber(r.file & 0xFFFFFFFFFFFF, out);
-  out->append("|r/rrwxrwxrwx|0|0|0");
-  for (int i = 0; i < 4; ++i) {
-    out->push_back('|');
-    AppendUnixTime(r.time, out);
-  }
-  out->push_back('\n');
-}
-
-void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                       std::string_view path, std::string* out) {
-  if (!r.has_time) return;  // a V4 record: no time to place it at
-  const std::string desc = "$UsnJrnl: " + t.reasons;
-  out->append("{\"datetime\":");
-  if (time.converted) {
-    out->push_back('"');
-    AppendIsoUtc(time, out);
-    out->push_back('"');
-  } else {
-    out->append("null");
-  }
-  out->append(",\"timestamp\":");
-  AppendNumber(
-      static_cast<std::int64_t>(r.time / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10),
-      out);
-  out->append(",\"timestamp_desc\":");
-  AppendJsonString(desc, out);
-  out->append(",\"message\":");
-  AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
-  out->append(",\"path\":");
-  if (path.empty())
-    out->append("null");
-  else
-    AppendJsonString(path, out);
-  out->append(",\"name\":");
-  AppendJsonString(t.name, out);
-  out->append(",\"usn\":");
-  AppendNumber(r.usn, out);
-  out->append(",\"file\":");
-  AppendJsonReference(r.file, out);
-  out->append(",\"filetime\":\"");
-  AppendNumber(r.time, out);
-  out->append("\",\"source\":\"USN\"}\n");
-}
-
-void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                      std::string_view path, bool rows, std::string* out) {
-  const char* labels[] = {"\n   USN: ", "  time: ", "reason: ", "  file: ", "parent: ", "  name: ",
-                          "  path: ",   " attrs: ", "source: ", " secid: ", "   ver: "};
-  const char* end = rows ? "" : " \n";
-  auto field = [&](int i) { out->append(rows ? (i ? " |" : "") : labels[i]); };
-  field(0);
-  out->append(t.usn).append(end);
-  field(1);
-  if (r.has_time)
-    out->append(time.text).append(" ").append(time.zone);
-  else
-    out->append("null");
-  out->append(end);
-  field(2);
-  out->append(t.reason).append(": ").append(t.reasons).append(end);
-  field(3);
-  out->append(t.file).append(end);
-  field(4);
-  out->append(t.parent).append(end);
-  field(5);
-  if (r.major == 4)
-    out->append("null");
-  else
-    AppendTextName(t.name, out);
-  out->append(end);
-  field(6);
-  if (path.empty())
-    out->append("null");
-  else
-    AppendTextName(path, out);
-  out->append(end);
-  field(7);
-  out->append(t.attributes).append(end);
-  field(8);
-  out->append(t.source).append(end);
-  field(9);
-  out->append(t.security).append(end);
-  field(10);
-  out->append(t.version).append(rows ? " \n" : end);
-}
-
 }  // namespace
-
-std::string JournalHeader(JournalForm form) {
-  switch (form) {
-    case JournalForm::kRow:
-      return "USN | time | reason | file | parent | name | path | attributes | source_info | "
-             "security_id | version \n";
-    case JournalForm::kCsv:
-      return "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,"
-             "name,path,attributes,source_info,security_id,version\r\n";
-    default: return {};
-  }
-}
-
-void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
-                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
-  const JournalText text = DescribeJournalRecord(record);
-  const RenderedTimestamp time = RenderTimestamp(record.time, time_form, zone);
-  switch (form) {
-    case JournalForm::kJson: PrintJournalJson(record, text, time, path, out); break;
-    case JournalForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
-    case JournalForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
-    case JournalForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
-    case JournalForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
-    case JournalForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
-  }
-}
 
 const Layout kJsonLayout = {NoHeader, PrintJson};
 const Layout kRfc4180Layout = {CsvHeader, PrintCsv};

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "probe/form-text.h"
 #include "probe/utf16.h"
 
 namespace qst {
@@ -66,8 +67,6 @@ bool Read(const SignText& s, RecordFields fields) {
   return (needs == "-n" && fields.name_times) || (needs == "-U" && fields.usn) ||
          (needs == "-S" && fields.snapshots);
 }
-
-void AppendNumber(std::uint64_t n, std::string* out) { out->append(std::to_string(n)); }
 
 // A FILETIME as 20 digits, so that text order is time order.
 void AppendSortKey(FILETIME t, std::string* out) {
@@ -376,19 +375,18 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   out.append("<dt>Command</dt><dd><code>");
   AppendHtmlText(run.command, &out);
   out.append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
-  out.append("</dd>\n<dt>Files</dt><dd data-files>");
-  AppendNumber(files_, &out);
-  out.append("</dd>\n<dt>Folders</dt><dd data-folders>");
-  AppendNumber(folders_, &out);
-  if (fields_.deleted) {
-    out.append("</dd>\n<dt>Deleted</dt><dd data-deleted>");
-    AppendNumber(deleted_, &out);
-  }
-  out.append("</dd>\n<dt>Not reported</dt><dd data-errors>");
-  AppendNumber(errors_, &out);
-  out.append("</dd>\n<dt>Flagged</dt><dd data-flagged>");
-  AppendNumber(flagged_, &out);
-  out.append("</dd>\n<dt>Lost</dt><dd>");
+  out.append("</dd>\n");
+  auto counted = [&](const char* label, const char* attribute, std::uint64_t n) {
+    out.append("<dt>").append(label).append("</dt><dd ").append(attribute).append(">");
+    AppendNumber(n, &out);
+    out.append("</dd>\n");
+  };
+  counted("Files", "data-files", files_);
+  counted("Folders", "data-folders", folders_);
+  if (fields_.deleted) counted("Deleted", "data-deleted", deleted_);
+  counted("Not reported", "data-errors", errors_);
+  counted("Flagged", "data-flagged", flagged_);
+  out.append("<dt>Lost</dt><dd>");
   if (run.losses.empty()) {
     out.append("nothing");
   } else {

@@ -122,6 +122,17 @@ int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, TimeForm fo
   return n < 0 ? 0 : n;
 }
 
+const LocalTimeConverter& UtcZone() {
+  struct Utc : LocalTimeConverter {
+    bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+      *local = utc;
+      return true;
+    }
+  };
+  static const Utc utc;
+  return utc;
+}
+
 RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeConverter& zone) {
   RenderedTimestamp r;
   r.raw = raw;

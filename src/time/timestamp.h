@@ -75,4 +75,7 @@ int FormatTimestamp(std::int64_t fraction, const SYSTEMTIME& broken, TimeForm fo
 // not consulted with `form.utc`.
 RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeConverter& zone);
 
+// The zone of forms that are always UTC, where no local time is asked for.
+const LocalTimeConverter& UtcZone();
+
 }  // namespace qst

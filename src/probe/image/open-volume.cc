@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "probe/form-text.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/shadow-stores.h"
 #include "probe/ntfs/boot-sector.h"
@@ -137,15 +138,9 @@ bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& 
 
 // "2013-12-03T06:35:09.7363787Z".
 std::string UtcText(FILETIME time) {
-  struct Utc : LocalTimeConverter {
-    bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-      *local = utc;
-      return true;
-    }
-  };
-  RenderedTimestamp t = RenderTimestamp(time, TimeForm{true, true}, Utc());
-  std::string text = t.text;
-  if (t.converted && text.size() > 2) text.replace(text.size() - 2, 2, "Z");
+  RenderedTimestamp t = RenderTimestamp(time, TimeForm{true, true}, UtcZone());
+  std::string text;
+  if (!AppendIsoUtc(t, &text)) text = t.text;
   return text;
 }
 

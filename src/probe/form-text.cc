@@ -1,0 +1,141 @@
+#include "probe/form-text.h"
+
+#include "probe/utf16.h"
+
+namespace qst {
+
+bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
+  if (!t.converted) return false;
+  std::string_view text(t.text);
+  // The record's ISO text ends in two zero digits below the 100 ns.
+  out->append(text.substr(0, text.size() - 2)).append("Z");
+  return true;
+}
+
+bool AppendJsonString(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  bool exact = true;
+  out->push_back('"');
+  while (!text.empty()) {
+    // Most names are plain ASCII: taken a run at a time.
+    std::size_t plain = 0;
+    while (plain < text.size()) {
+      unsigned char c = static_cast<unsigned char>(text[plain]);
+      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+      ++plain;
+    }
+    out->append(text.substr(0, plain));
+    text.remove_prefix(plain);
+    if (text.empty()) break;
+    std::size_t length = Utf8SequenceLength(text);
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    if (length == 0) {
+      out->append("\xEF\xBF\xBD");
+      exact = false;
+      length = 1;
+    } else if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x20 || c == 0x7F) {
+      out->append("\\u00").push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 15]);
+    } else {
+      out->append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
+  }
+  out->push_back('"');
+  return exact;
+}
+
+void AppendHex(std::string_view bytes, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned char c : bytes) {
+    out->push_back(kHex[c >> 4]);
+    out->push_back(kHex[c & 15]);
+  }
+}
+
+void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out,
+                    bool may_precede_1601) {
+  out->append("{\"utc\":");
+  if (!known || !t.converted) {
+    out->append("null");
+  } else {
+    out->push_back('"');
+    AppendIsoUtc(t, out);
+    out->push_back('"');
+  }
+  out->append(",\"filetime\":");
+  if (may_precede_1601)
+    AppendNumber(static_cast<std::int64_t>(t.raw), out);
+  else
+    AppendNumber(t.raw, out);
+  out->push_back('}');
+}
+
+void AppendJsonTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) {
+  if (known)
+    AppendJsonTime(t, true, out);
+  else
+    out->append("null");
+}
+
+void AppendCsvField(std::string_view text, std::string* out) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out->append(text);
+    return;
+  }
+  out->push_back('"');
+  for (char c : text) {
+    if (c == '"') out->push_back('"');
+    out->push_back(c);
+  }
+  out->push_back('"');
+}
+
+void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out) {
+  out->push_back(',');
+  if (known) AppendIsoUtc(t, out);
+}
+
+void AppendUnixTime(FILETIME t, std::string* out) {
+  std::uint64_t ticks = t >= kUnixEpochTicks ? t - kUnixEpochTicks : kUnixEpochTicks - t;
+  if (t < kUnixEpochTicks) out->push_back('-');
+  AppendNumber(ticks / 10000000, out);
+  char fraction[8];
+  std::uint64_t rest = ticks % 10000000;
+  for (int i = 6; i >= 0; --i, rest /= 10) fraction[i] = static_cast<char>('0' + rest % 10);
+  out->push_back('.');
+  out->append(fraction, 7);
+}
+
+void AppendBodyName(std::string_view name, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (char ch : name) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '|' || c < 0x20 || c == 0x7F) {
+      out->append("\\x").push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 15]);
+    } else {
+      out->push_back(ch);
+    }
+  }
+}
+
+void AppendEventTime(const RenderedTimestamp& t, std::string* out) {
+  // A time with no date (2^63 or more) has no datetime to give.
+  out->append("{\"datetime\":");
+  if (t.converted) {
+    out->push_back('"');
+    AppendIsoUtc(t, out);
+    out->push_back('"');
+  } else {
+    out->append("null");
+  }
+  out->append(",\"timestamp\":");
+  AppendNumber(
+      static_cast<std::int64_t>(t.raw / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10), out);
+}
+
+}  // namespace qst

@@ -1,0 +1,60 @@
+// Pieces of text shared by the forms other programs read (JSON Lines, RFC
+// 4180 CSV, the body file, events), for records and journal records alike.
+// Times are UTC, to the 100 ns.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "time/timestamp.h"
+
+namespace qst {
+
+inline constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
+
+template <typename Integer>
+void AppendNumber(Integer value, std::string* out) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(digits, end);
+}
+
+// "2024-05-01T12:00:00.1234567Z" of a time rendered in the UTC ISO form;
+// false when the time could not be split.
+bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out);
+
+// A JSON string of `text`: quotes, backslashes and control characters
+// escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
+// Returns false when a byte was replaced.
+bool AppendJsonString(std::string_view text, std::string* out);
+
+// Bytes as lower-case hex digits.
+void AppendHex(std::string_view bytes, std::string* out);
+
+// {"utc":"...Z","filetime":N}, with "utc" null when the value has no date
+// (or `known` is false). An object ID's time, counted from 1582, may lie
+// before 1601: its `filetime` is then signed.
+void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out,
+                    bool may_precede_1601 = false);
+// A time that may not exist: null then.
+void AppendJsonTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out);
+
+// A CSV field: quoted when it holds a comma, a quote or a line break, with
+// its quotes doubled.
+void AppendCsvField(std::string_view text, std::string* out);
+// ",<ISO time>", or "," alone when the time is not known.
+void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out);
+
+// Unix seconds with seven fraction digits, exact for every FILETIME.
+void AppendUnixTime(FILETIME t, std::string* out);
+// A body-file name: "|" and control characters, which would end a field or
+// a line, written as \xHH.
+void AppendBodyName(std::string_view name, std::string* out);
+
+// An event's opening: {"datetime":"...Z" (null when the time has no date),
+// "timestamp":<microseconds since 1970>.
+void AppendEventTime(const RenderedTimestamp& t, std::string* out);
+
+}  // namespace qst

@@ -1,0 +1,227 @@
+// A change journal as a timeline: each record in the run's form (text,
+// JSON Lines, CSV, body file, events).
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/form-text.h"
+#include "probe/layout.h"
+#include "probe/ntfs/usn-journal.h"
+#include "probe/utf16.h"
+
+namespace qst {
+namespace {
+
+// A journal record's fields as text, shared by its forms.
+struct JournalText {
+  std::string usn, reason, reasons, file, parent, name, attributes, source, security, version;
+};
+
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+std::string Reference(std::uint64_t reference) {
+  return std::to_string(reference & 0xFFFFFFFFFFFF) + "-" + std::to_string(reference >> 48);
+}
+
+JournalText DescribeJournalRecord(const UsnRecord& r) {
+  JournalText t;
+  t.usn = std::to_string(r.usn);
+  t.reason = Hex32(r.reason);
+  t.reasons = UsnReasonText(r.reason);
+  t.file = Reference(r.file);
+  t.parent = Reference(r.parent);
+  t.name = Wtf8FromUtf16(r.name);
+  t.attributes = Hex32(r.attributes);
+  t.source = Hex32(r.source_info);
+  t.security = std::to_string(r.security_id);
+  t.version = std::to_string(r.major) + "." + std::to_string(r.minor);
+  return t;
+}
+
+void AppendJsonReference(std::uint64_t reference, std::string* out) {
+  out->append("{\"record\":");
+  AppendNumber(reference & 0xFFFFFFFFFFFF, out);
+  out->append(",\"sequence\":");
+  AppendNumber(reference >> 48, out);
+  out->push_back('}');
+}
+
+void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
+                      std::string_view path, std::string* out) {
+  out->append("{\"usn\":");
+  AppendNumber(r.usn, out);
+  out->append(",\"time\":");
+  AppendJsonTimeOrNull(r.has_time, time, out);
+  out->append(",\"reason\":");
+  AppendNumber(r.reason, out);
+  out->append(",\"reasons\":[");
+  std::vector<std::string> names = UsnReasonNames(r.reason);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i) out->push_back(',');
+    AppendJsonString(names[i], out);
+  }
+  out->append("],\"file\":");
+  AppendJsonReference(r.file, out);
+  out->append(",\"parent\":");
+  AppendJsonReference(r.parent, out);
+  out->append(",\"name\":");
+  if (r.major == 4)
+    out->append("null");
+  else
+    AppendJsonString(t.name, out);
+  out->append(",\"path\":");
+  if (path.empty())
+    out->append("null");
+  else
+    AppendJsonString(path, out);
+  out->append(",\"attributes\":");
+  AppendNumber(r.attributes, out);
+  out->append(",\"source_info\":");
+  AppendNumber(r.source_info, out);
+  out->append(",\"security_id\":");
+  AppendNumber(r.security_id, out);
+  out->append(",\"version\":\"").append(t.version).append("\"}\n");
+}
+
+void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
+                     std::string_view path, std::string* out) {
+  out->append(t.usn);
+  AppendCsvTime(time, r.has_time, out);
+  out->push_back(',');
+  AppendNumber(r.reason, out);
+  out->push_back(',');
+  AppendCsvField(t.reasons, out);
+  for (std::uint64_t reference : {r.file, r.parent}) {
+    out->push_back(',');
+    AppendNumber(reference & 0xFFFFFFFFFFFF, out);
+    out->push_back(',');
+    AppendNumber(reference >> 48, out);
+  }
+  out->push_back(',');
+  AppendCsvField(t.name, out);
+  out->push_back(',');
+  AppendCsvField(path, out);
+  for (std::uint32_t n : {r.attributes, r.source_info, r.security_id}) {
+    out->push_back(',');
+    AppendNumber(n, out);
+  }
+  out->push_back(',');
+  out->append(t.version).append("\r\n");
+}
+
+void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_view path,
+                          std::string* out) {
+  if (!r.has_time) return;  // a V4 record: no time to place it at
+  out->append("0|");
+  AppendBodyName(path.empty() ? std::string_view(t.name) : path, out);
+  out->append(" ($UsnJrnl: ").append(t.reasons).append(")|");
+  AppendNumber(r.file & 0xFFFFFFFFFFFF, out);
+  out->append("|r/rrwxrwxrwx|0|0|0");
+  for (int i = 0; i < 4; ++i) {
+    out->push_back('|');
+    AppendUnixTime(r.time, out);
+  }
+  out->push_back('\n');
+}
+
+void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
+                       std::string_view path, std::string* out) {
+  if (!r.has_time) return;  // a V4 record: no time to place it at
+  const std::string desc = "$UsnJrnl: " + t.reasons;
+  AppendEventTime(time, out);
+  out->append(",\"timestamp_desc\":");
+  AppendJsonString(desc, out);
+  out->append(",\"message\":");
+  AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
+  out->append(",\"path\":");
+  if (path.empty())
+    out->append("null");
+  else
+    AppendJsonString(path, out);
+  out->append(",\"name\":");
+  AppendJsonString(t.name, out);
+  out->append(",\"usn\":");
+  AppendNumber(r.usn, out);
+  out->append(",\"file\":");
+  AppendJsonReference(r.file, out);
+  out->append(",\"filetime\":\"");
+  AppendNumber(r.time, out);
+  out->append("\",\"source\":\"USN\"}\n");
+}
+
+void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
+                      std::string_view path, bool rows, std::string* out) {
+  const char* labels[] = {"\n   USN: ", "  time: ", "reason: ", "  file: ", "parent: ", "  name: ",
+                          "  path: ",   " attrs: ", "source: ", " secid: ", "   ver: "};
+  const char* end = rows ? "" : " \n";
+  auto field = [&](int i) { out->append(rows ? (i ? " |" : "") : labels[i]); };
+  field(0);
+  out->append(t.usn).append(end);
+  field(1);
+  if (r.has_time)
+    out->append(time.text).append(" ").append(time.zone);
+  else
+    out->append("null");
+  out->append(end);
+  field(2);
+  out->append(t.reason).append(": ").append(t.reasons).append(end);
+  field(3);
+  out->append(t.file).append(end);
+  field(4);
+  out->append(t.parent).append(end);
+  field(5);
+  if (r.major == 4)
+    out->append("null");
+  else
+    AppendTextName(t.name, out);
+  out->append(end);
+  field(6);
+  if (path.empty())
+    out->append("null");
+  else
+    AppendTextName(path, out);
+  out->append(end);
+  field(7);
+  out->append(t.attributes).append(end);
+  field(8);
+  out->append(t.source).append(end);
+  field(9);
+  out->append(t.security).append(end);
+  field(10);
+  out->append(t.version).append(rows ? " \n" : end);
+}
+
+}  // namespace
+
+std::string JournalHeader(JournalForm form) {
+  switch (form) {
+    case JournalForm::kRow:
+      return "USN | time | reason | file | parent | name | path | attributes | source_info | "
+             "security_id | version \n";
+    case JournalForm::kCsv:
+      return "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,"
+             "name,path,attributes,source_info,security_id,version\r\n";
+    default: return {};
+  }
+}
+
+void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
+                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
+  const JournalText text = DescribeJournalRecord(record);
+  const RenderedTimestamp time = RenderTimestamp(record.time, time_form, zone);
+  switch (form) {
+    case JournalForm::kJson: PrintJournalJson(record, text, time, path, out); break;
+    case JournalForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
+    case JournalForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
+    case JournalForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
+    case JournalForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
+    case JournalForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
+  }
+}
+
+}  // namespace qst
