@@ -174,6 +174,7 @@ TEST(RawImageFile, ShowsInPlaceWhatItReadsAndNothingBeyondItsEnd) {
       }
       if (view != nullptr) {
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), w.size), read);
+        reader->Unview(view, w.size);
       }
     }
     char byte;
@@ -528,6 +529,36 @@ TEST_F(NtfsImage, DamagedRecordsAreLeftOutNotFollowed) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\nC:\\big\\e0 |"), std::string::npos);
   EXPECT_LT(r.out.size(), reference_.size());
+}
+
+TEST_F(NtfsImage, ThreadsChangeNothingInTheOutput) {
+  // A volume read whole is read ahead and printed by several threads: the
+  // rows, the messages and their order are those of one thread, damage and
+  // failed paths included.
+  std::string damaged = dir_ + "/threads.img";
+  ASSERT_EQ(Shell("cp " + image_ + " " + damaged), 0);
+  ASSERT_EQ(Shell("head -c 8192 /dev/urandom | dd of=" + damaged + " bs=1 seek=$((" +
+                  std::to_string(MftOffset(image_)) + " + 70 * 1024)) conv=notrunc status=none"),
+            0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-d", image_, "-u", "-e", "-r", "C:\\"},
+        {"-d", damaged, "-u", "-e", "-r", "C:\\"},
+        {"-d", damaged, "--json", "-n", "-a", "-r", "C:\\"},
+        {"-d", damaged, "--bodyfile", "-r", "C:\\"},
+        {"-d", damaged, "-e", "C:\\big\\e1*", "C:\\top\\*", "C:\\missing\\*", "C:\\*"},
+        {"-d", image_, "--csv", "-r", "C:\\names"}}) {
+    auto one = args, two = args, eight = args;
+    one.insert(one.begin(), {"-j", "1"});
+    two.insert(two.begin(), "-j2");
+    eight.insert(eight.begin(), "-j8");
+    auto single = RunQst(one);
+    EXPECT_GT(single.out.size(), 1000u);
+    for (const auto& many : {args, two, eight}) {
+      auto r = RunQst(many);
+      EXPECT_EQ(r.both, single.both) << many[0];
+      EXPECT_EQ(r.status, single.status);
+    }
+  }
 }
 
 TEST_F(NtfsImage, ParentCyclesEndTheTreeThere) {

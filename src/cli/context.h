@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/options.h"
 #include "cli/output.h"
@@ -14,6 +16,22 @@
 #include "probe/platform.h"
 
 namespace qst {
+
+// What printing records writes, gathered to be written later: the text for
+// standard output, the messages for standard error with where each falls in
+// that text, the rows shown and whether some path failed.
+struct PrintedText {
+  std::string out;
+  std::vector<std::pair<std::size_t, std::string>> errors;
+  std::size_t rows = 0;
+  bool failed = false;
+  void clear() {
+    out.clear();
+    errors.clear();
+    rows = 0;
+    failed = false;
+  }
+};
 
 // Paths and list lines longer than this are refused.
 inline constexpr std::size_t kMaxPath = 8191;
@@ -56,7 +74,7 @@ struct Context {
   // Whether some operand or walked entry could not be reported: the run
   // then ends with status 1.
   bool failed = false;
-  std::string text;  // reused for each record's text
+  PrintedText printed;  // reused for each record's text
   // --report: the page being gathered, and where it goes.
   std::unique_ptr<HtmlReport> report;
   std::unique_ptr<ByteSink> report_sink;

@@ -10,22 +10,40 @@ FileIdentity ProcessFile(const std::string& path, Context& context, const DirEnt
 
 FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
   if (context.report != nullptr) context.report->Add(record);
-  context.text.clear();
-  const Layout& layout = context.layout();
-  if (record.error != 0) context.failed = true;
+  context.printed.clear();
+  RenderRecord(record, context.layout(), &context.printed);
+  WritePrinted(context.printed, context);
+  return record.identity;
+}
+
+void RenderRecord(const FileTimestampRecord& record, const Layout& layout, PrintedText* printed) {
+  if (record.error != 0) printed->failed = true;
   if (record.absent) {
     // A name the shadow copies alone hold: their states below are all.
   } else if (record.error != 0 && layout.errors_apart) {
-    context.err.Printf("qst: %.*s, CODE=%d:%s\n", static_cast<int>(record.path.size()),
-                       record.path.data(), record.error, OneLine(record.error_text).c_str());
+    std::string message = "qst: ";
+    message.append(record.path).append(", CODE=").append(std::to_string(record.error));
+    message.append(":").append(OneLine(record.error_text)).append("\n");
+    printed->errors.emplace_back(printed->out.size(), std::move(message));
   } else {
-    layout.print(record, &context.text);
-    context.progress.FileDone();
+    layout.print(record, &printed->out);
+    ++printed->rows;
   }
   // The path's states in the volume's shadow copies follow it.
-  for (const FileTimestampRecord& state : record.snapshots) layout.print(state, &context.text);
-  if (!context.text.empty()) context.out.Write(context.text);
-  return record.identity;
+  for (const FileTimestampRecord& state : record.snapshots) layout.print(state, &printed->out);
+}
+
+void WritePrinted(const PrintedText& printed, Context& context) {
+  std::string_view out = printed.out;
+  std::size_t written = 0;
+  for (const auto& [at, message] : printed.errors) {
+    if (at > written) context.out.Write(out.substr(written, at - written));
+    written = at;
+    context.err.Write(message);
+  }
+  if (out.size() > written) context.out.Write(out.substr(written));
+  for (std::size_t i = 0; i < printed.rows; ++i) context.progress.FileDone();
+  if (printed.failed) context.failed = true;
 }
 
 void PrintSystemError(const std::string& path, int code, Context& context) {

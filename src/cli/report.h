@@ -19,6 +19,12 @@ FileIdentity ProcessFile(const std::string& path, Context& context,
 // path's error line puts it on standard error.
 FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context);
 
+// Adds what printing `record` in `layout` writes to `*printed`; no output,
+// so that it may run on any thread.
+void RenderRecord(const FileTimestampRecord& record, const Layout& layout, PrintedText* printed);
+// Writes what was gathered, in order, and counts it.
+void WritePrinted(const PrintedText& printed, Context& context);
+
 // Writes the error line of a failed system call for `path`.
 void PrintSystemError(const std::string& path, int code, Context& context);
 

@@ -1,13 +1,16 @@
 #include "cli/walk.h"
 
+#include <algorithm>
 #include <deque>
 #include <future>
 #include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/probe-pool.h"
+#include "cli/render-pool.h"
 #include "cli/report.h"
 #include "probe/wildcard.h"
 
@@ -18,18 +21,32 @@ bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."
 
 // The probes kept in flight below a folder, as -j or the platform says:
 // `ahead` entries are taken before they are printed, and `pool` probes them
-// meanwhile when there is more than one thread.
+// meanwhile when there is more than one thread. Where the platform answers
+// from memory, `render` builds and prints whole batches of entries on its
+// threads instead.
 struct ProbesAhead {
   ProbesAhead(const std::string& folder, Context& context) {
+    if (context.platform->ProbesFromMemory()) {
+      int threads = context.options.jobs > 0
+                        ? context.options.jobs
+                        : static_cast<int>(std::min(std::thread::hardware_concurrency(), 8u));
+      if (threads > 1 && RenderPool::Suits(context)) render.emplace(context, threads);
+      return;
+    }
     int threads =
         context.options.jobs > 0 ? context.options.jobs : context.platform->ProbeThreads(folder);
-    if (threads <= 1 || context.platform->ProbesFromMemory()) return;
+    if (threads <= 1) return;
     pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
     ahead = 4 * static_cast<std::size_t>(threads);
   }
   ProbePool* get() { return pool ? &*pool : nullptr; }
+  // Prints what was handed over so far: before anything else is written.
+  void Drain() {
+    if (render) render->Drain();
+  }
 
   std::optional<ProbePool> pool;
+  std::optional<RenderPool> render;
   std::size_t ahead = 1;  // one at a time: each entry probed just before it is printed
 };
 
@@ -75,6 +92,20 @@ FileIdentity ProcessPending(Pending& p, Context& context) {
   return PrintRecord(record, context);
 }
 
+// The same, through the threads that print batches where there are: a
+// folder is probed here, for the walk to know which it is.
+FileIdentity ProcessPending(Pending& p, ProbesAhead& probes, Context& context) {
+  if (!probes.render) return ProcessPending(p, context);
+  if (!p.entry.folder) {
+    probes.render->Add(p.path, p.entry);
+    return {};
+  }
+  FileTimestampRecord record = ProbeRecord(*context.platform, p.path, context.options.time_form(),
+                                           context.options.fields(), &p.entry);
+  probes.render->Add(record);
+  return record.identity;
+}
+
 // One open search per folder level, held on the heap, so that the depth of
 // a tree is not bounded by the stack. A level ends when its search has no
 // more entries and those taken ahead are printed.
@@ -88,14 +119,16 @@ struct Level {
 // Opens the search of a folder the walk enters, as a new level: one a search
 // yielded through its `entry`, the first by its path.
 void EnterFolder(const std::string& folder_path, const DirEntry* entry, Context& context,
-                 std::vector<Level>* levels) {
+                 ProbesAhead& probes, std::vector<Level>* levels) {
   std::string pattern = folder_path;
   if (pattern.empty() || pattern.back() != '*') pattern += '*';
+  if (pattern.size() > kMaxPath) probes.Drain();
   if (RefuseIfTooLong(pattern, context)) return;
   std::unique_ptr<DirSearch> search;
   int error = entry != nullptr ? context.platform->OpenFolderSearch(folder_path, *entry, &search)
                                : context.platform->OpenSearch(pattern, &search);
   if (error != 0) {
+    probes.Drain();
     PrintSystemError(pattern, error, context);
     return;
   }
@@ -125,10 +158,11 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
     // Matched folders are reported, not entered; made-up ones not even that.
     if (p.entry.made_up) continue;
     if (p.too_long) {
+      probes.Drain();
       RefuseIfTooLong(p.path, context);
       continue;
     }
-    ProcessPending(p, context);
+    ProcessPending(p, probes, context);
   }
 }
 
@@ -145,7 +179,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   first_entry(start);
   // The file system the walk starts on: the start's, else the first entry's.
   std::uint64_t volume = start.known() ? start.volume : 0;
-  EnterFolder(folder, nullptr, context, &levels);
+  EnterFolder(folder, nullptr, context, probes, &levels);
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.more)
@@ -158,25 +192,26 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
     Pending p = std::move(level.pending.front());
     level.pending.pop_front();
     if (p.too_long) {
+      probes.Drain();
       context.notes().Write("Skip one because long filename is exist.\n");
       context.failed = true;
       continue;
     }
     if (!p.entry.folder) {
-      ProcessPending(p, context);
+      ProcessPending(p, probes, context);
       continue;
     }
     // A sub-folder's whole tree comes before the next entry of its parent;
     // a made-up folder is entered without being reported. With -x, a folder
     // of another file system is reported, not entered.
     if (p.entry.made_up) {
-      EnterFolder(p.path, &p.entry, context, &levels);
+      EnterFolder(p.path, &p.entry, context, probes, &levels);
       continue;
     }
-    FileIdentity identity = ProcessPending(p, context);
+    FileIdentity identity = ProcessPending(p, probes, context);
     if (volume == 0 && identity.known()) volume = identity.volume;
     if (context.options.one_file_system && identity.known() && identity.volume != volume) continue;
-    if (first_entry(identity)) EnterFolder(p.path, &p.entry, context, &levels);
+    if (first_entry(identity)) EnterFolder(p.path, &p.entry, context, probes, &levels);
   }
 }
 

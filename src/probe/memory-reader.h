@@ -22,6 +22,7 @@ class MemoryVolumeReader : public VolumeReader {
     return reinterpret_cast<const std::uint8_t*>(bytes_.data()) + offset;
   }
   std::uint64_t Size() const override { return bytes_.size(); }
+  bool ConcurrentReads() const override { return true; }
 
  private:
   std::string_view bytes_;

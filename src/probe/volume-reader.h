@@ -18,16 +18,20 @@ class VolumeReader {
   virtual ~VolumeReader() = default;
   // Fills `buffer` with the `size` bytes at `offset`.
   virtual ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) = 0;
-  // The `size` bytes at `offset` in place, without a copy, valid until the
-  // next call; null when the reader cannot show them so (then Read them).
-  virtual const std::uint8_t* View(std::uint64_t /*offset*/, std::size_t /*size*/) {
-    return nullptr;
-  }
   // How many bytes there are to read.
   virtual std::uint64_t Size() const = 0;
   // Tells the reader that the `size` bytes at `offset` will be read soon, so
   // that it may start fetching them while the caller works on others.
   virtual void Prefetch(std::uint64_t /*offset*/, std::uint64_t /*size*/) {}
+  // The `size` bytes at `offset` in place, without a copy, where the reader
+  // can show them so and they need not come from the medium; null
+  // otherwise (then Read them). Shown until given to Unview.
+  virtual const std::uint8_t* View(std::uint64_t /*offset*/, std::size_t /*size*/) {
+    return nullptr;
+  }
+  virtual void Unview(const std::uint8_t* /*view*/, std::size_t /*size*/) {}
+  // Whether Read, View and Unview may be called from several threads at once.
+  virtual bool ConcurrentReads() const { return false; }
 
   // Whether all `size` bytes at `offset` were read.
   bool ReadAll(std::uint64_t offset, void* buffer, std::size_t size) {

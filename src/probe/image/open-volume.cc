@@ -26,9 +26,6 @@ class OffsetReader : public VolumeReader {
     if (offset + offset_ < offset) return ReadStatus::kPastEnd;
     return image_->Read(offset + offset_, buffer, size);
   }
-  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
-    return offset + offset_ >= offset ? image_->View(offset + offset_, size) : nullptr;
-  }
   std::uint64_t Size() const override {
     std::uint64_t size = image_->Size();
     return size > offset_ ? size - offset_ : 0;
@@ -36,6 +33,11 @@ class OffsetReader : public VolumeReader {
   void Prefetch(std::uint64_t offset, std::uint64_t size) override {
     if (offset + offset_ >= offset) image_->Prefetch(offset + offset_, size);
   }
+  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
+    return offset + offset_ >= offset ? image_->View(offset + offset_, size) : nullptr;
+  }
+  void Unview(const std::uint8_t* view, std::size_t size) override { image_->Unview(view, size); }
+  bool ConcurrentReads() const override { return image_->ConcurrentReads(); }
 
  private:
   std::unique_ptr<VolumeReader> image_;

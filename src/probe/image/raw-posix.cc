@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "probe/image/raw-reader.h"
@@ -19,10 +20,7 @@ class RawFileReader : public VolumeReader {
         size_(size),
         offset_(offset),
         page_(static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE))) {}
-  ~RawFileReader() override {
-    Unmap();
-    close(fd_);
-  }
+  ~RawFileReader() override { close(fd_); }
 
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
@@ -41,32 +39,30 @@ class RawFileReader : public VolumeReader {
     return ReadStatus::kOk;
   }
 
-  // Shows the bytes where the page cache already holds them all: mapped
-  // pages that are resident cost no copy and raise no read error, while a
-  // read from the medium gains nothing from a mapping and could fail as a
-  // signal rather than an error code.
+  // Shows the bytes where the page cache holds them all: resident pages
+  // mapped cost no copy and raise no read error, while a read from the
+  // medium gains nothing from a mapping and could fail as a signal rather
+  // than an error code.
   const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
-    Unmap();
     std::uint64_t at = offset_ + offset;
     if (size == 0 || at < offset || !Inside(at, size, size_)) return nullptr;
     std::uint64_t start = at - at % page_;
     std::size_t length = static_cast<std::size_t>(at + size - start);
     void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
     if (map == MAP_FAILED) return nullptr;
-    map_ = map;
-    map_length_ = length;
-    resident_.resize((length + page_ - 1) / page_);
-    if (mincore(map, length, resident_.data()) != 0) {
-      Unmap();
+    std::vector<unsigned char> resident((length + page_ - 1) / page_);
+    bool shown = mincore(map, length, resident.data()) == 0 &&
+                 std::all_of(resident.begin(), resident.end(),
+                             [](unsigned char page) { return (page & 1) != 0; });
+    if (!shown) {
+      munmap(map, length);
       return nullptr;
     }
-    for (unsigned char page : resident_) {
-      if ((page & 1) == 0) {
-        Unmap();
-        return nullptr;
-      }
-    }
     return static_cast<const std::uint8_t*>(map) + (at - start);
+  }
+  void Unview(const std::uint8_t* view, std::size_t size) override {
+    std::uintptr_t within = reinterpret_cast<std::uintptr_t>(view) % page_;
+    munmap(const_cast<std::uint8_t*>(view - within), size + within);
   }
 
   std::uint64_t Size() const override { return size_ > offset_ ? size_ - offset_ : 0; }
@@ -78,18 +74,12 @@ class RawFileReader : public VolumeReader {
     posix_fadvise(fd_, static_cast<off_t>(at), static_cast<off_t>(std::min(size, size_ - at)),
                   POSIX_FADV_WILLNEED);
   }
+  // Positioned reads and mappings share no state.
+  bool ConcurrentReads() const override { return true; }
 
  private:
-  void Unmap() {
-    if (map_ != nullptr) munmap(map_, map_length_);
-    map_ = nullptr;
-  }
-
   int fd_;
   std::uint64_t size_, offset_, page_;
-  void* map_ = nullptr;
-  std::size_t map_length_ = 0;
-  std::vector<unsigned char> resident_;
 };
 
 }  // namespace

@@ -51,6 +51,12 @@ inline constexpr std::uint32_t kFixupStride = 512;
 // the structure was torn or damaged.
 bool ApplyFixups(std::uint8_t* data, std::size_t size);
 
+// Whether ApplyFixups would succeed, without changing anything.
+bool FixupsHold(const std::uint8_t* data, std::size_t size);
+// Whether reading `data` only up to its bytes in use (as attributes are
+// read) sees no byte that fixups change: it may then be read in place.
+bool UsedBytesNeedNoFixups(const std::uint8_t* data, std::size_t size);
+
 // Whether the `size` bytes at `data` are a whole MFT record: the signature,
 // and fixups that match (applied in place).
 bool FixUpRecord(std::uint8_t* data, std::size_t size);

@@ -1,8 +1,14 @@
 #include "probe/ntfs/mft.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include "probe/ntfs/attribute-list.h"
 #include "probe/ntfs/attribute.h"
@@ -13,8 +19,10 @@ namespace {
 
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kMaxRecords = 1ull << 32;
-constexpr std::size_t kReadChunk = 4u << 20;
-constexpr std::size_t kPrefetch = 4 * kReadChunk;
+constexpr std::size_t kReadChunk = 1u << 20;
+constexpr std::size_t kPrefetch = 16 * kReadChunk;
+// Pieces read ahead of the parser, by a thread of their own.
+constexpr std::size_t kPiecesAhead = 4;
 // An MFT whose extent is guessed ends after this many places in a row
 // without a record (mkntfs leaves records 27 to 63 unused).
 constexpr std::uint64_t kGuessedGapEnd = 64;
@@ -22,17 +30,105 @@ constexpr std::uint64_t kGuessedGapEnd = 64;
 }  // namespace
 
 // A stretch of the MFT read at once: `size` bytes at `offset` (kSparse for
-// a sparse run), holding records from `first`.
+// a sparse run), holding records from `first`; or, `spans`, the one record
+// at `first` that lies across two runs.
 struct Mft::Piece {
   std::uint64_t offset, size, first;
+  bool spans = false;
 };
 
-// The bytes of a piece, in place in the reader or copied out of it, and how
-// the read of each of its records went.
+// What a place of the MFT holds, once read.
+enum class Slot : std::uint8_t {
+  kRecord,  // a record, fixed up
+  kDebris,  // bytes that were a record once: damaged, or torn
+  kBlank,   // zeros: never used
+};
+
+// The bytes of a piece, shown in place by the reader or read into a buffer
+// of our own (fixed up there, record by record), how the read of each of
+// its records went and what each holds.
 struct Mft::LoadedPiece {
-  const std::uint8_t* bytes = nullptr;
-  std::vector<std::uint8_t> copy;
+  explicit LoadedPiece(VolumeReader& reader_in) : reader(reader_in) {}
+  ~LoadedPiece() { Unview(); }
+  LoadedPiece(const LoadedPiece&) = delete;
+  LoadedPiece& operator=(const LoadedPiece&) = delete;
+  void Unview() {
+    if (view != nullptr) reader.Unview(view, view_size);
+    view = nullptr;
+  }
+
+  VolumeReader& reader;
+  const std::uint8_t* view = nullptr;  // in place; fixups not applied
+  std::size_t view_size = 0;
+  std::vector<std::uint8_t> bytes;  // read, and fixed up
   std::vector<ReadStatus> status;
+  std::vector<Slot> slots;
+};
+
+// Pieces loaded by one thread and parsed by another, in order, through a
+// few buffers that go round.
+class Mft::PieceQueue {
+ public:
+  PieceQueue(const Mft& mft, const std::vector<Piece>& pieces) : mft_(mft), pieces_(pieces) {
+    for (std::size_t i = 0; i < kPiecesAhead; ++i)
+      free_.push_back(std::make_unique<LoadedPiece>(mft.reader_));
+    loader_ = std::thread([this] { Load(); });
+  }
+  ~PieceQueue() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    loader_.join();
+  }
+  PieceQueue(const PieceQueue&) = delete;
+  PieceQueue& operator=(const PieceQueue&) = delete;
+
+  // The next piece, in order; given back with Done once parsed.
+  std::unique_ptr<LoadedPiece> Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty(); });
+    std::unique_ptr<LoadedPiece> piece = std::move(ready_.front());
+    ready_.pop_front();
+    return piece;
+  }
+  void Done(std::unique_ptr<LoadedPiece> piece) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(std::move(piece));
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void Load() {
+    for (const Piece& piece : pieces_) {
+      std::unique_ptr<LoadedPiece> buffer;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stopping_ || !free_.empty(); });
+        if (stopping_) return;
+        buffer = std::move(free_.back());
+        free_.pop_back();
+      }
+      mft_.LoadPiece(piece, buffer.get());
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(std::move(buffer));
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const Mft& mft_;
+  const std::vector<Piece>& pieces_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::unique_ptr<LoadedPiece>> ready_;
+  std::vector<std::unique_ptr<LoadedPiece>> free_;
+  bool stopping_ = false;
+  std::thread loader_;
 };
 
 bool Mft::Locate(const BootSector& boot, std::string* error) {
@@ -183,39 +279,12 @@ bool Mft::MarkedInUse(std::uint64_t record) const {
   return record / 8 < bitmap_.size() && (bitmap_[record / 8] >> (record % 8)) & 1;
 }
 
-void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
-  std::uint64_t records = piece.size / record_size_;
-  out->bytes = piece.offset != kSparse ? reader_.View(piece.offset, piece.size) : nullptr;
-  if (out->bytes != nullptr) {
-    out->status.assign(records, ReadStatus::kOk);
-    return;
-  }
-  out->copy.resize(piece.size);
-  out->bytes = out->copy.data();
-  // Nothing lies in a sparse run.
-  ReadStatus whole = piece.offset == kSparse
-                         ? ReadStatus::kPastEnd
-                         : reader_.Read(piece.offset, out->copy.data(), piece.size);
-  out->status.assign(records, whole);
-  if (whole == ReadStatus::kOk || piece.offset == kSparse) return;
-  // A read that fails is tried again record by record, so that only the
-  // records that cannot be read are lost.
-  for (std::uint64_t i = 0; i < records; ++i)
-    out->status[i] = reader_.Read(piece.offset + i * record_size_,
-                                  out->copy.data() + i * record_size_, record_size_);
-}
-
-std::uint64_t Mft::ForEachRecord(
-    const RecordVisitor& parse, LostRecords* lost,
-    const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
-  // Large pieces, seen in place where the reader can show them (copying a
-  // large MFT out of the page cache costs about as much as parsing it).
+std::vector<Mft::Piece> Mft::PassPieces() const {
   // Runs need not end on a record's edge (clusters smaller than records): a
   // record that spans two runs is read across them, alone.
-  std::uint64_t gap = 0;
+  std::vector<Piece> pieces;
   std::uint64_t number = 0;
   std::uint64_t run_start = 0;  // where the run begins in the MFT's data
-  LoadedPiece loaded;
   for (const auto& [start, length] : runs_) {
     const std::uint64_t run_end = run_start + length;
     while (number < record_limit_ && (number + 1) * record_size_ <= run_end) {
@@ -223,37 +292,103 @@ std::uint64_t Mft::ForEachRecord(
       std::uint64_t want = std::min<std::uint64_t>(
           {length - at, kReadChunk, (record_limit_ - number) * record_size_});
       want -= want % record_size_;
-      Piece piece{start == kSparse ? kSparse : start + at, want, number};
-      // The next pieces are fetched while this one is parsed.
-      if (start != kSparse && at + want < length)
-        reader_.Prefetch(start + at + want, std::min<std::uint64_t>(length - at - want, kPrefetch));
-      LoadPiece(piece, &loaded);
-      if (ParsePiece(piece, loaded, parse, lost, &gap, &number)) return number;
+      pieces.push_back({start == kSparse ? kSparse : start + at, want, number});
       number += want / record_size_;
-      if (progress) progress(number, record_limit_);
     }
     if (number < record_limit_ && number * record_size_ < run_end) {
-      loaded.copy.resize(record_size_);
-      loaded.bytes = loaded.copy.data();
-      loaded.status.assign(1, ReadThroughRuns(reader_, runs_, number * record_size_,
-                                              loaded.copy.data(), record_size_));
-      if (ParsePiece({0, record_size_, number}, loaded, parse, lost, &gap, &number)) return number;
+      pieces.push_back({number * record_size_, record_size_, number, true});
       ++number;
     }
     run_start = run_end;
   }
-  return number;
+  return pieces;
+}
+
+void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
+  const std::size_t records = piece.size / record_size_;
+  out->Unview();
+  out->slots.assign(records, Slot::kBlank);
+  if (!piece.spans && piece.offset != kSparse) {
+    reader_.Prefetch(piece.offset + piece.size, kPrefetch);
+    out->view = reader_.View(piece.offset, piece.size);
+  }
+  if (out->view != nullptr) {
+    // Checked in place; a record is fixed up where it is parsed, and only
+    // when fixups change what is read of it.
+    out->view_size = piece.size;
+    out->status.assign(records, ReadStatus::kOk);
+    for (std::size_t i = 0; i < records; ++i) {
+      const std::uint8_t* r = out->view + i * record_size_;
+      if (HasSignature(r, "FILE"))
+        out->slots[i] = FixupsHold(r, record_size_) ? Slot::kRecord : Slot::kDebris;
+      else if (std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; }))
+        out->slots[i] = Slot::kDebris;
+    }
+    return;
+  }
+  out->bytes.resize(piece.size);
+  std::uint8_t* bytes = out->bytes.data();
+  if (piece.spans) {
+    out->status.assign(1, ReadThroughRuns(reader_, runs_, piece.offset, bytes, record_size_));
+  } else if (piece.offset == kSparse) {
+    // Nothing lies in a sparse run.
+    out->status.assign(records, ReadStatus::kPastEnd);
+  } else {
+    ReadStatus whole = reader_.Read(piece.offset, bytes, piece.size);
+    out->status.assign(records, whole);
+    // A read that fails is tried again record by record, so that only the
+    // records that cannot be read are lost.
+    if (whole != ReadStatus::kOk)
+      for (std::size_t i = 0; i < records; ++i)
+        out->status[i] =
+            reader_.Read(piece.offset + i * record_size_, bytes + i * record_size_, record_size_);
+  }
+  for (std::size_t i = 0; i < records; ++i) {
+    std::uint8_t* r = bytes + i * record_size_;
+    if (out->status[i] != ReadStatus::kOk) continue;
+    if (HasSignature(r, "FILE"))
+      out->slots[i] = ApplyFixups(r, record_size_) ? Slot::kRecord : Slot::kDebris;
+    else if (std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; }))
+      out->slots[i] = Slot::kDebris;
+  }
+}
+
+std::uint64_t Mft::ForEachRecord(
+    const RecordVisitor& parse, LostRecords* lost,
+    const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
+  // Pieces are read into buffers of our own, where fixups are applied in
+  // place. Where the reader allows, a thread of its own reads the next
+  // pieces while one is parsed, so that reading from disk and parsing take
+  // the time of the longer, not of both.
+  const std::vector<Piece> pieces = PassPieces();
+  std::uint64_t gap = 0;
+  std::uint64_t end = 0;
+  std::optional<PieceQueue> queue;
+  LoadedPiece own(reader_);
+  std::vector<std::uint8_t> fixed(record_size_);
+  if (pieces.size() > 1 && reader_.ConcurrentReads()) queue.emplace(*this, pieces);
+  for (const Piece& piece : pieces) {
+    std::unique_ptr<LoadedPiece> loaded;
+    if (queue)
+      loaded = queue->Next();
+    else
+      LoadPiece(piece, &own);
+    const bool ended = ParsePiece(piece, loaded ? *loaded : own, &fixed, parse, lost, &gap, &end);
+    if (queue) queue->Done(std::move(loaded));
+    if (ended) return end;
+    end = piece.first + piece.size / record_size_;
+    if (progress) progress(end, record_limit_);
+  }
+  return end;
 }
 
 // Returns true when an MFT whose extent is guessed has ended, with `*end`
 // where.
-bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const RecordVisitor& parse,
+bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded,
+                     std::vector<std::uint8_t>* fixed, const RecordVisitor& parse,
                      LostRecords* lost, std::uint64_t* gap, std::uint64_t* end) const {
   std::uint64_t number = piece.first;
-  // Fixups are applied to a copy: the piece may be the image's own bytes.
-  std::vector<std::uint8_t> record(record_size_);
-  for (std::uint64_t i = 0; i < loaded.status.size(); ++i, ++number) {
-    const std::uint8_t* r = loaded.bytes + i * record_size_;
+  for (std::size_t i = 0; i < loaded.status.size(); ++i, ++number) {
     if (loaded.status[i] != ReadStatus::kOk) {
       if (guessed_) return *end = number, true;
       // Past the image's end, only records known to be in use count as
@@ -261,15 +396,21 @@ bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded, const Record
       if (loaded.status[i] == ReadStatus::kFailed || MarkedInUse(number)) lost->Note(number);
       continue;
     }
-    const bool signed_record = HasSignature(r, "FILE");
-    if (signed_record &&
-        (std::memcpy(record.data(), r, record_size_), ApplyFixups(record.data(), record_size_))) {
-      parse(number, record.data());
+    const Slot slot = loaded.slots[i];
+    if (slot == Slot::kRecord) {
+      const std::uint8_t* r;
+      if (loaded.view == nullptr) {
+        r = loaded.bytes.data() + i * record_size_;
+      } else if (r = loaded.view + i * record_size_; !UsedBytesNeedNoFixups(r, record_size_)) {
+        std::memcpy(fixed->data(), r, record_size_);
+        ApplyFixups(fixed->data(), record_size_);
+        r = fixed->data();
+      }
+      parse(number, r);
       *gap = 0;
     } else if (guessed_) {
       if (++*gap == kGuessedGapEnd) return *end = number + 1 - kGuessedGapEnd, true;
-    } else if (MarkedInUse(number) || signed_record ||
-               std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; })) {
+    } else if (slot == Slot::kDebris || MarkedInUse(number)) {
       // Records never used are zeros; anything else was a record once.
       lost->Note(number);
     }

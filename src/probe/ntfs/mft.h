@@ -36,7 +36,7 @@ class Mft {
   // One sequential pass over the MFT in large pieces: `parse` gets each
   // whole record, fixed up; records that cannot be read, or were damaged,
   // are noted in `lost`. `progress` is told after each piece.
-  using RecordVisitor = std::function<void(std::uint64_t number, std::uint8_t* record)>;
+  using RecordVisitor = std::function<void(std::uint64_t number, const std::uint8_t* record)>;
   // Returns the number of the first record it did not reach.
   std::uint64_t ForEachRecord(
       const RecordVisitor& parse, LostRecords* lost,
@@ -65,9 +65,12 @@ class Mft {
   void CountRecordsPastEnd(std::uint64_t size);
   struct Piece;
   struct LoadedPiece;
+  class PieceQueue;
+  std::vector<Piece> PassPieces() const;
   void LoadPiece(const Piece& piece, LoadedPiece* out) const;
-  bool ParsePiece(const Piece& piece, const LoadedPiece& loaded, const RecordVisitor& parse,
-                  LostRecords* lost, std::uint64_t* gap, std::uint64_t* end) const;
+  bool ParsePiece(const Piece& piece, const LoadedPiece& loaded, std::vector<std::uint8_t>* fixed,
+                  const RecordVisitor& parse, LostRecords* lost, std::uint64_t* gap,
+                  std::uint64_t* end) const;
 
   VolumeReader& reader_;
   ClusterGeometry geometry_;

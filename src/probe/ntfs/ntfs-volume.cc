@@ -96,7 +96,7 @@ void NtfsVolume::ReadRecords() {
   records_.reserve(mft_.record_limit());
   names_.Reserve(mft_.record_limit());
   std::uint64_t end = mft_.ForEachRecord(
-      [this](std::uint64_t number, std::uint8_t* data) {
+      [this](std::uint64_t number, const std::uint8_t* data) {
         // Records read before, as paths led to them, are in already.
         if (number < loaded_.size() && loaded_[number]) return;
         ParseRecord(number, data);
@@ -147,7 +147,7 @@ void NtfsVolume::NoteDamage() {
       MutableRecord(base).flags |= kPartial;
 }
 
-void NtfsVolume::ParseRecord(std::uint64_t number, std::uint8_t* data) {
+void NtfsVolume::ParseRecord(std::uint64_t number, const std::uint8_t* data) {
   std::uint16_t flags = LoadLe16(data + mft_record::kFlags);
   bool deleted = (flags & mft_record::kInUse) == 0;
   if (deleted && !options_.deleted) return;

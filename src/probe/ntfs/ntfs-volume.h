@@ -181,7 +181,7 @@ class NtfsVolume {
   void ReadRecords();
   void ReadRecordsIndexesLeadTo(std::uint64_t pass_end);
   void NoteRecordsWithoutTimes();
-  void ParseRecord(std::uint64_t number, std::uint8_t* data);
+  void ParseRecord(std::uint64_t number, const std::uint8_t* data);
   void ParseBase(std::uint64_t number, const std::uint8_t* data);
   void ReadAsOwnRecord(std::uint64_t number);
   void ReadUnnamedExtension(std::uint64_t number, const std::uint8_t* data);

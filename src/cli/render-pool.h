@@ -1,0 +1,63 @@
+// Records built and printed on a few threads, for a platform that answers
+// from memory (a volume read whole), where building and printing records is
+// the whole cost of a walk: the walk hands entries over in batches, threads
+// turn each batch into text, and the batches are written in the order their
+// entries were taken, so that the output is the same as from one thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/context.h"
+
+namespace qst {
+
+class RenderPool {
+ public:
+  // Whether a walk under `context` gains from a pool: a platform that
+  // answers from memory, more than one thread, and nothing that must see
+  // the records one by one in order (the page of --report) or reads the
+  // volume as it goes (shadow copies).
+  static bool Suits(const Context& context);
+
+  // `threads` build records besides the caller's.
+  RenderPool(Context& context, int threads);
+  // Writes what is left.
+  ~RenderPool();
+  RenderPool(const RenderPool&) = delete;
+  RenderPool& operator=(const RenderPool&) = delete;
+
+  // Queues `path`, an entry of a search, to be probed and printed.
+  void Add(const std::string& path, const DirEntry& entry);
+  // Queues a record probed already, printed here and now.
+  void Add(const FileTimestampRecord& record);
+  // Writes everything queued, in order: before the caller writes anything.
+  void Drain();
+
+ private:
+  struct Batch;
+  Batch& Open();
+  void Submit();
+  void WriteDone(bool wait_all);
+  void Work();
+  void Render(Batch& batch, std::string* path, DirEntry* entry) const;
+
+  Context& context_;
+  std::unique_ptr<Batch> open_;  // being filled
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Batch*> jobs_;                     // waiting for a thread
+  std::deque<std::unique_ptr<Batch>> ordered_;  // in the order of output
+  std::vector<std::unique_ptr<Batch>> spare_;
+  std::size_t limit_;  // batches queued at most
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace qst
