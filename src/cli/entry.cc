@@ -41,6 +41,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.usn_events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.snapshots = options.snapshots;
+  selection.threads = options.jobs;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };

@@ -67,11 +67,13 @@ RenderPool::Batch& RenderPool::Open() {
   return *open_;
 }
 
-void RenderPool::Add(const std::string& path, const DirEntry& entry) {
+void RenderPool::Add(std::string_view directory, const DirEntry& entry) {
   Open();
-  open_->items.push_back({open_->text.size(), path.size(), entry.name.size(), entry.folder,
-                          entry.made_up, entry.hint});
-  open_->text.append(path).append(entry.name);
+  const std::size_t path = directory.size() + entry.name.size();
+  open_->items.push_back(
+      {open_->text.size(), path, entry.name.size(), entry.folder, entry.made_up, entry.hint});
+  // The path, then the name again.
+  open_->text.append(directory).append(entry.name).append(entry.name);
   if (open_->items.size() == kBatchEntries) Submit();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,8 +34,9 @@ class RenderPool {
   RenderPool(const RenderPool&) = delete;
   RenderPool& operator=(const RenderPool&) = delete;
 
-  // Queues `path`, an entry of a search, to be probed and printed.
-  void Add(const std::string& path, const DirEntry& entry);
+  // Queues the file `entry` of a search, at `directory` + its name, to be
+  // probed and printed.
+  void Add(std::string_view directory, const DirEntry& entry);
   // Queues a record probed already, printed here and now.
   void Add(const FileTimestampRecord& record);
   // Writes everything queued, in order: before the caller writes anything.

@@ -39,7 +39,6 @@ struct ProbesAhead {
     pool.emplace(*context.platform, threads, context.options.time_form(), context.options.fields());
     ahead = 4 * static_cast<std::size_t>(threads);
   }
-  ProbePool* get() { return pool ? &*pool : nullptr; }
   // Prints what was handed over so far: before anything else is written.
   void Drain() {
     if (render) render->Drain();
@@ -60,23 +59,29 @@ struct Pending {
 };
 
 // Takes entries of `search` until `ahead` of them wait in `pending`, "." and
-// ".." passed over; entries are joined to `directory`. False once the
-// search has no more.
-bool TakeAhead(DirSearch& search, const std::string& directory, std::size_t ahead, ProbePool* pool,
+// ".." passed over; entries are joined to `directory`. Files go straight to
+// the threads that print batches, where there are. False once the search
+// has no more.
+bool TakeAhead(DirSearch& search, const std::string& directory, ProbesAhead& probes,
                Context& context, std::deque<Pending>* pending) {
   const char sep = context.platform->Separator();
   DirEntry entry;
-  while (pending->size() < ahead) {
+  while (pending->size() < probes.ahead) {
     if (!search.Next(&entry)) return false;
     // The listing's own "." and ".."; a name a volume holds (it carries its
     // record) is listed whatever it is.
     if (entry.folder && IsDotOrDotDot(entry.name) && entry.hint.record == SearchHint::kNoRecord)
       continue;
+    // Taken one at a time: nothing waits before it.
+    if (probes.render && !entry.folder && directory.size() + entry.name.size() <= kMaxPath) {
+      probes.render->Add(directory, entry);
+      continue;
+    }
     Pending p;
     p.path.assign(directory).append(entry.name);
     if (entry.folder) p.path += sep;
     p.too_long = p.path.size() > kMaxPath;
-    if (pool != nullptr && !entry.made_up && !p.too_long) p.record = pool->Probe(p.path, entry);
+    if (probes.pool && !entry.made_up && !p.too_long) p.record = probes.pool->Probe(p.path, entry);
     p.entry = std::move(entry);
     pending->push_back(std::move(p));
   }
@@ -92,14 +97,10 @@ FileIdentity ProcessPending(Pending& p, Context& context) {
   return PrintRecord(record, context);
 }
 
-// The same, through the threads that print batches where there are: a
-// folder is probed here, for the walk to know which it is.
+// The same, through the threads that print batches where there are: probed
+// here (a folder, for the walk to know which it is), printed in its turn.
 FileIdentity ProcessPending(Pending& p, ProbesAhead& probes, Context& context) {
   if (!probes.render) return ProcessPending(p, context);
-  if (!p.entry.folder) {
-    probes.render->Add(p.path, p.entry);
-    return {};
-  }
   FileTimestampRecord record = ProbeRecord(*context.platform, p.path, context.options.time_form(),
                                            context.options.fields(), &p.entry);
   probes.render->Add(record);
@@ -151,7 +152,7 @@ void ExpandWildcard(const std::string& pattern, Context& context) {
   std::deque<Pending> pending;
   bool more = true;
   while (more || !pending.empty()) {
-    if (more) more = TakeAhead(*search, directory, probes.ahead, probes.get(), context, &pending);
+    if (more) more = TakeAhead(*search, directory, probes, context, &pending);
     if (pending.empty()) continue;
     Pending p = std::move(pending.front());
     pending.pop_front();
@@ -183,8 +184,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.more)
-      level.more = TakeAhead(*level.search, level.directory, probes.ahead, probes.get(), context,
-                             &level.pending);
+      level.more = TakeAhead(*level.search, level.directory, probes, context, &level.pending);
     if (level.pending.empty()) {
       if (!level.more) levels.pop_back();
       continue;

@@ -264,6 +264,7 @@ struct ImageSelection {
   bool journal_only = false;  // the journal is listed, record by record, not joined
   bool usn_events = false;    // each file keeps its journal records (a body file)
   bool snapshots = false;     // the volume's shadow copies are read too (-S)
+  int threads = 0;            // threads to read with (-j); 0: as the machine has
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

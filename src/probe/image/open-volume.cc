@@ -194,6 +194,7 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   options.name_times = selection.name_times;
   options.few_paths = selection.few_paths;
   options.progress = selection.progress;
+  options.threads = selection.threads;
   std::string error;
   std::unique_ptr<NtfsVolume> volume;
   if (selection.sector < 0 && IsBareMft(*disk.reader)) {

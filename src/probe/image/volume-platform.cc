@@ -425,6 +425,7 @@ class ImagePlatform : public Platform {
   // Names match without regard to case, by the volume's own table.
   static bool Matches(const NtfsVolume& volume, std::u16string_view pattern,
                       std::u16string_view name) {
+    if (pattern == u"*") return true;
     return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
       return volume.Upcase(a) == volume.Upcase(b);
     });

@@ -2,6 +2,7 @@
 // collation order, deleted names apart, 8.3 aliases apart, and the orphans.
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #include "probe/ntfs/ntfs-volume.h"
@@ -12,6 +13,8 @@ namespace {
 // Records below this one belong to the file system itself; the root's
 // listing leaves them out.
 constexpr std::uint64_t kFirstUserRecord = 16;
+// Fewer names than this are sorted on one thread.
+constexpr std::size_t kNamesToShare = 1 << 16;
 
 }  // namespace
 
@@ -86,10 +89,8 @@ void NtfsVolume::BuildFolders() {
   }
   std::vector<std::uint32_t>().swap(fill);
   std::vector<std::uint32_t>().swap(place);
+  SortFolders();
   std::vector<CollationKey> keyed;
-  for (std::size_t r = 0; r < records_.size(); ++r)
-    SortByCollation(child_names_.begin() + child_start_[r],
-                    child_names_.begin() + child_start_[r + 1], &keyed);
   for (auto& [folder, list] : short_names_) SortByCollation(list.begin(), list.end(), &keyed);
   for (auto& [folder, list] : deleted_children_) SortByCollation(list.begin(), list.end(), &keyed);
   SortByCollation(orphans_.begin(), orphans_.end(), &keyed);
@@ -97,6 +98,33 @@ void NtfsVolume::BuildFolders() {
   for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
   NameOrphanFolder();
+}
+
+void NtfsVolume::SortFolders() {
+  // The folders fall into stretches of records holding about as many names
+  // each, sorted on threads of their own: each folder's list is its own.
+  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
+                                          : std::min(std::thread::hardware_concurrency(), 8u);
+  if (child_names_.size() < kNamesToShare) threads = 1;
+  threads = std::max(threads, 1u);
+  auto sort_records = [this](std::size_t first, std::size_t last) {
+    std::vector<CollationKey> keyed;
+    for (std::size_t r = first; r < last; ++r)
+      SortByCollation(child_names_.begin() + child_start_[r],
+                      child_names_.begin() + child_start_[r + 1], &keyed);
+  };
+  std::vector<std::thread> helpers;
+  std::size_t first = 0;
+  for (unsigned t = 1; t < threads; ++t) {
+    const std::uint64_t share = child_names_.size() * t / threads;
+    std::size_t last =
+        std::upper_bound(child_start_.begin() + first, child_start_.end() - 1, share) -
+        child_start_.begin();
+    helpers.emplace_back(sort_records, first, last);
+    first = last;
+  }
+  sort_records(first, records_.size());
+  for (std::thread& helper : helpers) helper.join();
 }
 
 std::uint64_t NtfsVolume::BreakCycles(std::vector<std::uint32_t>* place) {

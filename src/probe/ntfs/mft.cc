@@ -353,11 +353,11 @@ void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
   }
 }
 
-std::uint64_t Mft::ForEachRecord(
-    const RecordVisitor& parse, LostRecords* lost,
-    const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
+std::uint64_t Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
+                                 const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                                 bool read_ahead) const {
   // Pieces are read into buffers of our own, where fixups are applied in
-  // place. Where the reader allows, a thread of its own reads the next
+  // place. Where asked and the reader allows, a thread of its own reads the next
   // pieces while one is parsed, so that reading from disk and parsing take
   // the time of the longer, not of both.
   const std::vector<Piece> pieces = PassPieces();
@@ -366,7 +366,7 @@ std::uint64_t Mft::ForEachRecord(
   std::optional<PieceQueue> queue;
   LoadedPiece own(reader_);
   std::vector<std::uint8_t> fixed(record_size_);
-  if (pieces.size() > 1 && reader_.ConcurrentReads()) queue.emplace(*this, pieces);
+  if (read_ahead && pieces.size() > 1 && reader_.ConcurrentReads()) queue.emplace(*this, pieces);
   for (const Piece& piece : pieces) {
     std::unique_ptr<LoadedPiece> loaded;
     if (queue)

@@ -35,12 +35,14 @@ class Mft {
 
   // One sequential pass over the MFT in large pieces: `parse` gets each
   // whole record, fixed up; records that cannot be read, or were damaged,
-  // are noted in `lost`. `progress` is told after each piece.
+  // are noted in `lost`. `progress` is told after each piece. With
+  // `read_ahead`, a thread of its own reads the next pieces meanwhile,
+  // where the reader allows.
   using RecordVisitor = std::function<void(std::uint64_t number, const std::uint8_t* record)>;
   // Returns the number of the first record it did not reach.
-  std::uint64_t ForEachRecord(
-      const RecordVisitor& parse, LostRecords* lost,
-      const std::function<void(std::uint64_t, std::uint64_t)>& progress) const;
+  std::uint64_t ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
+                              const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                              bool read_ahead) const;
 
   std::uint32_t record_size() const { return record_size_; }
   // How many records the MFT can hold, as far as the image has room for.

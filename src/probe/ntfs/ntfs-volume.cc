@@ -101,7 +101,7 @@ void NtfsVolume::ReadRecords() {
         if (number < loaded_.size() && loaded_[number]) return;
         ParseRecord(number, data);
       },
-      &lost_, options_.progress);
+      &lost_, options_.progress, options_.threads != 1);
   if (mft_.guessed()) ReadRecordsIndexesLeadTo(end);
   ReadExtensions();
   NoteDamage();

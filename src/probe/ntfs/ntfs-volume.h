@@ -48,6 +48,9 @@ struct NtfsReadOptions {
   bool deleted = false;
   bool name_times = false;
   bool few_paths = false;
+  // Threads the volume is read and sorted on: 1, the caller's alone; 0, as
+  // many as the machine has (at most 8).
+  int threads = 0;
   // Told after each piece of the MFT read whole: records done, of all.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
@@ -220,6 +223,7 @@ class NtfsVolume {
   bool IsAlias(std::uint32_t name) const;
   std::uint64_t BreakCycles(std::vector<std::uint32_t>* place);
   void NameOrphanFolder();
+  void SortFolders();
   void SortByCollation(std::vector<std::uint32_t>::iterator first,
                        std::vector<std::uint32_t>::iterator last,
                        std::vector<CollationKey>* keyed) const;
