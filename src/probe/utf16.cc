@@ -51,10 +51,15 @@ void FlushUtf16Pending(char16_t* pending, std::string* out) {
 }
 
 std::string Wtf8FromUtf16(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
+  // Most names are ASCII: those units are their bytes.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
+  out.reserve(text.size() + 8);
   char16_t pending = 0;
-  for (char16_t unit : text) AppendUtf16Unit(unit, &pending, &out);
+  for (char16_t unit : text.substr(ascii)) AppendUtf16Unit(unit, &pending, &out);
   FlushUtf16Pending(&pending, &out);
   return out;
 }
