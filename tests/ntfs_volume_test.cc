@@ -50,9 +50,67 @@ TEST(NtfsReader, ReadsTimesNamesAndLookups) {
   ASSERT_NE(o.volume, nullptr) << o.error;
   EXPECT_EQ(RootNames(*o.volume), (std::vector<std::u16string>{u"A.txt", u"b.txt"}));
   EXPECT_EQ(o.volume->Lookup(NtfsVolume::kRootRecord, u"B.TXT"), 16u);
-  EXPECT_EQ(o.volume->TimesOf(17).creation, 1000u);
-  EXPECT_EQ(o.volume->TimesOf(17).access, 1003u);
+  NtfsVolume::Times times;
+  ASSERT_TRUE(o.volume->TimesOf(17, &times));
+  EXPECT_EQ(times.creation, 1000u);
+  EXPECT_EQ(times.access, 1003u);
   EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()), "");
+}
+
+TEST(NtfsReader, TimesAreReadAgainAsThePassFoundThem) {
+  // The volume keeps no times: a file's are read again from its record when
+  // asked for, the same wherever they lie in it (here across the bytes its
+  // fixups protect), through a window of the caller's or the volume's own.
+  // A record reused since, or no longer a record, gives none.
+  struct Case {
+    const char* what;
+    std::string record;
+    std::uint64_t creation;
+  };
+  const std::string name = FileName(5, 5, u"f.txt");
+  const std::vector<Case> cases = {
+      {"plain",
+       RecordBuilder(1, 1).Resident(0x10, StandardInformation(1000)).Resident(0x30, name).Close(),
+       1000},
+      {"first too short",
+       RecordBuilder(1, 1)
+           .Resident(0x10, std::string(16, '\0'))
+           .Resident(0x10, StandardInformation(3000))
+           .Resident(0x30, name)
+           .Close(),
+       3000},
+      {"across the fixup",
+       RecordBuilder(1, 1)
+           .Resident(0x80, std::string(400, 'x'))
+           .Resident(0x10, StandardInformation(0x1122334455667788))
+           .Resident(0x30, name)
+           .Close(),
+       0x1122334455667788},
+  };
+  for (const Case& c : cases) {
+    VolumeBuilder b;
+    b.Add(17, c.record);
+    std::string image = b.bytes();
+    MemoryVolumeReader reader(image);
+    std::unique_ptr<NtfsVolume> volume;
+    std::string error;
+    ASSERT_TRUE(NtfsVolume::Open(reader, {}, &volume, &error)) << c.what << ": " << error;
+    Mft::Window window;
+    for (Mft::Window* through : {&window, static_cast<Mft::Window*>(nullptr)}) {
+      NtfsVolume::Times times{};
+      ASSERT_TRUE(volume->TimesOf(17, &times, through)) << c.what;
+      EXPECT_EQ(times.creation, c.creation) << c.what;
+      EXPECT_EQ(times.access, c.creation + 3) << c.what;
+    }
+    // Windows read afresh see the record changed.
+    image[b.RecordAt(17) + 16] ^= 1;  // the sequence number: another file now
+    NtfsVolume::Times times;
+    Mft::Window reused, gone;
+    EXPECT_FALSE(volume->TimesOf(17, &times, &reused)) << c.what;
+    image.replace(b.RecordAt(17) + 16, 1, 1, static_cast<char>(image[b.RecordAt(17) + 16] ^ 1));
+    image.replace(b.RecordAt(17), 4, "BAAD");
+    EXPECT_FALSE(volume->TimesOf(17, &times, &gone)) << c.what;
+  }
 }
 
 TEST(NtfsReader, DamagedRecordsCostOnlyThemselves) {
@@ -480,7 +538,9 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
     EXPECT_EQ(DescribeDamage("v", volume->DamageFound()), c.damage) << c.what;
     for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
       if (volume->NameText(name) == u"twice.txt") {
-        EXPECT_EQ(volume->TimesOf(volume->RecordOfName(name)).creation, 1000u);
+        NtfsVolume::Times times;
+        ASSERT_TRUE(volume->TimesOf(volume->RecordOfName(name), &times)) << c.what;
+        EXPECT_EQ(times.creation, 1000u) << c.what;
       }
     }
     // A path looked up alone, through the record it leads to, finds the

@@ -127,6 +127,7 @@ void RenderPool::Work() {
   // Reused for every entry, so that a thread allocates little.
   std::string path;
   DirEntry entry;
+  std::unique_ptr<ProbeScratch> scratch = context_.platform->NewProbeScratch();
   for (;;) {
     Batch* batch;
     {
@@ -136,7 +137,7 @@ void RenderPool::Work() {
       batch = jobs_.front();
       jobs_.pop_front();
     }
-    Render(*batch, &path, &entry);
+    Render(*batch, &path, &entry, scratch.get());
     {
       std::lock_guard<std::mutex> lock(mutex_);
       batch->done = true;
@@ -145,7 +146,8 @@ void RenderPool::Work() {
   }
 }
 
-void RenderPool::Render(Batch& batch, std::string* path, DirEntry* entry) const {
+void RenderPool::Render(Batch& batch, std::string* path, DirEntry* entry,
+                        ProbeScratch* scratch) const {
   const Layout& layout = context_.layout();
   const RunOptions& options = context_.options;
   for (const Batch::Item& item : batch.items) {
@@ -154,9 +156,9 @@ void RenderPool::Render(Batch& batch, std::string* path, DirEntry* entry) const 
     entry->folder = item.folder;
     entry->made_up = item.made_up;
     entry->hint = item.hint;
-    RenderRecord(
-        ProbeRecord(*context_.platform, *path, options.time_form(), options.fields(), entry),
-        layout, &batch.printed);
+    RenderRecord(ProbeRecord(*context_.platform, *path, options.time_form(), options.fields(),
+                             entry, scratch),
+                 layout, &batch.printed);
   }
 }
 

@@ -48,7 +48,7 @@ class RenderPool {
   void Submit();
   void WriteDone(bool wait_all);
   void Work();
-  void Render(Batch& batch, std::string* path, DirEntry* entry) const;
+  void Render(Batch& batch, std::string* path, DirEntry* entry, ProbeScratch* scratch) const;
 
   Context& context_;
   std::unique_ptr<Batch> open_;  // being filled

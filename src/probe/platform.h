@@ -111,6 +111,12 @@ struct SearchHint {
 };
 
 // One match of a folder search: the bare name and whether it is a folder.
+// See Platform::NewProbeScratch.
+class ProbeScratch {
+ public:
+  virtual ~ProbeScratch() = default;
+};
+
 struct DirEntry {
   std::string name;
   bool folder = false;
@@ -155,6 +161,16 @@ class Platform : public LocalTimeConverter {
   virtual int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) {
     (void)entry;
     return Probe(path, info);
+  }
+  // What one thread keeps between its probes, where the platform gains from
+  // it (a stretch of an MFT read once for the files that follow); null
+  // where it does not. It must not outlive the platform.
+  virtual std::unique_ptr<ProbeScratch> NewProbeScratch() { return nullptr; }
+  // ProbeEntry, with what this thread keeps (null: none).
+  virtual int ProbeEntryWith(const std::string& path, const DirEntry& entry, RawFileInfo* info,
+                             ProbeScratch* scratch) {
+    (void)scratch;
+    return ProbeEntry(path, entry, info);
   }
 
   // Starts a search for `pattern`, whose last component may hold `?` and

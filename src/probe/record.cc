@@ -141,10 +141,11 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
 }
 
 FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
-                                RecordFields fields, const DirEntry* entry) {
+                                RecordFields fields, const DirEntry* entry, ProbeScratch* scratch) {
   RawFileInfo raw;
-  int error =
-      entry != nullptr ? platform.ProbeEntry(path, *entry, &raw) : platform.Probe(path, &raw);
+  int error = entry == nullptr     ? platform.Probe(path, &raw)
+              : scratch != nullptr ? platform.ProbeEntryWith(path, *entry, &raw, scratch)
+                                   : platform.ProbeEntry(path, *entry, &raw);
   std::vector<RawFileInfo> states;
   if (fields.snapshots) {
     platform.ProbeSnapshots(path, entry, error == 0 && !raw.absent ? &raw : nullptr, &states);

@@ -96,10 +96,12 @@ struct FileTimestampRecord {
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
                                 const LocalTimeConverter& zone, RecordFields fields = {});
 
-// Probes `path` (an entry of an open search, when `entry` is given) and
-// builds its record, or the record of the error.
+// Probes `path` (an entry of an open search, when `entry` is given; with
+// what the calling thread keeps between probes, when `scratch` is given)
+// and builds its record, or the record of the error.
 FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
-                                RecordFields fields = {}, const DirEntry* entry = nullptr);
+                                RecordFields fields = {}, const DirEntry* entry = nullptr,
+                                ProbeScratch* scratch = nullptr);
 
 // The signs that the $STANDARD_INFORMATION times were set by hand, by their
 // short names, space-separated; empty when none (or when the data that a

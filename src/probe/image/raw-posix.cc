@@ -58,6 +58,7 @@ class RawFileReader : public VolumeReader {
       munmap(map, length);
       return nullptr;
     }
+
     return static_cast<const std::uint8_t*>(map) + (at - start);
   }
   void Unview(const std::uint8_t* view, std::size_t size) override {

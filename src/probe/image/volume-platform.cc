@@ -124,6 +124,13 @@ class ImagePlatform : public Platform {
   }
 
   int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
+    return ProbeEntryWith(path, entry, info, nullptr);
+  }
+
+  std::unique_ptr<ProbeScratch> NewProbeScratch() override { return std::make_unique<MftWindow>(); }
+
+  int ProbeEntryWith(const std::string& path, const DirEntry& entry, RawFileInfo* info,
+                     ProbeScratch* scratch) override {
     // A listed name carries its number: the path need not be found again.
     if (entry.hint.snapshot_only) {
       *info = RawFileInfo{};
@@ -133,7 +140,8 @@ class ImagePlatform : public Platform {
       return 0;
     }
     if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
-    return Report(path, {entry.hint.record, entry.hint.name}, info);
+    return Report(path, {entry.hint.record, entry.hint.name}, info,
+                  scratch != nullptr ? &static_cast<MftWindow*>(scratch)->window : nullptr);
   }
 
   int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
@@ -318,25 +326,33 @@ class ImagePlatform : public Platform {
     std::uint32_t name = NtfsVolume::kNone;
   };
 
-  // Fills `info` for the record found at `path` on the volume.
-  int Report(const std::string& path, Found found, RawFileInfo* info) const {
-    if (int error = ReadState(*volume_, path, found, info)) return error;
+  // What a thread keeps between probes: a stretch of the volume's MFT.
+  struct MftWindow : ProbeScratch {
+    Mft::Window window;
+  };
+
+  // Fills `info` for the record found at `path` on the volume, reading it
+  // through `window` when given.
+  int Report(const std::string& path, Found found, RawFileInfo* info,
+             Mft::Window* window = nullptr) const {
+    if (int error = ReadState(*volume_, path, found, info, window)) return error;
     if (journal_ != nullptr) JoinJournal(found.record, info);
     return 0;
   }
 
   // Fills `info` for the record of `volume` found at `path`.
-  static int ReadState(NtfsVolume& volume, const std::string& path, Found found,
-                       RawFileInfo* info) {
+  static int ReadState(NtfsVolume& volume, const std::string& path, Found found, RawFileInfo* info,
+                       Mft::Window* window = nullptr) {
     const std::uint64_t record = found.record;
     bool wants_folder = !path.empty() && path.back() == '\\';
     if (wants_folder && !volume.IsFolder(record)) return kInvalidName;
     // The orphans' folder is made up: there is nothing to report of it.
     if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
     // Times that were not read are not shown, as zeros or otherwise.
-    if (!volume.HasTimes(record)) return kFileCorrupt;
+    NtfsVolume::Times times;
+    if (!volume.TimesOf(record, &times, window)) return kFileCorrupt;
     *info = RawFileInfo{};
-    CopyTimes(volume.TimesOf(record), &info->basic);
+    CopyTimes(times, &info->basic);
     info->has_object_id = volume.ObjectIdOf(record, &info->object_id);
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;

@@ -23,6 +23,8 @@ constexpr std::size_t kReadChunk = 1u << 20;
 constexpr std::size_t kPrefetch = 16 * kReadChunk;
 // Pieces read ahead of the parser, by a thread of their own.
 constexpr std::size_t kPiecesAhead = 4;
+// Bytes of records a window holds.
+constexpr std::uint64_t kWindowBytes = 32u << 10;
 // An MFT whose extent is guessed ends after this many places in a row
 // without a record (mkntfs leaves records 27 to 63 unused).
 constexpr std::uint64_t kGuessedGapEnd = 64;
@@ -150,6 +152,7 @@ bool Mft::Locate(const BootSector& boot, std::string* error) {
     guessed_ = true;
   }
   runs_ = std::move(runs);
+  IndexRuns();
   if (!record0.empty()) ReadBitmap(record0);
   // A damaged size cannot make us hold more records than the image has room
   // for; tables grow only with the records actually found.
@@ -178,6 +181,7 @@ void Mft::CountRecordsPastEnd(std::uint64_t size) {
 void Mft::LocateBare(std::uint32_t record_size) {
   record_size_ = record_size;
   runs_.assign(1, {0, reader_.Size()});
+  IndexRuns();
   record_limit_ = std::min<std::uint64_t>(reader_.Size() / record_size, kMaxRecords);
 }
 
@@ -194,6 +198,72 @@ bool Mft::ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) cons
   return ReadThroughRuns(reader_, runs_, number * record_size_, data->data(), record_size_) ==
              ReadStatus::kOk &&
          FixUpRecord(data->data(), record_size_);
+}
+
+void Mft::IndexRuns() {
+  run_ends_.clear();
+  std::uint64_t end = 0;
+  for (const auto& run : runs_) run_ends_.push_back(end += run.second);
+}
+
+bool Mft::Fill(std::uint64_t number, Window* window) const {
+  // The stretch around the record, inside the run that holds it whole.
+  const std::uint64_t at = number * record_size_;
+  auto run = std::upper_bound(run_ends_.begin(), run_ends_.end(), at);
+  if (run == run_ends_.end()) return false;
+  const std::size_t index = static_cast<std::size_t>(run - run_ends_.begin());
+  const std::uint64_t run_start = *run - runs_[index].second;
+  if (runs_[index].first == kSparse || at + record_size_ > *run) return false;
+  const std::uint64_t per_window = std::max<std::uint64_t>(kWindowBytes / record_size_, 1);
+  std::uint64_t first =
+      std::max(number - number % per_window, (run_start + record_size_ - 1) / record_size_);
+  std::uint64_t end = std::min({first + per_window, *run / record_size_, record_limit_});
+  const std::uint64_t offset = runs_[index].first + (first * record_size_ - run_start);
+  const std::size_t size = static_cast<std::size_t>((end - first) * record_size_);
+  std::unique_lock<std::mutex> lock(window_reads_, std::defer_lock);
+  if (!reader_.ConcurrentReads()) lock.lock();
+  // Read rather than shown in place: mapping and unmapping small stretches
+  // costs more than the copy, and stalls the other threads.
+  window->count = 0;
+  window->bytes.resize(size);
+  if (!reader_.ReadAll(offset, window->bytes.data(), size)) {
+    // The stretch holds damage: the record alone.
+    first = number;
+    end = number + 1;
+    window->bytes.resize(record_size_);
+    if (!reader_.ReadAll(runs_[index].first + (at - run_start), window->bytes.data(), record_size_))
+      return false;
+  }
+  window->first = first;
+  window->count = end - first;
+  return true;
+}
+
+const std::uint8_t* Mft::RawRecordIn(std::uint64_t number, Window* window) const {
+  if (number >= record_limit_ || record_size_ == 0) return nullptr;
+  if (number - window->first >= window->count && !Fill(number, window)) {
+    // A record that lies across two runs is read alone.
+    window->count = 0;
+    window->fixed.resize(record_size_);
+    if (ReadThroughRuns(reader_, runs_, number * record_size_, window->fixed.data(),
+                        record_size_) != ReadStatus::kOk)
+      return nullptr;
+    window->bytes.swap(window->fixed);
+    window->first = number;
+    window->count = 1;
+  }
+  const std::uint8_t* r = window->bytes.data() + (number - window->first) * record_size_;
+  return HasSignature(r, "FILE") ? r : nullptr;
+}
+
+const std::uint8_t* Mft::RecordIn(std::uint64_t number, Window* window) const {
+  const std::uint8_t* r = RawRecordIn(number, window);
+  if (r == nullptr || !FixupsHold(r, record_size_)) return nullptr;
+  if (UsedBytesNeedNoFixups(r, record_size_)) return r;
+  window->fixed.resize(record_size_);
+  std::memcpy(window->fixed.data(), r, record_size_);
+  ApplyFixups(window->fixed.data(), record_size_);
+  return window->fixed.data();
 }
 
 bool Mft::UsableRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* size) {

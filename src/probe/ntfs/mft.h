@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,25 @@ class Mft {
   // Reads record `number` and applies its fixups; false when it cannot be
   // read or is no whole record.
   bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) const;
+
+  // A stretch of records read at once and kept by one thread between calls
+  // of RecordIn: records asked for in about the order they lie in (the
+  // files of a folder, mostly) cost one read a stretch.
+  class Window {
+   private:
+    friend class Mft;
+    std::uint64_t first = 0, count = 0;
+    std::vector<std::uint8_t> bytes;  // as read
+    std::vector<std::uint8_t> fixed;  // the record asked for, fixed up
+  };
+  // Record `number`, fixed up, read through `window`: valid until the
+  // window's next use. Null when it cannot be read or is no whole record.
+  // Calls with windows of their own may come from several threads at once.
+  const std::uint8_t* RecordIn(std::uint64_t number, Window* window) const;
+  // The same, but as it lies, its fixups neither checked nor applied: what
+  // is read of it before the end of its first 512 bytes is the same either
+  // way. Null when it cannot be read or holds no record's signature.
+  const std::uint8_t* RawRecordIn(std::uint64_t number, Window* window) const;
 
   // One sequential pass over the MFT in large pieces: `parse` gets each
   // whole record, fixed up; records that cannot be read, or were damaged,
@@ -65,6 +85,8 @@ class Mft {
   void ReadBitmap(const std::vector<std::uint8_t>& record0);
   bool MarkedInUse(std::uint64_t record) const;
   void CountRecordsPastEnd(std::uint64_t size);
+  void IndexRuns();
+  bool Fill(std::uint64_t number, Window* window) const;
   struct Piece;
   struct LoadedPiece;
   class PieceQueue;
@@ -78,6 +100,9 @@ class Mft {
   ClusterGeometry geometry_;
   std::uint32_t record_size_ = 0;
   Runs runs_;
+  std::vector<std::uint64_t> run_ends_;  // where each run ends in the MFT's data
+  // Reads through windows, for a reader that allows one at a time.
+  mutable std::mutex window_reads_;
   std::uint64_t record_limit_ = 0;
   std::vector<std::uint8_t> bitmap_;  // $MFT's $BITMAP: records in use
   bool guessed_ = false;

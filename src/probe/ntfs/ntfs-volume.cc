@@ -260,7 +260,8 @@ void NtfsVolume::ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, boo
   if (a.type == kAttrStandardInformation && !extension) {
     // The first, as Windows reads it: a second one added to a record shows
     // no other times.
-    if ((r.flags & kHasTimes) == 0 && DecodeStandardInformation(a.value, a.value_length, &r.times))
+    Times times;
+    if ((r.flags & kHasTimes) == 0 && DecodeStandardInformation(a.value, a.value_length, &times))
       r.flags |= kHasTimes;
   } else if (a.type == kAttrFileName && DecodeFileName(a.value, a.value_length, &name)) {
     AddName(owner, name);
@@ -423,6 +424,36 @@ bool NtfsVolume::InUse(std::uint64_t record) const {
 bool NtfsVolume::Deleted(std::uint64_t record) const {
   const Record* r = FindRecord(record);
   return r != nullptr && (r->flags & kDeleted) != 0;
+}
+
+bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window) const {
+  const Record* r = FindRecord(record);
+  if (r == nullptr || (r->flags & kHasTimes) == 0) return false;
+  std::unique_lock<std::mutex> lock(own_window_mutex_, std::defer_lock);
+  if (window == nullptr) {
+    lock.lock();
+    window = &own_window_;
+  }
+  // As the pass read them: the first $STANDARD_INFORMATION that holds times.
+  auto first_times = [&](const std::uint8_t* data, std::uint32_t size) {
+    AttributeWalker walker(data, size);
+    NtfsAttribute a;
+    while (walker.Next(&a))
+      if (a.type == kAttrStandardInformation && a.resident &&
+          DecodeStandardInformation(a.value, a.value_length, times))
+        return true;
+    return false;
+  };
+  // The record's first 510 bytes are the same before and after its fixups
+  // are applied: where they hold the times, the record is read as it lies.
+  const std::uint8_t* data = mft_.RawRecordIn(record, window);
+  if (data == nullptr || LoadLe16(data + mft_record::kSequence) != r->sequence ||
+      ((LoadLe16(data + mft_record::kFlags) & mft_record::kInUse) != 0) !=
+          ((r->flags & kInUse) != 0))
+    return false;
+  if (first_times(data, std::min(mft_.record_size(), kFixupStride - 2))) return true;
+  data = mft_.RecordIn(record, window);
+  return data != nullptr && first_times(data, mft_.record_size());
 }
 
 bool NtfsVolume::HasTimes(std::uint64_t record) const {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <span>
 #include <string>
@@ -85,7 +86,13 @@ class NtfsVolume {
   // file has no times to show.
   bool HasTimes(std::uint64_t record) const;
   bool IsFolder(std::uint64_t record) const;
-  const Times& TimesOf(std::uint64_t record) const { return FindRecord(record)->times; }
+  // The record's $STANDARD_INFORMATION times, read again from the MFT (the
+  // volume keeps none, so that millions of files cost little memory)
+  // through `window`, one of the caller's thread; through one of the
+  // volume's own, a thread at a time, when null. False when the record
+  // cannot be read again or no longer holds the file read before: another
+  // sequence number, in use or not.
+  bool TimesOf(std::uint64_t record, Times* times, Mft::Window* window = nullptr) const;
   // The 64 bytes that the object-identifier request returns: the ID, and the
   // birth volume, birth object and domain IDs (from the attribute when it
   // holds them, else from $Extend\$ObjId:$O). False when the file has none.
@@ -167,7 +174,6 @@ class NtfsVolume {
 
   // Kept small: a volume holds millions.
   struct Record {
-    Times times;
     std::uint32_t first_name = kNone;  // names_ chain of this record
     std::uint16_t sequence = 0;
     std::uint8_t flags = 0;
@@ -240,6 +246,8 @@ class NtfsVolume {
 
   VolumeReader& reader_;
   NtfsReadOptions options_;
+  mutable std::mutex own_window_mutex_;
+  mutable Mft::Window own_window_;
   bool lazy_ = false;
   BootSector boot_;
   Mft mft_;
