@@ -37,8 +37,9 @@ Opened Open(const std::string& bytes) {
 
 std::vector<std::u16string> RootNames(NtfsVolume& volume) {
   std::vector<std::u16string> names;
+  NtfsVolume::NameBuffer buffer;
   for (std::uint32_t name : volume.Children(NtfsVolume::kRootRecord))
-    names.emplace_back(volume.NameText(name));
+    names.emplace_back(volume.NameText(name, buffer));
   return names;
 }
 
@@ -342,10 +343,12 @@ std::vector<std::string> Paths(NtfsVolume& v) {
   std::function<void(std::uint64_t, const std::string&)> walk = [&](std::uint64_t folder,
                                                                     const std::string& prefix) {
     if (!entered.insert(folder).second) return;
+    NtfsVolume::NameBuffer buffer;
     for (std::span<const std::uint32_t> names : {v.Children(folder), v.DeletedChildren(folder)}) {
       for (std::uint32_t name : names) {
         std::uint64_t record = v.RecordOfName(name);
-        std::string path = prefix + Ascii(v.NameText(name)) + (v.IsFolder(record) ? "\\" : "");
+        std::string path =
+            prefix + Ascii(v.NameText(name, buffer)) + (v.IsFolder(record) ? "\\" : "");
         paths.push_back(path);
         if (v.IsFolder(record)) walk(record, path);
       }
@@ -536,8 +539,9 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
     ASSERT_TRUE(NtfsVolume::Open(reader, options, &volume, &error)) << c.what << ": " << error;
     EXPECT_EQ(Paths(*volume), c.paths) << c.what;
     EXPECT_EQ(DescribeDamage("v", volume->DamageFound()), c.damage) << c.what;
+    NtfsVolume::NameBuffer buffer;
     for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
-      if (volume->NameText(name) == u"twice.txt") {
+      if (volume->NameText(name, buffer) == u"twice.txt") {
         NtfsVolume::Times times;
         ASSERT_TRUE(volume->TimesOf(volume->RecordOfName(name), &times)) << c.what;
         EXPECT_EQ(times.creation, 1000u) << c.what;
@@ -551,7 +555,7 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
     std::unique_ptr<NtfsVolume> lazy;
     ASSERT_TRUE(NtfsVolume::Open(lazy_reader, options, &lazy, &error)) << c.what;
     for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord))
-      EXPECT_EQ(lazy->Lookup(NtfsVolume::kRootRecord, volume->NameText(name)),
+      EXPECT_EQ(lazy->Lookup(NtfsVolume::kRootRecord, volume->NameText(name, buffer)),
                 volume->RecordOfName(name))
           << c.what;
   }

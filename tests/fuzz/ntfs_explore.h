@@ -27,6 +27,7 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   std::vector<std::uint64_t> folders = {NtfsVolume::kRootRecord};
   std::set<std::uint64_t> seen = {NtfsVolume::kRootRecord};
   std::size_t budget = 1u << 16;
+  NtfsVolume::NameBuffer buffer;
   while (!folders.empty() && budget > 0) {
     std::uint64_t folder = folders.back();
     folders.pop_back();
@@ -35,13 +36,14 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
       for (std::uint32_t name : names) {
         if (--budget == 0) break;
         std::uint64_t record = volume->RecordOfName(name);
-        if (volume->LookupName(folder, volume->NameText(name)) == NtfsVolume::kNone)
+        if (volume->LookupName(folder, volume->NameText(name, buffer)) == NtfsVolume::kNone)
           __builtin_trap();
         NtfsVolume::Times times;
         if (!volume->NameTimesOf(name, &times)) __builtin_trap();
         FILE_OBJECTID_BUFFER id;
         volume->ObjectIdOf(record, &id);
-        if (volume->HasTimes(record)) (void)volume->TimesOf(record);
+        NtfsVolume::Times si;
+        if (volume->HasTimes(record)) (void)volume->TimesOf(record, &si);
         if (volume->IsFolder(record) && seen.insert(record).second) folders.push_back(record);
       }
     }
@@ -62,7 +64,7 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   int asked = 0;
   for (std::uint32_t name : volume->Children(NtfsVolume::kRootRecord)) {
     if (++asked > 8) break;
-    std::u16string text(volume->NameText(name));
+    std::u16string text(volume->NameText(name, buffer));
     std::uint64_t record = lazy->Lookup(NtfsVolume::kRootRecord, text);
     // A name the whole read lists for a file in use is found alone too, as
     // a file in use.

@@ -149,13 +149,10 @@ class ImagePlatform : public Platform {
     // A folder is entered by the record the listing found, whatever its
     // name holds.
     if (entry.hint.record == SearchHint::kNoRecord) return OpenSearch(folder + "*", search);
+    if (!entry.hint.snapshot_only) return SearchFolder(entry.hint.record, u"*", search);
     std::vector<DirEntry> entries;
-    if (entry.hint.snapshot_only) {
-      for (const char16_t* dots : {u".", u".."}) entries.push_back({Wtf8FromUtf16(dots), true});
-      ListSnapshotOnly(entry.hint.record, entry.hint.sequence, u"*", &entries);
-    } else {
-      ListFolder(entry.hint.record, u"*", &entries);
-    }
+    for (const char16_t* dots : {u".", u".."}) entries.push_back({Wtf8FromUtf16(dots), true});
+    ListSnapshotOnly(entry.hint.record, entry.hint.sequence, u"*", &entries);
     return Yield(std::move(entries), search);
   }
 
@@ -176,15 +173,13 @@ class ImagePlatform : public Platform {
     if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
     if (last.empty()) return kFileNotFound;
 
+    // "*.*" matches every name, with or without a dot.
+    if (HasWildcard(std::u16string_view(last)))
+      return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
+    Found found_entry = Step(*volume_, folder, last);
+    if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
     std::vector<DirEntry> entries;
-    if (!HasWildcard(std::u16string_view(last))) {
-      Found found_entry = Step(*volume_, folder, last);
-      if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
-      entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
-    } else {
-      // "*.*" matches every name, with or without a dot.
-      ListFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), &entries);
-    }
+    entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
     return Yield(std::move(entries), search);
   }
 
@@ -240,28 +235,91 @@ class ImagePlatform : public Platform {
   // "." and ".." first (but in the root), deleted entries, when asked for,
   // after the live ones, then those the shadow copies alone hold (-S), and
   // the made-up folder of orphans last, under a name no entry of the root
-  // has.
-  void ListFolder(std::uint64_t folder, std::u16string_view wanted,
-                  std::vector<DirEntry>* entries) {
-    if (folder != NtfsVolume::kRootRecord) {
-      for (const char16_t* dots : {u".", u".."})
-        if (Matches(wanted, dots)) entries->push_back({Wtf8FromUtf16(dots), true});
+  // has. Each of the volume's entries is made as it is taken, so that a
+  // folder of millions costs no list of them; nothing matching is an error.
+  class FolderSearch : public DirSearch {
+   public:
+    FolderSearch(const ImagePlatform& platform, std::uint64_t folder, std::u16string_view wanted,
+                 std::vector<DirEntry> tail)
+        : platform_(platform),
+          volume_(*platform.volume_),
+          folder_(folder),
+          wanted_(wanted),
+          children_(volume_.Children(folder)),
+          deleted_(volume_.DeletedChildren(folder)),
+          tail_(std::move(tail)) {
+      ready_ = Advance(&next_);
     }
-    for (std::span<const std::uint32_t> names :
-         {volume_->Children(folder), volume_->DeletedChildren(folder)}) {
-      for (std::uint32_t name : names) {
-        std::u16string_view text = volume_->NameText(name);
-        std::uint64_t record = volume_->RecordOfName(name);
-        if (volume_->Listed(record) && Matches(wanted, text))
-          entries->push_back(Entry(Wtf8FromUtf16(text), record, name, folder));
+    bool Empty() const { return !ready_; }
+    bool Next(DirEntry* entry) override {
+      if (!ready_) return false;
+      *entry = std::move(next_);
+      ready_ = Advance(&next_);
+      return true;
+    }
+
+   private:
+    bool Advance(DirEntry* entry) {
+      static constexpr const char16_t* kDots[] = {u".", u".."};
+      while (dots_ < 2 && folder_ != NtfsVolume::kRootRecord) {
+        const char16_t* dots = kDots[dots_++];
+        if (platform_.Matches(wanted_, dots)) {
+          *entry = {Wtf8FromUtf16(dots), true};
+          return true;
+        }
       }
+      for (; listed_ < children_.size() + deleted_.size(); ++listed_) {
+        std::uint32_t name =
+            listed_ < children_.size() ? children_[listed_] : deleted_[listed_ - children_.size()];
+        std::u16string_view text = volume_.NameText(name, buffer_);
+        std::uint64_t record = volume_.RecordOfName(name);
+        if (volume_.Listed(record) && platform_.Matches(wanted_, text)) {
+          *entry = platform_.Entry(Wtf8FromUtf16(text), record, name, folder_);
+          ++listed_;
+          return true;
+        }
+      }
+      if (tailed_ == tail_.size()) return false;
+      *entry = std::move(tail_[tailed_++]);
+      return true;
     }
-    if (folder != NtfsVolume::kOrphanFolder)
-      ListSnapshotOnly(folder, volume_->SequenceOf(folder), wanted, entries);
+
+    const ImagePlatform& platform_;
+    NtfsVolume& volume_;
+    std::uint64_t folder_;
+    std::u16string wanted_;
+    std::span<const std::uint32_t> children_, deleted_;
+    std::vector<DirEntry> tail_;  // after the volume's entries
+    int dots_ = 0;
+    std::size_t listed_ = 0, tailed_ = 0;
+    NtfsVolume::NameBuffer buffer_;
+    DirEntry next_;
+    bool ready_ = false;
+  };
+
+  // Opens the search of `folder` for `wanted`.
+  int SearchFolder(std::uint64_t folder, std::u16string_view wanted,
+                   std::unique_ptr<DirSearch>* search) {
+    std::vector<DirEntry> tail;
+    if (!snapshots_.stores.empty() && folder != NtfsVolume::kOrphanFolder) {
+      // The names the shadow copies alone hold are known only once the
+      // volume's own are.
+      FolderSearch own(*this, folder, wanted, {});
+      std::vector<DirEntry> entries;
+      for (DirEntry e; own.Next(&e);) entries.push_back(std::move(e));
+      std::size_t listed = entries.size();
+      ListSnapshotOnly(folder, volume_->SequenceOf(folder), wanted, &entries);
+      tail.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(listed)),
+                  std::make_move_iterator(entries.end()));
+    }
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(wanted, volume_->OrphanFolderName()))
-      entries->push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()),
-                               NtfsVolume::kOrphanFolder, NtfsVolume::kNone, folder));
+      tail.push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()), NtfsVolume::kOrphanFolder,
+                           NtfsVolume::kNone, folder));
+    auto found = std::make_unique<FolderSearch>(*this, folder, wanted, std::move(tail));
+    if (found->Empty()) return kFileNotFound;
+    *search = std::move(found);
+    return 0;
   }
 
   // Adds the entries of the folder (`folder`, `sequence`) that match
@@ -279,6 +337,7 @@ class ImagePlatform : public Platform {
     std::set<std::u16string> seen;
     for (const DirEntry& e : *entries)
       if (e.hint.record != SearchHint::kNoRecord) seen.insert(key(Utf16FromWtf8(e.name)));
+    NtfsVolume::NameBuffer buffer;
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
       then.Reach(folder);
@@ -286,7 +345,7 @@ class ImagePlatform : public Platform {
       for (std::span<const std::uint32_t> names :
            {then.Children(folder), then.DeletedChildren(folder)}) {
         for (std::uint32_t name : names) {
-          std::u16string_view text = then.NameText(name);
+          std::u16string_view text = then.NameText(name, buffer);
           std::uint64_t record = then.RecordOfName(name);
           if (!then.Listed(record) || !Matches(then, wanted, text) ||
               !seen.insert(key(text)).second)

@@ -225,8 +225,9 @@ void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
   // compared from where the keys left off.
   if (last - first < 2) return;
   keyed->clear();
+  NameBuffer buffer;
   for (auto it = first; it != last; ++it) {
-    std::u16string_view text = NameText(*it);
+    std::u16string_view text = NameText(*it, buffer);
     std::uint64_t key[2] = {};
     for (std::size_t k = 0; k < 8; ++k)
       key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(text[k]) : 0);
@@ -235,7 +236,8 @@ void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
   std::sort(keyed->begin(), keyed->end(), [&](const CollationKey& x, const CollationKey& y) {
     if (x.high != y.high) return x.high < y.high;
     if (x.low != y.low) return x.low < y.low;
-    std::u16string_view a = NameText(x.name), b = NameText(y.name);
+    NameBuffer x_buffer, y_buffer;
+    std::u16string_view a = NameText(x.name, x_buffer), b = NameText(y.name, y_buffer);
     // The units both keys hold are equal.
     std::size_t same = std::min<std::size_t>({8, a.size(), b.size()});
     int c = upcase_.Compare(a.substr(same), b.substr(same));
@@ -299,19 +301,21 @@ bool NtfsVolume::FolderPath(std::uint64_t folder, std::uint16_t sequence,
     f = names_[name].parent;
   }
   path->clear();
+  NameBuffer buffer;
   for (auto it = names.rbegin(); it != names.rend(); ++it)
-    path->append(u"\\").append(NameText(*it));
+    path->append(u"\\").append(NameText(*it, buffer));
   return true;
 }
 
 std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
                                std::u16string_view name) const {
+  NameBuffer buffer;
   auto [first, last] = std::equal_range(list.begin(), list.end(), name, [&](auto x, auto y) {
     auto text = [&](auto v) {
       if constexpr (std::is_same_v<decltype(v), std::u16string_view>)
         return v;
       else
-        return NameText(v);
+        return NameText(v, buffer);
     };
     return upcase_.Compare(text(x), text(y)) < 0;
   });
@@ -319,9 +323,9 @@ std::uint32_t NtfsVolume::Find(std::span<const std::uint32_t> list,
   // Among names equal but for case, the one written exactly so wins; the
   // run is sorted by the exact text too.
   auto exact = std::lower_bound(first, last, name, [&](std::uint32_t x, std::u16string_view key) {
-    return NameText(x) < key;
+    return NameText(x, buffer) < key;
   });
-  if (exact != last && NameText(*exact) == name) return *exact;
+  if (exact != last && NameText(*exact, buffer) == name) return *exact;
   return *first;
 }
 

@@ -115,8 +115,9 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
   if (!InUse(file) || (sequence != 0 && sequence != FindRecord(file)->sequence)) return kNone;
   // The file's own attribute for that name, as a full read would list it;
   // the index's copy only where records were lost.
+  NameBuffer buffer;
   for (std::uint32_t n = FindRecord(file)->first_name; n != kNone; n = names_[n].next)
-    if (names_[n].parent == folder && NameText(n) == hit.text && IsParent(names_[n], false))
+    if (names_[n].parent == folder && NameText(n, buffer) == hit.text && IsParent(names_[n], false))
       return n;
   FileNameValue key;
   if (!NamesUnread(file) ||

@@ -4,13 +4,20 @@
 
 namespace qst {
 
+template <typename Block>
+bool NameStore::Room(std::vector<Block>* blocks, std::size_t length) {
+  if (!blocks->empty() && blocks->back().size() + length <= kTextBlock) return true;
+  if (blocks->size() >= kMaxBlocks) return false;
+  blocks->emplace_back();
+  blocks->back().reserve(kTextBlock);
+  return true;
+}
+
 std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, std::uint32_t next) {
   if (value.length == 0 || names_.size() >= kNone) return kNone;
-  if (text_.empty() || text_.back().size() + value.length > kTextBlock) {
-    if (text_.size() >= (std::uint64_t{kNone} >> kTextBlockBits)) return kNone;
-    text_.emplace_back();
-    text_.back().reserve(kTextBlock);
-  }
+  bool wide = false;
+  for (std::uint8_t i = 0; i < value.length && !wide; ++i) wide = value.Unit(i) > 0xFF;
+  if (wide ? !Room(&wide_, value.length) : !Room(&narrow_, value.length)) return kNone;
   Name n;
   n.record = static_cast<std::uint32_t>(record);
   std::uint64_t parent = RecordNumber(value.parent);
@@ -19,18 +26,31 @@ std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, s
   n.space = value.space;
   n.length = value.length;
   n.next = next;
-  std::u16string& block = text_.back();
-  n.text = static_cast<std::uint32_t>((text_.size() - 1) << kTextBlockBits | block.size());
-  for (std::uint8_t i = 0; i < value.length; ++i) block.push_back(value.Unit(i));
+  if (wide) {
+    std::u16string& block = wide_.back();
+    n.text =
+        kWide | static_cast<std::uint32_t>((wide_.size() - 1) << kTextBlockBits | block.size());
+    for (std::uint8_t i = 0; i < value.length; ++i) block.push_back(value.Unit(i));
+  } else {
+    std::string& block = narrow_.back();
+    n.text = static_cast<std::uint32_t>((narrow_.size() - 1) << kTextBlockBits | block.size());
+    for (std::uint8_t i = 0; i < value.length; ++i)
+      block.push_back(static_cast<char>(value.Unit(i)));
+  }
   if (keep_times_) times_.push_back(value.times);
   names_.push_back(n);
   return static_cast<std::uint32_t>(names_.size() - 1);
 }
 
-std::u16string_view NameStore::Text(std::uint32_t name) const {
+std::u16string_view NameStore::Text(std::uint32_t name, Buffer& buffer) const {
   const Name& n = names_[name];
-  return std::u16string_view(text_[n.text >> kTextBlockBits])
-      .substr(n.text & (kTextBlock - 1), n.length);
+  const std::size_t block = (n.text & ~kWide) >> kTextBlockBits;
+  const std::size_t offset = n.text & (kTextBlock - 1);
+  if (n.text & kWide) return std::u16string_view(wide_[block]).substr(offset, n.length);
+  const unsigned char* units =
+      reinterpret_cast<const unsigned char*>(narrow_[block].data()) + offset;
+  for (std::uint8_t i = 0; i < n.length; ++i) buffer[i] = units[i];
+  return std::u16string_view(buffer.data(), n.length);
 }
 
 bool NameStore::TimesOf(std::uint32_t name, NtfsTimes* times) const {

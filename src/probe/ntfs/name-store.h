@@ -1,9 +1,11 @@
 // The names of a volume's files, as their $FILE_NAME attributes (or, where
 // records were lost, their folders' index entries) give them: millions of
-// them, kept compact. Each name is numbered in the order it was added, and
-// the numbers never change.
+// them, kept compact (a name whose units all lie below 0x100, as most do, in
+// a byte a unit). Each name is numbered in the order it was added, and the
+// numbers never change.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,7 +24,7 @@ class NameStore {
     std::uint32_t record;
     std::uint32_t parent;  // kNone when beyond the records
     std::uint32_t next;    // next name of the same record
-    std::uint32_t text;    // block << kTextBlockBits | offset, in text_
+    std::uint32_t text;    // kWide | block << kTextBlockBits | offset
     std::uint16_t parent_sequence;
     std::uint8_t length;
     std::uint8_t space;  // NameSpace
@@ -37,7 +39,10 @@ class NameStore {
   std::size_t size() const { return names_.size(); }
   const Name& operator[](std::uint32_t name) const { return names_[name]; }
   std::uint64_t RecordOf(std::uint32_t name) const { return names_[name].record; }
-  std::u16string_view Text(std::uint32_t name) const;
+  // Room for the longest name.
+  using Buffer = std::array<char16_t, 255>;
+  // The name's text; one kept a byte a unit is widened into `buffer`.
+  std::u16string_view Text(std::uint32_t name, Buffer& buffer) const;
   // The $FILE_NAME times of a name; false unless they were kept.
   bool TimesOf(std::uint32_t name, NtfsTimes* times) const;
   void Reserve(std::size_t names) { names_.reserve(names); }
@@ -45,12 +50,19 @@ class NameStore {
  private:
   static constexpr int kTextBlockBits = 20;
   static constexpr std::size_t kTextBlock = std::size_t{1} << kTextBlockBits;
+  static constexpr std::uint32_t kWide = 0x80000000;
+  static constexpr std::size_t kMaxBlocks = kWide >> kTextBlockBits;
+
+  template <typename Block>
+  static bool Room(std::vector<Block>* blocks, std::size_t length);
 
   bool keep_times_;
   std::vector<Name> names_;
   // Names are kept in blocks that never move, so that holding millions
-  // costs no copies while they grow.
-  std::vector<std::u16string> text_;
+  // costs no copies while they grow: a byte a unit where every unit lies
+  // below 0x100, else two.
+  std::vector<std::string> narrow_;
+  std::vector<std::u16string> wide_;
   std::vector<NtfsTimes> times_;  // by name, when kept
 };
 

@@ -371,9 +371,10 @@ void NtfsVolume::ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
   // index adds only the others; names of intact records come from the
   // records alone.
   std::set<std::tuple<std::uint64_t, std::uint64_t, std::u16string>> known;
+  NameBuffer buffer;
   for (std::uint32_t i = 0; i < names_.size(); ++i)
     if (NamesUnread(names_[i].record))
-      known.emplace(names_[i].record, names_[i].parent, NameText(i));
+      known.emplace(names_[i].record, names_[i].parent, NameText(i, buffer));
   std::unordered_multimap<std::uint64_t, std::uint32_t> misplaced_of;
   for (std::uint32_t name : misplaced) misplaced_of.emplace(names_[name].record, name);
   std::unordered_set<std::uint64_t> seen;  // index blocks read: each once in all
@@ -407,7 +408,7 @@ void NtfsVolume::ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
           // whose index holds it.
           auto [first, last] = misplaced_of.equal_range(file);
           for (auto it = first; it != last; ++it) {
-            if (sequence == records_[file].sequence && NameText(it->second) == text &&
+            if (sequence == records_[file].sequence && NameText(it->second, buffer) == text &&
                 indexed_in->emplace(it->second, folder).second)
               break;
           }

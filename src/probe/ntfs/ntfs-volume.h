@@ -107,7 +107,11 @@ class NtfsVolume {
   // unless asked for. The orphans' folder lists all its names as Children.
   std::span<const std::uint32_t> DeletedChildren(std::uint64_t folder);
   std::uint64_t RecordOfName(std::uint32_t name) const { return names_.RecordOf(name); }
-  std::u16string_view NameText(std::uint32_t name) const { return names_.Text(name); }
+  // The text of a name, valid while `buffer` is not used again.
+  using NameBuffer = NameStore::Buffer;
+  std::u16string_view NameText(std::uint32_t name, NameBuffer& buffer) const {
+    return names_.Text(name, buffer);
+  }
 
   // The entry of `folder` called `name` (case-insensitive, as Windows
   // compares), including the root's system files and 8.3 aliases; the name
