@@ -1,6 +1,8 @@
 #include "time/timestamp.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace qst {
 namespace {
@@ -80,12 +82,25 @@ std::int64_t SystemTimeToUnixSeconds(const SYSTEMTIME& st) {
 
 namespace {
 
-// Writes `value` as exactly `digits` decimal digits.
-char* PutDigits(char* out, unsigned value, int digits) {
-  for (int i = digits - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// "00" to "99", two characters each.
+constexpr auto kTwoDigits = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
+  return pairs;
+}();
+
+// Writes `value` as exactly `digits` decimal digits, two at a time.
+char* PutDigits(char* out, unsigned value, int digits) {
+  int i = digits;
+  while (i >= 2) {
+    i -= 2;
+    std::memcpy(out + i, &kTwoDigits[2 * (value % 100)], 2);
+    value /= 100;
+  }
+  if (i == 1) out[0] = static_cast<char>('0' + value % 10);
   return out + digits;
 }
 
