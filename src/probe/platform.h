@@ -216,8 +216,9 @@ class Platform : public LocalTimeConverter {
     (void)folder;
     return 1;
   }
-  // Whether probes answer from memory, where threads could only slow them
-  // down: -j is then not followed.
+  // Whether probes answer from memory (a volume read whole): a walk then
+  // builds and prints records in batches on its own threads, as many as -j
+  // or the machine says, rather than keeping probes in flight.
   virtual bool ProbesFromMemory() const { return false; }
 
   // With -S, the states of the file at `path` in the volume's shadow copies,
