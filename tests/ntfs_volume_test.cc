@@ -58,6 +58,22 @@ TEST(NtfsReader, ReadsTimesNamesAndLookups) {
   EXPECT_EQ(DescribeDamage("v", o.volume->DamageFound()), "");
 }
 
+TEST(NtfsReader, ListsFoldersInTheVolumesCollationOrder) {
+  // Upper-cased unit by unit, a shorter name first, names alike but for case
+  // by their exact units; past the first eight units too, and whether a
+  // name is kept a byte a unit or two.
+  const std::vector<std::u16string> order = {
+      u"abcdefgh",       u"ABCDEFGHz",       u"abcdefghZ",      u"abcdefghz",
+      u"abcdefgh\u00e9", u"abcdefgh\u00e9a", u"abcdefgh\u0100", u"abcdefgi"};
+  VolumeBuilder b;
+  // Added in an order unlike the listing.
+  for (std::size_t i = 0; i < order.size(); ++i)
+    b.AddFile(16 + (i * 5) % order.size(), order[(i * 5) % order.size()], 1000);
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  EXPECT_EQ(RootNames(*o.volume), order);
+}
+
 TEST(NtfsReader, TimesAreReadAgainAsThePassFoundThem) {
   // The volume keeps no times: a file's are read again from its record when
   // asked for, the same wherever they lie in it (here across the bytes its

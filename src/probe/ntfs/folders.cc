@@ -225,25 +225,44 @@ void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
   // compared from where the keys left off.
   if (last - first < 2) return;
   keyed->clear();
-  NameBuffer buffer;
+  // A unit of a name as kept: a byte, or a UTF-16 unit.
+  auto unit = [](auto c) -> char16_t {
+    if constexpr (std::is_same_v<decltype(c), char>)
+      return static_cast<unsigned char>(c);
+    else
+      return c;
+  };
   for (auto it = first; it != last; ++it) {
-    std::u16string_view text = NameText(*it, buffer);
     std::uint64_t key[2] = {};
-    for (std::size_t k = 0; k < 8; ++k)
-      key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(text[k]) : 0);
+    names_.Visit(*it, [&](auto text) {
+      for (std::size_t k = 0; k < 8; ++k)
+        key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(unit(text[k])) : 0);
+    });
     keyed->push_back({key[0], key[1], *it});
   }
+  // Past the keys, names are compared as they are kept, without widening.
+  auto compare = [&](std::uint32_t x, std::uint32_t y) {
+    return names_.Visit(x, [&](auto a) {
+      return names_.Visit(y, [&](auto b) {
+        // The units both keys hold are equal.
+        std::size_t n = std::min(a.size(), b.size());
+        for (std::size_t i = std::min<std::size_t>(8, n); i < n; ++i) {
+          char16_t p = upcase_(unit(a[i])), q = upcase_(unit(b[i]));
+          if (p != q) return p < q ? -1 : 1;
+        }
+        if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+        // Names alike to the letter (on a damaged volume) by their exact
+        // units, then by record number.
+        for (std::size_t i = 0; i < n; ++i)
+          if (unit(a[i]) != unit(b[i])) return unit(a[i]) < unit(b[i]) ? -2 : 2;
+        return 0;
+      });
+    });
+  };
   std::sort(keyed->begin(), keyed->end(), [&](const CollationKey& x, const CollationKey& y) {
     if (x.high != y.high) return x.high < y.high;
     if (x.low != y.low) return x.low < y.low;
-    NameBuffer x_buffer, y_buffer;
-    std::u16string_view a = NameText(x.name, x_buffer), b = NameText(y.name, y_buffer);
-    // The units both keys hold are equal.
-    std::size_t same = std::min<std::size_t>({8, a.size(), b.size()});
-    int c = upcase_.Compare(a.substr(same), b.substr(same));
-    if (c != 0) return c < 0;
-    // Names alike to the letter (on a damaged volume) by record number.
-    if (a != b) return a < b;
+    if (int c = compare(x.name, y.name); c != 0) return c < 0;
     return std::pair(names_[x.name].record, x.name) < std::pair(names_[y.name].record, y.name);
   });
   for (const CollationKey& k : *keyed) *first++ = k.name;

@@ -1,5 +1,7 @@
 #include "probe/ntfs/name-store.h"
 
+#include <type_traits>
+
 #include "probe/ntfs/mft-record.h"
 
 namespace qst {

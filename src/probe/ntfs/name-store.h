@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
@@ -43,6 +44,17 @@ class NameStore {
   using Buffer = std::array<char16_t, 255>;
   // The name's text; one kept a byte a unit is widened into `buffer`.
   std::u16string_view Text(std::uint32_t name, Buffer& buffer) const;
+  // Calls `visit` with the name's text as it is kept, and returns what it
+  // returns: a std::string_view whose bytes are the units (all below
+  // 0x100), or a std::u16string_view.
+  template <typename Visitor>
+  decltype(auto) Visit(std::uint32_t name, Visitor&& visit) const {
+    const Name& n = names_[name];
+    const std::size_t block = (n.text & ~kWide) >> kTextBlockBits;
+    const std::size_t offset = n.text & (kTextBlock - 1);
+    if (n.text & kWide) return visit(std::u16string_view(wide_[block]).substr(offset, n.length));
+    return visit(std::string_view(narrow_[block]).substr(offset, n.length));
+  }
   // The $FILE_NAME times of a name; false unless they were kept.
   bool TimesOf(std::uint32_t name, NtfsTimes* times) const;
   void Reserve(std::size_t names) { names_.reserve(names); }
