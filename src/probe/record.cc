@@ -1,6 +1,7 @@
 #include "probe/record.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "time/classify.h"
 
@@ -91,14 +92,6 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   FileTimestampRecord r;
   r.fields = fields;
   r.deleted = raw.deleted;
-  if (fields.name_times && raw.has_name_times) {
-    r.has_name_times = true;
-    r.name_atime = RenderTimestamp(raw.name_times.LastAccessTime, form, zone);
-    r.name_mtime = RenderTimestamp(raw.name_times.LastWriteTime, form, zone);
-    r.name_ctime = RenderTimestamp(raw.name_times.ChangeTime, form, zone);
-    r.name_crtime = RenderTimestamp(raw.name_times.CreationTime, form, zone);
-    r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
-  }
   if (fields.alerts() || fields.report) r.alerts = ForgeryIndicators(raw);
   if (fields.usn && raw.has_usn) {
     const UsnFileInfo& u = raw.usn;
@@ -132,10 +125,26 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     r.birth_object_id = DecodeUuid(oid.BirthObjectId, form, zone);
     FormatHex16(oid.BirthVolumeId, r.birth_volume_id);
   }
+  // A file's times are often equal: each value is rendered once.
+  auto render = [&](FILETIME raw_time, std::initializer_list<const RenderedTimestamp*> done) {
+    for (const RenderedTimestamp* before : done)
+      if (before->raw == raw_time) return *before;
+    return RenderTimestamp(raw_time, form, zone);
+  };
   r.atime = RenderTimestamp(raw.basic.LastAccessTime, form, zone);
-  r.mtime = RenderTimestamp(raw.basic.LastWriteTime, form, zone);
-  r.ctime = RenderTimestamp(raw.basic.ChangeTime, form, zone);
-  r.crtime = RenderTimestamp(raw.basic.CreationTime, form, zone);
+  r.mtime = render(raw.basic.LastWriteTime, {&r.atime});
+  r.ctime = render(raw.basic.ChangeTime, {&r.atime, &r.mtime});
+  r.crtime = render(raw.basic.CreationTime, {&r.atime, &r.mtime, &r.ctime});
+  if (fields.name_times && raw.has_name_times) {
+    const FILE_BASIC_INFO& fn = raw.name_times;
+    r.has_name_times = true;
+    r.name_atime = render(fn.LastAccessTime, {&r.atime, &r.mtime, &r.ctime, &r.crtime});
+    r.name_mtime = render(fn.LastWriteTime, {&r.name_atime, &r.mtime, &r.crtime, &r.atime});
+    r.name_ctime = render(fn.ChangeTime, {&r.name_atime, &r.name_mtime, &r.ctime, &r.crtime});
+    r.name_crtime =
+        render(fn.CreationTime, {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.crtime});
+    r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
+  }
   r.type = ClassifyTimestampOrigin(r.atime, r.mtime, r.ctime, r.crtime);
   return r;
 }
