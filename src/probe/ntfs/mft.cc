@@ -393,6 +393,13 @@ void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
     out->status.assign(records, ReadStatus::kOk);
     for (std::size_t i = 0; i < records; ++i) {
       const std::uint8_t* r = out->view + i * record_size_;
+      // The lines checked, a few records on, fetched meanwhile.
+      if (i + kParsedAhead < records) {
+        const std::uint8_t* ahead = r + kParsedAhead * record_size_;
+        for (std::uint32_t tail = 0; tail < record_size_; tail += kFixupStride)
+          __builtin_prefetch(ahead + tail + kFixupStride - 2);
+        __builtin_prefetch(ahead);
+      }
       if (HasSignature(r, "FILE"))
         out->slots[i] = FixupsHold(r, record_size_) ? Slot::kRecord : Slot::kDebris;
       else if (std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; }))

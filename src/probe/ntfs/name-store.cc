@@ -17,8 +17,9 @@ bool NameStore::Room(std::vector<Block>* blocks, std::size_t length) {
 
 std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, std::uint32_t next) {
   if (value.length == 0 || names_.size() >= kNone) return kNone;
+  // UTF-16LE: a unit below 0x100 has a zero high byte.
   bool wide = false;
-  for (std::uint8_t i = 0; i < value.length && !wide; ++i) wide = value.Unit(i) > 0xFF;
+  for (std::uint8_t i = 0; i < value.length; ++i) wide |= value.name[2 * i + 1] != 0;
   if (wide ? !Room(&wide_, value.length) : !Room(&narrow_, value.length)) return kNone;
   Name n;
   n.record = static_cast<std::uint32_t>(record);
@@ -35,9 +36,11 @@ std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, s
     for (std::uint8_t i = 0; i < value.length; ++i) block.push_back(value.Unit(i));
   } else {
     std::string& block = narrow_.back();
-    n.text = static_cast<std::uint32_t>((narrow_.size() - 1) << kTextBlockBits | block.size());
+    const std::size_t at = block.size();
+    n.text = static_cast<std::uint32_t>((narrow_.size() - 1) << kTextBlockBits | at);
+    block.resize(at + value.length);
     for (std::uint8_t i = 0; i < value.length; ++i)
-      block.push_back(static_cast<char>(value.Unit(i)));
+      block[at + i] = static_cast<char>(value.name[2 * i]);
   }
   if (keep_times_) times_.push_back(value.times);
   names_.push_back(n);
