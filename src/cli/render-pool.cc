@@ -17,7 +17,7 @@ constexpr std::size_t kBatchesPerThread = 4;
 // and freed by the walk's thread.
 struct RenderPool::Batch {
   struct Item {
-    std::size_t path, path_length, name_length;  // the name follows the path
+    std::size_t path, path_length, name_length;  // the name ends the path
     bool folder, made_up;
     SearchHint hint;
   };
@@ -72,8 +72,7 @@ void RenderPool::Add(std::string_view directory, const DirEntry& entry) {
   const std::size_t path = directory.size() + entry.name.size();
   open_->items.push_back(
       {open_->text.size(), path, entry.name.size(), entry.folder, entry.made_up, entry.hint});
-  // The path, then the name again.
-  open_->text.append(directory).append(entry.name).append(entry.name);
+  open_->text.append(directory).append(entry.name);
   if (open_->items.size() == kBatchEntries) Submit();
 }
 
@@ -152,7 +151,8 @@ void RenderPool::Render(Batch& batch, std::string* path, DirEntry* entry,
   const RunOptions& options = context_.options;
   for (const Batch::Item& item : batch.items) {
     path->assign(batch.text, item.path, item.path_length);
-    entry->name.assign(batch.text, item.path + item.path_length, item.name_length);
+    entry->name.assign(batch.text, item.path + item.path_length - item.name_length,
+                       item.name_length);
     entry->folder = item.folder;
     entry->made_up = item.made_up;
     entry->hint = item.hint;
