@@ -86,7 +86,9 @@ def main():
             cold = ["sh", "-c", 'sync && echo 3 > /proc/sys/vm/drop_caches && exec "$@"', "cold"]
             peers = [(name + " (cold)", cold + command) for name, command in peers
                      if not name.startswith("fsntfsinfo")]
-        print_table([(name, measure(command, args.runs)) for name, command in peers], args.files)
+        against = next((name for name, _ in peers if name.startswith("ils")), None)
+        print_table([(name, measure(command, args.runs)) for name, command in peers], args.files,
+                    against)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -43,7 +43,12 @@ def measure(command, runs):
     return min(results, key=lambda r: r[0])
 
 
-def print_table(rows, files):
-    print(f"{'command':<34}{'wall s':>9}{'cpu s':>9}{'files/s':>12}{'peak RSS KiB':>14}{'lines':>10}")
+def print_table(rows, files, against=None):
+    """Prints one line a command; with `against`, the name of one of the
+    rows, also each wall time as a share of that row's."""
+    base = dict((name, result[0]) for name, result in rows).get(against)
+    ratio = f"{'x ' + against.split()[0]:>9}" if base else ""
+    print(f"{'command':<34}{'wall s':>9}{'cpu s':>9}{'files/s':>12}{'peak RSS KiB':>14}{'lines':>10}{ratio}")
     for name, (wall, cpu, rss, lines) in rows:
-        print(f"{name:<34}{wall:>9.2f}{cpu:>9.2f}{files / wall:>12.0f}{rss:>14}{lines:>10}")
+        share = f"{wall / base:>9.2f}" if base else ""
+        print(f"{name:<34}{wall:>9.2f}{cpu:>9.2f}{files / wall:>12.0f}{rss:>14}{lines:>10}{share}")
