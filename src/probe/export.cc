@@ -19,14 +19,25 @@ namespace {
 
 void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
                      const RenderedTimestamp& c, const RenderedTimestamp& cr, std::string* out) {
-  out->append("{\"atime\":");
-  AppendJsonTime(a, true, out);
-  out->append(",\"mtime\":");
-  AppendJsonTime(m, true, out);
-  out->append(",\"ctime\":");
-  AppendJsonTime(c, true, out);
-  out->append(",\"crtime\":");
-  AppendJsonTime(cr, true, out);
+  static constexpr const char* kKeys[] = {
+      "{\"atime\":", ",\"mtime\":", ",\"ctime\":", ",\"crtime\":"};
+  const RenderedTimestamp* times[] = {&a, &m, &c, &cr};
+  // A file's times are often equal: a value written before is copied.
+  std::size_t start[4], length[4];
+  for (int i = 0; i < 4; ++i) {
+    out->append(kKeys[i]);
+    int same = 0;
+    while (same < i && times[same]->raw != times[i]->raw) ++same;
+    start[i] = out->size();
+    if (same < i) {
+      // Room first, so that the bytes copied stay where they are.
+      out->reserve(out->size() + length[same]);
+      out->append(out->data() + start[same], length[same]);
+    } else {
+      AppendJsonTime(*times[i], true, out);
+    }
+    length[i] = out->size() - start[i];
+  }
   out->push_back('}');
 }
 
