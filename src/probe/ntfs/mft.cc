@@ -45,14 +45,14 @@ struct Mft::Piece {
 
 // What a place of the MFT holds, once read.
 enum class Slot : std::uint8_t {
-  kRecord,  // a record, fixed up
+  kRecord,  // a record whose fixups hold
   kDebris,  // bytes that were a record once: damaged, or torn
   kBlank,   // zeros: never used
 };
 
 // The bytes of a piece, shown in place by the reader or read into a buffer
-// of our own (fixed up there, record by record), how the read of each of
-// its records went and what each holds.
+// of our own (fixups not applied either way), how the read of each of its
+// records went and what each holds.
 struct Mft::LoadedPiece {
   explicit LoadedPiece(VolumeReader& reader_in) : reader(reader_in) {}
   ~LoadedPiece() { Unview(); }
@@ -62,11 +62,12 @@ struct Mft::LoadedPiece {
     if (view != nullptr) reader.Unview(view, view_size);
     view = nullptr;
   }
+  const std::uint8_t* Records() const { return view != nullptr ? view : bytes.data(); }
 
   VolumeReader& reader;
-  const std::uint8_t* view = nullptr;  // in place; fixups not applied
+  const std::uint8_t* view = nullptr;  // in place
   std::size_t view_size = 0;
-  std::vector<std::uint8_t> bytes;  // read, and fixed up
+  std::vector<std::uint8_t> bytes;  // read, where not shown in place
   std::vector<ReadStatus> status;
   std::vector<Slot> slots;
 };
@@ -248,11 +249,10 @@ const std::uint8_t* Mft::RawRecordIn(std::uint64_t number, Window* window) const
   if (number - window->first >= window->count && !Fill(number, window)) {
     // A record that lies across two runs is read alone.
     window->count = 0;
-    window->fixed.resize(record_size_);
-    if (ReadThroughRuns(reader_, runs_, number * record_size_, window->fixed.data(),
+    window->bytes.resize(record_size_);
+    if (ReadThroughRuns(reader_, runs_, number * record_size_, window->bytes.data(),
                         record_size_) != ReadStatus::kOk)
       return nullptr;
-    window->bytes.swap(window->fixed);
     window->first = number;
     window->count = 1;
   }
@@ -263,11 +263,7 @@ const std::uint8_t* Mft::RawRecordIn(std::uint64_t number, Window* window) const
 const std::uint8_t* Mft::RecordIn(std::uint64_t number, Window* window) const {
   const std::uint8_t* r = RawRecordIn(number, window);
   if (r == nullptr || !FixupsHold(r, record_size_)) return nullptr;
-  if (UsedBytesNeedNoFixups(r, record_size_)) return r;
-  window->fixed.resize(record_size_);
-  std::memcpy(window->fixed.data(), r, record_size_);
-  ApplyFixups(window->fixed.data(), record_size_);
-  return window->fixed.data();
+  return FixedUp(r, &window->fixed);
 }
 
 bool Mft::UsableRuns(const std::vector<std::uint8_t>& record0, Runs* runs, std::uint64_t* size) {
@@ -387,51 +383,53 @@ void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
     out->view = reader_.View(piece.offset, piece.size);
   }
   if (out->view != nullptr) {
-    // Checked in place; a record is fixed up where it is parsed, and only
-    // when fixups change what is read of it.
     out->view_size = piece.size;
     out->status.assign(records, ReadStatus::kOk);
-    for (std::size_t i = 0; i < records; ++i) {
-      const std::uint8_t* r = out->view + i * record_size_;
-      // The lines checked, a few records on, fetched meanwhile.
-      if (i + kParsedAhead < records) {
-        const std::uint8_t* ahead = r + kParsedAhead * record_size_;
-        for (std::uint32_t tail = 0; tail < record_size_; tail += kFixupStride)
-          __builtin_prefetch(ahead + tail + kFixupStride - 2);
-        __builtin_prefetch(ahead);
-      }
-      if (HasSignature(r, "FILE"))
-        out->slots[i] = FixupsHold(r, record_size_) ? Slot::kRecord : Slot::kDebris;
-      else if (std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; }))
-        out->slots[i] = Slot::kDebris;
-    }
-    return;
-  }
-  out->bytes.resize(piece.size);
-  std::uint8_t* bytes = out->bytes.data();
-  if (piece.spans) {
-    out->status.assign(1, ReadThroughRuns(reader_, runs_, piece.offset, bytes, record_size_));
-  } else if (piece.offset == kSparse) {
-    // Nothing lies in a sparse run.
-    out->status.assign(records, ReadStatus::kPastEnd);
   } else {
-    ReadStatus whole = reader_.Read(piece.offset, bytes, piece.size);
-    out->status.assign(records, whole);
-    // A read that fails is tried again record by record, so that only the
-    // records that cannot be read are lost.
-    if (whole != ReadStatus::kOk)
-      for (std::size_t i = 0; i < records; ++i)
-        out->status[i] =
-            reader_.Read(piece.offset + i * record_size_, bytes + i * record_size_, record_size_);
+    out->bytes.resize(piece.size);
+    std::uint8_t* bytes = out->bytes.data();
+    if (piece.spans) {
+      out->status.assign(1, ReadThroughRuns(reader_, runs_, piece.offset, bytes, record_size_));
+    } else if (piece.offset == kSparse) {
+      // Nothing lies in a sparse run.
+      out->status.assign(records, ReadStatus::kPastEnd);
+    } else {
+      ReadStatus whole = reader_.Read(piece.offset, bytes, piece.size);
+      out->status.assign(records, whole);
+      // A read that fails is tried again record by record, so that only the
+      // records that cannot be read are lost.
+      if (whole != ReadStatus::kOk)
+        for (std::size_t i = 0; i < records; ++i)
+          out->status[i] =
+              reader_.Read(piece.offset + i * record_size_, bytes + i * record_size_, record_size_);
+    }
   }
+  // Checked where they lie; a record is fixed up where it is parsed, and
+  // only when fixups change what is read of it.
+  const std::uint8_t* base = out->Records();
   for (std::size_t i = 0; i < records; ++i) {
-    std::uint8_t* r = bytes + i * record_size_;
+    const std::uint8_t* r = base + i * record_size_;
+    // The lines checked, a few records on, fetched meanwhile.
+    if (i + kParsedAhead < records) {
+      const std::uint8_t* ahead = r + kParsedAhead * record_size_;
+      for (std::uint32_t tail = 0; tail < record_size_; tail += kFixupStride)
+        __builtin_prefetch(ahead + tail + kFixupStride - 2);
+      __builtin_prefetch(ahead);
+    }
     if (out->status[i] != ReadStatus::kOk) continue;
     if (HasSignature(r, "FILE"))
-      out->slots[i] = ApplyFixups(r, record_size_) ? Slot::kRecord : Slot::kDebris;
+      out->slots[i] = FixupsHold(r, record_size_) ? Slot::kRecord : Slot::kDebris;
     else if (std::any_of(r, r + record_size_, [](std::uint8_t b) { return b != 0; }))
       out->slots[i] = Slot::kDebris;
   }
+}
+
+const std::uint8_t* Mft::FixedUp(const std::uint8_t* record,
+                                 std::vector<std::uint8_t>* fixed) const {
+  if (UsedBytesNeedNoFixups(record, record_size_)) return record;
+  fixed->assign(record, record + record_size_);
+  ApplyFixups(fixed->data(), record_size_);
+  return fixed->data();
 }
 
 std::uint64_t Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
@@ -446,7 +444,7 @@ std::uint64_t Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
   std::uint64_t end = 0;
   std::optional<PieceQueue> queue;
   LoadedPiece own(reader_);
-  std::vector<std::uint8_t> fixed(record_size_);
+  std::vector<std::uint8_t> fixed;
   if (read_ahead && pieces.size() > 1 && reader_.ConcurrentReads()) queue.emplace(*this, pieces);
   for (const Piece& piece : pieces) {
     std::unique_ptr<LoadedPiece> loaded;
@@ -481,21 +479,12 @@ bool Mft::ParsePiece(const Piece& piece, const LoadedPiece& loaded,
     // The header and first attributes of a record a few places on are
     // fetched while this one is parsed.
     if (i + kParsedAhead < loaded.status.size()) {
-      const std::uint8_t* ahead = (loaded.view != nullptr ? loaded.view : loaded.bytes.data()) +
-                                  (i + kParsedAhead) * record_size_;
+      const std::uint8_t* ahead = loaded.Records() + (i + kParsedAhead) * record_size_;
       for (std::uint32_t line = 0; line < kBytesFetchedAhead; line += 64)
         __builtin_prefetch(ahead + line);
     }
     if (slot == Slot::kRecord) {
-      const std::uint8_t* r;
-      if (loaded.view == nullptr) {
-        r = loaded.bytes.data() + i * record_size_;
-      } else if (r = loaded.view + i * record_size_; !UsedBytesNeedNoFixups(r, record_size_)) {
-        std::memcpy(fixed->data(), r, record_size_);
-        ApplyFixups(fixed->data(), record_size_);
-        r = fixed->data();
-      }
-      parse(number, r);
+      parse(number, FixedUp(loaded.Records() + i * record_size_, fixed));
       *gap = 0;
     } else if (guessed_) {
       if (++*gap == kGuessedGapEnd) return *end = number + 1 - kGuessedGapEnd, true;

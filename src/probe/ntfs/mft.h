@@ -92,6 +92,9 @@ class Mft {
   class PieceQueue;
   std::vector<Piece> PassPieces() const;
   void LoadPiece(const Piece& piece, LoadedPiece* out) const;
+  // `record`, whose fixups hold, as parsing reads it: in place where fixups
+  // change none of its bytes in use, else fixed up in `*fixed`.
+  const std::uint8_t* FixedUp(const std::uint8_t* record, std::vector<std::uint8_t>* fixed) const;
   bool ParsePiece(const Piece& piece, const LoadedPiece& loaded, std::vector<std::uint8_t>* fixed,
                   const RecordVisitor& parse, LostRecords* lost, std::uint64_t* gap,
                   std::uint64_t* end) const;
