@@ -56,6 +56,13 @@ void AppendHex(std::string_view bytes, std::string* out) {
   }
 }
 
+void AppendJsonStringOrNull(bool known, std::string_view text, std::string* out) {
+  if (known)
+    AppendJsonString(text, out);
+  else
+    out->append("null");
+}
+
 void AppendJsonTime(const RenderedTimestamp& t, bool known, std::string* out,
                     bool may_precede_1601) {
   out->append("{\"utc\":");

@@ -29,6 +29,8 @@ bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out);
 // escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
 // Returns false when a byte was replaced.
 bool AppendJsonString(std::string_view text, std::string* out);
+// The same when `known`, else null.
+void AppendJsonStringOrNull(bool known, std::string_view text, std::string* out);
 
 // Bytes as lower-case hex digits.
 void AppendHex(std::string_view bytes, std::string* out);

@@ -70,15 +70,9 @@ void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTi
   out->append(",\"parent\":");
   AppendJsonReference(r.parent, out);
   out->append(",\"name\":");
-  if (r.major == 4)
-    out->append("null");
-  else
-    AppendJsonString(t.name, out);
+  AppendJsonStringOrNull(r.major != 4, t.name, out);
   out->append(",\"path\":");
-  if (path.empty())
-    out->append("null");
-  else
-    AppendJsonString(path, out);
+  AppendJsonStringOrNull(!path.empty(), path, out);
   out->append(",\"attributes\":");
   AppendNumber(r.attributes, out);
   out->append(",\"source_info\":");
@@ -139,10 +133,7 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   out->append(",\"message\":");
   AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
   out->append(",\"path\":");
-  if (path.empty())
-    out->append("null");
-  else
-    AppendJsonString(path, out);
+  AppendJsonStringOrNull(!path.empty(), path, out);
   out->append(",\"name\":");
   AppendJsonString(t.name, out);
   out->append(",\"usn\":");

@@ -1,7 +1,6 @@
 // The platform of a disk image: the NTFS volume of a raw, split raw, E01,
 // VMDK or VHD image (containers and partition tables through The Sleuth
 // Kit), with paths in Windows form and errors as Windows gives them.
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <tsk/libtsk.h>
 
@@ -12,8 +11,8 @@
 #include <cstring>
 #include <iterator>
 #include <string>
-#include <type_traits>
 
+#include "probe/image/loaded-library.h"
 #include "probe/image/open-volume.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/volume-platform.h"
@@ -45,17 +44,10 @@ const TskApi* LoadTsk(std::string* error) {
   static TskApi api;
   static std::string failure;
   static const bool loaded = [] {
-    void* library = dlopen(QST_TSK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) library = dlopen("libtsk.so", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      const char* why = dlerror();
-      failure = why != nullptr ? why : "cannot load " QST_TSK_LIBRARY;
-      return false;
-    }
-    auto find = [&](auto* slot, const char* name) {
-      void* address = dlsym(library, name);
-      if (address == nullptr && failure.empty()) failure = std::string("no ") + name + " in libtsk";
-      *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+    void* library = OpenLibrary(QST_TSK_LIBRARY, "libtsk.so", &failure);
+    if (library == nullptr) return false;
+    auto find = [&](auto** slot, const char* name) {
+      FindFunction(library, slot, name, " in libtsk", &failure);
     };
     find(&api.img_open_utf8, "tsk_img_open_utf8");
     find(&api.img_read, "tsk_img_read");

@@ -2,13 +2,12 @@
 // that qst runs where the library is absent. The library reads the volume
 // through a libbfio handle of ours over the volume's reader: any image the
 // image layer opens (raw, E01, a partition of a disk) serves.
-#include <dlfcn.h>
 #include <libvshadow.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <type_traits>
 
+#include "probe/image/loaded-library.h"
 #include "probe/image/shadow-stores.h"
 
 namespace qst {
@@ -40,22 +39,11 @@ const VshadowApi* LoadVshadow(std::string* error) {
   static VshadowApi loaded_api;
   static std::string failure;
   static const bool loaded = [] {
-    auto open = [](const char* soname, const char* name) {
-      void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-      if (library == nullptr) library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-      if (library == nullptr && failure.empty()) {
-        const char* why = dlerror();
-        failure = why != nullptr ? why : std::string("cannot load ") + soname;
-      }
-      return library;
-    };
-    void* vshadow = open("libvshadow.so.1", "libvshadow.so");
-    void* bfio = open("libbfio.so.1", "libbfio.so");
+    void* vshadow = OpenLibrary("libvshadow.so.1", "libvshadow.so", &failure);
+    void* bfio = OpenLibrary("libbfio.so.1", "libbfio.so", &failure);
     if (vshadow == nullptr || bfio == nullptr) return false;
-    auto find = [&](void* library, auto* slot, const char* name) {
-      void* address = dlsym(library, name);
-      if (address == nullptr && failure.empty()) failure = std::string("no ") + name;
-      *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(address);
+    auto find = [&](void* library, auto** slot, const char* name) {
+      FindFunction(library, slot, name, "", &failure);
     };
     VshadowApi& a = loaded_api;
     find(bfio, &a.handle_initialize, "libbfio_handle_initialize");
