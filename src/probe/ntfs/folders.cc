@@ -225,18 +225,11 @@ void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
   // compared from where the keys left off.
   if (last - first < 2) return;
   keyed->clear();
-  // A unit of a name as kept: a byte, or a UTF-16 unit.
-  auto unit = [](auto c) -> char16_t {
-    if constexpr (std::is_same_v<decltype(c), char>)
-      return static_cast<unsigned char>(c);
-    else
-      return c;
-  };
   for (auto it = first; it != last; ++it) {
     std::uint64_t key[2] = {};
     names_.Visit(*it, [&](auto text) {
       for (std::size_t k = 0; k < 8; ++k)
-        key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(unit(text[k])) : 0);
+        key[k / 4] = key[k / 4] << 16 | (k < text.size() ? upcase_(UpcaseTable::Unit(text[k])) : 0);
     });
     keyed->push_back({key[0], key[1], *it});
   }
@@ -245,16 +238,14 @@ void NtfsVolume::SortByCollation(std::vector<std::uint32_t>::iterator first,
     return names_.Visit(x, [&](auto a) {
       return names_.Visit(y, [&](auto b) {
         // The units both keys hold are equal.
-        std::size_t n = std::min(a.size(), b.size());
-        for (std::size_t i = std::min<std::size_t>(8, n); i < n; ++i) {
-          char16_t p = upcase_(unit(a[i])), q = upcase_(unit(b[i]));
-          if (p != q) return p < q ? -1 : 1;
-        }
-        if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+        std::size_t same = std::min<std::size_t>({8, a.size(), b.size()});
+        if (int c = upcase_.CompareUnits(a.substr(same), b.substr(same)); c != 0) return c;
         // Names alike to the letter (on a damaged volume) by their exact
         // units, then by record number.
-        for (std::size_t i = 0; i < n; ++i)
-          if (unit(a[i]) != unit(b[i])) return unit(a[i]) < unit(b[i]) ? -2 : 2;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          char16_t p = UpcaseTable::Unit(a[i]), q = UpcaseTable::Unit(b[i]);
+          if (p != q) return p < q ? -1 : 1;
+        }
         return 0;
       });
     });

@@ -16,13 +16,4 @@ bool UpcaseTable::Load(const std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-int UpcaseTable::Compare(std::u16string_view a, std::u16string_view b) const {
-  std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    char16_t x = table_[a[i]], y = table_[b[i]];
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
 }  // namespace qst
