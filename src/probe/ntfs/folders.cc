@@ -33,59 +33,38 @@ void NtfsVolume::BuildFolders() {
   // Where each name is listed: in the folder its parent reference names
   // when that holds, else in the folder whose index holds it, else among the
   // orphans; the root's own names and 8.3 aliases nowhere.
-  constexpr std::uint32_t kUnlisted = kNone, kOrphans = kNone - 1;
-  std::vector<std::uint32_t> misplaced;  // names in use whose parent fails
-  for (std::uint32_t i = 0; i < names_.size(); ++i) {
-    const NameStore::Name& n = names_[i];
-    if (n.record != kRootRecord && InUse(n.record) && !IsParent(n, false) && !IsAlias(i))
-      misplaced.push_back(i);
-  }
+  std::vector<std::uint32_t> place, folders, misplaced;
+  PlaceNames(&place, &folders, &misplaced);
   misplaced_ = misplaced.size();
   // Where records were lost or read in part, the folders' indexes may still
   // name files whose own names went with them.
-  std::unordered_map<std::uint32_t, std::uint64_t> indexed_in;
-  if (!misplaced.empty() || lost_.count() != 0 || damaged_.count() != 0)
+  if (!misplaced.empty() || lost_.count() != 0 || damaged_.count() != 0) {
+    std::unordered_map<std::uint32_t, std::uint64_t> indexed_in;
     ReadIndexNames(misplaced, &indexed_in);
-  std::vector<std::uint32_t>().swap(misplaced);
-
-  std::vector<std::uint32_t> place(names_.size(), kUnlisted);
-  for (std::uint32_t i = 0; i < names_.size(); ++i) {
-    const NameStore::Name& n = names_[i];
-    if (n.record == kRootRecord) continue;
-    bool deleted = Deleted(n.record);
-    bool parent_holds = IsParent(n, deleted);
-    if (IsAlias(i)) {
-      // An 8.3 alias opens its file but is never listed.
-      if (parent_holds) short_names_[n.parent].push_back(i);
-    } else if (parent_holds) {
-      place[i] = n.parent;
-    } else if (auto indexed = indexed_in.find(i); indexed != indexed_in.end()) {
-      place[i] = static_cast<std::uint32_t>(indexed->second);
-    } else {
-      place[i] = kOrphans;
+    // The indexes may have added names and records: all are placed again.
+    PlaceNames(&place, &folders, nullptr);
+    for (const auto& [name, folder] : indexed_in) {
+      if (place[name] != kOrphans) continue;
+      place[name] = static_cast<std::uint32_t>(folder);
+      if (!Deleted(names_[name].record)) ++child_start_[folder + 1];
     }
   }
-  std::unordered_map<std::uint32_t, std::uint64_t>().swap(indexed_in);
-  cycles_ = BreakCycles(&place);
+  std::vector<std::uint32_t>().swap(misplaced);
+  cycles_ = BreakCycles(folders, &place);
+  std::vector<std::uint32_t>().swap(folders);
 
-  // Listed names go to their folders in two passes over the names: one
-  // counts, one places.
-  child_start_.assign(records_.size() + 1, 0);
-  auto live_in = [&](std::uint32_t i) {
-    return place[i] < kOrphans && !Deleted(names_[i].record) ? place[i] : kUnlisted;
-  };
-  for (std::uint32_t i = 0; i < names_.size(); ++i)
-    if (std::uint32_t folder = live_in(i); folder != kUnlisted) ++child_start_[folder + 1];
+  // Listed names go to their folders, counted as they were placed.
   for (std::size_t r = 0; r < records_.size(); ++r) child_start_[r + 1] += child_start_[r];
   child_names_.resize(child_start_.back());
   std::vector<std::uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
-    if (std::uint32_t folder = live_in(i); folder != kUnlisted)
-      child_names_[fill[folder]++] = i;
-    else if (place[i] == kOrphans)
+    if (place[i] == kUnlisted) continue;
+    if (place[i] == kOrphans)
       orphans_.push_back(i);
-    else if (place[i] != kUnlisted)
+    else if (Deleted(names_[i].record))
       deleted_children_[place[i]].push_back(i);
+    else
+      child_names_[fill[place[i]]++] = i;
   }
   std::vector<std::uint32_t>().swap(fill);
   std::vector<std::uint32_t>().swap(place);
@@ -98,6 +77,41 @@ void NtfsVolume::BuildFolders() {
   for (std::uint32_t name : ListedChildren(kRootRecord))
     if (names_[name].record >= kFirstUserRecord) root_listing_.push_back(name);
   NameOrphanFolder();
+}
+
+void NtfsVolume::PlaceNames(std::vector<std::uint32_t>* place, std::vector<std::uint32_t>* folders,
+                            std::vector<std::uint32_t>* misplaced) {
+  // One pass over the names: where each goes by its parent reference, the
+  // live names each folder lists counted at child_start_[folder + 1], the
+  // names of folders that are listed somewhere, and the names in use whose
+  // parent fails.
+  place->assign(names_.size(), kUnlisted);
+  folders->clear();
+  short_names_.clear();
+  child_start_.assign(records_.size() + 1, 0);
+  for (std::uint32_t i = 0; i < names_.size(); ++i) {
+    const NameStore::Name& n = names_[i];
+    if (n.record == kRootRecord) continue;
+    const Record* r = FindRecord(n.record);
+    const bool deleted = r != nullptr && (r->flags & kDeleted) != 0;
+    const bool in_use = r != nullptr && (r->flags & kInUse) != 0;
+    const bool parent_holds = IsParent(n, deleted);
+    const bool alias = IsAlias(i);
+    if (misplaced != nullptr && in_use && !alias && !(deleted ? IsParent(n, false) : parent_holds))
+      misplaced->push_back(i);
+    if (alias) {
+      // An 8.3 alias opens its file but is never listed.
+      if (parent_holds) short_names_[n.parent].push_back(i);
+      continue;
+    }
+    if (parent_holds) {
+      (*place)[i] = n.parent;
+      if (!deleted) ++child_start_[n.parent + 1];
+    } else {
+      (*place)[i] = kOrphans;
+    }
+    if (r != nullptr && (in_use || deleted) && (r->flags & kFolder) != 0) folders->push_back(i);
+  }
 }
 
 void NtfsVolume::SortFolders() {
@@ -127,19 +141,17 @@ void NtfsVolume::SortFolders() {
   for (std::thread& helper : helpers) helper.join();
 }
 
-std::uint64_t NtfsVolume::BreakCycles(std::vector<std::uint32_t>* place) {
+std::uint64_t NtfsVolume::BreakCycles(const std::vector<std::uint32_t>& folders,
+                                      std::vector<std::uint32_t>* place) {
   // Folders reached from the root or the orphans. One that is not reached
   // lies in, or below, a cycle of folders each listed in the next: the
   // lowest-numbered folder of the cycle goes to the orphans, so that the
   // cycle and all below it are listed there.
-  constexpr std::uint32_t kOrphans = kNone - 1;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> by_parent, by_child;
-  for (std::uint32_t i = 0; i < place->size(); ++i) {
+  for (std::uint32_t i : folders) {
     std::uint32_t record = names_[i].record;
-    if ((*place)[i] != kNone && IsFolder(record)) {
-      by_parent.emplace_back((*place)[i], record);
-      by_child.emplace_back(record, i);
-    }
+    by_parent.emplace_back((*place)[i], record);
+    by_child.emplace_back(record, i);
   }
   std::sort(by_parent.begin(), by_parent.end());
   std::sort(by_child.begin(), by_child.end());
@@ -191,7 +203,9 @@ std::uint64_t NtfsVolume::BreakCycles(std::vector<std::uint32_t>* place) {
       ++misplaced_;
     }
     auto name = std::lower_bound(by_child.begin(), by_child.end(), std::pair{moved, 0u});
-    (*place)[name->second] = kOrphans;
+    std::uint32_t& moved_from = (*place)[name->second];
+    if (moved_from < kOrphans && !Deleted(moved)) --child_start_[moved_from + 1];
+    moved_from = kOrphans;
     reached[moved] = true;
     reach_from(moved);
   }

@@ -20,7 +20,8 @@ namespace {
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kMaxRecords = 1ull << 32;
 constexpr std::size_t kReadChunk = 1u << 20;
-constexpr std::size_t kPrefetch = 16 * kReadChunk;
+// Pieces the medium is asked for ahead of the one loaded.
+constexpr std::size_t kPiecesPrefetched = 16;
 // Pieces read ahead of the parser, by a thread of their own.
 constexpr std::size_t kPiecesAhead = 4;
 // Bytes of records a window holds.
@@ -110,7 +111,7 @@ class Mft::PieceQueue {
 
  private:
   void Load() {
-    for (const Piece& piece : pieces_) {
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
       std::unique_ptr<LoadedPiece> buffer;
       {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -119,7 +120,7 @@ class Mft::PieceQueue {
         buffer = std::move(free_.back());
         free_.pop_back();
       }
-      mft_.LoadPiece(piece, buffer.get());
+      mft_.LoadPiece(pieces_, i, buffer.get());
       {
         std::lock_guard<std::mutex> lock(mutex_);
         ready_.push_back(std::move(buffer));
@@ -374,12 +375,20 @@ std::vector<Mft::Piece> Mft::PassPieces() const {
   return pieces;
 }
 
-void Mft::LoadPiece(const Piece& piece, LoadedPiece* out) const {
+void Mft::LoadPiece(const std::vector<Piece>& pieces, std::size_t index, LoadedPiece* out) const {
+  // Each piece is asked for once, a few pieces ahead of its load.
+  auto prefetch = [&](std::size_t i) {
+    if (i < pieces.size() && !pieces[i].spans && pieces[i].offset != kSparse)
+      reader_.Prefetch(pieces[i].offset, pieces[i].size);
+  };
+  if (index == 0)
+    for (std::size_t i = 0; i < kPiecesPrefetched; ++i) prefetch(i);
+  prefetch(index + kPiecesPrefetched);
+  const Piece& piece = pieces[index];
   const std::size_t records = piece.size / record_size_;
   out->Unview();
   out->slots.assign(records, Slot::kBlank);
   if (!piece.spans && piece.offset != kSparse) {
-    reader_.Prefetch(piece.offset + piece.size, kPrefetch);
     out->view = reader_.View(piece.offset, piece.size);
   }
   if (out->view != nullptr) {
@@ -446,12 +455,13 @@ std::uint64_t Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
   LoadedPiece own(reader_);
   std::vector<std::uint8_t> fixed;
   if (read_ahead && pieces.size() > 1 && reader_.ConcurrentReads()) queue.emplace(*this, pieces);
-  for (const Piece& piece : pieces) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
     std::unique_ptr<LoadedPiece> loaded;
     if (queue)
       loaded = queue->Next();
     else
-      LoadPiece(piece, &own);
+      LoadPiece(pieces, i, &own);
     const bool ended = ParsePiece(piece, loaded ? *loaded : own, &fixed, parse, lost, &gap, &end);
     if (queue) queue->Done(std::move(loaded));
     if (ended) return end;

@@ -91,7 +91,7 @@ class Mft {
   struct LoadedPiece;
   class PieceQueue;
   std::vector<Piece> PassPieces() const;
-  void LoadPiece(const Piece& piece, LoadedPiece* out) const;
+  void LoadPiece(const std::vector<Piece>& pieces, std::size_t index, LoadedPiece* out) const;
   // `record`, whose fixups hold, as parsing reads it: in place where fixups
   // change none of its bytes in use, else fixed up in `*fixed`.
   const std::uint8_t* FixedUp(const std::uint8_t* record, std::vector<std::uint8_t>* fixed) const;

@@ -231,7 +231,12 @@ class NtfsVolume {
   // The folder tree (folders.cc).
   void BuildFolders();
   bool IsAlias(std::uint32_t name) const;
-  std::uint64_t BreakCycles(std::vector<std::uint32_t>* place);
+  // Where names are listed: a folder's record number, or one of these.
+  static constexpr std::uint32_t kUnlisted = kNone, kOrphans = kNone - 1;
+  void PlaceNames(std::vector<std::uint32_t>* place, std::vector<std::uint32_t>* folders,
+                  std::vector<std::uint32_t>* misplaced);
+  std::uint64_t BreakCycles(const std::vector<std::uint32_t>& folders,
+                            std::vector<std::uint32_t>* place);
   void NameOrphanFolder();
   void SortFolders();
   void SortByCollation(std::vector<std::uint32_t>::iterator first,
