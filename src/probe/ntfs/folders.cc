@@ -1,6 +1,7 @@
 // The folder tree of a volume read whole: each folder's listed names in
 // collation order, deleted names apart, 8.3 aliases apart, and the orphans.
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -15,6 +16,8 @@ namespace {
 constexpr std::uint64_t kFirstUserRecord = 16;
 // Fewer names than this are sorted on one thread.
 constexpr std::size_t kNamesToShare = 1 << 16;
+// Stretches of folders to sort, for each thread that sorts.
+constexpr std::size_t kStretchesPerThread = 16;
 
 }  // namespace
 
@@ -116,28 +119,32 @@ void NtfsVolume::PlaceNames(std::vector<std::uint32_t>* place, std::vector<std::
 
 void NtfsVolume::SortFolders() {
   // The folders fall into stretches of records holding about as many names
-  // each, sorted on threads of their own: each folder's list is its own.
+  // each, taken in turn by a few threads until none is left: each folder's
+  // list is its own, and a thread that drew cheap stretches takes more.
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
                                           : std::min(std::thread::hardware_concurrency(), 8u);
   if (child_names_.size() < kNamesToShare) threads = 1;
   threads = std::max(threads, 1u);
-  auto sort_records = [this](std::size_t first, std::size_t last) {
+  const std::size_t stretches = threads == 1 ? 1 : threads * kStretchesPerThread;
+  std::vector<std::size_t> bounds(1, 0);
+  for (std::size_t k = 1; k < stretches; ++k) {
+    const std::uint64_t share = child_names_.size() * k / stretches;
+    bounds.push_back(static_cast<std::size_t>(
+        std::upper_bound(child_start_.begin() + bounds.back(), child_start_.end() - 1, share) -
+        child_start_.begin()));
+  }
+  bounds.push_back(records_.size());
+  std::atomic<std::size_t> next{0};
+  auto sort_stretches = [&] {
     std::vector<CollationKey> keyed;
-    for (std::size_t r = first; r < last; ++r)
-      SortByCollation(child_names_.begin() + child_start_[r],
-                      child_names_.begin() + child_start_[r + 1], &keyed);
+    for (std::size_t k; (k = next.fetch_add(1)) < stretches;)
+      for (std::size_t r = bounds[k]; r < bounds[k + 1]; ++r)
+        SortByCollation(child_names_.begin() + child_start_[r],
+                        child_names_.begin() + child_start_[r + 1], &keyed);
   };
   std::vector<std::thread> helpers;
-  std::size_t first = 0;
-  for (unsigned t = 1; t < threads; ++t) {
-    const std::uint64_t share = child_names_.size() * t / threads;
-    std::size_t last =
-        std::upper_bound(child_start_.begin() + first, child_start_.end() - 1, share) -
-        child_start_.begin();
-    helpers.emplace_back(sort_records, first, last);
-    first = last;
-  }
-  sort_records(first, records_.size());
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(sort_stretches);
+  sort_stretches();
   for (std::thread& helper : helpers) helper.join();
 }
 
