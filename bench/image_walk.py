@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from measure import measure, print_table  # noqa: E402
+from measure import measure_interleaved, print_table  # noqa: E402
 
 
 def make_image(path, files, big):
@@ -58,6 +58,8 @@ def main():
     parser.add_argument("--no-fls", action="store_true", help="leave fls out (slow on large images)")
     parser.add_argument("--cold", action="store_true",
                         help="drop the page cache before each run (root): the image read from disk")
+    parser.add_argument("--pipe", action="store_true",
+                        help="time each command through a pipe read here, not to /dev/null")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qst_bench_")
@@ -87,8 +89,9 @@ def main():
             peers = [(name + " (cold)", cold + command) for name, command in peers
                      if not name.startswith("fsntfsinfo")]
         against = next((name for name, _ in peers if name.startswith("ils")), None)
-        print_table([(name, measure(command, args.runs)) for name, command in peers], args.files,
-                    against)
+        results = measure_interleaved([command for _, command in peers], args.runs,
+                                      to_null=not args.pipe)
+        print_table(list(zip([name for name, _ in peers], results)), args.files, against)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
