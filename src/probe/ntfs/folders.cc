@@ -56,10 +56,11 @@ void NtfsVolume::BuildFolders() {
   cycles_ = BreakCycles(folders, &place);
   std::vector<std::uint32_t>().swap(folders);
 
-  // Listed names go to their folders, counted as they were placed.
+  // Listed names go to their folders, counted as they were placed: each
+  // folder's start, once summed, serves as the place of its next name, and
+  // ends where the next folder starts.
   for (std::size_t r = 0; r < records_.size(); ++r) child_start_[r + 1] += child_start_[r];
   child_names_.resize(child_start_.back());
-  std::vector<std::uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
   for (std::uint32_t i = 0; i < names_.size(); ++i) {
     if (place[i] == kUnlisted) continue;
     if (place[i] == kOrphans)
@@ -67,9 +68,10 @@ void NtfsVolume::BuildFolders() {
     else if (Deleted(names_[i].record))
       deleted_children_[place[i]].push_back(i);
     else
-      child_names_[fill[place[i]]++] = i;
+      child_names_[child_start_[place[i]]++] = i;
   }
-  std::vector<std::uint32_t>().swap(fill);
+  std::copy_backward(child_start_.begin(), child_start_.end() - 1, child_start_.end());
+  child_start_[0] = 0;
   std::vector<std::uint32_t>().swap(place);
   SortFolders();
   std::vector<CollationKey> keyed;
