@@ -28,11 +28,11 @@ cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 
-# Probes in flight, the MFT read ahead and records printed on threads, under
-# ThreadSanitizer.
+# Probes in flight, the MFT read ahead, folders sorted and records printed on
+# threads, under ThreadSanitizer.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQST_TSAN=ON -DQST_WERROR=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target qst qst_posix_tests qst_ntfs_tests qst_image_tests
+cmake --build build-tsan -j"$jobs" --target qst qst_tests qst_posix_tests qst_ntfs_tests qst_image_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -R 'ProbesInFlight|ThreadsChangeNothing'
+  ctest --test-dir build-tsan --output-on-failure -R 'ProbesInFlight|ThreadsChangeNothing|SortedOnSeveralThreads'
 
 scripts/fuzz.sh 60

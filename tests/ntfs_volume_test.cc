@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -72,6 +73,68 @@ TEST(NtfsReader, ListsFoldersInTheVolumesCollationOrder) {
   Opened o = Open(b.bytes());
   ASSERT_NE(o.volume, nullptr) << o.error;
   EXPECT_EQ(RootNames(*o.volume), order);
+}
+
+TEST(NtfsReader, FoldersSortedOnSeveralThreadsListAsOnOne) {
+  // Enough names that the folders are sorted on several threads, in
+  // folders of many sizes (one alone larger than a thread's share), each
+  // name added out of order: every folder lists the same names in the same
+  // order however many threads sort them.
+  constexpr std::uint64_t kFolders = 300, kFirstFolder = 64, kFiles = 80000;
+  VolumeBuilder b;
+  std::string mft = b.bytes().substr(b.RecordAt(0), kRecords * kRecord);
+  mft.resize((kFirstFolder + kFolders + kFiles) * kRecord, '\0');
+  auto put = [&](std::uint64_t number, const std::string& record) {
+    mft.replace(number * kRecord, kRecord, record);
+  };
+  for (std::uint64_t f = 0; f < kFolders; ++f) {
+    std::u16string name = u"dir";
+    for (char c : std::to_string(f)) name += static_cast<char16_t>(c);
+    put(kFirstFolder + f, RecordBuilder(3, 1)
+                              .Resident(0x10, StandardInformation(1))
+                              .Resident(0x30, FileName(5, 5, name))
+                              .Close());
+  }
+  for (std::uint64_t i = 0; i < kFiles; ++i) {
+    // A third of the files in one folder, the rest spread unevenly.
+    std::uint64_t folder = i % 3 == 0 ? 7 : (i * i) % kFolders;
+    std::u16string name = (i % 5 == 0) ? u"File-" : u"file-";
+    for (char c : std::to_string((i * 7919) % 100003)) name += static_cast<char16_t>(c);
+    put(kFirstFolder + kFolders + i, RecordBuilder(1, 1)
+                                         .Resident(0x10, StandardInformation(i))
+                                         .Resident(0x30, FileName(kFirstFolder + folder, 1, name))
+                                         .Close());
+  }
+  auto listings = [&](int threads) {
+    MemoryVolumeReader reader(mft);
+    std::unique_ptr<NtfsVolume> volume;
+    std::string error;
+    NtfsReadOptions options;
+    options.threads = threads;
+    EXPECT_TRUE(NtfsVolume::OpenMft(reader, options, &volume, &error)) << error;
+    std::vector<std::vector<std::u16string>> all;
+    NtfsVolume::NameBuffer buffer;
+    for (std::uint64_t f = 0; volume != nullptr && f < kFolders; ++f) {
+      all.emplace_back();
+      for (std::uint32_t name : volume->Children(kFirstFolder + f))
+        all.back().emplace_back(volume->NameText(name, buffer));
+    }
+    return all;
+  };
+  const auto one = listings(1);
+  ASSERT_EQ(one.size(), kFolders);
+  std::size_t listed = 0;
+  for (const auto& folder : one) {
+    listed += folder.size();
+    EXPECT_TRUE(std::is_sorted(folder.begin(), folder.end(), [](const auto& x, const auto& y) {
+      return std::lexicographical_compare(
+          x.begin(), x.end(), y.begin(), y.end(),
+          [](char16_t p, char16_t q) { return std::toupper(p) < std::toupper(q); });
+    }));
+  }
+  EXPECT_EQ(listed, kFiles);
+  EXPECT_EQ(listings(2), one);
+  EXPECT_EQ(listings(5), one);
 }
 
 TEST(NtfsReader, TimesAreReadAgainAsThePassFoundThem) {
