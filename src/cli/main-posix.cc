@@ -1,6 +1,9 @@
 // The entry point on POSIX systems: the arguments are the system's bytes.
 #include <signal.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "cli/output.h"
 #include "cli/program.h"
@@ -22,6 +25,12 @@ void EraseStatusAndEnd(int signal_number) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // Large blocks (a volume's tables, their scratch copies) are mapped and go
+  // back to the system when freed, rather than staying in the heap once the
+  // allocator has raised its own threshold past them.
+  mallopt(M_MMAP_THRESHOLD, 256 << 10);
+#endif
   // Signals the caller had ignored stay ignored.
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
     if (signal(signal_number, EraseStatusAndEnd) == SIG_IGN) signal(signal_number, SIG_IGN);
