@@ -62,14 +62,15 @@ TEST_F(LocalTree, ProbesInFlightChangeNothingInTheOutput) {
   }
 }
 
-// A run that takes more than a second, its output held up by a slow
-// reader, on a pseudo-terminal: one progress line, erased at the end; none
-// when standard error is no terminal.
+// A run that takes more than a second, its output (more than the megabyte
+// its pipe is widened to) held up by a slow reader, on a pseudo-terminal:
+// one progress line, erased at the end; none when standard error is no
+// terminal.
 TEST_F(LocalTree, ProgressShowsOnATerminalOnlyAndIsErased) {
   if (std::system("command -v script >/dev/null") != 0) QST_SKIP() << "needs script";
   for (int d = 0; d < 20; ++d) {
     mkdir(At("d" + std::to_string(d)).c_str(), 0755);
-    for (int f = 0; f < 200; ++f) Write("d" + std::to_string(d) + "/f" + std::to_string(f), "");
+    for (int f = 0; f < 400; ++f) Write("d" + std::to_string(d) + "/f" + std::to_string(f), "");
   }
   auto on_terminal = [&](const std::string& command) {
     std::string log = At("typescript");
