@@ -110,13 +110,13 @@ struct SearchHint {
   bool snapshot_only = false;
 };
 
-// One match of a folder search: the bare name and whether it is a folder.
-// See Platform::NewProbeScratch.
+// What one thread keeps between its probes: see Platform::NewProbeScratch.
 class ProbeScratch {
  public:
   virtual ~ProbeScratch() = default;
 };
 
+// One match of a folder search: the bare name and whether it is a folder.
 struct DirEntry {
   std::string name;
   bool folder = false;

@@ -444,8 +444,7 @@ const std::uint8_t* Mft::FixedUp(const std::uint8_t* record,
 std::uint64_t Mft::ForEachRecord(const RecordVisitor& parse, LostRecords* lost,
                                  const std::function<void(std::uint64_t, std::uint64_t)>& progress,
                                  bool read_ahead) const {
-  // Pieces are read into buffers of our own, where fixups are applied in
-  // place. Where asked and the reader allows, a thread of its own reads the next
+  // Where asked and the reader allows, a thread of its own loads the next
   // pieces while one is parsed, so that reading from disk and parsing take
   // the time of the longer, not of both.
   const std::vector<Piece> pieces = PassPieces();

@@ -48,14 +48,14 @@ std::uint32_t NameStore::Add(std::uint64_t record, const FileNameValue& value, s
 }
 
 std::u16string_view NameStore::Text(std::uint32_t name, Buffer& buffer) const {
-  const Name& n = names_[name];
-  const std::size_t block = (n.text & ~kWide) >> kTextBlockBits;
-  const std::size_t offset = n.text & (kTextBlock - 1);
-  if (n.text & kWide) return std::u16string_view(wide_[block]).substr(offset, n.length);
-  const unsigned char* units =
-      reinterpret_cast<const unsigned char*>(narrow_[block].data()) + offset;
-  for (std::uint8_t i = 0; i < n.length; ++i) buffer[i] = units[i];
-  return std::u16string_view(buffer.data(), n.length);
+  return Visit(name, [&](auto text) -> std::u16string_view {
+    if constexpr (std::is_same_v<decltype(text), std::u16string_view>) {
+      return text;
+    } else {
+      for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = static_cast<unsigned char>(text[i]);
+      return std::u16string_view(buffer.data(), text.size());
+    }
+  });
 }
 
 bool NameStore::TimesOf(std::uint32_t name, NtfsTimes* times) const {
