@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Fails when an include runs against the layers: time/ and objectid/ use
-# nothing of ours but themselves, probe/ uses those two and itself, cli/ may
-# use all. Inside probe/: its platform-free core (the files directly in it,
+# Fails when an include runs against the layers: util/ uses nothing of ours,
+# time/ and objectid/ use util/ and themselves, probe/ uses those and itself,
+# print/ uses those and itself, cli/ may use all. Inside probe/: its platform-free core (the files directly in it,
 # and ntfs/) never includes a platform's folder (posix/, win32/, image/),
 # and ntfs/ includes only its own files, the volume reader, le.h, time/
 # and objectid/.
@@ -10,15 +10,17 @@ cd "$(dirname "$0")/.."
 
 allowed() {
   case $1 in
-    time) echo "time" ;;
-    objectid) echo "objectid" ;;
-    probe) echo "time objectid probe" ;;
-    cli) echo "time objectid probe cli" ;;
+    util) echo "util" ;;
+    time) echo "util time" ;;
+    objectid) echo "util objectid" ;;
+    probe) echo "util time objectid probe" ;;
+    print) echo "util time objectid probe print" ;;
+    cli) echo "util time objectid probe print cli" ;;
   esac
 }
 
 status=0
-for layer in time objectid probe cli; do
+for layer in util time objectid probe print cli; do
   ok=" $(allowed "$layer") "
   while IFS= read -r hit; do
     file=${hit%%:*}
@@ -38,6 +40,6 @@ while IFS= read -r hit; do
   echo "layers: ntfs/ reaches outside its own files: $hit" >&2
   status=1
 done < <(grep -nE '^#include "' src/probe/ntfs/* |
-  grep -vE '#include "(probe/ntfs/[^"]+|probe/volume-reader\.h|probe/le\.h|time/[^"]+|objectid/[^"]+)"' ||
+  grep -vE '#include "(probe/ntfs/[^"]+|probe/volume-reader\.h|probe/le\.h|util/[^"]+|time/[^"]+|objectid/[^"]+)"' ||
   true)
 exit $status

@@ -154,7 +154,39 @@ for img in sample.img damaged.img vss.raw; do
   run "$i-wild-r" -d "$img" -e -u -r 'C:\cas*'
   run "$i-file-r" -d "$img" -e -u -r 'C:\cases\memo.txt'
   run "$i-j" -d "$img" -e -u -j 4 -r 'C:\'
+  # The witnesses beside the record, each form.
+  run "$i-U" -d "$img" -U -e -r 'C:\'
+  run "$i-U-block" -d "$img" -U -a -r 'C:\'
+  run "$i-nU-json" -d "$img" --json -n -U -r 'C:\'
+  run "$i-U-csv" -d "$img" --csv -U -a -r 'C:\'
+  run "$i-S" -d "$img" -S -a -e -r 'C:\'
+  run "$i-S-block" -d "$img" -S -r 'C:\'
+  run "$i-S-json" -d "$img" --json -S -a -r 'C:\'
+  run "$i-S-csv" -d "$img" --csv -S -r 'C:\'
+  run "$i-US-csv" -d "$img" --csv -U -S -a -r 'C:\'
+  run "$i-nUS" -d "$img" -n -U -S -a -r 'C:\'
+  run "$i-nUS-e" -d "$img" -n -U -S -a -e -u -j 2 -r 'C:\'
+  run "$i-events" -d "$img" --events -n -U -S -a -r 'C:\'
+  run "$i-events-S" -d "$img" --events -S -r 'C:\'
+  run "$i-body-US" -d "$img" --bodyfile -n -U -S -a -r 'C:\'
+  run "$i-report" -d "$img" --report=page.html -n -U -S -a -e -r 'C:\'
+  mv "$fixtures/page.html" "$out/$(printf '%03d' "$n")-$i-report.html" 2>/dev/null || true
+  run "$i-report-only" -d "$img" --report=page.html -a -r 'C:\'
+  mv "$fixtures/page.html" "$out/$(printf '%03d' "$n")-$i-report-only.html" 2>/dev/null || true
+  if [ -e "$evidence/usn-sample.bin" ]; then
+    for form in -e --json --csv --bodyfile --events ''; do
+      run "$i-Ufile$form" -d "$img" --usn-journal="$evidence/usn-sample.bin" -S $form -r 'C:\'
+    done
+  fi
+  for form in -e --json --csv --bodyfile --events ''; do
+    run "$i-journal$form" -d "$img" -U --journal-only $form
+  done
 done
+if [ -e "$evidence/usn-sample.bin" ]; then
+  for form in -e --json --csv --bodyfile --events ''; do
+    run "usn-file$form" --usn-journal="$evidence/usn-sample.bin" $form
+  done
+fi
 printf '%s\n' 'C:\cases\memo.txt' 'C:\nope' '\cases\photos\' >"$fixtures/image-list.txt"
 run image-list -d sample.img -e -u -l image-list.txt
 run disk-choose -d disk.img -r 'C:\'

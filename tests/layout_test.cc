@@ -1,4 +1,4 @@
-#include "probe/layout.h"
+#include "print/layout.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "cli/report.h"
 #include "fake_platform.h"
-#include "probe/html-report.h"
+#include "print/html-report.h"
 
 namespace qst {
 namespace {

@@ -11,8 +11,8 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
-#include "probe/html-report.h"
-#include "probe/layout.h"
+#include "print/html-report.h"
+#include "print/layout.h"
 #include "probe/platform.h"
 
 namespace qst {

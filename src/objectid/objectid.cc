@@ -1,13 +1,13 @@
 #include "objectid/objectid.h"
 
+#include "util/text.h"
+
 namespace qst {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 void PutHexByte(std::uint8_t byte, char* out) {
-  out[0] = kHexDigits[byte >> 4];
-  out[1] = kHexDigits[byte & 0x0F];
+  out[0] = kHexUpper[byte >> 4];
+  out[1] = kHexUpper[byte & 0x0F];
 }
 
 }  // namespace

@@ -168,4 +168,12 @@ RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeCo
   return r;
 }
 
+bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
+  if (!t.converted) return false;
+  std::string_view text(t.text);
+  // The record's ISO text ends in two zero digits below the 100 ns.
+  out->append(text.substr(0, text.size() - 2)).append("Z");
+  return true;
+}
+
 }  // namespace qst

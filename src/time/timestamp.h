@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qst {
 
@@ -77,5 +78,9 @@ RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeCo
 
 // The zone of forms that are always UTC, where no local time is asked for.
 const LocalTimeConverter& UtcZone();
+
+// "2024-05-01T12:00:00.1234567Z" of a time rendered in the UTC ISO form;
+// false when the time could not be split.
+bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out);
 
 }  // namespace qst

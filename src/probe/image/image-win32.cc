@@ -10,10 +10,10 @@
 
 #include "probe/image/open-volume.h"
 #include "probe/image/raw-reader.h"
-#include "probe/layout.h"
 #include "probe/partitions.h"
 #include "probe/platform.h"
 #include "probe/win32/wide-win32.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {

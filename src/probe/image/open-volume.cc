@@ -6,11 +6,11 @@
 #include <cstring>
 #include <utility>
 
-#include "probe/form-text.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/shadow-stores.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {
@@ -84,19 +84,6 @@ const char* ContainerMark(VolumeReader& image) {
   for (const auto& [mark, format] : kMarks)
     if (std::memcmp(head, mark, std::strlen(mark)) == 0) return format;
   return nullptr;
-}
-
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
-  return text;
 }
 
 namespace {

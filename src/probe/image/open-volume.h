@@ -45,13 +45,4 @@ bool OpenJournalFile(const ImageSelection& selection, Platform& host,
 // file, "AFF", "VMDK", "VHD", "VHDX"), or null for raw bytes.
 const char* ContainerMark(VolumeReader& image);
 
-// Formats a message as printf does.
-std::string Format(const char* format, ...)
-#if defined(__MINGW32__)
-    __attribute__((format(gnu_printf, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
 }  // namespace qst

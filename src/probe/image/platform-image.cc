@@ -21,6 +21,7 @@
 #include "probe/platform.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {

@@ -3,25 +3,17 @@
 // Times are UTC, to the 100 ns.
 #pragma once
 
-#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "time/timestamp.h"
+#include "util/text.h"
 
 namespace qst {
 
 inline constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
 
-template <typename Integer>
-void AppendNumber(Integer value, std::string* out) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out->append(digits, end);
-}
-
-// "2024-05-01T12:00:00.1234567Z" of a time rendered in the UTC ISO form;
 // false when the time could not be split.
 bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out);
 

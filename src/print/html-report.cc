@@ -1,16 +1,15 @@
-#include "probe/html-report.h"
+#include "print/html-report.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-#include "probe/form-text.h"
+#include "print/form-text.h"
 #include "probe/utf16.h"
 
 namespace qst {
 
 void AppendHtmlText(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   while (!text.empty()) {
     const auto c = static_cast<unsigned char>(text[0]);
     std::size_t length = 1;
@@ -22,8 +21,8 @@ void AppendHtmlText(std::string_view text, std::string* out) {
       case '\'': out->append("&#39;"); break;
       default:
         if (c < 0x20 || c == 0x7F) {
-          out->append("&lt;").push_back(kHex[c >> 4]);
-          out->push_back(kHex[c & 15]);
+          out->append("&lt;").push_back(kHexUpper[c >> 4]);
+          out->push_back(kHexUpper[c & 15]);
           out->append("&gt;");
         } else if ((length = Utf8SequenceLength(text)) == 0) {
           out->append("\xEF\xBF\xBD");

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/form-text.h"
-#include "probe/layout.h"
+#include "print/form-text.h"
+#include "print/layout.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
 

@@ -1,4 +1,4 @@
-#include "probe/layout.h"
+#include "print/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,6 @@ namespace qst {
 // that no name can end a row or start another; all else byte for byte.
 // Windows allows neither bracket in a name.
 void AppendTextName(std::string_view path, std::string* out) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
   for (std::size_t start = 0; start < path.size();) {
     std::size_t end = start;
@@ -21,7 +20,7 @@ void AppendTextName(std::string_view path, std::string* out) {
     out->append(path.substr(start, end - start));
     if (end == path.size()) break;
     const auto c = static_cast<unsigned char>(path[end]);
-    const char code[] = {'<', kHex[c >> 4], kHex[c & 15], '>'};
+    const char code[] = {'<', kHexUpper[c >> 4], kHexUpper[c & 15], '>'};
     out->append(code, sizeof code);
     start = end + 1;
   }
@@ -248,13 +247,6 @@ std::string RowHeader(RecordFields fields) {
 }
 
 }  // namespace
-
-std::string OneLine(std::string_view message) {
-  while (!message.empty() &&
-         (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-    message.remove_suffix(1);
-  return std::string(message);
-}
 
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
   out->append("\n");

@@ -8,6 +8,7 @@
 
 #include "probe/ntfs/usn-journal.h"
 #include "probe/record.h"
+#include "util/text.h"
 
 namespace qst {
 
@@ -53,9 +54,6 @@ enum class JournalForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
 std::string JournalHeader(JournalForm form);
 void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
                         TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
-
-// A system's message without the line break (and trailing blanks) it ends in.
-std::string OneLine(std::string_view message);
 
 // Appends "\n<path>, CODE=<code>:<text>" for a path the system refused;
 // `text`, the system's message, ends in a line break of its own.

@@ -1,19 +1,10 @@
-#include "probe/form-text.h"
+#include "print/form-text.h"
 
 #include "probe/utf16.h"
 
 namespace qst {
 
-bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
-  if (!t.converted) return false;
-  std::string_view text(t.text);
-  // The record's ISO text ends in two zero digits below the 100 ns.
-  out->append(text.substr(0, text.size() - 2)).append("Z");
-  return true;
-}
-
 bool AppendJsonString(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   bool exact = true;
   out->push_back('"');
   while (!text.empty()) {
@@ -37,8 +28,8 @@ bool AppendJsonString(std::string_view text, std::string* out) {
       out->push_back('\\');
       out->push_back(static_cast<char>(c));
     } else if (c < 0x20 || c == 0x7F) {
-      out->append("\\u00").push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
+      out->append("\\u00").push_back(kHexLower[c >> 4]);
+      out->push_back(kHexLower[c & 15]);
     } else {
       out->append(text.substr(0, length));
     }
@@ -49,10 +40,9 @@ bool AppendJsonString(std::string_view text, std::string* out) {
 }
 
 void AppendHex(std::string_view bytes, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   for (unsigned char c : bytes) {
-    out->push_back(kHex[c >> 4]);
-    out->push_back(kHex[c & 15]);
+    out->push_back(kHexLower[c >> 4]);
+    out->push_back(kHexLower[c & 15]);
   }
 }
 
@@ -118,12 +108,11 @@ void AppendUnixTime(FILETIME t, std::string* out) {
 }
 
 void AppendBodyName(std::string_view name, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   for (char ch : name) {
     unsigned char c = static_cast<unsigned char>(ch);
     if (c == '|' || c < 0x20 || c == 0x7F) {
-      out->append("\\x").push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
+      out->append("\\x").push_back(kHexLower[c >> 4]);
+      out->push_back(kHexLower[c & 15]);
     } else {
       out->push_back(ch);
     }
