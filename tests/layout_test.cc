@@ -168,22 +168,45 @@ TEST(FileReport, ControlCharactersInNamesCannotStartAnotherRow) {
   }
 }
 
+// The four times of the $FILE_NAME a path went by, as a disk image gives
+// them.
+void SetNameTimes(const FILE_BASIC_INFO& times, RawFileInfo* raw) {
+  raw->facts.Set(Fact::kNameAccess, times.LastAccessTime);
+  raw->facts.Set(Fact::kNameWrite, times.LastWriteTime);
+  raw->facts.Set(Fact::kNameChange, times.ChangeTime);
+  raw->facts.Set(Fact::kNameCreation, times.CreationTime);
+}
+
+// The fields of a run with -n and -a, or without.
+RecordFields Fields(bool name_times, bool deleted) {
+  RecordFields fields;
+  if (name_times) fields.witnesses.add(Witness::kFileName);
+  if (deleted) fields.witnesses.add(Witness::kState);
+  return fields;
+}
+
+// The signs that fire, by name.
+std::string Signs(const RawFileInfo& raw) {
+  std::string names;
+  AppendSignNames(ReadSigns(raw), " ", &names);
+  return names;
+}
+
 // The memo.txt sample as a disk image gives it: its name's times are those
 // of its creation, whose fraction the SI times were made to lose.
 RawFileInfo MemoWithNameTimes(bool with_object_id) {
   RawFileInfo raw = Memo(with_object_id);
-  raw.has_name_times = true;
-  raw.name_times.CreationTime = raw.basic.CreationTime;
-  raw.name_times.LastWriteTime = raw.basic.CreationTime;
-  raw.name_times.ChangeTime = raw.basic.CreationTime;
-  raw.name_times.LastAccessTime = raw.basic.CreationTime;
+  FILE_BASIC_INFO created = raw.basic;
+  created.LastAccessTime = created.LastWriteTime = created.ChangeTime = created.CreationTime;
+  SetNameTimes(created, &raw);
   raw.basic.CreationTime -= 8610936;  // 22:47:55.0000000, before its name's creation
   raw.deleted = true;
   return raw;
 }
 
 TEST(FileReport, NameTimesAndStateFollowTheTypeInTheBlock) {
-  std::string block = Report(MemoWithNameTimes(false), false, true, "C:\\memo.txt", {true, true});
+  std::string block =
+      Report(MemoWithNameTimes(false), false, true, "C:\\memo.txt", Fields(true, true));
   EXPECT_EQ(block.substr(block.find("  type:")),
             "  type: FILETIME \n"
             " state: deleted \n"
@@ -195,9 +218,8 @@ TEST(FileReport, NameTimesAndStateFollowTheTypeInTheBlock) {
             "alerts: SI<FN \n");
   // A live file has no state line; with no sign the alerts are empty.
   RawFileInfo live = Memo(false);
-  live.has_name_times = true;
-  live.name_times = live.basic;
-  block = Report(live, false, true, "C:\\memo.txt", {true, true});
+  SetNameTimes(live.basic, &live);
+  block = Report(live, false, true, "C:\\memo.txt", Fields(true, true));
   EXPECT_EQ(block.substr(block.find("FNtype:")), "FNtype: FILETIME \nalerts:  \n");
 }
 
@@ -206,19 +228,19 @@ TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
       "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) "
       "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) |FILETIME "
       "|SI<FN ";
-  std::string row = Report(MemoWithNameTimes(true), true, true, "C:\\memo.txt", {true, true});
+  std::string row = Report(MemoWithNameTimes(true), true, true, "C:\\memo.txt", Fields(true, true));
   EXPECT_EQ(row.substr(row.find("5C1E0A93D2B74F6E8A0C31F5B9D47E26")),
             "5C1E0A93D2B74F6E8A0C31F5B9D47E26 " + name_fields + "|deleted \n");
-  row = Report(MemoWithNameTimes(false), true, true, "C:\\memo.txt", {true, false});
+  row = Report(MemoWithNameTimes(false), true, true, "C:\\memo.txt", Fields(true, false));
   EXPECT_EQ(row.substr(row.find("null | null | null | null | null | null | null | null | null")),
             std::string(kNullFields, sizeof kNullFields - 2) + " " + name_fields + "\n");
-  row = Report(Memo(false), true, true, "C:\\memo.txt", {false, true});
+  row = Report(Memo(false), true, true, "C:\\memo.txt", Fields(false, true));
   EXPECT_EQ(row.substr(row.rfind("null")), "null |in use \n");
   // A file reached by no name has no name times to show.
-  row = Report(Memo(false), true, true, "C:\\memo.txt", {true, false});
+  row = Report(Memo(false), true, true, "C:\\memo.txt", Fields(true, false));
   EXPECT_EQ(row.substr(row.rfind("null | null | null | null | null")),
             "null | null | null | null | null |null |null |null |null |null | \n");
-  EXPECT_EQ(kRowLayout.header({true, true}).substr(kRowLayout.header({}).size() - 2),
+  EXPECT_EQ(kRowLayout.header(Fields(true, true)).substr(kRowLayout.header({}).size() - 2),
             " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | state \n");
 }
 
@@ -231,8 +253,7 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
     RawFileInfo raw = memo;
     raw.basic.CreationTime = raw.basic.LastWriteTime = raw.basic.ChangeTime =
         raw.basic.LastAccessTime = kCreated;
-    raw.has_name_times = true;
-    raw.name_times = raw.basic;
+    SetNameTimes(raw.basic, &raw);
     return raw;
   };
   const struct {
@@ -257,22 +278,22 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
       {"SI<FN copied",
        [](RawFileInfo& r) {
          r.basic.CreationTime += kDay;
-         r.name_times.CreationTime += 2 * kDay;
+         r.facts.Set(Fact::kNameCreation, r.facts.Get(Fact::kNameCreation) + 2 * kDay);
        }},
   };
   for (const auto& c : cases) {
     RawFileInfo raw = plain();
     c.make(raw);
-    EXPECT_EQ(ForgeryIndicators(raw), c.signs) << c.signs;
+    EXPECT_EQ(Signs(raw), c.signs) << c.signs;
   }
   // Without the data a sign needs, it stays silent.
   RawFileInfo raw = plain();
   raw.basic.CreationTime -= 1;
-  raw.has_name_times = false;
-  EXPECT_EQ(ForgeryIndicators(raw), "");
+  raw.facts = {};
+  EXPECT_EQ(Signs(raw), "");
   raw = plain();
   std::memcpy(raw.object_id.BirthObjectId, raw.object_id.ObjectId, 16);
-  EXPECT_EQ(ForgeryIndicators(raw), "");  // the volume's own ID is not known
+  EXPECT_EQ(Signs(raw), "");  // the volume's own ID is not known
 }
 
 }  // namespace

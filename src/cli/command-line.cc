@@ -1,7 +1,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "cli/getopt.h"
 #include "cli/options.h"
@@ -22,8 +25,8 @@ enum LongOnly {
   kJournalOnly
 };
 
-constexpr LongOption kLongOptions[] = {
-    {"all", false, 'a'},
+// The options of the program itself; each witness adds its own.
+constexpr LongOption kOwnLongOptions[] = {
     {"bodyfile", false, kBodyfile},
     {"csv", false, kCsv},
     {"events", false, kEvents},
@@ -34,19 +37,38 @@ constexpr LongOption kLongOptions[] = {
     {"journal-only", false, kJournalOnly},
     {"json", false, kJson},
     {"list", false, 'l'},
-    {"name-times", false, 'n'},
     {"offset", true, 'o'},
     {"one-file-system", false, 'x'},
     {"recursive", false, 'r'},
     {"report", true, kReport},
     {"rows", false, 'e'},
-    {"snapshots", false, 'S'},
-    {"usn", false, 'U'},
     {"usn-journal", true, kUsnJournal},
     {"utc", false, 'u'},
     {"version", false, kVersion},
-    {nullptr, false, 0},
 };
+constexpr char kOwnLetters[] = "d:ehij:lo:rux";
+
+// Every long option, ended by a null name.
+std::vector<LongOption> LongOptions() {
+  std::vector<LongOption> all(std::begin(kOwnLongOptions), std::end(kOwnLongOptions));
+  for (const WitnessOption& w : kWitnessOptions) all.push_back({w.long_name, false, w.letter});
+  all.push_back({nullptr, false, 0});
+  return all;
+}
+
+// Every option letter.
+std::string Letters() {
+  std::string letters = kOwnLetters;
+  for (const WitnessOption& w : kWitnessOptions) letters += w.letter;
+  return letters;
+}
+
+// The witness an option letter asks for; null for none.
+const WitnessOption* WitnessOf(int c) {
+  for (const WitnessOption& w : kWitnessOptions)
+    if (w.letter == c) return &w;
+  return nullptr;
+}
 
 // Reads an option's number: decimal digits only, at most `max`.
 bool ParseNumber(const char* text, std::int64_t max, std::int64_t* value) {
@@ -91,6 +113,10 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
     *status = with;
     return false;
   };
+  if (const WitnessOption* w = WitnessOf(c)) {
+    options.witnesses.add(w->witness);
+    return true;
+  }
   switch (c) {
     case kVersion: PrintVersion(out, image_formats); return end(kStatusOk);
     case kJson:
@@ -108,12 +134,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
     case 'l': options.list = true; break;
     case 'r': options.recursive = true; break;
     case 'u': options.utc = true; break;
-    case 'n': options.name_times = true; break;
-    case 'a': options.deleted = true; break;
-    case 'U': options.usn = true; break;
-    case 'S': options.snapshots = true; break;
     case kUsnJournal:
-      options.usn = true;
+      options.witnesses.add(Witness::kUsn);
       options.usn_journal = scan.optarg;
       break;
     case kJournalOnly: options.journal_only = true; break;
@@ -128,6 +150,21 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
     default: break;
   }
   return true;
+}
+
+// Every witness reads an image; but a journal collected apart is listed
+// without one, and so it is told last.
+int CheckWitnesses(const RunOptions& options, Output& err) {
+  if (options.reads_image()) return kStatusOk;
+  const bool journal_alone = options.journal_only && !options.usn_journal.empty();
+  const WitnessOption* refused = nullptr;
+  for (const WitnessOption& w : kWitnessOptions)
+    if (options.wants(w.witness) && (w.witness != Witness::kUsn || !journal_alone) &&
+        (refused == nullptr || refused->witness == Witness::kUsn))
+      refused = &w;
+  if (refused == nullptr) return kStatusOk;
+  err.Printf("qst: can't use -%c without -d\n", refused->letter);
+  return kStatusBadUsage;
 }
 
 // The rules between options, checked once all are read, in this order. The
@@ -178,25 +215,15 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     err.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
-  if (options.journal_only && !options.usn) {
+  if (options.journal_only && !options.wants(Witness::kUsn)) {
     err.Write("qst: can't use --journal-only without -U\n");
     return kStatusBadUsage;
   }
-  if (options.journal_only && options.snapshots) {
+  if (options.journal_only && options.wants(Witness::kSnapshots)) {
     err.Write("qst: can't use -S with --journal-only\n");
     return kStatusBadUsage;
   }
-  // A journal collected apart is listed without an image.
-  const bool journal_alone = options.journal_only && !options.usn_journal.empty();
-  if (!options.reads_image() && (options.name_times || options.deleted || options.snapshots ||
-                                 (options.usn && !journal_alone))) {
-    err.Write(options.name_times  ? "qst: can't use -n without -d\n"
-              : options.deleted   ? "qst: can't use -a without -d\n"
-              : options.snapshots ? "qst: can't use -S without -d\n"
-                                  : "qst: can't use -U without -d\n");
-    return kStatusBadUsage;
-  }
-  return kStatusOk;
+  return CheckWitnesses(options, err);
 }
 
 }  // namespace
@@ -206,7 +233,9 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   RunOptions options;
   OptionScanState scan;
   Scanned scanned;
-  for (int c; (c = getopt_long(argc, argv, "ad:ehij:lno:ruSUx", kLongOptions, scan, err)) != -1;)
+  const std::vector<LongOption> long_options = LongOptions();
+  const std::string letters = Letters();
+  for (int c; (c = getopt_long(argc, argv, letters.c_str(), long_options.data(), scan, err)) != -1;)
     if (!TakeOption(c, scan, out, err, argv[0], image_formats, options, &scanned, status))
       return false;
   // The journal alone is listed without operands; otherwise they are

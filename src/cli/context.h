@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "print/html-report.h"
 #include "print/layout.h"
+#include "probe/evidence.h"
 #include "probe/platform.h"
 
 namespace qst {

@@ -1,9 +1,11 @@
 #include "cli/entry.h"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "cli/targets.h"
+#include "probe/evidence.h"
 #include "probe/wildcard.h"
 
 namespace qst {
@@ -20,6 +22,12 @@ bool FewPlainPaths(int argc, char** argv, int first, const RunOptions& options) 
   return true;
 }
 
+// What of the evidence could not be read, for the end of the run.
+std::string LossReport(Context& context) {
+  Evidence* evidence = context.platform->VolumeEvidence();
+  return evidence != nullptr ? evidence->LossReport() : std::string();
+}
+
 // Puts the volume of the image named with -d in place of the machine's file
 // system. Returns kStatusOk, or the status to end with after saying why the
 // image cannot be used.
@@ -32,15 +40,12 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   ImageSelection selection;
   selection.path = options.image;
   selection.sector = options.sector;
-  selection.deleted = options.deleted;
-  selection.name_times = options.name_times;
+  selection.witnesses = options.witnesses;
   selection.few_paths = few_paths;
-  selection.usn = options.usn;
   selection.usn_journal = options.usn_journal;
   selection.journal_only = options.journal_only;
-  selection.usn_events =
+  selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
-  selection.snapshots = options.snapshots;
   selection.threads = options.jobs;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
@@ -65,14 +70,15 @@ int ListJournal(Context& context) {
                                                                    : JournalForm::kBlock;
   context.out.Write(JournalHeader(form));
   std::string text;
-  bool found =
-      context.platform->ForEachJournalRecord([&](const UsnRecord& record, std::string_view path) {
-        text.clear();
-        PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
-        context.out.Write(text);
-      });
+  Evidence* evidence = context.platform->VolumeEvidence();
+  bool found = evidence != nullptr && evidence->ForEachJournalRecord([&](const UsnRecord& record,
+                                                                         std::string_view path) {
+    text.clear();
+    PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
+    context.out.Write(text);
+  });
   context.progress.Finish();
-  if (std::string lost = context.platform->LossReport(); !lost.empty()) context.err.Write(lost);
+  if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);
   return found ? kStatusOk : kStatusFailure;
 }
 
@@ -92,7 +98,11 @@ bool WriteReport(int argc, char** argv, const std::string& lost, Context& contex
     }
   }
   run.image = context.options.image;
-  run.has_serial = context.platform->VolumeSerial(&run.serial);
+  if (Evidence* evidence = context.platform->VolumeEvidence()) {
+    std::optional<std::uint64_t> serial = evidence->VolumeSerial();
+    run.has_serial = serial.has_value();
+    run.serial = serial.value_or(0);
+  }
   run.losses = lost;
   if (context.report_sink->WriteAll(context.report->Page(run))) return true;
   context.err.Printf("qst: error writing the report %s: %s\n", context.options.report.c_str(),
@@ -145,7 +155,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   context.out.Write(context.layout().header(options.fields()));
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
-  std::string lost = context.platform->LossReport();
+  std::string lost = LossReport(context);
   if (!lost.empty()) context.err.Write(lost);
   if (context.report != nullptr && !WriteReport(argc, argv, lost, context)) return kStatusFailure;
   // A run that could not report everything it was given is no success.

@@ -20,13 +20,10 @@ struct RunOptions {
   bool list = false;        // -l
   bool recursive = false;   // -r
   bool utc = false;         // -u
-  bool name_times = false;  // -n
-  bool deleted = false;     // -a
-  bool usn = false;         // -U, --usn-journal
+  WitnessSet witnesses;     // -n, -a, -U (or --usn-journal), -S
   std::string usn_journal;  // --usn-journal=FILE
   // --journal-only, or --usn-journal without operands: the journal is listed.
   bool journal_only = false;
-  bool snapshots = false;                    // -S
   bool one_file_system = false;              // -x: walks stay on one file system
   std::string report;                        // --report=FILE.html; empty when not given
   int jobs = 0;                              // -j N; 0: as the platform advises
@@ -38,7 +35,8 @@ struct RunOptions {
   TimeForm time_form() const {
     return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {name_times, deleted, usn, snapshots, !report.empty()}; }
+  RecordFields fields() const { return {witnesses, !report.empty()}; }
+  bool wants(Witness w) const { return witnesses.has(w); }
   // --report without a layout or form: the page is all the run writes.
   bool report_only() const { return !report.empty() && !csv && machine == MachineForm::kNone; }
   bool reads_image() const { return !image.empty(); }

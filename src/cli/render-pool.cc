@@ -23,22 +23,22 @@ struct RenderPool::Batch {
   };
   std::string text;
   std::vector<Item> items;
-  // What printing them wrote: a record printed before them first.
+  // What printing them wrote: a record printed before them first; and,
+  // with --report, what the page gathered of them.
   PrintedText printed;
+  std::unique_ptr<HtmlReport> report;
   bool done = false;
 
   void clear() {
     text.clear();
     items.clear();
     printed.clear();
+    report.reset();
     done = false;
   }
 };
 
-bool RenderPool::Suits(const Context& context) {
-  return context.platform->ProbesFromMemory() && context.report == nullptr &&
-         !context.options.snapshots;
-}
+bool RenderPool::Suits(const Context& context) { return context.platform->ProbesFromMemory(); }
 
 RenderPool::RenderPool(Context& context, int threads)
     : context_(context), limit_(kBatchesPerThread * static_cast<std::size_t>(threads)) {
@@ -63,6 +63,7 @@ RenderPool::Batch& RenderPool::Open() {
       open_ = std::move(spare_.back());
       spare_.pop_back();
     }
+    if (context_.report != nullptr) open_->report = context_.report->Part();
   }
   return *open_;
 }
@@ -79,7 +80,9 @@ void RenderPool::Add(std::string_view directory, const DirEntry& entry) {
 void RenderPool::Add(const FileTimestampRecord& record) {
   // Entries taken before it are printed before it.
   if (open_ != nullptr && !open_->items.empty()) Submit();
-  RenderRecord(record, context_.layout(), &Open().printed);
+  Batch& batch = Open();
+  if (batch.report != nullptr) batch.report->Add(record);
+  RenderRecord(record, context_.layout(), &batch.printed);
 }
 
 void RenderPool::Drain() {
@@ -116,6 +119,7 @@ void RenderPool::WriteDone(bool wait_all) {
       front = std::move(ordered_.front());
       ordered_.pop_front();
     }
+    if (front->report != nullptr) context_.report->Merge(*front->report);
     WritePrinted(front->printed, context_);
     front->clear();
     spare_.push_back(std::move(front));
@@ -156,9 +160,10 @@ void RenderPool::Render(Batch& batch, std::string* path, DirEntry* entry,
     entry->folder = item.folder;
     entry->made_up = item.made_up;
     entry->hint = item.hint;
-    RenderRecord(ProbeRecord(*context_.platform, *path, options.time_form(), options.fields(),
-                             entry, scratch),
-                 layout, &batch.printed);
+    FileTimestampRecord record = ProbeRecord(*context_.platform, *path, options.time_form(),
+                                             options.fields(), entry, scratch);
+    if (batch.report != nullptr) batch.report->Add(record);
+    RenderRecord(record, layout, &batch.printed);
   }
 }
 

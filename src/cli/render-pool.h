@@ -22,9 +22,8 @@ namespace qst {
 class RenderPool {
  public:
   // Whether a walk under `context` gains from a pool: a platform that
-  // answers from memory, more than one thread, and nothing that must see
-  // the records one by one in order (the page of --report) or reads the
-  // volume as it goes (shadow copies).
+  // answers from memory. The page of --report gathers each batch apart and
+  // takes it in the batches' order.
   static bool Suits(const Context& context);
 
   // `threads` build records besides the caller's.

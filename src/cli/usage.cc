@@ -1,5 +1,10 @@
 #include "cli/usage.h"
 
+#include <string>
+
+#include "probe/signs.h"
+#include "probe/witness.h"
+
 namespace qst {
 
 void PrintUsage(Output& out) {
@@ -26,13 +31,7 @@ void PrintUsage(Output& out) {
       "      -d IMAGE: FILENAME(s) are paths in the NTFS volume of disk image IMAGE\n",
       "                (raw, split raw, E01, VMDK, VHD), as C:\\dir\\file\n",
       "      -o SECTOR: the volume starts at SECTOR (512 bytes each) of IMAGE\n",
-      "      -n: with -d, also the $FILE_NAME times of each file and signs of forged times\n",
-      "      -a: with -d, also deleted files; those whose folder is gone under C:\\$Orphan\\\n",
-      "      -U: with -d, also what the volume's USN change journal holds of each file\n",
-      "      --usn-journal=FILE: as -U, from a $UsnJrnl:$J stream collected apart\n",
-      "      --journal-only: with -U, list the journal record by record instead of files\n",
-      "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n",
-      "      -S: with -d, also each file's times in the volume's shadow copies\n",
+      nullptr,  // the witnesses' lines
       "      -j N: probe N files at once (default: 8 on FUSE and network file systems, else 1)\n",
       "      --json: one JSON object per file (JSON Lines); times in UTC, ISO 8601\n",
       "      --csv: RFC 4180 CSV with a header row; times in UTC, ISO 8601\n",
@@ -40,7 +39,13 @@ void PrintUsage(Output& out) {
       "                (-u and -i do not change these three)\n",
       "      --help: this text; --version: the version\n",
   };
-  for (const char* line : kUsage) out.Write(line);
+  for (const char* line : kUsage) {
+    if (line != nullptr) {
+      out.Write(line);
+      continue;
+    }
+    for (const WitnessOption& w : kWitnessOptions) out.Write(w.usage);
+  }
 }
 
 void PrintHelp(Output& out, const char* program, const char* image_formats) {
@@ -72,14 +77,9 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
     out.Printf("                          (%s)\n", image_formats);
   else
     out.Write("                          (this build reads no disk images)\n");
+  out.Write("  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n");
+  for (const WitnessOption& w : kWitnessOptions) out.Write(w.help);
   out.Write(
-      "  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n"
-      "  -n, --name-times        also the $FILE_NAME times and the signs of forged times\n"
-      "  -a, --all               also deleted files\n"
-      "  -U, --usn               also what the USN change journal holds of each file\n"
-      "      --usn-journal=FILE  as -U, from a $UsnJrnl:$J stream collected apart\n"
-      "      --journal-only      with -U, list the journal itself, record by record\n"
-      "  -S, --snapshots         also each file's times in the volume's shadow copies\n"
       "\n"
       "Other:\n"
       "  -j, --jobs=N            probe N files at once (1 to 64)\n"
@@ -87,14 +87,13 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "      --help              this help\n"
       "      --version           the version, and what this build reads\n"
       "\n"
-      "Signs of forged times (alerts):\n"
-      "  SI<FN       $SI creation before the $FILE_NAME creation (-n)\n"
-      "  SI-seconds  every $SI time on a whole second, some $FILE_NAME time not (-n)\n"
-      "  copied      write time before creation time\n"
-      "  OID<SI      object ID made here more than a day before the creation time\n"
-      "  SI<USN      creation over 2 s before the journal's File create record (-U)\n"
-      "  times-set   the journal holds a close that set times or attributes alone (-U)\n"
-      "  history     the same file's times went back across its shadow copies (-S)\n"
+      "Signs of forged times (alerts):\n");
+  for (const SignRule& sign : kSigns) {
+    std::string needs;
+    if (sign.needs_witness) needs = std::string(" (-") + OptionOf(sign.needs).letter + ")";
+    out.Printf("  %-12s%s%s\n", sign.name, sign.brief, needs.c_str());
+  }
+  out.Write(
       "\n"
       "Exit status: 0 when everything was reported; 1 when something could not be,\n"
       "or the run could not be done; -2 (254) after a usage error; -1 (255) after -h.\n"

@@ -1,16 +1,19 @@
 // The forms other programs read of a file's record: JSON Lines, RFC 4180
 // CSV, the body file of mactime and events for timeline tools. Times are
 // UTC, to the 100 ns, whatever the display options.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "print/schema.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
 
@@ -41,16 +44,78 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
   out->push_back('}');
 }
 
-// ,"alerts":[...] from the space-separated signs.
-void AppendJsonAlerts(std::string_view alerts, std::string* out) {
+// ,"alerts":[...].
+void AppendJsonSigns(SignSet signs, std::string* out) {
   out->append(",\"alerts\":[");
-  for (bool first = true; !alerts.empty(); first = false) {
-    std::size_t space = alerts.find(' ');
+  bool first = true;
+  for (int i = 0; i < kSignCount; ++i) {
+    if (!signs.has(i)) continue;
     if (!first) out->push_back(',');
-    AppendJsonString(alerts.substr(0, space), out);
-    alerts.remove_prefix(space == std::string_view::npos ? alerts.size() : space + 1);
+    AppendJsonString(kSigns[i].name, out);
+    first = false;
   }
   out->push_back(']');
+}
+
+// A column's value in JSON: a time or a count, null when not read.
+void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  switch (c.cell) {
+    case Cell::kTime: AppendJsonTimeOrNull(r.facts.Has(c.fact), r.Time(c.fact), out); break;
+    case Cell::kCount:
+      if (r.facts.Has(c.fact))
+        AppendNumber(r.facts.Get(c.fact), out);
+      else
+        out->append("null");
+      break;
+    case Cell::kVerdict: {
+      const char* verdict = r.Verdict(c.fact);
+      AppendJsonStringOrNull(verdict != nullptr, verdict != nullptr ? verdict : "", out);
+      break;
+    }
+    case Cell::kState: AppendJsonString(r.deleted ? "deleted" : "in use", out); break;
+    case Cell::kAlerts:
+    case Cell::kSnapshot: break;
+  }
+}
+
+// ,"key":{...} of a group's columns that lie in its object; null when none
+// of their facts was read.
+void AppendJsonObject(const FieldGroup& g, const FileTimestampRecord& r, std::string* out) {
+  out->append(",\"").append(g.json_object).append("\":");
+  bool known = false;
+  for (const Column& c : g.columns) known = known || (c.in_object && r.facts.Has(c.fact));
+  if (!known) {
+    out->append("null");
+    return;
+  }
+  char open = '{';
+  for (const Column& c : g.columns) {
+    if (!c.in_object) continue;
+    out->push_back(open);
+    open = ',';
+    out->append("\"").append(c.json).append("\":");
+    AppendJsonValue(c, r, out);
+  }
+  out->push_back('}');
+}
+
+// The JSON members of a group, the signs among them where it carries them;
+// `signs_only`: those alone, `no_signs`: all but those.
+void AppendJsonGroup(const FieldGroup& g, const FileTimestampRecord& r, bool signs_only,
+                     bool no_signs, std::string* out) {
+  bool object = false;
+  ForEachColumn(g, r.fields, [&](const Column& c) {
+    if (c.cell == Cell::kAlerts) {
+      if (!no_signs) AppendJsonSigns(r.signs, out);
+    } else if (signs_only || c.json == nullptr) {
+    } else if (c.in_object) {
+      if (!object) AppendJsonObject(g, r, out);
+      object = true;
+    } else {
+      out->append(",\"").append(c.json).append("\":");
+      AppendJsonValue(c, r, out);
+    }
+  });
 }
 
 // The fields of a decoded UUID, without the braces around them.
@@ -87,38 +152,8 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
   out->append(",\"times\":");
   AppendJsonTimes(r.atime, r.mtime, r.ctime, r.crtime, out);
   out->append(",\"type\":\"").append(r.type).push_back('"');
-  if (r.fields.name_times) {
-    out->append(",\"name_times\":");
-    if (r.has_name_times) {
-      AppendJsonTimes(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime, out);
-      out->append(",\"name_type\":\"").append(r.name_type).push_back('"');
-    } else {
-      out->append("null,\"name_type\":null");
-    }
-    AppendJsonAlerts(r.alerts, out);
-  }
-  if (r.fields.deleted)
-    out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
-  if (r.fields.usn) {
-    out->append(",\"usn\":");
-    if (r.has_usn) {
-      out->append("{\"created\":");
-      AppendJsonTimeOrNull(r.has_usn_created, r.usn_created, out);
-      out->append(",\"times_set\":");
-      AppendJsonTimeOrNull(r.has_usn_times_set, r.usn_times_set, out);
-      out->append(",\"records\":");
-      AppendNumber(r.usn_records, out);
-      out->append(",\"first\":");
-      AppendJsonTimeOrNull(r.has_usn_coverage, r.usn_first, out);
-      out->append(",\"last\":");
-      AppendJsonTimeOrNull(r.has_usn_coverage, r.usn_last, out);
-      out->push_back('}');
-    } else {
-      out->append("null");
-    }
-    if (!r.fields.name_times) AppendJsonAlerts(r.alerts, out);
-  }
-  if (r.fields.alerts_with_snapshots()) AppendJsonAlerts(r.alerts, out);
+  for (const FieldGroup& g : kFieldGroups)
+    if (r.fields.has(g.witness)) AppendJsonGroup(g, r, g.json_after_object_id, false, out);
   out->append(",\"object_id\":");
   if (!r.has_object_id) {
     out->append("null");
@@ -129,18 +164,8 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     AppendJsonUuidFields(r.birth_object_id, out);
     out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}");
   }
-  if (r.fields.snapshots) {
-    out->append(",\"snapshot\":");
-    if (r.in_snapshot) {
-      out->append("{\"store\":");
-      AppendNumber(r.snapshot_store, out);
-      out->append(",\"created\":");
-      AppendJsonTime(r.snapshot_created, true, out);
-      out->push_back('}');
-    } else {
-      out->append("null");
-    }
-  }
+  for (const FieldGroup& g : kFieldGroups)
+    if (r.fields.has(g.witness) && g.json_after_object_id) AppendJsonGroup(g, r, false, true, out);
   out->append("}\n");
 }
 
@@ -156,28 +181,62 @@ void AppendCsvUuid(const DecodedUuid& u, std::string* out) {
   out->append(u.fields.node);
 }
 
+// Visits the columns a run showing `fields` adds to CSV, in order.
+template <typename Visit>
+void ForEachCsvColumn(RecordFields fields, Visit visit) {
+  for (const FieldGroup& g : kFieldGroups)
+    if (fields.has(g.witness))
+      ForEachColumn(g, fields, [&](const Column& c) {
+        if (c.csv != nullptr) visit(c);
+      });
+}
+
 std::string CsvHeader(RecordFields fields) {
   std::string header =
       "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
       "birth_object_id,botime,boseq,bomac,birth_volume_id";
-  if (fields.name_times) header += ",fn_atime,fn_mtime,fn_ctime,fn_crtime,fn_type,alerts";
-  if (fields.deleted) header += ",state";
-  if (fields.usn) {
-    header += ",usn_created,usn_times_set,usn_records,usn_first,usn_last";
-    if (!fields.name_times) header += ",alerts";
-  }
-  if (fields.alerts_with_snapshots()) header += ",alerts";
-  if (fields.snapshots) header += ",snapshot,snapshot_created";
+  ForEachCsvColumn(fields, [&](const Column& c) { header.append(",").append(c.csv); });
   return header + ",error_code,error_message\r\n";
+}
+
+// A column's cells in CSV, each after its comma; empty where not read.
+void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  switch (c.cell) {
+    case Cell::kTime: AppendCsvTime(r.Time(c.fact), r.facts.Has(c.fact), out); return;
+    case Cell::kCount:
+      out->push_back(',');
+      if (r.facts.Has(c.fact)) AppendNumber(r.facts.Get(c.fact), out);
+      return;
+    case Cell::kVerdict:
+      out->push_back(',');
+      if (const char* verdict = r.Verdict(c.fact)) out->append(verdict);
+      return;
+    case Cell::kState: out->append(r.deleted ? ",deleted" : ",in use"); return;
+    case Cell::kAlerts:
+      out->push_back(',');
+      AppendSignNames(r.signs, " ", out);
+      return;
+    case Cell::kSnapshot:
+      if (!r.in_snapshot()) {
+        out->append(",current,");
+        return;
+      }
+      out->push_back(',');
+      AppendNumber(r.facts.Get(Fact::kSnapshotStore), out);
+      AppendCsvTime(r.Time(Fact::kSnapshotCreated), true, out);
+      return;
+  }
 }
 
 void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   AppendCsvField(r.path, out);
-  // Empty fields up to the error's two: every column but the path and those.
-  std::size_t fields = 17 + (r.fields.name_times ? 6 : 0) + (r.fields.deleted ? 1 : 0) +
-                       (r.fields.usn ? (r.fields.name_times ? 5 : 6) : 0) +
-                       (r.fields.snapshots ? (r.fields.alerts_with_snapshots() ? 3 : 2) : 0);
   if (r.error != 0) {
+    // Empty fields up to the error's two: every column but the path and
+    // those.
+    std::size_t fields = 17;
+    ForEachCsvColumn(r.fields, [&](const Column& c) {
+      fields += 1 + static_cast<std::size_t>(std::count(c.csv, c.csv + std::strlen(c.csv), ','));
+    });
     out->append(fields + 1, ',');
     AppendNumber(r.error, out);
     out->push_back(',');
@@ -201,67 +260,52 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   } else {
     out->append(9, ',');
   }
-  if (r.fields.name_times) {
-    for (const RenderedTimestamp* t : {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.name_crtime})
-      AppendCsvTime(*t, r.has_name_times, out);
-    out->push_back(',');
-    if (r.has_name_times) out->append(r.name_type);
-    out->push_back(',');
-    out->append(r.alerts);
-  }
-  if (r.fields.deleted) out->append(r.deleted ? ",deleted" : ",in use");
-  if (r.fields.usn) {
-    AppendCsvTime(r.usn_created, r.has_usn && r.has_usn_created, out);
-    AppendCsvTime(r.usn_times_set, r.has_usn && r.has_usn_times_set, out);
-    out->push_back(',');
-    if (r.has_usn) AppendNumber(r.usn_records, out);
-    AppendCsvTime(r.usn_first, r.has_usn && r.has_usn_coverage, out);
-    AppendCsvTime(r.usn_last, r.has_usn && r.has_usn_coverage, out);
-    if (!r.fields.name_times) out->append(",").append(r.alerts);
-  }
-  if (r.fields.alerts_with_snapshots()) out->append(",").append(r.alerts);
-  if (r.fields.snapshots) {
-    if (r.in_snapshot) {
-      out->push_back(',');
-      AppendNumber(r.snapshot_store, out);
-      AppendCsvTime(r.snapshot_created, true, out);
-    } else {
-      out->append(",current,");
-    }
-  }
+  ForEachCsvColumn(r.fields, [&](const Column& c) { AppendCsvCells(c, r, out); });
   out->append(",,\r\n");
 }
 
-void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix, FILETIME a, FILETIME m,
-                    FILETIME c, FILETIME cr, std::string* out) {
+void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix,
+                    const std::array<FILETIME, 4>& times, std::string* out) {
   out->append("0|");
   AppendBodyName(r.path, out);
   out->append(suffix);
   // A deleted record's lines are marked as The Sleuth Kit's fls -m marks
   // them, so that a timeline tells them from live files.
-  if (r.fields.deleted && r.deleted) out->append(" (deleted)");
+  if (r.fields.has(Witness::kState) && r.deleted) out->append(" (deleted)");
   out->push_back('|');
   AppendNumber(r.id, out);
   out->append(r.folder ? "|d/drwxrwxrwx|0|0|" : "|r/rrwxrwxrwx|0|0|");
   AppendNumber(r.has_size ? r.size : 0, out);
-  for (FILETIME t : {a, m, c, cr}) {
+  for (FILETIME t : times) {
     out->push_back('|');
     AppendUnixTime(t, out);
   }
   out->push_back('\n');
 }
 
+// The four times of `set` as body-file times: access, write, change,
+// creation.
+std::array<FILETIME, 4> RawTimes(const FileTimestampRecord& r, const TimeSet& set) {
+  if (&set == &kRecordTimes) return {r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw};
+  const int a = Index(set.access);
+  return {r.facts.Get(set.access), r.facts.Get(static_cast<Fact>(a + 1)),
+          r.facts.Get(static_cast<Fact>(a + 2)), r.facts.Get(static_cast<Fact>(a + 3))};
+}
+
 void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   // A shadow copy's state: "<path> (snapshot N)".
   const std::string state =
-      r.in_snapshot ? " (snapshot " + std::to_string(r.snapshot_store) + ")" : std::string();
-  AppendBodyLine(r, state, r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw, out);
-  if (r.has_name_times)
-    AppendBodyLine(r, state + " ($FILE_NAME)", r.name_atime.raw, r.name_mtime.raw, r.name_ctime.raw,
-                   r.name_crtime.raw, out);
-  // Each journal record of the file, at its time.
-  for (const auto& [time, reason] : r.usn_events)
-    AppendBodyLine(r, " ($UsnJrnl: " + UsnReasonText(reason) + ")", time, time, time, time, out);
+      r.in_snapshot() ? " (snapshot " + std::to_string(r.facts.Get(Fact::kSnapshotStore)) + ")"
+                      : std::string();
+  AppendBodyLine(r, state, RawTimes(r, kRecordTimes), out);
+  for (const FieldGroup& g : kFieldGroups)
+    if (g.times != nullptr && r.fields.has(g.witness) && r.facts.Has(g.times->access))
+      AppendBodyLine(r, state + g.times->body, RawTimes(r, *g.times), out);
+  // Each moment a witness holds of the file, at its time.
+  for (const WitnessEvent& e : r.events) {
+    const std::string what = " (" + GroupOf(e.witness).event_text(e.code) + ")";
+    AppendBodyLine(r, what, {e.time, e.time, e.time, e.time}, out);
+  }
 }
 
 // Events for timeline tools (Timesketch, OpenSearch): one JSON object per
@@ -275,9 +319,14 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   AppendJsonString(desc, out);
   std::string message(r.path);
   message.append(": ").append(desc);
-  if (r.in_snapshot) message += " in shadow copy " + std::to_string(r.snapshot_store);
-  if (r.fields.deleted && r.deleted) message += " (deleted)";
-  if (!r.alerts.empty()) message.append(" [").append(r.alerts).append("]");
+  if (r.in_snapshot())
+    message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
+  if (r.fields.has(Witness::kState) && r.deleted) message += " (deleted)";
+  if (!r.signs.empty()) {
+    message.append(" [");
+    AppendSignNames(r.signs, " ", &message);
+    message.append("]");
+  }
   out->append(",\"message\":");
   AppendJsonString(message, out);
   out->append(",\"path\":");
@@ -295,47 +344,44 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
     out->append("\"").append(type).append("\"");
   else
     out->append("null");
-  if (r.fields.alerts()) AppendJsonAlerts(r.alerts, out);
-  if (r.fields.deleted)
-    out->append(",\"state\":\"").append(r.deleted ? "deleted" : "in use") += '"';
-  if (r.fields.snapshots) {
-    out->append(",\"snapshot\":");
-    if (r.in_snapshot)
-      AppendNumber(r.snapshot_store, out);
-    else
-      out->append("null");
+  if (r.fields.alerts()) AppendJsonSigns(r.signs, out);
+  for (const FieldGroup& g : kFieldGroups) {
+    if (!r.fields.has(g.witness)) continue;
+    for (const Column& c : g.columns) {
+      if (c.event == nullptr) continue;
+      out->append(",\"").append(c.event).append("\":");
+      AppendJsonValue(c, r, out);
+    }
   }
   out->append("}\n");
 }
 
+// The four events of `set`, each named as the set says, with the verdict
+// of the four times as their type.
+void AppendTimeSetEvents(const FileTimestampRecord& r, const TimeSet& set, std::string* out) {
+  const bool own = &set == &kRecordTimes;
+  const char* type = own ? r.type : r.Verdict(set.access);
+  const int a = Index(set.access);
+  // creation, write, change, access
+  const std::array<const RenderedTimestamp*, 4> times =
+      own ? std::array<const RenderedTimestamp*, 4>{&r.crtime, &r.mtime, &r.ctime, &r.atime}
+          : std::array<const RenderedTimestamp*, 4>{&r.fact_times[a + 3], &r.fact_times[a + 1],
+                                                    &r.fact_times[a + 2], &r.fact_times[a]};
+  for (std::size_t i = 0; i < 4; ++i)
+    AppendEvent(r, *times[i], set.events[i], set.source, type, out);
+}
+
 void PrintEvents(const FileTimestampRecord& r, std::string* out) {
   if (r.error != 0 || r.absent) return;
-  struct Source {
-    const char* name;
-    bool shown;
-    const char* type;
-    std::array<const RenderedTimestamp*, 4> times;
-    std::array<const char*, 4> what;
-  };
-  const Source sources[] = {
-      {"SI",
-       true,
-       r.type,
-       {&r.crtime, &r.mtime, &r.ctime, &r.atime},
-       {"$SI Creation Time", "$SI Modification Time", "$SI Change Time", "$SI Access Time"}},
-      {"FN",
-       r.has_name_times,
-       r.name_type,
-       {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime},
-       {"$FN Creation Time", "$FN Modification Time", "$FN Change Time", "$FN Access Time"}}};
-  for (const Source& source : sources) {
-    if (!source.shown) continue;
-    for (std::size_t i = 0; i < 4; ++i)
-      AppendEvent(r, *source.times[i], source.what[i], source.name, source.type, out);
+  AppendTimeSetEvents(r, kRecordTimes, out);
+  for (const FieldGroup& g : kFieldGroups)
+    if (g.times != nullptr && r.fields.has(g.witness) && r.facts.Has(g.times->access))
+      AppendTimeSetEvents(r, *g.times, out);
+  for (const WitnessEvent& e : r.events) {
+    const FieldGroup& g = GroupOf(e.witness);
+    AppendEvent(r, RenderTimestamp(e.time, TimeForm{true, true}, UtcZone()), g.event_text(e.code),
+                g.event_source, nullptr, out);
   }
-  for (const auto& [time, reason] : r.usn_events)
-    AppendEvent(r, RenderTimestamp(time, TimeForm{true, true}, UtcZone()),
-                "$UsnJrnl: " + UsnReasonText(reason), "USN", nullptr, out);
 }
 
 }  // namespace

@@ -37,34 +37,9 @@ void AppendHtmlText(std::string_view text, std::string* out) {
 
 namespace {
 
-struct SignText {
-  const char* sign;
-  const char* needs;  // the option that reads what the sign needs; null: any run
-  const char* why;
-};
-
-// Each sign of ForgeryIndicators with its reasoning, in one line.
-constexpr SignText kSigns[] = {
-    {"SI<FN", "-n",
-     "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME"},
-    {"SI-seconds", "-n",
-     "every $SI time on a whole second, some $FILE_NAME time not: set by a tool that keeps "
-     "seconds"},
-    {"copied", nullptr,
-     "write time before creation time: copied or extracted with its times kept, or set back"},
-    {"OID<SI", nullptr, "object ID made on this volume over a day before the file's creation time"},
-    {"SI<USN", "-U",
-     "creation over 2 s before the change journal's File create record of the same file"},
-    {"times-set", "-U",
-     "the change journal holds a close that set the file's times or attributes alone"},
-    {"history", "-S", "the same file's times went where time does not go across its shadow copies"},
-};
-
-bool Read(const SignText& s, RecordFields fields) {
-  if (s.needs == nullptr) return true;
-  std::string_view needs(s.needs);
-  return (needs == "-n" && fields.name_times) || (needs == "-U" && fields.usn) ||
-         (needs == "-S" && fields.snapshots);
+// Whether the run read what `sign` needs.
+bool Read(const SignRule& sign, RecordFields fields) {
+  return !sign.needs_witness || fields.has(sign.needs);
 }
 
 // A FILETIME as 20 digits, so that text order is time order.
@@ -154,33 +129,55 @@ constexpr const char* kScript = R"(
 
 void HtmlReport::Add(const FileTimestampRecord& r) {
   for (const FileTimestampRecord& state : r.snapshots)
-    stores_.emplace(state.snapshot_store, state.snapshot_created.raw);
+    stores_.emplace(static_cast<int>(state.facts.Get(Fact::kSnapshotStore)),
+                    state.facts.Get(Fact::kSnapshotCreated));
   if (r.absent) return;
   if (r.error != 0) {
     ++errors_;
     return;
   }
   ++(r.folder ? folders_ : files_);
-  if (fields_.deleted && r.deleted) ++deleted_;
+  if (fields_.has(Witness::kState) && r.deleted) ++deleted_;
   ++types_[r.type];
   created_.push_back(r.crtime.raw);
-  if (r.has_usn && r.has_usn_created) journal_created_.push_back(r.usn_created.raw);
-  if (r.alerts.empty()) return;
+  if (r.facts.Has(Fact::kUsnCreated)) journal_created_.push_back(r.facts.Get(Fact::kUsnCreated));
+  if (r.signs.empty()) return;
   ++flagged_;
   flagged_created_.push_back(r.crtime.raw);
-  for (std::string_view rest = r.alerts; !rest.empty();) {
-    std::size_t space = rest.find(' ');
-    ++signs_[std::string(rest.substr(0, space))];
-    rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
-  }
+  for (int i = 0; i < kSignCount; ++i)
+    if (r.signs.has(i)) ++signs_[i];
   if (flagged_ <= kMaxRows) AddRow(r);
+}
+
+void HtmlReport::Merge(const HtmlReport& part) {
+  for (const auto& [store, created] : part.stores_) stores_.emplace(store, created);
+  files_ += part.files_;
+  folders_ += part.folders_;
+  deleted_ += part.deleted_;
+  errors_ += part.errors_;
+  for (const auto& [type, count] : part.types_) types_[type] += count;
+  for (int i = 0; i < kSignCount; ++i) signs_[i] += part.signs_[i];
+  created_.insert(created_.end(), part.created_.begin(), part.created_.end());
+  flagged_created_.insert(flagged_created_.end(), part.flagged_created_.begin(),
+                          part.flagged_created_.end());
+  journal_created_.insert(journal_created_.end(), part.journal_created_.begin(),
+                          part.journal_created_.end());
+  // The first kMaxRows flagged files of the whole run.
+  const std::size_t room = kMaxRows - row_ends_.size();
+  const std::size_t taken = std::min(room, part.row_ends_.size());
+  const std::size_t start = rows_.size();
+  if (taken != 0) rows_.append(part.rows_, 0, part.row_ends_[taken - 1]);
+  for (std::size_t i = 0; i < taken; ++i) row_ends_.push_back(start + part.row_ends_[i]);
+  flagged_ += part.flagged_;
 }
 
 void HtmlReport::AddRow(const FileTimestampRecord& r) {
   rows_.append("<tr><td>");
   AppendHtmlText(r.path, &rows_);
   rows_.append("</td><td>");
-  AppendHtmlText(r.alerts, &rows_);
+  std::string names;
+  AppendSignNames(r.signs, " ", &names);
+  AppendHtmlText(names, &rows_);
   rows_.append("</td>");
   auto time = [&](const RenderedTimestamp& t, bool known) {
     rows_.append("<td class=\"t\" data-v=\"");
@@ -193,10 +190,11 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
     rows_.append("</td>");
   };
   for (const RenderedTimestamp* t : {&r.crtime, &r.mtime, &r.ctime, &r.atime}) time(*t, true);
-  if (fields_.name_times)
-    for (const RenderedTimestamp* t : {&r.name_crtime, &r.name_mtime, &r.name_ctime, &r.name_atime})
-      time(*t, r.has_name_times);
+  if (fields_.has(Witness::kFileName))
+    for (Fact f : {Fact::kNameCreation, Fact::kNameWrite, Fact::kNameChange, Fact::kNameAccess})
+      time(r.Time(f), r.facts.Has(f));
   rows_.append("</tr>\n");
+  row_ends_.push_back(rows_.size());
 }
 
 void HtmlReport::AppendTimeline(std::string* out) const {
@@ -328,14 +326,15 @@ void HtmlReport::AppendTable(std::string* out) const {
               ". Times " + (form_.utc ? "in UTC" : "in local time") +
               ".</p>\n<p class=\"js-only\"><label>Filter: <input id=\"filter\" "
               "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
-  const int times = fields_.name_times ? 8 : 4;
+  const int times = fields_.has(Witness::kFileName) ? 8 : 4;
   out->append(std::string("<div class=\"wide\"><table id=\"flagged\"") +
-              (fields_.name_times ? " class=\"fn\"" : "") + "><colgroup><col><col class=\"s\">");
+              (fields_.has(Witness::kFileName) ? " class=\"fn\"" : "") +
+              "><colgroup><col><col class=\"s\">");
   for (int i = 0; i < times; ++i) out->append("<col class=\"t\">");
   out->append(
       "</colgroup><thead><tr><th>Path</th><th>Signs</th><th>$SI creation</th><th>$SI write</th>"
       "<th>$SI change</th><th>$SI access</th>");
-  if (fields_.name_times)
+  if (fields_.has(Witness::kFileName))
     out->append("<th>$FN creation</th><th>$FN write</th><th>$FN change</th><th>$FN access</th>");
   out->append("</tr></thead><tbody>\n");
   out->append(rows_);
@@ -382,7 +381,7 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   };
   counted("Files", "data-files", files_);
   counted("Folders", "data-folders", folders_);
-  if (fields_.deleted) counted("Deleted", "data-deleted", deleted_);
+  if (fields_.has(Witness::kState)) counted("Deleted", "data-deleted", deleted_);
   counted("Not reported", "data-errors", errors_);
   counted("Flagged", "data-flagged", flagged_);
   out.append("<dt>Lost</dt><dd>");
@@ -413,18 +412,21 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   out.append(
       "<section id=\"signs\"><h2>Signs of forged times</h2>\n<table><thead><tr><th>Sign</th>"
       "<th>Files</th><th>Why</th></tr></thead><tbody>\n");
-  for (const SignText& s : kSigns) {
+  for (int i = 0; i < kSignCount; ++i) {
+    const SignRule& s = kSigns[i];
     out.append("<tr><td><code>");
-    AppendHtmlText(s.sign, &out);
+    AppendHtmlText(s.name, &out);
     out.append("</code></td>");
     if (Read(s, fields_)) {
       out.append("<td class=\"n\" data-sign=\"");
-      AppendHtmlText(s.sign, &out);
+      AppendHtmlText(s.name, &out);
       out.append("\">");
-      auto it = signs_.find(s.sign);
-      AppendNumber(it == signs_.end() ? 0 : it->second, &out);
+      AppendNumber(signs_[i], &out);
     } else {
-      out.append("<td>not read (needs ").append(s.needs).append(")");
+      out.append("<td>not read (needs ")
+          .append("-")
+          .append(1, OptionOf(s.needs).letter)
+          .append(")");
     }
     out.append("</td><td>");
     AppendHtmlText(s.why, &out);

@@ -6,9 +6,11 @@
 // style or font), readable without JavaScript and printable in grey.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +42,14 @@ class HtmlReport {
   // Takes one printed record (its shadow-copy states with it).
   void Add(const FileTimestampRecord& record);
 
+  // A page of the same run, empty, to gather a stretch of records apart
+  // (on another thread), then Merge them in their turn.
+  std::unique_ptr<HtmlReport> Part() const {
+    return std::make_unique<HtmlReport>(fields_, form_, zone_);
+  }
+  // Takes the records `part` gathered, as if each were added here now.
+  void Merge(const HtmlReport& part);
+
   // The whole page.
   std::string Page(const ReportRun& run) const;
 
@@ -52,13 +62,14 @@ class HtmlReport {
   TimeForm form_;
   const LocalTimeConverter& zone_;
   std::uint64_t files_ = 0, folders_ = 0, deleted_ = 0, errors_ = 0, flagged_ = 0;
-  std::map<std::string, std::uint64_t> types_;  // verdict: files
-  std::map<std::string, std::uint64_t> signs_;  // sign: files
-  std::vector<FILETIME> created_;               // $SI creation of each file
-  std::vector<FILETIME> flagged_created_;       // of each flagged file
-  std::vector<FILETIME> journal_created_;       // -U: the journal's File create times
-  std::map<int, FILETIME> stores_;              // -S: the shadow copies seen, when made
-  std::string rows_;                            // the table's rows, up to kMaxRows
+  std::map<std::string, std::uint64_t> types_;     // verdict: files
+  std::array<std::uint64_t, kSignCount> signs_{};  // files, by sign
+  std::vector<FILETIME> created_;                  // $SI creation of each file
+  std::vector<FILETIME> flagged_created_;          // of each flagged file
+  std::vector<FILETIME> journal_created_;          // -U: the journal's File create times
+  std::map<int, FILETIME> stores_;                 // -S: the shadow copies seen, when made
+  std::string rows_;                               // the table's rows, up to kMaxRows
+  std::vector<std::size_t> row_ends_;              // where each row ends in rows_
 };
 
 // `text` for HTML: the five markup characters as references, each control

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <utility>
 
+#include "print/schema.h"
+
 namespace qst {
 
 // A path as the text layouts show it: each control character (U+0000 to
@@ -101,39 +103,50 @@ void AppendTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) 
     out->append("null");
 }
 
-// The change journal's fields, each after `separator`: the file's first
-// FILE_CREATE and last BASIC_INFO_CHANGE times, its number of records, the
-// first and last times of the journal; then the signs, when -n does not
-// show them.
-void AppendUsnFields(const FileTimestampRecord& r, const std::array<const char*, 6>& labels,
-                     const char* end, std::string* out) {
-  const bool known = r.has_usn;
-  out->append(labels[0]);
-  AppendTimeOrNull(known && r.has_usn_created, r.usn_created, out);
-  out->append(end).append(labels[1]);
-  AppendTimeOrNull(known && r.has_usn_times_set, r.usn_times_set, out);
-  out->append(end).append(labels[2]);
-  if (known)
-    out->append(std::to_string(r.usn_records));
-  else
-    out->append("null");
-  out->append(end).append(labels[3]);
-  AppendTimeOrNull(known && r.has_usn_coverage, r.usn_first, out);
-  out->append(end).append(labels[4]);
-  AppendTimeOrNull(known && r.has_usn_coverage, r.usn_last, out);
-  out->append(end);
-  if (!r.fields.name_times) out->append(labels[5]).append(r.alerts).append(end);
-}
-
 // "current", or the shadow copy's number and creation time.
 void AppendSnapshot(const FileTimestampRecord& r, std::string* out) {
-  if (!r.in_snapshot) {
+  if (!r.in_snapshot()) {
     out->append("current");
     return;
   }
-  AppendInt(r.snapshot_store, out);
+  AppendInt(static_cast<int>(r.facts.Get(Fact::kSnapshotStore)), out);
   out->append(" ");
-  AppendTime(r.snapshot_created, out);
+  AppendTime(r.Time(Fact::kSnapshotCreated), out);
+}
+
+// A column's value as the text layouts show it.
+void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  switch (c.cell) {
+    case Cell::kTime: AppendTimeOrNull(r.facts.Has(c.fact), r.Time(c.fact), out); break;
+    case Cell::kCount:
+      if (r.facts.Has(c.fact))
+        AppendNumber(r.facts.Get(c.fact), out);
+      else
+        out->append("null");
+      break;
+    case Cell::kVerdict: {
+      const char* verdict = r.Verdict(c.fact);
+      out->append(verdict != nullptr ? verdict : "null");
+      break;
+    }
+    case Cell::kState: out->append(r.deleted ? "deleted" : "in use"); break;
+    case Cell::kAlerts: AppendSignNames(r.signs, " ", out); break;
+    case Cell::kSnapshot: AppendSnapshot(r, out); break;
+  }
+}
+
+// One labelled line a column; a file in use has no state line, and a
+// group's times that were not read have none where the group says so.
+void AppendBlockGroup(const FieldGroup& g, const FileTimestampRecord& r, std::string* out) {
+  const bool unread = g.block_omits_unread && !r.facts.Any(g.witness);
+  ForEachColumn(g, r.fields, [&](const Column& c) {
+    if (c.block == nullptr || (unread && c.cell != Cell::kAlerts) ||
+        (c.cell == Cell::kState && !r.deleted))
+      return;
+    out->append(c.block);
+    AppendTextCell(c, r, out);
+    out->append(" \n");
+  });
 }
 
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
@@ -149,27 +162,10 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
                     {"crtime: ", &r.crtime}}},
                   out);
   out->append("  type: ").append(r.type).append(" \n");
-  if (r.fields.deleted && r.deleted) out->append(" state: deleted \n");
-  if (r.fields.name_times) {
-    if (r.has_name_times) {
-      AppendTimeLines({{{" FN at: ", &r.name_atime},
-                        {" FN mt: ", &r.name_mtime},
-                        {" FN ct: ", &r.name_ctime},
-                        {"FN crt: ", &r.name_crtime}}},
-                      out);
-      out->append("FNtype: ").append(r.name_type).append(" \n");
-    }
-    out->append("alerts: ").append(r.alerts).append(" \n");
-  }
-  if (r.fields.usn)
-    AppendUsnFields(r, {"USN cr: ", "USNset: ", "USNrec: ", "USN fr: ", "USN to: ", "alerts: "},
-                    " \n", out);
-  if (r.fields.snapshots) {
-    if (r.fields.alerts_with_snapshots()) out->append("alerts: ").append(r.alerts).append(" \n");
-    out->append("  snap: ");
-    AppendSnapshot(r, out);
-    out->append(" \n");
-  }
+  // A deleted file says so first.
+  if (r.fields.has(Witness::kState)) AppendBlockGroup(GroupOf(Witness::kState), r, out);
+  for (const FieldGroup& g : kFieldGroups)
+    if (g.witness != Witness::kState && r.fields.has(g.witness)) AppendBlockGroup(g, r, out);
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
   AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
@@ -204,25 +200,13 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
   }
   // The fields the run asked for follow, each after " |".
   std::size_t before = out->size();
-  if (r.fields.name_times) {
-    for (const RenderedTimestamp* t :
-         {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.name_crtime}) {
+  for (const FieldGroup& g : kFieldGroups) {
+    if (!r.fields.has(g.witness)) continue;
+    ForEachColumn(g, r.fields, [&](const Column& c) {
+      if (c.row == nullptr) return;
       out->append(" |");
-      if (r.has_name_times) {
-        AppendTime(*t, out);
-      } else {
-        out->append("null");
-      }
-    }
-    out->append(" |").append(r.has_name_times ? r.name_type : "null");
-    out->append(" |").append(r.alerts);
-  }
-  if (r.fields.deleted) out->append(" |").append(r.deleted ? "deleted" : "in use");
-  if (r.fields.usn) AppendUsnFields(r, {" |", " |", " |", " |", " |", " |"}, "", out);
-  if (r.fields.snapshots) {
-    if (r.fields.alerts_with_snapshots()) out->append(" |").append(r.alerts);
-    out->append(" |");
-    AppendSnapshot(r, out);
+      AppendTextCell(c, r, out);
+    });
   }
   // A row ends in " \n", but for the nulls alone, which end in "\n".
   out->append(r.has_object_id || out->size() != before ? " \n" : "\n");
@@ -234,15 +218,12 @@ std::string RowHeader(RecordFields fields) {
   std::string header =
       "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "
       "BirthObject ID | botime | boseq | boMAC | BirthVolume ID";
-  if (fields.name_times)
-    header += " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts";
-  if (fields.deleted) header += " | state";
-  if (fields.usn) {
-    header += " | USN created | USN times set | USN records | USN first | USN last";
-    if (!fields.name_times) header += " | alerts";
+  for (const FieldGroup& g : kFieldGroups) {
+    if (!fields.has(g.witness)) continue;
+    ForEachColumn(g, fields, [&](const Column& c) {
+      if (c.row != nullptr) header.append(" | ").append(c.row);
+    });
   }
-  if (fields.alerts_with_snapshots()) header += " | alerts";
-  if (fields.snapshots) header += " | snapshot";
   return header + " \n";
 }
 

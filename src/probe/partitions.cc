@@ -75,7 +75,8 @@ bool HasMbrSignature(const std::uint8_t* sector) {
 void Add(std::uint64_t start, std::uint64_t length, std::string description, std::uint64_t sectors,
          std::vector<Partition>* partitions) {
   if (length == 0 || start >= sectors) return;
-  partitions->push_back({start, std::min(length, sectors - start), std::move(description)});
+  partitions->push_back(
+      {start, std::min(length, sectors - start), std::move(description), std::nullopt});
 }
 
 // The logical partitions of the extended partition at `base`: a chain of

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct Partition {
   std::uint64_t start = 0;   // in sectors of 512 bytes
   std::uint64_t length = 0;  // in sectors of 512 bytes
   std::string description;   // "NTFS / exFAT (0x07)", or a GPT partition's name
+  // Whether it holds an NTFS volume, where that was already looked at.
+  std::optional<bool> ntfs;
 };
 
 enum class PartitionScheme { kNone, kMbr, kGpt };

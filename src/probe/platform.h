@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "objectid/objectid.h"
-#include "probe/ntfs/usn-journal.h"
 #include "probe/streams.h"
+#include "probe/witness.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -36,20 +36,6 @@ struct FILE_BASIC_INFO {
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 
 // What one probe of a path delivers.
-// What a volume's change journal holds of one file.
-struct UsnFileInfo {
-  bool has_created = false;  // its first FILE_CREATE record
-  FILETIME created = 0;
-  bool has_times_set = false;  // its last BASIC_INFO_CHANGE record
-  FILETIME times_set = 0;
-  bool times_set_alone = false;  // a close whose changes were times or attributes alone
-  std::uint64_t records = 0;
-  // The first and last times of the whole journal: what it covers.
-  bool has_coverage = false;
-  FILETIME first = 0, last = 0;
-  std::vector<std::pair<FILETIME, std::uint32_t>> events;  // time and reasons of each record
-};
-
 struct RawFileInfo {
   bool has_object_id = false;
   FILE_OBJECTID_BUFFER object_id = {};
@@ -63,25 +49,19 @@ struct RawFileInfo {
   bool has_size = false;
   std::uint64_t size = 0;
 
-  // Kept by disk images only. The four times of the $FILE_NAME by which the
-  // path reached the file:
-  bool has_name_times = false;
-  FILE_BASIC_INFO name_times;
-  // whether the record is no longer in use (a deleted file):
+  // Kept by disk images only: whether the record is no longer in use (a
+  // deleted file), and the object ID of the volume itself.
   bool deleted = false;
-  // and the object ID of the volume itself.
   bool has_volume_id = false;
   std::uint8_t volume_id[16] = {};
-  // With -U, what the volume's change journal holds of the file:
-  bool has_usn = false;  // a journal was read
-  UsnFileInfo usn;
+  // What the witnesses the run asked for hold of the file, and the moments
+  // they place on a timeline.
+  Facts facts;
+  std::vector<WitnessEvent> events;
 
-  // With -S, a state read from a shadow copy of the volume: its store's
-  // number and creation time, and whether it is the file the path names on
-  // the volume now (the same record and sequence number).
-  bool in_snapshot = false;
-  int snapshot_store = 0;
-  FILETIME snapshot_created = 0;
+  // With -S, on a state read from a shadow copy (its number and creation
+  // among the facts): whether it is the file the path names on the volume
+  // now (the same record and sequence number).
   bool same_file = false;
   // On the volume's own state: the times of the same file in each shadow
   // copy that holds it, oldest first.
@@ -147,6 +127,8 @@ class VectorSearch : public DirSearch {
   std::vector<DirEntry> entries_;
   std::size_t next_ = 0;
 };
+
+class Evidence;
 
 class Platform : public LocalTimeConverter {
  public:
@@ -221,28 +203,9 @@ class Platform : public LocalTimeConverter {
   // or the machine says, rather than keeping probes in flight.
   virtual bool ProbesFromMemory() const { return false; }
 
-  // With -S, the states of the file at `path` in the volume's shadow copies,
-  // oldest copy first: in each, the file `current` is (the path's state on
-  // the volume; null when it could not be probed), then the file the path
-  // names there when that is another one. `entry` as for ProbeEntry, or
-  // null.
-  virtual void ProbeSnapshots(const std::string& /*path*/, const DirEntry* /*entry*/,
-                              const RawFileInfo* /*current*/,
-                              std::vector<RawFileInfo>* /*states*/) {}
-
-  // The serial number of the volume the platform reads, where it has one.
-  virtual bool VolumeSerial(std::uint64_t* /*serial*/) const { return false; }
-
-  // One line (with its line break) saying what of the evidence could not be
-  // read, for the end of the run; empty when nothing was lost.
-  virtual std::string LossReport() const { return {}; }
-
-  // Visits the records of the change journal that the run reads (-U with
-  // --journal-only, or --usn-journal), in journal order, each with its
-  // file's path where the volume still leads to its folder (else empty).
-  // False when there is no journal to read.
-  using JournalVisitor = std::function<void(const UsnRecord& record, std::string_view path)>;
-  virtual bool ForEachJournalRecord(const JournalVisitor& /*visit*/) { return false; }
+  // What the platform's volume holds beyond each file's own record (a disk
+  // image's journal, shadow copies, losses); null where there is none.
+  virtual Evidence* VolumeEvidence() { return nullptr; }
 };
 
 // Whether `path` is a Windows drive's root: "C:" or "C:\\".
@@ -267,36 +230,5 @@ bool IsTerminal(int stream);
 // (UTF-8, line ends as written) rather than text for the system's code page
 // and line ends: for forms other programs read.
 void SetStandardOutputBytes();
-
-// The disk image named with -d, and the sector its volume starts at (-o;
-// -1 when not given).
-struct ImageSelection {
-  std::string path;
-  std::int64_t sector = -1;
-  bool deleted = false;       // deleted records are listed too (-a)
-  bool name_times = false;    // the $FILE_NAME times are shown (-n)
-  bool few_paths = false;     // the operands are a few paths, no listings
-  bool usn = false;           // the change journal is joined to each file (-U)
-  std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
-  bool journal_only = false;  // the journal is listed, record by record, not joined
-  bool usn_events = false;    // each file keeps its journal records (a body file)
-  bool snapshots = false;     // the volume's shadow copies are read too (-S)
-  int threads = 0;            // threads to read with (-j); 0: as the machine has
-  // Told, now and then, how many of the MFT's records were read so far.
-  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
-};
-
-// Opens the NTFS volume of a disk image as the platform to report from;
-// `host` serves what lies outside the image (list files, the local zone).
-// An opener: false with `*message` holding the lines that say why (naming
-// the image; for a partitioned image with several volumes, the list of
-// them).
-using ImageOpener = bool (*)(const ImageSelection& image, Platform& host,
-                             std::unique_ptr<Platform>* volume, std::string* message);
-
-// The image layer of this build; null when it reads no disk images.
-ImageOpener NativeImageOpener();
-// What that layer reads, in a few words; null when it reads no images.
-const char* NativeImageFormats();
 
 }  // namespace qst

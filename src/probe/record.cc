@@ -1,8 +1,8 @@
 #include "probe/record.h"
 
-#include <cstring>
 #include <initializer_list>
 
+#include "probe/evidence.h"
 #include "time/classify.h"
 
 namespace qst {
@@ -19,10 +19,10 @@ DecodedUuid DecodeUuid(const std::uint8_t (&uuid)[16], TimeForm form,
   return d;
 }
 
-// The journal's first and last times are the same for every file: each is
-// rendered once, while it stays the same.
+// Some times are the same for every file (the journal's first and last):
+// each is rendered once, while it stays the same.
 const RenderedTimestamp& RenderOnce(FILETIME raw, TimeForm form, const LocalTimeConverter& zone,
-                                    int slot) {
+                                    Fact fact) {
   struct Last {
     bool valid = false;
     FILETIME raw = 0;
@@ -30,61 +30,42 @@ const RenderedTimestamp& RenderOnce(FILETIME raw, TimeForm form, const LocalTime
     const LocalTimeConverter* zone = nullptr;
     RenderedTimestamp rendered;
   };
-  thread_local Last last[2];
-  Last& l = last[slot];
+  thread_local std::array<Last, kFactCount> last;
+  Last& l = last[Index(fact)];
   if (!l.valid || l.raw != raw || l.utc != form.utc || l.iso != form.iso || l.zone != &zone) {
     l = {true, raw, form.utc, form.iso, &zone, RenderTimestamp(raw, form, zone)};
   }
   return l.rendered;
 }
 
+// Renders the known time facts of the witnesses the run shows; a value
+// equal to one of the record's own times is copied.
+void RenderFacts(const RawFileInfo& raw, TimeForm form, const LocalTimeConverter& zone,
+                 FileTimestampRecord* r) {
+  for (int i = 0; i < kFactCount; ++i) {
+    const Fact f = static_cast<Fact>(i);
+    if (!r->fields.has(kFacts[i].witness) || !raw.facts.Has(f)) continue;
+    r->facts.Set(f, raw.facts.Get(f));
+    if (kFacts[i].kind != FactKind::kTime) continue;
+    const FILETIME t = raw.facts.Get(f);
+    RenderedTimestamp& out = r->fact_times[i];
+    if (f == Fact::kUsnFirst || f == Fact::kUsnLast) {
+      out = RenderOnce(t, form, zone, f);
+      continue;
+    }
+    const RenderedTimestamp* same = nullptr;
+    for (const RenderedTimestamp* own : {&r->atime, &r->mtime, &r->ctime, &r->crtime})
+      if (own->raw == t) same = own;
+    out = same != nullptr ? *same : RenderTimestamp(t, form, zone);
+  }
+}
+
 }  // namespace
 
-std::string ForgeryIndicators(const RawFileInfo& raw) {
-  const FILE_BASIC_INFO& si = raw.basic;
-  std::string signs;
-  auto add = [&](const char* sign) { signs.append(signs.empty() ? "" : " ").append(sign); };
-  if (raw.has_name_times) {
-    const FILE_BASIC_INFO& fn = raw.name_times;
-    if (si.CreationTime < fn.CreationTime) add("SI<FN");
-    auto whole = [](FILETIME t) { return t % kTicksPerSecond == 0; };
-    bool si_whole = whole(si.CreationTime) && whole(si.LastWriteTime) && whole(si.ChangeTime) &&
-                    whole(si.LastAccessTime);
-    bool fn_whole = whole(fn.CreationTime) && whole(fn.LastWriteTime) && whole(fn.ChangeTime) &&
-                    whole(fn.LastAccessTime);
-    if (si_whole && !fn_whole) add("SI-seconds");
-  }
-  if (si.LastWriteTime < si.CreationTime) add("copied");
-  const FILE_OBJECTID_BUFFER& oid = raw.object_id;
-  std::int64_t made = 0;
-  constexpr std::int64_t kDay = 86400 * kTicksPerSecond;
-  if (raw.has_object_id && raw.has_volume_id &&
-      std::memcmp(oid.BirthObjectId, oid.ObjectId, 16) == 0 &&
-      std::memcmp(oid.BirthVolumeId, raw.volume_id, 16) == 0 &&
-      ObjectIdTimeToFileTime(oid.ObjectId, &made) == 0 && si.CreationTime < (1ull << 63) &&
-      made < static_cast<std::int64_t>(si.CreationTime) - kDay)
-    add("OID<SI");
-  if (raw.has_usn) {
-    constexpr FILETIME kSlack = 2 * kTicksPerSecond;
-    if (raw.usn.has_created && raw.usn.created > kSlack &&
-        si.CreationTime < raw.usn.created - kSlack)
-      add("SI<USN");
-    if (raw.usn.times_set_alone) add("times-set");
-  }
-  if (!raw.history.empty()) {
-    // Each state against every later one, the volume's own last.
-    bool moved = false;
-    for (std::size_t i = 0; i < raw.history.size() && !moved; ++i) {
-      const FILE_BASIC_INFO& then = raw.history[i];
-      for (std::size_t j = i + 1; j <= raw.history.size() && !moved; ++j) {
-        const FILE_BASIC_INFO& later = j < raw.history.size() ? raw.history[j] : si;
-        moved = later.CreationTime != then.CreationTime ||
-                later.LastWriteTime < then.LastWriteTime || later.ChangeTime < then.ChangeTime;
-      }
-    }
-    if (moved) add("history");
-  }
-  return signs;
+const char* FileTimestampRecord::Verdict(Fact access) const {
+  if (!facts.Has(access)) return nullptr;
+  const RenderedTimestamp* t = &fact_times[Index(access)];
+  return ClassifyTimestampOrigin(t[0], t[1], t[2], t[3]);
 }
 
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
@@ -92,26 +73,9 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   FileTimestampRecord r;
   r.fields = fields;
   r.deleted = raw.deleted;
-  if (fields.alerts() || fields.report) r.alerts = ForgeryIndicators(raw);
-  if (fields.usn && raw.has_usn) {
-    const UsnFileInfo& u = raw.usn;
-    r.has_usn = true;
-    // Only times the journal holds are rendered.
-    r.has_usn_created = u.has_created;
-    if (u.has_created) r.usn_created = RenderTimestamp(u.created, form, zone);
-    r.has_usn_times_set = u.has_times_set;
-    if (u.has_times_set) r.usn_times_set = RenderTimestamp(u.times_set, form, zone);
-    r.has_usn_coverage = u.has_coverage;
-    if (u.has_coverage) {
-      r.usn_first = RenderOnce(u.first, form, zone, 0);
-      r.usn_last = RenderOnce(u.last, form, zone, 1);
-    }
-    r.usn_records = u.records;
-    r.usn_events = u.events;
-  }
-  r.in_snapshot = raw.in_snapshot;
-  r.snapshot_store = raw.snapshot_store;
-  if (raw.in_snapshot) r.snapshot_created = RenderTimestamp(raw.snapshot_created, form, zone);
+  if (fields.alerts() || fields.report) r.signs = ReadSigns(raw);
+  for (const WitnessEvent& e : raw.events)
+    if (fields.has(e.witness)) r.events.push_back(e);
   r.path = path;
   r.id = raw.file_index;
   r.identity = {raw.volume, raw.file_id};
@@ -135,16 +99,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.mtime = render(raw.basic.LastWriteTime, {&r.atime});
   r.ctime = render(raw.basic.ChangeTime, {&r.atime, &r.mtime});
   r.crtime = render(raw.basic.CreationTime, {&r.atime, &r.mtime, &r.ctime});
-  if (fields.name_times && raw.has_name_times) {
-    const FILE_BASIC_INFO& fn = raw.name_times;
-    r.has_name_times = true;
-    r.name_atime = render(fn.LastAccessTime, {&r.atime, &r.mtime, &r.ctime, &r.crtime});
-    r.name_mtime = render(fn.LastWriteTime, {&r.name_atime, &r.mtime, &r.crtime, &r.atime});
-    r.name_ctime = render(fn.ChangeTime, {&r.name_atime, &r.name_mtime, &r.ctime, &r.crtime});
-    r.name_crtime =
-        render(fn.CreationTime, {&r.name_atime, &r.name_mtime, &r.name_ctime, &r.crtime});
-    r.name_type = ClassifyTimestampOrigin(r.name_atime, r.name_mtime, r.name_ctime, r.name_crtime);
-  }
+  RenderFacts(raw, form, zone, &r);
   r.type = ClassifyTimestampOrigin(r.atime, r.mtime, r.ctime, r.crtime);
   return r;
 }
@@ -156,8 +111,9 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
               : scratch != nullptr ? platform.ProbeEntryWith(path, *entry, &raw, scratch)
                                    : platform.ProbeEntry(path, *entry, &raw);
   std::vector<RawFileInfo> states;
-  if (fields.snapshots) {
-    platform.ProbeSnapshots(path, entry, error == 0 && !raw.absent ? &raw : nullptr, &states);
+  Evidence* evidence = platform.VolumeEvidence();
+  if (fields.has(Witness::kSnapshots) && evidence != nullptr) {
+    evidence->ProbeSnapshots(path, entry, error == 0 && !raw.absent ? &raw : nullptr, &states);
     for (const RawFileInfo& state : states)
       if (state.same_file) raw.history.push_back(state.basic);
   }

@@ -2,6 +2,7 @@
 // without writing anything.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 
 #include "objectid/objectid.h"
 #include "probe/platform.h"
+#include "probe/signs.h"
+#include "probe/witness.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -32,17 +35,14 @@ struct DecodedUuid {
   bool time_known = false;
 };
 
-// The fields beyond the default ones that a run asked for.
+// The fields beyond the default ones that a run asked for: those of each
+// witness it reads, and whether the signs are read for a page.
 struct RecordFields {
-  bool name_times = false;  // the $FILE_NAME times, their verdict, the alerts
-  bool deleted = false;     // -a: deleted records are listed, each with its state
-  bool usn = false;         // -U: what the change journal holds of the file
-  bool snapshots = false;   // -S: the file's states in the volume's shadow copies
-  bool report = false;      // --report: the signs are read for the page, shown or not
-  // The forgery signs are shown with -n, -U or -S, among the first of those
-  // fields the run shows.
-  bool alerts() const { return name_times || usn || snapshots; }
-  bool alerts_with_snapshots() const { return snapshots && !name_times && !usn; }
+  WitnessSet witnesses;
+  bool report = false;  // --report: the signs are read for the page, shown or not
+  bool has(Witness w) const { return witnesses.has(w); }
+  // Whether some field shows the signs.
+  bool alerts() const { return witnesses.overlaps(kSignCarriers); }
 };
 
 struct FileTimestampRecord {
@@ -61,27 +61,20 @@ struct FileTimestampRecord {
   char birth_volume_id[33] = {};
 
   RecordFields fields;
-  bool has_name_times = false;
-  RenderedTimestamp name_atime, name_mtime, name_ctime, name_crtime;
-  const char* name_type = "";  // the origin verdict of the four name times
-  std::string alerts;          // ForgeryIndicators
   bool deleted = false;
-  // With -U: false when no journal was read (every field unknown).
-  bool has_usn = false;
-  bool has_usn_created = false, has_usn_times_set = false, has_usn_coverage = false;
-  RenderedTimestamp usn_created, usn_times_set, usn_first, usn_last;
-  std::uint64_t usn_records = 0;
-  std::vector<std::pair<FILETIME, std::uint32_t>> usn_events;  // for the body file
+  // What the witnesses hold of the file, raw, and each known time rendered
+  // in the run's form (at the fact's place).
+  Facts facts;
+  std::array<RenderedTimestamp, kFactCount> fact_times;
+  SignSet signs;  // with fields.alerts() or report
+  std::vector<WitnessEvent> events;
 
-  // With -S: which shadow copy the record's state was read from (none for
-  // the volume itself), and the states of the path in each copy, oldest
-  // first, printed after this record.
-  bool in_snapshot = false;
+  // With -S: the states of the path in each shadow copy, oldest first,
+  // printed after this record. A state's copy is among its facts.
+  bool in_snapshot() const { return facts.Has(Fact::kSnapshotStore); }
   // The path names nothing on the volume now: the record itself is not
   // printed, only its states in the copies.
   bool absent = false;
-  int snapshot_store = 0;
-  RenderedTimestamp snapshot_created;
   std::vector<FileTimestampRecord> snapshots;
 
   // Printed by the machine forms only.
@@ -91,6 +84,12 @@ struct FileTimestampRecord {
 
   // Not printed: the walk uses it to leave folders it is already inside.
   FileIdentity identity;
+
+  // A known time fact as rendered; check facts.Has first.
+  const RenderedTimestamp& Time(Fact f) const { return fact_times[Index(f)]; }
+  // The origin verdict of the four times from `access` on, in the order
+  // access, write, change, creation; null when they were not read.
+  const char* Verdict(Fact access) const;
 };
 
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,
@@ -102,23 +101,5 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
 FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, TimeForm form,
                                 RecordFields fields = {}, const DirEntry* entry = nullptr,
                                 ProbeScratch* scratch = nullptr);
-
-// The signs that the $STANDARD_INFORMATION times were set by hand, by their
-// short names, space-separated; empty when none (or when the data that a
-// sign needs is missing):
-//   SI<FN       SI creation before the $FILE_NAME creation
-//   SI-seconds  all SI times on whole seconds, some $FILE_NAME time not
-//   copied      SI write before SI creation
-//   OID<SI      the object ID, born on this volume, made more than a day
-//               before the SI creation
-//   SI<USN      SI creation more than two seconds before the change
-//               journal's FILE_CREATE record of the file
-//   times-set   the journal holds a close whose changes were the file's
-//               times or attributes alone
-//   history     the same file's times went where time does not go across
-//               its shadow copies and now: a creation time that differs
-//               between two states, or a write, change or creation time
-//               earlier in a later state than in an earlier one
-std::string ForgeryIndicators(const RawFileInfo& raw);
 
 }  // namespace qst

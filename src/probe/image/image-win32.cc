@@ -65,8 +65,7 @@ bool OpenWin32Image(const ImageSelection& selection, Platform& host,
     return false;
   }
   Disk disk{std::move(image), {}};
-  if (!NeedsNoPartitions(*disk.reader, selection))
-    ReadPartitionTable(*disk.reader, &disk.partitions);
+  if (WantsPartitions(&disk, selection)) ReadPartitionTable(*disk.reader, &disk.partitions);
   return OpenImageVolume(std::move(disk), selection, host, SameCode, platform, message);
 }
 

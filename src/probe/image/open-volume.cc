@@ -56,7 +56,8 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
   *offset = 0;
   std::vector<Partition> found;
   for (Partition& p : partitions)
-    if (HoldsNtfs(image, p.start * kSectorSize)) found.push_back(std::move(p));
+    if (p.ntfs.has_value() ? *p.ntfs : HoldsNtfs(image, p.start * kSectorSize))
+      found.push_back(std::move(p));
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
   if (found.size() <= 1) return true;
   *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
@@ -70,8 +71,9 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
 
 }  // namespace
 
-bool NeedsNoPartitions(VolumeReader& disk, const ImageSelection& selection) {
-  return selection.sector >= 0 || IsBareMft(disk);
+bool WantsPartitions(Disk* disk, const ImageSelection& selection) {
+  disk->bare_mft = selection.sector < 0 && IsBareMft(*disk->reader);
+  return selection.sector < 0 && !disk->bare_mft;
 }
 
 const char* ContainerMark(VolumeReader& image) {
@@ -88,41 +90,14 @@ const char* ContainerMark(VolumeReader& image) {
 
 namespace {
 
-// Opens a $J stream collected apart; false with `*message` when it cannot be.
-bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
-                       std::string* message) {
-  if (int error = OpenRawFile(path, 0, file)) {
-    *message = Format("qst: cannot open the USN journal %s: %s", path.c_str(),
-                      host.ErrorText(error).c_str());
-    if (message->empty() || message->back() != '\n') *message += '\n';
-    return false;
-  }
-  return true;
-}
-
-// Reads the change journal that -U asks for: the $J stream collected apart,
-// or else the volume's own; joined to each file, or, for --journal-only,
-// only kept to be listed. False, with `*message`, when a stream named apart
-// cannot be opened.
-bool ReadJournal(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
-                 JournalSource* journal, std::string* message) {
-  journal->usn = selection.usn;
-  if (!selection.usn_journal.empty() &&
-      !OpenJournalStream(selection.usn_journal, host, &journal->file, message))
-    return false;
-  if (selection.journal_only) return true;
-  auto index = std::make_unique<UsnJournalIndex>(selection.usn_events);
-  if (journal->file != nullptr) {
-    bool read = true;
-    index->damaged = ReadUsnStream(
-        *journal->file, [&](const UsnRecord& r) { index->Add(r); }, &read);
-    index->unreadable = !read;
-    journal->file.reset();
-  } else if (!volume.ReadUsnJournal(index.get())) {
-    index.reset();
-  }
-  journal->index = std::move(index);
-  return true;
+// Opens what the run reads beside the volume: the witness parts joined to
+// each file, or, for --journal-only, the stream named apart to list.
+bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
+                   VolumeWitnesses* witnesses, std::string* message) {
+  if (!selection.journal_only)
+    return OpenWitnessParts({selection, volume, host}, &witnesses->parts, message);
+  return selection.usn_journal.empty() ||
+         OpenJournalStream(selection.usn_journal, host, &witnesses->journal_file, message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".
@@ -177,26 +152,26 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                      HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,
                      std::string* message) {
   NtfsReadOptions options;
-  options.deleted = selection.deleted;
-  options.name_times = selection.name_times;
+  options.deleted = selection.wants(Witness::kState);
+  options.name_times = selection.wants(Witness::kFileName);
   options.few_paths = selection.few_paths;
   options.progress = selection.progress;
   options.threads = selection.threads;
   std::string error;
   std::unique_ptr<NtfsVolume> volume;
-  if (selection.sector < 0 && IsBareMft(*disk.reader)) {
+  if (disk.bare_mft) {
     if (!NtfsVolume::OpenMft(*disk.reader, options, &volume, &error)) {
       *message = Format("qst: %s holds no usable MFT: %s\n", selection.path.c_str(), error.c_str());
       return false;
     }
-    JournalSource journal;
-    if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
+    VolumeWitnesses witnesses;
+    if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
     SnapshotSource snapshots;
-    if (selection.snapshots)
+    if (selection.wants(Witness::kSnapshots))
       snapshots.report =
           Format("qst: %s: a bare MFT holds no volume shadow copies\n", selection.path.c_str());
     *platform = MakeVolumePlatform(std::move(disk.reader), std::move(volume), host, to_windows,
-                                   selection.path, std::move(journal), std::move(snapshots));
+                                   selection.path, std::move(witnesses), std::move(snapshots));
     return true;
   }
   std::uint64_t offset = 0;
@@ -216,12 +191,12 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
     return false;
   }
-  JournalSource journal;
-  if (selection.usn && !ReadJournal(selection, *volume, host, &journal, message)) return false;
+  VolumeWitnesses witnesses;
+  if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
   SnapshotSource snapshots;
-  if (selection.snapshots) snapshots = ReadSnapshots(*reader, selection, options);
+  if (selection.wants(Witness::kSnapshots)) snapshots = ReadSnapshots(*reader, selection, options);
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
-                                 selection.path, std::move(journal), std::move(snapshots));
+                                 selection.path, std::move(witnesses), std::move(snapshots));
   return true;
 }
 

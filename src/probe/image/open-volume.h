@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "probe/evidence.h"
 #include "probe/image/volume-platform.h"
 #include "probe/partitions.h"
 #include "probe/platform.h"
@@ -25,11 +26,12 @@ struct Disk {
   std::unique_ptr<VolumeReader> reader;
   std::vector<Partition> partitions;
   bool container = false;  // read through a container format (E01, VMDK, VHD)
+  bool bare_mft = false;   // a bare MFT rather than a volume (WantsPartitions decides)
 };
 
-// Whether the image layer need not list `disk`'s partitions: -o chose the
-// volume, or the image is a bare MFT.
-bool NeedsNoPartitions(VolumeReader& disk, const ImageSelection& selection);
+// Decides, once, whether `disk` is a bare MFT; then whether the image layer
+// must list its partitions: neither -o chose the volume nor is it a bare MFT.
+bool WantsPartitions(Disk* disk, const ImageSelection& selection);
 
 // Puts the volume's platform in `*platform`.
 bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,

@@ -124,7 +124,7 @@ std::vector<Partition> TskPartitions(TSK_IMG_INFO* image) {
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
     partitions.push_back({part->start * vs->block_size / kSectorSize,
                           part->len * vs->block_size / kSectorSize,
-                          part->desc != nullptr ? part->desc : ""});
+                          part->desc != nullptr ? part->desc : "", std::nullopt});
   }
   tsk->vs_close(vs);
   return partitions;
@@ -203,9 +203,8 @@ std::vector<Partition> RawImagePartitions(VolumeReader& image, const std::string
   std::vector<Partition> ours;
   PartitionScheme scheme = ReadPartitionTable(image, &ours);
   if (scheme == PartitionScheme::kNone && HoldsNtfs(image, 0)) return {};
-  if (std::count_if(ours.begin(), ours.end(), [&](const Partition& p) {
-        return HoldsNtfs(image, p.start * kSectorSize);
-      }) == 1)
+  for (Partition& p : ours) p.ntfs = HoldsNtfs(image, p.start * kSectorSize);
+  if (std::count_if(ours.begin(), ours.end(), [](const Partition& p) { return *p.ntfs; }) == 1)
     return ours;
   std::string ignored;
   TSK_IMG_INFO* tsk_image = OpenTskImage(path, &ignored);
@@ -224,9 +223,9 @@ bool OpenPlainRawImage(const ImageSelection& selection, Disk* disk) {
   std::unique_ptr<VolumeReader> raw;
   if (OpenRawFile(selection.path, 0, &raw) != 0 || !PlainRawImage(selection.path, *raw))
     return false;
-  if (!NeedsNoPartitions(*raw, selection))
-    disk->partitions = RawImagePartitions(*raw, selection.path);
   disk->reader = std::move(raw);
+  if (WantsPartitions(disk, selection))
+    disk->partitions = RawImagePartitions(*disk->reader, selection.path);
   return true;
 }
 
@@ -252,7 +251,7 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
   bool own_reader = disk.reader != nullptr;
   if (!own_reader) disk.reader = std::make_unique<TskReader>(image, 0);
   disk.container = image->itype != TSK_IMG_TYPE_RAW;
-  if (!NeedsNoPartitions(*disk.reader, selection)) disk.partitions = TskPartitions(image);
+  if (WantsPartitions(&disk, selection)) disk.partitions = TskPartitions(image);
   if (own_reader) tsk->img_close(image);
   return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
 }

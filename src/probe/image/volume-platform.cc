@@ -1,11 +1,14 @@
 #include "probe/image/volume-platform.h"
 
 #include <algorithm>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
 
@@ -23,18 +26,6 @@ constexpr int kDirectoryInvalid = 267;
 constexpr int kFileCorrupt = 1392;
 constexpr int kInvalidFunction = 1;
 
-// The line that tells what reading a journal stepped over; empty when
-// nothing.
-std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable) {
-  if (damaged == 0 && !unreadable) return {};
-  std::string line = "qst: " + name + ": USN journal ";
-  if (damaged != 0)
-    line += std::to_string(damaged) +
-            (damaged == 1 ? " damaged stretch skipped" : " damaged stretches skipped");
-  if (unreadable) line += std::string(damaged != 0 ? ", " : "") + "read in part";
-  return line + "\n";
-}
-
 void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->CreationTime = times.creation;
   basic->LastWriteTime = times.write;
@@ -42,20 +33,21 @@ void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->LastAccessTime = times.access;
 }
 
-class ImagePlatform : public Platform {
+class ImagePlatform : public Platform, public Evidence {
  public:
   ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
                 Platform& host, HostErrorToWindows to_windows, std::string image_name,
-                JournalSource journal, SnapshotSource snapshots)
+                VolumeWitnesses witnesses, SnapshotSource snapshots)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
         to_windows_(to_windows),
         image_name_(std::move(image_name)),
-        usn_(journal.usn),
-        journal_(std::move(journal.index)),
-        journal_file_(std::move(journal.file)),
+        parts_(std::move(witnesses.parts)),
+        journal_file_(std::move(witnesses.journal_file)),
         snapshots_(std::move(snapshots)) {}
+
+  Evidence* VolumeEvidence() override { return this; }
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
     std::string path;
@@ -63,8 +55,8 @@ class ImagePlatform : public Platform {
     auto with_path = [&](const UsnRecord& r) {
       path.clear();
       // Where the volume still leads to the record's folder.
-      if (r.major != 4 && volume_->FolderPath(r.parent & 0xFFFFFFFFFFFF,
-                                              static_cast<std::uint16_t>(r.parent >> 48), &folder))
+      if (r.major != 4 &&
+          volume_->FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), &folder))
         path = "C:" + Wtf8FromUtf16(folder) + "\\" + Wtf8FromUtf16(r.name);
       visit(r, path);
     };
@@ -81,9 +73,10 @@ class ImagePlatform : public Platform {
 
   bool ProbesFromMemory() const override { return true; }
 
-  bool VolumeSerial(std::uint64_t* serial) const override {
-    *serial = volume_->Serial();
-    return *serial != 0;
+  std::optional<std::uint64_t> VolumeSerial() const override {
+    std::uint64_t serial = volume_->Serial();
+    if (serial == 0) return std::nullopt;
+    return serial;
   }
 
   int Probe(const std::string& path, RawFileInfo* info) override {
@@ -97,6 +90,9 @@ class ImagePlatform : public Platform {
     const bool listed =
         entry != nullptr && (entry->hint.name != SearchHint::kNoName || entry->hint.snapshot_only);
     const std::uint64_t record = current != nullptr ? current->file_id : NtfsVolume::kNone;
+    // The copies are read by one thread at a time: their readers (and the
+    // library under them) promise no more.
+    std::lock_guard<std::mutex> lock(snapshots_mutex_);
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
       // The file the path names now, by its record and sequence number.
@@ -136,7 +132,7 @@ class ImagePlatform : public Platform {
       *info = RawFileInfo{};
       info->absent = true;
       info->volume = 2;  // none of the volume's own files
-      info->file_id = entry.hint.record | std::uint64_t{entry.hint.sequence} << 48;
+      info->file_id = FileReference(entry.hint.record, entry.hint.sequence);
       return 0;
     }
     if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
@@ -218,10 +214,9 @@ class ImagePlatform : public Platform {
 
   std::string LossReport() const override {
     std::string report = DescribeDamage(image_name_, volume_->DamageFound());
-    if ((usn_ && journal_ == nullptr && !listed_) || (listed_ && !listed_found_))
+    for (const auto& part : parts_) report += part->LossReport();
+    if (listed_ && !listed_found_)
       report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
-    if (journal_ != nullptr)
-      report += DescribeJournalDamage(image_name_, journal_->damaged, journal_->unreadable);
     if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
     report += snapshots_.report;
     for (const Snapshot& s : snapshots_.stores)
@@ -338,6 +333,7 @@ class ImagePlatform : public Platform {
     for (const DirEntry& e : *entries)
       if (e.hint.record != SearchHint::kNoRecord) seen.insert(key(Utf16FromWtf8(e.name)));
     NtfsVolume::NameBuffer buffer;
+    std::lock_guard<std::mutex> lock(snapshots_mutex_);
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
       then.Reach(folder);
@@ -395,7 +391,8 @@ class ImagePlatform : public Platform {
   int Report(const std::string& path, Found found, RawFileInfo* info,
              Mft::Window* window = nullptr) const {
     if (int error = ReadState(*volume_, path, found, info, window)) return error;
-    if (journal_ != nullptr) JoinJournal(found.record, info);
+    const FileJoin file{found.record, volume_->SequenceOf(found.record), found.name};
+    for (const auto& part : parts_) part->Join(file, info);
     return 0;
   }
 
@@ -417,10 +414,13 @@ class ImagePlatform : public Platform {
     info->volume = 1;
     info->file_id = record;
     if (volume.IsFolder(record)) info->basic.FileAttributes = kFileAttributeDirectory;
+    // The $FILE_NAME of the name the path went by lies in the same record.
     NtfsVolume::Times name_times;
     if (found.name != NtfsVolume::kNone && volume.NameTimesOf(found.name, &name_times)) {
-      info->has_name_times = true;
-      CopyTimes(name_times, &info->name_times);
+      info->facts.Set(Fact::kNameAccess, name_times.access);
+      info->facts.Set(Fact::kNameWrite, name_times.write);
+      info->facts.Set(Fact::kNameChange, name_times.change);
+      info->facts.Set(Fact::kNameCreation, name_times.creation);
     }
     info->deleted = volume.Deleted(record);
     info->has_volume_id = volume.VolumeObjectId(info->volume_id);
@@ -432,27 +432,10 @@ class ImagePlatform : public Platform {
                        Found found, bool same_file, std::vector<RawFileInfo>* states) {
     RawFileInfo state;
     if (found.record == NtfsVolume::kNone || ReadState(volume, path, found, &state) != 0) return;
-    state.in_snapshot = true;
-    state.snapshot_store = snapshot.store;
-    state.snapshot_created = snapshot.created;
+    state.facts.Set(Fact::kSnapshotStore, static_cast<std::uint64_t>(snapshot.store));
+    state.facts.Set(Fact::kSnapshotCreated, snapshot.created);
     state.same_file = same_file;
     states->push_back(std::move(state));
-  }
-
-  // What the journal holds of the file, joined on its reference.
-  void JoinJournal(std::uint64_t record, RawFileInfo* info) const {
-    info->has_usn = true;
-    UsnFileInfo& usn = info->usn;
-    usn.has_coverage = journal_->Coverage(&usn.first, &usn.last);
-    const UsnJournalIndex::File* file = journal_->Find(record, volume_->SequenceOf(record));
-    if (file == nullptr) return;
-    usn.has_created = file->has_created;
-    usn.created = file->created;
-    usn.has_times_set = file->has_times_set;
-    usn.times_set = file->times_set;
-    usn.times_set_alone = file->times_set_alone;
-    usn.records = file->records;
-    usn.events = file->events;
   }
 
   // The entry of `folder` called `name`, or a record of kNone. The root's
@@ -514,20 +497,25 @@ class ImagePlatform : public Platform {
   Platform& host_;
   HostErrorToWindows to_windows_;
   std::string image_name_;
-  bool usn_;
-  std::unique_ptr<UsnJournalIndex> journal_;
-  std::unique_ptr<VolumeReader> journal_file_;
+  std::vector<std::unique_ptr<WitnessPart>> parts_;
+  std::unique_ptr<VolumeReader> journal_file_;  // listed with --journal-only
   SnapshotSource snapshots_;
+  std::mutex snapshots_mutex_;
   // What listing the journal met.
   bool listed_ = false, listed_found_ = true, listed_unreadable_ = false;
   std::uint64_t listed_damage_ = 0;
 };
 
 // Lists a journal collected apart, without a volume.
-class JournalPlatform : public Platform {
+class JournalPlatform : public Platform, public Evidence {
  public:
   JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, Platform& host)
       : file_(std::move(file)), name_(std::move(name)), host_(host) {}
+
+  Evidence* VolumeEvidence() override { return this; }
+  void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
+                      std::vector<RawFileInfo>*) override {}
+  std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
     bool read = true;
@@ -568,9 +556,9 @@ class JournalPlatform : public Platform {
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             JournalSource journal, SnapshotSource snapshots) {
+                                             VolumeWitnesses witnesses, SnapshotSource snapshots) {
   return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, to_windows,
-                                         std::move(image_name), std::move(journal),
+                                         std::move(image_name), std::move(witnesses),
                                          std::move(snapshots));
 }
 

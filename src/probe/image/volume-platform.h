@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "probe/image/witness-parts.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 
@@ -17,13 +18,11 @@ namespace qst {
 // cannot be opened), from the host platform's code.
 using HostErrorToWindows = int (*)(int host_code);
 
-// The change journal a run reads: with -U, joined to each file (`index`;
-// none when the volume has no journal); with --journal-only, listed from
-// `file` (the --usn-journal stream) or else from the volume's own.
-struct JournalSource {
-  bool usn = false;
-  std::unique_ptr<UsnJournalIndex> index;
-  std::unique_ptr<VolumeReader> file;
+// What a run reads beside the volume: the parts joined to each file, and,
+// for --journal-only with --usn-journal, the stream to list.
+struct VolumeWitnesses {
+  std::vector<std::unique_ptr<WitnessPart>> parts;
+  std::unique_ptr<VolumeReader> journal_file;
 };
 
 // The volume's shadow copies that -S reads, oldest first, each read as a
@@ -40,13 +39,14 @@ struct SnapshotSource {
   std::string report;
 };
 
-// The platform of `volume`, read through `reader`; `host` serves what lies
-// outside the image (list files, the local zone), its errors told in
-// Windows terms by `to_windows`; `image_name` names the image in messages.
+// The platform of `volume`, read through `reader`, with its evidence;
+// `host` serves what lies outside the image (list files, the local zone),
+// its errors told in Windows terms by `to_windows`; `image_name` names the
+// image in messages.
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
                                              std::unique_ptr<NtfsVolume> volume, Platform& host,
                                              HostErrorToWindows to_windows, std::string image_name,
-                                             JournalSource journal = {},
+                                             VolumeWitnesses witnesses = {},
                                              SnapshotSource snapshots = {});
 
 // A platform that only lists the journal in `file` (--usn-journal without

@@ -39,6 +39,9 @@ inline std::uint64_t RecordNumber(std::uint64_t reference) { return reference & 
 inline std::uint16_t SequenceNumber(std::uint64_t reference) {
   return static_cast<std::uint16_t>(reference >> 48);
 }
+inline std::uint64_t FileReference(std::uint64_t record, std::uint16_t sequence) {
+  return (record & kRecordNumberMask) | std::uint64_t{sequence} << 48;
+}
 
 // Whether `data` starts with the signature `magic` ("FILE", "INDX").
 bool HasSignature(const std::uint8_t* data, const char (&magic)[5]);

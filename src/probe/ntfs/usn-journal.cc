@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "probe/le.h"
+#include "probe/ntfs/mft-record.h"
 
 namespace qst {
 namespace {
@@ -214,8 +215,24 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
 
 const UsnJournalIndex::File* UsnJournalIndex::Find(std::uint64_t record,
                                                    std::uint16_t sequence) const {
-  auto it = files_.find(record | std::uint64_t{sequence} << 48);
+  auto it = files_.find(FileReference(record, sequence));
   return it == files_.end() ? nullptr : &it->second;
+}
+
+void UsnJournalIndex::Join(std::uint64_t record, std::uint16_t sequence, Facts* facts,
+                           std::vector<WitnessEvent>* events) const {
+  if (has_times_) {
+    facts->Set(Fact::kUsnFirst, first_);
+    facts->Set(Fact::kUsnLast, last_);
+  }
+  const File* file = Find(record, sequence);
+  facts->Set(Fact::kUsnRecords, file != nullptr ? file->records : 0);
+  if (file == nullptr) return;
+  if (file->has_created) facts->Set(Fact::kUsnCreated, file->created);
+  if (file->has_times_set) facts->Set(Fact::kUsnTimesSet, file->times_set);
+  facts->Set(Fact::kUsnTimesSetAlone, file->times_set_alone ? 1 : 0);
+  for (const auto& [time, reasons] : file->events)
+    events->push_back({time, Witness::kUsn, reasons});
 }
 
 bool UsnJournalIndex::Coverage(FILETIME* first, FILETIME* last) const {

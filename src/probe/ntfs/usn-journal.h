@@ -39,6 +39,7 @@
 
 #include "probe/ntfs/run-list.h"
 #include "probe/volume-reader.h"
+#include "probe/witness.h"
 #include "time/timestamp.h"
 
 namespace qst {
@@ -114,6 +115,12 @@ class UsnJournalIndex {
   void Add(const UsnRecord& record);
   // The file's entry, or null when the journal holds nothing for it.
   const File* Find(std::uint64_t record, std::uint16_t sequence) const;
+  // Adds what the journal holds of the file (record, sequence) to its
+  // facts: how much the journal covers, how many of its records are the
+  // file's (none is a count too), its times, and each record as an event
+  // where they are kept.
+  void Join(std::uint64_t record, std::uint16_t sequence, Facts* facts,
+            std::vector<WitnessEvent>* events) const;
   // The first and last times in the journal; false when it holds none.
   bool Coverage(FILETIME* first, FILETIME* last) const;
   std::uint64_t records() const { return records_; }

@@ -1,0 +1,71 @@
+#include "print/schema.h"
+
+#include "probe/ntfs/usn-journal.h"
+
+namespace qst {
+namespace {
+
+constexpr Column kNameColumns[] = {
+    {Cell::kTime, Fact::kNameAccess, " FN at: ", "FN atime", "fn_atime", "atime", true},
+    {Cell::kTime, Fact::kNameWrite, " FN mt: ", "FN mtime", "fn_mtime", "mtime", true},
+    {Cell::kTime, Fact::kNameChange, " FN ct: ", "FN ctime", "fn_ctime", "ctime", true},
+    {Cell::kTime, Fact::kNameCreation, "FN crt: ", "FN crtime", "fn_crtime", "crtime", true},
+    {Cell::kVerdict, Fact::kNameAccess, "FNtype: ", "FN TYPE", "fn_type", "name_type"},
+};
+constexpr TimeSet kNameTimes = {
+    Fact::kNameAccess,
+    " ($FILE_NAME)",
+    "FN",
+    {"$FN Creation Time", "$FN Modification Time", "$FN Change Time", "$FN Access Time"}};
+
+constexpr Column kStateColumns[] = {
+    {Cell::kState, Fact::kNameAccess, " state: ", "state", "state", "state", false, "state"},
+};
+
+constexpr Column kUsnColumns[] = {
+    {Cell::kTime, Fact::kUsnCreated, "USN cr: ", "USN created", "usn_created", "created", true},
+    {Cell::kTime, Fact::kUsnTimesSet, "USNset: ", "USN times set", "usn_times_set", "times_set",
+     true},
+    {Cell::kCount, Fact::kUsnRecords, "USNrec: ", "USN records", "usn_records", "records", true},
+    {Cell::kTime, Fact::kUsnFirst, "USN fr: ", "USN first", "usn_first", "first", true},
+    {Cell::kTime, Fact::kUsnLast, "USN to: ", "USN last", "usn_last", "last", true},
+};
+
+std::string UsnEventText(std::uint32_t reasons) { return "$UsnJrnl: " + UsnReasonText(reasons); }
+
+// The copy's number and time are one field in the text layouts and CSV's
+// two columns, an object in JSON.
+constexpr Column kSnapshotColumns[] = {
+    {Cell::kSnapshot, Fact::kSnapshotStore, "  snap: ", "snapshot", "snapshot,snapshot_created",
+     nullptr},
+    {Cell::kCount, Fact::kSnapshotStore, nullptr, nullptr, nullptr, "store", true, "snapshot"},
+    {Cell::kTime, Fact::kSnapshotCreated, nullptr, nullptr, nullptr, "created", true},
+};
+
+}  // namespace
+
+const Column kSignsColumn = {Cell::kAlerts, Fact::kNameAccess, "alerts: ", "alerts",
+                             "alerts",      "alerts",          false,      "alerts"};
+
+const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
+    {Witness::kFileName, kNameColumns, "name_times", true, false, false, &kNameTimes},
+    {Witness::kState, kStateColumns},
+    {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText},
+    {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
+}};
+
+const TimeSet kRecordTimes = {
+    Fact::kNameAccess,
+    "",
+    "SI",
+    {"$SI Creation Time", "$SI Modification Time", "$SI Change Time", "$SI Access Time"}};
+
+const FieldGroup* SignsGroup(RecordFields fields) {
+  for (const FieldGroup& g : kFieldGroups)
+    if (kSignCarriers.has(g.witness) && fields.has(g.witness)) return &g;
+  return nullptr;
+}
+
+const FieldGroup& GroupOf(Witness w) { return kFieldGroups[static_cast<int>(w)]; }
+
+}  // namespace qst

@@ -1,0 +1,94 @@
+// The output schema: each field a witness adds to a file's record, once,
+// with its name in every layout and form. The block and row layouts, JSON,
+// CSV, the body file, the events and the page are all driven by it; a new
+// field is a new column here, a new witness a new group.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "probe/record.h"
+#include "probe/witness.h"
+
+namespace qst {
+
+// What a column holds, and so how each form writes it.
+enum class Cell : std::uint8_t {
+  kTime,      // a time fact; null when not read
+  kCount,     // a count fact; null when not read
+  kVerdict,   // the origin verdict of four time facts, from `fact` on
+  kState,     // "deleted" or "in use"
+  kAlerts,    // the signs that fired
+  kSnapshot,  // "current", or the shadow copy's number and when it was made
+};
+
+struct Column {
+  Cell cell;
+  Fact fact;          // kTime, kCount, kVerdict: the fact it shows
+  const char* block;  // the label of its line in the block layout
+  const char* row;    // its name in the -e header
+  const char* csv;    // its name in the CSV header (two for a snapshot)
+  const char* json;   // its key in JSON, within the group's object when `in_object`
+  bool in_object = false;
+  const char* event = nullptr;  // its key in each event of the file, if any
+};
+
+// The signs, a column of whichever group carries them in a run.
+extern const Column kSignsColumn;
+
+// Four times of a witness as a timeline shows them: in the body file, one
+// line named by `body`; as events, one per time, in the order creation,
+// write, change, access, from `source`.
+struct TimeSet {
+  Fact access;  // the first of the four facts (access, write, change, creation)
+  const char* body;
+  const char* source;
+  std::array<const char*, 4> events;  // creation, write, change, access
+};
+
+struct FieldGroup {
+  Witness witness;
+  std::span<const Column> columns;
+  // JSON: the key of the object that holds the columns `in_object`; the
+  // object is null when none of their facts was read.
+  const char* json_object = nullptr;
+  // The block layout leaves out the group's time lines (and their verdict)
+  // when they were not read, rather than print them as null.
+  bool block_omits_unread = false;
+  // Where the signs go when this group carries them: before its own
+  // columns, or after.
+  bool signs_first = false;
+  // JSON: the group's own columns come after the object ID.
+  bool json_after_object_id = false;
+  const TimeSet* times = nullptr;  // its four times on a timeline, if any
+  // Its moments on a timeline (WitnessEvent): the source events name, and
+  // the description of each.
+  const char* event_source = nullptr;
+  std::string (*event_text)(std::uint32_t code) = nullptr;
+};
+
+// Every group, in print order.
+extern const std::array<FieldGroup, kWitnessCount> kFieldGroups;
+// The record's own four times on a timeline.
+extern const TimeSet kRecordTimes;
+
+// The group that carries the signs in a run showing `fields`: the first
+// shown of those that can; null when none is shown.
+const FieldGroup* SignsGroup(RecordFields fields);
+
+// The group of witness `w`.
+const FieldGroup& GroupOf(Witness w);
+
+// Visits the columns of `group` in a run showing `fields`, the signs among
+// them where the group carries them.
+template <typename Visit>
+void ForEachColumn(const FieldGroup& group, RecordFields fields, Visit visit) {
+  const bool signs = SignsGroup(fields) == &group;
+  if (signs && group.signs_first) visit(kSignsColumn);
+  for (const Column& c : group.columns) visit(c);
+  if (signs && !group.signs_first) visit(kSignsColumn);
+}
+
+}  // namespace qst

@@ -1,0 +1,89 @@
+// What a volume read from its bytes gives beyond each file's own record:
+// the witnesses joined to its files (facts, filled in by each probe), the
+// states of a path in the volume's shadow copies, its change journal listed
+// record by record, its serial number, and what of all this could not be
+// read. The image side implements it beside its platform; the operating
+// system's platforms have none.
+//
+// Errors: nothing here fails a run or a file. A query gives what the
+// evidence holds, or says that it holds nothing (an empty optional, false,
+// no states); it never stands a made-up value in for one it could not
+// read. What could not be read is counted where it was met and told once,
+// at the end of the run, by LossReport.
+//
+// Opening an image is an opener of evidence: false comes with a message
+// for the user, and the out-values only on true.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/ntfs/usn-journal.h"
+#include "probe/platform.h"
+#include "probe/witness.h"
+
+namespace qst {
+
+class Evidence {
+ public:
+  virtual ~Evidence() = default;
+
+  // The states of the file at `path` in the volume's shadow copies, oldest
+  // copy first: in each, the file `current` is (the path's state on the
+  // volume; null when it could not be probed), then the file the path
+  // names there when that is another one. `entry` as for
+  // Platform::ProbeEntry, or null. None where the run reads no copies.
+  virtual void ProbeSnapshots(const std::string& path, const DirEntry* entry,
+                              const RawFileInfo* current, std::vector<RawFileInfo>* states) = 0;
+
+  // The serial number of the volume, where it has one.
+  virtual std::optional<std::uint64_t> VolumeSerial() const = 0;
+
+  // Visits the records of the change journal that the run lists (-U with
+  // --journal-only, or --usn-journal), in journal order, each with its
+  // file's path where the volume still leads to its folder (else empty).
+  // False when there is no journal to list.
+  using JournalVisitor = std::function<void(const UsnRecord& record, std::string_view path)>;
+  virtual bool ForEachJournalRecord(const JournalVisitor& visit) = 0;
+
+  // The lines (each with its line break) that say what of the evidence
+  // could not be read, for the end of the run; empty when nothing was lost.
+  virtual std::string LossReport() const = 0;
+};
+
+// The disk image named with -d, what the run asks of it, and the sector its
+// volume starts at (-o; -1 when not given).
+struct ImageSelection {
+  std::string path;
+  std::int64_t sector = -1;
+  WitnessSet witnesses;       // what is joined to each file (-n, -a, -U, -S)
+  bool few_paths = false;     // the operands are a few paths, no listings
+  std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
+  bool journal_only = false;  // the journal is listed, record by record, not joined
+  bool events = false;        // each file keeps the moments its witnesses hold (a timeline)
+  int threads = 0;            // threads to read with (-j); 0: as the machine has
+  // Told, now and then, how many of the MFT's records were read so far.
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+
+  bool wants(Witness w) const { return witnesses.has(w); }
+};
+
+// Opens the volume of a disk image as the platform to report from, its
+// evidence served through Platform::VolumeEvidence; `host` serves what lies
+// outside the image (list files, the local zone). An opener: false with
+// `*message` holding the lines that say why (naming the image; for a
+// partitioned image with several volumes, the list of them).
+using ImageOpener = bool (*)(const ImageSelection& image, Platform& host,
+                             std::unique_ptr<Platform>* volume, std::string* message);
+
+// The image layer of this build; null when it reads no disk images.
+ImageOpener NativeImageOpener();
+// What that layer reads, in a few words; null when it reads no images.
+const char* NativeImageFormats();
+
+}  // namespace qst

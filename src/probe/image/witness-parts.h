@@ -1,0 +1,70 @@
+// The witnesses a disk image's volume joins to each file it reports, beside
+// the file's own record. Each is a part: opened once with the volume (its
+// reader, under ntfs/, reads its structure whole), then asked, for each
+// file probed, to add what it holds of that file to the file's facts, and
+// at the end to say what of it could not be read. Platform-free.
+//
+// $FILE_NAME is no part: it lies in the file's own record, and is read with
+// it.
+//
+// Adding a witness: its reader under ntfs/ with a Join that fills facts,
+// its facts in probe/witness.h, its part and its line in kParts
+// (witness-parts.cc), its columns in print/schema.cc, its signs in
+// probe/signs.cc.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe/evidence.h"
+#include "probe/ntfs/ntfs-volume.h"
+#include "probe/platform.h"
+
+namespace qst {
+
+// The file a part is asked about: its record, the sequence number the
+// record has now, and the name by which the path reached it (NtfsVolume's
+// number, which also knows its folder; kNone when none).
+struct FileJoin {
+  std::uint64_t record = 0;
+  std::uint16_t sequence = 0;
+  std::uint32_t name = 0;
+};
+
+class WitnessPart {
+ public:
+  virtual ~WitnessPart() = default;
+  // Adds what the witness holds of `file` to `info` (its facts and
+  // events); nothing where it holds nothing. Called from several threads
+  // at once.
+  virtual void Join(const FileJoin& file, RawFileInfo* info) const = 0;
+  // The lines that say what of the witness could not be read; empty when
+  // nothing was lost.
+  virtual std::string LossReport() const = 0;
+};
+
+// What a part is opened with.
+struct PartSource {
+  const ImageSelection& selection;
+  NtfsVolume& volume;
+  Platform& host;  // opens what the run names outside the image
+};
+
+// Opens the part of each witness the run asks for that has one, in the
+// order of kWitnessOptions. An opener: false with `*message` when a
+// witness named apart (a stream collected apart) cannot be opened; a
+// witness the volume lacks is no failure, its part says so at the end.
+bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
+                      std::string* message);
+
+// Opens the $J stream that --usn-journal names, as a reader of its bytes.
+bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
+                       std::string* message);
+
+// The line that tells what reading a journal named `name` stepped over;
+// empty when nothing.
+std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable);
+
+}  // namespace qst

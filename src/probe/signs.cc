@@ -1,0 +1,122 @@
+#include "probe/signs.h"
+
+#include <cstring>
+
+#include "objectid/objectid.h"
+
+namespace qst {
+namespace {
+
+constexpr std::int64_t kDay = 86400 * kTicksPerSecond;
+// How far a creation time may precede the journal's record of it.
+constexpr FILETIME kJournalSlack = 2 * kTicksPerSecond;
+
+bool SiBeforeFn(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kNameCreation) &&
+         raw.basic.CreationTime < raw.facts.Get(Fact::kNameCreation);
+}
+
+bool SiSeconds(const RawFileInfo& raw) {
+  if (!raw.facts.Has(Fact::kNameCreation)) return false;
+  auto whole = [](FILETIME t) { return t % kTicksPerSecond == 0; };
+  const FILE_BASIC_INFO& si = raw.basic;
+  bool si_whole = whole(si.CreationTime) && whole(si.LastWriteTime) && whole(si.ChangeTime) &&
+                  whole(si.LastAccessTime);
+  bool fn_whole = true;
+  for (Fact f : {Fact::kNameCreation, Fact::kNameWrite, Fact::kNameChange, Fact::kNameAccess})
+    fn_whole = fn_whole && whole(raw.facts.Get(f));
+  return si_whole && !fn_whole;
+}
+
+bool Copied(const RawFileInfo& raw) { return raw.basic.LastWriteTime < raw.basic.CreationTime; }
+
+bool ObjectIdBeforeSi(const RawFileInfo& raw) {
+  const FILE_OBJECTID_BUFFER& oid = raw.object_id;
+  std::int64_t made = 0;
+  const FILETIME created = raw.basic.CreationTime;
+  return raw.has_object_id && raw.has_volume_id &&
+         std::memcmp(oid.BirthObjectId, oid.ObjectId, 16) == 0 &&
+         std::memcmp(oid.BirthVolumeId, raw.volume_id, 16) == 0 &&
+         ObjectIdTimeToFileTime(oid.ObjectId, &made) == 0 && created < (1ull << 63) &&
+         made < static_cast<std::int64_t>(created) - kDay;
+}
+
+bool SiBeforeJournal(const RawFileInfo& raw) {
+  if (!raw.facts.Has(Fact::kUsnCreated)) return false;
+  const FILETIME journal = raw.facts.Get(Fact::kUsnCreated);
+  return journal > kJournalSlack && raw.basic.CreationTime < journal - kJournalSlack;
+}
+
+bool TimesSet(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kUsnTimesSetAlone) && raw.facts.Get(Fact::kUsnTimesSetAlone) != 0;
+}
+
+// Each state against every later one, the volume's own last.
+bool History(const RawFileInfo& raw) {
+  const std::vector<FILE_BASIC_INFO>& states = raw.history;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    const FILE_BASIC_INFO& then = states[i];
+    for (std::size_t j = i + 1; j <= states.size(); ++j) {
+      const FILE_BASIC_INFO& later = j < states.size() ? states[j] : raw.basic;
+      if (later.CreationTime != then.CreationTime || later.LastWriteTime < then.LastWriteTime ||
+          later.ChangeTime < then.ChangeTime)
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const std::array<SignRule, kSignCount> kSigns = {{
+    {"SI<FN", SignKind::kForgery, Witness::kFileName, true,
+     "$SI creation before the $FILE_NAME creation",
+     "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME",
+     "a file extracted from an archive, or copied by a tool that keeps creation times", SiBeforeFn},
+    {"SI-seconds", SignKind::kForgery, Witness::kFileName, true,
+     "every $SI time on a whole second, some $FILE_NAME time not",
+     "every $SI time on a whole second, some $FILE_NAME time not: set by a tool that keeps "
+     "seconds",
+     "a file extracted, with its times, from an archive or file system that keeps whole seconds",
+     SiSeconds},
+    {"copied", SignKind::kProvenance, Witness::kFileName, false, "write time before creation time",
+     "write time before creation time: copied or extracted with its times kept, or set back",
+     "every copy made in Explorer or by copy: the write time is kept, the creation is new", Copied},
+    {"OID<SI", SignKind::kForgery, Witness::kFileName, false,
+     "object ID made here more than a day before the creation time",
+     "object ID made on this volume over a day before the file's creation time",
+     "a file saved anew under its old name by a program that carries the object ID over",
+     ObjectIdBeforeSi},
+    {"SI<USN", SignKind::kForgery, Witness::kUsn, true,
+     "creation over 2 s before the journal's File create record",
+     "creation over 2 s before the change journal's File create record of the same file",
+     "a file extracted or copied with its creation time kept; the clock set back", SiBeforeJournal},
+    {"times-set", SignKind::kForgery, Witness::kUsn, true,
+     "the journal holds a close that set times or attributes alone",
+     "the change journal holds a close that set the file's times or attributes alone",
+     "archive extractors, installers and copy tools that set times; a service setting attributes",
+     TimesSet},
+    {"history", SignKind::kForgery, Witness::kSnapshots, true,
+     "the same file's times went back across its shadow copies",
+     "the same file's times went where time does not go across its shadow copies",
+     "the clock set back between two copies; a file restored from a backup", History},
+}};
+
+SignSet ReadSigns(const RawFileInfo& raw) {
+  SignSet signs;
+  for (int i = 0; i < kSignCount; ++i)
+    if (kSigns[i].fires(raw)) signs.add(i);
+  return signs;
+}
+
+void AppendSignNames(SignSet signs, const char* separator, std::string* out) {
+  bool first = true;
+  for (int i = 0; i < kSignCount; ++i) {
+    if (!signs.has(i)) continue;
+    if (!first) out->append(separator);
+    out->append(kSigns[i].name);
+    first = false;
+  }
+}
+
+}  // namespace qst

@@ -1,0 +1,142 @@
+// The witnesses: what a volume holds of a file besides the times of its own
+// record, each joined to the file and each adding named facts to the file's
+// record. This header registers them: the facts each one adds and the
+// option that asks for it. How each is read and joined lives with its
+// reader (probe/ntfs/, and the image side's parts); how its facts are
+// printed, in the output schema (print/schema.cc); the signs it can raise,
+// in probe/signs.cc.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+
+#include "time/timestamp.h"
+
+namespace qst {
+
+// In the order their fields are printed.
+enum class Witness : std::uint8_t {
+  kFileName,   // the $FILE_NAME attribute by which the path reached the file
+  kState,      // the record's in-use flag: deleted records are listed too
+  kUsn,        // the USN change journal
+  kSnapshots,  // the volume's shadow copies
+};
+inline constexpr int kWitnessCount = 4;
+
+class WitnessSet {
+ public:
+  constexpr WitnessSet() = default;
+  constexpr WitnessSet(std::initializer_list<Witness> witnesses) {
+    for (Witness w : witnesses) add(w);
+  }
+  constexpr bool has(Witness w) const { return (bits_ >> static_cast<int>(w) & 1) != 0; }
+  constexpr void add(Witness w) { bits_ |= 1u << static_cast<int>(w); }
+  constexpr bool empty() const { return bits_ == 0; }
+  constexpr bool overlaps(WitnessSet other) const { return (bits_ & other.bits_) != 0; }
+  constexpr bool operator==(const WitnessSet&) const = default;
+
+ private:
+  std::uint32_t bits_ = 0;
+};
+
+// The witnesses whose fields carry the signs of forged times.
+inline constexpr WitnessSet kSignCarriers = {Witness::kFileName, Witness::kUsn,
+                                             Witness::kSnapshots};
+
+// Each fact a witness reads of a file, as a raw value: a FILETIME, a count
+// or a flag. Four times in a row, access, write, change and creation, are a
+// set with a verdict of their own.
+enum class Fact : std::uint8_t {
+  // $FILE_NAME: the four times of the name by which the path reached the
+  // file.
+  kNameAccess,
+  kNameWrite,
+  kNameChange,
+  kNameCreation,
+  // The change journal: the file's first File create record and last Basic
+  // info change record, how many records it holds of the file, the first
+  // and last times of the whole journal (what it covers), and whether a
+  // close of the file changed its times or attributes alone.
+  kUsnCreated,
+  kUsnTimesSet,
+  kUsnRecords,
+  kUsnFirst,
+  kUsnLast,
+  kUsnTimesSetAlone,
+  // A state read from a shadow copy: the copy's number and when it was
+  // made.
+  kSnapshotStore,
+  kSnapshotCreated,
+};
+inline constexpr int kFactCount = 12;
+
+enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
+
+struct FactInfo {
+  Witness witness;
+  FactKind kind;
+};
+inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kCount},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kFlag},
+    {Witness::kSnapshots, FactKind::kCount},
+    {Witness::kSnapshots, FactKind::kTime},
+}};
+
+constexpr int Index(Fact f) { return static_cast<int>(f); }
+
+// The facts read of one file, each known or not. A fact not read is not
+// known: it has no value, zero or otherwise.
+class Facts {
+ public:
+  void Set(Fact f, std::uint64_t value) {
+    value_[Index(f)] = value;
+    known_ |= 1u << Index(f);
+  }
+  bool Has(Fact f) const { return (known_ >> Index(f) & 1) != 0; }
+  // The value of a fact that Has().
+  std::uint64_t Get(Fact f) const { return value_[Index(f)]; }
+  // Whether some fact of `w` is known.
+  bool Any(Witness w) const {
+    for (int i = 0; i < kFactCount; ++i)
+      if (kFacts[i].witness == w && (known_ >> i & 1) != 0) return true;
+    return false;
+  }
+
+ private:
+  std::array<std::uint64_t, kFactCount> value_{};
+  std::uint32_t known_ = 0;
+};
+
+// A moment a witness holds of a file beyond its facts, for a timeline: its
+// time and what happened then, in the witness's own code (each journal
+// record of the file, with its reason flags).
+struct WitnessEvent {
+  FILETIME time = 0;
+  Witness witness = Witness::kUsn;
+  std::uint32_t code = 0;
+};
+
+// How a run asks for a witness: its option, whether it needs an image, and
+// its lines in the help texts.
+struct WitnessOption {
+  Witness witness;
+  char letter;
+  const char* long_name;
+  const char* help;   // in --help
+  const char* usage;  // in -h's usage text
+};
+// In the order of Witness.
+extern const std::array<WitnessOption, kWitnessCount> kWitnessOptions;
+inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
+
+}  // namespace qst
