@@ -12,6 +12,7 @@ scripts/install-deps.sh
 jobs=$(nproc)
 
 scripts/check-layers.sh
+scripts/check-size.py
 scripts/check-format.sh
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQST_WERROR=ON >/dev/null

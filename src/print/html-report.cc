@@ -197,27 +197,39 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
   row_ends_.push_back(rows_.size());
 }
 
-void HtmlReport::AppendTimeline(std::string* out) const {
-  out->append("<section id=\"timeline\"><h2>Creation times</h2>\n");
-  if (created_.empty()) {
-    out->append("<p>No file was reported.</p></section>\n");
-    return;
+namespace {
+
+constexpr int kBins = 100;
+constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
+constexpr double kBar = static_cast<double>(kWidth) / kBins;
+
+// How many times fall in each bar, and outside the range.
+struct Series {
+  std::array<std::uint64_t, kBins> bins{};
+  std::uint64_t before = 0, after = 0;
+};
+
+std::string Num(double v) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.1f", v);
+  return number;
+}
+
+}  // namespace
+
+// The chart's range, its bars and their scale.
+struct HtmlReport::Chart {
+  FILETIME lo = 0, hi = 0, width = 0;
+  std::size_t files = 0;
+  Series all, flagged, journal;
+  std::uint64_t top = 1;
+  std::string first, last;  // the dates at either end
+
+  double X(FILETIME t) const { return kLeft + static_cast<double>(t - lo) / (hi - lo) * kWidth; }
+  double Y(std::uint64_t c) const {
+    return kTop + kHeight - static_cast<double>(c) / top * kHeight;
   }
-  // The range holds all but the farthest 0.5% at either end, so that a few
-  // times far off (1601, 2100) do not squeeze the rest into one bar.
-  std::vector<FILETIME> sorted = created_;
-  std::sort(sorted.begin(), sorted.end());
-  const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
-  FILETIME lo = sorted[cut], hi = sorted[n - 1 - cut];
-  constexpr FILETIME kDay = 864000000000;
-  if (hi - lo < kDay) hi = lo + kDay;
-  constexpr int kBins = 100;
-  const FILETIME width = (hi - lo) / kBins + 1;
-  struct Series {
-    std::array<std::uint64_t, kBins> bins{};
-    std::uint64_t before = 0, after = 0;
-  };
-  auto count = [&](const std::vector<FILETIME>& times) {
+  Series Count(const std::vector<FILETIME>& times) const {
     Series s;
     for (FILETIME t : times) {
       if (t < lo)
@@ -228,87 +240,113 @@ void HtmlReport::AppendTimeline(std::string* out) const {
         ++s.bins[std::min<FILETIME>((t - lo) / width, kBins - 1)];
     }
     return s;
-  };
-  const Series all = count(created_), flagged = count(flagged_created_),
-               journal = count(journal_created_);
-  std::uint64_t top = 1;
-  for (int i = 0; i < kBins; ++i) top = std::max({top, all.bins[i], journal.bins[i]});
-  const std::string first = DateText(lo, form_, zone_), last = DateText(hi, form_, zone_);
+  }
+};
 
-  constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
-  auto x = [&](FILETIME t) { return kLeft + static_cast<double>(t - lo) / (hi - lo) * kWidth; };
-  auto y = [&](std::uint64_t c) { return kTop + kHeight - static_cast<double>(c) / top * kHeight; };
-  char number[64];
-  auto num = [&](double v) {
-    std::snprintf(number, sizeof number, "%.1f", v);
-    return std::string(number);
-  };
+HtmlReport::Chart HtmlReport::MakeChart() const {
+  Chart c;
+  // The range holds all but the farthest 0.5% at either end, so that a few
+  // times far off (1601, 2100) do not squeeze the rest into one bar.
+  std::vector<FILETIME> sorted = created_;
+  std::sort(sorted.begin(), sorted.end());
+  c.files = sorted.size();
+  const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
+  c.lo = sorted[cut];
+  c.hi = sorted[n - 1 - cut];
+  constexpr FILETIME kDay = 864000000000;
+  if (c.hi - c.lo < kDay) c.hi = c.lo + kDay;
+  c.width = (c.hi - c.lo) / kBins + 1;
+  c.all = c.Count(created_);
+  c.flagged = c.Count(flagged_created_);
+  c.journal = c.Count(journal_created_);
+  for (int i = 0; i < kBins; ++i) c.top = std::max({c.top, c.all.bins[i], c.journal.bins[i]});
+  c.first = DateText(c.lo, form_, zone_);
+  c.last = DateText(c.hi, form_, zone_);
+  return c;
+}
+
+void HtmlReport::AppendTimeline(std::string* out) const {
+  out->append("<section id=\"timeline\"><h2>Creation times</h2>\n");
+  if (created_.empty()) {
+    out->append("<p>No file was reported.</p></section>\n");
+    return;
+  }
+  const Chart c = MakeChart();
   out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
               std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 40) +
               "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
               "creation time, " +
-              first + " to " + last + "</title>\n<desc id=\"chart-desc\">" + std::to_string(n) +
-              " files in " + std::to_string(kBins) + " bars; hatched: the flagged files" +
+              c.first + " to " + c.last + "</title>\n<desc id=\"chart-desc\">" +
+              std::to_string(c.files) + " files in " + std::to_string(kBins) +
+              " bars; hatched: the flagged files" +
               (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
               (stores_.empty() ? "" : "; dotted lines: the shadow copies") + ". " +
-              std::to_string(all.before) + " earlier and " + std::to_string(all.after) +
+              std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
               " later files are left out.</desc>\n<defs><pattern id=\"hatch\" width=\"4\" "
               "height=\"4\" patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" "
               "fill=\"#fff\"/><path d=\"M0 4L4 0\" stroke=\"#000\"/></pattern></defs>\n");
-  const double bar = static_cast<double>(kWidth) / kBins;
-  for (int i = 0; i < kBins; ++i) {
-    if (all.bins[i] == 0) continue;
-    out->append("<rect class=\"bar\" x=\"" + num(kLeft + i * bar) + "\" y=\"" +
-                num(y(all.bins[i])) + "\" width=\"" + num(bar - 1) + "\" height=\"" +
-                num(kTop + kHeight - y(all.bins[i])) + "\"><title>" +
-                DateText(lo + i * width, form_, zone_) + ": " + std::to_string(all.bins[i]) +
-                " files, " + std::to_string(flagged.bins[i]) + " flagged</title></rect>\n");
-    if (flagged.bins[i] != 0)
-      out->append("<rect class=\"flag\" x=\"" + num(kLeft + i * bar) + "\" y=\"" +
-                  num(std::min(y(flagged.bins[i]), kTop + kHeight - 3.0)) + "\" width=\"" +
-                  num(bar - 1) + "\" height=\"" +
-                  num(std::max(kTop + kHeight - y(flagged.bins[i]), 3.0)) + "\"/>\n");
-  }
-  if (!journal_created_.empty()) {
-    out->append("<polyline class=\"usn\" points=\"");
-    for (int i = 0; i < kBins; ++i)
-      out->append(num(kLeft + (i + 0.5) * bar) + "," + num(y(journal.bins[i])) + " ");
-    out->append("\"/>\n");
-  }
-  for (const auto& [store, made] : stores_) {
-    if (made < lo || made > hi) continue;
-    out->append("<line class=\"store\" x1=\"" + num(x(made)) + "\" x2=\"" + num(x(made)) +
-                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
-                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
-                ", " + DateText(made, form_, zone_) + "</title></line>\n<text class=\"axis\" x=\"" +
-                num(x(made) + 2) + "\" y=\"" + std::to_string(kTop - 2) + "\">" +
-                std::to_string(store) + "</text>\n");
-  }
-  out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
-              "\" y1=\"" + std::to_string(kTop + kHeight) + "\" y2=\"" +
-              std::to_string(kTop + kHeight) + "\" stroke=\"#000\"/>\n");
-  out->append("<text class=\"axis\" x=\"" + std::to_string(kLeft) + "\" y=\"" +
-              std::to_string(kTop + kHeight + 16) + "\">" + first + "</text>\n");
-  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft + kWidth) +
-              "\" y=\"" + std::to_string(kTop + kHeight + 16) + "\">" + last + "</text>\n");
-  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
-              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(top) + "</text>\n");
-  out->append("</svg>\n<p>Bars: files by creation time ($SI), " + first + " to " + last +
+  AppendBars(c, out);
+  AppendMarks(c, out);
+  out->append("</svg>\n<p>Bars: files by creation time ($SI), " + c.first + " to " + c.last +
               "; hatched: flagged files" +
               (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
               (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
-              std::to_string(all.before) + " earlier and " + std::to_string(all.after) +
+              std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
               " later files are outside the chart.</p>\n");
   // The same in text, for those who cannot see the chart.
   out->append(
       "<details><summary>The chart as a table</summary><table><thead><tr><th>From</th><th>"
       "Files</th><th>Flagged</th></tr></thead><tbody>\n");
   for (int i = 0; i < kBins; ++i)
-    if (all.bins[i] != 0)
-      out->append("<tr><td>" + DateText(lo + i * width, form_, zone_) + "</td><td class=\"n\">" +
-                  std::to_string(all.bins[i]) + "</td><td class=\"n\">" +
-                  std::to_string(flagged.bins[i]) + "</td></tr>\n");
+    if (c.all.bins[i] != 0)
+      out->append("<tr><td>" + DateText(c.lo + i * c.width, form_, zone_) +
+                  "</td><td class=\"n\">" + std::to_string(c.all.bins[i]) +
+                  "</td><td class=\"n\">" + std::to_string(c.flagged.bins[i]) + "</td></tr>\n");
   out->append("</tbody></table></details></section>\n");
+}
+
+void HtmlReport::AppendBars(const Chart& c, std::string* out) const {
+  for (int i = 0; i < kBins; ++i) {
+    if (c.all.bins[i] == 0) continue;
+    out->append("<rect class=\"bar\" x=\"" + Num(kLeft + i * kBar) + "\" y=\"" +
+                Num(c.Y(c.all.bins[i])) + "\" width=\"" + Num(kBar - 1) + "\" height=\"" +
+                Num(kTop + kHeight - c.Y(c.all.bins[i])) + "\"><title>" +
+                DateText(c.lo + i * c.width, form_, zone_) + ": " + std::to_string(c.all.bins[i]) +
+                " files, " + std::to_string(c.flagged.bins[i]) + " flagged</title></rect>\n");
+    if (c.flagged.bins[i] != 0)
+      out->append("<rect class=\"flag\" x=\"" + Num(kLeft + i * kBar) + "\" y=\"" +
+                  Num(std::min(c.Y(c.flagged.bins[i]), kTop + kHeight - 3.0)) + "\" width=\"" +
+                  Num(kBar - 1) + "\" height=\"" +
+                  Num(std::max(kTop + kHeight - c.Y(c.flagged.bins[i]), 3.0)) + "\"/>\n");
+  }
+}
+
+// The journal's line, the shadow copies' marks and the axes.
+void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
+  if (!journal_created_.empty()) {
+    out->append("<polyline class=\"usn\" points=\"");
+    for (int i = 0; i < kBins; ++i)
+      out->append(Num(kLeft + (i + 0.5) * kBar) + "," + Num(c.Y(c.journal.bins[i])) + " ");
+    out->append("\"/>\n");
+  }
+  for (const auto& [store, made] : stores_) {
+    if (made < c.lo || made > c.hi) continue;
+    out->append("<line class=\"store\" x1=\"" + Num(c.X(made)) + "\" x2=\"" + Num(c.X(made)) +
+                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
+                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
+                ", " + DateText(made, form_, zone_) + "</title></line>\n<text class=\"axis\" x=\"" +
+                Num(c.X(made) + 2) + "\" y=\"" + std::to_string(kTop - 2) + "\">" +
+                std::to_string(store) + "</text>\n");
+  }
+  out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
+              "\" y1=\"" + std::to_string(kTop + kHeight) + "\" y2=\"" +
+              std::to_string(kTop + kHeight) + "\" stroke=\"#000\"/>\n");
+  out->append("<text class=\"axis\" x=\"" + std::to_string(kLeft) + "\" y=\"" +
+              std::to_string(kTop + kHeight + 16) + "\">" + c.first + "</text>\n");
+  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft + kWidth) +
+              "\" y=\"" + std::to_string(kTop + kHeight + 16) + "\">" + c.last + "</text>\n");
+  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
+              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(c.top) + "</text>\n");
 }
 
 void HtmlReport::AppendTable(std::string* out) const {
@@ -356,11 +394,22 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   AppendHtmlText(run.image.empty() ? std::string_view("report") : std::string_view(run.image),
                  &out);
   out.append("</title>\n<style>").append(kStyle).append("</style></head><body>\n");
-  out.append("<h1>Quillstamp report</h1>\n<section id=\"run\"><h2>The run</h2><dl>\n");
+  out.append("<h1>Quillstamp report</h1>\n");
+  AppendRun(run, &out);
+  AppendCounts(&out);
+  AppendTimeline(&out);
+  AppendTable(&out);
+  out.append("<script>").append(kScript).append("</script>\n</body></html>\n");
+  return out;
+}
+
+// What was read, and what of it was reported.
+void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
+  out->append("<section id=\"run\"><h2>The run</h2><dl>\n");
   if (!run.image.empty()) {
-    out.append("<dt>Image</dt><dd><code>");
-    AppendHtmlText(run.image, &out);
-    out.append("</code></dd>\n");
+    out->append("<dt>Image</dt><dd><code>");
+    AppendHtmlText(run.image, out);
+    out->append("</code></dd>\n");
   }
   if (run.has_serial) {
     char serial[64];
@@ -368,75 +417,70 @@ std::string HtmlReport::Page(const ReportRun& run) const {
                   static_cast<unsigned>(run.serial >> 16 & 0xFFFF),
                   static_cast<unsigned>(run.serial & 0xFFFF),
                   static_cast<unsigned long long>(run.serial));
-    out.append("<dt>Volume serial</dt><dd><code>").append(serial).append("</code></dd>\n");
+    out->append("<dt>Volume serial</dt><dd><code>").append(serial).append("</code></dd>\n");
   }
-  out.append("<dt>Command</dt><dd><code>");
-  AppendHtmlText(run.command, &out);
-  out.append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
-  out.append("</dd>\n");
+  out->append("<dt>Command</dt><dd><code>");
+  AppendHtmlText(run.command, out);
+  out->append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
+  out->append("</dd>\n");
   auto counted = [&](const char* label, const char* attribute, std::uint64_t n) {
-    out.append("<dt>").append(label).append("</dt><dd ").append(attribute).append(">");
-    AppendNumber(n, &out);
-    out.append("</dd>\n");
+    out->append("<dt>").append(label).append("</dt><dd ").append(attribute).append(">");
+    AppendNumber(n, out);
+    out->append("</dd>\n");
   };
   counted("Files", "data-files", files_);
   counted("Folders", "data-folders", folders_);
   if (fields_.has(Witness::kState)) counted("Deleted", "data-deleted", deleted_);
   counted("Not reported", "data-errors", errors_);
   counted("Flagged", "data-flagged", flagged_);
-  out.append("<dt>Lost</dt><dd>");
+  out->append("<dt>Lost</dt><dd>");
   if (run.losses.empty()) {
-    out.append("nothing");
+    out->append("nothing");
   } else {
-    out.append("<pre>");
-    AppendHtmlText(run.losses, &out);
-    out.append("</pre>");
+    out->append("<pre>");
+    AppendHtmlText(run.losses, out);
+    out->append("</pre>");
   }
-  out.append("</dd>\n</dl></section>\n");
+  out->append("</dd>\n</dl></section>\n");
+}
 
-  out.append(
+// The files by verdict, and by sign.
+void HtmlReport::AppendCounts(std::string* out) const {
+  out->append(
       "<section id=\"verdicts\"><h2>Verdicts</h2><p>Which file system or tool made each file's "
       "four $SI times, read from their grain.</p>\n<table><thead><tr><th>TYPE</th><th>Files and "
       "folders</th></tr></thead><tbody>\n");
   for (const auto& [type, count] : types_) {
-    out.append("<tr><td><code>");
-    AppendHtmlText(type, &out);
-    out.append("</code></td><td class=\"n\" data-type=\"");
-    AppendHtmlText(type, &out);
-    out.append("\">");
-    AppendNumber(count, &out);
-    out.append("</td></tr>\n");
+    out->append("<tr><td><code>");
+    AppendHtmlText(type, out);
+    out->append("</code></td><td class=\"n\" data-type=\"");
+    AppendHtmlText(type, out);
+    out->append("\">");
+    AppendNumber(count, out);
+    out->append("</td></tr>\n");
   }
-  out.append("</tbody></table></section>\n");
-
-  out.append(
+  out->append("</tbody></table></section>\n");
+  out->append(
       "<section id=\"signs\"><h2>Signs of forged times</h2>\n<table><thead><tr><th>Sign</th>"
       "<th>Files</th><th>Why</th></tr></thead><tbody>\n");
   for (int i = 0; i < kSignCount; ++i) {
     const SignRule& s = kSigns[i];
-    out.append("<tr><td><code>");
-    AppendHtmlText(s.name, &out);
-    out.append("</code></td>");
+    out->append("<tr><td><code>");
+    AppendHtmlText(s.name, out);
+    out->append("</code></td>");
     if (Read(s, fields_)) {
-      out.append("<td class=\"n\" data-sign=\"");
-      AppendHtmlText(s.name, &out);
-      out.append("\">");
-      AppendNumber(signs_[i], &out);
+      out->append("<td class=\"n\" data-sign=\"");
+      AppendHtmlText(s.name, out);
+      out->append("\">");
+      AppendNumber(signs_[i], out);
     } else {
-      out.append("<td>not read (needs ")
-          .append("-")
-          .append(1, OptionOf(s.needs).letter)
-          .append(")");
+      out->append("<td>not read (needs -").append(1, OptionOf(s.needs).letter).append(")");
     }
-    out.append("</td><td>");
-    AppendHtmlText(s.why, &out);
-    out.append("</td></tr>\n");
+    out->append("</td><td>");
+    AppendHtmlText(s.why, out);
+    out->append("</td></tr>\n");
   }
-  out.append("</tbody></table></section>\n");
-  AppendTimeline(&out);
-  AppendTable(&out);
-  out.append("<script>").append(kScript).append("</script>\n</body></html>\n");
-  return out;
+  out->append("</tbody></table></section>\n");
 }
 
 }  // namespace qst

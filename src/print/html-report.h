@@ -54,8 +54,14 @@ class HtmlReport {
   std::string Page(const ReportRun& run) const;
 
  private:
+  struct Chart;
   void AddRow(const FileTimestampRecord& record);
+  Chart MakeChart() const;
+  void AppendRun(const ReportRun& run, std::string* out) const;
+  void AppendCounts(std::string* out) const;
   void AppendTimeline(std::string* out) const;
+  void AppendBars(const Chart& chart, std::string* out) const;
+  void AppendMarks(const Chart& chart, std::string* out) const;
   void AppendTable(std::string* out) const;
 
   RecordFields fields_;

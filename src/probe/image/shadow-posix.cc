@@ -201,6 +201,42 @@ class StoreReader : public VolumeReader {
   std::uint64_t size_;
 };
 
+// Adds the store numbered `i` (from 0) of `shadow` to `stores`, or why it
+// cannot be read.
+void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, ShadowStores* stores) {
+  ShadowStores::Unreadable lost;
+  lost.number = i + 1;
+  libvshadow_store_t* store = nullptr;
+  libvshadow_error_t* error = nullptr;
+  if (api->get_store(shadow->get(), i, &store, &error) != 1) {
+    lost.why = TakeError(error);
+    stores->unreadable.push_back(std::move(lost));
+    return;
+  }
+  std::uint64_t created = 0;
+  if (api->creation_time(store, &created, nullptr) == 1) {
+    lost.has_created = true;
+    lost.created = created;
+  }
+  size64_t size = 0;
+  const char* problem = nullptr;
+  if (api->has_in_volume_data(store, nullptr) != 1)
+    problem = "its data is not on this volume";
+  else if (api->volume_size(store, &size, nullptr) != 1 || size == 0)
+    problem = "it tells no volume size";
+  if (problem != nullptr) {
+    lost.why = problem;
+    stores->unreadable.push_back(std::move(lost));
+    api->store_free(&store, nullptr);
+    return;
+  }
+  ShadowStore s;
+  s.number = i + 1;
+  s.created = created;
+  s.reader = std::make_unique<StoreReader>(shadow, store, size);
+  stores->stores.push_back(std::move(s));
+}
+
 }  // namespace
 
 bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message) {
@@ -229,38 +265,7 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     *message = "its shadow copies cannot be read (" + TakeError(error) + ")";
     return false;
   }
-  for (int i = 0; i < count; ++i) {
-    ShadowStores::Unreadable lost;
-    lost.number = i + 1;
-    libvshadow_store_t* store = nullptr;
-    if (api->get_store(shadow->get(), i, &store, &error) != 1) {
-      lost.why = TakeError(error);
-      stores->unreadable.push_back(std::move(lost));
-      continue;
-    }
-    std::uint64_t created = 0;
-    if (api->creation_time(store, &created, nullptr) == 1) {
-      lost.has_created = true;
-      lost.created = created;
-    }
-    size64_t size = 0;
-    const char* problem = nullptr;
-    if (api->has_in_volume_data(store, nullptr) != 1)
-      problem = "its data is not on this volume";
-    else if (api->volume_size(store, &size, nullptr) != 1 || size == 0)
-      problem = "it tells no volume size";
-    if (problem != nullptr) {
-      lost.why = problem;
-      stores->unreadable.push_back(std::move(lost));
-      api->store_free(&store, nullptr);
-      continue;
-    }
-    ShadowStore s;
-    s.number = i + 1;
-    s.created = created;
-    s.reader = std::make_unique<StoreReader>(shadow, store, size);
-    stores->stores.push_back(std::move(s));
-  }
+  for (int i = 0; i < count; ++i) AddStore(shadow, i, stores);
   std::stable_sort(
       stores->stores.begin(), stores->stores.end(),
       [](const ShadowStore& a, const ShadowStore& b) { return a.created < b.created; });

@@ -150,13 +150,43 @@ void NtfsVolume::SortFolders() {
   for (std::thread& helper : helpers) helper.join();
 }
 
+namespace {
+
+using Links = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// Goes up the first names from the folder `start` (`by_child`: each
+// folder's names, sorted; `place`: the folder of each name) until a folder
+// comes round again, which it returns, or a folder without a name ends the
+// way (NtfsVolume::kNone). `path` holds the folders passed, each marked in
+// `on_path`.
+std::uint32_t WalkUp(std::uint32_t start, const Links& by_child,
+                     const std::vector<std::uint32_t>& place, std::vector<bool>* on_path,
+                     std::vector<std::uint32_t>* path) {
+  path->clear();
+  std::uint32_t f = start;
+  while (!(*on_path)[f]) {
+    (*on_path)[f] = true;
+    path->push_back(f);
+    auto first = std::lower_bound(by_child.begin(), by_child.end(), std::pair{f, 0u});
+    if (first == by_child.end() || first->first != f) {
+      (*on_path)[f] = false;
+      path->pop_back();
+      return NtfsVolume::kNone;
+    }
+    f = place[first->second];
+  }
+  return f;
+}
+
+}  // namespace
+
 std::uint64_t NtfsVolume::BreakCycles(const std::vector<std::uint32_t>& folders,
                                       std::vector<std::uint32_t>* place) {
   // Folders reached from the root or the orphans. One that is not reached
   // lies in, or below, a cycle of folders each listed in the next: the
   // lowest-numbered folder of the cycle goes to the orphans, so that the
   // cycle and all below it are listed there.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> by_parent, by_child;
+  Links by_parent, by_child;
   for (std::uint32_t i : folders) {
     std::uint32_t record = names_[i].record;
     by_parent.emplace_back((*place)[i], record);
@@ -187,21 +217,7 @@ std::uint64_t NtfsVolume::BreakCycles(const std::vector<std::uint32_t>& folders,
   std::vector<std::uint32_t> path;
   for (const auto& [start, unused] : by_child) {
     if (reached[start]) continue;
-    // Up the first names from `start`, until a folder comes round again.
-    path.clear();
-    std::uint32_t f = start;
-    while (!on_path[f]) {
-      on_path[f] = true;
-      path.push_back(f);
-      auto first = std::lower_bound(by_child.begin(), by_child.end(), std::pair{f, 0u});
-      if (first == by_child.end() || first->first != f) {
-        on_path[f] = false;
-        path.pop_back();
-        f = kNone;
-        break;
-      }
-      f = (*place)[first->second];
-    }
+    const std::uint32_t f = WalkUp(start, by_child, *place, &on_path, &path);
     for (std::uint32_t p : path) on_path[p] = false;
     // A folder without a name ends the path: the folder below it goes.
     std::uint32_t moved = path.back();
