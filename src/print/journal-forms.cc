@@ -7,6 +7,7 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
 
@@ -25,7 +26,7 @@ std::string Hex32(std::uint32_t value) {
 }
 
 std::string Reference(std::uint64_t reference) {
-  return std::to_string(reference & 0xFFFFFFFFFFFF) + "-" + std::to_string(reference >> 48);
+  return std::to_string(RecordNumber(reference)) + "-" + std::to_string(SequenceNumber(reference));
 }
 
 JournalText DescribeJournalRecord(const UsnRecord& r) {
@@ -45,9 +46,9 @@ JournalText DescribeJournalRecord(const UsnRecord& r) {
 
 void AppendJsonReference(std::uint64_t reference, std::string* out) {
   out->append("{\"record\":");
-  AppendNumber(reference & 0xFFFFFFFFFFFF, out);
+  AppendNumber(RecordNumber(reference), out);
   out->append(",\"sequence\":");
-  AppendNumber(reference >> 48, out);
+  AppendNumber(SequenceNumber(reference), out);
   out->push_back('}');
 }
 
@@ -92,9 +93,9 @@ void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTim
   AppendCsvField(t.reasons, out);
   for (std::uint64_t reference : {r.file, r.parent}) {
     out->push_back(',');
-    AppendNumber(reference & 0xFFFFFFFFFFFF, out);
+    AppendNumber(RecordNumber(reference), out);
     out->push_back(',');
-    AppendNumber(reference >> 48, out);
+    AppendNumber(SequenceNumber(reference), out);
   }
   out->push_back(',');
   AppendCsvField(t.name, out);
@@ -114,7 +115,7 @@ void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_
   out->append("0|");
   AppendBodyName(path.empty() ? std::string_view(t.name) : path, out);
   out->append(" ($UsnJrnl: ").append(t.reasons).append(")|");
-  AppendNumber(r.file & 0xFFFFFFFFFFFF, out);
+  AppendNumber(RecordNumber(r.file), out);
   out->append("|r/rrwxrwxrwx|0|0|0");
   for (int i = 0; i < 4; ++i) {
     out->push_back('|');

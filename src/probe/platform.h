@@ -1,12 +1,15 @@
 // The one interface through which the logic reaches the operating system:
 // probing a path, searching a folder, reading a list file, the text of an
-// error code and the local-time conversion. Each platform implements it in
-// files of its own; tests use a fake.
+// error code, the path separator and the local-time conversion, with how
+// many probes may be in flight. Each platform implements it in files of its
+// own; tests use a fake. What a volume read from its bytes holds beyond
+// each file's record comes through probe/evidence.h instead.
 //
 // Errors: every operation that can fail returns an int, 0 on success or the
 // platform's error code (errno on POSIX, GetLastError on Windows, Windows
 // codes on disk images), which ErrorText turns into the system's message.
-// Out-values are written only on success.
+// Out-values are written only on success. The other members are queries
+// that cannot fail.
 #pragma once
 
 #include <cstddef>

@@ -1,15 +1,18 @@
 // An NTFS volume read straight from its bytes: one sequential pass over the
-// MFT keeps, per in-use record (and deleted ones when asked), the raw
-// $STANDARD_INFORMATION times, the $FILE_NAME names with their parents and
-// the $OBJECT_ID; the folder tree is built from the parent references. For a
-// few paths, records are instead read as the folders' indexes lead to them,
-// and the volume reads itself whole, once, where an index does not lead on.
-// Every length, offset, count and run read from the volume is checked before
-// use; a damaged record costs only itself, and what was lost is counted.
+// MFT keeps, per in-use record (and deleted ones when asked), the $FILE_NAME
+// names with their parents (name-store), whether the record is a folder,
+// and its $OBJECT_ID; the folder tree is built from the parent references
+// (folders.cc). A file's times are read again from its record as it is
+// reported. For a few paths, records are instead read as the folders'
+// indexes lead to them (lazy.cc), and the volume reads itself whole, once,
+// where an index does not lead on. Every length, offset, count and run read
+// from the volume is checked before use; a damaged record costs only
+// itself, and what was lost is counted.
 //
 // The on-disk structures are read in files of their own: boot-sector,
 // mft-record (and fixups), attribute, attribute-values, run-list,
-// attribute-list, index, object-id-index, upcase, mft (the pass), damage.
+// attribute-list, index, object-id-index, upcase, mft (the pass), damage,
+// usn-journal.
 #pragma once
 
 #include <array>
@@ -193,7 +196,6 @@ class NtfsVolume {
   void Finish();
   void ReadRecords();
   void ReadRecordsIndexesLeadTo(std::uint64_t pass_end);
-  void NoteRecordsWithoutTimes();
   void ParseRecord(std::uint64_t number, const std::uint8_t* data);
   void ParseBase(std::uint64_t number, const std::uint8_t* data);
   void ReadAsOwnRecord(std::uint64_t number);

@@ -26,6 +26,11 @@ struct Offsets {
 };
 constexpr Offsets kV2 = {0x10, 0x18, 0x20, 0x28, 0x2C, 0x30, 0x34, 0x38, 0x3A};
 constexpr Offsets kV3 = {0x18, 0x28, 0x30, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4A};
+// V4 has no time, attributes, security ID or name; its extents follow.
+struct V4Offsets {
+  std::size_t parent, usn, reason, source, extents;
+};
+constexpr V4Offsets kV4 = {0x18, 0x28, 0x30, 0x34, 0x3C};
 
 constexpr std::pair<std::uint32_t, const char*> kReasonNames[] = {
     {0x00000001, "Data overwrite"},
@@ -89,7 +94,7 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   const Offsets& o = major == 2 ? kV2 : kV3;
   std::size_t name_length = 0, name_offset = 0;
   if (major == 4) {
-    if (kV4Header + std::size_t{LoadLe16(data + 0x3C)} * kV4Extent > length) return 0;
+    if (kV4Header + std::size_t{LoadLe16(data + kV4.extents)} * kV4Extent > length) return 0;
   } else {
     name_length = LoadLe16(data + o.name_length);
     name_offset = LoadLe16(data + o.name_offset);
@@ -103,12 +108,12 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   r.file = LoadLe64(data + kFile);
   r.name.clear();
   if (major == 4) {
-    r.parent = LoadLe64(data + 0x18);
-    r.usn = LoadLe64(data + 0x28);
+    r.parent = LoadLe64(data + kV4.parent);
+    r.usn = LoadLe64(data + kV4.usn);
     r.has_time = false;
     r.time = 0;
-    r.reason = LoadLe32(data + 0x30);
-    r.source_info = LoadLe32(data + 0x34);
+    r.reason = LoadLe32(data + kV4.reason);
+    r.source_info = LoadLe32(data + kV4.source);
     r.security_id = r.attributes = 0;
     return length;
   }
