@@ -9,6 +9,7 @@
 #include "cli/report.h"
 #include "fake_platform.h"
 #include "print/html-report.h"
+#include "print/schema.h"
 
 namespace qst {
 namespace {
@@ -242,6 +243,65 @@ TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
             "null | null | null | null | null |null |null |null |null |null | \n");
   EXPECT_EQ(kRowLayout.header(Fields(true, true)).substr(kRowLayout.header({}).size() - 2),
             " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | state \n");
+}
+
+// How many times `part` stands in `text`.
+std::size_t Count(std::string_view text, std::string_view part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(OutputSchema, EveryRowHasTheFieldsOfItsHeaderWhateverTheRunShows) {
+  // Every set of witnesses a run may show, on a file whose witnesses held
+  // something, one whose held nothing, a shadow copy's state and a path
+  // that failed: each row of -e and of CSV has as many fields as its
+  // header, and JSON has each shown group's keys and no other's.
+  RawFileInfo full = MemoWithNameTimes(true);
+  full.facts.Set(Fact::kUsnRecords, 3);
+  full.facts.Set(Fact::kUsnCreated, full.basic.CreationTime);
+  full.facts.Set(Fact::kUsnFirst, full.basic.CreationTime);
+  full.facts.Set(Fact::kUsnLast, full.basic.LastWriteTime);
+  const RawFileInfo plain = Memo(false);
+  RawFileInfo state = Memo(false);
+  state.facts.Set(Fact::kSnapshotStore, 2);
+  state.facts.Set(Fact::kSnapshotCreated, state.basic.LastWriteTime);
+  testing::FakePlatform zone;
+  for (int bits = 0; bits < 1 << kWitnessCount; ++bits) {
+    RecordFields fields;
+    for (int w = 0; w < kWitnessCount; ++w)
+      if (bits >> w & 1) fields.witnesses.add(static_cast<Witness>(w));
+    const std::string row_header = kRowLayout.header(fields);
+    const std::string csv_header = kRfc4180Layout.header(fields);
+    std::vector<FileTimestampRecord> records;
+    for (const RawFileInfo* raw : std::initializer_list<const RawFileInfo*>{&full, &state, &plain})
+      records.push_back(BuildRecord("C:\\memo.txt", *raw, TimeForm{true, true}, zone, fields));
+    FileTimestampRecord failed;
+    failed.path = "C:\\gone.txt";
+    failed.error = 2;
+    failed.error_text = "gone\n";
+    failed.fields = fields;
+    for (const FileTimestampRecord& r : records) {
+      std::string row, csv, json;
+      kRowLayout.print(r, &row);
+      kRfc4180Layout.print(r, &csv);
+      kJsonLayout.print(r, &json);
+      EXPECT_EQ(Count(row, " |"), Count(row_header, " | ")) << bits << row;
+      EXPECT_EQ(Count(csv, ","), Count(csv_header, ",")) << bits << csv;
+      for (const FieldGroup& g : kFieldGroups) {
+        for (const Column& c : g.columns) {
+          if (c.json == nullptr || c.in_object) continue;
+          EXPECT_EQ(Count(json, "\"" + std::string(c.json) + "\":"),
+                    fields.has(g.witness) ? 1u : 0u)
+              << bits << json;
+        }
+      }
+    }
+    std::string csv;
+    kRfc4180Layout.print(failed, &csv);
+    EXPECT_EQ(Count(csv, ","), Count(csv_header, ",")) << bits << csv;
+  }
 }
 
 TEST(ForgerySigns, EachFiresOnItsCaseAlone) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs_builder.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 #include "test_env.h"
@@ -232,6 +233,60 @@ TEST_F(ReportPage, BesideALayoutAndRefusedWhereItCouldHarmEvidence) {
   r = RunQst({"-d", volume_.image, "C:\\", "--report=/nonexistent/r.html"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "qst: cannot write the report /nonexistent/r.html: No such file or directory\n");
+}
+
+}  // namespace
+}  // namespace qst
+
+namespace qst {
+namespace {
+
+using namespace testing::ntfs;
+using testing::ReadFile;
+using testing::RunQst;
+
+// The page without its command line, which names the threads.
+std::string WithoutCommand(std::string page) {
+  std::size_t at = page.find("<dt>Command</dt>");
+  if (at != std::string::npos) page.erase(at, page.find('\n', at) - at);
+  return page;
+}
+
+TEST(ReportThreads, ThePageIsThatOfOneThreadHoweverManyBuildIt) {
+  // A bare MFT of more flagged files than the table holds, printed in many
+  // batches: the counts, the chart and the first rows are the same whatever
+  // the threads.
+  constexpr std::uint64_t kFirst = 64, kFiles = 24000;
+  VolumeBuilder b;
+  std::string mft = b.bytes().substr(b.RecordAt(0), kRecords * kRecord);
+  mft.resize((kFirst + kFiles) * kRecord, '\0');
+  for (std::uint64_t i = 0; i < kFiles; ++i) {
+    const std::uint64_t created = 130000000000000000 + i * 1000000000;
+    std::string times = StandardInformation(created);
+    if (i % 3 != 0) Put(times, 8, created - 10000000, 8);  // written before made: copied
+    std::u16string name = u"f";
+    for (char c : std::to_string(i)) name += static_cast<char16_t>(c);
+    mft.replace(
+        (kFirst + i) * kRecord, kRecord,
+        RecordBuilder(1, 1).Resident(0x10, times).Resident(0x30, FileName(5, 5, name)).Close());
+  }
+  const std::string dir = ::testing::TempDir() + "/qst_report_threads_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  std::ofstream(dir + "/mft.bin", std::ios::binary) << mft;
+  std::string pages[2];
+  for (int j : {0, 1}) {
+    const std::string page = dir + "/page" + std::to_string(j) + ".html";
+    auto r = RunQst({"-d", dir + "/mft.bin", "-j", j == 0 ? "1" : "4", "-n", "-e", "-r", "C:\\",
+                     "--report=" + page});
+    EXPECT_EQ(r.status, 0) << r.err;
+    pages[j] = WithoutCommand(ReadFile(page));
+  }
+  EXPECT_NE(pages[0].find("data-flagged>16000<"), std::string::npos);
+  EXPECT_NE(pages[0].find("data-sign=\"copied\">16000<"), std::string::npos);
+  EXPECT_EQ(std::count(pages[0].begin(), pages[0].end(), '\n'),
+            std::count(pages[1].begin(), pages[1].end(), '\n'));
+  EXPECT_TRUE(pages[0] == pages[1]);
+  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

@@ -263,6 +263,26 @@ TEST_F(ShadowCopies, EveryFormShowsEachState) {
       << r.out;
 }
 
+TEST_F(ShadowCopies, ThreadsChangeNothingInTheOutput) {
+  // A walk's records are built on several threads while the copies are read
+  // one thread at a time: the output is that of one thread.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-S", "-a", "-n", "-e", "-u", "-r", "C:\\"},
+        {"-S", "--json", "-r", "C:\\"},
+        {"-S", "-U", "--events", "-r", "C:\\"}}) {
+    std::vector<std::string> one = {"-d", raw_, "-j", "1"}, many = {"-d", raw_, "-j", "4"};
+    one.insert(one.end(), args.begin(), args.end());
+    many.insert(many.end(), args.begin(), args.end());
+    auto single = RunQst(one);
+    EXPECT_NE(single.out.find("another_file"), std::string::npos) << args[1];
+    for (int run = 0; run < 3; ++run) {
+      auto r = RunQst(many);
+      EXPECT_EQ(r.both, single.both) << args[1];
+      EXPECT_EQ(r.status, single.status);
+    }
+  }
+}
+
 TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
   auto r = RunQst({"-d", lost_, "-S", "-e", "C:\\another_file"});
   EXPECT_EQ(r.status, 0);
