@@ -61,12 +61,7 @@ void AppendJsonSigns(SignSet signs, std::string* out) {
 void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string* out) {
   switch (c.cell) {
     case Cell::kTime: AppendJsonTimeOrNull(r.facts.Has(c.fact), r.Time(c.fact), out); break;
-    case Cell::kCount:
-      if (r.facts.Has(c.fact))
-        AppendNumber(r.facts.Get(c.fact), out);
-      else
-        out->append("null");
-      break;
+    case Cell::kCount: AppendCountOrNull(r, c.fact, out); break;
     case Cell::kVerdict: {
       const char* verdict = r.Verdict(c.fact);
       AppendJsonStringOrNull(verdict != nullptr, verdict != nullptr ? verdict : "", out);

@@ -118,12 +118,7 @@ void AppendSnapshot(const FileTimestampRecord& r, std::string* out) {
 void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* out) {
   switch (c.cell) {
     case Cell::kTime: AppendTimeOrNull(r.facts.Has(c.fact), r.Time(c.fact), out); break;
-    case Cell::kCount:
-      if (r.facts.Has(c.fact))
-        AppendNumber(r.facts.Get(c.fact), out);
-      else
-        out->append("null");
-      break;
+    case Cell::kCount: AppendCountOrNull(r, c.fact, out); break;
     case Cell::kVerdict: {
       const char* verdict = r.Verdict(c.fact);
       out->append(verdict != nullptr ? verdict : "null");

@@ -1,6 +1,7 @@
 #include "print/schema.h"
 
 #include "probe/ntfs/usn-journal.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {
@@ -64,6 +65,13 @@ const FieldGroup* SignsGroup(RecordFields fields) {
   for (const FieldGroup& g : kFieldGroups)
     if (kSignCarriers.has(g.witness) && fields.has(g.witness)) return &g;
   return nullptr;
+}
+
+void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {
+  if (r.facts.Has(f))
+    AppendNumber(r.facts.Get(f), out);
+  else
+    out->append("null");
 }
 
 const FieldGroup& GroupOf(Witness w) { return kFieldGroups[static_cast<int>(w)]; }

@@ -81,6 +81,10 @@ const FieldGroup* SignsGroup(RecordFields fields);
 // The group of witness `w`.
 const FieldGroup& GroupOf(Witness w);
 
+// A count fact, or "null" where it was not read: the same in text and
+// JSON.
+void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out);
+
 // Visits the columns of `group` in a run showing `fields`, the signs among
 // them where the group carries them.
 template <typename Visit>

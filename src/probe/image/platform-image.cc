@@ -38,8 +38,6 @@ struct TskApi {
   decltype(&::tsk_error_reset) error_reset;
 };
 
-const TskApi* tsk = nullptr;
-
 // Returns null with `*error` set when the library or a name in it is missing.
 const TskApi* LoadTsk(std::string* error) {
   static TskApi api;
@@ -66,12 +64,18 @@ const TskApi* LoadTsk(std::string* error) {
   return &api;
 }
 
+// The library, once LoadTsk has found it.
+const TskApi& Tsk() {
+  std::string ignored;
+  return *LoadTsk(&ignored);
+}
+
 constexpr std::uint64_t kSectorSize = 512;
 
 class TskReader : public VolumeReader {
  public:
   TskReader(TSK_IMG_INFO* image, std::uint64_t offset) : image_(image), offset_(offset) {}
-  ~TskReader() override { tsk->img_close(image_); }
+  ~TskReader() override { Tsk().img_close(image_); }
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
     if (at < offset || !Inside(at, size, static_cast<std::uint64_t>(image_->size)))
@@ -79,7 +83,7 @@ class TskReader : public VolumeReader {
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       std::size_t piece = std::min<std::size_t>(size, 1u << 24);
-      ssize_t n = tsk->img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
+      ssize_t n = Tsk().img_read(image_, static_cast<TSK_OFF_T>(at), out, piece);
       if (n <= 0) return ReadStatus::kFailed;
       at += static_cast<std::uint64_t>(n);
       out += n;
@@ -114,19 +118,19 @@ int ErrnoToWindows(int error) {
 // Kit reads it; none when it finds no table.
 std::vector<Partition> TskPartitions(TSK_IMG_INFO* image) {
   std::vector<Partition> partitions;
-  TSK_VS_INFO* vs = tsk->vs_open(image, 0, TSK_VS_TYPE_DETECT);
+  TSK_VS_INFO* vs = Tsk().vs_open(image, 0, TSK_VS_TYPE_DETECT);
   if (vs == nullptr) {
-    tsk->error_reset();
+    Tsk().error_reset();
     return partitions;  // a bare volume
   }
   for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
-    const TSK_VS_PART_INFO* part = tsk->vs_part_get(vs, i);
+    const TSK_VS_PART_INFO* part = Tsk().vs_part_get(vs, i);
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
     partitions.push_back({part->start * vs->block_size / kSectorSize,
                           part->len * vs->block_size / kSectorSize,
                           part->desc != nullptr ? part->desc : "", std::nullopt});
   }
-  tsk->vs_close(vs);
+  Tsk().vs_close(vs);
   return partitions;
 }
 
@@ -153,16 +157,15 @@ bool PlainRawImage(const std::string& path, VolumeReader& image) {
 // own words, when it cannot.
 TSK_IMG_INFO* OpenTskImage(const std::string& path, std::string* message) {
   std::string why;
-  tsk = LoadTsk(&why);
-  if (tsk == nullptr) {
+  if (LoadTsk(&why) == nullptr) {
     *message = Format("qst: cannot open image %s: The Sleuth Kit is not available (%s)\n",
                       path.c_str(), why.c_str());
     return nullptr;
   }
   const TSK_TCHAR* names[1] = {path.c_str()};
-  TSK_IMG_INFO* image = tsk->img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
+  TSK_IMG_INFO* image = Tsk().img_open_utf8(1, names, TSK_IMG_TYPE_DETECT, 0);
   if (image == nullptr) {
-    tsk->error_reset();
+    Tsk().error_reset();
     *message = Format(
         "qst: cannot open image %s: it is no image this build reads (raw, split raw, E01, VMDK, "
         "VHD), or it is damaged\n",
@@ -210,7 +213,7 @@ std::vector<Partition> RawImagePartitions(VolumeReader& image, const std::string
   TSK_IMG_INFO* tsk_image = OpenTskImage(path, &ignored);
   if (tsk_image == nullptr) return ours;
   std::vector<Partition> theirs = TskPartitions(tsk_image);
-  tsk->img_close(tsk_image);
+  Tsk().img_close(tsk_image);
   return theirs;
 }
 
@@ -252,7 +255,7 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
   if (!own_reader) disk.reader = std::make_unique<TskReader>(image, 0);
   disk.container = image->itype != TSK_IMG_TYPE_RAW;
   if (WantsPartitions(&disk, selection)) disk.partitions = TskPartitions(image);
-  if (own_reader) tsk->img_close(image);
+  if (own_reader) Tsk().img_close(image);
   return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
 }
 

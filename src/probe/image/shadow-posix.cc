@@ -32,8 +32,6 @@ struct VshadowApi {
   decltype(&::libvshadow_error_free) error_free;
 };
 
-const VshadowApi* api = nullptr;
-
 // Returns null with `*error` set when a library or a name in it is missing.
 const VshadowApi* LoadVshadow(std::string* error) {
   static VshadowApi loaded_api;
@@ -71,12 +69,18 @@ const VshadowApi* LoadVshadow(std::string* error) {
   return &loaded_api;
 }
 
+// The libraries, once LoadVshadow has found them.
+const VshadowApi& Vshadow() {
+  std::string ignored;
+  return *LoadVshadow(&ignored);
+}
+
 // The library's message for `error`, which it then frees.
 std::string TakeError(libvshadow_error_t* error) {
   if (error == nullptr) return "unknown error";
   char text[512] = {};
-  api->error_sprint(error, text, sizeof text);
-  api->error_free(&error);
+  Vshadow().error_sprint(error, text, sizeof text);
+  Vshadow().error_free(&error);
   std::string s = text;
   // The innermost cause is on the last line.
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '.')) s.pop_back();
@@ -135,10 +139,10 @@ class VshadowVolume {
   explicit VshadowVolume(VolumeReader& volume) : io_{&volume} {}
   ~VshadowVolume() {
     if (volume_ != nullptr) {
-      api->volume_close(volume_, nullptr);
-      api->volume_free(&volume_, nullptr);
+      Vshadow().volume_close(volume_, nullptr);
+      Vshadow().volume_free(&volume_, nullptr);
     }
-    if (handle_ != nullptr) api->handle_free(&handle_, nullptr);
+    if (handle_ != nullptr) Vshadow().handle_free(&handle_, nullptr);
   }
   VshadowVolume(const VshadowVolume&) = delete;
   VshadowVolume& operator=(const VshadowVolume&) = delete;
@@ -146,23 +150,24 @@ class VshadowVolume {
   // False with `*why` when the volume cannot be read for stores.
   bool Open(std::string* why) {
     libbfio_error_t* bfio_error = nullptr;
-    if (api->handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), IoFree, IoClone, IoOpen,
-                               IoClose, IoRead, IoWrite, IoSeek, IoExists, IoIsOpen, IoSize,
-                               LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_REFERENCE, &bfio_error) != 1) {
-      api->bfio_error_free(&bfio_error);
+    if (Vshadow().handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), IoFree, IoClone,
+                                    IoOpen, IoClose, IoRead, IoWrite, IoSeek, IoExists, IoIsOpen,
+                                    IoSize, LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_REFERENCE,
+                                    &bfio_error) != 1) {
+      Vshadow().bfio_error_free(&bfio_error);
       handle_ = nullptr;
       *why = "libbfio cannot make a handle";
       return false;
     }
     libvshadow_error_t* error = nullptr;
-    if (api->volume_initialize(&volume_, &error) != 1) {
+    if (Vshadow().volume_initialize(&volume_, &error) != 1) {
       volume_ = nullptr;
       *why = TakeError(error);
       return false;
     }
-    if (api->volume_open(volume_, handle_, LIBVSHADOW_OPEN_READ, &error) != 1) {
+    if (Vshadow().volume_open(volume_, handle_, LIBVSHADOW_OPEN_READ, &error) != 1) {
       *why = TakeError(error);
-      api->volume_free(&volume_, nullptr);
+      Vshadow().volume_free(&volume_, nullptr);
       return false;
     }
     return true;
@@ -179,13 +184,13 @@ class StoreReader : public VolumeReader {
  public:
   StoreReader(std::shared_ptr<VshadowVolume> volume, libvshadow_store_t* store, std::uint64_t size)
       : volume_(std::move(volume)), store_(store), size_(size) {}
-  ~StoreReader() override { api->store_free(&store_, nullptr); }
+  ~StoreReader() override { Vshadow().store_free(&store_, nullptr); }
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     if (!Inside(offset, size, size_)) return ReadStatus::kPastEnd;
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       std::size_t piece = std::min<std::size_t>(size, 1u << 24);
-      ssize_t n = api->read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr);
+      ssize_t n = Vshadow().read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr);
       if (n <= 0) return ReadStatus::kFailed;
       offset += static_cast<std::uint64_t>(n);
       out += n;
@@ -208,26 +213,26 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, ShadowStores*
   lost.number = i + 1;
   libvshadow_store_t* store = nullptr;
   libvshadow_error_t* error = nullptr;
-  if (api->get_store(shadow->get(), i, &store, &error) != 1) {
+  if (Vshadow().get_store(shadow->get(), i, &store, &error) != 1) {
     lost.why = TakeError(error);
     stores->unreadable.push_back(std::move(lost));
     return;
   }
   std::uint64_t created = 0;
-  if (api->creation_time(store, &created, nullptr) == 1) {
+  if (Vshadow().creation_time(store, &created, nullptr) == 1) {
     lost.has_created = true;
     lost.created = created;
   }
   size64_t size = 0;
   const char* problem = nullptr;
-  if (api->has_in_volume_data(store, nullptr) != 1)
+  if (Vshadow().has_in_volume_data(store, nullptr) != 1)
     problem = "its data is not on this volume";
-  else if (api->volume_size(store, &size, nullptr) != 1 || size == 0)
+  else if (Vshadow().volume_size(store, &size, nullptr) != 1 || size == 0)
     problem = "it tells no volume size";
   if (problem != nullptr) {
     lost.why = problem;
     stores->unreadable.push_back(std::move(lost));
-    api->store_free(&store, nullptr);
+    Vshadow().store_free(&store, nullptr);
     return;
   }
   ShadowStore s;
@@ -241,8 +246,7 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, ShadowStores*
 
 bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message) {
   std::string why;
-  api = LoadVshadow(&why);
-  if (api == nullptr) {
+  if (LoadVshadow(&why) == nullptr) {
     *message = "libvshadow is not available (" + why + ")";
     return false;
   }
@@ -261,7 +265,7 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
   }
   int count = 0;
   libvshadow_error_t* error = nullptr;
-  if (api->number_of_stores(shadow->get(), &count, &error) != 1) {
+  if (Vshadow().number_of_stores(shadow->get(), &count, &error) != 1) {
     *message = "its shadow copies cannot be read (" + TakeError(error) + ")";
     return false;
   }
