@@ -70,6 +70,7 @@ enum class Fact : std::uint8_t {
   kSnapshotCreated,
 };
 inline constexpr int kFactCount = 12;
+static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
 
@@ -100,7 +101,7 @@ class Facts {
  public:
   void Set(Fact f, std::uint64_t value) {
     value_[Index(f)] = value;
-    known_ |= 1u << Index(f);
+    known_ |= std::uint64_t{1} << Index(f);
   }
   bool Has(Fact f) const { return (known_ >> Index(f) & 1) != 0; }
   // The value of a fact that Has().
@@ -114,7 +115,7 @@ class Facts {
 
  private:
   std::array<std::uint64_t, kFactCount> value_{};
-  std::uint32_t known_ = 0;
+  std::uint64_t known_ = 0;
 };
 
 // A moment a witness holds of a file beyond its facts, for a timeline: its
@@ -136,7 +137,24 @@ struct WitnessOption {
   const char* usage;  // in -h's usage text
 };
 // In the order of Witness.
-extern const std::array<WitnessOption, kWitnessCount> kWitnessOptions;
+inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
+    {Witness::kFileName, 'n', "name-times",
+     "  -n, --name-times        also the $FILE_NAME times and the signs of forged times\n",
+     "      -n: with -d, also the $FILE_NAME times of each file and signs of forged times\n"},
+    {Witness::kState, 'a', "all", "  -a, --all               also deleted files\n",
+     "      -a: with -d, also deleted files; those whose folder is gone under C:\\$Orphan\\\n"},
+    {Witness::kUsn, 'U', "usn",
+     "  -U, --usn               also what the USN change journal holds of each file\n"
+     "      --usn-journal=FILE  as -U, from a $UsnJrnl:$J stream collected apart\n"
+     "      --journal-only      with -U, list the journal itself, record by record\n",
+     "      -U: with -d, also what the volume's USN change journal holds of each file\n"
+     "      --usn-journal=FILE: as -U, from a $UsnJrnl:$J stream collected apart\n"
+     "      --journal-only: with -U, list the journal record by record instead of files\n"
+     "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n"},
+    {Witness::kSnapshots, 'S', "snapshots",
+     "  -S, --snapshots         also each file's times in the volume's shadow copies\n",
+     "      -S: with -d, also each file's times in the volume's shadow copies\n"},
+}};
 inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
 
 }  // namespace qst
