@@ -278,24 +278,16 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix,
   out->push_back('\n');
 }
 
-// The four times of `set` as body-file times: access, write, change,
-// creation.
-std::array<FILETIME, 4> RawTimes(const FileTimestampRecord& r, const TimeSet& set) {
-  if (&set == &kRecordTimes) return {r.atime.raw, r.mtime.raw, r.ctime.raw, r.crtime.raw};
-  const int a = Index(set.access);
-  return {r.facts.Get(set.access), r.facts.Get(static_cast<Fact>(a + 1)),
-          r.facts.Get(static_cast<Fact>(a + 2)), r.facts.Get(static_cast<Fact>(a + 3))};
-}
-
 void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   // A shadow copy's state: "<path> (snapshot N)".
   const std::string state =
       r.in_snapshot() ? " (snapshot " + std::to_string(r.facts.Get(Fact::kSnapshotStore)) + ")"
                       : std::string();
-  AppendBodyLine(r, state, RawTimes(r, kRecordTimes), out);
-  for (const FieldGroup& g : kFieldGroups)
-    if (g.times != nullptr && r.fields.has(g.witness) && r.facts.Has(g.times->access))
-      AppendBodyLine(r, state + g.times->body, RawTimes(r, *g.times), out);
+  for (const TimeSet* set : TimeSetsShown(r.fields)) {
+    if (!HasTimes(r, *set)) continue;
+    const auto t = TimesOf(r, *set);  // creation, write, change, access
+    AppendBodyLine(r, state + set->body, {t[3]->raw, t[1]->raw, t[2]->raw, t[0]->raw}, out);
+  }
   // Each moment a witness holds of the file, at its time.
   for (const WitnessEvent& e : r.events) {
     const std::string what = " (" + GroupOf(e.witness).event_text(e.code) + ")";
@@ -354,24 +346,16 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
 // The four events of `set`, each named as the set says, with the verdict
 // of the four times as their type.
 void AppendTimeSetEvents(const FileTimestampRecord& r, const TimeSet& set, std::string* out) {
-  const bool own = &set == &kRecordTimes;
-  const char* type = own ? r.type : r.Verdict(set.access);
-  const int a = Index(set.access);
-  // creation, write, change, access
-  const std::array<const RenderedTimestamp*, 4> times =
-      own ? std::array<const RenderedTimestamp*, 4>{&r.crtime, &r.mtime, &r.ctime, &r.atime}
-          : std::array<const RenderedTimestamp*, 4>{&r.fact_times[a + 3], &r.fact_times[a + 1],
-                                                    &r.fact_times[a + 2], &r.fact_times[a]};
+  const char* type = &set == &kRecordTimes ? r.type : r.Verdict(set.access);
+  const auto times = TimesOf(r, set);
   for (std::size_t i = 0; i < 4; ++i)
     AppendEvent(r, *times[i], set.events[i], set.source, type, out);
 }
 
 void PrintEvents(const FileTimestampRecord& r, std::string* out) {
   if (r.error != 0 || r.absent) return;
-  AppendTimeSetEvents(r, kRecordTimes, out);
-  for (const FieldGroup& g : kFieldGroups)
-    if (g.times != nullptr && r.fields.has(g.witness) && r.facts.Has(g.times->access))
-      AppendTimeSetEvents(r, *g.times, out);
+  for (const TimeSet* set : TimeSetsShown(r.fields))
+    if (HasTimes(r, *set)) AppendTimeSetEvents(r, *set, out);
   for (const WitnessEvent& e : r.events) {
     const FieldGroup& g = GroupOf(e.witness);
     AppendEvent(r, RenderTimestamp(e.time, TimeForm{true, true}, UtcZone()), g.event_text(e.code),

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "print/form-text.h"
+#include "print/schema.h"
 #include "probe/utf16.h"
 
 namespace qst {
@@ -189,10 +190,8 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
       rows_.append("null");
     rows_.append("</td>");
   };
-  for (const RenderedTimestamp* t : {&r.crtime, &r.mtime, &r.ctime, &r.atime}) time(*t, true);
-  if (fields_.has(Witness::kFileName))
-    for (Fact f : {Fact::kNameCreation, Fact::kNameWrite, Fact::kNameChange, Fact::kNameAccess})
-      time(r.Time(f), r.facts.Has(f));
+  for (const TimeSet* set : TimeSetsShown(fields_))
+    for (const RenderedTimestamp* t : TimesOf(r, *set)) time(*t, HasTimes(r, *set));
   rows_.append("</tr>\n");
   row_ends_.push_back(rows_.size());
 }
@@ -364,16 +363,14 @@ void HtmlReport::AppendTable(std::string* out) const {
               ". Times " + (form_.utc ? "in UTC" : "in local time") +
               ".</p>\n<p class=\"js-only\"><label>Filter: <input id=\"filter\" "
               "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
-  const int times = fields_.has(Witness::kFileName) ? 8 : 4;
+  const std::vector<const TimeSet*> sets = TimeSetsShown(fields_);
   out->append(std::string("<div class=\"wide\"><table id=\"flagged\"") +
-              (fields_.has(Witness::kFileName) ? " class=\"fn\"" : "") +
-              "><colgroup><col><col class=\"s\">");
-  for (int i = 0; i < times; ++i) out->append("<col class=\"t\">");
-  out->append(
-      "</colgroup><thead><tr><th>Path</th><th>Signs</th><th>$SI creation</th><th>$SI write</th>"
-      "<th>$SI change</th><th>$SI access</th>");
-  if (fields_.has(Witness::kFileName))
-    out->append("<th>$FN creation</th><th>$FN write</th><th>$FN change</th><th>$FN access</th>");
+              (sets.size() > 1 ? " class=\"fn\"" : "") + "><colgroup><col><col class=\"s\">");
+  for (std::size_t i = 0; i < 4 * sets.size(); ++i) out->append("<col class=\"t\">");
+  out->append("</colgroup><thead><tr><th>Path</th><th>Signs</th>");
+  for (const TimeSet* set : sets)
+    for (const char* time : {" creation", " write", " change", " access"})
+      out->append("<th>").append(set->page).append(time).append("</th>");
   out->append("</tr></thead><tbody>\n");
   out->append(rows_);
   out->append("</tbody></table></div>\n");

@@ -17,7 +17,8 @@ constexpr TimeSet kNameTimes = {
     Fact::kNameAccess,
     " ($FILE_NAME)",
     "FN",
-    {"$FN Creation Time", "$FN Modification Time", "$FN Change Time", "$FN Access Time"}};
+    {"$FN Creation Time", "$FN Modification Time", "$FN Change Time", "$FN Access Time"},
+    "$FN"};
 
 constexpr Column kStateColumns[] = {
     {Cell::kState, Fact::kNameAccess, " state: ", "state", "state", "state", false, "state"},
@@ -59,12 +60,30 @@ const TimeSet kRecordTimes = {
     Fact::kNameAccess,
     "",
     "SI",
-    {"$SI Creation Time", "$SI Modification Time", "$SI Change Time", "$SI Access Time"}};
+    {"$SI Creation Time", "$SI Modification Time", "$SI Change Time", "$SI Access Time"},
+    "$SI"};
 
 const FieldGroup* SignsGroup(RecordFields fields) {
   for (const FieldGroup& g : kFieldGroups)
     if (kSignCarriers.has(g.witness) && fields.has(g.witness)) return &g;
   return nullptr;
+}
+
+std::vector<const TimeSet*> TimeSetsShown(RecordFields fields) {
+  std::vector<const TimeSet*> sets = {&kRecordTimes};
+  for (const FieldGroup& g : kFieldGroups)
+    if (g.times != nullptr && fields.has(g.witness)) sets.push_back(g.times);
+  return sets;
+}
+
+bool HasTimes(const FileTimestampRecord& r, const TimeSet& set) {
+  return &set == &kRecordTimes || r.facts.Has(set.access);
+}
+
+std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, const TimeSet& set) {
+  if (&set == &kRecordTimes) return {&r.crtime, &r.mtime, &r.ctime, &r.atime};
+  const int a = Index(set.access);
+  return {&r.fact_times[a + 3], &r.fact_times[a + 1], &r.fact_times[a + 2], &r.fact_times[a]};
 }
 
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "probe/record.h"
 #include "probe/witness.h"
@@ -40,12 +41,14 @@ extern const Column kSignsColumn;
 
 // Four times of a witness as a timeline shows them: in the body file, one
 // line named by `body`; as events, one per time, in the order creation,
-// write, change, access, from `source`.
+// write, change, access, from `source`; on the page, four columns named
+// after `page`.
 struct TimeSet {
   Fact access;  // the first of the four facts (access, write, change, creation)
   const char* body;
   const char* source;
   std::array<const char*, 4> events;  // creation, write, change, access
+  const char* page;
 };
 
 struct FieldGroup {
@@ -80,6 +83,13 @@ const FieldGroup* SignsGroup(RecordFields fields);
 
 // The group of witness `w`.
 const FieldGroup& GroupOf(Witness w);
+
+// The sets of four times a record shows, its own first.
+std::vector<const TimeSet*> TimeSetsShown(RecordFields fields);
+// Whether the four times of `set` were read for `r`.
+bool HasTimes(const FileTimestampRecord& r, const TimeSet& set);
+// The four times of `set` in `r`: creation, write, change, access.
+std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, const TimeSet& set);
 
 // A count fact, or "null" where it was not read: the same in text and
 // JSON.
