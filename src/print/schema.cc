@@ -44,6 +44,22 @@ constexpr Column kSnapshotColumns[] = {
     {Cell::kTime, Fact::kSnapshotCreated, nullptr, nullptr, nullptr, "created", true},
 };
 
+constexpr Column kIndexColumns[] = {
+    {Cell::kTime, Fact::kIndexAccess, "I30 at: ", "I30 atime", "i30_atime", "atime", true},
+    {Cell::kTime, Fact::kIndexWrite, "I30 mt: ", "I30 mtime", "i30_mtime", "mtime", true},
+    {Cell::kTime, Fact::kIndexChange, "I30 ct: ", "I30 ctime", "i30_ctime", "ctime", true},
+    {Cell::kTime, Fact::kIndexCreation, "I30crt: ", "I30 crtime", "i30_crtime", "crtime", true},
+    {Cell::kCount, Fact::kIndexAllocated, "I30 al: ", "I30 allocated", "i30_allocated", "allocated",
+     true},
+    {Cell::kCount, Fact::kIndexSize, "I30 sz: ", "I30 size", "i30_size", "size", true},
+};
+constexpr TimeSet kIndexTimes = {
+    Fact::kIndexAccess,
+    " ($I30)",
+    "I30",
+    {"$I30 Creation Time", "$I30 Modification Time", "$I30 Change Time", "$I30 Access Time"},
+    "$I30"};
+
 }  // namespace
 
 const Column kSignsColumn = {Cell::kAlerts, Fact::kNameAccess, "alerts: ", "alerts",
@@ -54,6 +70,7 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kState, kStateColumns},
     {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText},
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
+    {Witness::kIndex, kIndexColumns, "index_entry", false, false, true, &kIndexTimes},
 }};
 
 const TimeSet kRecordTimes = {

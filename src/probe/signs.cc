@@ -66,6 +66,14 @@ bool History(const RawFileInfo& raw) {
   return false;
 }
 
+// The name's entry in its folder's index keeps the creation time it had
+// when a file opened by that name was last closed: a creation time set
+// through Windows reaches it, one written into the record's bytes does not.
+bool SiApartFromIndex(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kIndexCreation) &&
+         raw.basic.CreationTime != raw.facts.Get(Fact::kIndexCreation);
+}
+
 }  // namespace
 
 const std::array<SignRule, kSignCount> kSigns = {{
@@ -100,6 +108,13 @@ const std::array<SignRule, kSignCount> kSigns = {{
      "the same file's times went back across its shadow copies",
      "the same file's times went where time does not go across its shadow copies",
      "the clock set back between two copies; a file restored from a backup", History},
+    {"SI!=I30", SignKind::kForgery, Witness::kIndex, true,
+     "$SI creation unlike the creation time of the name's $I30 entry",
+     "$SI creation unlike the creation in the name's $I30 entry, which Windows keeps in step: "
+     "the record's bytes were edited",
+     "a file open, or its changes not yet written, when the volume was imaged; another hard "
+     "link of the file, whose entry lags",
+     SiApartFromIndex},
 }};
 
 SignSet ReadSigns(const RawFileInfo& raw) {

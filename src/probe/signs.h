@@ -30,7 +30,7 @@ struct SignRule {
   bool (*fires)(const RawFileInfo& raw);
 };
 
-inline constexpr int kSignCount = 7;
+inline constexpr int kSignCount = 8;
 // In the order the signs are printed.
 extern const std::array<SignRule, kSignCount> kSigns;
 

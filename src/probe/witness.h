@@ -21,8 +21,9 @@ enum class Witness : std::uint8_t {
   kState,      // the record's in-use flag: deleted records are listed too
   kUsn,        // the USN change journal
   kSnapshots,  // the volume's shadow copies
+  kIndex,      // the entry by which its folder's $I30 index lists the name
 };
-inline constexpr int kWitnessCount = 4;
+inline constexpr int kWitnessCount = 5;
 
 class WitnessSet {
  public:
@@ -41,8 +42,8 @@ class WitnessSet {
 };
 
 // The witnesses whose fields carry the signs of forged times.
-inline constexpr WitnessSet kSignCarriers = {Witness::kFileName, Witness::kUsn,
-                                             Witness::kSnapshots};
+inline constexpr WitnessSet kSignCarriers = {Witness::kFileName, Witness::kUsn, Witness::kSnapshots,
+                                             Witness::kIndex};
 
 // Each fact a witness reads of a file, as a raw value: a FILETIME, a count
 // or a flag. Four times in a row, access, write, change and creation, are a
@@ -68,8 +69,16 @@ enum class Fact : std::uint8_t {
   // made.
   kSnapshotStore,
   kSnapshotCreated,
+  // The name's entry in its folder's $I30 index: its four times and the
+  // sizes it keeps (allocated, data).
+  kIndexAccess,
+  kIndexWrite,
+  kIndexChange,
+  kIndexCreation,
+  kIndexAllocated,
+  kIndexSize,
 };
-inline constexpr int kFactCount = 12;
+inline constexpr int kFactCount = 18;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -91,6 +100,12 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kUsn, FactKind::kFlag},
     {Witness::kSnapshots, FactKind::kCount},
     {Witness::kSnapshots, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kCount},
+    {Witness::kIndex, FactKind::kCount},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
@@ -154,6 +169,9 @@ inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
     {Witness::kSnapshots, 'S', "snapshots",
      "  -S, --snapshots         also each file's times in the volume's shadow copies\n",
      "      -S: with -d, also each file's times in the volume's shadow copies\n"},
+    {Witness::kIndex, 'I', "index-entries",
+     "  -I, --index-entries     also each name's entry in its folder's $I30 index\n",
+     "      -I: with -d, also each name's entry in its folder's $I30 index\n"},
 }};
 inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
 

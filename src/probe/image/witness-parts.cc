@@ -1,6 +1,11 @@
 #include "probe/image/witness-parts.h"
 
+#include <list>
+#include <mutex>
+#include <unordered_set>
+
 #include "probe/image/raw-reader.h"
+#include "probe/ntfs/index-entries.h"
 #include "probe/ntfs/usn-journal.h"
 #include "util/text.h"
 
@@ -47,6 +52,69 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
   return true;
 }
 
+// Each name's entry in its folder's $I30 index. A folder's index is read
+// whole the first time one of its names is joined (a walk joins a folder's
+// names together), and the last folders read are kept.
+class IndexPart : public WitnessPart {
+ public:
+  IndexPart(NtfsVolume& volume, std::string image_name)
+      : volume_(volume), image_name_(std::move(image_name)) {}
+
+  void Join(const FileJoin& file, RawFileInfo* info) const override {
+    if (file.name == NtfsVolume::kNone) return;
+    const std::uint64_t folder = volume_.FolderOfName(file.name);
+    // An entry is trusted only in the folder the name names, by record and
+    // sequence number.
+    if (folder == NtfsVolume::kNone || !volume_.IsFolder(folder) ||
+        volume_.SequenceOf(folder) != volume_.FolderSequenceOfName(file.name))
+      return;
+    NtfsVolume::NameBuffer buffer;
+    Folder(folder)->Join(file.record, file.sequence, volume_.NameText(file.name, buffer),
+                         &info->facts);
+  }
+
+  std::string LossReport() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (damaged_ == 0) return {};
+    return Format(
+        "qst: %s: %llu $I30 index block%s could not be read; their entries are left out\n",
+        image_name_.c_str(), static_cast<unsigned long long>(damaged_), damaged_ == 1 ? "" : "s");
+  }
+
+ private:
+  static constexpr std::size_t kKept = 64;
+
+  std::shared_ptr<const FolderIndex> Folder(std::uint64_t folder) const {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (it->first != folder) continue;
+        kept_.splice(kept_.begin(), kept_, it);
+        return kept_.front().second;
+      }
+    }
+    auto index = std::make_shared<FolderIndex>();
+    volume_.ReadFolderIndex(folder, false, index.get());
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index->damaged != 0 && counted_.insert(folder).second) damaged_ += index->damaged;
+    kept_.emplace_front(folder, index);
+    if (kept_.size() > kKept) kept_.pop_back();
+    return index;
+  }
+
+  NtfsVolume& volume_;
+  std::string image_name_;
+  mutable std::mutex mutex_;
+  mutable std::list<std::pair<std::uint64_t, std::shared_ptr<const FolderIndex>>> kept_;
+  mutable std::unordered_set<std::uint64_t> counted_;  // folders whose damage is counted
+  mutable std::uint64_t damaged_ = 0;
+};
+
+bool OpenIndexPart(const PartSource& source, std::unique_ptr<WitnessPart>* part, std::string*) {
+  *part = std::make_unique<IndexPart>(source.volume, source.selection.path);
+  return true;
+}
+
 // Each witness read beside the volume, and how its part is opened.
 struct PartEntry {
   Witness witness;
@@ -54,6 +122,7 @@ struct PartEntry {
 };
 constexpr PartEntry kParts[] = {
     {Witness::kUsn, OpenJournalPart},
+    {Witness::kIndex, OpenIndexPart},
 };
 
 }  // namespace

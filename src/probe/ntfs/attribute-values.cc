@@ -16,6 +16,8 @@ constexpr std::size_t kFnCreation = 0x08;
 constexpr std::size_t kFnWrite = 0x10;
 constexpr std::size_t kFnChange = 0x18;
 constexpr std::size_t kFnAccess = 0x20;
+constexpr std::size_t kFnAllocated = 0x28;
+constexpr std::size_t kFnDataSize = 0x30;
 constexpr std::size_t kFnNameLength = 0x40;
 constexpr std::size_t kFnNameSpace = 0x41;
 constexpr std::size_t kFnName = 0x42;
@@ -43,6 +45,9 @@ void FileNameValue::CopyText(std::u16string* text) const {
   text->resize(length);
   for (std::size_t i = 0; i < length; ++i) (*text)[i] = Unit(i);
 }
+
+std::uint64_t FileNameValue::AllocatedSize() const { return LoadLe64(raw + kFnAllocated); }
+std::uint64_t FileNameValue::DataSize() const { return LoadLe64(raw + kFnDataSize); }
 
 bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name) {
   if (length < kFileNameHeader) return false;

@@ -10,6 +10,8 @@
 //   0x00  8  file reference of the parent folder
 //   0x08  8  creation time      0x18  8  record change time
 //   0x10  8  write time         0x20  8  access time
+//   0x28  8  allocated size     0x30  8  data size
+//   0x38  4  flags (FILE_ATTRIBUTE_*)
 //   0x40  1  name length, in UTF-16 units
 //   0x41  1  namespace: 0 POSIX, 1 Win32, 2 DOS (an 8.3 alias), 3 both
 //   0x42     the name, UTF-16LE
@@ -50,6 +52,10 @@ struct FileNameValue {
   const std::uint8_t* raw = nullptr;   // the whole value
   char16_t Unit(std::size_t i) const;
   std::u16string Text() const;
+  // The sizes the value keeps: kept up to date in a folder's index entry,
+  // often not in the file's own record.
+  std::uint64_t AllocatedSize() const;
+  std::uint64_t DataSize() const;
   // The name into `text`, reusing its room.
   void CopyText(std::u16string* text) const;
 };

@@ -43,16 +43,21 @@ void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVis
 
 void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
                        const IndexEntryVisitor& visit) {
-  if (block_size <= kBlockNodeHeader || !HasSignature(block, "INDX") ||
-      !ApplyFixups(block, block_size))
-    return;
+  if (FixUpBlock(block, block_size)) ForEachFixedBlockEntry(block, block_size, visit);
+}
+
+void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
+                            const IndexEntryVisitor& visit) {
   ForEachNodeEntry(block + kBlockNodeHeader, block_size - kBlockNodeHeader, visit);
 }
 
-void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
-                       const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-                       std::unordered_set<std::uint64_t>* seen,
-                       const std::function<void(std::uint8_t* block)>& visit) {
+namespace {
+
+// Reads the blocks of an index's data, in use or, with `free_too`, all.
+void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                std::unordered_set<std::uint64_t>* seen, bool free_too,
+                const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit) {
   if (block_size <= kBlockNodeHeader) return;
   const std::uint64_t blocks = data_size / block_size;
   auto in_use = [&](std::uint64_t b) {
@@ -69,16 +74,68 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
       for (std::uint64_t b = std::max(next, pos / block_size); b < blocks && b * block_size < held;
            ++b) {
         next = b + 1;
-        if (!in_use(b)) continue;
+        const bool used = in_use(b);
+        if (!used && !free_too) continue;
         std::uint64_t at = b * block_size;
         if (at >= pos && !seen->insert(start + (at - pos)).second) continue;
-        if (ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk)
-          visit(block.data());
+        const bool read =
+            ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk;
+        visit(block.data(), used, read);
       }
     }
     pos = end;
     if (pos >= data_size) break;
   }
+}
+
+}  // namespace
+
+void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                       const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                       std::unordered_set<std::uint64_t>* seen,
+                       const std::function<void(std::uint8_t* block)>& visit) {
+  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, false,
+             [&](std::uint8_t* block, bool, bool read) {
+               if (read) visit(block);
+             });
+}
+
+void ForEachIndexBlockWithFree(
+    VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+    const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+    std::unordered_set<std::uint64_t>* seen,
+    const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit) {
+  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, true, visit);
+}
+
+std::span<const std::uint8_t> NodeSlack(const std::uint8_t* header, std::size_t available) {
+  if (available < kNodeHeaderSize) return {};
+  const std::uint64_t end = LoadLe32(header + kEntriesEnd);
+  if (end >= available) return {};
+  const std::uint64_t start = (end + 7) / 8 * 8;
+  return start >= available ? std::span<const std::uint8_t>()
+                            : std::span<const std::uint8_t>(header + start, available - start);
+}
+
+std::span<const std::uint8_t> RootSlack(const std::vector<std::uint8_t>& root) {
+  if (root.size() < kRootHeader + kNodeHeaderSize) return {};
+  return NodeSlack(root.data() + kRootHeader, root.size() - kRootHeader);
+}
+
+std::span<const std::uint8_t> BlockSlack(const std::uint8_t* block, std::uint32_t block_size) {
+  if (block_size <= kBlockNodeHeader) return {};
+  return NodeSlack(block + kBlockNodeHeader, block_size - kBlockNodeHeader);
+}
+
+std::span<const std::uint8_t> BlockEntries(const std::uint8_t* block, std::uint32_t block_size) {
+  const std::size_t from = kBlockNodeHeader + kNodeHeaderSize;
+  if (block_size <= from) return {};
+  return std::span<const std::uint8_t>(block + from, block_size - from);
+}
+
+bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size) {
+  return block_size > kBlockNodeHeader && HasSignature(block, "INDX") &&
+         ApplyFixups(block, block_size);
 }
 
 bool DecodeFileNameEntry(const std::uint8_t* entry, std::uint16_t length, FileNameEntry* out) {

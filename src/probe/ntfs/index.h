@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -41,6 +42,10 @@ void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVis
 void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
                        const IndexEntryVisitor& visit);
 
+// The same for a block already fixed up (FixUpBlock).
+void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
+                            const IndexEntryVisitor& visit);
+
 // Reads, one at a time, the blocks of an index's $INDEX_ALLOCATION (its
 // `data_size` bytes of data, held by `runs`) that the index's $BITMAP marks
 // in use (`bitmap`; every block when it is empty). Only what lies in
@@ -51,6 +56,27 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
                        const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
                        std::unordered_set<std::uint64_t>* seen,
                        const std::function<void(std::uint8_t* block)>& visit);
+
+// The same over every block the data holds, those the $BITMAP marks free
+// too: `visit` gets each block (not yet fixed up), whether it is in use, and
+// whether it could be read (its bytes are then those of the last block
+// read, or zeros).
+void ForEachIndexBlockWithFree(
+    VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+    const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+    std::unordered_set<std::uint64_t>* seen,
+    const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit);
+
+// Applies a block's fixups; false when it is no whole "INDX" block.
+bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size);
+
+// The slack of a node: the bytes past its entries in use, from the first
+// 8-byte step, to the end of the root value or of the (fixed-up) block;
+// empty when there is none.
+std::span<const std::uint8_t> RootSlack(const std::vector<std::uint8_t>& root);
+std::span<const std::uint8_t> BlockSlack(const std::uint8_t* block, std::uint32_t block_size);
+// All of a block's room for entries, for a block no longer in use.
+std::span<const std::uint8_t> BlockEntries(const std::uint8_t* block, std::uint32_t block_size);
 
 // An entry of a $I30 index.
 struct FileNameEntry {

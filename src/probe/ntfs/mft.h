@@ -33,6 +33,13 @@ class Mft {
   // Reads record `number` and applies its fixups; false when it cannot be
   // read or is no whole record.
   bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* data) const;
+  // Held while reading the volume from a thread of a walk, beside the
+  // windows: locked where the reader allows one read at a time.
+  std::unique_lock<std::mutex> ReadsFromThreads() const {
+    std::unique_lock<std::mutex> lock(window_reads_, std::defer_lock);
+    if (!reader_.ConcurrentReads()) lock.lock();
+    return lock;
+  }
 
   // A stretch of records read at once and kept by one thread between calls
   // of RecordIn: records asked for in about the order they lie in (the

@@ -306,49 +306,6 @@ bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
   return false;
 }
 
-void NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
-                                   const IndexEntryVisitor& visit,
-                                   std::unordered_set<std::uint64_t>* seen) {
-  std::vector<std::uint8_t> raw;
-  if (!mft_.ReadRecord(record, &raw)) return;
-  std::vector<std::uint8_t> root, bitmap;
-  Runs runs;
-  std::uint64_t data_size = 0;
-  bool has_root = false, has_blocks = false, has_bitmap = false;
-  AttributeWalker walker(raw.data(), mft_.record_size());
-  NtfsAttribute a;
-  while (walker.Next(&a)) {
-    if (a.name != name) continue;
-    if (a.type == kAttrIndexRoot && !has_root) {
-      has_root = ReadAttributeValue(reader_, mft_.geometry(), a, &root, kMaxIndexRoot);
-    } else if (a.type == kAttrIndexAllocation && !has_blocks && !a.resident && a.start_vcn == 0) {
-      has_blocks = DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs);
-      data_size = has_blocks ? a.data_size : 0;
-    } else if (a.type == kAttrBitmap && !has_bitmap) {
-      // Without a readable bitmap every block is looked at.
-      has_bitmap = ReadAttributeValue(reader_, mft_.geometry(), a, &bitmap, kMaxIndexBitmap);
-    }
-  }
-  if (has_root) ForEachRootEntry(root, visit);
-  if (!has_blocks) return;
-  if (!has_bitmap) bitmap.clear();
-  std::unordered_set<std::uint64_t> own;
-  const std::uint32_t block_size = boot_.index_block_size;
-  ForEachIndexBlock(reader_, runs, data_size, bitmap, block_size, seen != nullptr ? seen : &own,
-                    [&](std::uint8_t* block) { ForEachBlockEntry(block, block_size, visit); });
-}
-
-void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
-                                  std::unordered_set<std::uint64_t>* seen) {
-  ForEachIndexEntry(
-      folder, u"$I30",
-      [&](const std::uint8_t* e, std::uint16_t length) {
-        FileNameEntry entry;
-        if (DecodeFileNameEntry(e, length, &entry)) visit(entry);
-      },
-      seen);
-}
-
 void NtfsVolume::ReadObjectIdIndex() {
   std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
   if (objid == kNone) return;

@@ -32,6 +32,7 @@
 #include "probe/ntfs/attribute-values.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/damage.h"
+#include "probe/ntfs/index-entries.h"
 #include "probe/ntfs/index.h"
 #include "probe/ntfs/mft.h"
 #include "probe/ntfs/name-store.h"
@@ -129,6 +130,18 @@ class NtfsVolume {
   // the root holds a real entry of that name, the first of "$Orphan-1",
   // "$Orphan-2", ... that it does not hold.
   std::u16string_view OrphanFolderName() const { return orphan_name_; }
+  // The entries of `folder`'s $I30 index, live and, with `slack`, carved
+  // from its slack and from the slack of its MFT record; blocks in use that
+  // cannot be read or fixed up are counted in `index->damaged`. Safe from
+  // several threads at once.
+  void ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const;
+  // The folder that lists a name, and its sequence number; kNone when it
+  // lies beyond the records.
+  std::uint64_t FolderOfName(std::uint32_t name) const { return names_[name].parent; }
+  std::uint16_t FolderSequenceOfName(std::uint32_t name) const {
+    return names_[name].parent_sequence;
+  }
+
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
@@ -215,10 +228,19 @@ class NtfsVolume {
                       std::unordered_map<std::uint32_t, std::uint64_t>* indexed_in);
   using IndexNameVisitor = std::function<void(const FileNameEntry& entry)>;
   void ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
-                        std::unordered_set<std::uint64_t>* seen = nullptr);
+                        std::unordered_set<std::uint64_t>* seen = nullptr) const;
   void ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
                          const IndexEntryVisitor& visit,
-                         std::unordered_set<std::uint64_t>* seen = nullptr);
+                         std::unordered_set<std::uint64_t>* seen = nullptr) const;
+  // The attributes of an index (`name`) in a record read whole.
+  struct IndexAttributes {
+    bool has_root = false, has_blocks = false;
+    std::vector<std::uint8_t> root, bitmap;  // bitmap empty: every block in use
+    Runs runs;
+    std::uint64_t data_size = 0;
+  };
+  IndexAttributes ReadIndexAttributes(const std::vector<std::uint8_t>& raw,
+                                      std::u16string_view name) const;
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
                          std::vector<std::uint8_t>* data, std::size_t limit);
   void NoteLost(std::uint64_t record) { lost_.Note(record); }

@@ -1,0 +1,81 @@
+// Each name's entry in its folder's $I30 index, and the entries left in the
+// index's slack. An entry (index.h) holds a copy of the name's $FILE_NAME
+// value (attribute-values.h): four times, the sizes and the flags, which
+// Windows refreshes from $STANDARD_INFORMATION lazily, as a file opened by
+// that name is closed. A tool that edits the record's bytes leaves it
+// behind.
+//
+// When a name is removed its entry stays where it lay, past the end of the
+// entries in use of an index block, in blocks the index's $BITMAP marks
+// free, and, for a small folder whose index root lies in its MFT record,
+// past the bytes in use of that record. Such entries are carved by their
+// structure alone, at every 8-byte step of those stretches (entries are
+// 8-byte aligned in a node; a node's entries start 8-aligned from its
+// header): the entry length is that of a header and its key
+// (0x10 + key length, 8-aligned, and 8 more with a sub-node), the key
+// length that of a $FILE_NAME value and its name, the flags no more than
+// "a sub-node follows", the namespace 0 to 3, the name at least one unit
+// and free of NUL and '/', and the parent the folder itself. No time is
+// ever a reason to take or leave an entry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/ntfs/attribute-values.h"
+#include "probe/ntfs/index.h"
+#include "probe/witness.h"
+
+namespace qst {
+
+// One entry as its folder's index keeps it.
+struct FolderEntry {
+  std::uint64_t reference = 0;  // the file's, with its sequence number
+  std::u16string name;
+  NameSpace space = kPosixName;
+  NtfsTimes times;
+  std::uint64_t allocated = 0, size = 0;
+  bool slack = false;  // carved from slack, not in use
+
+  bool operator==(const FolderEntry&) const = default;
+};
+
+// Carves the entries of `folder` from `size` bytes of slack at `data`,
+// appending them to `out`. Overlapping remnants are each tried.
+void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
+                        std::vector<FolderEntry>* out);
+
+// The entries of one folder's index, read once.
+class FolderIndex {
+ public:
+  // Adds a live entry.
+  void AddLive(const FileNameEntry& entry);
+  // Sorts the live entries: after the last AddLive.
+  void Seal();
+  // Adds carved entries, after Seal; those identical to a live entry or to
+  // one carved before are left out.
+  void AddSlack(std::vector<FolderEntry> carved);
+
+  // The live entry that names the file (record, sequence) as `name`; null
+  // where the folder holds none.
+  const FolderEntry* Find(std::uint64_t record, std::uint16_t sequence,
+                          std::u16string_view name) const;
+  // Adds the facts of the live entry by which `name` reaches the file:
+  // its four times and its sizes.
+  void Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
+            Facts* facts) const;
+
+  const std::vector<FolderEntry>& live() const { return live_; }
+  const std::vector<FolderEntry>& slack() const { return slack_; }
+  std::uint64_t damaged = 0;  // blocks that could not be read or fixed up
+
+ private:
+  std::vector<FolderEntry> live_, slack_;
+};
+
+// The facts of an entry.
+void AddEntryFacts(const FolderEntry& entry, Facts* facts);
+
+}  // namespace qst

@@ -1,0 +1,108 @@
+// Reading a volume's indexes: the names a folder's $I30 lists (where the
+// MFT's parents cannot be trusted), $ObjId's $O, and, for the index
+// entries' witness, each folder's entries with their slack.
+#include <unordered_set>
+
+#include "probe/le.h"
+#include "probe/ntfs/attribute.h"
+#include "probe/ntfs/index-entries.h"
+#include "probe/ntfs/index.h"
+#include "probe/ntfs/mft-record.h"
+#include "probe/ntfs/ntfs-volume.h"
+
+namespace qst {
+
+NtfsVolume::IndexAttributes NtfsVolume::ReadIndexAttributes(const std::vector<std::uint8_t>& raw,
+                                                            std::u16string_view name) const {
+  IndexAttributes found;
+  bool has_bitmap = false;
+  AttributeWalker walker(raw.data(), mft_.record_size());
+  NtfsAttribute a;
+  while (walker.Next(&a)) {
+    if (a.name != name) continue;
+    if (a.type == kAttrIndexRoot && !found.has_root) {
+      found.has_root = ReadAttributeValue(reader_, mft_.geometry(), a, &found.root, kMaxIndexRoot);
+    } else if (a.type == kAttrIndexAllocation && !found.has_blocks && !a.resident &&
+               a.start_vcn == 0) {
+      found.has_blocks = DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &found.runs);
+      found.data_size = found.has_blocks ? a.data_size : 0;
+    } else if (a.type == kAttrBitmap && !has_bitmap) {
+      // Without a readable bitmap every block is looked at.
+      has_bitmap = ReadAttributeValue(reader_, mft_.geometry(), a, &found.bitmap, kMaxIndexBitmap);
+    }
+  }
+  if (!has_bitmap) found.bitmap.clear();
+  return found;
+}
+
+void NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
+                                   const IndexEntryVisitor& visit,
+                                   std::unordered_set<std::uint64_t>* seen) const {
+  std::vector<std::uint8_t> raw;
+  if (!mft_.ReadRecord(record, &raw)) return;
+  const IndexAttributes a = ReadIndexAttributes(raw, name);
+  if (a.has_root) ForEachRootEntry(a.root, visit);
+  if (!a.has_blocks) return;
+  std::unordered_set<std::uint64_t> own;
+  const std::uint32_t block_size = boot_.index_block_size;
+  ForEachIndexBlock(reader_, a.runs, a.data_size, a.bitmap, block_size,
+                    seen != nullptr ? seen : &own,
+                    [&](std::uint8_t* block) { ForEachBlockEntry(block, block_size, visit); });
+}
+
+void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
+                                  std::unordered_set<std::uint64_t>* seen) const {
+  ForEachIndexEntry(
+      folder, u"$I30",
+      [&](const std::uint8_t* e, std::uint16_t length) {
+        FileNameEntry entry;
+        if (DecodeFileNameEntry(e, length, &entry)) visit(entry);
+      },
+      seen);
+}
+
+void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const {
+  auto lock = mft_.ReadsFromThreads();
+  std::vector<std::uint8_t> raw;
+  if (!mft_.ReadRecord(folder, &raw)) {
+    ++index->damaged;
+    return;
+  }
+  const IndexAttributes a = ReadIndexAttributes(raw, u"$I30");
+  auto live = [&](const std::uint8_t* e, std::uint16_t length) {
+    FileNameEntry entry;
+    if (DecodeFileNameEntry(e, length, &entry)) index->AddLive(entry);
+  };
+  std::vector<FolderEntry> carved;
+  auto carve = [&](std::span<const std::uint8_t> bytes) {
+    CarveFolderEntries(bytes.data(), bytes.size(), folder, &carved);
+  };
+  if (a.has_root) ForEachRootEntry(a.root, live);
+  if (slack) {
+    if (a.has_root) carve(RootSlack(a.root));
+    // An index root that grew into blocks, or names removed from a small
+    // one, may remain past the record's bytes in use.
+    const std::size_t in_use = LoadLe32(raw.data() + mft_record::kBytesInUse);
+    if (in_use < raw.size()) carve(std::span<const std::uint8_t>(raw).subspan(in_use));
+  }
+  if (a.has_blocks) {
+    const std::uint32_t size = boot_.index_block_size;
+    std::unordered_set<std::uint64_t> seen;
+    ForEachIndexBlockWithFree(
+        reader_, a.runs, a.data_size, slack ? a.bitmap : std::vector<std::uint8_t>{}, size, &seen,
+        [&](std::uint8_t* block, bool in_use, bool read) {
+          if (!slack && !in_use) return;
+          // A free block may never have been written: no damage then.
+          if (!read || !FixUpBlock(block, size)) {
+            if (in_use) ++index->damaged;
+            return;
+          }
+          if (in_use) ForEachFixedBlockEntry(block, size, live);
+          if (slack) carve(in_use ? BlockSlack(block, size) : BlockEntries(block, size));
+        });
+  }
+  index->Seal();
+  index->AddSlack(std::move(carved));
+}
+
+}  // namespace qst

@@ -1,0 +1,269 @@
+// Each name's entry in its folder's $I30 index (-I): the carver of entries
+// left in slack over entries built byte by byte, and the witness end to end
+// on a volume made with mkntfs and filled through ntfs-3g, one of whose
+// records has its creation time edited in its bytes, with The Sleuth Kit's
+// fls as witness of the live entries.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "probe/ntfs/index-entries.h"
+#include "run_binary.h"
+#include "scratch_ntfs.h"
+#include "test_env.h"
+
+namespace qst {
+namespace {
+
+using testing::Capture;
+using testing::RunQst;
+using testing::ShellQuote;
+
+constexpr std::uint64_t kFolder = 40;
+constexpr std::uint64_t k1700 = 31241376000000000;  // 1700-01-01
+
+void Put(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
+  for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// An index entry as NTFS writes it, naming `record` in `parent`.
+std::string Entry(std::uint64_t record, std::uint64_t parent, const std::u16string& name,
+                  std::uint64_t creation, std::uint16_t flags = 0) {
+  const std::size_t key = 0x42 + 2 * name.size();
+  std::string e((0x10 + key + 7) / 8 * 8 + (flags & 1 ? 8 : 0), '\0');
+  Put(e, 0, record | std::uint64_t{3} << 48, 8);
+  Put(e, 8, e.size(), 2);
+  Put(e, 10, key, 2);
+  Put(e, 12, flags, 2);
+  Put(e, 0x10, parent | std::uint64_t{1} << 48, 8);
+  for (int i = 0; i < 4; ++i) Put(e, 0x18 + 8 * i, creation + i, 8);
+  Put(e, 0x38, 4096, 8);
+  Put(e, 0x40, 1234, 8);
+  e[0x50] = static_cast<char>(name.size());
+  e[0x51] = 1;
+  for (std::size_t i = 0; i < name.size(); ++i) Put(e, 0x52 + 2 * i, name[i], 2);
+  return e;
+}
+
+std::vector<FolderEntry> Carve(const std::string& bytes) {
+  std::vector<FolderEntry> out;
+  CarveFolderEntries(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), kFolder,
+                     &out);
+  return out;
+}
+
+TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
+  constexpr std::uint64_t k2090 = 154350144000000000;  // 2090-02-12
+  const std::string old = Entry(70, kFolder, u"old.txt", k1700);
+  const std::string later = Entry(71, kFolder, u"later.doc", k2090, 1);
+  const std::string mine = Entry(72, kFolder, u"x", 133500000000000000);
+  const std::string host = Entry(78, kFolder, u"a rather long name of a file long gone.txt", k1700);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::u16string> names;
+  };
+  std::string overwritten = old;
+  overwritten.replace(0, 24, Entry(73, kFolder, u"a", 0).substr(0, 24));
+  std::string other_parent = Entry(74, kFolder + 1, u"elsewhere", k1700);
+  std::string bad_name = Entry(75, kFolder, u"a/b", k1700);
+  std::string bad_space = Entry(76, kFolder, u"ns", k1700);
+  bad_space[0x51] = 4;
+  std::string last_entry = Entry(77, kFolder, u"last", k1700, 2);
+  const Case cases[] = {
+      {"a backdated and a future entry, zeros between",
+       std::string(16, '\0') + old + std::string(24, '\0') + later,
+       {u"old.txt", u"later.doc"}},
+      {"an entry cut short at the end", old.substr(0, old.size() - 8), {}},
+      {"an entry whose start was overwritten by a shorter one", overwritten, {}},
+      {"one entry inside another's remnant",
+       host.substr(0, 0x18) + mine + host.substr(0x18 + mine.size()),
+       {u"x"}},
+      {"a parent other than the folder", other_parent, {}},
+      {"a slash in the name", bad_name, {}},
+      {"a namespace beyond 3", bad_space, {}},
+      {"the last entry's flag", last_entry, {}},
+      {"bytes off the 8-byte steps", std::string(4, 'x') + old, {}},
+      {"random bytes", std::string(4096, '\x5a'), {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::u16string> names;
+    for (const FolderEntry& e : Carve(c.bytes)) names.push_back(e.name);
+    EXPECT_EQ(names, c.names) << c.what;
+  }
+  std::vector<FolderEntry> carved = Carve(old + later);
+  ASSERT_EQ(carved.size(), 2u);
+  EXPECT_EQ(carved[0].times.creation, k1700);
+  EXPECT_EQ(carved[0].times.write, k1700 + 1);
+  EXPECT_EQ(carved[0].reference, 70u | std::uint64_t{3} << 48);
+  EXPECT_EQ(carved[0].allocated, 4096u);
+  EXPECT_EQ(carved[0].size, 1234u);
+  EXPECT_TRUE(carved[0].slack);
+  EXPECT_EQ(carved[1].times.creation, k2090);
+}
+
+TEST(IndexSlack, AnEntryIdenticalToALiveOneIsNotRepeated) {
+  FolderIndex index;
+  std::vector<FolderEntry> carved = Carve(Entry(70, kFolder, u"same.txt", 1000));
+  ASSERT_EQ(carved.size(), 1u);
+  FolderEntry live = carved[0];
+  std::string bytes = Entry(70, kFolder, u"same.txt", 1000);
+  FileNameEntry entry;
+  ASSERT_TRUE(DecodeFileNameEntry(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                  static_cast<std::uint16_t>(bytes.size()), &entry));
+  index.AddLive(entry);
+  index.Seal();
+  std::vector<FolderEntry> twice =
+      Carve(Entry(70, kFolder, u"same.txt", 1000) + Entry(70, kFolder, u"same.txt", 2000) +
+            Entry(70, kFolder, u"same.txt", 2000));
+  index.AddSlack(twice);
+  ASSERT_EQ(index.slack().size(), 1u);
+  EXPECT_EQ(index.slack()[0].times.creation, 2000u);
+  Facts facts;
+  index.Join(70, 3, u"same.txt", &facts);
+  EXPECT_EQ(facts.Get(Fact::kIndexCreation), 1000u);
+  Facts none;
+  index.Join(70, 4, u"same.txt", &none);  // another file in the same record
+  EXPECT_FALSE(none.Has(Fact::kIndexCreation));
+  index.Join(70, 3, u"SAME.TXT", &none);
+  EXPECT_FALSE(none.Has(Fact::kIndexCreation));
+}
+
+class IndexEntries : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    volume_.Make("qst_index_entries", 24, "fls");
+    if (!volume_.skip.empty()) {
+      skip_ = volume_.skip;
+      return;
+    }
+    const std::string m = volume_.mount;
+    std::system(("mkdir -p " + m + "/small " + m + "/big").c_str());
+    for (const char* f : {"small/a.txt", "small/edited.txt", "small/old.txt"})
+      std::ofstream(m + "/" + f) << f;
+    for (int i = 0; i < 300; ++i) std::ofstream(m + "/big/file-" + std::to_string(i) + ".dat") << i;
+    // A time before 1800, set as Windows would: the entry follows.
+    testing::SetNtfsTimes(m + "/small/old.txt", k1700, k1700, k1700);
+    std::system(("umount " + m).c_str());
+    volume_.mounted = false;
+    edited_ = Record("C:\\small\\edited.txt");
+    // The creation time written into the record's bytes alone.
+    std::fstream f(volume_.image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(CreationOffset(edited_)));
+    const std::string backdated("\x00\x80\x03\xfb\x21\x53\xbf\x01", 8);  // 1999-12-31
+    f.write(backdated.data(), 8);
+  }
+  static void TearDownTestSuite() { volume_.Remove(); }
+  void SetUp() override {
+    if (!skip_.empty()) QST_SKIP() << skip_;
+  }
+
+  static std::uint64_t Record(const std::string& path) {
+    auto r = RunQst({"-d", volume_.image, "-e", path});
+    std::size_t at = r.out.find(path + " |");
+    return std::stoull(r.out.substr(at + path.size() + 2));
+  }
+  static std::uint64_t Load(const std::string& bytes, std::size_t at, int size) {
+    std::uint64_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  }
+  // Where a record's $STANDARD_INFORMATION creation time lies in the image.
+  static std::uint64_t CreationOffset(std::uint64_t record) {
+    std::ifstream f(volume_.image, std::ios::binary);
+    std::string boot(512, '\0');
+    f.read(boot.data(), 512);
+    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
+    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + record * 1024;
+    std::string mft_record(1024, '\0');
+    f.seekg(static_cast<std::streamoff>(at));
+    f.read(mft_record.data(), 1024);
+    const std::size_t attribute = Load(mft_record, 0x14, 2);
+    return at + attribute + Load(mft_record, attribute + 0x14, 2);
+  }
+
+  static inline testing::ScratchNtfs volume_;
+  static inline std::string skip_;
+  static inline std::uint64_t edited_ = 0;
+};
+
+TEST_F(IndexEntries, EveryLiveNameIsJoinedToItsEntryAndTheEditedRecordStandsOut) {
+  auto r = RunQst({"-d", volume_.image, "-I", "--json", "-r", "C:\\"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  // path | entry's creation | record's creation | signs
+  const std::string json = volume_.dir + "/run.json";
+  std::ofstream(json) << r.out;
+  std::string rows = Capture(
+      "jq -r '[.path, (.index_entry.crtime.filetime // \"null\" | tostring), "
+      "(.times.crtime.filetime | tostring), (.alerts | join(\" \"))] | join(\"|\")' " +
+      ShellQuote(json));
+  std::map<std::string, std::vector<std::string>> by_path;
+  std::istringstream lines(rows);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string x; std::getline(fields, x, '|');) f.push_back(x);
+    f.resize(4);
+    by_path[f[0]] = f;
+  }
+  ASSERT_GT(by_path.size(), 300u);
+  for (const auto& [path, f] : by_path) {
+    if (path.find("$") != std::string::npos) continue;  // NTFS's own files
+    EXPECT_NE(f[1], "null") << path;
+    if (path == "C:\\small\\edited.txt") {
+      EXPECT_NE(f[1], f[2]);
+      EXPECT_EQ(f[3], "SI!=I30");
+    } else {
+      EXPECT_EQ(f[1], f[2]) << path;
+      EXPECT_EQ(f[3], "") << path;
+    }
+  }
+  EXPECT_EQ(by_path["C:\\small\\old.txt"][1], std::to_string(k1700));
+  // The Sleuth Kit lists the same names, each for the same record.
+  std::string fls = Capture("fls -r -p -u " + ShellQuote(volume_.image));
+  std::istringstream listed(fls);
+  int names = 0;
+  for (std::string line; std::getline(listed, line);) {
+    std::size_t tab = line.find('\t');
+    std::string path = line.substr(tab + 1);
+    if (path.find('$') != std::string::npos || path.find(':') != std::string::npos) continue;
+    std::string win = "C:\\" + path;
+    for (char& c : win)
+      if (c == '/') c = '\\';
+    if (line.rfind("d/d", 0) == 0) win += '\\';
+    ASSERT_TRUE(by_path.count(win)) << win;
+    EXPECT_NE(by_path[win][1], "null") << win;
+    ++names;
+  }
+  EXPECT_GT(names, 300);
+}
+
+TEST_F(IndexEntries, EveryFormShowsTheEntryOrNull) {
+  const std::string path = "C:\\small\\old.txt";
+  auto block = RunQst({"-d", volume_.image, "-I", "-u", path});
+  EXPECT_NE(block.out.find("I30crt: 1700/01/01 00:00:00.000000000 (UTC) \n"), std::string::npos)
+      << block.out;
+  auto row = RunQst({"-d", volume_.image, "-I", "-e", "-u", path, "C:\\"});
+  EXPECT_NE(row.out.find(" | I30 atime | I30 mtime | I30 ctime | I30 crtime | I30 allocated | "
+                         "I30 size | alerts \n"),
+            std::string::npos)
+      << row.out;
+  auto body = RunQst({"-d", volume_.image, "-I", "--bodyfile", path});
+  EXPECT_NE(body.out.find("|C:\\small\\old.txt ($I30)|"), std::string::npos) << body.out;
+  auto csv = RunQst({"-d", volume_.image, "-I", "--csv", path});
+  EXPECT_NE(csv.out.find(",i30_atime,i30_mtime,i30_ctime,i30_crtime,i30_allocated,i30_size,"
+                         "alerts,error_code"),
+            std::string::npos);
+  auto events = RunQst({"-d", volume_.image, "-I", "--events", path});
+  EXPECT_NE(events.out.find("\"timestamp_desc\":\"$I30 Creation Time\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qst
