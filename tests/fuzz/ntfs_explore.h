@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
+#include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 
 namespace qst::fuzz {
@@ -49,6 +50,14 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     }
     if (folder == NtfsVolume::kRootRecord && volume->IsFolder(NtfsVolume::kOrphanFolder))
       folders.push_back(NtfsVolume::kOrphanFolder);
+    // Its index entries, live and carved from slack, each joined back.
+    FolderIndex index;
+    volume->ReadFolderIndex(folder, true, &index);
+    for (const FolderEntry& e : index.live()) {
+      Facts facts;
+      index.Join(RecordNumber(e.reference), SequenceNumber(e.reference), e.name, &facts);
+      if (!facts.Has(Fact::kIndexCreation)) __builtin_trap();
+    }
   }
   std::uint8_t volume_id[16];
   volume->VolumeObjectId(volume_id);

@@ -1,5 +1,5 @@
 // Builds without the image layer read no disk images.
-#include "probe/platform.h"
+#include "probe/evidence.h"
 
 namespace qst {
 

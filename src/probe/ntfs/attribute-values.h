@@ -31,6 +31,7 @@ namespace qst {
 // $FILE_NAME keep them.
 struct NtfsTimes {
   FILETIME creation = 0, write = 0, change = 0, access = 0;
+  bool operator==(const NtfsTimes&) const = default;
 };
 
 // False when the value is too short to hold the times.
