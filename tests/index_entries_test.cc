@@ -153,6 +153,7 @@ class IndexEntries : public ::testing::Test {
     std::system(("umount " + m).c_str());
     volume_.mounted = false;
     edited_ = Record("C:\\small\\edited.txt");
+    PlantSlack();
     // The creation time written into the record's bytes alone.
     std::fstream f(volume_.image, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(static_cast<std::streamoff>(CreationOffset(edited_)));
@@ -162,6 +163,79 @@ class IndexEntries : public ::testing::Test {
   static void TearDownTestSuite() { volume_.Remove(); }
   void SetUp() override {
     if (!skip_.empty()) QST_SKIP() << skip_;
+  }
+
+  // Applies (or, `undo`, takes back) the update-sequence fixups of a
+  // structure of `size` bytes, as NTFS writes it.
+  static void Fixups(std::string& bytes, std::size_t size, bool undo) {
+    const std::size_t usa = Load(bytes, 4, 2), count = Load(bytes, 6, 2);
+    for (std::size_t i = 1; i < count && i * 512 <= size; ++i) {
+      const std::size_t end = i * 512 - 2, slot = usa + 2 * i;
+      if (undo) {
+        bytes.replace(slot, 2, bytes.substr(end, 2));
+        bytes.replace(end, 2, bytes.substr(usa, 2));
+      } else {
+        bytes.replace(end, 2, bytes.substr(slot, 2));
+      }
+    }
+  }
+  static std::string Read(std::uint64_t at, std::size_t size) {
+    std::ifstream f(volume_.image, std::ios::binary);
+    std::string bytes(size, '\0');
+    f.seekg(static_cast<std::streamoff>(at));
+    f.read(bytes.data(), static_cast<std::streamsize>(size));
+    return bytes;
+  }
+  static void Write(std::uint64_t at, const std::string& bytes) {
+    std::fstream f(volume_.image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  // Entries of files gone, written where NTFS leaves them: past the end of
+  // the entries in use of big's index block, and past the bytes in use of
+  // small's record, which holds its index root.
+  static void PlantSlack() {
+    const std::uint64_t big = Record("C:\\big\\"), small = Record("C:\\small\\");
+    reused_ = Record("C:\\big\\file-7.dat");
+    // Big's first index block: the first "INDX" whose entries name file-0.dat.
+    std::string image = Read(0, 24 << 20);
+    const std::string needle = std::string(
+        "f\0i\0l\0e\0-\0"
+        "0\0.\0d\0",
+        16);
+    std::size_t block = 0;
+    for (std::size_t at = 0; at + 4096 <= image.size(); at += 4096)
+      if (image.compare(at, 4, "INDX") == 0 &&
+          image.substr(at, 4096).find(needle) != std::string::npos) {
+        block = at;
+        break;
+      }
+    ASSERT_NE(block, 0u);
+    std::string b = image.substr(block, 4096);
+    Fixups(b, 4096, false);
+    const std::size_t end = 0x18 + Load(b, 0x18 + 4, 4);
+    // One naming file-7.dat's record as another file (another sequence
+    // number), one from 2090, one cut short: garbage, no row.
+    std::string gone = Entry(reused_, big, u"gone-before.txt", k1700);
+    Put(gone, 0, reused_ | std::uint64_t{9} << 48, 8);
+    const std::string later = Entry(reused_ + 1000, big, u"from-2090.txt", 154350144000000000);
+    const std::string cut = Entry(reused_ + 1001, big, u"cut.txt", k1700).substr(0, 40);
+    b.replace(end + 64, gone.size() + later.size() + cut.size(), gone + later + cut);
+    Fixups(b, 4096, true);
+    Write(block, b);
+    // Small's record: an old root's entry past the bytes in use.
+    std::ifstream f(volume_.image, std::ios::binary);
+    std::string boot(512, '\0');
+    f.read(boot.data(), 512);
+    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
+    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + small * 1024;
+    std::string r = Read(at, 1024);
+    Fixups(r, 1024, false);
+    const std::size_t used = Load(r, 0x18, 4);
+    const std::string old_root = Entry(reused_ + 2000, small, u"root-remnant.txt", k1700);
+    r.replace((used + 7) / 8 * 8 + 8, old_root.size(), old_root);
+    Fixups(r, 1024, true);
+    Write(at, r);
   }
 
   static std::uint64_t Record(const std::string& path) {
@@ -190,7 +264,7 @@ class IndexEntries : public ::testing::Test {
 
   static inline testing::ScratchNtfs volume_;
   static inline std::string skip_;
-  static inline std::uint64_t edited_ = 0;
+  static inline std::uint64_t edited_ = 0, reused_ = 0;
 };
 
 TEST_F(IndexEntries, EveryLiveNameIsJoinedToItsEntryAndTheEditedRecordStandsOut) {
@@ -252,17 +326,57 @@ TEST_F(IndexEntries, EveryFormShowsTheEntryOrNull) {
       << block.out;
   auto row = RunQst({"-d", volume_.image, "-I", "-e", "-u", path, "C:\\"});
   EXPECT_NE(row.out.find(" | I30 atime | I30 mtime | I30 ctime | I30 crtime | I30 allocated | "
-                         "I30 size | alerts \n"),
+                         "I30 size | I30 sequence | I30 reused | alerts \n"),
             std::string::npos)
       << row.out;
   auto body = RunQst({"-d", volume_.image, "-I", "--bodyfile", path});
   EXPECT_NE(body.out.find("|C:\\small\\old.txt ($I30)|"), std::string::npos) << body.out;
   auto csv = RunQst({"-d", volume_.image, "-I", "--csv", path});
   EXPECT_NE(csv.out.find(",i30_atime,i30_mtime,i30_ctime,i30_crtime,i30_allocated,i30_size,"
-                         "alerts,error_code"),
+                         "i30_sequence,i30_reused,alerts,error_code"),
             std::string::npos);
   auto events = RunQst({"-d", volume_.image, "-I", "--events", path});
   EXPECT_NE(events.out.find("\"timestamp_desc\":\"$I30 Creation Time\""), std::string::npos);
+}
+
+TEST_F(IndexEntries, EntriesLeftInSlackAreRowsOfTheirOwnWithAllAndTheOption) {
+  auto r = RunQst({"-d", volume_.image, "-I", "-a", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  auto row = [&](const std::string& path) {
+    std::size_t at = r.out.find("\n" + path + " |");
+    return at == std::string::npos ? std::string()
+                                   : r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+  };
+  const std::string gone = row("C:\\big\\gone-before.txt");
+  EXPECT_EQ(
+      gone.substr(0, gone.find(" |null | null")),
+      "C:\\big\\gone-before.txt |" + std::to_string(reused_) + " |null |null |null |null |null")
+      << gone;
+  EXPECT_NE(gone.find(" |slack |1700/01/01 00:00:00.000000300 (UTC) |1700/01/01 "
+                      "00:00:00.000000100 (UTC) |1700/01/01 00:00:00.000000200 (UTC) |1700/01/01 "
+                      "00:00:00.000000000 (UTC) |4096 |1234 |9 |yes | "),
+            std::string::npos)
+      << gone;
+  EXPECT_NE(row("C:\\big\\from-2090.txt").find(" |slack |2090/02/12"), std::string::npos);
+  EXPECT_NE(row("C:\\small\\root-remnant.txt").find(" |slack |1700/01/01"), std::string::npos);
+  EXPECT_EQ(row("C:\\big\\cut.txt"), "");
+  // Not without both options; the live entries are not repeated.
+  EXPECT_EQ(RunQst({"-d", volume_.image, "-I", "-e", "-r", "C:\\"}).out.find("gone-before"),
+            std::string::npos);
+  EXPECT_EQ(RunQst({"-d", volume_.image, "-a", "-e", "-r", "C:\\"}).out.find("gone-before"),
+            std::string::npos);
+  // Each live name once, and no slack row repeats one.
+  EXPECT_EQ(r.out.find("file-7.dat |" + std::to_string(reused_) + " |null"), std::string::npos);
+  // The timeline forms say where the times come from.
+  auto body = RunQst({"-d", volume_.image, "-I", "-a", "--bodyfile", "-r", "C:\\big"});
+  EXPECT_NE(body.out.find("|C:\\big\\gone-before.txt ($I30 slack)|"), std::string::npos);
+  auto events = RunQst({"-d", volume_.image, "-I", "-a", "--events", "-r", "C:\\big"});
+  EXPECT_NE(events.out.find("\"timestamp_desc\":\"$I30 slack Creation Time\",\"message\":"
+                            "\"C:\\\\big\\\\gone-before.txt: $I30 slack Creation Time"),
+            std::string::npos)
+      << events.out.substr(0, 2000);
+  auto json = RunQst({"-d", volume_.image, "-I", "-a", "--json", "-r", "C:\\big"});
+  EXPECT_NE(json.out.find("\"times\":null,\"type\":null,\"state\":\"slack\""), std::string::npos);
 }
 
 }  // namespace

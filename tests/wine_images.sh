@@ -107,6 +107,9 @@ same mbr-logical "$work/mbr.img" -o "$logical" -n -a -u -r 'C:\'
 same gpt-json "$work/gpt.img" --json -n -a -r 'C:\'
 same vol-few-paths "$vol" -e -u -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none'
 same two-volumes-message "$work/mbr.img" -e 'C:\'
+# Each name's entry in its folder's index, with the slack, in every form.
+same vol-index-entries "$work/vol.img" -I -a -n -e -u -r 'C:\'
+same vol-index-json "$work/vol.img" -I -a --json -r 'C:\'
 
 # Containers are refused, in one line.
 out=$("$wine" "$exe" -d "$(win_path "$work/evidence.E01")" 'C:\' 2>&1 | tr -d '\r'; echo "status ${PIPESTATUS[0]}")

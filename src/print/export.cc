@@ -67,7 +67,10 @@ void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string*
       AppendJsonStringOrNull(verdict != nullptr, verdict != nullptr ? verdict : "", out);
       break;
     }
-    case Cell::kState: AppendJsonString(r.deleted ? "deleted" : "in use", out); break;
+    case Cell::kFlag:
+      out->append(!r.facts.Has(c.fact) ? "null" : r.facts.Get(c.fact) != 0 ? "true" : "false");
+      break;
+    case Cell::kState: AppendJsonString(StateText(r), out); break;
     case Cell::kAlerts:
     case Cell::kSnapshot: break;
   }
@@ -145,8 +148,12 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     AppendNumber(r.size, out);
   }
   out->append(",\"times\":");
-  AppendJsonTimes(r.atime, r.mtime, r.ctime, r.crtime, out);
-  out->append(",\"type\":\"").append(r.type).push_back('"');
+  if (r.slack) {
+    out->append("null,\"type\":null");
+  } else {
+    AppendJsonTimes(r.atime, r.mtime, r.ctime, r.crtime, out);
+    out->append(",\"type\":\"").append(r.type).push_back('"');
+  }
   for (const FieldGroup& g : kFieldGroups)
     if (r.fields.has(g.witness)) AppendJsonGroup(g, r, g.json_after_object_id, false, out);
   out->append(",\"object_id\":");
@@ -206,7 +213,11 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
       out->push_back(',');
       if (const char* verdict = r.Verdict(c.fact)) out->append(verdict);
       return;
-    case Cell::kState: out->append(r.deleted ? ",deleted" : ",in use"); return;
+    case Cell::kFlag:
+      out->push_back(',');
+      if (r.facts.Has(c.fact)) out->append(r.facts.Get(c.fact) != 0 ? "yes" : "no");
+      return;
+    case Cell::kState: out->append(",").append(StateText(r)); return;
     case Cell::kAlerts:
       out->push_back(',');
       AppendSignNames(r.signs, " ", out);
@@ -244,9 +255,9 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   out->append(r.folder ? ",yes," : ",no,");
   if (r.has_size) AppendNumber(r.size, out);
   for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime})
-    AppendCsvTime(*t, true, out);
+    AppendCsvTime(*t, !r.slack, out);
   out->push_back(',');
-  out->append(r.type);
+  if (!r.slack) out->append(r.type);
   if (r.has_object_id) {
     AppendCsvUuid(r.object_id, out);
     AppendCsvUuid(r.birth_object_id, out);
@@ -286,7 +297,8 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   for (const TimeSet* set : TimeSetsShown(r.fields)) {
     if (!HasTimes(r, *set)) continue;
     const auto t = TimesOf(r, *set);  // creation, write, change, access
-    AppendBodyLine(r, state + set->body, {t[3]->raw, t[1]->raw, t[2]->raw, t[0]->raw}, out);
+    const char* name = r.slack && set->slack_body != nullptr ? set->slack_body : set->body;
+    AppendBodyLine(r, state + name, {t[3]->raw, t[1]->raw, t[2]->raw, t[0]->raw}, out);
   }
   // Each moment a witness holds of the file, at its time.
   for (const WitnessEvent& e : r.events) {
@@ -348,8 +360,8 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
 void AppendTimeSetEvents(const FileTimestampRecord& r, const TimeSet& set, std::string* out) {
   const char* type = &set == &kRecordTimes ? r.type : r.Verdict(set.access);
   const auto times = TimesOf(r, set);
-  for (std::size_t i = 0; i < 4; ++i)
-    AppendEvent(r, *times[i], set.events[i], set.source, type, out);
+  const auto& names = r.slack && set.slack_body != nullptr ? set.slack_events : set.events;
+  for (std::size_t i = 0; i < 4; ++i) AppendEvent(r, *times[i], names[i], set.source, type, out);
 }
 
 void PrintEvents(const FileTimestampRecord& r, std::string* out) {

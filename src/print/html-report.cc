@@ -132,7 +132,8 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   for (const FileTimestampRecord& state : r.snapshots)
     stores_.emplace(static_cast<int>(state.facts.Get(Fact::kSnapshotStore)),
                     state.facts.Get(Fact::kSnapshotCreated));
-  if (r.absent) return;
+  // A name found in an index's slack is no file of the volume.
+  if (r.absent || r.slack) return;
   if (r.error != 0) {
     ++errors_;
     return;

@@ -85,12 +85,15 @@ void AppendUuidLines(const UuidLabels& labels, const DecodedUuid& u, std::string
   out->append(labels.node).append(u.fields.node).append(" \n");
 }
 
-// Four labelled lines of times.
+// Four labelled lines of times, or of null where they were not read.
 void AppendTimeLines(const std::array<std::pair<const char*, const RenderedTimestamp*>, 4>& times,
-                     std::string* out) {
+                     bool known, std::string* out) {
   for (const auto& [label, time] : times) {
     out->append(label);
-    AppendTime(*time, out);
+    if (known)
+      AppendTime(*time, out);
+    else
+      out->append("null");
     out->append(" \n");
   }
 }
@@ -124,7 +127,10 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
       out->append(verdict != nullptr ? verdict : "null");
       break;
     }
-    case Cell::kState: out->append(r.deleted ? "deleted" : "in use"); break;
+    case Cell::kFlag:
+      out->append(!r.facts.Has(c.fact) ? "null" : r.facts.Get(c.fact) != 0 ? "yes" : "no");
+      break;
+    case Cell::kState: out->append(StateText(r)); break;
     case Cell::kAlerts: AppendSignNames(r.signs, " ", out); break;
     case Cell::kSnapshot: AppendSnapshot(r, out); break;
   }
@@ -136,7 +142,7 @@ void AppendBlockGroup(const FieldGroup& g, const FileTimestampRecord& r, std::st
   const bool unread = g.block_omits_unread && !r.facts.Any(g.witness);
   ForEachColumn(g, r.fields, [&](const Column& c) {
     if (c.block == nullptr || (unread && c.cell != Cell::kAlerts) ||
-        (c.cell == Cell::kState && !r.deleted))
+        (c.cell == Cell::kState && !r.deleted && !r.slack))
       return;
     out->append(c.block);
     AppendTextCell(c, r, out);
@@ -155,8 +161,8 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
                     {" mtime: ", &r.mtime},
                     {" ctime: ", &r.ctime},
                     {"crtime: ", &r.crtime}}},
-                  out);
-  out->append("  type: ").append(r.type).append(" \n");
+                  !r.slack, out);
+  out->append("  type: ").append(r.slack ? "null" : r.type).append(" \n");
   // A deleted file says so first.
   if (r.fields.has(Witness::kState)) AppendBlockGroup(GroupOf(Witness::kState), r, out);
   for (const FieldGroup& g : kFieldGroups)
@@ -182,10 +188,10 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
   AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
   for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime}) {
-    AppendTime(*t, out);
+    AppendTimeOrNull(!r.slack, *t, out);
     out->append(" |");
   }
-  out->append(r.type).append(" |");
+  out->append(r.slack ? "null" : r.type).append(" |");
   if (!r.has_object_id) {
     out->append("null | null | null | null | null | null | null | null | null");
   } else {

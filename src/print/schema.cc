@@ -52,13 +52,19 @@ constexpr Column kIndexColumns[] = {
     {Cell::kCount, Fact::kIndexAllocated, "I30 al: ", "I30 allocated", "i30_allocated", "allocated",
      true},
     {Cell::kCount, Fact::kIndexSize, "I30 sz: ", "I30 size", "i30_size", "size", true},
+    {Cell::kCount, Fact::kIndexSequence, "I30 sq: ", "I30 sequence", "i30_sequence", "sequence",
+     true},
+    {Cell::kFlag, Fact::kIndexReused, "I30 ru: ", "I30 reused", "i30_reused", "reused", true},
 };
 constexpr TimeSet kIndexTimes = {
     Fact::kIndexAccess,
     " ($I30)",
     "I30",
     {"$I30 Creation Time", "$I30 Modification Time", "$I30 Change Time", "$I30 Access Time"},
-    "$I30"};
+    "$I30",
+    " ($I30 slack)",
+    {"$I30 slack Creation Time", "$I30 slack Modification Time", "$I30 slack Change Time",
+     "$I30 slack Access Time"}};
 
 }  // namespace
 
@@ -94,13 +100,17 @@ std::vector<const TimeSet*> TimeSetsShown(RecordFields fields) {
 }
 
 bool HasTimes(const FileTimestampRecord& r, const TimeSet& set) {
-  return &set == &kRecordTimes || r.facts.Has(set.access);
+  return &set == &kRecordTimes ? !r.slack : r.facts.Has(set.access);
 }
 
 std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, const TimeSet& set) {
   if (&set == &kRecordTimes) return {&r.crtime, &r.mtime, &r.ctime, &r.atime};
   const int a = Index(set.access);
   return {&r.fact_times[a + 3], &r.fact_times[a + 1], &r.fact_times[a + 2], &r.fact_times[a]};
+}
+
+const char* StateText(const FileTimestampRecord& r) {
+  return r.slack ? "slack" : r.deleted ? "deleted" : "in use";
 }
 
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {

@@ -19,8 +19,9 @@ namespace qst {
 enum class Cell : std::uint8_t {
   kTime,      // a time fact; null when not read
   kCount,     // a count fact; null when not read
+  kFlag,      // a flag fact, "yes" or "no"; null when not read
   kVerdict,   // the origin verdict of four time facts, from `fact` on
-  kState,     // "deleted" or "in use"
+  kState,     // "deleted", "in use", or "slack" for an index entry no longer in use
   kAlerts,    // the signs that fired
   kSnapshot,  // "current", or the shadow copy's number and when it was made
 };
@@ -49,6 +50,9 @@ struct TimeSet {
   const char* source;
   std::array<const char*, 4> events;  // creation, write, change, access
   const char* page;
+  // The same for a row of an entry found in slack, whose times these are.
+  const char* slack_body = nullptr;
+  std::array<const char*, 4> slack_events = {};
 };
 
 struct FieldGroup {
@@ -94,6 +98,8 @@ std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, co
 // A count fact, or "null" where it was not read: the same in text and
 // JSON.
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out);
+// What a state column says of a record.
+const char* StateText(const FileTimestampRecord& r);
 
 // Visits the columns of `group` in a run showing `fields`, the signs among
 // them where the group carries them.

@@ -55,6 +55,10 @@ struct RawFileInfo {
   // Kept by disk images only: whether the record is no longer in use (a
   // deleted file), and the object ID of the volume itself.
   bool deleted = false;
+  // A name found in the slack of its folder's index: no record stands
+  // behind it, nothing above is read but `file_index`, `volume` and
+  // `file_id`, and its times are the entry's, among the facts.
+  bool slack = false;
   bool has_volume_id = false;
   std::uint8_t volume_id[16] = {};
   // What the witnesses the run asked for hold of the file, and the moments
@@ -85,6 +89,9 @@ struct SearchHint {
   std::uint64_t record = kNoRecord;  // images: its MFT record
   std::uint32_t name = kNoName;      // images: the volume's number of the name
   std::uint64_t folder = kNoRecord;  // images: the folder listed
+  // Images: a name a witness alone holds in the folder listed (its number
+  // in the witness's listing of that folder).
+  std::uint32_t item = kNoName;
   // Images with -S: the sequence numbers of the record and of the folder,
   // and whether the name is held by shadow copies alone (`record` is then
   // theirs).

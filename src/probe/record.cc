@@ -55,7 +55,7 @@ void RenderFacts(const RawFileInfo& raw, TimeForm form, const LocalTimeConverter
     }
     const RenderedTimestamp* same = nullptr;
     for (const RenderedTimestamp* own : {&r->atime, &r->mtime, &r->ctime, &r->crtime})
-      if (own->raw == t) same = own;
+      if (own->raw == t && !r->slack) same = own;
     out = same != nullptr ? *same : RenderTimestamp(t, form, zone);
   }
 }
@@ -73,7 +73,8 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   FileTimestampRecord r;
   r.fields = fields;
   r.deleted = raw.deleted;
-  if (fields.alerts() || fields.report) r.signs = ReadSigns(raw);
+  r.slack = raw.slack;
+  if ((fields.alerts() || fields.report) && !raw.slack) r.signs = ReadSigns(raw);
   for (const WitnessEvent& e : raw.events)
     if (fields.has(e.witness)) r.events.push_back(e);
   r.path = path;
@@ -100,7 +101,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.ctime = render(raw.basic.ChangeTime, {&r.atime, &r.mtime});
   r.crtime = render(raw.basic.CreationTime, {&r.atime, &r.mtime, &r.ctime});
   RenderFacts(raw, form, zone, &r);
-  r.type = ClassifyTimestampOrigin(r.atime, r.mtime, r.ctime, r.crtime);
+  if (!raw.slack) r.type = ClassifyTimestampOrigin(r.atime, r.mtime, r.ctime, r.crtime);
   return r;
 }
 
@@ -112,7 +113,9 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
                                    : platform.ProbeEntry(path, *entry, &raw);
   std::vector<RawFileInfo> states;
   Evidence* evidence = platform.VolumeEvidence();
-  if (fields.has(Witness::kSnapshots) && evidence != nullptr) {
+  // An entry found in an index's slack has no file to follow into the
+  // copies.
+  if (fields.has(Witness::kSnapshots) && evidence != nullptr && !raw.slack) {
     evidence->ProbeSnapshots(path, entry, error == 0 && !raw.absent ? &raw : nullptr, &states);
     for (const RawFileInfo& state : states)
       if (state.same_file) raw.history.push_back(state.basic);

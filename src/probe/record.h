@@ -62,6 +62,10 @@ struct FileTimestampRecord {
 
   RecordFields fields;
   bool deleted = false;
+  // An entry found in the slack of its folder's index: the four times,
+  // the verdict and the object ID above were not read (printed as null);
+  // the entry's own are among the facts.
+  bool slack = false;
   // What the witnesses hold of the file, raw, and each known time rendered
   // in the run's form (at the fact's place).
   Facts facts;

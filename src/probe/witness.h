@@ -69,16 +69,19 @@ enum class Fact : std::uint8_t {
   // made.
   kSnapshotStore,
   kSnapshotCreated,
-  // The name's entry in its folder's $I30 index: its four times and the
-  // sizes it keeps (allocated, data).
+  // The name's entry in its folder's $I30 index: its four times, the sizes
+  // it keeps (allocated, data), the sequence number of the file reference
+  // it names, and whether that record now holds another file.
   kIndexAccess,
   kIndexWrite,
   kIndexChange,
   kIndexCreation,
   kIndexAllocated,
   kIndexSize,
+  kIndexSequence,
+  kIndexReused,
 };
-inline constexpr int kFactCount = 18;
+inline constexpr int kFactCount = 20;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -88,24 +91,16 @@ struct FactInfo {
   FactKind kind;
 };
 inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
-    {Witness::kFileName, FactKind::kTime},
-    {Witness::kFileName, FactKind::kTime},
-    {Witness::kFileName, FactKind::kTime},
-    {Witness::kFileName, FactKind::kTime},
-    {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kCount},
-    {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kFlag},
-    {Witness::kSnapshots, FactKind::kCount},
-    {Witness::kSnapshots, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kCount},
-    {Witness::kIndex, FactKind::kCount},
+    {Witness::kFileName, FactKind::kTime},   {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},   {Witness::kFileName, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},        {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kCount},       {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},        {Witness::kUsn, FactKind::kFlag},
+    {Witness::kSnapshots, FactKind::kCount}, {Witness::kSnapshots, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},      {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},      {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kCount},
+    {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kFlag},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }

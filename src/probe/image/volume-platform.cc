@@ -135,6 +135,13 @@ class ImagePlatform : public Platform, public Evidence {
       info->file_id = FileReference(entry.hint.record, entry.hint.sequence);
       return 0;
     }
+    if (entry.hint.item != SearchHint::kNoName) {
+      const std::uint32_t part = entry.hint.item >> kItemBits;
+      const std::uint32_t item = entry.hint.item & ((1u << kItemBits) - 1);
+      return part < parts_.size() && parts_[part]->ProbeListed(entry.hint.folder, item, info)
+                 ? 0
+                 : kFileNotFound;
+    }
     if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
     return Report(path, {entry.hint.record, entry.hint.name}, info,
                   scratch != nullptr ? &static_cast<MftWindow*>(scratch)->window : nullptr);
@@ -307,6 +314,9 @@ class ImagePlatform : public Platform, public Evidence {
       tail.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(listed)),
                   std::make_move_iterator(entries.end()));
     }
+    auto matches = [&](std::u16string_view name) { return Matches(wanted, name); };
+    for (std::size_t p = 0; p < parts_.size(); ++p)
+      parts_[p]->ListFolder(folder, matches, static_cast<std::uint32_t>(p), &tail);
     if (folder == NtfsVolume::kRootRecord && volume_->IsFolder(NtfsVolume::kOrphanFolder) &&
         Matches(wanted, volume_->OrphanFolderName()))
       tail.push_back(Entry(Wtf8FromUtf16(volume_->OrphanFolderName()), NtfsVolume::kOrphanFolder,

@@ -6,7 +6,9 @@
 
 #include "probe/image/raw-reader.h"
 #include "probe/ntfs/index-entries.h"
+#include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
+#include "probe/utf16.h"
 #include "util/text.h"
 
 namespace qst {
@@ -57,8 +59,10 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
 // names together), and the last folders read are kept.
 class IndexPart : public WitnessPart {
  public:
-  IndexPart(NtfsVolume& volume, std::string image_name)
-      : volume_(volume), image_name_(std::move(image_name)) {}
+  // With `slack`, each folder's entries left in slack are read too, and
+  // listed after its names.
+  IndexPart(NtfsVolume& volume, std::string image_name, bool slack)
+      : volume_(volume), image_name_(std::move(image_name)), slack_(slack) {}
 
   void Join(const FileJoin& file, RawFileInfo* info) const override {
     if (file.name == NtfsVolume::kNone) return;
@@ -71,6 +75,39 @@ class IndexPart : public WitnessPart {
     NtfsVolume::NameBuffer buffer;
     Folder(folder)->Join(file.record, file.sequence, volume_.NameText(file.name, buffer),
                          &info->facts);
+  }
+
+  void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
+                  std::uint32_t tag, std::vector<DirEntry>* entries) const override {
+    if (!slack_ || !volume_.IsFolder(folder)) return;
+    const std::vector<FolderEntry>& slack = Folder(folder)->slack();
+    for (std::size_t i = 0; i < slack.size() && i >> kItemBits == 0; ++i) {
+      if (!matches(slack[i].name)) continue;
+      // Entered by no walk: no record stands behind it.
+      DirEntry entry{Wtf8FromUtf16(slack[i].name), false};
+      entry.hint.record = RecordNumber(slack[i].reference);
+      entry.hint.folder = folder;
+      entry.hint.item = tag << kItemBits | static_cast<std::uint32_t>(i);
+      entries->push_back(std::move(entry));
+    }
+  }
+
+  bool ProbeListed(std::uint64_t folder, std::uint32_t item, RawFileInfo* info) const override {
+    if (!slack_ || !volume_.IsFolder(folder)) return false;
+    const std::shared_ptr<const FolderIndex> index = Folder(folder);
+    if (item >= index->slack().size()) return false;
+    const FolderEntry& entry = index->slack()[item];
+    const std::uint64_t record = RecordNumber(entry.reference);
+    *info = RawFileInfo{};
+    info->slack = true;
+    info->file_index = static_cast<std::uint32_t>(record);
+    info->volume = 3;  // none of the volume's own files
+    info->file_id = entry.reference;
+    AddEntryFacts(entry, &info->facts);
+    const bool in_use = record < NtfsVolume::kNone && volume_.InUse(record);
+    info->facts.Set(Fact::kIndexReused,
+                    in_use && volume_.SequenceOf(record) != SequenceNumber(entry.reference));
+    return true;
   }
 
   std::string LossReport() const override {
@@ -94,7 +131,7 @@ class IndexPart : public WitnessPart {
       }
     }
     auto index = std::make_shared<FolderIndex>();
-    volume_.ReadFolderIndex(folder, false, index.get());
+    volume_.ReadFolderIndex(folder, slack_, index.get());
     std::lock_guard<std::mutex> lock(mutex_);
     if (index->damaged != 0 && counted_.insert(folder).second) damaged_ += index->damaged;
     kept_.emplace_front(folder, index);
@@ -104,6 +141,7 @@ class IndexPart : public WitnessPart {
 
   NtfsVolume& volume_;
   std::string image_name_;
+  bool slack_;
   mutable std::mutex mutex_;
   mutable std::list<std::pair<std::uint64_t, std::shared_ptr<const FolderIndex>>> kept_;
   mutable std::unordered_set<std::uint64_t> counted_;  // folders whose damage is counted
@@ -111,7 +149,8 @@ class IndexPart : public WitnessPart {
 };
 
 bool OpenIndexPart(const PartSource& source, std::unique_ptr<WitnessPart>* part, std::string*) {
-  *part = std::make_unique<IndexPart>(source.volume, source.selection.path);
+  *part = std::make_unique<IndexPart>(source.volume, source.selection.path,
+                                      source.selection.wants(Witness::kState));
   return true;
 }
 

@@ -14,8 +14,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/evidence.h"
@@ -43,7 +45,27 @@ class WitnessPart {
   // The lines that say what of the witness could not be read; empty when
   // nothing was lost.
   virtual std::string LossReport() const = 0;
+
+  // Adds, after the volume's own entries of `folder`, the names the witness
+  // alone holds there whose text `matches`, each as a search yields it, its
+  // hint's `item` being `tag` and its number in the witness's listing. None
+  // by default.
+  virtual void ListFolder(std::uint64_t folder,
+                          const std::function<bool(std::u16string_view)>& matches,
+                          std::uint32_t tag, std::vector<DirEntry>* entries) const {
+    (void)folder, (void)matches, (void)tag, (void)entries;
+  }
+  // Fills `info` for the name numbered `item` in the listing of `folder`;
+  // false when there is no such name.
+  virtual bool ProbeListed(std::uint64_t folder, std::uint32_t item, RawFileInfo* info) const {
+    (void)folder, (void)item, (void)info;
+    return false;
+  }
 };
+
+// The bits of a listed name's `item` that number it in its witness's
+// listing; those above number the witness's part.
+inline constexpr int kItemBits = 24;
 
 // What a part is opened with.
 struct PartSource {

@@ -107,7 +107,10 @@ const FolderEntry* FolderIndex::Find(std::uint64_t record, std::uint16_t sequenc
 
 void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
                        Facts* facts) const {
-  if (const FolderEntry* entry = Find(record, sequence, name)) AddEntryFacts(*entry, facts);
+  if (const FolderEntry* entry = Find(record, sequence, name)) {
+    AddEntryFacts(*entry, facts);
+    facts->Set(Fact::kIndexReused, 0);  // it names this very file
+  }
 }
 
 void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
@@ -117,6 +120,7 @@ void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
   facts->Set(Fact::kIndexCreation, entry.times.creation);
   facts->Set(Fact::kIndexAllocated, entry.allocated);
   facts->Set(Fact::kIndexSize, entry.size);
+  facts->Set(Fact::kIndexSequence, SequenceNumber(entry.reference));
 }
 
 }  // namespace qst

@@ -75,7 +75,7 @@ class FolderIndex {
   std::vector<FolderEntry> live_, slack_;
 };
 
-// The facts of an entry.
+// The facts of an entry: its times, sizes and sequence number.
 void AddEntryFacts(const FolderEntry& entry, Facts* facts);
 
 }  // namespace qst
