@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reads every file of an NTFS image with `qst -d IMG -e -r C:\\` (also with
-the second witness, `-n -a`, and in the forms --json, --csv, --bodyfile), with The Sleuth Kit's `fls -r -m /` and with
+the second witness, `-n -a`, each name's index entry, `-I` and `-I -a`, and in
+the forms --json, --csv, --bodyfile), with The Sleuth Kit's `fls -r -m /` and with
 libfsntfs's `fsntfsinfo -H`, and prints wall time, files per second and peak
 memory side by side, with the time of a query for one path and The Sleuth
 Kit's `ils -e -m` (one linear pass over the MFT, no paths).
@@ -76,6 +77,10 @@ def main():
             ("qst -d IMG --bodyfile -r C:\\", [args.qst, "-d", image, "--bodyfile", "-r", "C:\\"]),
             ("qst -d IMG -n -a -e -r C:\\",
              [args.qst, "-d", image, "-n", "-a", "-e", "-r", "C:\\"]),
+            ("qst -d IMG -I -e -u -r C:\\",
+             [args.qst, "-d", image, "-I", "-e", "-u", "-r", "C:\\"]),
+            ("qst -d IMG -I -a -e -u -r C:\\",
+             [args.qst, "-d", image, "-I", "-a", "-e", "-u", "-r", "C:\\"]),
             ("qst -d IMG one path",
              [args.qst, "-d", image, "-e", "-u", "C:\\big\\entry-000000.dat"]),
             ("ils -e -m IMG", ["ils", "-e", "-m", image]),
