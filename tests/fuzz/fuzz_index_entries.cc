@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   index.Seal();
   index.AddSlack(carved);
-  for (const qst::FolderEntry& e : index.live()) {
+  for (std::size_t i = 0; i < index.live_count(); ++i) {
+    const qst::FolderEntry e = index.Live(i);
     qst::Facts facts;
     index.Join(qst::RecordNumber(e.reference), qst::SequenceNumber(e.reference), e.name, &facts);
     if (!facts.Has(qst::Fact::kIndexCreation)) __builtin_trap();

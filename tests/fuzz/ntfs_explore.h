@@ -53,7 +53,8 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     // Its index entries, live and carved from slack, each joined back.
     FolderIndex index;
     volume->ReadFolderIndex(folder, true, &index);
-    for (const FolderEntry& e : index.live()) {
+    for (std::size_t i = 0; i < index.live_count(); ++i) {
+      const FolderEntry e = index.Live(i);
       Facts facts;
       index.Join(RecordNumber(e.reference), SequenceNumber(e.reference), e.name, &facts);
       if (!facts.Has(Fact::kIndexCreation)) __builtin_trap();

@@ -1,5 +1,7 @@
 #include "probe/image/witness-parts.h"
 
+#include <atomic>
+#include <future>
 #include <list>
 #include <mutex>
 #include <unordered_set>
@@ -79,8 +81,12 @@ class IndexPart : public WitnessPart {
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
                   std::uint32_t tag, std::vector<DirEntry>* entries) const override {
-    if (!slack_ || !volume_.IsFolder(folder)) return;
-    const std::vector<FolderEntry>& slack = Folder(folder)->slack();
+    if (!volume_.IsFolder(folder)) return;
+    // Read as the walk lists the folder, before the threads that print its
+    // names ask for it.
+    const std::shared_ptr<const FolderIndex> index = Folder(folder);
+    if (!slack_) return;
+    const std::vector<FolderEntry>& slack = index->slack();
     for (std::size_t i = 0; i < slack.size() && i >> kItemBits == 0; ++i) {
       if (!matches(slack[i].name)) continue;
       // Entered by no walk: no record stands behind it.
@@ -112,40 +118,78 @@ class IndexPart : public WitnessPart {
 
   std::string LossReport() const override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (damaged_ == 0) return {};
+    if (counted_.empty()) return {};
     return Format(
-        "qst: %s: %llu $I30 index block%s could not be read; their entries are left out\n",
-        image_name_.c_str(), static_cast<unsigned long long>(damaged_), damaged_ == 1 ? "" : "s");
+        "qst: %s: the $I30 index of %zu folder%s read in part; the names it lost "
+        "have no index entry\n",
+        image_name_.c_str(), counted_.size(), counted_.size() == 1 ? "" : "s");
   }
 
  private:
-  static constexpr std::size_t kKept = 64;
+  // A walk joins a folder's names together; the threads that print them
+  // may lag a few folders behind.
+  static constexpr std::size_t kKept = 8;
 
+  // The folder's index: read by the first thread that asks for it, while
+  // the others that ask wait for it rather than read it again.
   std::shared_ptr<const FolderIndex> Folder(std::uint64_t folder) const {
+    // A thread joins a folder's names one after another: the last folder it
+    // asked for is kept at hand.
+    struct Last {
+      std::uint64_t part = 0;
+      std::uint64_t folder = 0;
+      std::shared_ptr<const FolderIndex> index;
+    };
+    thread_local Last last;
+    if (last.part == id_ && last.folder == folder) return last.index;
+    last = {id_, folder, Shared(folder)};
+    return last.index;
+  }
+
+  // The same, through the folders kept for every thread.
+  std::shared_ptr<const FolderIndex> Shared(std::uint64_t folder) const {
+    std::promise<std::shared_ptr<const FolderIndex>> reading;
+    std::shared_future<std::shared_ptr<const FolderIndex>> kept;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      for (auto it = kept_.begin(); it != kept_.end() && !kept.valid(); ++it) {
         if (it->first != folder) continue;
         kept_.splice(kept_.begin(), kept_, it);
-        return kept_.front().second;
+        kept = kept_.front().second;
+      }
+      if (!kept.valid()) {
+        kept_.emplace_front(folder, reading.get_future().share());
+        if (kept_.size() > kKept) kept_.pop_back();
       }
     }
+    // Waited for without the lock, which the reader takes.
+    if (kept.valid()) return kept.get();
     auto index = std::make_shared<FolderIndex>();
-    volume_.ReadFolderIndex(folder, slack_, index.get());
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (index->damaged != 0 && counted_.insert(folder).second) damaged_ += index->damaged;
-    kept_.emplace_front(folder, index);
-    if (kept_.size() > kKept) kept_.pop_back();
+    try {
+      volume_.ReadFolderIndex(folder, slack_, index.get());
+    } catch (...) {
+      reading.set_exception(std::current_exception());  // no waiter is left waiting
+      throw;
+    }
+    if (index->damaged != 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      counted_.insert(folder);
+    }
+    reading.set_value(index);
     return index;
   }
 
   NtfsVolume& volume_;
   std::string image_name_;
   bool slack_;
+  // Tells this part's folders from those of a part gone before it.
+  inline static std::atomic<std::uint64_t> parts_made_{0};
+  const std::uint64_t id_ = ++parts_made_;
   mutable std::mutex mutex_;
-  mutable std::list<std::pair<std::uint64_t, std::shared_ptr<const FolderIndex>>> kept_;
-  mutable std::unordered_set<std::uint64_t> counted_;  // folders whose damage is counted
-  mutable std::uint64_t damaged_ = 0;
+  mutable std::list<
+      std::pair<std::uint64_t, std::shared_future<std::shared_ptr<const FolderIndex>>>>
+      kept_;
+  mutable std::unordered_set<std::uint64_t> counted_;  // folders whose index was read in part
 };
 
 bool OpenIndexPart(const PartSource& source, std::unique_ptr<WitnessPart>* part, std::string*) {

@@ -50,8 +50,6 @@ bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder,
   return true;
 }
 
-auto Key(const FolderEntry& e) { return std::tie(e.reference, e.name); }
-
 }  // namespace
 
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
@@ -62,14 +60,40 @@ void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_
 }
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
+  const FileNameValue& key = entry.key;
+  Kept k{entry.reference, static_cast<std::uint32_t>(names_.size()), key.length, key.space,
+         key.times,       key.AllocatedSize(),
+         key.DataSize()};
+  for (std::size_t i = 0; i < key.length; ++i) names_.push_back(key.Unit(i));
+  live_.push_back(k);
+}
+
+void FolderIndex::Seal() {
+  std::stable_sort(live_.begin(), live_.end(),
+                   [](const Kept& a, const Kept& b) { return a.reference < b.reference; });
+}
+
+const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference,
+                                           std::u16string_view name) const {
+  auto it = std::lower_bound(
+      live_.begin(), live_.end(), reference,
+      [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
+  // A file's names in one folder (a long one and its 8.3 alias) share it.
+  for (; it != live_.end() && it->reference == reference; ++it)
+    if (NameOf(*it) == name) return &*it;
+  return nullptr;
+}
+
+FolderEntry FolderIndex::Live(std::size_t i) const {
+  const Kept& k = live_[i];
   FolderEntry e;
-  e.reference = entry.reference;
-  entry.key.CopyText(&e.name);
-  e.space = entry.key.space;
-  e.times = entry.key.times;
-  e.allocated = entry.key.AllocatedSize();
-  e.size = entry.key.DataSize();
-  live_.push_back(std::move(e));
+  e.reference = k.reference;
+  e.name = NameOf(k);
+  e.space = k.space;
+  e.times = k.times;
+  e.allocated = k.allocated;
+  e.size = k.size;
+  return e;
 }
 
 void FolderIndex::AddSlack(std::vector<FolderEntry> carved) {
@@ -80,37 +104,25 @@ void FolderIndex::AddSlack(std::vector<FolderEntry> carved) {
   std::set<decltype(whole(FolderEntry{}))> seen;
   for (const FolderEntry& e : slack_) seen.insert(whole(e));
   for (FolderEntry& e : carved) {
-    auto [first, last] = std::equal_range(
-        live_.begin(), live_.end(), e,
-        [](const FolderEntry& a, const FolderEntry& b) { return Key(a) < Key(b); });
-    if (std::any_of(first, last, [&](const FolderEntry& l) { return whole(l) == whole(e); }))
+    const Kept* live = Find(e.reference, e.name);
+    if (live != nullptr && live->times == e.times && live->allocated == e.allocated &&
+        live->size == e.size)
       continue;
     if (seen.insert(whole(e)).second) slack_.push_back(std::move(e));
   }
 }
 
-void FolderIndex::Seal() {
-  std::stable_sort(live_.begin(), live_.end(),
-                   [](const FolderEntry& a, const FolderEntry& b) { return Key(a) < Key(b); });
-}
-
-const FolderEntry* FolderIndex::Find(std::uint64_t record, std::uint16_t sequence,
-                                     std::u16string_view name) const {
-  FolderEntry wanted;
-  wanted.reference = FileReference(record, sequence);
-  wanted.name = name;
-  auto it =
-      std::lower_bound(live_.begin(), live_.end(), wanted,
-                       [](const FolderEntry& a, const FolderEntry& b) { return Key(a) < Key(b); });
-  return it != live_.end() && Key(*it) == Key(wanted) ? &*it : nullptr;
-}
-
 void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
                        Facts* facts) const {
-  if (const FolderEntry* entry = Find(record, sequence, name)) {
-    AddEntryFacts(*entry, facts);
-    facts->Set(Fact::kIndexReused, 0);  // it names this very file
-  }
+  const Kept* k = Find(FileReference(record, sequence), name);
+  if (k == nullptr) return;
+  FolderEntry entry;
+  entry.reference = k->reference;
+  entry.times = k->times;
+  entry.allocated = k->allocated;
+  entry.size = k->size;
+  AddEntryFacts(entry, facts);
+  facts->Set(Fact::kIndexReused, 0);  // it names this very file
 }
 
 void AddEntryFacts(const FolderEntry& entry, Facts* facts) {

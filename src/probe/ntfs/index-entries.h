@@ -47,7 +47,9 @@ struct FolderEntry {
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
                         std::vector<FolderEntry>* out);
 
-// The entries of one folder's index, read once.
+// The entries of one folder's index, read once. The live ones are kept
+// compact (a large folder holds hundreds of thousands), their names in one
+// buffer.
 class FolderIndex {
  public:
   // Adds a live entry.
@@ -58,21 +60,37 @@ class FolderIndex {
   // one carved before are left out.
   void AddSlack(std::vector<FolderEntry> carved);
 
-  // The live entry that names the file (record, sequence) as `name`; null
-  // where the folder holds none.
-  const FolderEntry* Find(std::uint64_t record, std::uint16_t sequence,
-                          std::u16string_view name) const;
-  // Adds the facts of the live entry by which `name` reaches the file:
-  // its four times and its sizes.
+  // Adds the facts of the live entry by which `name` reaches the file
+  // (record, sequence): its four times, its sizes and sequence number;
+  // nothing where the folder holds no such entry.
   void Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
             Facts* facts) const;
 
-  const std::vector<FolderEntry>& live() const { return live_; }
+  std::size_t live_count() const { return live_.size(); }
+  FolderEntry Live(std::size_t i) const;
   const std::vector<FolderEntry>& slack() const { return slack_; }
-  std::uint64_t damaged = 0;  // blocks that could not be read or fixed up
+  // Parts of the index that could not be read: blocks in use that could
+  // not be read or fixed up, its record, pieces of its runs.
+  std::uint64_t damaged = 0;
 
  private:
-  std::vector<FolderEntry> live_, slack_;
+  struct Kept {
+    std::uint64_t reference;
+    std::uint32_t name;  // where its name starts in names_
+    std::uint8_t length;
+    NameSpace space;
+    NtfsTimes times;
+    std::uint64_t allocated, size;
+  };
+  std::u16string_view NameOf(const Kept& k) const {
+    return std::u16string_view(names_).substr(k.name, k.length);
+  }
+  // The live entry naming `reference` as `name`; null where there is none.
+  const Kept* Find(std::uint64_t reference, std::u16string_view name) const;
+
+  std::vector<Kept> live_;
+  std::u16string names_;
+  std::vector<FolderEntry> slack_;
 };
 
 // The facts of an entry: its times, sizes and sequence number.

@@ -12,26 +12,53 @@
 
 namespace qst {
 
-NtfsVolume::IndexAttributes NtfsVolume::ReadIndexAttributes(const std::vector<std::uint8_t>& raw,
+NtfsVolume::IndexAttributes NtfsVolume::ReadIndexAttributes(std::uint64_t record,
+                                                            const std::vector<std::uint8_t>& raw,
                                                             std::u16string_view name) const {
   IndexAttributes found;
   bool has_bitmap = false;
-  AttributeWalker walker(raw.data(), mft_.record_size());
-  NtfsAttribute a;
-  while (walker.Next(&a)) {
-    if (a.name != name) continue;
-    if (a.type == kAttrIndexRoot && !found.has_root) {
-      found.has_root = ReadAttributeValue(reader_, mft_.geometry(), a, &found.root, kMaxIndexRoot);
-    } else if (a.type == kAttrIndexAllocation && !found.has_blocks && !a.resident &&
-               a.start_vcn == 0) {
-      found.has_blocks = DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &found.runs);
-      found.data_size = found.has_blocks ? a.data_size : 0;
-    } else if (a.type == kAttrBitmap && !has_bitmap) {
-      // Without a readable bitmap every block is looked at.
-      has_bitmap = ReadAttributeValue(reader_, mft_.geometry(), a, &found.bitmap, kMaxIndexBitmap);
+  RunPieces pieces;
+  // A large folder's index continues in the extension records its list
+  // names.
+  std::vector<std::uint8_t> extension;
+  auto read = [&](const std::vector<std::uint8_t>& bytes) {
+    AttributeWalker walker(bytes.data(), mft_.record_size());
+    NtfsAttribute a;
+    while (walker.Next(&a)) {
+      if (a.name != name) continue;
+      if (a.type == kAttrIndexRoot && !found.has_root) {
+        found.has_root =
+            ReadAttributeValue(reader_, mft_.geometry(), a, &found.root, kMaxIndexRoot);
+      } else if (a.type == kAttrIndexAllocation && !a.resident) {
+        if (a.start_vcn == 0) found.data_size = a.data_size;
+        Runs runs;
+        if (DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs))
+          pieces.emplace_back(a.start_vcn, std::move(runs));
+        else
+          found.incomplete = true;
+      } else if (a.type == kAttrBitmap && !has_bitmap) {
+        // Without a readable bitmap every block is looked at.
+        has_bitmap =
+            ReadAttributeValue(reader_, mft_.geometry(), a, &found.bitmap, kMaxIndexBitmap);
+      }
     }
+  };
+  read(raw);
+  for (auto it = named_extensions_.lower_bound({record, 0});
+       it != named_extensions_.end() && it->first == record; ++it) {
+    if (mft_.ReadRecord(it->second, &extension))
+      read(extension);
+    else
+      found.incomplete = true;
   }
   if (!has_bitmap) found.bitmap.clear();
+  if (!pieces.empty()) {
+    JoinedRuns joined = JoinRunPieces(std::move(pieces), mft_.geometry().cluster_size);
+    found.runs = std::move(joined.runs);
+    found.has_blocks = !found.runs.empty();
+    // A bare MFT holds no clusters: its indexes' blocks are not there.
+    if (joined.gap || joined.overlap || !found.has_blocks) found.incomplete = true;
+  }
   return found;
 }
 
@@ -40,7 +67,7 @@ void NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view nam
                                    std::unordered_set<std::uint64_t>* seen) const {
   std::vector<std::uint8_t> raw;
   if (!mft_.ReadRecord(record, &raw)) return;
-  const IndexAttributes a = ReadIndexAttributes(raw, name);
+  const IndexAttributes a = ReadIndexAttributes(record, raw, name);
   if (a.has_root) ForEachRootEntry(a.root, visit);
   if (!a.has_blocks) return;
   std::unordered_set<std::uint64_t> own;
@@ -68,7 +95,8 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
     ++index->damaged;
     return;
   }
-  const IndexAttributes a = ReadIndexAttributes(raw, u"$I30");
+  const IndexAttributes a = ReadIndexAttributes(folder, raw, u"$I30");
+  if (a.incomplete) ++index->damaged;
   auto live = [&](const std::uint8_t* e, std::uint16_t length) {
     FileNameEntry entry;
     if (DecodeFileNameEntry(e, length, &entry)) index->AddLive(entry);

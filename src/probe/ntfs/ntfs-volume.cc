@@ -472,7 +472,7 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
   for (auto it = named_extensions_.lower_bound({journal, 0});
        it != named_extensions_.end() && it->first == journal; ++it)
     holders.push_back(it->second);
-  std::vector<std::pair<std::uint64_t, Runs>> pieces;
+  RunPieces pieces;
   std::uint64_t size = 0;
   bool found = false;
   std::vector<std::uint8_t> raw;
@@ -498,24 +498,11 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
   if (!found) return false;
   const std::uint64_t cluster = mft_.geometry().cluster_size;
   if (cluster == 0) return true;  // a bare MFT: no clusters to read
-  std::sort(pieces.begin(), pieces.end(),
-            [](const auto& x, const auto& y) { return x.first < y.first; });
   // Pieces that leave a gap (one lost) leave it unread.
-  Runs runs;
-  std::uint64_t next = 0;
-  for (auto& [vcn, piece] : pieces) {
-    if (vcn < next) {
-      *unreadable = true;
-      continue;
-    }
-    if (vcn > next) runs.emplace_back(kSparse, (vcn - next) * cluster);
-    for (const auto& run : piece) {
-      runs.push_back(run);
-      next += run.second / cluster;
-    }
-  }
+  JoinedRuns joined = JoinRunPieces(std::move(pieces), cluster);
+  if (joined.overlap) *unreadable = true;
   bool read = true;
-  *damaged += qst::ReadUsnJournal(reader_, runs, size, visit, &read);
+  *damaged += qst::ReadUsnJournal(reader_, joined.runs, size, visit, &read);
   if (!read) *unreadable = true;
   return true;
 }

@@ -238,8 +238,9 @@ class NtfsVolume {
     std::vector<std::uint8_t> root, bitmap;  // bitmap empty: every block in use
     Runs runs;
     std::uint64_t data_size = 0;
+    bool incomplete = false;  // a piece of its blocks' runs could not be read
   };
-  IndexAttributes ReadIndexAttributes(const std::vector<std::uint8_t>& raw,
+  IndexAttributes ReadIndexAttributes(std::uint64_t record, const std::vector<std::uint8_t>& raw,
                                       std::u16string_view name) const;
   bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
                          std::vector<std::uint8_t>* data, std::size_t limit);

@@ -51,6 +51,29 @@ bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeo
   return true;
 }
 
+JoinedRuns JoinRunPieces(RunPieces pieces, std::uint64_t cluster_size) {
+  JoinedRuns joined;
+  if (cluster_size == 0) return joined;
+  std::sort(pieces.begin(), pieces.end(),
+            [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::uint64_t next = 0;
+  for (auto& [vcn, piece] : pieces) {
+    if (vcn < next) {
+      joined.overlap = true;
+      continue;
+    }
+    if (vcn > next) {
+      joined.gap = true;
+      joined.runs.emplace_back(kSparse, (vcn - next) * cluster_size);
+    }
+    for (const auto& run : piece) {
+      joined.runs.push_back(run);
+      next += run.second / cluster_size;
+    }
+  }
+  return joined;
+}
+
 ReadStatus ReadThroughRuns(VolumeReader& reader, const Runs& runs, std::uint64_t offset,
                            std::uint8_t* out, std::size_t size) {
   for (const auto& [start, length] : runs) {

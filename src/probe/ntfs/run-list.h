@@ -31,6 +31,18 @@ struct ClusterGeometry {
 bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
                 Runs* out);
 
+// The runs of an attribute kept in pieces (a fragmented one continues in
+// the extension records its file's $ATTRIBUTE_LIST names), each with the
+// cluster it starts at in the attribute's data.
+using RunPieces = std::vector<std::pair<std::uint64_t, Runs>>;
+struct JoinedRuns {
+  Runs runs;
+  bool gap = false;      // a piece is missing: its stretch is left sparse, unread
+  bool overlap = false;  // a piece overlaps one before it: it is left out
+};
+// The runs of the whole, in the order of the data.
+JoinedRuns JoinRunPieces(RunPieces pieces, std::uint64_t cluster_size);
+
 // Reads the `size` bytes at `offset` of the data that `runs` hold, across
 // runs where they span two; sparse parts read as zeros. kPastEnd when the
 // runs end first.
