@@ -546,7 +546,8 @@ TEST_F(NtfsImage, ThreadsChangeNothingInTheOutput) {
         {"-d", damaged, "--json", "-n", "-a", "-r", "C:\\"},
         {"-d", damaged, "--bodyfile", "-r", "C:\\"},
         {"-d", damaged, "-e", "C:\\big\\e1*", "C:\\top\\*", "C:\\missing\\*", "C:\\*"},
-        {"-d", image_, "--csv", "-r", "C:\\names"}}) {
+        {"-d", image_, "--csv", "-r", "C:\\names"},
+        {"-d", damaged, "-I", "-a", "-n", "-e", "-u", "-r", "C:\\"}}) {
     auto one = args, two = args, eight = args;
     one.insert(one.begin(), {"-j", "1"});
     two.insert(two.begin(), "-j2");
