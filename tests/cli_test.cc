@@ -144,6 +144,10 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   r = RunQst({"-d", "x.img", "-SU", "--journal-only"});
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.err, "qst: can't use -S with --journal-only\n");
+  r = RunQst({"--index-entries", "a"});
+  EXPECT_EQ(r.err, "qst: can't use -I without -d\n");
+  r = RunQst({"-d", "x.img", "-IU", "--journal-only"});
+  EXPECT_EQ(r.err, "qst: can't use -I with --journal-only\n");
   for (const char* jobs : {"0", "65", "x", "-1", ""}) {
     r = RunQst({"-j", jobs, "a"});
     EXPECT_EQ(r.status, 254) << jobs;

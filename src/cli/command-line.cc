@@ -219,9 +219,12 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     err.Write("qst: can't use --journal-only without -U\n");
     return kStatusBadUsage;
   }
-  if (options.journal_only && options.wants(Witness::kSnapshots)) {
-    err.Write("qst: can't use -S with --journal-only\n");
-    return kStatusBadUsage;
+  // The witnesses read beside each file have no file to join to there.
+  for (Witness w : {Witness::kSnapshots, Witness::kIndex}) {
+    if (options.journal_only && options.wants(w)) {
+      err.Printf("qst: can't use -%c with --journal-only\n", OptionOf(w).letter);
+      return kStatusBadUsage;
+    }
   }
   return CheckWitnesses(options, err);
 }

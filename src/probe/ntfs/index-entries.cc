@@ -61,7 +61,8 @@ void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
   const FileNameValue& key = entry.key;
-  Kept k{entry.reference, static_cast<std::uint32_t>(names_.size()), key.length, key.space,
+  Kept k{entry.reference, static_cast<std::uint32_t>(names_.size()),
+         key.length,      key.space,
          key.times,       key.AllocatedSize(),
          key.DataSize()};
   for (std::size_t i = 0; i < key.length; ++i) names_.push_back(key.Unit(i));
@@ -75,9 +76,9 @@ void FolderIndex::Seal() {
 
 const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference,
                                            std::u16string_view name) const {
-  auto it = std::lower_bound(
-      live_.begin(), live_.end(), reference,
-      [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
+  auto it =
+      std::lower_bound(live_.begin(), live_.end(), reference,
+                       [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
   // A file's names in one folder (a long one and its 8.3 alias) share it.
   for (; it != live_.end() && it->reference == reference; ++it)
     if (NameOf(*it) == name) return &*it;
