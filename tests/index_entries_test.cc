@@ -224,11 +224,7 @@ class IndexEntries : public ::testing::Test {
     Fixups(b, 4096, true);
     Write(block, b);
     // Small's record: an old root's entry past the bytes in use.
-    std::ifstream f(volume_.image, std::ios::binary);
-    std::string boot(512, '\0');
-    f.read(boot.data(), 512);
-    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
-    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + small * 1024;
+    const std::uint64_t at = testing::RecordOffset(volume_.image, small);
     std::string r = Read(at, 1024);
     Fixups(r, 1024, false);
     const std::size_t used = Load(r, 0x18, 4);
@@ -244,22 +240,10 @@ class IndexEntries : public ::testing::Test {
     return std::stoull(r.out.substr(at + path.size() + 2));
   }
   static std::uint64_t Load(const std::string& bytes, std::size_t at, int size) {
-    std::uint64_t v = 0;
-    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return v;
+    return testing::LoadLe(bytes, at, size);
   }
-  // Where a record's $STANDARD_INFORMATION creation time lies in the image.
   static std::uint64_t CreationOffset(std::uint64_t record) {
-    std::ifstream f(volume_.image, std::ios::binary);
-    std::string boot(512, '\0');
-    f.read(boot.data(), 512);
-    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
-    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + record * 1024;
-    std::string mft_record(1024, '\0');
-    f.seekg(static_cast<std::streamoff>(at));
-    f.read(mft_record.data(), 1024);
-    const std::size_t attribute = Load(mft_record, 0x14, 2);
-    return at + attribute + Load(mft_record, attribute + 0x14, 2);
+    return testing::CreationTimeOffset(volume_.image, record);
   }
 
   static inline testing::ScratchNtfs volume_;

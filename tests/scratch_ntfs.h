@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace qst::testing {
@@ -45,6 +46,34 @@ struct ScratchNtfs {
     if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
   }
 };
+
+// A little-endian number of `size` bytes at `at`.
+inline std::uint64_t LoadLe(const std::string& bytes, std::size_t at, int size) {
+  std::uint64_t v = 0;
+  for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+// Where an MFT record (of 1 KiB) lies in the image of a volume.
+inline std::uint64_t RecordOffset(const std::string& image, std::uint64_t record) {
+  std::ifstream f(image, std::ios::binary);
+  std::string boot(512, '\0');
+  f.read(boot.data(), 512);
+  const std::uint64_t cluster = LoadLe(boot, 11, 2) * LoadLe(boot, 13, 1);
+  return LoadLe(boot, 0x30, 8) * cluster + record * 1024;
+}
+
+// Where the creation time of a record's $STANDARD_INFORMATION lies in the
+// image of a volume (the record's first attribute, as NTFS writes it).
+inline std::uint64_t CreationTimeOffset(const std::string& image, std::uint64_t record) {
+  const std::uint64_t at = RecordOffset(image, record);
+  std::ifstream f(image, std::ios::binary);
+  std::string mft_record(1024, '\0');
+  f.seekg(static_cast<std::streamoff>(at));
+  f.read(mft_record.data(), 1024);
+  const std::size_t attribute = LoadLe(mft_record, 0x14, 2);
+  return at + attribute + LoadLe(mft_record, attribute + 0x14, 2);
+}
 
 // Sets creation, last write and last access of `path` itself (a link is not
 // followed); the volume sets the change time. Returns false on failure.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "scratch_ntfs.h"
 #include "test_env.h"
 
 namespace qst {
@@ -90,19 +91,9 @@ class ShadowCopies : public ::testing::Test {
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   // Where the creation time of a record's $STANDARD_INFORMATION lies in the
-  // volume (the record's first attribute, on the volume as Windows made it).
+  // volume as Windows made it.
   static std::uint64_t CreationTimeOffset(std::uint64_t record) {
-    std::ifstream f(raw_, std::ios::binary);
-    std::string boot(512, '\0');
-    f.read(boot.data(), 512);
-    const std::uint64_t cluster = Load(boot, 11, 2) * Load(boot, 13, 1);
-    const std::uint64_t at = Load(boot, 0x30, 8) * cluster + record * 1024;
-    std::string mft_record(1024, '\0');
-    f.seekg(static_cast<std::streamoff>(at));
-    f.read(mft_record.data(), 1024);
-    const std::size_t attribute = Load(mft_record, 0x14, 2);
-    EXPECT_EQ(Load(mft_record, attribute, 4), 0x10u);
-    return at + attribute + Load(mft_record, attribute + 0x14, 2);
+    return testing::CreationTimeOffset(raw_, record);
   }
 
   // One line per JSON record that `filter` (jq) selects, as `fields` give it.
