@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,20 @@ TEST_F(ShadowCopies, ThreadsChangeNothingInTheOutput) {
       EXPECT_EQ(r.status, single.status);
     }
   }
+}
+
+TEST_F(ShadowCopies, EveryNameOfTheUntouchedVolumeHasItsIndexEntryAndNoSign) {
+  // The volume as Windows left it: each name's entry in its folder's index
+  // agrees with the record's creation time, and SI!=I30 fires on none.
+  auto r = RunQst({"-d", raw_, "-I", "--json", "-r", "C:\\"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  int files = 0;
+  for (std::string line; std::getline(lines, line); ++files) {
+    EXPECT_NE(line.find("\"index_entry\":{"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"alerts\":[]"), std::string::npos) << line;
+  }
+  EXPECT_GE(files, 8);
 }
 
 TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
