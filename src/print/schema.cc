@@ -106,7 +106,8 @@ bool HasTimes(const FileTimestampRecord& r, const TimeSet& set) {
 std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, const TimeSet& set) {
   if (&set == &kRecordTimes) return {&r.crtime, &r.mtime, &r.ctime, &r.atime};
   const int a = Index(set.access);
-  return {&r.fact_times[a + 3], &r.fact_times[a + 1], &r.fact_times[a + 2], &r.fact_times[a]};
+  auto time = [&](int i) { return &r.Time(static_cast<Fact>(a + i)); };
+  return {time(3), time(1), time(2), time(0)};
 }
 
 const char* StateText(const FileTimestampRecord& r) {

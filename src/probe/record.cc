@@ -48,7 +48,7 @@ void RenderFacts(const RawFileInfo& raw, TimeForm form, const LocalTimeConverter
     r->facts.Set(f, raw.facts.Get(f));
     if (kFacts[i].kind != FactKind::kTime) continue;
     const FILETIME t = raw.facts.Get(f);
-    RenderedTimestamp& out = r->fact_times[i];
+    RenderedTimestamp& out = r->fact_times[kTimeSlot[i]];
     if (f == Fact::kUsnFirst || f == Fact::kUsnLast) {
       out = RenderOnce(t, form, zone, f);
       continue;
@@ -64,8 +64,9 @@ void RenderFacts(const RawFileInfo& raw, TimeForm form, const LocalTimeConverter
 
 const char* FileTimestampRecord::Verdict(Fact access) const {
   if (!facts.Has(access)) return nullptr;
-  const RenderedTimestamp* t = &fact_times[Index(access)];
-  return ClassifyTimestampOrigin(t[0], t[1], t[2], t[3]);
+  const int a = Index(access);
+  return ClassifyTimestampOrigin(Time(access), Time(static_cast<Fact>(a + 1)),
+                                 Time(static_cast<Fact>(a + 2)), Time(static_cast<Fact>(a + 3)));
 }
 
 FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, TimeForm form,

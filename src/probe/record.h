@@ -69,8 +69,8 @@ struct FileTimestampRecord {
   // What the witnesses hold of the file, raw, and each known time rendered
   // in the run's form (at the fact's place).
   Facts facts;
-  std::array<RenderedTimestamp, kFactCount> fact_times;
-  SignSet signs;  // with fields.alerts() or report
+  std::array<RenderedTimestamp, kTimeFactCount> fact_times;  // by kTimeSlot
+  SignSet signs;                                             // with fields.alerts() or report
   std::vector<WitnessEvent> events;
 
   // With -S: the states of the path in each shadow copy, oldest first,
@@ -90,7 +90,7 @@ struct FileTimestampRecord {
   FileIdentity identity;
 
   // A known time fact as rendered; check facts.Has first.
-  const RenderedTimestamp& Time(Fact f) const { return fact_times[Index(f)]; }
+  const RenderedTimestamp& Time(Fact f) const { return fact_times[kTimeSlot[Index(f)]]; }
   // The origin verdict of the four times from `access` on, in the order
   // access, write, change, creation; null when they were not read.
   const char* Verdict(Fact access) const;

@@ -105,6 +105,20 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
 
+// The time facts numbered among themselves, for what keeps one thing a
+// time (a record keeps each rendered): a fact's place, -1 for another kind.
+inline constexpr int kTimeFactCount = [] {
+  int n = 0;
+  for (const FactInfo& f : kFacts) n += f.kind == FactKind::kTime ? 1 : 0;
+  return n;
+}();
+inline constexpr std::array<int, kFactCount> kTimeSlot = [] {
+  std::array<int, kFactCount> slots{};
+  int n = 0;
+  for (int i = 0; i < kFactCount; ++i) slots[i] = kFacts[i].kind == FactKind::kTime ? n++ : -1;
+  return slots;
+}();
+
 // The facts read of one file, each known or not. A fact not read is not
 // known: it has no value, zero or otherwise.
 class Facts {

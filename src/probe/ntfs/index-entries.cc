@@ -61,12 +61,40 @@ void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
   const FileNameValue& key = entry.key;
-  Kept k{entry.reference, static_cast<std::uint32_t>(names_.size()),
-         key.length,      key.space,
-         key.times,       key.AllocatedSize(),
-         key.DataSize()};
-  for (std::size_t i = 0; i < key.length; ++i) names_.push_back(key.Unit(i));
+  bool wide = false;
+  for (std::size_t i = 0; i < key.length && !wide; ++i) wide = key.Unit(i) > 0xFF;
+  Kept k;
+  k.reference = entry.reference;
+  k.name = static_cast<std::uint32_t>(wide ? wide_.size() : narrow_.size());
+  k.length = key.length;
+  k.wide = wide;
+  k.space = key.space;
+  k.times = key.times;
+  k.allocated = key.AllocatedSize();
+  k.size = key.DataSize();
+  for (std::size_t i = 0; i < key.length; ++i) {
+    if (wide)
+      wide_.push_back(key.Unit(i));
+    else
+      narrow_.push_back(static_cast<char>(key.Unit(i)));
+  }
   live_.push_back(k);
+}
+
+bool FolderIndex::NameIs(const Kept& k, std::u16string_view name) const {
+  if (name.size() != k.length) return false;
+  if (k.wide) return std::u16string_view(wide_).substr(k.name, k.length) == name;
+  for (std::size_t i = 0; i < k.length; ++i)
+    if (static_cast<unsigned char>(narrow_[k.name + i]) != name[i]) return false;
+  return true;
+}
+
+std::u16string FolderIndex::NameOf(const Kept& k) const {
+  if (k.wide) return wide_.substr(k.name, k.length);
+  std::u16string name(k.length, u'\0');
+  for (std::size_t i = 0; i < k.length; ++i)
+    name[i] = static_cast<unsigned char>(narrow_[k.name + i]);
+  return name;
 }
 
 void FolderIndex::Seal() {
@@ -81,7 +109,7 @@ const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference,
                        [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
   // A file's names in one folder (a long one and its 8.3 alias) share it.
   for (; it != live_.end() && it->reference == reference; ++it)
-    if (NameOf(*it) == name) return &*it;
+    if (NameIs(*it, name)) return &*it;
   return nullptr;
 }
 

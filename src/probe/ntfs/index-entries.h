@@ -76,20 +76,22 @@ class FolderIndex {
  private:
   struct Kept {
     std::uint64_t reference;
-    std::uint32_t name;  // where its name starts in names_
+    std::uint32_t name;  // where its name starts in narrow_, or in wide_
     std::uint8_t length;
+    bool wide;  // a unit of its name lies above 0xFF
     NameSpace space;
     NtfsTimes times;
     std::uint64_t allocated, size;
   };
-  std::u16string_view NameOf(const Kept& k) const {
-    return std::u16string_view(names_).substr(k.name, k.length);
-  }
+  bool NameIs(const Kept& k, std::u16string_view name) const;
+  std::u16string NameOf(const Kept& k) const;
   // The live entry naming `reference` as `name`; null where there is none.
   const Kept* Find(std::uint64_t reference, std::u16string_view name) const;
 
   std::vector<Kept> live_;
-  std::u16string names_;
+  // The names, a byte a unit where every unit lies below 0x100 (most do).
+  std::string narrow_;
+  std::u16string wide_;
   std::vector<FolderEntry> slack_;
 };
 
