@@ -144,7 +144,7 @@ class ImagePlatform : public Platform, public Evidence {
     }
     if (entry.hint.name == SearchHint::kNoName) return Probe(path, info);
     return Report(path, {entry.hint.record, entry.hint.name}, info,
-                  scratch != nullptr ? &static_cast<MftWindow*>(scratch)->window : nullptr);
+                  static_cast<MftWindow*>(scratch));
   }
 
   int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
@@ -394,15 +394,20 @@ class ImagePlatform : public Platform, public Evidence {
   // What a thread keeps between probes: a stretch of the volume's MFT.
   struct MftWindow : ProbeScratch {
     Mft::Window window;
+    std::vector<JoinScratch> joins;  // one for each part
   };
 
   // Fills `info` for the record found at `path` on the volume, reading it
-  // through `window` when given.
+  // through what the calling thread keeps, when given.
   int Report(const std::string& path, Found found, RawFileInfo* info,
-             Mft::Window* window = nullptr) const {
-    if (int error = ReadState(*volume_, path, found, info, window)) return error;
+             MftWindow* scratch = nullptr) const {
+    if (int error =
+            ReadState(*volume_, path, found, info, scratch != nullptr ? &scratch->window : nullptr))
+      return error;
     const FileJoin file{found.record, volume_->SequenceOf(found.record), found.name};
-    for (const auto& part : parts_) part->Join(file, info);
+    if (scratch != nullptr) scratch->joins.resize(parts_.size());
+    for (std::size_t p = 0; p < parts_.size(); ++p)
+      parts_[p]->Join(file, info, scratch != nullptr ? &scratch->joins[p] : nullptr);
     return 0;
   }
 

@@ -1,6 +1,5 @@
 #include "probe/image/witness-parts.h"
 
-#include <atomic>
 #include <future>
 #include <list>
 #include <mutex>
@@ -23,7 +22,7 @@ class JournalPart : public WitnessPart {
   JournalPart(std::unique_ptr<UsnJournalIndex> index, std::string image_name)
       : index_(std::move(index)), image_name_(std::move(image_name)) {}
 
-  void Join(const FileJoin& file, RawFileInfo* info) const override {
+  void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
     if (index_ != nullptr) index_->Join(file.record, file.sequence, &info->facts, &info->events);
   }
 
@@ -66,7 +65,7 @@ class IndexPart : public WitnessPart {
   IndexPart(NtfsVolume& volume, std::string image_name, bool slack)
       : volume_(volume), image_name_(std::move(image_name)), slack_(slack) {}
 
-  void Join(const FileJoin& file, RawFileInfo* info) const override {
+  void Join(const FileJoin& file, RawFileInfo* info, JoinScratch* scratch) const override {
     if (file.name == NtfsVolume::kNone) return;
     const std::uint64_t folder = volume_.FolderOfName(file.name);
     // An entry is trusted only in the folder the name names, by record and
@@ -75,8 +74,16 @@ class IndexPart : public WitnessPart {
         volume_.SequenceOf(folder) != volume_.FolderSequenceOfName(file.name))
       return;
     NtfsVolume::NameBuffer buffer;
-    Folder(folder)->Join(file.record, file.sequence, volume_.NameText(file.name, buffer),
-                         &info->facts);
+    // A thread joins a folder's names one after another: the last folder
+    // it joined is kept at hand.
+    std::shared_ptr<const FolderIndex> index;
+    if (scratch != nullptr && scratch->key == folder + 1) {
+      index = std::static_pointer_cast<const FolderIndex>(scratch->kept);
+    } else {
+      index = Folder(folder);
+      if (scratch != nullptr) *scratch = {folder + 1, index};
+    }
+    index->Join(file.record, file.sequence, volume_.NameText(file.name, buffer), &info->facts);
   }
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
@@ -132,22 +139,9 @@ class IndexPart : public WitnessPart {
 
   // The folder's index: read by the first thread that asks for it, while
   // the others that ask wait for it rather than read it again.
+  // The folder's index: read by the first thread that asks for it, while
+  // the others that ask wait for it rather than read it again.
   std::shared_ptr<const FolderIndex> Folder(std::uint64_t folder) const {
-    // A thread joins a folder's names one after another: the last folder it
-    // asked for is kept at hand.
-    struct Last {
-      std::uint64_t part = 0;
-      std::uint64_t folder = 0;
-      std::shared_ptr<const FolderIndex> index;
-    };
-    thread_local Last last;
-    if (last.part == id_ && last.folder == folder) return last.index;
-    last = {id_, folder, Shared(folder)};
-    return last.index;
-  }
-
-  // The same, through the folders kept for every thread.
-  std::shared_ptr<const FolderIndex> Shared(std::uint64_t folder) const {
     std::promise<std::shared_ptr<const FolderIndex>> reading;
     std::shared_future<std::shared_ptr<const FolderIndex>> kept;
     {
@@ -182,9 +176,6 @@ class IndexPart : public WitnessPart {
   NtfsVolume& volume_;
   std::string image_name_;
   bool slack_;
-  // Tells this part's folders from those of a part gone before it.
-  inline static std::atomic<std::uint64_t> parts_made_{0};
-  const std::uint64_t id_ = ++parts_made_;
   mutable std::mutex mutex_;
   mutable std::list<
       std::pair<std::uint64_t, std::shared_future<std::shared_ptr<const FolderIndex>>>>

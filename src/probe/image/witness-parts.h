@@ -35,13 +35,20 @@ struct FileJoin {
   std::uint32_t name = 0;
 };
 
+// What one thread keeps between the joins a part makes for it (what it
+// joined last), owned by the thread; parts that keep nothing ignore it.
+struct JoinScratch {
+  std::uint64_t key = 0;
+  std::shared_ptr<const void> kept;
+};
+
 class WitnessPart {
  public:
   virtual ~WitnessPart() = default;
   // Adds what the witness holds of `file` to `info` (its facts and
   // events); nothing where it holds nothing. Called from several threads
-  // at once.
-  virtual void Join(const FileJoin& file, RawFileInfo* info) const = 0;
+  // at once, each with its own `scratch` (or null).
+  virtual void Join(const FileJoin& file, RawFileInfo* info, JoinScratch* scratch) const = 0;
   // The lines that say what of the witness could not be read; empty when
   // nothing was lost.
   virtual std::string LossReport() const = 0;
