@@ -56,8 +56,9 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
 }
 
 // Each name's entry in its folder's $I30 index. A folder's index is read
-// whole the first time one of its names is joined (a walk joins a folder's
-// names together), and the last folders read are kept.
+// whole once, as a walk lists the folder (or as one of its names is first
+// joined), and the last folders read are kept: a walk joins a folder's
+// names together.
 class IndexPart : public WitnessPart {
  public:
   // With `slack`, each folder's entries left in slack are read too, and
@@ -88,7 +89,8 @@ class IndexPart : public WitnessPart {
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
                   std::uint32_t tag, std::vector<DirEntry>* entries) const override {
-    if (!volume_.IsFolder(folder)) return;
+    // The orphans' folder is made up: it has no index.
+    if (folder == NtfsVolume::kOrphanFolder || !volume_.IsFolder(folder)) return;
     // Read as the walk lists the folder, before the threads that print its
     // names ask for it.
     const std::shared_ptr<const FolderIndex> index = Folder(folder);
@@ -106,7 +108,7 @@ class IndexPart : public WitnessPart {
   }
 
   bool ProbeListed(std::uint64_t folder, std::uint32_t item, RawFileInfo* info) const override {
-    if (!slack_ || !volume_.IsFolder(folder)) return false;
+    if (!slack_ || folder == NtfsVolume::kOrphanFolder || !volume_.IsFolder(folder)) return false;
     const std::shared_ptr<const FolderIndex> index = Folder(folder);
     if (item >= index->slack().size()) return false;
     const FolderEntry& entry = index->slack()[item];
@@ -137,8 +139,6 @@ class IndexPart : public WitnessPart {
   // may lag a few folders behind.
   static constexpr std::size_t kKept = 8;
 
-  // The folder's index: read by the first thread that asks for it, while
-  // the others that ask wait for it rather than read it again.
   // The folder's index: read by the first thread that asks for it, while
   // the others that ask wait for it rather than read it again.
   std::shared_ptr<const FolderIndex> Folder(std::uint64_t folder) const {
