@@ -48,7 +48,7 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
 void AppendJsonSigns(SignSet signs, std::string* out) {
   out->append(",\"alerts\":[");
   bool first = true;
-  for (int i = 0; i < kSignCount; ++i) {
+  for (std::size_t i = 0; i < kSigns.size(); ++i) {
     if (!signs.has(i)) continue;
     if (!first) out->push_back(',');
     AppendJsonString(kSigns[i].name, out);

@@ -146,7 +146,7 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   if (r.signs.empty()) return;
   ++flagged_;
   flagged_created_.push_back(r.crtime.raw);
-  for (int i = 0; i < kSignCount; ++i)
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
   if (flagged_ <= kMaxRows) AddRow(r);
 }
@@ -158,7 +158,7 @@ void HtmlReport::Merge(const HtmlReport& part) {
   deleted_ += part.deleted_;
   errors_ += part.errors_;
   for (const auto& [type, count] : part.types_) types_[type] += count;
-  for (int i = 0; i < kSignCount; ++i) signs_[i] += part.signs_[i];
+  for (std::size_t i = 0; i < kSigns.size(); ++i) signs_[i] += part.signs_[i];
   created_.insert(created_.end(), part.created_.begin(), part.created_.end());
   flagged_created_.insert(flagged_created_.end(), part.flagged_created_.begin(),
                           part.flagged_created_.end());
@@ -461,7 +461,7 @@ void HtmlReport::AppendCounts(std::string* out) const {
   out->append(
       "<section id=\"signs\"><h2>Signs of forged times</h2>\n<table><thead><tr><th>Sign</th>"
       "<th>Files</th><th>Why</th></tr></thead><tbody>\n");
-  for (int i = 0; i < kSignCount; ++i) {
+  for (std::size_t i = 0; i < kSigns.size(); ++i) {
     const SignRule& s = kSigns[i];
     out->append("<tr><td><code>");
     AppendHtmlText(s.name, out);

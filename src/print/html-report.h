@@ -68,14 +68,14 @@ class HtmlReport {
   TimeForm form_;
   const LocalTimeConverter& zone_;
   std::uint64_t files_ = 0, folders_ = 0, deleted_ = 0, errors_ = 0, flagged_ = 0;
-  std::map<std::string, std::uint64_t> types_;     // verdict: files
-  std::array<std::uint64_t, kSignCount> signs_{};  // files, by sign
-  std::vector<FILETIME> created_;                  // $SI creation of each file
-  std::vector<FILETIME> flagged_created_;          // of each flagged file
-  std::vector<FILETIME> journal_created_;          // -U: the journal's File create times
-  std::map<int, FILETIME> stores_;                 // -S: the shadow copies seen, when made
-  std::string rows_;                               // the table's rows, up to kMaxRows
-  std::vector<std::size_t> row_ends_;              // where each row ends in rows_
+  std::map<std::string, std::uint64_t> types_;    // verdict: files
+  std::array<std::uint64_t, kMaxSigns> signs_{};  // files, by sign
+  std::vector<FILETIME> created_;                 // $SI creation of each file
+  std::vector<FILETIME> flagged_created_;         // of each flagged file
+  std::vector<FILETIME> journal_created_;         // -U: the journal's File create times
+  std::map<int, FILETIME> stores_;                // -S: the shadow copies seen, when made
+  std::string rows_;                              // the table's rows, up to kMaxRows
+  std::vector<std::size_t> row_ends_;             // where each row ends in rows_
 };
 
 // `text` for HTML: the five markup characters as references, each control

@@ -1,6 +1,7 @@
 #include "probe/signs.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "objectid/objectid.h"
 
@@ -74,9 +75,7 @@ bool SiApartFromIndex(const RawFileInfo& raw) {
          raw.basic.CreationTime != raw.facts.Get(Fact::kIndexCreation);
 }
 
-}  // namespace
-
-const std::array<SignRule, kSignCount> kSigns = {{
+constexpr SignRule kSignTable[] = {
     {"SI<FN", SignKind::kForgery, Witness::kFileName, true,
      "$SI creation before the $FILE_NAME creation",
      "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME",
@@ -115,18 +114,23 @@ const std::array<SignRule, kSignCount> kSigns = {{
      "a file open, or its changes not yet written, when the volume was imaged; another hard "
      "link of the file, whose entry lags",
      SiApartFromIndex},
-}};
+};
+static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
+
+}  // namespace
+
+constinit const std::span<const SignRule> kSigns = kSignTable;
 
 SignSet ReadSigns(const RawFileInfo& raw) {
   SignSet signs;
-  for (int i = 0; i < kSignCount; ++i)
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (kSigns[i].fires(raw)) signs.add(i);
   return signs;
 }
 
 void AppendSignNames(SignSet signs, const char* separator, std::string* out) {
   bool first = true;
-  for (int i = 0; i < kSignCount; ++i) {
+  for (std::size_t i = 0; i < kSigns.size(); ++i) {
     if (!signs.has(i)) continue;
     if (!first) out->append(separator);
     out->append(kSigns[i].name);

@@ -5,8 +5,9 @@
 // read for the file, it stays silent.
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "probe/platform.h"
@@ -30,15 +31,15 @@ struct SignRule {
   bool (*fires)(const RawFileInfo& raw);
 };
 
-inline constexpr int kSignCount = 8;
-// In the order the signs are printed.
-extern const std::array<SignRule, kSignCount> kSigns;
+// In the order the signs are printed; at most kMaxSigns.
+extern const std::span<const SignRule> kSigns;
+inline constexpr std::size_t kMaxSigns = 32;
 
 // Which of kSigns fired, by their place in the table.
 class SignSet {
  public:
-  bool has(int sign) const { return (bits_ >> sign & 1) != 0; }
-  void add(int sign) { bits_ |= 1u << sign; }
+  bool has(std::size_t sign) const { return (bits_ >> sign & 1) != 0; }
+  void add(std::size_t sign) { bits_ |= 1u << sign; }
   bool empty() const { return bits_ == 0; }
   bool operator==(const SignSet&) const = default;
 
