@@ -367,6 +367,15 @@ TEST_F(IndexEntries, ABlockMarkedFreeIsReadAsSlack) {
   // slack, with that entry (the block's older remnants with it).
   EXPECT_GT(unjoined.size(), 5u);
   EXPECT_TRUE(std::includes(slack.begin(), slack.end(), unjoined.begin(), unjoined.end()));
+  // Without -a too, a free block's entries are not taken for live ones.
+  auto live = RunQst({"-d", copy, "-I", "--json", "-r", "C:\\big"});
+  for (const std::string& name : unjoined) {
+    std::size_t at = live.out.find(name + "\"");
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_NE(live.out.find("\"index_entry\":null", at), live.out.find("\"index_entry\":{", at))
+        << name;
+    EXPECT_LT(live.out.find("\"index_entry\":null", at), live.out.find('\n', at)) << name;
+  }
 }
 
 TEST_F(IndexEntries, EntriesLeftInSlackAreRowsOfTheirOwnWithAllAndTheOption) {

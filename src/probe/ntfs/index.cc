@@ -103,9 +103,9 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
 void ForEachIndexBlockWithFree(
     VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
     const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-    std::unordered_set<std::uint64_t>* seen,
+    std::unordered_set<std::uint64_t>* seen, bool free_too,
     const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit) {
-  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, true, visit);
+  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, free_too, visit);
 }
 
 std::span<const std::uint8_t> NodeSlack(const std::uint8_t* header, std::size_t available) {

@@ -57,14 +57,14 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
                        std::unordered_set<std::uint64_t>* seen,
                        const std::function<void(std::uint8_t* block)>& visit);
 
-// The same over every block the data holds, those the $BITMAP marks free
-// too: `visit` gets each block (not yet fixed up), whether it is in use, and
+// The same, with `free_too` over the blocks the $BITMAP marks free as well:
+// `visit` gets each block (not yet fixed up), whether it is in use, and
 // whether it could be read (its bytes are then those of the last block
 // read, or zeros).
 void ForEachIndexBlockWithFree(
     VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
     const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-    std::unordered_set<std::uint64_t>* seen,
+    std::unordered_set<std::uint64_t>* seen, bool free_too,
     const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit);
 
 // Applies a block's fixups; false when it is no whole "INDX" block.

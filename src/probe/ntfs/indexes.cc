@@ -116,10 +116,10 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   if (a.has_blocks) {
     const std::uint32_t size = boot_.index_block_size;
     std::unordered_set<std::uint64_t> seen;
+    // Free blocks are read only for their slack.
     ForEachIndexBlockWithFree(
-        reader_, a.runs, a.data_size, slack ? a.bitmap : std::vector<std::uint8_t>{}, size, &seen,
+        reader_, a.runs, a.data_size, a.bitmap, size, &seen, slack,
         [&](std::uint8_t* block, bool in_use, bool read) {
-          if (!slack && !in_use) return;
           // A free block may never have been written: no damage then.
           if (!read || !FixUpBlock(block, size)) {
             if (in_use) ++index->damaged;
