@@ -38,8 +38,6 @@ struct RenderPool::Batch {
   }
 };
 
-bool RenderPool::Suits(const Context& context) { return context.platform->ProbesFromMemory(); }
-
 RenderPool::RenderPool(Context& context, int threads)
     : context_(context), limit_(kBatchesPerThread * static_cast<std::size_t>(threads)) {
   for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });

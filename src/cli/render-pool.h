@@ -3,6 +3,8 @@
 // the whole cost of a walk: the walk hands entries over in batches, threads
 // turn each batch into text, and the batches are written in the order their
 // entries were taken, so that the output is the same as from one thread.
+// With --report each batch gathers its part of the page, taken in the same
+// order.
 #pragma once
 
 #include <condition_variable>
@@ -21,11 +23,6 @@ namespace qst {
 
 class RenderPool {
  public:
-  // Whether a walk under `context` gains from a pool: a platform that
-  // answers from memory. The page of --report gathers each batch apart and
-  // takes it in the batches' order.
-  static bool Suits(const Context& context);
-
   // `threads` build records besides the caller's.
   RenderPool(Context& context, int threads);
   // Writes what is left.

@@ -90,7 +90,7 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "Signs of forged times (alerts):\n");
   for (const SignRule& sign : kSigns) {
     std::string needs;
-    if (sign.needs_witness) needs = std::string(" (-") + OptionOf(sign.needs).letter + ")";
+    if (sign.needs) needs = std::string(" (-") + OptionOf(*sign.needs).letter + ")";
     out.Printf("  %-12s%s%s\n", sign.name, sign.brief, needs.c_str());
   }
   out.Write(

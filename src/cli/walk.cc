@@ -30,7 +30,7 @@ struct ProbesAhead {
       int threads = context.options.jobs > 0
                         ? context.options.jobs
                         : static_cast<int>(std::min(std::thread::hardware_concurrency(), 8u));
-      if (threads > 1 && RenderPool::Suits(context)) render.emplace(context, threads);
+      if (threads > 1) render.emplace(context, threads);
       return;
     }
     int threads =

@@ -40,7 +40,7 @@ namespace {
 
 // Whether the run read what `sign` needs.
 bool Read(const SignRule& sign, RecordFields fields) {
-  return !sign.needs_witness || fields.has(sign.needs);
+  return !sign.needs || fields.has(*sign.needs);
 }
 
 // A FILETIME as 20 digits, so that text order is time order.
@@ -472,7 +472,7 @@ void HtmlReport::AppendCounts(std::string* out) const {
       out->append("\">");
       AppendNumber(signs_[i], out);
     } else {
-      out->append("<td>not read (needs -").append(1, OptionOf(s.needs).letter).append(")");
+      out->append("<td>not read (needs -").append(1, OptionOf(*s.needs).letter).append(")");
     }
     out->append("</td><td>");
     AppendHtmlText(s.why, out);

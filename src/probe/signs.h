@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -23,11 +24,10 @@ enum class SignKind : std::uint8_t {
 struct SignRule {
   const char* name;  // as printed among the alerts
   SignKind kind;
-  Witness needs;       // the witness it reads beyond the record
-  bool needs_witness;  // false: the record alone serves, in any run
-  const char* brief;   // its line in --help
-  const char* why;     // its reasoning, one line (the page)
-  const char* benign;  // what honest work makes it fire
+  std::optional<Witness> needs;  // the witness it reads; none: the record alone serves
+  const char* brief;             // its line in --help
+  const char* why;               // its reasoning, one line (the page)
+  const char* benign;            // what honest work makes it fire
   bool (*fires)(const RawFileInfo& raw);
 };
 

@@ -50,6 +50,17 @@ bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder,
   return true;
 }
 
+void AddFacts(std::uint64_t reference, const NtfsTimes& times, std::uint64_t allocated,
+              std::uint64_t size, Facts* facts) {
+  facts->Set(Fact::kIndexAccess, times.access);
+  facts->Set(Fact::kIndexWrite, times.write);
+  facts->Set(Fact::kIndexChange, times.change);
+  facts->Set(Fact::kIndexCreation, times.creation);
+  facts->Set(Fact::kIndexAllocated, allocated);
+  facts->Set(Fact::kIndexSize, size);
+  facts->Set(Fact::kIndexSequence, SequenceNumber(reference));
+}
+
 }  // namespace
 
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
@@ -145,23 +156,12 @@ void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16str
                        Facts* facts) const {
   const Kept* k = Find(FileReference(record, sequence), name);
   if (k == nullptr) return;
-  FolderEntry entry;
-  entry.reference = k->reference;
-  entry.times = k->times;
-  entry.allocated = k->allocated;
-  entry.size = k->size;
-  AddEntryFacts(entry, facts);
+  AddFacts(k->reference, k->times, k->allocated, k->size, facts);
   facts->Set(Fact::kIndexReused, 0);  // it names this very file
 }
 
 void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
-  facts->Set(Fact::kIndexAccess, entry.times.access);
-  facts->Set(Fact::kIndexWrite, entry.times.write);
-  facts->Set(Fact::kIndexChange, entry.times.change);
-  facts->Set(Fact::kIndexCreation, entry.times.creation);
-  facts->Set(Fact::kIndexAllocated, entry.allocated);
-  facts->Set(Fact::kIndexSize, entry.size);
-  facts->Set(Fact::kIndexSequence, SequenceNumber(entry.reference));
+  AddFacts(entry.reference, entry.times, entry.allocated, entry.size, facts);
 }
 
 }  // namespace qst

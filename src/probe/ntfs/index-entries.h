@@ -38,8 +38,6 @@ struct FolderEntry {
   NtfsTimes times;
   std::uint64_t allocated = 0, size = 0;
   bool slack = false;  // carved from slack, not in use
-
-  bool operator==(const FolderEntry&) const = default;
 };
 
 // Carves the entries of `folder` from `size` bytes of slack at `data`,
