@@ -28,6 +28,11 @@ class CountingReader : public MemoryVolumeReader {
     read += size;
     return MemoryVolumeReader::Read(offset, buffer, size);
   }
+  // Bytes shown in place count as read.
+  const std::uint8_t* View(std::uint64_t offset, std::size_t size) override {
+    read += size;
+    return MemoryVolumeReader::View(offset, size);
+  }
   std::uint64_t read = 0;
 };
 

@@ -692,6 +692,34 @@ TEST(IndexBlocks, OnlyBlocksInUseInClustersTheImageHoldsAreReadEachOnce) {
   EXPECT_EQ(visited, 2);
 }
 
+TEST(IndexBlocks, AReadThatFailsCostsOnlyTheBlocksItHeld) {
+  constexpr std::uint32_t kBlock = 4096;
+  // Four blocks in one run, read together; the medium fails on the third.
+  class FailingReader : public MemoryVolumeReader {
+   public:
+    using MemoryVolumeReader::MemoryVolumeReader;
+    ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+      ++reads;
+      if (offset < 3 * kBlock && offset + size > 2 * kBlock) return ReadStatus::kFailed;
+      return MemoryVolumeReader::Read(offset, buffer, size);
+    }
+    const std::uint8_t* View(std::uint64_t, std::size_t) override { return nullptr; }
+    int reads = 0;
+  };
+  std::string image(4 * kBlock, '\0');
+  for (int b = 0; b < 4; ++b) image[b * kBlock] = static_cast<char>('a' + b);
+  FailingReader reader(image);
+  std::unordered_set<std::uint64_t> seen;
+  std::string read, lost;
+  ForEachIndexBlockWithFree(reader, {{0, 4 * kBlock}}, 4 * kBlock, {}, kBlock, &seen, true,
+                            [&](std::uint8_t* block, bool, bool ok) {
+                              (ok ? read : lost).push_back(ok ? static_cast<char>(block[0]) : '?');
+                            });
+  EXPECT_EQ(read, "abd");
+  EXPECT_EQ(lost, "?");
+  EXPECT_EQ(reader.reads, 5);  // all four, then each alone
+}
+
 TEST(DamageSummary, NamesRangesAndSizes) {
   const struct {
     void (*set)(NtfsVolume::Damage&);

@@ -77,24 +77,29 @@ class IndexPart : public WitnessPart {
     NtfsVolume::NameBuffer buffer;
     // A thread joins a folder's names one after another: the last folder
     // it joined is kept at hand.
-    std::shared_ptr<const FolderIndex> index;
+    // The scratch holds the index alive; a pointer to it is enough here
+    // (copying the shared pointer makes the threads fight over its count).
+    std::shared_ptr<const FolderIndex> held;
+    const FolderIndex* index = nullptr;
     if (scratch != nullptr && scratch->key == folder + 1) {
-      index = std::static_pointer_cast<const FolderIndex>(scratch->kept);
+      index = static_cast<const FolderIndex*>(scratch->kept.get());
     } else {
-      index = Folder(folder);
-      if (scratch != nullptr) *scratch = {folder + 1, index};
+      held = Folder(folder);
+      index = held.get();
+      if (scratch != nullptr) *scratch = {folder + 1, held, 0};
     }
-    index->Join(file.record, file.sequence, volume_.NameText(file.name, buffer), &info->facts);
+    index->Join(file.record, file.sequence, volume_.NameText(file.name, buffer), &info->facts,
+                scratch != nullptr ? &scratch->cursor : nullptr);
   }
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
                   std::uint32_t tag, std::vector<DirEntry>* entries) const override {
     // The orphans' folder is made up: it has no index.
     if (folder == NtfsVolume::kOrphanFolder || !volume_.IsFolder(folder)) return;
-    // Read as the walk lists the folder, before the threads that print its
-    // names ask for it.
-    const std::shared_ptr<const FolderIndex> index = Folder(folder);
+    // Without slack to list, the threads that print the folder's names read
+    // its index as they first ask for it, and the walk goes on.
     if (!slack_) return;
+    const std::shared_ptr<const FolderIndex> index = Folder(folder);
     const std::vector<FolderEntry>& slack = index->slack();
     for (std::size_t i = 0; i < slack.size() && i >> kItemBits == 0; ++i) {
       if (!matches(slack[i].name)) continue;

@@ -40,6 +40,7 @@ struct FileJoin {
 struct JoinScratch {
   std::uint64_t key = 0;
   std::shared_ptr<const void> kept;
+  std::size_t cursor = 0;  // where in it the last join was found
 };
 
 class WitnessPart {

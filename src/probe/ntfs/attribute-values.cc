@@ -33,8 +33,6 @@ bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length, 
   return true;
 }
 
-char16_t FileNameValue::Unit(std::size_t i) const { return LoadLe16(name + 2 * i); }
-
 std::u16string FileNameValue::Text() const {
   std::u16string text;
   CopyText(&text);

@@ -51,7 +51,9 @@ struct FileNameValue {
   std::uint8_t length = 0;             // UTF-16 units
   const std::uint8_t* name = nullptr;  // UTF-16LE, inside the value
   const std::uint8_t* raw = nullptr;   // the whole value
-  char16_t Unit(std::size_t i) const;
+  char16_t Unit(std::size_t i) const {
+    return static_cast<char16_t>(name[2 * i] | name[2 * i + 1] << 8);
+  }
   std::u16string Text() const;
   // The sizes the value keeps: kept up to date in a folder's index entry,
   // often not in the file's own record.

@@ -72,55 +72,41 @@ void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
   const FileNameValue& key = entry.key;
-  bool wide = false;
-  for (std::size_t i = 0; i < key.length && !wide; ++i) wide = key.Unit(i) > 0xFF;
   Kept k;
   k.reference = entry.reference;
-  k.name = static_cast<std::uint32_t>(wide ? wide_.size() : narrow_.size());
+  k.name = static_cast<std::uint32_t>(names_.size());
   k.length = key.length;
-  k.wide = wide;
   k.space = key.space;
   k.times = key.times;
   k.allocated = key.AllocatedSize();
   k.size = key.DataSize();
-  for (std::size_t i = 0; i < key.length; ++i) {
-    if (wide)
-      wide_.push_back(key.Unit(i));
-    else
-      narrow_.push_back(static_cast<char>(key.Unit(i)));
-  }
+  names_.resize(names_.size() + key.length);
+  char16_t* name = names_.data() + k.name;
+  for (std::size_t i = 0; i < key.length; ++i) name[i] = key.Unit(i);
   live_.push_back(k);
 }
 
-bool FolderIndex::NameIs(const Kept& k, std::u16string_view name) const {
-  if (name.size() != k.length) return false;
-  if (k.wide) return std::u16string_view(wide_).substr(k.name, k.length) == name;
-  for (std::size_t i = 0; i < k.length; ++i)
-    if (static_cast<unsigned char>(narrow_[k.name + i]) != name[i]) return false;
-  return true;
-}
-
-std::u16string FolderIndex::NameOf(const Kept& k) const {
-  if (k.wide) return wide_.substr(k.name, k.length);
-  std::u16string name(k.length, u'\0');
-  for (std::size_t i = 0; i < k.length; ++i)
-    name[i] = static_cast<unsigned char>(narrow_[k.name + i]);
-  return name;
-}
-
 void FolderIndex::Seal() {
-  std::stable_sort(live_.begin(), live_.end(),
-                   [](const Kept& a, const Kept& b) { return a.reference < b.reference; });
+  auto by_reference = [](const Kept& a, const Kept& b) { return a.reference < b.reference; };
+  if (!std::is_sorted(live_.begin(), live_.end(), by_reference))
+    std::stable_sort(live_.begin(), live_.end(), by_reference);
 }
 
-const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference,
-                                           std::u16string_view name) const {
+const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference, std::u16string_view name,
+                                           std::size_t* cursor) const {
+  auto match = [&](std::size_t i) {
+    if (cursor != nullptr) *cursor = i;
+    return &live_[i];
+  };
+  // A file's names in one folder (a long one and its 8.3 alias) share it.
+  if (cursor != nullptr)
+    for (std::size_t i = *cursor; i < live_.size() && i < *cursor + 3; ++i)
+      if (live_[i].reference == reference && NameIs(live_[i], name)) return match(i);
   auto it =
       std::lower_bound(live_.begin(), live_.end(), reference,
                        [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
-  // A file's names in one folder (a long one and its 8.3 alias) share it.
   for (; it != live_.end() && it->reference == reference; ++it)
-    if (NameIs(*it, name)) return &*it;
+    if (NameIs(*it, name)) return match(static_cast<std::size_t>(it - live_.begin()));
   return nullptr;
 }
 
@@ -128,7 +114,7 @@ FolderEntry FolderIndex::Live(std::size_t i) const {
   const Kept& k = live_[i];
   FolderEntry e;
   e.reference = k.reference;
-  e.name = NameOf(k);
+  e.name = names_.substr(k.name, k.length);
   e.space = k.space;
   e.times = k.times;
   e.allocated = k.allocated;
@@ -153,8 +139,8 @@ void FolderIndex::AddSlack(std::vector<FolderEntry> carved) {
 }
 
 void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
-                       Facts* facts) const {
-  const Kept* k = Find(FileReference(record, sequence), name);
+                       Facts* facts, std::size_t* cursor) const {
+  const Kept* k = Find(FileReference(record, sequence), name, cursor);
   if (k == nullptr) return;
   AddFacts(k->reference, k->times, k->allocated, k->size, facts);
   facts->Set(Fact::kIndexReused, 0);  // it names this very file

@@ -60,9 +60,11 @@ class FolderIndex {
 
   // Adds the facts of the live entry by which `name` reaches the file
   // (record, sequence): its four times, its sizes and sequence number;
-  // nothing where the folder holds no such entry.
-  void Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
-            Facts* facts) const;
+  // nothing where the folder holds no such entry. `*cursor` is where the
+  // caller found an entry last (joins in a row often find neighbours),
+  // kept up to date; null where there is none.
+  void Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name, Facts* facts,
+            std::size_t* cursor = nullptr) const;
 
   std::size_t live_count() const { return live_.size(); }
   FolderEntry Live(std::size_t i) const;
@@ -74,22 +76,22 @@ class FolderIndex {
  private:
   struct Kept {
     std::uint64_t reference;
-    std::uint32_t name;  // where its name starts in narrow_, or in wide_
+    std::uint32_t name;  // where its name starts in names_
     std::uint8_t length;
-    bool wide;  // a unit of its name lies above 0xFF
     NameSpace space;
     NtfsTimes times;
     std::uint64_t allocated, size;
   };
-  bool NameIs(const Kept& k, std::u16string_view name) const;
-  std::u16string NameOf(const Kept& k) const;
-  // The live entry naming `reference` as `name`; null where there is none.
-  const Kept* Find(std::uint64_t reference, std::u16string_view name) const;
+  bool NameIs(const Kept& k, std::u16string_view name) const {
+    return std::u16string_view(names_).substr(k.name, k.length) == name;
+  }
+  // The live entry naming `reference` as `name`, looked for first at and
+  // after `*cursor` where given; null where there is none.
+  const Kept* Find(std::uint64_t reference, std::u16string_view name,
+                   std::size_t* cursor = nullptr) const;
 
   std::vector<Kept> live_;
-  // The names, a byte a unit where every unit lies below 0x100 (most do).
-  std::string narrow_;
-  std::u16string wide_;
+  std::u16string names_;
   std::vector<FolderEntry> slack_;
 };
 

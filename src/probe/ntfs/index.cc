@@ -1,6 +1,7 @@
 #include "probe/ntfs/index.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "probe/le.h"
 #include "probe/ntfs/mft-record.h"
@@ -53,7 +54,69 @@ void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
 
 namespace {
 
+// Copies a block of `size` bytes: whole with `whole`, else its header, the
+// entries in use and the tails of its sectors (which its fixups check): the
+// rest of a block is often as large as its entries, and nobody reads it.
+void CopyBlock(const std::uint8_t* from, std::uint32_t size, bool whole, std::uint8_t* to) {
+  const std::uint64_t header = kBlockNodeHeader + kNodeHeaderSize;
+  const std::uint64_t used =
+      whole || size < header
+          ? size
+          : std::min<std::uint64_t>(
+                size, kBlockNodeHeader + LoadLe32(from + kBlockNodeHeader + kEntriesEnd));
+  std::memcpy(to, from, std::max(used, std::min<std::uint64_t>(header, size)));
+  for (std::uint64_t tail = kFixupStride - 2; tail + 2 <= size; tail += kFixupStride)
+    if (tail + 2 > used) std::memcpy(to + tail, from + tail, 2);
+}
+
+// Blocks that follow one another inside a run, shown or read together.
+class Stretch {
+ public:
+  explicit Stretch(VolumeReader& reader) : reader_(reader) {}
+  ~Stretch() { Drop(); }
+  Stretch(const Stretch&) = delete;
+  Stretch& operator=(const Stretch&) = delete;
+
+  // Whether the `size` bytes at `at` in the data are held.
+  bool Holds(std::uint64_t at, std::uint64_t size) const { return at >= from_ && at + size <= to_; }
+  // Whether a stretch may be tried at `at`: not inside one that failed,
+  // where the blocks are read one by one, so that a failure costs one.
+  bool Worth(std::uint64_t at) const { return at >= failed_to_; }
+  // Holds the `size` bytes at `at` in the data, `offset` on the volume.
+  void Load(std::uint64_t offset, std::uint64_t at, std::uint64_t size) {
+    Drop();
+    view_ = reader_.View(offset, size);
+    if (view_ == nullptr) {
+      bytes_.resize(size);
+      if (reader_.Read(offset, bytes_.data(), size) != ReadStatus::kOk) {
+        failed_to_ = at + size;
+        return;
+      }
+    }
+    from_ = at;
+    to_ = at + size;
+  }
+  // The bytes at `at` in the data, held.
+  const std::uint8_t* At(std::uint64_t at) const {
+    return (view_ != nullptr ? view_ : bytes_.data()) + (at - from_);
+  }
+  void Drop() {
+    if (view_ != nullptr) reader_.Unview(view_, to_ - from_);
+    view_ = nullptr;
+    from_ = to_ = 0;
+  }
+
+ private:
+  VolumeReader& reader_;
+  std::uint64_t from_ = 0, to_ = 0;  // its place in the data
+  std::uint64_t failed_to_ = 0;      // where the last one that failed ends
+  const std::uint8_t* view_ = nullptr;
+  std::vector<std::uint8_t> bytes_;
+};
+
 // Reads the blocks of an index's data, in use or, with `free_too`, all.
+// Blocks that follow one another inside a run are read together, up to
+// a stretch; each is copied out to be fixed up.
 void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
                 const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
                 std::unordered_set<std::uint64_t>* seen, bool free_too,
@@ -63,7 +126,10 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
   auto in_use = [&](std::uint64_t b) {
     return bitmap.empty() || (b / 8 < bitmap.size() && (bitmap[b / 8] >> (b % 8)) & 1);
   };
+  auto wanted = [&](std::uint64_t b) { return free_too || in_use(b); };
+  constexpr std::uint64_t kStretch = 1 << 20;
   std::vector<std::uint8_t> block(block_size);
+  Stretch stretch(reader);
   std::uint64_t next = 0;  // the first block not yet looked at
   std::uint64_t pos = 0;   // where the run begins in the data
   for (const auto& [start, length] : runs) {
@@ -71,6 +137,7 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
     if (start != kSparse && start < reader.Size()) {
       // The blocks that this run holds a part of, as far as the image goes.
       const std::uint64_t held = pos + std::min(length, reader.Size() - start);
+      stretch.Drop();
       for (std::uint64_t b = std::max(next, pos / block_size); b < blocks && b * block_size < held;
            ++b) {
         next = b + 1;
@@ -78,8 +145,19 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
         if (!used && !free_too) continue;
         std::uint64_t at = b * block_size;
         if (at >= pos && !seen->insert(start + (at - pos)).second) continue;
-        const bool read =
-            ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk;
+        const bool whole_in_run = at >= pos && at + block_size <= held;
+        if (whole_in_run && stretch.Worth(at) && !stretch.Holds(at, block_size)) {
+          std::uint64_t last = b + 1;
+          while (last < blocks && (last + 1) * block_size <= held &&
+                 (last - b) * block_size < kStretch && wanted(last))
+            ++last;
+          stretch.Load(start + (at - pos), at, (last - b) * block_size);
+        }
+        bool read = true;
+        if (stretch.Holds(at, block_size))
+          CopyBlock(stretch.At(at), block_size, free_too, block.data());
+        else  // begun in the run before, cut short by the image, or failed
+          read = ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk;
         visit(block.data(), used, read);
       }
     }

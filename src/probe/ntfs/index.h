@@ -51,14 +51,16 @@ void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
 // in use (`bitmap`; every block when it is empty). Only what lies in
 // clusters is read: sparse stretches cost nothing, however long. A block
 // whose place on the volume is in `seen` is not read again, and each read
-// is added to it. `visit` gets each block read, not yet fixed up.
+// is added to it. `visit` gets each block read, not yet fixed up: its
+// header, its entries in use and what its fixups check, the bytes past
+// its entries being left as they were.
 void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
                        const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
                        std::unordered_set<std::uint64_t>* seen,
                        const std::function<void(std::uint8_t* block)>& visit);
 
-// The same, with `free_too` over the blocks the $BITMAP marks free as well:
-// `visit` gets each block (not yet fixed up), whether it is in use, and
+// The same, with `free_too` over the blocks the $BITMAP marks free as well,
+// each block then whole: `visit` gets each block (not yet fixed up), whether it is in use, and
 // whether it could be read (its bytes are then those of the last block
 // read, or zeros).
 void ForEachIndexBlockWithFree(
