@@ -72,41 +72,67 @@ void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
   const FileNameValue& key = entry.key;
+  bool wide = false;
+  for (std::size_t i = 0; i < key.length; ++i) wide |= key.Unit(i) > 0xFF;
   Kept k;
   k.reference = entry.reference;
-  k.name = static_cast<std::uint32_t>(names_.size());
+  k.name = static_cast<std::uint32_t>(wide ? wide_.size() : narrow_.size());
   k.length = key.length;
+  k.wide = wide;
   k.space = key.space;
   k.times = key.times;
   k.allocated = key.AllocatedSize();
   k.size = key.DataSize();
-  names_.resize(names_.size() + key.length);
-  char16_t* name = names_.data() + k.name;
-  for (std::size_t i = 0; i < key.length; ++i) name[i] = key.Unit(i);
+  for (std::size_t i = 0; i < key.length; ++i) {
+    if (wide)
+      wide_.push_back(key.Unit(i));
+    else
+      narrow_.push_back(static_cast<char>(key.Unit(i)));
+  }
   live_.push_back(k);
 }
 
+bool FolderIndex::NameIs(const Kept& k, std::u16string_view name) const {
+  if (name.size() != k.length) return false;
+  if (k.wide) return std::u16string_view(wide_).substr(k.name, k.length) == name;
+  for (std::size_t i = 0; i < k.length; ++i)
+    if (static_cast<unsigned char>(narrow_[k.name + i]) != name[i]) return false;
+  return true;
+}
+
 void FolderIndex::Seal() {
-  auto by_reference = [](const Kept& a, const Kept& b) { return a.reference < b.reference; };
-  if (!std::is_sorted(live_.begin(), live_.end(), by_reference))
-    std::stable_sort(live_.begin(), live_.end(), by_reference);
+  order_.resize(live_.size());
+  for (std::size_t i = 0; i < live_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+  auto before = [&](std::uint32_t a, std::uint32_t b) {
+    return live_[a].reference != live_[b].reference ? live_[a].reference < live_[b].reference
+                                                    : a < b;
+  };
+  if (!std::is_sorted(order_.begin(), order_.end(), before))
+    std::sort(order_.begin(), order_.end(), before);
 }
 
 const FolderIndex::Kept* FolderIndex::Find(std::uint64_t reference, std::u16string_view name,
                                            std::size_t* cursor) const {
-  auto match = [&](std::size_t i) {
+  auto names = [&](std::size_t i) {
+    const Kept& k = live_[order_[i]];
+    return k.reference == reference && NameIs(k, name);
+  };
+  auto found = [&](std::size_t i) {
     if (cursor != nullptr) *cursor = i;
-    return &live_[i];
+    return &live_[order_[i]];
   };
   // A file's names in one folder (a long one and its 8.3 alias) share it.
   if (cursor != nullptr)
-    for (std::size_t i = *cursor; i < live_.size() && i < *cursor + 3; ++i)
-      if (live_[i].reference == reference && NameIs(live_[i], name)) return match(i);
-  auto it =
-      std::lower_bound(live_.begin(), live_.end(), reference,
-                       [](const Kept& k, std::uint64_t wanted) { return k.reference < wanted; });
-  for (; it != live_.end() && it->reference == reference; ++it)
-    if (NameIs(*it, name)) return match(static_cast<std::size_t>(it - live_.begin()));
+    for (std::size_t i = *cursor; i < order_.size() && i < *cursor + 3; ++i)
+      if (names(i)) return found(i);
+  std::size_t i =
+      static_cast<std::size_t>(std::lower_bound(order_.begin(), order_.end(), reference,
+                                                [&](std::uint32_t at, std::uint64_t wanted) {
+                                                  return live_[at].reference < wanted;
+                                                }) -
+                               order_.begin());
+  for (; i < order_.size() && live_[order_[i]].reference == reference; ++i)
+    if (names(i)) return found(i);
   return nullptr;
 }
 
@@ -114,7 +140,13 @@ FolderEntry FolderIndex::Live(std::size_t i) const {
   const Kept& k = live_[i];
   FolderEntry e;
   e.reference = k.reference;
-  e.name = names_.substr(k.name, k.length);
+  if (k.wide) {
+    e.name = wide_.substr(k.name, k.length);
+  } else {
+    e.name.resize(k.length);
+    for (std::size_t u = 0; u < k.length; ++u)
+      e.name[u] = static_cast<unsigned char>(narrow_[k.name + u]);
+  }
   e.space = k.space;
   e.times = k.times;
   e.allocated = k.allocated;

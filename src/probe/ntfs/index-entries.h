@@ -52,7 +52,7 @@ class FolderIndex {
  public:
   // Adds a live entry.
   void AddLive(const FileNameEntry& entry);
-  // Sorts the live entries: after the last AddLive.
+  // Readies the live entries for lookups: after the last AddLive.
   void Seal();
   // Adds carved entries, after Seal; those identical to a live entry or to
   // one carved before are left out.
@@ -76,22 +76,25 @@ class FolderIndex {
  private:
   struct Kept {
     std::uint64_t reference;
-    std::uint32_t name;  // where its name starts in names_
+    std::uint32_t name;  // where its name starts in narrow_, or in wide_
     std::uint8_t length;
+    bool wide;  // a unit of its name lies above 0xFF
     NameSpace space;
     NtfsTimes times;
     std::uint64_t allocated, size;
   };
-  bool NameIs(const Kept& k, std::u16string_view name) const {
-    return std::u16string_view(names_).substr(k.name, k.length) == name;
-  }
+  bool NameIs(const Kept& k, std::u16string_view name) const;
   // The live entry naming `reference` as `name`, looked for first at and
   // after `*cursor` where given; null where there is none.
   const Kept* Find(std::uint64_t reference, std::u16string_view name,
                    std::size_t* cursor = nullptr) const;
 
-  std::vector<Kept> live_;
-  std::u16string names_;
+  std::vector<Kept> live_;  // in the order read
+  // Their places in live_, by reference: what lookups search.
+  std::vector<std::uint32_t> order_;
+  // The names, a byte a unit where every unit lies below 0x100 (most do).
+  std::string narrow_;
+  std::u16string wide_;
   std::vector<FolderEntry> slack_;
 };
 

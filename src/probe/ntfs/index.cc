@@ -127,7 +127,7 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
     return bitmap.empty() || (b / 8 < bitmap.size() && (bitmap[b / 8] >> (b % 8)) & 1);
   };
   auto wanted = [&](std::uint64_t b) { return free_too || in_use(b); };
-  constexpr std::uint64_t kStretch = 1 << 20;
+  constexpr std::uint64_t kStretch = 64 << 10;
   std::vector<std::uint8_t> block(block_size);
   Stretch stretch(reader);
   std::uint64_t next = 0;  // the first block not yet looked at
