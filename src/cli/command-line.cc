@@ -22,7 +22,8 @@ enum LongOnly {
   kEvents,
   kReport,
   kUsnJournal,
-  kJournalOnly
+  kJournalOnly,
+  kLogfileOnly
 };
 
 // The options of the program itself; each witness adds its own.
@@ -35,6 +36,7 @@ constexpr LongOption kOwnLongOptions[] = {
     {"iso", false, 'i'},
     {"jobs", true, 'j'},
     {"journal-only", false, kJournalOnly},
+    {"logfile-only", false, kLogfileOnly},
     {"json", false, kJson},
     {"list", false, 'l'},
     {"offset", true, 'o'},
@@ -51,7 +53,8 @@ constexpr char kOwnLetters[] = "d:ehij:lo:rux";
 // Every long option, ended by a null name.
 std::vector<LongOption> LongOptions() {
   std::vector<LongOption> all(std::begin(kOwnLongOptions), std::end(kOwnLongOptions));
-  for (const WitnessOption& w : kWitnessOptions) all.push_back({w.long_name, false, w.letter});
+  for (const WitnessOption& w : kWitnessOptions)
+    all.push_back({w.long_name, false, w.letter, w.file_too});
   all.push_back({nullptr, false, 0});
   return all;
 }
@@ -115,6 +118,13 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
   };
   if (const WitnessOption* w = WitnessOf(c)) {
     options.witnesses.add(w->witness);
+    if (w->witness == Witness::kLog && scan.optarg != nullptr) {
+      if (*scan.optarg == '\0') {
+        err.Write("qst: --logfile= wants the name of a $LogFile collected apart\n");
+        return end(kStatusBadUsage);
+      }
+      options.logfile = scan.optarg;
+    }
     return true;
   }
   switch (c) {
@@ -139,6 +149,7 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       options.usn_journal = scan.optarg;
       break;
     case kJournalOnly: options.journal_only = true; break;
+    case kLogfileOnly: options.logfile_only = true; break;
     case kReport: options.report = scan.optarg; break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;

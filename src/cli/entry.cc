@@ -44,6 +44,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.few_paths = few_paths;
   selection.usn_journal = options.usn_journal;
   selection.journal_only = options.journal_only;
+  selection.logfile = options.logfile;
   selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.threads = options.jobs;

@@ -100,6 +100,10 @@ int ScanLongOption(int argc, char** argv, const LongOption* longopts, OptionScan
     return '?';
   }
   if (!found->has_argument) {
+    if (equals != nullptr && found->optional_argument) {
+      s.optarg = equals + 1;
+      return found->value;
+    }
     if (equals != nullptr) {
       if (s.opterr)
         diagnostics.Printf("%s: option '--%s' doesn't allow an argument\n", argv[0], found->name);

@@ -33,11 +33,14 @@ int getopt(int argc, char** argv, const char* optstring, OptionScanState& state,
            Output& diagnostics);
 
 // A long option: "--name", or "--name=value" / "--name value" when it takes
-// an argument. Any unambiguous start of a name stands for it.
+// an argument, "--name=value" too where its argument is optional. Any unambiguous start of a name
+// stands for it.
 struct LongOption {
   const char* name;
   bool has_argument;
   int value;  // what getopt_long returns for it
+  // Without has_argument: "--name=value" is taken too (never "--name value").
+  bool optional_argument = false;
 };
 
 // As getopt, also reading the long options of `longopts` (ended by an entry

@@ -20,10 +20,12 @@ struct RunOptions {
   bool list = false;        // -l
   bool recursive = false;   // -r
   bool utc = false;         // -u
-  WitnessSet witnesses;     // -n, -a, -U (or --usn-journal), -S
+  WitnessSet witnesses;     // -n, -a, -U (or --usn-journal), -S, -I, -L (or --logfile=)
   std::string usn_journal;  // --usn-journal=FILE
   // --journal-only, or --usn-journal without operands: the journal is listed.
   bool journal_only = false;
+  std::string logfile;                       // --logfile=FILE
+  bool logfile_only = false;                 // --logfile-only: the log is listed
   bool one_file_system = false;              // -x: walks stay on one file system
   std::string report;                        // --report=FILE.html; empty when not given
   int jobs = 0;                              // -j N; 0: as the platform advises

@@ -71,6 +71,7 @@ void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string*
       out->append(!r.facts.Has(c.fact) ? "null" : r.facts.Get(c.fact) != 0 ? "true" : "false");
       break;
     case Cell::kState: AppendJsonString(StateText(r), out); break;
+    case Cell::kEarlier: AppendEarlierJson(c, r, out); break;
     case Cell::kAlerts:
     case Cell::kSnapshot: break;
   }
@@ -221,6 +222,10 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
     case Cell::kAlerts:
       out->push_back(',');
       AppendSignNames(r.signs, " ", out);
+      return;
+    case Cell::kEarlier:
+      out->push_back(',');
+      AppendEarlierText(c, r, "", out);
       return;
     case Cell::kSnapshot:
       if (!r.in_snapshot()) {

@@ -133,6 +133,7 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
     case Cell::kState: out->append(StateText(r)); break;
     case Cell::kAlerts: AppendSignNames(r.signs, " ", out); break;
     case Cell::kSnapshot: AppendSnapshot(r, out); break;
+    case Cell::kEarlier: AppendEarlierText(c, r, "null", out); break;
   }
 }
 

@@ -66,7 +66,28 @@ constexpr TimeSet kIndexTimes = {
     {"$I30 slack Creation Time", "$I30 slack Modification Time", "$I30 slack Change Time",
      "$I30 slack Access Time"}};
 
+// The log's records of the file: how many, their LSNs, and the
+// $STANDARD_INFORMATION times they show that differ from the current ones.
+constexpr Column kLogColumns[] = {
+    {Cell::kCount, Fact::kLogRecords, "LOGrec: ", "LOG records", "log_records", "records", true},
+    {Cell::kCount, Fact::kLogFirstLsn, "LOG fr: ", "LOG first LSN", "log_first_lsn", "first_lsn",
+     true},
+    {Cell::kCount, Fact::kLogLastLsn, "LOG to: ", "LOG last LSN", "log_last_lsn", "last_lsn", true},
+    {Cell::kEarlier, Fact::kLogRecords, "LOG SI: ", "LOG earlier SI", "log_earlier_si",
+     "earlier_si", true},
+};
+
+std::string LogEventText(std::uint32_t field) {
+  static constexpr const char* kFields[] = {"Creation", "Modification", "Change", "Access"};
+  return std::string("$LogFile: earlier $SI ") + kFields[field & 3] + " Time";
+}
+
 }  // namespace
+
+const char* EarlierFieldName(std::uint32_t code) {
+  static constexpr const char* kNames[] = {"crtime", "mtime", "ctime", "atime"};
+  return kNames[code & 3];
+}
 
 const Column kSignsColumn = {Cell::kAlerts, Fact::kNameAccess, "alerts: ", "alerts",
                              "alerts",      "alerts",          false,      "alerts"};
@@ -77,6 +98,7 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText},
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
     {Witness::kIndex, kIndexColumns, "index_entry", false, false, true, &kIndexTimes},
+    {Witness::kLog, kLogColumns, "logfile", false, false, true, nullptr, "LOG", LogEventText},
 }};
 
 const TimeSet kRecordTimes = {
@@ -119,6 +141,42 @@ void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {
     AppendNumber(r.facts.Get(f), out);
   else
     out->append("null");
+}
+
+void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char* null_text,
+                       std::string* out) {
+  if (!r.facts.Has(c.fact)) {
+    out->append(null_text);
+    return;
+  }
+  const Witness w = kFacts[Index(c.fact)].witness;
+  bool any = false;
+  for (const WitnessEvent& e : r.events) {
+    if (e.witness != w) continue;
+    if (any) out->push_back(' ');
+    out->append(EarlierFieldName(e.code)).push_back(':');
+    AppendNumber(e.time, out);
+    any = true;
+  }
+  if (!any) out->append("none");
+}
+
+void AppendEarlierJson(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  if (!r.facts.Has(c.fact)) {
+    out->append("null");
+    return;
+  }
+  const Witness w = kFacts[Index(c.fact)].witness;
+  char open = '[';
+  for (const WitnessEvent& e : r.events) {
+    if (e.witness != w) continue;
+    out->push_back(open);
+    open = ',';
+    out->append("{\"time\":\"").append(EarlierFieldName(e.code)).append("\",\"filetime\":");
+    AppendNumber(e.time, out);
+    out->push_back('}');
+  }
+  out->append(open == '[' ? "[]" : "]");
 }
 
 const FieldGroup& GroupOf(Witness w) { return kFieldGroups[static_cast<int>(w)]; }

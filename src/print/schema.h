@@ -24,6 +24,7 @@ enum class Cell : std::uint8_t {
   kState,     // "deleted", "in use", or "slack" for an index entry no longer in use
   kAlerts,    // the signs that fired
   kSnapshot,  // "current", or the shadow copy's number and when it was made
+  kEarlier,   // the group's events: earlier times of the record, as raw FILETIMEs
 };
 
 struct Column {
@@ -94,6 +95,18 @@ std::vector<const TimeSet*> TimeSetsShown(RecordFields fields);
 bool HasTimes(const FileTimestampRecord& r, const TimeSet& set);
 // The four times of `set` in `r`: creation, write, change, access.
 std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, const TimeSet& set);
+
+// The name of the time an earlier-time event of the log stands for
+// ("crtime", "mtime", "ctime", "atime").
+const char* EarlierFieldName(std::uint32_t code);
+
+// The earlier times of column `c` (Cell::kEarlier) in the text layouts and
+// CSV: "crtime:<FILETIME> mtime:<FILETIME> ...", "none" for none, and, where
+// the witness was not read, "null" (`null_text`) or nothing.
+void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char* null_text,
+                       std::string* out);
+// The same in JSON: an array of {"time": name, "filetime": value}, or null.
+void AppendEarlierJson(const Column& c, const FileTimestampRecord& r, std::string* out);
 
 // A count fact, or "null" where it was not read: the same in text and
 // JSON.

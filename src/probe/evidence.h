@@ -61,10 +61,11 @@ class Evidence {
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
-  WitnessSet witnesses;       // what is joined to each file (-n, -a, -U, -S)
+  WitnessSet witnesses;       // what is joined to each file (-n, -a, -U, -S, -I, -L)
   bool few_paths = false;     // the operands are a few paths, no listings
   std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
   bool journal_only = false;  // the journal is listed, record by record, not joined
+  std::string logfile;        // a $LogFile collected apart; empty: the volume's own
   bool events = false;        // each file keeps the moments its witnesses hold (a timeline)
   int threads = 0;            // threads to read with (-j); 0: as the machine has
   // Told, now and then, how many of the MFT's records were read so far.

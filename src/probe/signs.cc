@@ -75,6 +75,12 @@ bool SiApartFromIndex(const RawFileInfo& raw) {
          raw.basic.CreationTime != raw.facts.Get(Fact::kIndexCreation);
 }
 
+// The log keeps the bytes a record change replaced: the judgement of which
+// moves are a forger's is made as the log is joined (LogFileIndex).
+bool LogMovedBack(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kLogMovedBack) && raw.facts.Get(Fact::kLogMovedBack) != 0;
+}
+
 constexpr SignRule kSignTable[] = {
     {"SI<FN", SignKind::kForgery, Witness::kFileName, "$SI creation before the $FILE_NAME creation",
      "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME",
@@ -113,6 +119,14 @@ constexpr SignRule kSignTable[] = {
      "a file open, or its changes not yet written, when the volume was imaged; another hard "
      "link of the file, whose entry lags",
      SiApartFromIndex},
+    {"LOG-back", SignKind::kForgery, Witness::kLog,
+     "$LogFile shows a time set back on a file that was not new",
+     "$LogFile shows $SI creation or write set earlier than the value it replaced, on a file made "
+     "over an hour before, while the change time went on: what a tool that sets times does",
+     "an installer or a sync tool that sets a file's times from its source after changing it in "
+     "place (a copy or an extraction sets them on a file made moments before, and does not fire "
+     "it; nor does a clock set back, which moves the change time back too)",
+     LogMovedBack},
 };
 static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
 

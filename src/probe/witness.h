@@ -22,8 +22,9 @@ enum class Witness : std::uint8_t {
   kUsn,        // the USN change journal
   kSnapshots,  // the volume's shadow copies
   kIndex,      // the entry by which its folder's $I30 index lists the name
+  kLog,        // the records of $LogFile that change its MFT record
 };
-inline constexpr int kWitnessCount = 5;
+inline constexpr int kWitnessCount = 6;
 
 class WitnessSet {
  public:
@@ -43,7 +44,7 @@ class WitnessSet {
 
 // The witnesses whose fields carry the signs of forged times.
 inline constexpr WitnessSet kSignCarriers = {Witness::kFileName, Witness::kUsn, Witness::kSnapshots,
-                                             Witness::kIndex};
+                                             Witness::kIndex, Witness::kLog};
 
 // Each fact a witness reads of a file, as a raw value: a FILETIME, a count
 // or a flag. Four times in a row, access, write, change and creation, are a
@@ -80,8 +81,15 @@ enum class Fact : std::uint8_t {
   kIndexSize,
   kIndexSequence,
   kIndexReused,
+  // $LogFile: how many of its records change the file's MFT record, the
+  // first and last of their LSNs, and whether one of them moved a time of
+  // $STANDARD_INFORMATION back as a forger does.
+  kLogRecords,
+  kLogFirstLsn,
+  kLogLastLsn,
+  kLogMovedBack,
 };
-inline constexpr int kFactCount = 20;
+inline constexpr int kFactCount = 24;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -101,6 +109,8 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kIndex, FactKind::kTime},      {Witness::kIndex, FactKind::kTime},
     {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kCount},
     {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kFlag},
+    {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kCount},
+    {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kFlag},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
@@ -159,6 +169,8 @@ struct WitnessOption {
   const char* long_name;
   const char* help;   // in --help
   const char* usage;  // in -h's usage text
+  // The long option also takes "=FILE": the witness collected apart.
+  bool file_too = false;
 };
 // In the order of Witness.
 inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
@@ -181,6 +193,14 @@ inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
     {Witness::kIndex, 'I', "index-entries",
      "  -I, --index-entries     also each name's entry in its folder's $I30 index\n",
      "      -I: with -d, also each name's entry in its folder's $I30 index\n"},
+    {Witness::kLog, 'L', "logfile",
+     "  -L, --logfile           also what the $LogFile transaction log holds of each file\n"
+     "      --logfile=FILE      as -L, from a $LogFile collected apart\n"
+     "      --logfile-only      with -L, list the log itself, record by record\n",
+     "      -L: with -d, also what the volume's $LogFile holds of each file\n"
+     "      --logfile=FILE: as -L, from a $LogFile collected apart\n"
+     "      --logfile-only: with -L, list the log record by record instead of files\n",
+     true},
 }};
 inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
 

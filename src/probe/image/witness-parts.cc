@@ -7,6 +7,7 @@
 
 #include "probe/image/raw-reader.h"
 #include "probe/ntfs/index-entries.h"
+#include "probe/ntfs/logfile-files.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
@@ -52,6 +53,66 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
     index.reset();
   }
   *part = std::make_unique<JournalPart>(std::move(index), selection.path);
+  return true;
+}
+
+// The transaction log: the volume's own $LogFile, or one collected apart,
+// read whole into an index by MFT record.
+class LogPart : public WitnessPart {
+ public:
+  LogPart(std::unique_ptr<LogFileIndex> index, LogFileScan scan, std::string name)
+      : index_(std::move(index)), scan_(scan), name_(std::move(name)) {}
+
+  void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
+    if (index_ == nullptr || !scan_.usable) return;
+    const FILE_BASIC_INFO& b = info->basic;
+    const NtfsTimes now{
+        static_cast<std::uint64_t>(b.CreationTime), static_cast<std::uint64_t>(b.LastWriteTime),
+        static_cast<std::uint64_t>(b.ChangeTime), static_cast<std::uint64_t>(b.LastAccessTime)};
+    index_->Join(file.record, file.sequence, now, &info->facts, &info->events);
+  }
+
+  std::string LossReport() const override {
+    if (index_ == nullptr) return "qst: " + name_ + ": no $LogFile to read\n";
+    return DescribeLogDamage(name_, scan_);
+  }
+
+ private:
+  std::unique_ptr<LogFileIndex> index_;  // null: no log
+  LogFileScan scan_;
+  std::string name_;
+};
+
+bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
+                 std::string* message) {
+  const ImageSelection& selection = source.selection;
+  // A bare MFT tells no cluster size: the usual one is taken.
+  const std::uint32_t cluster =
+      source.volume.ClusterSize() != 0 ? source.volume.ClusterSize() : 4096;
+  auto index = std::make_unique<LogFileIndex>(cluster, source.volume.MftRecordSize());
+  auto add = [&](const LogRecord& r) { index->Add(r); };
+  LogFileScan scan;
+  std::string name = selection.path;
+  if (!selection.logfile.empty()) {
+    std::unique_ptr<VolumeReader> file;
+    if (int error = OpenRawFile(selection.logfile, 0, &file)) {
+      *message = Format("qst: cannot open the $LogFile %s: %s", selection.logfile.c_str(),
+                        source.host.ErrorText(error).c_str());
+      if (message->empty() || message->back() != '\n') *message += '\n';
+      return false;
+    }
+    name = selection.logfile;
+    scan = ReadLogFile(
+        file->Size(),
+        [&](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+          return file->Read(offset, out, size) == ReadStatus::kOk;
+        },
+        add);
+  } else if (!source.volume.ReadLogFile(add, &scan)) {
+    index.reset();
+  }
+  if (index != nullptr) index->Seal();
+  *part = std::make_unique<LogPart>(std::move(index), scan, name);
   return true;
 }
 
@@ -202,6 +263,7 @@ struct PartEntry {
 constexpr PartEntry kParts[] = {
     {Witness::kUsn, OpenJournalPart},
     {Witness::kIndex, OpenIndexPart},
+    {Witness::kLog, OpenLogPart},
 };
 
 }  // namespace

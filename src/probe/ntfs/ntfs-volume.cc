@@ -507,6 +507,36 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
   return true;
 }
 
+bool NtfsVolume::ReadLogFile(const std::function<void(const LogRecord&)>& visit,
+                             LogFileScan* scan) {
+  constexpr std::uint64_t kLogFileRecord = 2;
+  std::vector<std::uint8_t> raw;
+  const std::uint64_t cluster = mft_.geometry().cluster_size;
+  if (cluster == 0 || !mft_.ReadRecord(kLogFileRecord, &raw)) return false;
+  AttributeWalker walker(raw.data(), mft_.record_size());
+  NtfsAttribute a;
+  while (walker.Next(&a)) {
+    if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != 0) continue;
+    Runs runs;
+    if (!DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs)) return false;
+    *scan = qst::ReadLogFile(
+        a.data_size,
+        [&](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+          return ReadThroughRuns(reader_, runs, offset, out, size) == ReadStatus::kOk;
+        },
+        visit);
+    return true;
+  }
+  return false;
+}
+
+std::uint32_t NtfsVolume::ClusterSize() const {
+  return static_cast<std::uint32_t>(mft_.geometry().cluster_size);
+}
+std::uint32_t NtfsVolume::MftRecordSize() const {
+  return static_cast<std::uint32_t>(mft_.record_size());
+}
+
 NtfsVolume::Damage NtfsVolume::DamageFound() const {
   Damage d;
   d.lost = lost_.first();

@@ -34,6 +34,7 @@
 #include "probe/ntfs/damage.h"
 #include "probe/ntfs/index-entries.h"
 #include "probe/ntfs/index.h"
+#include "probe/ntfs/logfile.h"
 #include "probe/ntfs/mft.h"
 #include "probe/ntfs/name-store.h"
 #include "probe/ntfs/upcase.h"
@@ -174,6 +175,13 @@ class NtfsVolume {
   // are added to `*damaged`, and `*unreadable` set where data was lost.
   bool ForEachUsnRecord(const std::function<void(const UsnRecord&)>& visit, std::uint64_t* damaged,
                         bool* unreadable);
+  // Reads the volume's transaction log, $LogFile (record 2), giving
+  // `visit` each record, oldest first; what the reader met in `*scan`.
+  // False when the volume has none to read (a bare MFT has no clusters).
+  bool ReadLogFile(const std::function<void(const LogRecord&)>& visit, LogFileScan* scan);
+  // The sizes a log record's target needs to name an MFT record.
+  std::uint32_t ClusterSize() const;
+  std::uint32_t MftRecordSize() const;
   // The path of a folder in use ("\\dir\\sub", empty for the root), up the
   // names whose parents hold; false when it does not lead to the root or
   // the folder's sequence number is not `sequence`. A volume read whole.

@@ -1,0 +1,172 @@
+#include "probe/ntfs/logfile-files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "probe/le.h"
+#include "probe/ntfs/attribute.h"
+#include "probe/ntfs/mft-record.h"
+
+namespace qst {
+namespace {
+
+constexpr std::size_t kBlock = 512;
+constexpr std::size_t kDefaultFirstAttribute = 0x38;
+constexpr std::size_t kSiValue = 0x18;  // in the attribute
+constexpr std::size_t kAttributeType = 0x00;
+constexpr std::size_t kAttributeResident = 0x08;
+constexpr std::size_t kValueLength = 0x10;
+constexpr std::size_t kValueOffset = 0x14;
+
+// The four times from `bytes`, which hold the value of $STANDARD_INFORMATION
+// from its byte `from` on; each that lies whole inside them is set in
+// `known`.
+void TimesIn(std::span<const std::uint8_t> bytes, std::int64_t from, FILETIME (&times)[4],
+             std::uint8_t* known) {
+  for (int i = 0; i < 4; ++i) {
+    const std::int64_t at = 8 * i - from;
+    if (at < 0 || at + 8 > static_cast<std::int64_t>(bytes.size())) continue;
+    times[i] = LoadLe64(bytes.data() + at);
+    *known |= static_cast<std::uint8_t>(1u << i);
+  }
+}
+
+// The times of the $STANDARD_INFORMATION attribute at the start of `a`.
+bool AttributeTimes(std::span<const std::uint8_t> a, FILETIME (&times)[4], std::uint8_t* known) {
+  if (a.size() < 0x18 || LoadLe32(a.data() + kAttributeType) != kAttrStandardInformation ||
+      a[kAttributeResident] != 0)
+    return false;
+  const std::size_t offset = LoadLe16(a.data() + kValueOffset);
+  const std::size_t length = LoadLe32(a.data() + kValueLength);
+  if (offset > a.size() || length > a.size() - offset) return false;
+  TimesIn(a.subspan(offset, std::min<std::size_t>(length, 0x20)), 0, times, known);
+  return true;
+}
+
+// A whole MFT record's image: its sequence number and the times of its
+// first attribute.
+bool ImageOf(std::span<const std::uint8_t> image, std::uint16_t* sequence, FILETIME (&times)[4],
+             std::uint8_t* known) {
+  if (image.size() < 0x30 || std::memcmp(image.data(), "FILE", 4) != 0) return false;
+  *sequence = LoadLe16(image.data() + mft_record::kSequence);
+  const std::size_t first = LoadLe16(image.data() + mft_record::kFirstAttribute);
+  if (first < image.size()) AttributeTimes(image.subspan(first), times, known);
+  return true;
+}
+
+}  // namespace
+
+void LogFileIndex::Add(const LogRecord& r) {
+  if (!r.has_client || (!ChangesFileRecord(r.redo) && !ChangesFileRecord(r.undo)) ||
+      record_size_ == 0)
+    return;
+  const std::uint64_t offset =
+      r.target_vcn * cluster_size_ + std::uint64_t{r.cluster_block} * kBlock;
+  if (r.target_vcn > (std::uint64_t{1} << 40)) return;
+  const std::uint64_t record = offset / record_size_;
+  Touch t{r.lsn, 0, kChange};
+  Times times;
+  std::uint16_t sequence = 0;
+  if (r.redo == kLogInitializeFileRecordSegment &&
+      ImageOf(r.redo_data, &sequence, times.after, &times.after_known)) {
+    t.kind = kMade;
+    t.sequence = sequence;
+  } else if (r.redo == kLogDeallocateFileRecordSegment) {
+    t.kind = kRemoved;
+  }
+  ImageOf(r.undo_data, &sequence, times.before, &times.before_known);
+  if (r.redo == kLogCreateAttribute) AttributeTimes(r.redo_data, times.after, &times.after_known);
+  if (r.undo == kLogCreateAttribute) AttributeTimes(r.undo_data, times.before, &times.before_known);
+  if (r.redo == kLogUpdateResidentValue && r.record_offset == kDefaultFirstAttribute &&
+      r.attribute_offset >= kSiValue) {
+    const std::int64_t from = r.attribute_offset - kSiValue;
+    TimesIn(r.redo_data, from, times.after, &times.after_known);
+    TimesIn(r.undo_data, from, times.before, &times.before_known);
+  }
+  if (times.before_known != 0 || times.after_known != 0) {
+    t.times = static_cast<std::uint32_t>(times_.size());
+    times_.push_back(times);
+  }
+  files_[record].push_back(t);
+}
+
+void LogFileIndex::Seal() {
+  for (auto& [record, touches] : files_)
+    std::stable_sort(touches.begin(), touches.end(),
+                     [](const Touch& a, const Touch& b) { return a.lsn < b.lsn; });
+}
+
+void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const NtfsTimes& current,
+                        Facts* facts, std::vector<WitnessEvent>* events) const {
+  facts->Set(Fact::kLogRecords, 0);
+  facts->Set(Fact::kLogMovedBack, 0);
+  auto it = files_.find(record);
+  if (it == files_.end()) return;
+  const std::vector<Touch>& touches = it->second;
+  // Records before a file was made or removed in the record belong to the
+  // one before: without either, all are the current file's.
+  const bool turns =
+      std::any_of(touches.begin(), touches.end(), [](const Touch& t) { return t.kind != kChange; });
+  const FILETIME now[4] = {current.creation, current.write, current.change, current.access};
+  std::uint64_t count = 0, first = 0, last = 0;
+  bool moved_back = false;
+  // The times known so far, for what a record does not show.
+  FILETIME known[4] = {};
+  std::uint8_t known_mask = 0;
+  bool mine = !turns;
+  std::vector<std::pair<int, FILETIME>> seen;
+  for (const Touch& t : touches) {
+    if (t.kind == kMade) mine = t.sequence == sequence;
+    if (t.kind == kRemoved) mine = false;
+    if (!mine) continue;
+    if (count == 0) first = t.lsn;
+    last = t.lsn;
+    ++count;
+    if (t.times == kNoTimes) continue;
+    const Times& x = times_[t.times];
+    auto show = [&](int field, FILETIME value) {
+      if (value == now[field]) return;
+      if (std::find(seen.begin(), seen.end(), std::make_pair(field, value)) != seen.end()) return;
+      seen.emplace_back(field, value);
+      events->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
+    };
+    FILETIME before[4];
+    std::uint8_t before_mask = known_mask;
+    std::copy(std::begin(known), std::end(known), before);
+    for (int f = 0; f < 4; ++f) {
+      if (x.before_known >> f & 1) {
+        before[f] = x.before[f];
+        before_mask |= static_cast<std::uint8_t>(1u << f);
+        show(f, x.before[f]);
+      }
+    }
+    for (int f = 0; f < 4; ++f) {
+      if (x.after_known >> f & 1) {
+        known[f] = x.after[f];
+        known_mask |= static_cast<std::uint8_t>(1u << f);
+        show(f, x.after[f]);
+      } else if (x.before_known >> f & 1) {
+        known[f] = x.before[f];
+        known_mask |= static_cast<std::uint8_t>(1u << f);
+      }
+    }
+    // Creation (0) or write (1) set earlier than the value replaced, on a
+    // file that was not made moments before, while the change time (2) did
+    // not go back with them (a clock set back moves it too).
+    const std::uint8_t both = x.before_known & x.after_known;
+    const bool back = ((both & 1) != 0 && x.after[0] < x.before[0]) ||
+                      ((both & 2) != 0 && x.after[1] < x.before[1]);
+    const bool clock_back = (both & 4) != 0 && x.after[2] < x.before[2];
+    const bool fresh =
+        (before_mask & 5) != 5 || before[2] < before[0] || before[2] - before[0] < kFresh;
+    if (back && !clock_back && !fresh) moved_back = true;
+  }
+  facts->Set(Fact::kLogRecords, count);
+  facts->Set(Fact::kLogMovedBack, moved_back ? 1 : 0);
+  if (count != 0) {
+    facts->Set(Fact::kLogFirstLsn, first);
+    facts->Set(Fact::kLogLastLsn, last);
+  }
+}
+
+}  // namespace qst

@@ -1,0 +1,77 @@
+// What $LogFile holds of each file: the log records that change its MFT
+// record, joined on record and sequence number, and the $STANDARD_INFORMATION
+// times they show.
+//
+// A record that changes an MFT record names it by the cluster it lies in
+// (target VCN of $MFT) and its 512-byte block in that cluster; the record
+// number follows from the cluster and record sizes. Its sequence number is
+// known where the log holds an image of the whole record (the redo data of
+// InitializeFileRecordSegment, as a file is made in it): records after such
+// an image belong to the file it made; records before the first image, to
+// the file the record holds now only when no file was made or removed in
+// it after them.
+//
+// $STANDARD_INFORMATION is a record's first attribute (types are sorted;
+// at 0x38 in records since Windows XP, as the images show), its value at
+// 0x18 in the attribute: creation 0x00, write 0x08, change 0x10, access
+// 0x18. An UpdateResidentValue record of that attribute holds the new bytes
+// (redo) and the old (undo) of the stretch it changes, from the attribute
+// offset on; CreateAttribute and whole-record images hold all four.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "probe/ntfs/attribute-values.h"
+#include "probe/ntfs/logfile-record.h"
+#include "probe/witness.h"
+
+namespace qst {
+
+class LogFileIndex {
+ public:
+  // Record numbers follow from the volume's cluster and MFT record sizes.
+  LogFileIndex(std::uint32_t cluster_size, std::uint32_t record_size)
+      : cluster_size_(cluster_size), record_size_(record_size) {}
+
+  void Add(const LogRecord& record);
+  // Orders each file's records: after the last Add.
+  void Seal();
+
+  // Adds what the log holds of the file (record, sequence) whose times are
+  // now `current` to its facts: how many log records change it (none is a
+  // count too), the first and last of their LSNs, whether one of them moved
+  // a time back as a forger does (see kLogMovedBack), and, as events, every
+  // $STANDARD_INFORMATION time they show that differs from the current one
+  // (the code: 0 creation, 1 write, 2 change, 3 access).
+  void Join(std::uint64_t record, std::uint16_t sequence, const NtfsTimes& current, Facts* facts,
+            std::vector<WitnessEvent>* events) const;
+
+  // A file whose creation time was less than this older than its change
+  // time when a time of it was moved back was made moments before: a copy
+  // or an extraction setting the times its source kept.
+  static constexpr std::uint64_t kFresh = 3600ull * 10000000;  // an hour
+
+ private:
+  enum Kind : std::uint8_t { kChange, kMade, kRemoved };
+  static constexpr std::uint32_t kNoTimes = 0xFFFFFFFF;
+  struct Touch {
+    std::uint64_t lsn;
+    std::uint16_t sequence;  // of kMade
+    Kind kind;
+    std::uint32_t times = kNoTimes;  // its place in times_
+  };
+  // The four times (creation, write, change, access) a record shows before
+  // and after it, each where it shows it.
+  struct Times {
+    std::uint8_t before_known = 0, after_known = 0;
+    FILETIME before[4] = {}, after[4] = {};
+  };
+
+  std::uint32_t cluster_size_, record_size_;
+  std::unordered_map<std::uint64_t, std::vector<Touch>> files_;
+  std::vector<Times> times_;
+};
+
+}  // namespace qst

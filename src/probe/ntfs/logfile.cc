@@ -1,0 +1,213 @@
+#include "probe/ntfs/logfile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "probe/le.h"
+#include "probe/ntfs/mft-record.h"
+#include "util/text.h"
+
+namespace qst {
+namespace {
+
+constexpr std::size_t kPageLastLsn = 0x08;
+constexpr std::size_t kPageLastEndLsn = 0x20;
+constexpr std::size_t kPageHeader = 0x28;
+// Log pages between the restart pages and the circular area.
+constexpr std::uint64_t kTailPages = 2, kTailPagesV2 = 32;
+// No NTFS record comes near this; a longer one is damage, not a reason to
+// hold more.
+constexpr std::uint32_t kMaxRecord = 1u << 20;
+
+constexpr std::uint64_t Aligned8(std::uint64_t n) { return (n + 7) / 8 * 8; }
+
+// The pages of the circular area, each read and fixed up when asked for.
+class LogPages {
+ public:
+  LogPages(const LogFileRead& read, const LogRestart& restart, std::uint64_t size)
+      : read_(read), r_(restart), page_(restart.log_page_size) {
+    const std::uint64_t tails = restart.major >= 2 ? kTailPagesV2 : kTailPages;
+    first_ = 2 * std::uint64_t{restart.system_page_size} + tails * page_;
+    const std::uint64_t end = std::min(size, restart.file_size);
+    count_ = end > first_ ? (end - first_) / page_ : 0;
+    bytes_.resize(page_);
+  }
+
+  std::uint64_t count() const { return count_; }
+  std::uint64_t Offset(std::uint64_t page) const { return first_ + page * page_; }
+  std::uint32_t size() const { return page_; }
+  std::uint32_t data() const { return r_.page_data_offset; }
+
+  enum class State { kRecords, kUnused, kDamaged, kUnreadable };
+  // Reads page `page` (of the circular area); its bytes until the next Load.
+  State Load(std::uint64_t page) {
+    if (!read_(Offset(page), bytes_.data(), page_)) return State::kUnreadable;
+    if (std::memcmp(bytes_.data(), "RCRD", 4) == 0)
+      return ApplyFixups(bytes_.data(), page_) ? State::kRecords : State::kDamaged;
+    // A page never written is all ones (or zeros, from a formatter that
+    // cleared the file).
+    const std::uint8_t first = bytes_[0];
+    const bool blank =
+        (first == 0xFF || first == 0x00) &&
+        std::all_of(bytes_.begin(), bytes_.end(), [first](std::uint8_t b) { return b == first; });
+    return blank ? State::kUnused : State::kDamaged;
+  }
+  const std::uint8_t* bytes() const { return bytes_.data(); }
+  // The newest LSN the page's header names.
+  std::uint64_t Newest() const {
+    return std::max(LoadLe64(bytes_.data() + kPageLastLsn),
+                    LoadLe64(bytes_.data() + kPageLastEndLsn));
+  }
+  // Whether a record header for `lsn` may lie at `at` in the page loaded
+  // as `page`.
+  bool HeaderAt(std::uint64_t page, std::uint32_t at, std::uint32_t* client_length) const {
+    if (at < data() || at + kLogRecordHeader > page_) return false;
+    const std::uint8_t* h = bytes_.data() + at;
+    return LsnOffset(LogHeaderLsn(h), r_.sequence_bits) == Offset(page) + at &&
+           LogHeaderHolds(h, client_length) && *client_length <= kMaxRecord;
+  }
+  // The first record header of the page loaded as `page`, from `from` on
+  // in 8-byte steps; 0 where none.
+  std::uint32_t FindHeader(std::uint64_t page, std::uint32_t from) const {
+    std::uint32_t length = 0;
+    for (std::uint32_t at = std::max(from, data()); at + kLogRecordHeader <= page_; at += 8)
+      if (HeaderAt(page, at, &length)) return at;
+    return 0;
+  }
+
+ private:
+  const LogFileRead& read_;
+  const LogRestart& r_;
+  std::uint32_t page_;
+  std::uint64_t first_ = 0, count_ = 0;
+  std::vector<std::uint8_t> bytes_;
+};
+
+// The newer of the restart pages that are whole.
+void ReadRestart(std::uint64_t size, const LogFileRead& read, LogFileScan* scan) {
+  std::vector<std::uint8_t> page(4096);
+  std::uint64_t second = 4096;
+  for (int i = 0; i < 2; ++i) {
+    const std::uint64_t at = i == 0 ? 0 : second;
+    LogRestart r;
+    bool whole = false;
+    if (at + kLogRestartHeader <= size && read(at, page.data(), kLogRestartHeader)) {
+      const std::uint32_t system = LoadLe32(page.data() + 0x10);
+      if (system >= kLogRestartHeader && system <= (1u << 16) && at + system <= size) {
+        page.resize(system);
+        whole = read(at, page.data(), system) && DecodeLogRestart(page.data(), system, &r);
+      }
+    }
+    if (!whole) {
+      ++scan->restart_damaged;
+      continue;
+    }
+    if (i == 0) second = r.system_page_size;
+    if (!scan->usable || r.current_lsn > scan->restart.current_lsn) scan->restart = r;
+    scan->usable = true;
+  }
+}
+
+// Gathers the record `lsn` whose header lies at `at` of page `page` (loaded) into
+// `record`, reading the pages it goes on in; the page and place after it
+// in `*page`, `*at`. False where a page it needs is not whole.
+bool GatherRecord(LogPages& pages, std::uint64_t lsn, std::uint64_t* page, std::uint32_t* at,
+                  std::uint32_t length, std::vector<std::uint8_t>* record, std::uint64_t* seen) {
+  const std::uint64_t total = kLogRecordHeader + std::uint64_t{length};
+  record->clear();
+  std::uint32_t from = *at;
+  for (;;) {
+    const std::uint64_t room = pages.size() - from;
+    const std::uint64_t take = std::min<std::uint64_t>(room, total - record->size());
+    record->insert(record->end(), pages.bytes() + from, pages.bytes() + from + take);
+    if (record->size() == total) {
+      *at = static_cast<std::uint32_t>(from + Aligned8(take));
+      return true;
+    }
+    // On in the data of the next page, the circular area wrapping.
+    if (++*seen > pages.count()) return false;
+    *page = (*page + 1) % pages.count();
+    // A page written before the record is not where it goes on.
+    if (pages.Load(*page) != LogPages::State::kRecords || pages.Newest() < lsn) return false;
+    from = pages.data();
+  }
+}
+
+}  // namespace
+
+LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
+                        const std::function<void(const LogRecord&)>& visit) {
+  LogFileScan scan;
+  ReadRestart(size, read, &scan);
+  if (!scan.usable) return scan;
+  LogPages pages(read, scan.restart, size);
+  scan.pages = pages.count();
+  if (pages.count() == 0) return scan;
+  // The page written last: the walk starts after it, at the oldest.
+  std::uint64_t head = 0, newest = 0;
+  for (std::uint64_t p = 0; p < pages.count(); ++p) {
+    if (pages.Load(p) != LogPages::State::kRecords || pages.Newest() < newest) continue;
+    newest = pages.Newest();
+    head = p;
+  }
+  std::vector<std::uint8_t> record;
+  std::uint64_t page = (head + 1) % pages.count();
+  std::uint32_t next = 0;  // where the next record starts in `page`; 0: unknown
+  for (std::uint64_t walked = 0; walked < pages.count();) {
+    const LogPages::State state = pages.Load(page);
+    switch (state) {
+      case LogPages::State::kRecords: break;
+      case LogPages::State::kUnused: ++scan.unused; break;
+      case LogPages::State::kDamaged: ++scan.damaged_pages; break;
+      case LogPages::State::kUnreadable: scan.unreadable = true; break;
+    }
+    std::uint32_t length = 0;
+    std::uint32_t at = 0;
+    if (state == LogPages::State::kRecords)
+      at = next != 0 && pages.HeaderAt(page, next, &length) ? next : pages.FindHeader(page, next);
+    next = 0;
+    while (at != 0 && pages.HeaderAt(page, at, &length)) {
+      const std::uint64_t started = page, lsn = LogHeaderLsn(pages.bytes() + at);
+      std::uint64_t seen = walked;
+      if (!GatherRecord(pages, lsn, &page, &at, length, &record, &seen)) {
+        // The pages it goes on in are counted as the walk reaches them.
+        ++scan.damaged_records;
+        page = started;
+        break;
+      }
+      walked = seen;
+      LogRecord r;
+      if (DecodeLogRecord(record.data(), record.size(), &r)) {
+        ++scan.records;
+        visit(r);
+      }
+      if (page != started) {
+        next = at;
+        break;
+      }
+    }
+    if (next != 0 && next + kLogRecordHeader <= pages.size()) continue;
+    ++walked;
+    page = (page + 1) % pages.count();
+    next = 0;
+  }
+  return scan;
+}
+
+std::string DescribeLogDamage(const std::string& name, const LogFileScan& scan) {
+  std::string line;
+  auto add = [&](const std::string& part) { line += (line.empty() ? "" : ", ") + part; };
+  if (!scan.usable) add("no whole restart page, not read");
+  if (scan.usable && scan.restart_damaged == 1) add("one restart page damaged, the other used");
+  if (scan.damaged_pages != 0)
+    add(Format("%llu damaged page%s skipped", static_cast<unsigned long long>(scan.damaged_pages),
+               scan.damaged_pages == 1 ? "" : "s"));
+  if (scan.damaged_records != 0)
+    add(Format("%llu record%s cut short", static_cast<unsigned long long>(scan.damaged_records),
+               scan.damaged_records == 1 ? "" : "s"));
+  if (scan.unreadable) add("read in part");
+  return line.empty() ? "" : "qst: " + name + ": $LogFile " + line + "\n";
+}
+
+}  // namespace qst
