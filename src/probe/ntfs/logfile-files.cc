@@ -96,6 +96,35 @@ void LogFileIndex::Seal() {
                      [](const Touch& a, const Touch& b) { return a.lsn < b.lsn; });
 }
 
+bool LogFileIndex::Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask) {
+  // What the file held before the record: what it shows, else what was
+  // known so far.
+  FILETIME before[4];
+  std::uint8_t before_mask = *known_mask;
+  std::copy(std::begin(known), std::end(known), before);
+  for (int f = 0; f < 4; ++f) {
+    const std::uint8_t bit = static_cast<std::uint8_t>(1u << f);
+    if ((x.before_known & bit) != 0) {
+      before[f] = x.before[f];
+      before_mask |= bit;
+    }
+    if ((x.after_known & bit) != 0 || (x.before_known & bit) != 0) {
+      known[f] = (x.after_known & bit) != 0 ? x.after[f] : x.before[f];
+      *known_mask |= bit;
+    }
+  }
+  // Creation (0) or write (1) set earlier than the value replaced, on a
+  // file that was not made moments before, while the change time (2) did
+  // not go back with them (a clock set back moves it too).
+  const std::uint8_t both = x.before_known & x.after_known;
+  const bool back = ((both & 1) != 0 && x.after[0] < x.before[0]) ||
+                    ((both & 2) != 0 && x.after[1] < x.before[1]);
+  const bool clock_back = (both & 4) != 0 && x.after[2] < x.before[2];
+  const bool fresh =
+      (before_mask & 5) != 5 || before[2] < before[0] || before[2] - before[0] < kFresh;
+  return back && !clock_back && !fresh;
+}
+
 void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const NtfsTimes& current,
                         Facts* facts, std::vector<WitnessEvent>* events) const {
   facts->Set(Fact::kLogRecords, 0);
@@ -130,36 +159,11 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const Ntfs
       seen.emplace_back(field, value);
       events->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
     };
-    FILETIME before[4];
-    std::uint8_t before_mask = known_mask;
-    std::copy(std::begin(known), std::end(known), before);
     for (int f = 0; f < 4; ++f) {
-      if (x.before_known >> f & 1) {
-        before[f] = x.before[f];
-        before_mask |= static_cast<std::uint8_t>(1u << f);
-        show(f, x.before[f]);
-      }
+      if (x.before_known >> f & 1) show(f, x.before[f]);
+      if (x.after_known >> f & 1) show(f, x.after[f]);
     }
-    for (int f = 0; f < 4; ++f) {
-      if (x.after_known >> f & 1) {
-        known[f] = x.after[f];
-        known_mask |= static_cast<std::uint8_t>(1u << f);
-        show(f, x.after[f]);
-      } else if (x.before_known >> f & 1) {
-        known[f] = x.before[f];
-        known_mask |= static_cast<std::uint8_t>(1u << f);
-      }
-    }
-    // Creation (0) or write (1) set earlier than the value replaced, on a
-    // file that was not made moments before, while the change time (2) did
-    // not go back with them (a clock set back moves it too).
-    const std::uint8_t both = x.before_known & x.after_known;
-    const bool back = ((both & 1) != 0 && x.after[0] < x.before[0]) ||
-                      ((both & 2) != 0 && x.after[1] < x.before[1]);
-    const bool clock_back = (both & 4) != 0 && x.after[2] < x.before[2];
-    const bool fresh =
-        (before_mask & 5) != 5 || before[2] < before[0] || before[2] - before[0] < kFresh;
-    if (back && !clock_back && !fresh) moved_back = true;
+    moved_back = Step(x, known, &known_mask) || moved_back;
   }
   facts->Set(Fact::kLogRecords, count);
   facts->Set(Fact::kLogMovedBack, moved_back ? 1 : 0);

@@ -69,6 +69,10 @@ class LogFileIndex {
     FILETIME before[4] = {}, after[4] = {};
   };
 
+  // Takes a record's times into those `known` of the file so far; whether
+  // it moved a time back as a forger does.
+  static bool Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask);
+
   std::uint32_t cluster_size_, record_size_;
   std::unordered_map<std::uint64_t, std::vector<Touch>> files_;
   std::vector<Times> times_;

@@ -1,0 +1,407 @@
+// $LogFile: the reader on logs built here (restart pages, record pages with
+// fixups, records over pages, the wrap, damage), the join of its records to
+// files and the sign of a time moved back, and the real Windows 7 log of
+// the evidence volume through the binary.
+#include "probe/ntfs/logfile.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "probe/ntfs/logfile-files.h"
+#include "run_binary.h"
+#include "test_env.h"
+
+namespace qst {
+namespace {
+
+constexpr std::uint32_t kPage = 4096;
+constexpr std::uint32_t kBits = 44;  // sequence bits: offsets up to 8 MiB
+constexpr std::uint32_t kData = 0x40;
+
+void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v), b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  Put16(b, at, static_cast<std::uint16_t>(v)),
+      Put16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+void Put64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+  Put32(b, at, static_cast<std::uint32_t>(v)),
+      Put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+// Writes the update sequence of the page at `at` (array at `array`): each
+// sector's last two bytes saved in the array and replaced by the number.
+void Protect(std::vector<std::uint8_t>& b, std::size_t at, std::size_t array, std::uint16_t usn) {
+  Put16(b, at + 4, static_cast<std::uint16_t>(array));
+  Put16(b, at + 6, kPage / 512 + 1);
+  Put16(b, at + array, usn);
+  for (std::size_t i = 1; i <= kPage / 512; ++i) {
+    const std::size_t tail = at + i * 512 - 2;
+    b[at + array + 2 * i] = b[tail], b[at + array + 2 * i + 1] = b[tail + 1];
+    Put16(b, tail, usn);
+  }
+}
+
+// A log of `pages` record pages after the two restart and two tail pages,
+// written from the start of its circular area on and wrapping at its end.
+class LogBuilder {
+ public:
+  explicit LogBuilder(std::uint64_t pages)
+      : bytes_((4 + pages) * kPage, 0xFF), first_(4 * kPage), at_(first_ + kData) {}
+
+  // Appends a record of client data `client`; its LSN.
+  std::uint64_t Add(const std::vector<std::uint8_t>& client, std::uint64_t previous = 0) {
+    const std::uint64_t length = 0x30 + client.size();
+    if (at_ % kPage + 0x30 > kPage) NextPage();
+    const std::uint64_t lsn = sequence_ << (64 - kBits) | at_ >> 3;
+    std::vector<std::uint8_t> record(length, 0);
+    Put64(record, 0x00, lsn);
+    Put64(record, 0x08, previous);
+    Put32(record, 0x18, static_cast<std::uint32_t>(client.size()));
+    Put32(record, 0x20, 1);
+    Put32(record, 0x24, 7);
+    if (at_ % kPage + length > kPage) Put16(record, 0x28, 1);
+    std::copy(client.begin(), client.end(), record.begin() + 0x30);
+    for (std::size_t i = 0; i < record.size();) {
+      if (at_ % kPage == 0) at_ += kData;
+      Open(at_ / kPage * kPage);
+      const std::size_t n = std::min<std::size_t>(record.size() - i, kPage - at_ % kPage);
+      std::copy(record.begin() + i, record.begin() + i + n, bytes_.begin() + at_);
+      Put64(bytes_, at_ / kPage * kPage + 0x08, lsn);
+      i += n, at_ += n;
+      if (i == record.size())
+        Put64(bytes_, at_ / kPage * kPage - (at_ % kPage == 0 ? kPage : 0) + 0x20, lsn);
+      if (at_ % kPage == 0) NextPage();
+    }
+    at_ = (at_ + 7) / 8 * 8;
+    last_ = lsn;
+    return lsn;
+  }
+
+  // The log as written: restart pages (each whole unless `damage` names
+  // it), record pages protected.
+  std::vector<std::uint8_t> Bytes(int damage = -1) const {
+    std::vector<std::uint8_t> b = bytes_;
+    for (int r = 0; r < 2; ++r) {
+      const std::size_t p = static_cast<std::size_t>(r) * kPage;
+      std::fill(b.begin() + p, b.begin() + p + kPage, 0);
+      std::memcpy(&b[p], "RSTR", 4);
+      Put32(b, p + 0x10, kPage);
+      Put32(b, p + 0x14, kPage);
+      Put16(b, p + 0x18, 0x30);
+      Put16(b, p + 0x1A, 1);
+      Put16(b, p + 0x1C, 1);
+      const std::size_t a = p + 0x30;
+      Put64(b, a + 0x00, last_);
+      Put16(b, a + 0x08, 1);
+      Put16(b, a + 0x0E, 2);
+      Put32(b, a + 0x10, kBits);
+      Put16(b, a + 0x14, 0x40 + 0xA0);
+      Put16(b, a + 0x16, 0x40);
+      Put64(b, a + 0x18, bytes_.size());
+      Put16(b, a + 0x24, 0x30);
+      Put16(b, a + 0x26, kData);
+      Protect(b, p, 0x1E, static_cast<std::uint16_t>(r + 1));
+      if (r == damage) Put16(b, p + 1022, 0xBEEF);
+    }
+    for (std::size_t p = first_; p < b.size(); p += kPage)
+      if (std::memcmp(&b[p], "RCRD", 4) == 0) Protect(b, p, 0x28, 0x77);
+    return b;
+  }
+
+ private:
+  void Open(std::size_t page) {
+    if (std::memcmp(&bytes_[page], "RCRD", 4) == 0 && written_.count(page) != 0) return;
+    std::fill(bytes_.begin() + page, bytes_.begin() + page + kPage, 0);
+    std::memcpy(&bytes_[page], "RCRD", 4);
+    written_.insert(page);
+  }
+  void NextPage() {
+    at_ = (at_ + kPage - 1) / kPage * kPage;
+    if (at_ >= bytes_.size()) {
+      at_ = first_;
+      ++sequence_;
+      written_.clear();
+    }
+    at_ += kData;
+  }
+
+  std::vector<std::uint8_t> bytes_;
+  std::size_t first_, at_;
+  std::uint64_t sequence_ = 1, last_ = 0;
+  std::set<std::size_t> written_;
+};
+
+// NTFS client data: redo and undo operations and bytes, the record's
+// target.
+std::vector<std::uint8_t> Client(std::uint16_t redo, std::uint16_t undo,
+                                 const std::vector<std::uint8_t>& redo_data,
+                                 const std::vector<std::uint8_t>& undo_data,
+                                 std::uint64_t record = 40, std::uint16_t record_offset = 0x38,
+                                 std::uint16_t attribute_offset = 0x18) {
+  std::vector<std::uint8_t> c(0x28, 0);
+  Put16(c, 0x00, redo);
+  Put16(c, 0x02, undo);
+  Put16(c, 0x04, 0x28);
+  Put16(c, 0x06, static_cast<std::uint16_t>(redo_data.size()));
+  Put16(c, 0x08, static_cast<std::uint16_t>(0x28 + (redo_data.size() + 7) / 8 * 8));
+  Put16(c, 0x0A, static_cast<std::uint16_t>(undo_data.size()));
+  Put16(c, 0x0E, 1);
+  Put16(c, 0x10, record_offset);
+  Put16(c, 0x12, attribute_offset);
+  // 4096-byte clusters of four 1024-byte records.
+  Put16(c, 0x14, static_cast<std::uint16_t>(record % 4 * 2));
+  Put64(c, 0x18, record / 4);
+  c.insert(c.end(), redo_data.begin(), redo_data.end());
+  c.resize(0x28 + (redo_data.size() + 7) / 8 * 8, 0);
+  c.insert(c.end(), undo_data.begin(), undo_data.end());
+  return c;
+}
+
+struct Read {
+  LogFileScan scan;
+  std::vector<LogRecord> records;
+  std::vector<std::vector<std::uint8_t>> redo;
+};
+
+Read ReadLog(const std::vector<std::uint8_t>& log) {
+  Read r;
+  r.scan = ReadLogFile(
+      log.size(),
+      [&](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+        if (offset > log.size() || size > log.size() - offset) return false;
+        std::memcpy(out, log.data() + offset, size);
+        return true;
+      },
+      [&](const LogRecord& rec) {
+        r.records.push_back(rec);
+        r.redo.emplace_back(rec.redo_data.begin(), rec.redo_data.end());
+      });
+  return r;
+}
+
+std::vector<std::uint8_t> Filled(std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7);
+  return v;
+}
+
+TEST(LogFileReader, ReadsRecordsOverSectorsAndPagesInLsnOrder) {
+  LogBuilder log(8);
+  std::vector<std::uint64_t> lsns;
+  // Sizes that cross sector tails (fixups) and pages.
+  for (std::size_t n : {200, 900, 3000, 40, 5000, 64, 7000, 16})
+    lsns.push_back(log.Add(Client(7, 7, Filled(n, static_cast<std::uint8_t>(n)), Filled(8, 1))));
+  const Read r = ReadLog(log.Bytes());
+  ASSERT_TRUE(r.scan.usable);
+  EXPECT_EQ(r.scan.damaged_pages, 0u);
+  EXPECT_EQ(r.scan.damaged_records, 0u);
+  ASSERT_EQ(r.records.size(), lsns.size());
+  std::size_t i = 0;
+  for (std::size_t n : {200, 900, 3000, 40, 5000, 64, 7000, 16}) {
+    EXPECT_EQ(r.records[i].lsn, lsns[i]);
+    EXPECT_EQ(r.redo[i], Filled(n, static_cast<std::uint8_t>(n))) << n;
+    EXPECT_EQ(r.records[i].redo, 7);
+    ++i;
+  }
+  EXPECT_EQ(DescribeLogDamage("IMG", r.scan), "");
+}
+
+TEST(LogFileReader, GivesTheOldestFirstAcrossTheWrap) {
+  LogBuilder log(4);
+  std::vector<std::uint64_t> lsns;
+  // About a page and a half past the end: the pages after the newest still
+  // hold the records before them.
+  for (int i = 0; i < 28; ++i) lsns.push_back(log.Add(Client(7, 7, Filled(700, 3), {})));
+  const Read r = ReadLog(log.Bytes());
+  ASSERT_FALSE(r.records.empty());
+  // The newest are all there, in order, and none older than what the
+  // log still holds.
+  for (std::size_t i = 1; i < r.records.size(); ++i)
+    EXPECT_LT(r.records[i - 1].lsn, r.records[i].lsn);
+  EXPECT_EQ(r.records.back().lsn, lsns.back());
+  EXPECT_LT(r.records.size(), lsns.size());
+  EXPECT_LT(r.records.front().lsn >> (64 - kBits), lsns.back() >> (64 - kBits));
+  EXPECT_EQ(r.scan.damaged_pages, 0u);
+}
+
+TEST(LogFileReader, DamageCostsOnlyWhatItTouches) {
+  LogBuilder log(6);
+  std::vector<std::uint64_t> lsns;
+  for (int i = 0; i < 24; ++i) lsns.push_back(log.Add(Client(7, 7, Filled(500, 9), {})));
+  {
+    // A torn record page: one sector's tail is not the update number.
+    std::vector<std::uint8_t> b = log.Bytes();
+    b[6 * kPage + 1022] ^= 0xFF;
+    const Read r = ReadLog(b);
+    EXPECT_EQ(r.scan.damaged_pages, 1u);
+    EXPECT_GT(r.records.size(), 15u);
+    EXPECT_LT(r.records.size(), lsns.size());
+    EXPECT_EQ(DescribeLogDamage("IMG", r.scan).substr(0, 28), "qst: IMG: $LogFile 1 damaged");
+  }
+  {
+    const Read r = ReadLog(log.Bytes(0));
+    EXPECT_TRUE(r.scan.usable);
+    EXPECT_EQ(r.records.size(), lsns.size());
+    EXPECT_EQ(DescribeLogDamage("IMG", r.scan),
+              "qst: IMG: $LogFile one restart page damaged, the other used\n");
+  }
+  {
+    std::vector<std::uint8_t> b = log.Bytes(0);
+    b[kPage + 1022] ^= 0xFF;  // the second restart page torn too
+    const Read r = ReadLog(b);
+    EXPECT_FALSE(r.scan.usable);
+    EXPECT_TRUE(r.records.empty());
+    EXPECT_EQ(DescribeLogDamage("IMG", r.scan),
+              "qst: IMG: $LogFile no whole restart page, not read\n");
+  }
+}
+
+// Times of $STANDARD_INFORMATION (creation, write, change, access) as bytes.
+std::vector<std::uint8_t> Times(std::uint64_t c, std::uint64_t w, std::uint64_t ch,
+                                std::uint64_t a) {
+  std::vector<std::uint8_t> v(32);
+  Put64(v, 0, c), Put64(v, 8, w), Put64(v, 16, ch), Put64(v, 24, a);
+  return v;
+}
+
+// An MFT record image holding $STANDARD_INFORMATION with `times`.
+std::vector<std::uint8_t> Image(std::uint16_t sequence, const std::vector<std::uint8_t>& times) {
+  std::vector<std::uint8_t> v(0x38 + 0x18 + 0x48, 0);
+  std::memcpy(v.data(), "FILE", 4);
+  Put16(v, 0x10, sequence);
+  Put16(v, 0x14, 0x38);
+  Put32(v, 0x38, 0x10);
+  Put32(v, 0x38 + 0x04, 0x18 + 0x48);
+  Put32(v, 0x38 + 0x10, 0x48);
+  Put16(v, 0x38 + 0x14, 0x18);
+  std::copy(times.begin(), times.end(), v.begin() + 0x38 + 0x18);
+  return v;
+}
+
+LogRecord Update(std::uint64_t lsn, std::uint16_t redo, const std::vector<std::uint8_t>& after,
+                 const std::vector<std::uint8_t>& before, std::uint64_t record = 40) {
+  static std::vector<std::vector<std::uint8_t>> keep;
+  keep.push_back(after), keep.push_back(before);
+  LogRecord r;
+  r.lsn = lsn;
+  r.type = kLogClientRecord;
+  r.has_client = true;
+  r.redo = redo;
+  r.undo = redo == kLogInitializeFileRecordSegment ? std::uint16_t{kLogNoop} : redo;
+  r.record_offset = 0x38;
+  r.attribute_offset = 0x18;
+  r.cluster_block = static_cast<std::uint16_t>(record % 4 * 2);
+  r.target_vcn = record / 4;
+  r.redo_data = keep[keep.size() - 2];
+  r.undo_data = keep.back();
+  return r;
+}
+
+constexpr std::uint64_t kHour = 36000000000;
+constexpr std::uint64_t kYear = 8766 * kHour;
+constexpr std::uint64_t kT = 130000000000000000;  // 2012
+
+TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
+  const struct {
+    const char* what;
+    std::vector<LogRecord> records;
+    bool fires;
+  } cases[] = {
+      {"creation set back years on a file a year old",
+       {Update(10, kLogUpdateResidentValue, Times(kT - 5 * kYear, kT, kT + kHour, kT),
+               Times(kT - kYear, kT, kT, kT))},
+       true},
+      {"a copy: made now, its write time set to the source's",
+       {Update(10, kLogInitializeFileRecordSegment, Image(3, Times(kT, kT, kT, kT)), {}),
+        Update(11, kLogUpdateResidentValue, Times(kT, kT - 2 * kYear, kT + 10, kT),
+               Times(kT, kT, kT, kT))},
+       false},
+      {"an extraction: made now, creation and write set to the archive's",
+       {Update(10, kLogUpdateResidentValue, Times(kT - kYear, kT - kYear, kT + 50, kT),
+               Times(kT, kT + 20, kT + 20, kT))},
+       false},
+      {"a clock set back: the change time goes back too",
+       {Update(10, kLogUpdateResidentValue, Times(kT - kYear, kT - kHour, kT - kHour, kT),
+               Times(kT - kYear, kT, kT, kT))},
+       false},
+      {"times moved forward",
+       {Update(10, kLogUpdateResidentValue, Times(kT, kT + kYear, kT + kYear, kT),
+               Times(kT - kYear, kT, kT, kT))},
+       false},
+  };
+  for (const auto& c : cases) {
+    LogFileIndex index(4096, 1024);
+    for (const LogRecord& r : c.records) index.Add(r);
+    index.Seal();
+    Facts facts;
+    std::vector<WitnessEvent> events;
+    index.Join(40, 3, NtfsTimes{kT - 5 * kYear, kT, kT + kHour, kT}, &facts, &events);
+    EXPECT_EQ(facts.Get(Fact::kLogMovedBack) != 0, c.fires) << c.what;
+    EXPECT_EQ(facts.Get(Fact::kLogRecords), c.records.size()) << c.what;
+  }
+}
+
+TEST(LogFileJoin, RecordsBelongToTheFileTheirRecordHeldThen) {
+  LogFileIndex index(4096, 1024);
+  index.Add(
+      Update(5, kLogUpdateResidentValue, Times(kT, kT, kT, kT), Times(kT - kYear, kT, kT, kT)));
+  index.Add(Update(9, kLogInitializeFileRecordSegment,
+                   Image(7, Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)), {}));
+  index.Add(Update(12, kLogUpdateResidentValue,
+                   Times(kT + kYear, kT + 2 * kYear, kT + 2 * kYear, kT + kYear),
+                   Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)));
+  index.Seal();
+  Facts facts;
+  std::vector<WitnessEvent> events;
+  const NtfsTimes now{kT + kYear, kT + 2 * kYear, kT + 2 * kYear, kT + kYear};
+  index.Join(40, 7, now, &facts, &events);
+  EXPECT_EQ(facts.Get(Fact::kLogRecords), 2u);
+  EXPECT_EQ(facts.Get(Fact::kLogFirstLsn), 9u);
+  EXPECT_EQ(facts.Get(Fact::kLogLastLsn), 12u);
+  // The earlier write, change and access; the current ones are left out.
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].code, 1u);
+  EXPECT_EQ(events[0].time, kT + kYear);
+  EXPECT_EQ(events[1].code, 2u);
+  // The file before it (sequence 6) had the first record; nothing is joined
+  // to a sequence the log never made.
+  Facts other;
+  events.clear();
+  index.Join(40, 6, now, &other, &events);
+  EXPECT_EQ(other.Get(Fact::kLogRecords), 0u);
+  EXPECT_FALSE(other.Has(Fact::kLogFirstLsn));
+}
+
+// The Windows 7 volume of the evidence: its log read whole, undamaged, and
+// joined.
+TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
+  const std::string qcow = std::string(QST_SOURCE_DIR) + "/../shared/evidence/vsstest.qcow2";
+  if (access(qcow.c_str(), R_OK) != 0 || std::system("command -v qemu-img >/dev/null") != 0)
+    QST_SKIP() << "needs " << qcow << " and qemu-img";
+  const std::string raw = ::testing::TempDir() + "/qst_logfile_vss.raw";
+  ASSERT_EQ(
+      std::system(("qemu-img convert -O raw " + testing::ShellQuote(qcow) + " " + raw).c_str()), 0);
+  const testing::RunResult run = testing::RunQst({"-d", raw, "-L", "--json", "-r", "C:\\"});
+  unlink(raw.c_str());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  // Every file of the volume is in the log's window (it was made minutes
+  // before it was imaged): each has log records, and one was changed
+  // after its creation.
+  EXPECT_NE(run.out.find("\"C:\\\\another_file\""), std::string::npos);
+  EXPECT_EQ(run.out.find("\"logfile\":null"), std::string::npos);
+  EXPECT_NE(run.out.find("{\"time\":\"mtime\",\"filetime\":130305261868473142}"),
+            std::string::npos);
+  EXPECT_EQ(run.out.find("LOG-back"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qst
