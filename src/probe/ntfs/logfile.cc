@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::size_t kPageLastLsn = 0x08;
 constexpr std::size_t kPageLastEndLsn = 0x20;
-constexpr std::size_t kPageHeader = 0x28;
 // Log pages between the restart pages and the circular area.
 constexpr std::uint64_t kTailPages = 2, kTailPagesV2 = 32;
 // No NTFS record comes near this; a longer one is damage, not a reason to
