@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -390,7 +391,6 @@ TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
   ASSERT_EQ(
       std::system(("qemu-img convert -O raw " + testing::ShellQuote(qcow) + " " + raw).c_str()), 0);
   const testing::RunResult run = testing::RunQst({"-d", raw, "-L", "--json", "-r", "C:\\"});
-  unlink(raw.c_str());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   // Every file of the volume is in the log's window (it was made minutes
@@ -401,6 +401,25 @@ TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
   EXPECT_NE(run.out.find("{\"time\":\"mtime\",\"filetime\":130305261868473142}"),
             std::string::npos);
   EXPECT_EQ(run.out.find("LOG-back"), std::string::npos);
+
+  // The log itself: every record, oldest first, none damaged, each
+  // operation one NTFS has.
+  const testing::RunResult list = testing::RunQst({"-d", raw, "-L", "--logfile-only", "--csv"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.err, "");
+  std::istringstream lines(list.out);
+  std::string line;
+  std::getline(lines, line);
+  std::uint64_t records = 0, previous = 0;
+  while (std::getline(lines, line)) {
+    const std::uint64_t lsn = std::stoull(line);
+    EXPECT_GT(lsn, previous);
+    previous = lsn;
+    ++records;
+    EXPECT_EQ(line.find(",0x"), std::string::npos) << line;
+  }
+  EXPECT_EQ(records, 3415u);
+  unlink(raw.c_str());
 }
 
 }  // namespace

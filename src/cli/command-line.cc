@@ -178,6 +178,36 @@ int CheckWitnesses(const RunOptions& options, Output& err) {
   return kStatusBadUsage;
 }
 
+// The rules of the listings of the journal and the log.
+int CheckListings(const RunOptions& options, Output& err) {
+  if (options.journal_only && !options.wants(Witness::kUsn)) {
+    err.Write("qst: can't use --journal-only without -U\n");
+    return kStatusBadUsage;
+  }
+  if (options.logfile_only && !options.wants(Witness::kLog)) {
+    err.Write("qst: can't use --logfile-only without -L\n");
+    return kStatusBadUsage;
+  }
+  if (options.logfile_only && options.journal_only) {
+    err.Write("qst: can't use --logfile-only with --journal-only\n");
+    return kStatusBadUsage;
+  }
+  // The witnesses read beside each file have no file to join to there.
+  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kLog}) {
+    if (options.journal_only && options.wants(w)) {
+      err.Printf("qst: can't use -%c with --journal-only\n", OptionOf(w).letter);
+      return kStatusBadUsage;
+    }
+  }
+  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kUsn}) {
+    if (options.logfile_only && options.wants(w)) {
+      err.Printf("qst: can't use -%c with --logfile-only\n", OptionOf(w).letter);
+      return kStatusBadUsage;
+    }
+  }
+  return kStatusOk;
+}
+
 // The rules between options, checked once all are read, in this order. The
 // one rule of the original command line says so on standard output; the
 // others are this program's own, told on standard error.
@@ -200,8 +230,9 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
       err.Printf("qst: --report wants a file ending in .html, not '%s'\n", options.report.c_str());
       return kStatusBadUsage;
     }
-    if (options.journal_only) {
-      err.Write("qst: can't use --report with --journal-only\n");
+    if (options.journal_only || options.logfile_only) {
+      err.Printf("qst: can't use --report with %s\n",
+                 options.journal_only ? "--journal-only" : "--logfile-only");
       return kStatusBadUsage;
     }
   }
@@ -226,17 +257,7 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     err.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
-  if (options.journal_only && !options.wants(Witness::kUsn)) {
-    err.Write("qst: can't use --journal-only without -U\n");
-    return kStatusBadUsage;
-  }
-  // The witnesses read beside each file have no file to join to there.
-  for (Witness w : {Witness::kSnapshots, Witness::kIndex}) {
-    if (options.journal_only && options.wants(w)) {
-      err.Printf("qst: can't use -%c with --journal-only\n", OptionOf(w).letter);
-      return kStatusBadUsage;
-    }
-  }
+  if (int status = CheckListings(options, err); status != kStatusOk) return status;
   return CheckWitnesses(options, err);
 }
 
@@ -260,7 +281,12 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
     *status = kStatusBadUsage;
     return false;
   }
-  if (scan.optind >= argc && !options.journal_only) {
+  if (options.logfile_only && scan.optind < argc) {
+    err.Write("qst: can't use --logfile-only with a FILENAME\n");
+    *status = kStatusBadUsage;
+    return false;
+  }
+  if (scan.optind >= argc && !options.journal_only && !options.logfile_only) {
     PrintUsage(out);
     *status = kStatusBadUsage;
     return false;

@@ -45,6 +45,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.usn_journal = options.usn_journal;
   selection.journal_only = options.journal_only;
   selection.logfile = options.logfile;
+  selection.logfile_only = options.logfile_only;
   selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.threads = options.jobs;
@@ -60,15 +61,20 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   return kStatusOk;
 }
 
+// The form a listing of the journal or the log takes.
+JournalForm FormOfListing(const RunOptions& options) {
+  return options.machine == MachineForm::kJson         ? JournalForm::kJson
+         : options.machine == MachineForm::kRfc4180Csv ? JournalForm::kCsv
+         : options.machine == MachineForm::kBodyfile   ? JournalForm::kBodyfile
+         : options.machine == MachineForm::kEvents     ? JournalForm::kEvents
+         : options.csv                                 ? JournalForm::kRow
+                                                       : JournalForm::kBlock;
+}
+
 // Lists the run's change journal, record by record; 1 when there is none.
 int ListJournal(Context& context) {
   const RunOptions& options = context.options;
-  JournalForm form = options.machine == MachineForm::kJson         ? JournalForm::kJson
-                     : options.machine == MachineForm::kRfc4180Csv ? JournalForm::kCsv
-                     : options.machine == MachineForm::kBodyfile   ? JournalForm::kBodyfile
-                     : options.machine == MachineForm::kEvents     ? JournalForm::kEvents
-                     : options.csv                                 ? JournalForm::kRow
-                                                                   : JournalForm::kBlock;
+  const JournalForm form = FormOfListing(options);
   context.out.Write(JournalHeader(form));
   std::string text;
   Evidence* evidence = context.platform->VolumeEvidence();
@@ -76,6 +82,24 @@ int ListJournal(Context& context) {
                                                                          std::string_view path) {
     text.clear();
     PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
+    context.out.Write(text);
+  });
+  context.progress.Finish();
+  if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);
+  return found ? kStatusOk : kStatusFailure;
+}
+
+// Lists the transaction log, record by record; 1 when there is none.
+int ListLog(Context& context) {
+  const RunOptions& options = context.options;
+  const JournalForm form = FormOfListing(options);
+  context.out.Write(LogHeader(form));
+  std::string text;
+  Evidence* evidence = context.platform->VolumeEvidence();
+  bool found = evidence != nullptr && evidence->ForEachLogRecord([&](const LogRecord& record,
+                                                                     std::uint64_t target) {
+    text.clear();
+    PrintLogRecord(record, target, form, options.time_form(), *context.platform, &text);
     context.out.Write(text);
   });
   context.progress.Finish();
@@ -142,9 +166,9 @@ int RunEntry(int argc, char** argv, Context& context) {
     }
   }
   std::unique_ptr<Platform> image_platform;
-  if (options.journal_only) {
+  if (options.journal_only || options.logfile_only) {
     if ((status = OpenImage(false, context, &image_platform)) != kStatusOk) return status;
-    return ListJournal(context);
+    return options.journal_only ? ListJournal(context) : ListLog(context);
   }
   if (options.reads_image()) {
     bool few = FewPlainPaths(argc, argv, command.first_operand, options);

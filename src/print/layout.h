@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "probe/ntfs/logfile-record.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/record.h"
 #include "util/text.h"
@@ -54,6 +55,13 @@ enum class JournalForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
 std::string JournalHeader(JournalForm form);
 void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
                         TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
+
+// The transaction log as a timeline: each record in the run's form (the
+// journal's forms), oldest first. `target` is the MFT record it changes,
+// or kNoLogTarget.
+std::string LogHeader(JournalForm form);
+void PrintLogRecord(const LogRecord& record, std::uint64_t target, JournalForm form,
+                    TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
 
 // Appends "\n<path>, CODE=<code>:<text>" for a path the system refused;
 // `text`, the system's message, ends in a line break of its own.

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "probe/ntfs/logfile-record.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/platform.h"
 #include "probe/witness.h"
@@ -51,6 +52,15 @@ class Evidence {
   using JournalVisitor = std::function<void(const UsnRecord& record, std::string_view path)>;
   virtual bool ForEachJournalRecord(const JournalVisitor& visit) = 0;
 
+  // Visits the records of the transaction log that the run lists (-L with
+  // --logfile-only), oldest first, each with the MFT record it changes
+  // (kNoLogTarget for none). False when there is no log to list.
+  using LogVisitor = std::function<void(const LogRecord& record, std::uint64_t target)>;
+  virtual bool ForEachLogRecord(const LogVisitor& visit) {
+    (void)visit;
+    return false;
+  }
+
   // The lines (each with its line break) that say what of the evidence
   // could not be read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const = 0;
@@ -66,6 +76,7 @@ struct ImageSelection {
   std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
   bool journal_only = false;  // the journal is listed, record by record, not joined
   std::string logfile;        // a $LogFile collected apart; empty: the volume's own
+  bool logfile_only = false;  // the log is listed, record by record, not joined
   bool events = false;        // each file keeps the moments its witnesses hold (a timeline)
   int threads = 0;            // threads to read with (-j); 0: as the machine has
   // Told, now and then, how many of the MFT's records were read so far.

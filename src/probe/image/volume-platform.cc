@@ -45,6 +45,7 @@ class ImagePlatform : public Platform, public Evidence {
         image_name_(std::move(image_name)),
         parts_(std::move(witnesses.parts)),
         journal_file_(std::move(witnesses.journal_file)),
+        log_(std::move(witnesses.log)),
         snapshots_(std::move(snapshots)) {}
 
   Evidence* VolumeEvidence() override { return this; }
@@ -69,6 +70,13 @@ class ImagePlatform : public Platform, public Evidence {
     }
     listed_found_ = volume_->ForEachUsnRecord(with_path, &listed_damage_, &listed_unreadable_);
     return listed_found_;
+  }
+
+  bool ForEachLogRecord(const LogVisitor& visit) override {
+    if (!log_.listed) return false;
+    log_.read = true;
+    log_.found = ListLogFile(*volume_, log_.file.get(), visit, &log_.scan);
+    return log_.found;
   }
 
   bool ProbesFromMemory() const override { return true; }
@@ -225,6 +233,7 @@ class ImagePlatform : public Platform, public Evidence {
     if (listed_ && !listed_found_)
       report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
     if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
+    report += DescribeLogListing(log_);
     report += snapshots_.report;
     for (const Snapshot& s : snapshots_.stores)
       report += DescribeDamage(image_name_ + " (shadow copy " + std::to_string(s.store) + ")",
@@ -514,6 +523,7 @@ class ImagePlatform : public Platform, public Evidence {
   std::string image_name_;
   std::vector<std::unique_ptr<WitnessPart>> parts_;
   std::unique_ptr<VolumeReader> journal_file_;  // listed with --journal-only
+  LogListing log_;
   SnapshotSource snapshots_;
   std::mutex snapshots_mutex_;
   // What listing the journal met.

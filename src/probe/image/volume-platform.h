@@ -23,6 +23,7 @@ using HostErrorToWindows = int (*)(int host_code);
 struct VolumeWitnesses {
   std::vector<std::unique_ptr<WitnessPart>> parts;
   std::unique_ptr<VolumeReader> journal_file;
+  LogListing log;
 };
 
 // The volume's shadow copies that -S reads, oldest first, each read as a

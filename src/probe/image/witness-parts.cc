@@ -86,33 +86,28 @@ class LogPart : public WitnessPart {
 bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
                  std::string* message) {
   const ImageSelection& selection = source.selection;
+  std::unique_ptr<VolumeReader> file;
+  if (!selection.logfile.empty()) {
+    if (int error = OpenRawFile(selection.logfile, 0, &file)) {
+      *message = Format("qst: cannot open the $LogFile %s: %s", selection.logfile.c_str(),
+                        OneLine(source.host.ErrorText(error)).c_str());
+      *message += '\n';
+      return false;
+    }
+  }
   // A bare MFT tells no cluster size: the usual one is taken.
   const std::uint32_t cluster =
       source.volume.ClusterSize() != 0 ? source.volume.ClusterSize() : 4096;
   auto index = std::make_unique<LogFileIndex>(cluster, source.volume.MftRecordSize());
-  auto add = [&](const LogRecord& r) { index->Add(r); };
   LogFileScan scan;
-  std::string name = selection.path;
-  if (!selection.logfile.empty()) {
-    std::unique_ptr<VolumeReader> file;
-    if (int error = OpenRawFile(selection.logfile, 0, &file)) {
-      *message = Format("qst: cannot open the $LogFile %s: %s", selection.logfile.c_str(),
-                        source.host.ErrorText(error).c_str());
-      if (message->empty() || message->back() != '\n') *message += '\n';
-      return false;
-    }
-    name = selection.logfile;
-    scan = ReadLogFile(
-        file->Size(),
-        [&](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-          return file->Read(offset, out, size) == ReadStatus::kOk;
-        },
-        add);
-  } else if (!source.volume.ReadLogFile(add, &scan)) {
+  if (ListLogFile(
+          source.volume, file.get(), [&](const LogRecord& r, std::uint64_t) { index->Add(r); },
+          &scan))
+    index->Seal();
+  else
     index.reset();
-  }
-  if (index != nullptr) index->Seal();
-  *part = std::make_unique<LogPart>(std::move(index), scan, name);
+  *part = std::make_unique<LogPart>(std::move(index), scan,
+                                    file != nullptr ? selection.logfile : selection.path);
   return true;
 }
 
@@ -277,6 +272,28 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
     parts->push_back(std::move(part));
   }
   return true;
+}
+
+bool ListLogFile(NtfsVolume& volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+                 LogFileScan* scan) {
+  // A bare MFT tells no cluster size: the usual one is taken.
+  const std::uint32_t cluster = volume.ClusterSize() != 0 ? volume.ClusterSize() : 4096;
+  const std::uint32_t size = volume.MftRecordSize();
+  auto with_target = [&](const LogRecord& r) { visit(r, LogTargetRecord(r, cluster, size)); };
+  if (file == nullptr) return volume.ReadLogFile(with_target, scan);
+  *scan = ReadLogFile(
+      file->Size(),
+      [&](std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+        return file->Read(offset, out, n) == ReadStatus::kOk;
+      },
+      with_target);
+  return true;
+}
+
+std::string DescribeLogListing(const LogListing& log) {
+  if (!log.read) return {};
+  return log.found ? DescribeLogDamage(log.name, log.scan)
+                   : "qst: " + log.name + ": no $LogFile to read\n";
 }
 
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,

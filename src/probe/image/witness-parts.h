@@ -90,6 +90,24 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
                       std::string* message);
 
 // Opens the $J stream that --usn-journal names, as a reader of its bytes.
+// Reads the log that --logfile-only lists: `file` where one was collected
+// apart, else the volume's own, giving `visit` each record with the MFT
+// record it changes; what the reader met in `*scan`. False when the volume
+// has no log to read.
+bool ListLogFile(NtfsVolume& volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+                 LogFileScan* scan);
+
+// What --logfile-only lists, and what reading it met.
+struct LogListing {
+  bool listed = false;                 // the run lists the log
+  std::unique_ptr<VolumeReader> file;  // collected apart; null: the volume's own
+  std::string name;                    // what its damage is told of
+  bool read = false, found = false;
+  LogFileScan scan;
+};
+// The lines that say what of the listed log was lost; empty when nothing.
+std::string DescribeLogListing(const LogListing& log);
+
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                        std::string* message);
 

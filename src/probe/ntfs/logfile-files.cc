@@ -54,16 +54,66 @@ bool ImageOf(std::span<const std::uint8_t> image, std::uint16_t* sequence, FILET
   return true;
 }
 
+// The times of the $FILE_NAME value at the start of `value`.
+void FileNameTimes(std::span<const std::uint8_t> value, LogTimes* t) {
+  constexpr std::size_t kFnTimes = 0x08;
+  if (value.size() >= kFnTimes) TimesIn(value.subspan(kFnTimes), 0, t->times, &t->known);
+  if (t->known != 0) t->of = "$FN";
+}
+
 }  // namespace
 
-void LogFileIndex::Add(const LogRecord& r) {
+LogTimes TimesOfLogRecord(const LogRecord& r, bool redo) {
+  LogTimes t;
+  if (!r.has_client) return t;
+  const std::uint16_t op = redo ? r.redo : r.undo;
+  const std::span<const std::uint8_t> data = redo ? r.redo_data : r.undo_data;
+  std::uint16_t sequence = 0;
+  switch (op) {
+    case kLogInitializeFileRecordSegment: ImageOf(data, &sequence, t.times, &t.known); break;
+    case kLogUpdateResidentValue:
+      if (r.record_offset == kDefaultFirstAttribute && r.attribute_offset >= kSiValue)
+        TimesIn(data, r.attribute_offset - kSiValue, t.times, &t.known);
+      break;
+    case kLogCreateAttribute:
+      if (data.size() >= 0x18 && LoadLe32(data.data()) == kAttrFileName && data[8] == 0) {
+        const std::size_t offset = LoadLe16(data.data() + kValueOffset);
+        if (offset < data.size()) FileNameTimes(data.subspan(offset), &t);
+        return t;
+      }
+      AttributeTimes(data, t.times, &t.known);
+      break;
+    case kLogAddIndexEntryRoot:
+    case kLogDeleteIndexEntryRoot:
+    case 0x0E:  // AddIndexEntryAllocation
+    case 0x0F:  // DeleteIndexEntryAllocation
+      // An entry: its header, then its key, a $FILE_NAME value in $I30.
+      if (data.size() > 0x10) FileNameTimes(data.subspan(0x10), &t);
+      return t;
+    case kLogUpdateFileNameRoot:
+    case kLogUpdateFileNameAllocation:
+      // The copy an entry keeps: the times first.
+      TimesIn(data, 0, t.times, &t.known);
+      if (t.known != 0) t.of = "$FN";
+      return t;
+    default: break;
+  }
+  if (t.known != 0) t.of = "$SI";
+  return t;
+}
+
+std::uint64_t LogTargetRecord(const LogRecord& r, std::uint32_t cluster_size,
+                              std::uint32_t record_size) {
+  // No volume has clusters past 2^40: a larger VCN is damage.
   if (!r.has_client || (!ChangesFileRecord(r.redo) && !ChangesFileRecord(r.undo)) ||
-      record_size_ == 0)
-    return;
-  const std::uint64_t offset =
-      r.target_vcn * cluster_size_ + std::uint64_t{r.cluster_block} * kBlock;
-  if (r.target_vcn > (std::uint64_t{1} << 40)) return;
-  const std::uint64_t record = offset / record_size_;
+      record_size == 0 || r.target_vcn >= (std::uint64_t{1} << 40))
+    return kNoLogTarget;
+  return (r.target_vcn * cluster_size + std::uint64_t{r.cluster_block} * kBlock) / record_size;
+}
+
+void LogFileIndex::Add(const LogRecord& r) {
+  const std::uint64_t record = LogTargetRecord(r, cluster_size_, record_size_);
+  if (record == kNoLogTarget) return;
   Touch t{r.lsn, 0, kChange};
   Times times;
   std::uint16_t sequence = 0;

@@ -29,6 +29,23 @@
 
 namespace qst {
 
+// The times a log record's redo or undo bytes hold, where they hold those
+// of $STANDARD_INFORMATION (a change of it, a new one, a record's image) or
+// of a $FILE_NAME (a new one, an index entry, or the copy an index entry
+// keeps): creation, write, change, access, each where it is whole there.
+struct LogTimes {
+  const char* of = nullptr;  // "$SI", "$FN"; null when none
+  std::uint8_t known = 0;    // bit i: times[i]
+  FILETIME times[4] = {};
+};
+LogTimes TimesOfLogRecord(const LogRecord& record, bool redo);
+
+// The MFT record a log record changes, from its target cluster and block,
+// on a volume of `cluster_size` and `record_size`; kNoLogTarget where it
+// changes none.
+std::uint64_t LogTargetRecord(const LogRecord& record, std::uint32_t cluster_size,
+                              std::uint32_t record_size);
+
 class LogFileIndex {
  public:
   // Record numbers follow from the volume's cluster and MFT record sizes.

@@ -31,6 +31,8 @@
 namespace qst {
 
 inline constexpr std::size_t kLogRecordHeader = 0x30;
+// A record's target where it changes no MFT record.
+inline constexpr std::uint64_t kNoLogTarget = ~std::uint64_t{0};
 inline constexpr std::uint32_t kLogClientRecord = 1;
 inline constexpr std::uint32_t kLogClientRestart = 2;
 
