@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -419,6 +420,40 @@ TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
     EXPECT_EQ(line.find(",0x"), std::string::npos) << line;
   }
   EXPECT_EQ(records, 3415u);
+
+  // A log collected apart in which a tool set another_file's creation
+  // time back to what it is now from a day later, two days after that,
+  // and in which a copy set the write time of password.txt (made a second
+  // before) back: the sign fires on the first alone, and the creation time
+  // it had is shown.
+  constexpr std::uint64_t kMade = 130305261868473142;  // another_file's creation
+  constexpr std::uint64_t kDay = 864000000000;
+  LogBuilder log(8);
+  log.Add(Client(kLogUpdateResidentValue, kLogUpdateResidentValue,
+                 Times(kMade, kMade + 2 * kDay, kMade + 3 * kDay, kMade + 2 * kDay),
+                 Times(kMade + kDay, kMade + 2 * kDay, kMade + 2 * kDay, kMade + 2 * kDay), 39));
+  log.Add(Client(kLogUpdateResidentValue, kLogUpdateResidentValue,
+                 Times(kMade, kMade - kYear, kMade + 20000000, kMade),
+                 Times(kMade, kMade, kMade + 10000000, kMade), 41));
+  const std::string apart = ::testing::TempDir() + "/qst_logfile_apart";
+  {
+    const std::vector<std::uint8_t> bytes = log.Bytes();
+    std::ofstream(apart, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  const testing::RunResult forged = testing::RunQst(
+      {"-d", raw, "--logfile=" + apart, "-e", "-u", "C:\\another_file", "C:\\password.txt"});
+  EXPECT_EQ(forged.status, 0);
+  EXPECT_EQ(forged.err, "");
+  const std::vector<std::string> rows = testing::SortedLines(forged.out);
+  ASSERT_EQ(rows.size(), 3u);  // another_file, password.txt, the header
+  EXPECT_NE(rows[0].find("|1 |"), std::string::npos) << rows[0];
+  EXPECT_NE(rows[0].find("crtime:" + std::to_string(kMade + kDay)), std::string::npos) << rows[0];
+  EXPECT_EQ(rows[0].substr(rows[0].size() - 10), "|LOG-back ") << rows[0];
+  EXPECT_NE(rows[1].find("|1 |"), std::string::npos) << rows[1];
+  EXPECT_EQ(rows[1].find("LOG-back"), std::string::npos) << rows[1];
+  unlink(apart.c_str());
   unlink(raw.c_str());
 }
 
