@@ -148,6 +148,30 @@ TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   EXPECT_EQ(r.err, "qst: can't use -I without -d\n");
   r = RunQst({"-d", "x.img", "-IU", "--journal-only"});
   EXPECT_EQ(r.err, "qst: can't use -I with --journal-only\n");
+  // The log: its listing's rules, and a log collected apart named.
+  const struct {
+    std::vector<std::string> args;
+    const char* err;
+  } log_cases[] = {
+      {{"-L", "a"}, "qst: can't use -L without -d\n"},
+      {{"--logfile=log.bin", "a"}, "qst: can't use -L without -d\n"},
+      {{"-d", "x.img", "--logfile="},
+       "qst: --logfile= wants the name of a $LogFile collected apart\n"},
+      {{"-d", "x.img", "--logfile-only"}, "qst: can't use --logfile-only without -L\n"},
+      {{"-d", "x.img", "-L", "--logfile-only", "a"},
+       "qst: can't use --logfile-only with a FILENAME\n"},
+      {{"-d", "x.img", "-LU", "--logfile-only", "--journal-only"},
+       "qst: can't use --logfile-only with --journal-only\n"},
+      {{"-d", "x.img", "-LI", "--logfile-only"}, "qst: can't use -I with --logfile-only\n"},
+      {{"-d", "x.img", "-LU", "--journal-only"}, "qst: can't use -L with --journal-only\n"},
+      {{"-d", "x.img", "-L", "--logfile-only", "--report=r.html"},
+       "qst: can't use --report with --logfile-only\n"},
+  };
+  for (const auto& c : log_cases) {
+    r = RunQst(c.args);
+    EXPECT_EQ(r.status, 254) << c.args.back();
+    EXPECT_EQ(r.err, c.err) << c.args.back();
+  }
   for (const char* jobs : {"0", "65", "x", "-1", ""}) {
     r = RunQst({"-j", jobs, "a"});
     EXPECT_EQ(r.status, 254) << jobs;
