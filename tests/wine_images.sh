@@ -110,6 +110,21 @@ same two-volumes-message "$work/mbr.img" -e 'C:\'
 # Each name's entry in its folder's index, with the slack, in every form.
 same vol-index-entries "$work/vol.img" -I -a -n -e -u -r 'C:\'
 same vol-index-json "$work/vol.img" -I -a --json -r 'C:\'
+# The transaction log of a Windows volume, joined and listed, and read
+# collected apart.
+evidence=$(dirname "$0")/../../shared/evidence/vsstest.qcow2
+if [[ -r $evidence ]] && command -v qemu-img >/dev/null; then
+  qemu-img convert -O raw "$evidence" "$work/vss.img"
+  icat "$work/vss.img" 2 > "$work/logfile.bin"
+  icat "$work/vss.img" 0 > "$work/vss-mft.bin"
+  same vss-logfile "$work/vss.img" -L -n -e -u -r 'C:\'
+  same vss-logfile-json "$work/vss.img" -L --json -r 'C:\'
+  same vss-logfile-only "$work/vss.img" -L --logfile-only --events
+  same vss-logfile-apart "$work/vss.img" --logfile=logfile.bin --logfile-only --json
+  same mft-logfile "$work/vss-mft.bin" --logfile=logfile.bin -e -u -r 'C:\'
+elif [[ -n ${CI:-} ]]; then
+  echo "FAIL vss-logfile: needs $evidence and qemu-img"; failures=$((failures + 1))
+fi
 
 # Containers are refused, in one line.
 out=$("$wine" "$exe" -d "$(win_path "$work/evidence.E01")" 'C:\' 2>&1 | tr -d '\r'; echo "status ${PIPESTATUS[0]}")
