@@ -114,7 +114,7 @@ std::uint64_t LogTargetRecord(const LogRecord& r, std::uint32_t cluster_size,
 void LogFileIndex::Add(const LogRecord& r) {
   const std::uint64_t record = LogTargetRecord(r, cluster_size_, record_size_);
   if (record == kNoLogTarget) return;
-  Touch t{r.lsn, 0, kChange};
+  Touch t{record, r.lsn, kNoTimes, 0, kChange};
   Times times;
   std::uint16_t sequence = 0;
   if (r.redo == kLogInitializeFileRecordSegment &&
@@ -137,13 +137,17 @@ void LogFileIndex::Add(const LogRecord& r) {
     t.times = static_cast<std::uint32_t>(times_.size());
     times_.push_back(times);
   }
-  files_[record].push_back(t);
+  touches_.push_back(t);
 }
 
 void LogFileIndex::Seal() {
-  for (auto& [record, touches] : files_)
-    std::stable_sort(touches.begin(), touches.end(),
-                     [](const Touch& a, const Touch& b) { return a.lsn < b.lsn; });
+  std::stable_sort(touches_.begin(), touches_.end(), [](const Touch& a, const Touch& b) {
+    return a.record != b.record ? a.record < b.record : a.lsn < b.lsn;
+  });
+  records_.clear();
+  for (std::size_t i = 0; i < touches_.size(); ++i)
+    if (i == 0 || touches_[i].record != touches_[i - 1].record)
+      records_.emplace_back(touches_[i].record, static_cast<std::uint32_t>(i));
 }
 
 bool LogFileIndex::Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask) {
@@ -179,9 +183,12 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const Ntfs
                         Facts* facts, std::vector<WitnessEvent>* events) const {
   facts->Set(Fact::kLogRecords, 0);
   facts->Set(Fact::kLogMovedBack, 0);
-  auto it = files_.find(record);
-  if (it == files_.end()) return;
-  const std::vector<Touch>& touches = it->second;
+  auto it = std::lower_bound(records_.begin(), records_.end(), record,
+                             [](const auto& r, std::uint64_t wanted) { return r.first < wanted; });
+  if (it == records_.end() || it->first != record) return;
+  const std::size_t end =
+      it + 1 != records_.end() ? (it + 1)->second : static_cast<std::size_t>(touches_.size());
+  const std::span<const Touch> touches(touches_.data() + it->second, end - it->second);
   // Records before a file was made or removed in the record belong to the
   // one before: without either, all are the current file's.
   const bool turns =

@@ -20,7 +20,7 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
@@ -74,10 +74,11 @@ class LogFileIndex {
   enum Kind : std::uint8_t { kChange, kMade, kRemoved };
   static constexpr std::uint32_t kNoTimes = 0xFFFFFFFF;
   struct Touch {
+    std::uint64_t record;  // the MFT record it changes
     std::uint64_t lsn;
+    std::uint32_t times;     // its place in times_, or kNoTimes
     std::uint16_t sequence;  // of kMade
     Kind kind;
-    std::uint32_t times = kNoTimes;  // its place in times_
   };
   // The four times (creation, write, change, access) a record shows before
   // and after it, each where it shows it.
@@ -91,7 +92,10 @@ class LogFileIndex {
   static bool Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask);
 
   std::uint32_t cluster_size_, record_size_;
-  std::unordered_map<std::uint64_t, std::vector<Touch>> files_;
+  // Sorted by record, then LSN, at Seal; `records_` holds each record
+  // number once with where its touches start, for lookups.
+  std::vector<Touch> touches_;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> records_;
   std::vector<Times> times_;
 };
 

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::size_t kPageLastLsn = 0x08;
 constexpr std::size_t kPageLastEndLsn = 0x20;
+constexpr std::size_t kPageHeader = 0x28;
 // Log pages between the restart pages and the circular area.
 constexpr std::uint64_t kTailPages = 2, kTailPagesV2 = 32;
 // No NTFS record comes near this; a longer one is damage, not a reason to
@@ -51,6 +52,14 @@ class LogPages {
         (first == 0xFF || first == 0x00) &&
         std::all_of(bytes_.begin(), bytes_.end(), [first](std::uint8_t b) { return b == first; });
     return blank ? State::kUnused : State::kDamaged;
+  }
+  // The newest LSN the header of page `page` names, read alone (the
+  // fixups do not reach it); 0 for a page that holds no records.
+  std::uint64_t NewestOf(std::uint64_t page) {
+    std::uint8_t header[kPageHeader];
+    if (!read_(Offset(page), header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0)
+      return 0;
+    return std::max(LoadLe64(header + kPageLastLsn), LoadLe64(header + kPageLastEndLsn));
   }
   const std::uint8_t* bytes() const { return bytes_.data(); }
   // The newest LSN the page's header names.
@@ -146,8 +155,9 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
   // The page written last: the walk starts after it, at the oldest.
   std::uint64_t head = 0, newest = 0;
   for (std::uint64_t p = 0; p < pages.count(); ++p) {
-    if (pages.Load(p) != LogPages::State::kRecords || pages.Newest() < newest) continue;
-    newest = pages.Newest();
+    const std::uint64_t lsn = pages.NewestOf(p);
+    if (lsn == 0 || lsn < newest) continue;
+    newest = lsn;
     head = p;
   }
   std::vector<std::uint8_t> record;
