@@ -382,6 +382,24 @@ TEST(LogFileJoin, RecordsBelongToTheFileTheirRecordHeldThen) {
   EXPECT_FALSE(other.Has(Fact::kLogFirstLsn));
 }
 
+TEST(LogFileJoin, AnIndexEntryAddedJoinsTheFileItNames) {
+  // An entry of a folder's index block: the file reference (record 40,
+  // sequence 7), lengths, flags, then a $FILE_NAME key.
+  std::vector<std::uint8_t> entry(0x10 + 0x42 + 2, 0);
+  Put64(entry, 0, std::uint64_t{7} << 48 | 40);
+  LogRecord added = Update(20, kLogAddIndexEntryAllocation, entry, {}, 900);
+  added.undo = kLogDeleteIndexEntryAllocation;
+  LogFileIndex index(4096, 1024);
+  index.Add(added);
+  index.Seal();
+  for (std::uint16_t sequence : {7, 6}) {
+    Facts facts;
+    std::vector<WitnessEvent> events;
+    index.Join(40, sequence, NtfsTimes{}, &facts, &events);
+    EXPECT_EQ(facts.Get(Fact::kLogRecords), sequence == 7 ? 1u : 0u) << sequence;
+  }
+}
+
 // The Windows 7 volume of the evidence: its log read whole, undamaged, and
 // joined.
 TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {

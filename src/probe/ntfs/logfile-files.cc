@@ -85,8 +85,8 @@ LogTimes TimesOfLogRecord(const LogRecord& r, bool redo) {
       break;
     case kLogAddIndexEntryRoot:
     case kLogDeleteIndexEntryRoot:
-    case 0x0E:  // AddIndexEntryAllocation
-    case 0x0F:  // DeleteIndexEntryAllocation
+    case kLogAddIndexEntryAllocation:
+    case kLogDeleteIndexEntryAllocation:
       // An entry: its header, then its key, a $FILE_NAME value in $I30.
       if (data.size() > 0x10) FileNameTimes(data.subspan(0x10), &t);
       return t;
@@ -112,6 +112,7 @@ std::uint64_t LogTargetRecord(const LogRecord& r, std::uint32_t cluster_size,
 }
 
 void LogFileIndex::Add(const LogRecord& r) {
+  if (r.has_client) AddNamed(r);
   const std::uint64_t record = LogTargetRecord(r, cluster_size_, record_size_);
   if (record == kNoLogTarget) return;
   Touch t{record, r.lsn, kNoTimes, 0, kChange};
@@ -138,6 +139,19 @@ void LogFileIndex::Add(const LogRecord& r) {
     times_.push_back(times);
   }
   touches_.push_back(t);
+}
+
+void LogFileIndex::AddNamed(const LogRecord& r) {
+  // An $I30 entry: the file reference first, then the lengths, the flags
+  // and the $FILE_NAME key.
+  constexpr std::size_t kEntry = 0x10 + kFileNameHeader;
+  const bool added = r.redo == kLogAddIndexEntryRoot || r.redo == kLogAddIndexEntryAllocation;
+  const bool removed =
+      r.redo == kLogDeleteIndexEntryRoot || r.redo == kLogDeleteIndexEntryAllocation;
+  const std::span<const std::uint8_t> entry = added ? r.redo_data : r.undo_data;
+  if ((!added && !removed) || entry.size() < kEntry) return;
+  const std::uint64_t reference = LoadLe64(entry.data());
+  touches_.push_back({RecordNumber(reference), r.lsn, kNoTimes, SequenceNumber(reference), kNamed});
 }
 
 void LogFileIndex::Seal() {
@@ -191,8 +205,9 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const Ntfs
   const std::span<const Touch> touches(touches_.data() + it->second, end - it->second);
   // Records before a file was made or removed in the record belong to the
   // one before: without either, all are the current file's.
-  const bool turns =
-      std::any_of(touches.begin(), touches.end(), [](const Touch& t) { return t.kind != kChange; });
+  const bool turns = std::any_of(touches.begin(), touches.end(), [](const Touch& t) {
+    return t.kind == kMade || t.kind == kRemoved;
+  });
   const FILETIME now[4] = {current.creation, current.write, current.change, current.access};
   std::uint64_t count = 0, first = 0, last = 0;
   bool moved_back = false;
@@ -204,7 +219,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const Ntfs
   for (const Touch& t : touches) {
     if (t.kind == kMade) mine = t.sequence == sequence;
     if (t.kind == kRemoved) mine = false;
-    if (!mine) continue;
+    if (t.kind == kNamed ? t.sequence != sequence : !mine) continue;
     if (count == 0) first = t.lsn;
     last = t.lsn;
     ++count;

@@ -9,7 +9,8 @@
 // InitializeFileRecordSegment, as a file is made in it): records after such
 // an image belong to the file it made; records before the first image, to
 // the file the record holds now only when no file was made or removed in
-// it after them.
+// it after them. An index entry added or removed names its file by record
+// and sequence number: the file it names is joined that record too.
 //
 // $STANDARD_INFORMATION is a record's first attribute (types are sorted;
 // at 0x38 in records since Windows XP, as the images show), its value at
@@ -71,7 +72,9 @@ class LogFileIndex {
   static constexpr std::uint64_t kFresh = 3600ull * 10000000;  // an hour
 
  private:
-  enum Kind : std::uint8_t { kChange, kMade, kRemoved };
+  // kNamed: an entry added to or removed from a folder's index that names
+  // the file by record and sequence number.
+  enum Kind : std::uint8_t { kChange, kMade, kRemoved, kNamed };
   static constexpr std::uint32_t kNoTimes = 0xFFFFFFFF;
   struct Touch {
     std::uint64_t record;  // the MFT record it changes
@@ -87,6 +90,8 @@ class LogFileIndex {
     FILETIME before[4] = {}, after[4] = {};
   };
 
+  // Adds the file an index entry added or removed names.
+  void AddNamed(const LogRecord& record);
   // Takes a record's times into those `known` of the file so far; whether
   // it moved a time back as a forger does.
   static bool Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask);

@@ -51,6 +51,8 @@ enum LogOperation : std::uint16_t {
   kLogSetNewAttributeSizes = 0x0B,
   kLogAddIndexEntryRoot = 0x0C,
   kLogDeleteIndexEntryRoot = 0x0D,
+  kLogAddIndexEntryAllocation = 0x0E,
+  kLogDeleteIndexEntryAllocation = 0x0F,
   kLogSetIndexEntryVcnRoot = 0x11,
   kLogUpdateFileNameRoot = 0x13,
   kLogUpdateFileNameAllocation = 0x14,
