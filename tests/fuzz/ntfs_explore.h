@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
+#include "probe/ntfs/logfile-files.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 
@@ -62,6 +63,16 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   }
   std::uint8_t volume_id[16];
   volume->VolumeObjectId(volume_id);
+  // Its transaction log, its records joined as a run joins them.
+  LogFileIndex log(volume->ClusterSize(), volume->MftRecordSize());
+  LogFileScan scan;
+  if (volume->ReadLogFile([&](const LogRecord& r) { log.Add(r); }, &scan)) {
+    log.Seal();
+    Facts facts;
+    std::vector<WitnessEvent> events;
+    log.Join(NtfsVolume::kRootRecord, volume->SequenceOf(NtfsVolume::kRootRecord), NtfsTimes{},
+             &facts, &events);
+  }
 
   // The same volume read lazily, a few of the root's names looked up
   // through its index (and, when one is not there, the whole MFT).
