@@ -234,6 +234,35 @@ TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
   EXPECT_EQ(touched->times_set, kT0 + 60 * kSecond);
   EXPECT_TRUE(touched->times_set_alone);
   EXPECT_EQ(index.Find(19, 2), nullptr);  // the journal's file 19 was another
+  // A close that changed the attributes, or changed more than the basic
+  // information, set no times alone.
+  const auto close = [](std::uint32_t reason, std::uint32_t attributes) {
+    UsnRecord r;
+    r.major = 3;
+    r.file = Ref(30, 1);
+    r.has_time = true;
+    r.time = kT0;
+    r.reason = reason;
+    r.attributes = attributes;
+    return r;
+  };
+  const struct {
+    std::vector<UsnRecord> records;
+    bool alone;
+  } closes[] = {
+      {{close(kUsnFileCreate | kUsnClose, 0x20), close(kUsnBasicInfoChange | kUsnClose, 0x20)},
+       true},
+      {{close(kUsnBasicInfoChange | kUsnClose, 0x20)}, true},
+      {{close(kUsnFileCreate | kUsnClose, 0x20), close(kUsnBasicInfoChange | kUsnClose, 0x22)},
+       false},
+      {{close(kUsnBasicInfoChange | 0x4000 | kUsnClose, 0x10)}, false},  // indexable change
+      {{close(kUsnBasicInfoChange | 0x1000 | 0x2000 | kUsnClose, 0x20)}, false},  // renamed
+  };
+  for (const auto& c : closes) {
+    UsnJournalIndex one;
+    for (const UsnRecord& r : c.records) one.Add(r);
+    EXPECT_EQ(one.Find(30, 1)->times_set_alone, c.alone) << c.records.size();
+  }
   FILETIME first = 0, last = 0;
   ASSERT_TRUE(index.Coverage(&first, &last));
   EXPECT_EQ(first, kT0);

@@ -104,9 +104,10 @@ constexpr SignRule kSignTable[] = {
      "creation over 2 s before the change journal's File create record of the same file",
      "a file extracted or copied with its creation time kept; the clock set back", SiBeforeJournal},
     {"times-set", SignKind::kForgery, Witness::kUsn,
-     "the journal holds a close that set times or attributes alone",
-     "the change journal holds a close that set the file's times or attributes alone",
-     "archive extractors, installers and copy tools that set times; a service setting attributes",
+     "the journal holds a close that set the file's times alone",
+     "the change journal holds a close whose one change was the file's basic information, its "
+     "attributes as before: its times alone",
+     "archive extractors, installers and copy tools that set times on a file they did not write",
      TimesSet},
     {"history", SignKind::kForgery, Witness::kSnapshots,
      "the same file's times went back across its shadow copies",

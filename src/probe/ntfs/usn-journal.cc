@@ -212,10 +212,15 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
   if (r.reason & kUsnBasicInfoChange) {
     f.has_times_set = true;
     f.times_set = r.time;
-    constexpr std::uint32_t kDataChange = kUsnDataOverwrite | kUsnDataExtend | kUsnDataTruncation;
-    if ((r.reason & kUsnClose) && (r.reason & (kDataChange | kUsnFileCreate)) == 0)
+    // Basic information is the times and the attributes: a close that
+    // changed anything else, or attributes that moved, is no times set.
+    const bool attributes_kept = !f.has_attributes || f.attributes == r.attributes;
+    if ((r.reason & kUsnClose) && (r.reason & ~(kUsnBasicInfoChange | kUsnClose)) == 0 &&
+        attributes_kept)
       f.times_set_alone = true;
   }
+  f.has_attributes = true;
+  f.attributes = r.attributes;
 }
 
 const UsnJournalIndex::File* UsnJournalIndex::Find(std::uint64_t record,

@@ -101,9 +101,13 @@ class UsnJournalIndex {
     FILETIME created = 0;
     bool has_times_set = false;  // the last BASIC_INFO_CHANGE record
     FILETIME times_set = 0;
-    // A close whose changes were the file's times or attributes alone.
+    // A close whose one change was the file's basic information, its
+    // attributes the same as in the file's record before: its times alone.
     bool times_set_alone = false;
     std::uint64_t records = 0;
+    // The attributes of its last record that has them (V2, V3).
+    bool has_attributes = false;
+    std::uint32_t attributes = 0;
     // Time and reasons of each record, when kept.
     std::vector<std::pair<FILETIME, std::uint32_t>> events;
   };
