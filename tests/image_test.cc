@@ -18,8 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "fake_platform.h"
+#include "ntfs_builder.h"
 #include "probe/image/raw-reader.h"
+#include "probe/image/volume-platform.h"
 #include "probe/le.h"
+#include "probe/memory-reader.h"
 #include "probe/partitions.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
@@ -141,6 +145,49 @@ TEST_F(NtfsImage, WholeVolumeEqualsTheMountedVolume) {
   EXPECT_GT(r.out.size(), 3000u * 100);
   // Small folders come in the same order both ways.
   EXPECT_EQ(RowsOf(r.out, "C:\\top\\"), RowsOf(reference_, "C:\\top\\"));
+}
+
+// A shadow copy in which a file is deleted, its record since taken by
+// another file: NTFS raised the record's sequence number as it freed it, so
+// both share record and sequence, and only their states tell them apart.
+TEST(ShadowCopyJoin, ADeletedFileIsNotTheOneThatTookItsRecord) {
+  using namespace testing::ntfs;
+  VolumeBuilder now;
+  now.Add(40, RecordBuilder(1, 2)
+                  .Resident(0x10, StandardInformation(133000000000000000))
+                  .Resident(0x30, FileName(5, 5, u"new.txt"))
+                  .Close());
+  VolumeBuilder then;
+  then.Add(40, RecordBuilder(0, 2)
+                   .Resident(0x10, StandardInformation(134000000000000000))
+                   .Resident(0x30, FileName(5, 5, u"old.txt"))
+                   .Close());
+  const std::string now_bytes = now.bytes(), then_bytes = then.bytes();
+  auto open = [](const std::string& bytes, std::unique_ptr<VolumeReader>* reader,
+                 std::unique_ptr<NtfsVolume>* volume) {
+    *reader = std::make_unique<MemoryVolumeReader>(bytes);
+    NtfsReadOptions options;
+    options.deleted = true;
+    std::string error;
+    return NtfsVolume::Open(**reader, options, volume, &error);
+  };
+  SnapshotSource stores;
+  stores.stores.emplace_back();
+  Snapshot& store = stores.stores.back();
+  store.store = 1;
+  ASSERT_TRUE(open(then_bytes, &store.reader, &store.volume));
+  std::unique_ptr<VolumeReader> reader;
+  std::unique_ptr<NtfsVolume> volume;
+  ASSERT_TRUE(open(now_bytes, &reader, &volume));
+  testing::FakePlatform host;
+  std::unique_ptr<Platform> platform = MakeVolumePlatform(
+      std::move(reader), std::move(volume), host, [](int code) { return code; }, "IMG", {},
+      std::move(stores));
+  RawFileInfo current;
+  ASSERT_EQ(platform->Probe("C:\\new.txt", &current), 0);
+  std::vector<RawFileInfo> states;
+  platform->VolumeEvidence()->ProbeSnapshots("C:\\new.txt", nullptr, &current, &states);
+  for (const RawFileInfo& state : states) EXPECT_FALSE(state.same_file) << state.basic.CreationTime;
 }
 
 TEST(RawImageFile, ShowsInPlaceWhatItReadsAndNothingBeyondItsEnd) {

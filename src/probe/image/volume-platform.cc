@@ -103,11 +103,15 @@ class ImagePlatform : public Platform, public Evidence {
     std::lock_guard<std::mutex> lock(snapshots_mutex_);
     for (Snapshot& snapshot : snapshots_.stores) {
       NtfsVolume& then = *snapshot.volume;
-      // The file the path names now, by its record and sequence number.
+      // The file the path names now, by its record, sequence number and
+      // state: NTFS raises a record's sequence number as it frees it, so a
+      // file deleted in the copy shares both with the file that took its
+      // record since.
       Found same{NtfsVolume::kNone, NtfsVolume::kNone};
       if (record != NtfsVolume::kNone && record != NtfsVolume::kOrphanFolder) {
         then.Reach(record);
-        if (then.HasTimes(record) && then.SequenceOf(record) == volume_->SequenceOf(record))
+        if (then.HasTimes(record) && then.SequenceOf(record) == volume_->SequenceOf(record) &&
+            then.InUse(record) == volume_->InUse(record))
           same = {record, then.FirstNameOf(record)};
       }
       // The file the path names there: a listed name is looked up in the
