@@ -322,6 +322,12 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
   } cases[] = {
       {"", [](RawFileInfo&) {}},
       {"SI<FN", [](RawFileInfo& r) { r.basic.CreationTime -= 1; }},
+      {"SI>FN",
+       [](RawFileInfo& r) {
+         for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,
+                             &r.basic.LastAccessTime})
+           *t += 3 * 10000000;
+       }},
       {"SI-seconds",
        [](RawFileInfo& r) {
          for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,

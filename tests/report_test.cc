@@ -141,7 +141,8 @@ TEST_F(ReportPage, CountsAreThoseOfTheRecords) {
               "  c[\"data-flagged\"]+=bool(x[\"alerts\"])\n"
               "  c[\"data-type=\"+x[\"type\"]]+=1\n"
               "  for s in x[\"alerts\"]: c[\"data-sign=\"+s]+=1\n"
-              "for s in (\"SI<FN\",\"SI-seconds\",\"copied\",\"OID<SI\"): c[\"data-sign=\"+s]+=0\n"
+              "for s in (\"SI<FN\",\"SI>FN\",\"SI-seconds\",\"copied\",\"OID<SI\"): "
+              "c[\"data-sign=\"+s]+=0\n"
               "c[\"data-errors\"]+=0\n"
               "print(\"\\n\".join(sorted(k+\" \"+str(v) for k,v in c.items())))'");
   std::string read = Read(Dom());
@@ -266,9 +267,10 @@ TEST(ReportThreads, ThePageIsThatOfOneThreadHoweverManyBuildIt) {
     if (i % 3 != 0) Put(times, 8, created - 10000000, 8);  // written before made: copied
     std::u16string name = u"f";
     for (char c : std::to_string(i)) name += static_cast<char16_t>(c);
-    mft.replace(
-        (kFirst + i) * kRecord, kRecord,
-        RecordBuilder(1, 1).Resident(0x10, times).Resident(0x30, FileName(5, 5, name)).Close());
+    std::string file_name = FileName(5, 5, name);
+    Put(file_name, 8, created, 8);  // made then, as NTFS writes it into the name
+    mft.replace((kFirst + i) * kRecord, kRecord,
+                RecordBuilder(1, 1).Resident(0x10, times).Resident(0x30, file_name).Close());
   }
   const std::string dir = ::testing::TempDir() + "/qst_report_threads_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);

@@ -17,6 +17,15 @@ bool SiBeforeFn(const RawFileInfo& raw) {
          raw.basic.CreationTime < raw.facts.Get(Fact::kNameCreation);
 }
 
+// A creation time set forward is as foreign to NTFS as one set back: only
+// a program that sets times moves $SI's creation past the one NTFS wrote
+// into the name as the file was made or last renamed. Times rounded to a
+// coarser clock (whole or even seconds) move it less than 2 s.
+bool SiAfterFn(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kNameCreation) &&
+         raw.basic.CreationTime > raw.facts.Get(Fact::kNameCreation) + 2 * kTicksPerSecond;
+}
+
 bool SiSeconds(const RawFileInfo& raw) {
   if (!raw.facts.Has(Fact::kNameCreation)) return false;
   auto whole = [](FILETIME t) { return t % kTicksPerSecond == 0; };
@@ -85,6 +94,13 @@ constexpr SignRule kSignTable[] = {
     {"SI<FN", SignKind::kForgery, Witness::kFileName, "$SI creation before the $FILE_NAME creation",
      "$SI creation before the $FILE_NAME creation: programs set $SI, only NTFS sets $FILE_NAME",
      "a file extracted from an archive, or copied by a tool that keeps creation times", SiBeforeFn},
+    {"SI>FN", SignKind::kForgery, Witness::kFileName,
+     "$SI creation over 2 s after the $FILE_NAME creation",
+     "$SI creation over 2 s after the $FILE_NAME creation: a creation time set forward, which "
+     "NTFS never does",
+     "a file overwritten in place by a copy or sync tool that sets its source's later creation "
+     "time",
+     SiAfterFn},
     {"SI-seconds", SignKind::kForgery, Witness::kFileName,
      "every $SI time on a whole second, some $FILE_NAME time not",
      "every $SI time on a whole second, some $FILE_NAME time not: set by a tool that keeps "
