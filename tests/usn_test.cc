@@ -64,6 +64,12 @@ std::string UsnRecordBytes(int version, std::uint64_t file, std::uint64_t parent
   return r;
 }
 
+// A V2 record made a folder's: its attributes say so.
+std::string Folder(std::string v2) {
+  Put(v2, 0x34, 0x10, 4);
+  return v2;
+}
+
 // Records laid out in pages as Windows does: one never straddles a page,
 // zeros pad each page's end.
 std::string Pages(const std::vector<std::string>& records) {
@@ -206,6 +212,9 @@ VolumeBuilder JournalVolume() {
                      kUsnBasicInfoChange | kUsnClose, u"touched.txt"),
       UsnRecordBytes(4, Ref(18, 2), Ref(5, 5), 0x8180, 0, kUsnDataExtend, u""),
       UsnRecordBytes(2, Ref(19, 1), Ref(5, 5), 0x81C0, kT0, kUsnFileCreate, u"reused.txt"),
+      Folder(UsnRecordBytes(2, Ref(5, 5), Ref(5, 5), 0x8200, kT0, kUsnBasicInfoChange, u".")),
+      Folder(
+          UsnRecordBytes(2, Ref(11, 11), Ref(5, 5), 0x8240, kT0, kUsnBasicInfoChange, u"$Extend")),
   });
   b.bytes().replace(200 * kCluster, journal.size(), journal);
   b.Add(25,
@@ -225,7 +234,7 @@ TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
   ASSERT_TRUE(NtfsVolume::Open(reader, {}, &volume, &error)) << error;
   UsnJournalIndex index;
   ASSERT_TRUE(volume->ReadUsnJournal(&index));
-  EXPECT_EQ(index.records(), 6u);
+  EXPECT_EQ(index.records(), 8u);
   EXPECT_EQ(index.damaged, 0u);
   const UsnJournalIndex::File* touched = index.Find(18, 2);
   ASSERT_NE(touched, nullptr);
@@ -310,7 +319,18 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   auto r = RunQst({"-d", image, "-U", "--journal-only", "--json"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 6) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8) << r.out;
+  // The root is its own parent; a folder's path ends as in listings; a
+  // folder is one in the body file.
+  EXPECT_NE(r.out.find("\"name\":\".\",\"path\":\"C:\\\\\","), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"path\":\"C:\\\\$Extend\\\\\","), std::string::npos) << r.out;
+  auto body = RunQst({"-d", image, "-U", "--journal-only", "--bodyfile"});
+  EXPECT_NE(body.out.find("0|C:\\$Extend\\ ($UsnJrnl: Basic info change)|11|d/drwxrwxrwx|"),
+            std::string::npos)
+      << body.out;
+  EXPECT_NE(body.out.find("0|C:\\backdated.txt ($UsnJrnl: File create)|16|r/rrwxrwxrwx|"),
+            std::string::npos)
+      << body.out;
   EXPECT_NE(
       r.out.find("{\"usn\":32768,\"time\":{\"utc\":\"2024-01-17T21:20:00.0000000Z\","
                  "\"filetime\":133500000000000000},\"reason\":256,\"reasons\":[\"File "
@@ -322,6 +342,10 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   // A V4 record: no time, no name.
   EXPECT_NE(r.out.find("{\"usn\":33152,\"time\":null,\"reason\":2,\"reasons\":[\"Data extend\"]"),
             std::string::npos);
+  // Nor attributes, nor a security ID.
+  EXPECT_NE(r.out.find("\"attributes\":null,\"source_info\":0,\"security_id\":null"),
+            std::string::npos)
+      << r.out;
   // The stream alone, collected apart: no paths.
   std::string stream = image + ".J";
   std::string bytes = JournalVolume().bytes().substr(200 * kCluster, kUsnPage);

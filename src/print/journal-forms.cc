@@ -37,9 +37,10 @@ JournalText DescribeJournalRecord(const UsnRecord& r) {
   t.file = Reference(r.file);
   t.parent = Reference(r.parent);
   t.name = Wtf8FromUtf16(r.name);
-  t.attributes = Hex32(r.attributes);
+  // A V4 record has neither attributes nor a security ID.
+  t.attributes = r.major == 4 ? "null" : Hex32(r.attributes);
   t.source = Hex32(r.source_info);
-  t.security = std::to_string(r.security_id);
+  t.security = r.major == 4 ? "null" : std::to_string(r.security_id);
   t.version = std::to_string(r.major) + "." + std::to_string(r.minor);
   return t;
 }
@@ -75,11 +76,17 @@ void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTi
   out->append(",\"path\":");
   AppendJsonStringOrNull(!path.empty(), path, out);
   out->append(",\"attributes\":");
-  AppendNumber(r.attributes, out);
+  if (r.major == 4)
+    out->append("null");
+  else
+    AppendNumber(r.attributes, out);
   out->append(",\"source_info\":");
   AppendNumber(r.source_info, out);
   out->append(",\"security_id\":");
-  AppendNumber(r.security_id, out);
+  if (r.major == 4)
+    out->append("null");
+  else
+    AppendNumber(r.security_id, out);
   out->append(",\"version\":\"").append(t.version).append("\"}\n");
 }
 
@@ -101,9 +108,9 @@ void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTim
   AppendCsvField(t.name, out);
   out->push_back(',');
   AppendCsvField(path, out);
-  for (std::uint32_t n : {r.attributes, r.source_info, r.security_id}) {
+  for (const std::uint32_t* n : {&r.attributes, &r.source_info, &r.security_id}) {
     out->push_back(',');
-    AppendNumber(n, out);
+    if (r.major != 4 || n == &r.source_info) AppendNumber(*n, out);
   }
   out->push_back(',');
   out->append(t.version).append("\r\n");
@@ -116,7 +123,8 @@ void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_
   AppendBodyName(path.empty() ? std::string_view(t.name) : path, out);
   out->append(" ($UsnJrnl: ").append(t.reasons).append(")|");
   AppendNumber(RecordNumber(r.file), out);
-  out->append("|r/rrwxrwxrwx|0|0|0");
+  out->append((r.attributes & kFileAttributeDirectory) != 0 ? "|d/drwxrwxrwx|0|0|0"
+                                                            : "|r/rrwxrwxrwx|0|0|0");
   for (int i = 0; i < 4; ++i) {
     out->push_back('|');
     AppendUnixTime(r.time, out);

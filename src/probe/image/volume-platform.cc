@@ -54,12 +54,7 @@ class ImagePlatform : public Platform, public Evidence {
     std::string path;
     std::u16string folder;
     auto with_path = [&](const UsnRecord& r) {
-      path.clear();
-      // Where the volume still leads to the record's folder.
-      if (r.major != 4 &&
-          volume_->FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), &folder))
-        path = "C:" + Wtf8FromUtf16(folder) + "\\" + Wtf8FromUtf16(r.name);
-      visit(r, path);
+      visit(r, JournalRecordPath(*volume_, r, &folder, &path));
     };
     listed_ = true;
     if (journal_file_ != nullptr) {

@@ -296,6 +296,19 @@ std::string DescribeLogListing(const LogListing& log) {
                    : "qst: " + log.name + ": no $LogFile to read\n";
 }
 
+const std::string& JournalRecordPath(const NtfsVolume& volume, const UsnRecord& r,
+                                     std::u16string* folder, std::string* path) {
+  path->clear();
+  if (r.major == 4) return *path;  // no name, no parent
+  if (RecordNumber(r.file) == NtfsVolume::kRootRecord) {
+    *path = "C:\\";
+  } else if (volume.FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), folder)) {
+    *path = "C:" + Wtf8FromUtf16(*folder) + "\\" + Wtf8FromUtf16(r.name);
+    if ((r.attributes & kFileAttributeDirectory) != 0) *path += '\\';
+  }
+  return *path;
+}
+
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                        std::string* message) {
   if (int error = OpenRawFile(path, 0, file)) {

@@ -108,6 +108,12 @@ struct LogListing {
 // The lines that say what of the listed log was lost; empty when nothing.
 std::string DescribeLogListing(const LogListing& log);
 
+// The path of a journal record's file where the volume still leads to its
+// folder, else empty: "C:\\" for the root (its own parent), a folder's
+// ending in "\\" as in listings. Built in `*path`, `*folder` a scratch.
+const std::string& JournalRecordPath(const NtfsVolume& volume, const UsnRecord& record,
+                                     std::u16string* folder, std::string* path);
+
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                        std::string* message);
 
