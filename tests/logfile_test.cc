@@ -340,8 +340,8 @@ TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
        false},
   };
   for (const auto& c : cases) {
-    LogFileIndex index(4096, 1024);
-    for (const LogRecord& r : c.records) index.Add(r);
+    LogFileIndex index;
+    for (const LogRecord& r : c.records) index.Add(r, LogTargetRecord(r, 4096, 1024));
     index.Seal();
     Facts facts;
     std::vector<WitnessEvent> events;
@@ -352,14 +352,14 @@ TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
 }
 
 TEST(LogFileJoin, RecordsBelongToTheFileTheirRecordHeldThen) {
-  LogFileIndex index(4096, 1024);
-  index.Add(
-      Update(5, kLogUpdateResidentValue, Times(kT, kT, kT, kT), Times(kT - kYear, kT, kT, kT)));
-  index.Add(Update(9, kLogInitializeFileRecordSegment,
-                   Image(7, Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)), {}));
-  index.Add(Update(12, kLogUpdateResidentValue,
-                   Times(kT + kYear, kT + 2 * kYear, kT + 2 * kYear, kT + kYear),
-                   Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)));
+  LogFileIndex index;
+  auto add = [&](const LogRecord& r) { index.Add(r, LogTargetRecord(r, 4096, 1024)); };
+  add(Update(5, kLogUpdateResidentValue, Times(kT, kT, kT, kT), Times(kT - kYear, kT, kT, kT)));
+  add(Update(9, kLogInitializeFileRecordSegment,
+             Image(7, Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)), {}));
+  add(Update(12, kLogUpdateResidentValue,
+             Times(kT + kYear, kT + 2 * kYear, kT + 2 * kYear, kT + kYear),
+             Times(kT + kYear, kT + kYear, kT + kYear, kT + kYear)));
   index.Seal();
   Facts facts;
   std::vector<WitnessEvent> events;
@@ -389,8 +389,8 @@ TEST(LogFileJoin, AnIndexEntryAddedJoinsTheFileItNames) {
   Put64(entry, 0, std::uint64_t{7} << 48 | 40);
   LogRecord added = Update(20, kLogAddIndexEntryAllocation, entry, {}, 900);
   added.undo = kLogDeleteIndexEntryAllocation;
-  LogFileIndex index(4096, 1024);
-  index.Add(added);
+  LogFileIndex index;
+  index.Add(added, LogTargetRecord(added, 4096, 1024));
   index.Seal();
   for (std::uint16_t sequence : {7, 6}) {
     Facts facts;

@@ -9,7 +9,7 @@
 #include "probe/ntfs/logfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  qst::LogFileIndex index(4096, 1024);
+  qst::LogFileIndex index;
   const qst::LogFileScan scan = qst::ReadLogFile(
       size,
       [&](std::uint64_t offset, std::uint8_t* out, std::size_t n) {
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       },
       [&](const qst::LogRecord& r) {
         (void)qst::LogOperationName(r.redo);
-        index.Add(r);
+        index.Add(r, qst::LogTargetRecord(r, 4096, 1024));
       });
   index.Seal();
   (void)qst::DescribeLogDamage("fuzz", scan);

@@ -64,9 +64,13 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   std::uint8_t volume_id[16];
   volume->VolumeObjectId(volume_id);
   // Its transaction log, its records joined as a run joins them.
-  LogFileIndex log(volume->ClusterSize(), volume->MftRecordSize());
+  LogFileIndex log;
   LogFileScan scan;
-  if (volume->ReadLogFile([&](const LogRecord& r) { log.Add(r); }, &scan)) {
+  if (volume->ReadLogFile(
+          [&](const LogRecord& r) {
+            log.Add(r, LogTargetRecord(r, volume->ClusterSize(), volume->MftRecordSize()));
+          },
+          &scan)) {
     log.Seal();
     Facts facts;
     std::vector<WitnessEvent> events;

@@ -97,14 +97,8 @@ bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform
   if (selection.logfile_only) {
     witnesses->log.listed = true;
     witnesses->log.name = selection.logfile.empty() ? selection.path : selection.logfile;
-    if (selection.logfile.empty()) return true;
-    if (int error = OpenRawFile(selection.logfile, 0, &witnesses->log.file)) {
-      *message = Format("qst: cannot open the $LogFile %s: %s", selection.logfile.c_str(),
-                        OneLine(host.ErrorText(error)).c_str());
-      *message += '\n';
-      return false;
-    }
-    return true;
+    return selection.logfile.empty() ||
+           OpenLogFile(selection.logfile, host, &witnesses->log.file, message);
   }
   if (!selection.journal_only)
     return OpenWitnessParts({selection, volume, host}, &witnesses->parts, message);

@@ -232,7 +232,7 @@ class ImagePlatform : public Platform, public Evidence {
     if (listed_ && !listed_found_)
       report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
     if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
-    report += DescribeLogListing(log_);
+    if (log_.read) report += DescribeLogRead(log_.name, log_.found, log_.scan);
     report += snapshots_.report;
     for (const Snapshot& s : snapshots_.stores)
       report += DescribeDamage(image_name_ + " (shadow copy " + std::to_string(s.store) + ")",

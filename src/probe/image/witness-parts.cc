@@ -73,8 +73,7 @@ class LogPart : public WitnessPart {
   }
 
   std::string LossReport() const override {
-    if (index_ == nullptr) return "qst: " + name_ + ": no $LogFile to read\n";
-    return DescribeLogDamage(name_, scan_);
+    return DescribeLogRead(name_, index_ != nullptr, scan_);
   }
 
  private:
@@ -87,22 +86,13 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
                  std::string* message) {
   const ImageSelection& selection = source.selection;
   std::unique_ptr<VolumeReader> file;
-  if (!selection.logfile.empty()) {
-    if (int error = OpenRawFile(selection.logfile, 0, &file)) {
-      *message = Format("qst: cannot open the $LogFile %s: %s", selection.logfile.c_str(),
-                        OneLine(source.host.ErrorText(error)).c_str());
-      *message += '\n';
-      return false;
-    }
-  }
-  // A bare MFT tells no cluster size: the usual one is taken.
-  const std::uint32_t cluster =
-      source.volume.ClusterSize() != 0 ? source.volume.ClusterSize() : 4096;
-  auto index = std::make_unique<LogFileIndex>(cluster, source.volume.MftRecordSize());
+  if (!selection.logfile.empty() && !OpenLogFile(selection.logfile, source.host, &file, message))
+    return false;
+  auto index = std::make_unique<LogFileIndex>();
   LogFileScan scan;
   if (ListLogFile(
-          source.volume, file.get(), [&](const LogRecord& r, std::uint64_t) { index->Add(r); },
-          &scan))
+          source.volume, file.get(),
+          [&](const LogRecord& r, std::uint64_t target) { index->Add(r, target); }, &scan))
     index->Seal();
   else
     index.reset();
@@ -290,10 +280,18 @@ bool ListLogFile(NtfsVolume& volume, VolumeReader* file, const Evidence::LogVisi
   return true;
 }
 
-std::string DescribeLogListing(const LogListing& log) {
-  if (!log.read) return {};
-  return log.found ? DescribeLogDamage(log.name, log.scan)
-                   : "qst: " + log.name + ": no $LogFile to read\n";
+std::string DescribeLogRead(const std::string& name, bool found, const LogFileScan& scan) {
+  return found ? DescribeLogDamage(name, scan) : "qst: " + name + ": no $LogFile to read\n";
+}
+
+bool OpenLogFile(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
+                 std::string* message) {
+  if (int error = OpenRawFile(path, 0, file)) {
+    *message = Format("qst: cannot open the $LogFile %s: %s\n", path.c_str(),
+                      OneLine(host.ErrorText(error)).c_str());
+    return false;
+  }
+  return true;
 }
 
 const std::string& JournalRecordPath(const NtfsVolume& volume, const UsnRecord& r,

@@ -105,8 +105,12 @@ struct LogListing {
   bool read = false, found = false;
   LogFileScan scan;
 };
-// The lines that say what of the listed log was lost; empty when nothing.
-std::string DescribeLogListing(const LogListing& log);
+// The lines that say what of a log read (`found`: there was one to read)
+// was lost; empty when nothing.
+std::string DescribeLogRead(const std::string& name, bool found, const LogFileScan& scan);
+// Opens a $LogFile collected apart; false with `*message` when it cannot.
+bool OpenLogFile(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
+                 std::string* message);
 
 // The path of a journal record's file where the volume still leads to its
 // folder, else empty: "C:\\" for the root (its own parent), a folder's

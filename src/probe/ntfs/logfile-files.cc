@@ -111,9 +111,8 @@ std::uint64_t LogTargetRecord(const LogRecord& r, std::uint32_t cluster_size,
   return (r.target_vcn * cluster_size + std::uint64_t{r.cluster_block} * kBlock) / record_size;
 }
 
-void LogFileIndex::Add(const LogRecord& r) {
+void LogFileIndex::Add(const LogRecord& r, std::uint64_t record) {
   if (r.has_client) AddNamed(r);
-  const std::uint64_t record = LogTargetRecord(r, cluster_size_, record_size_);
   if (record == kNoLogTarget) return;
   Touch t{record, r.lsn, kNoTimes, 0, kChange};
   Times times;

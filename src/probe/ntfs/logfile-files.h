@@ -49,11 +49,9 @@ std::uint64_t LogTargetRecord(const LogRecord& record, std::uint32_t cluster_siz
 
 class LogFileIndex {
  public:
-  // Record numbers follow from the volume's cluster and MFT record sizes.
-  LogFileIndex(std::uint32_t cluster_size, std::uint32_t record_size)
-      : cluster_size_(cluster_size), record_size_(record_size) {}
-
-  void Add(const LogRecord& record);
+  // Adds a record that changes the MFT record `target` (LogTargetRecord;
+  // kNoLogTarget for none).
+  void Add(const LogRecord& record, std::uint64_t target);
   // Orders each file's records: after the last Add.
   void Seal();
 
@@ -96,7 +94,6 @@ class LogFileIndex {
   // it moved a time back as a forger does.
   static bool Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask);
 
-  std::uint32_t cluster_size_, record_size_;
   // Sorted by record, then LSN, at Seal; `records_` holds each record
   // number once with where its touches start, for lookups.
   std::vector<Touch> touches_;
