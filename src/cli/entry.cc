@@ -107,6 +107,17 @@ int ListLog(Context& context) {
   return found ? kStatusOk : kStatusFailure;
 }
 
+// Says when the volume was made, for the signs and notes that weigh a
+// file's times against it.
+void SayVolumeMade(Context& context) {
+  Evidence* evidence = context.platform->VolumeEvidence();
+  std::optional<FILETIME> made = evidence != nullptr ? evidence->VolumeCreated() : std::nullopt;
+  if (!made) return;
+  RenderedTimestamp t = RenderTimestamp(*made, context.options.time_form(), *context.platform);
+  context.err.Printf("qst: %s: the volume was made %s %s\n", context.options.image.c_str(), t.text,
+                     t.zone);
+}
+
 // Writes the page of --report; false, after saying why, when it could not be.
 bool WriteReport(int argc, char** argv, const std::string& lost, Context& context) {
   ReportRun run;
@@ -127,6 +138,11 @@ bool WriteReport(int argc, char** argv, const std::string& lost, Context& contex
     std::optional<std::uint64_t> serial = evidence->VolumeSerial();
     run.has_serial = serial.has_value();
     run.serial = serial.value_or(0);
+  }
+  if (Evidence* evidence = context.platform->VolumeEvidence()) {
+    std::optional<FILETIME> made = evidence->VolumeCreated();
+    run.has_created = made.has_value();
+    run.created = made.value_or(0);
   }
   run.losses = lost;
   if (context.report_sink->WriteAll(context.report->Page(run))) return true;
@@ -180,6 +196,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   context.out.Write(context.layout().header(options.fields()));
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
+  if (options.fields().alerts()) SayVolumeMade(context);
   std::string lost = LossReport(context);
   if (!lost.empty()) context.err.Write(lost);
   if (context.report != nullptr && !WriteReport(argc, argv, lost, context)) return kStatusFailure;

@@ -48,6 +48,21 @@ void PrintUsage(Output& out) {
   }
 }
 
+namespace {
+
+// The signs of forgery, or the notes, a line each, with the option each
+// needs.
+void PrintSigns(Output& out, bool forgery) {
+  for (const SignRule& sign : kSigns) {
+    if ((sign.kind == SignKind::kForgery) != forgery) continue;
+    std::string needs;
+    if (sign.needs) needs = std::string(" (-") + OptionOf(*sign.needs).letter + ")";
+    out.Printf("  %-13s%s%s\n", sign.name, sign.brief, needs.c_str());
+  }
+}
+
+}  // namespace
+
 void PrintHelp(Output& out, const char* program, const char* image_formats) {
   out.Printf("Usage: %s [OPTION]... [-l|-r] FILENAME...\n", program);
   out.Write(
@@ -88,11 +103,9 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "      --version           the version, and what this build reads\n"
       "\n"
       "Signs of forged times (alerts):\n");
-  for (const SignRule& sign : kSigns) {
-    std::string needs;
-    if (sign.needs) needs = std::string(" (-") + OptionOf(*sign.needs).letter + ")";
-    out.Printf("  %-12s%s%s\n", sign.name, sign.brief, needs.c_str());
-  }
+  PrintSigns(out, true);
+  out.Write("\nNotes on where the times came from, or their clock (notes):\n");
+  PrintSigns(out, false);
   out.Write(
       "\n"
       "Exit status: 0 when everything was reported; 1 when something could not be,\n"

@@ -44,17 +44,45 @@ void AppendJsonTimes(const RenderedTimestamp& a, const RenderedTimestamp& m,
   out->push_back('}');
 }
 
-// ,"alerts":[...].
-void AppendJsonSigns(SignSet signs, std::string* out) {
-  out->append(",\"alerts\":[");
-  bool first = true;
+// [...] of the names of `signs`.
+void AppendJsonSignNames(SignSet signs, std::string* out) {
+  char open = '[';
   for (std::size_t i = 0; i < kSigns.size(); ++i) {
     if (!signs.has(i)) continue;
-    if (!first) out->push_back(',');
+    out->push_back(open);
+    open = ',';
     AppendJsonString(kSigns[i].name, out);
-    first = false;
   }
-  out->push_back(']');
+  out->append(open == '[' ? "[]" : "]");
+}
+
+// {"verdict":...,"witnesses":[...]} of the record's finding; null for an
+// entry found in slack, which has no file to judge.
+void AppendJsonFinding(const FileTimestampRecord& r, std::string* out) {
+  if (r.slack) {
+    out->append("null");
+    return;
+  }
+  out->append("{\"verdict\":\"")
+      .append(FindingName(FindingOf(r.signs, r.witnessed)))
+      .append("\",\"witnesses\":");
+  char open = '[';
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    if ((r.witnessed >> w & 1) == 0) continue;
+    out->push_back(open);
+    open = ',';
+    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
+  }
+  out->append(open == '[' ? "[]}" : "]}");
+}
+
+// A column of the signs in JSON, after its key.
+void AppendJsonSignCell(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  out->append(",\"").append(c.json).append("\":");
+  if (c.cell == Cell::kFinding)
+    AppendJsonFinding(r, out);
+  else
+    AppendJsonSignNames(c.cell == Cell::kAlerts ? r.signs.Alerts() : r.signs.Notes(), out);
 }
 
 // A column's value in JSON: a time or a count, null when not read.
@@ -73,6 +101,8 @@ void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string*
     case Cell::kState: AppendJsonString(StateText(r), out); break;
     case Cell::kEarlier: AppendEarlierJson(c, r, out); break;
     case Cell::kAlerts:
+    case Cell::kNotes:
+    case Cell::kFinding:
     case Cell::kSnapshot: break;
   }
 }
@@ -104,8 +134,8 @@ void AppendJsonGroup(const FieldGroup& g, const FileTimestampRecord& r, bool sig
                      bool no_signs, std::string* out) {
   bool object = false;
   ForEachColumn(g, r.fields, [&](const Column& c) {
-    if (c.cell == Cell::kAlerts) {
-      if (!no_signs) AppendJsonSigns(r.signs, out);
+    if (IsSignCell(c.cell)) {
+      if (!no_signs) AppendJsonSignCell(c, r, out);
     } else if (signs_only || c.json == nullptr) {
     } else if (c.in_object) {
       if (!object) AppendJsonObject(g, r, out);
@@ -220,8 +250,10 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
       return;
     case Cell::kState: out->append(",").append(StateText(r)); return;
     case Cell::kAlerts:
+    case Cell::kNotes:
+    case Cell::kFinding:
       out->push_back(',');
-      AppendSignNames(r.signs, " ", out);
+      if (c.cell != Cell::kFinding || !r.slack) AppendSignText(c, r, out);
       return;
     case Cell::kEarlier:
       out->push_back(',');
@@ -326,9 +358,9 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   if (r.in_snapshot())
     message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
   if (r.fields.has(Witness::kState) && r.deleted) message += " (deleted)";
-  if (!r.signs.empty()) {
+  if (const SignSet alerts = r.signs.Alerts(); !alerts.empty()) {
     message.append(" [");
-    AppendSignNames(r.signs, " ", &message);
+    AppendSignNames(alerts, " ", &message);
     message.append("]");
   }
   out->append(",\"message\":");
@@ -348,7 +380,16 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
     out->append("\"").append(type).append("\"");
   else
     out->append("null");
-  if (r.fields.alerts()) AppendJsonSigns(r.signs, out);
+  if (r.fields.alerts())
+    for (const Column& c : kSignColumns) {
+      if (c.cell != Cell::kFinding) {
+        AppendJsonSignCell(c, r, out);
+      } else {
+        out->append(",\"finding\":\"")
+            .append(FindingName(FindingOf(r.signs, r.witnessed)))
+            .append("\"");
+      }
+    }
   for (const FieldGroup& g : kFieldGroups) {
     if (!r.fields.has(g.witness)) continue;
     for (const Column& c : g.columns) {

@@ -143,11 +143,12 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   ++types_[r.type];
   created_.push_back(r.crtime.raw);
   if (r.facts.Has(Fact::kUsnCreated)) journal_created_.push_back(r.facts.Get(Fact::kUsnCreated));
-  if (r.signs.empty()) return;
-  ++flagged_;
-  flagged_created_.push_back(r.crtime.raw);
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
+  // Notes of provenance alone flag nothing.
+  if (r.signs.Alerts().empty()) return;
+  ++flagged_;
+  flagged_created_.push_back(r.crtime.raw);
   if (flagged_ <= kMaxRows) AddRow(r);
 }
 
@@ -178,7 +179,12 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
   AppendHtmlText(r.path, &rows_);
   rows_.append("</td><td>");
   std::string names;
-  AppendSignNames(r.signs, " ", &names);
+  AppendSignNames(r.signs.Alerts(), " ", &names);
+  if (SignSet notes = r.signs.Notes(); !notes.empty()) {
+    names.append(" (notes: ");
+    AppendSignNames(notes, " ", &names);
+    names.append(")");
+  }
   AppendHtmlText(names, &rows_);
   rows_.append("</td>");
   auto time = [&](const RenderedTimestamp& t, bool known) {
@@ -417,6 +423,12 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
                   static_cast<unsigned long long>(run.serial));
     out->append("<dt>Volume serial</dt><dd><code>").append(serial).append("</code></dd>\n");
   }
+  if (run.has_created) {
+    RenderedTimestamp made = RenderTimestamp(run.created, form_, zone_);
+    out->append("<dt>Volume made</dt><dd class=\"t\" data-created=\"");
+    AppendSortKey(run.created, out);
+    out->append("\">").append(made.text).append("</dd>\n");
+  }
   out->append("<dt>Command</dt><dd><code>");
   AppendHtmlText(run.command, out);
   out->append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
@@ -458,11 +470,19 @@ void HtmlReport::AppendCounts(std::string* out) const {
     out->append("</td></tr>\n");
   }
   out->append("</tbody></table></section>\n");
-  out->append(
-      "<section id=\"signs\"><h2>Signs of forged times</h2>\n<table><thead><tr><th>Sign</th>"
-      "<th>Files</th><th>Why</th></tr></thead><tbody>\n");
+  AppendSignTable(true, out);
+  AppendSignTable(false, out);
+}
+
+void HtmlReport::AppendSignTable(bool forgery, std::string* out) const {
+  out->append(forgery ? "<section id=\"signs\"><h2>Signs of forged times</h2>\n"
+                      : "<section id=\"notes\"><h2>Notes on provenance and clock</h2>\n");
+  out->append("<table><thead><tr><th>")
+      .append(forgery ? "Sign" : "Note")
+      .append("</th><th>Files</th><th>Why</th><th>Also caused by</th></tr></thead><tbody>\n");
   for (std::size_t i = 0; i < kSigns.size(); ++i) {
     const SignRule& s = kSigns[i];
+    if ((s.kind == SignKind::kForgery) != forgery) continue;
     out->append("<tr><td><code>");
     AppendHtmlText(s.name, out);
     out->append("</code></td>");
@@ -476,6 +496,8 @@ void HtmlReport::AppendCounts(std::string* out) const {
     }
     out->append("</td><td>");
     AppendHtmlText(s.why, out);
+    out->append("</td><td>");
+    AppendHtmlText(s.benign, out);
     out->append("</td></tr>\n");
   }
   out->append("</tbody></table></section>\n");

@@ -26,7 +26,9 @@ struct ReportRun {
   std::string image;    // -d's image; empty without
   bool has_serial = false;
   std::uint64_t serial = 0;  // the NTFS volume's serial number
-  std::string losses;        // the lines that told what was lost, if any
+  bool has_created = false;
+  FILETIME created = 0;  // when the volume was made
+  std::string losses;    // the lines that told what was lost, if any
 };
 
 class HtmlReport {
@@ -63,6 +65,8 @@ class HtmlReport {
   void AppendBars(const Chart& chart, std::string* out) const;
   void AppendMarks(const Chart& chart, std::string* out) const;
   void AppendTable(std::string* out) const;
+  // The table of the signs of forgery, or of the notes.
+  void AppendSignTable(bool forgery, std::string* out) const;
 
   RecordFields fields_;
   TimeForm form_;

@@ -131,7 +131,9 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
       out->append(!r.facts.Has(c.fact) ? "null" : r.facts.Get(c.fact) != 0 ? "yes" : "no");
       break;
     case Cell::kState: out->append(StateText(r)); break;
-    case Cell::kAlerts: AppendSignNames(r.signs, " ", out); break;
+    case Cell::kAlerts:
+    case Cell::kNotes:
+    case Cell::kFinding: AppendSignText(c, r, out); break;
     case Cell::kSnapshot: AppendSnapshot(r, out); break;
     case Cell::kEarlier: AppendEarlierText(c, r, "null", out); break;
   }
@@ -142,7 +144,7 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
 void AppendBlockGroup(const FieldGroup& g, const FileTimestampRecord& r, std::string* out) {
   const bool unread = g.block_omits_unread && !r.facts.Any(g.witness);
   ForEachColumn(g, r.fields, [&](const Column& c) {
-    if (c.block == nullptr || (unread && c.cell != Cell::kAlerts) ||
+    if (c.block == nullptr || (unread && !IsSignCell(c.cell)) ||
         (c.cell == Cell::kState && !r.deleted && !r.slack))
       return;
     out->append(c.block);

@@ -89,8 +89,16 @@ const char* EarlierFieldName(std::uint32_t code) {
   return kNames[code & 3];
 }
 
-const Column kSignsColumn = {Cell::kAlerts, Fact::kNameAccess, "alerts: ", "alerts",
-                             "alerts",      "alerts",          false,      "alerts"};
+namespace {
+constexpr Column kSignColumnTable[] = {
+    {Cell::kAlerts, Fact::kNameAccess, "alerts: ", "alerts", "alerts", "alerts", false, "alerts"},
+    {Cell::kNotes, Fact::kNameAccess, " notes: ", "notes", "notes", "notes", false, "notes"},
+    {Cell::kFinding, Fact::kNameAccess, "  find: ", "finding", "finding", "finding", false,
+     "finding"},
+};
+}  // namespace
+
+constinit const std::span<const Column> kSignColumns = kSignColumnTable;
 
 const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kFileName, kNameColumns, "name_times", true, false, false, &kNameTimes},
@@ -134,6 +142,17 @@ std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, co
 
 const char* StateText(const FileTimestampRecord& r) {
   return r.slack ? "slack" : r.deleted ? "deleted" : "in use";
+}
+
+void AppendSignText(const Column& c, const FileTimestampRecord& r, std::string* out) {
+  if (c.cell == Cell::kAlerts)
+    AppendSignNames(r.signs.Alerts(), " ", out);
+  else if (c.cell == Cell::kNotes)
+    AppendSignNames(r.signs.Notes(), " ", out);
+  else if (r.slack)
+    out->append("null");
+  else
+    AppendFindingText(r.signs, r.witnessed, out);
 }
 
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {

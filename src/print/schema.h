@@ -22,7 +22,9 @@ enum class Cell : std::uint8_t {
   kFlag,      // a flag fact, "yes" or "no"; null when not read
   kVerdict,   // the origin verdict of four time facts, from `fact` on
   kState,     // "deleted", "in use", or "slack" for an index entry no longer in use
-  kAlerts,    // the signs that fired
+  kAlerts,    // the signs of forgery that fired
+  kNotes,     // the notes of provenance or clock that fired
+  kFinding,   // what the signs come to, and the witnesses that hold the file
   kSnapshot,  // "current", or the shadow copy's number and when it was made
   kEarlier,   // the group's events: earlier times of the record, as raw FILETIMEs
 };
@@ -38,8 +40,9 @@ struct Column {
   const char* event = nullptr;  // its key in each event of the file, if any
 };
 
-// The signs, a column of whichever group carries them in a run.
-extern const Column kSignsColumn;
+// The signs (alerts, notes, finding): columns of whichever group carries
+// them in a run.
+extern const std::span<const Column> kSignColumns;
 
 // Four times of a witness as a timeline shows them: in the body file, one
 // line named by `body`; as events, one per time, in the order creation,
@@ -108,6 +111,14 @@ void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char
 // The same in JSON: an array of {"time": name, "filetime": value}, or null.
 void AppendEarlierJson(const Column& c, const FileTimestampRecord& r, std::string* out);
 
+inline bool IsSignCell(Cell c) {
+  return c == Cell::kAlerts || c == Cell::kNotes || c == Cell::kFinding;
+}
+// A column of the signs in the text layouts and CSV: the names of the
+// alerts or of the notes, space-separated, or the finding ("null" for an
+// entry found in slack).
+void AppendSignText(const Column& c, const FileTimestampRecord& r, std::string* out);
+
 // A count fact, or "null" where it was not read: the same in text and
 // JSON.
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out);
@@ -119,9 +130,11 @@ const char* StateText(const FileTimestampRecord& r);
 template <typename Visit>
 void ForEachColumn(const FieldGroup& group, RecordFields fields, Visit visit) {
   const bool signs = SignsGroup(fields) == &group;
-  if (signs && group.signs_first) visit(kSignsColumn);
+  if (signs && group.signs_first)
+    for (const Column& c : kSignColumns) visit(c);
   for (const Column& c : group.columns) visit(c);
-  if (signs && !group.signs_first) visit(kSignsColumn);
+  if (signs && !group.signs_first)
+    for (const Column& c : kSignColumns) visit(c);
 }
 
 }  // namespace qst

@@ -44,6 +44,8 @@ class Evidence {
 
   // The serial number of the volume, where it has one.
   virtual std::optional<std::uint64_t> VolumeSerial() const = 0;
+  // When the volume was made, where that was read.
+  virtual std::optional<FILETIME> VolumeCreated() const { return std::nullopt; }
 
   // Visits the records of the change journal that the run lists (-U with
   // --journal-only, or --usn-journal), in journal order, each with its

@@ -61,6 +61,8 @@ struct RawFileInfo {
   bool slack = false;
   bool has_volume_id = false;
   std::uint8_t volume_id[16] = {};
+  // When the volume was made (its $MFT record's creation); 0 when unknown.
+  FILETIME volume_created = 0;
   // What the witnesses the run asked for hold of the file, and the moments
   // they place on a timeline.
   Facts facts;

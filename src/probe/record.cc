@@ -75,7 +75,10 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.fields = fields;
   r.deleted = raw.deleted;
   r.slack = raw.slack;
-  if ((fields.alerts() || fields.report) && !raw.slack) r.signs = ReadSigns(raw);
+  if ((fields.alerts() || fields.report) && !raw.slack) {
+    r.signs = ReadSigns(raw);
+    r.witnessed = SignWitnesses(raw);
+  }
   for (const WitnessEvent& e : raw.events)
     if (fields.has(e.witness)) r.events.push_back(e);
   r.path = path;

@@ -71,6 +71,7 @@ struct FileTimestampRecord {
   Facts facts;
   std::array<RenderedTimestamp, kTimeFactCount> fact_times;  // by kTimeSlot
   SignSet signs;                                             // with fields.alerts() or report
+  std::uint8_t witnessed = 0;  // with the signs: the SignWitnesses that hold the file
   std::vector<WitnessEvent> events;
 
   // With -S: the states of the path in each shadow copy, oldest first,

@@ -9,6 +9,15 @@ namespace qst {
 namespace {
 
 constexpr std::int64_t kDay = 86400 * kTicksPerSecond;
+// How far an honest time may lie before another of the same clock, where a
+// zone or a clock set wrong can move one of them: Windows Setup formats the
+// volume under its own zone (Pacific time by default) before the owner's is
+// chosen, up to 22 hours apart, and honest object IDs were measured up to
+// 8.6 hours before their file's creation on Windows-made volumes. Times set
+// by hand lie days to years back.
+constexpr std::int64_t kClockSlack = 2 * kDay;
+// Windows XP and 2003 keep time on a clock that ticks 64 times a second.
+constexpr FILETIME kTick64 = kTicksPerSecond / 64;
 // How far a creation time may precede the journal's record of it.
 constexpr FILETIME kJournalSlack = 2 * kTicksPerSecond;
 
@@ -38,17 +47,80 @@ bool SiSeconds(const RawFileInfo& raw) {
   return si_whole && !fn_whole;
 }
 
-bool Copied(const RawFileInfo& raw) { return raw.basic.LastWriteTime < raw.basic.CreationTime; }
+bool Whole(FILETIME t) { return t % kTicksPerSecond == 0; }
 
-bool ObjectIdBeforeSi(const RawFileInfo& raw) {
+// A write time from an archive or a file system that keeps whole (or even)
+// seconds, on a file made here.
+bool Extracted(const RawFileInfo& raw) {
+  return Whole(raw.basic.LastWriteTime) && !Whole(raw.basic.CreationTime) &&
+         raw.basic.LastWriteTime < raw.basic.CreationTime;
+}
+
+bool Copied(const RawFileInfo& raw) {
+  return raw.basic.LastWriteTime < raw.basic.CreationTime && !Extracted(raw);
+}
+
+// Every time of the file on the 1/64-second clock, not every one on a
+// whole second: the grain of each time is the clock's, not a tool's.
+bool Clock64(const RawFileInfo& raw) {
+  const FILE_BASIC_INFO& si = raw.basic;
+  const FILETIME times[] = {si.CreationTime, si.LastWriteTime, si.ChangeTime, si.LastAccessTime};
+  bool whole = true;
+  for (FILETIME t : times) {
+    if (t % kTick64 != 0) return false;
+    whole = whole && Whole(t);
+  }
+  return !whole;
+}
+
+// Every time, the name's too, on a whole second: the name took $SI's times
+// (a rename or a move) after they came from a source that keeps seconds.
+bool AllSeconds(const RawFileInfo& raw) {
+  if (!raw.facts.Has(Fact::kNameCreation)) return false;
+  const FILE_BASIC_INFO& si = raw.basic;
+  for (FILETIME t : {si.CreationTime, si.LastWriteTime, si.ChangeTime, si.LastAccessTime})
+    if (!Whole(t)) return false;
+  for (Fact f : {Fact::kNameCreation, Fact::kNameWrite, Fact::kNameChange, Fact::kNameAccess})
+    if (!Whole(raw.facts.Get(f))) return false;
+  return true;
+}
+
+// Whether `t` lies before the volume was made, by more than a clock's slack.
+bool BeforeVolume(const RawFileInfo& raw, FILETIME t) {
+  return raw.volume_created > static_cast<FILETIME>(kClockSlack) &&
+         t < raw.volume_created - kClockSlack;
+}
+
+bool SiCreatedBeforeVolume(const RawFileInfo& raw) {
+  return BeforeVolume(raw, raw.basic.CreationTime);
+}
+
+bool FnCreatedBeforeVolume(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kNameCreation) &&
+         BeforeVolume(raw, raw.facts.Get(Fact::kNameCreation));
+}
+
+// NTFS writes the change times from the clock; no copy tool or archive
+// keeps them, and the name's are $SI's own, carried over by a rename.
+bool ChangedBeforeVolume(const RawFileInfo& raw) {
+  return BeforeVolume(raw, raw.basic.ChangeTime) ||
+         (raw.facts.Has(Fact::kNameChange) && BeforeVolume(raw, raw.facts.Get(Fact::kNameChange)));
+}
+
+// An object ID born on this volume for this file: its time is when the
+// file was first tracked here.
+bool BornHere(const RawFileInfo& raw) {
   const FILE_OBJECTID_BUFFER& oid = raw.object_id;
-  std::int64_t made = 0;
-  const FILETIME created = raw.basic.CreationTime;
   return raw.has_object_id && raw.has_volume_id &&
          std::memcmp(oid.BirthObjectId, oid.ObjectId, 16) == 0 &&
-         std::memcmp(oid.BirthVolumeId, raw.volume_id, 16) == 0 &&
-         ObjectIdTimeToFileTime(oid.ObjectId, &made) == 0 && created < (1ull << 63) &&
-         made < static_cast<std::int64_t>(created) - kDay;
+         std::memcmp(oid.BirthVolumeId, raw.volume_id, 16) == 0;
+}
+
+bool ObjectIdBeforeSi(const RawFileInfo& raw) {
+  std::int64_t made = 0;
+  const FILETIME created = raw.basic.CreationTime;
+  return BornHere(raw) && ObjectIdTimeToFileTime(raw.object_id.ObjectId, &made) == 0 &&
+         created < (1ull << 63) && made < static_cast<std::int64_t>(created) - kClockSlack;
 }
 
 bool SiBeforeJournal(const RawFileInfo& raw) {
@@ -107,12 +179,17 @@ constexpr SignRule kSignTable[] = {
      "seconds",
      "a file extracted, with its times, from an archive or file system that keeps whole seconds",
      SiSeconds},
-    {"copied", SignKind::kProvenance, std::nullopt, "write time before creation time",
-     "write time before creation time: copied or extracted with its times kept, or set back",
-     "every copy made in Explorer or by copy: the write time is kept, the creation is new", Copied},
+    {"ctime<volume", SignKind::kForgery, std::nullopt,
+     "a change time over 2 days before the volume was made (-d)",
+     "a change time over 2 days before the volume was made: NTFS writes it from the clock, and no "
+     "copy tool or archive keeps it; a $FILE_NAME's is $SI's, carried over by a rename",
+     "the clock set back over 2 days below the date the volume was formatted; a volume converted "
+     "from FAT, whose files may keep times from before it",
+     ChangedBeforeVolume},
     {"OID<SI", SignKind::kForgery, std::nullopt,
-     "object ID made here more than a day before the creation time",
-     "object ID made on this volume over a day before the file's creation time",
+     "object ID made here over 2 days before the creation time",
+     "object ID made on this volume over 2 days before the file's creation time (honest gaps "
+     "measured reach 9 hours)",
      "a file saved anew under its old name by a program that carries the object ID over",
      ObjectIdBeforeSi},
     {"SI<USN", SignKind::kForgery, Witness::kUsn,
@@ -144,6 +221,39 @@ constexpr SignRule kSignTable[] = {
      "place (a copy or an extraction sets them on a file made moments before, and does not fire "
      "it; nor does a clock set back, which moves the change time back too)",
      LogMovedBack},
+    {"copied", SignKind::kProvenance, std::nullopt, "write time before creation time",
+     "write time before creation time: copied with its times kept, or set back",
+     "every copy made in Explorer or by copy: the write time is kept, the creation is new", Copied},
+    {"extracted", SignKind::kProvenance, std::nullopt,
+     "write time on a whole second, before a creation time that is not",
+     "write time on a whole second before a creation time that is not: from an archive or a file "
+     "system that keeps seconds, onto a file made here",
+     "files extracted from ZIP or TAR archives, or copied from FAT, CD or Unix media", Extracted},
+    {"seconds", SignKind::kProvenance, Witness::kFileName,
+     "every $SI and $FILE_NAME time on a whole second",
+     "every $SI and $FILE_NAME time on a whole second: the name took $SI's times (a rename or "
+     "a move) after they came from a source that keeps seconds, or were set so",
+     "files extracted or copied with their times kept from an archive or a file system that keeps "
+     "seconds, then renamed or moved",
+     AllSeconds},
+    {"SI<volume", SignKind::kProvenance, std::nullopt,
+     "$SI creation over 2 days before the volume was made (-d)",
+     "$SI creation over 2 days before the volume was made: the time came with the file, or was "
+     "set back",
+     "files copied by a tool that keeps creation times (robocopy, backups), extracted from an "
+     "archive that keeps them, or restored",
+     SiCreatedBeforeVolume},
+    {"FN<volume", SignKind::kProvenance, Witness::kFileName,
+     "$FILE_NAME creation over 2 days before the volume was made",
+     "$FILE_NAME creation over 2 days before the volume was made: NTFS carried $SI's creation "
+     "into the name on a rename or a move after $SI was set back",
+     "a file copied or extracted with its creation time kept, then renamed or moved",
+     FnCreatedBeforeVolume},
+    {"clock-1/64", SignKind::kClock, std::nullopt,
+     "every time on the 1/64-second clock of Windows XP and 2003",
+     "every time on the 1/64-second clock of Windows XP and 2003: the grain of the times, and so "
+     "the TYPE verdict, is that clock's, not a tool's",
+     "every file written by Windows XP or Server 2003", Clock64},
 };
 static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
 
@@ -156,6 +266,63 @@ SignSet ReadSigns(const RawFileInfo& raw) {
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (kSigns[i].fires(raw)) signs.add(i);
   return signs;
+}
+
+SignSet SignSet::Alerts() const {
+  SignSet alerts;
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
+    if (has(i) && kSigns[i].kind == SignKind::kForgery) alerts.add(i);
+  return alerts;
+}
+
+SignSet SignSet::Notes() const {
+  SignSet notes;
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
+    if (has(i) && kSigns[i].kind != SignKind::kForgery) notes.add(i);
+  return notes;
+}
+
+const char* SignWitnessName(SignWitness w) {
+  static constexpr const char* kNames[kSignWitnessCount] = {"FN",  "USN", "VSS",
+                                                            "I30", "LOG", "OID"};
+  return kNames[static_cast<int>(w)];
+}
+
+std::uint8_t SignWitnesses(const RawFileInfo& raw) {
+  auto bit = [](SignWitness w) { return static_cast<std::uint8_t>(1u << static_cast<int>(w)); };
+  auto some = [&](Fact f) { return raw.facts.Has(f) && raw.facts.Get(f) != 0; };
+  std::uint8_t read = 0;
+  if (raw.facts.Has(Fact::kNameCreation)) read |= bit(SignWitness::kName);
+  if (some(Fact::kUsnRecords)) read |= bit(SignWitness::kUsn);
+  if (!raw.history.empty()) read |= bit(SignWitness::kSnapshots);
+  if (raw.facts.Has(Fact::kIndexCreation)) read |= bit(SignWitness::kIndex);
+  if (some(Fact::kLogRecords)) read |= bit(SignWitness::kLog);
+  if (BornHere(raw)) read |= bit(SignWitness::kObjectId);
+  return read;
+}
+
+Finding FindingOf(SignSet signs, std::uint8_t witnesses) {
+  if (!signs.Alerts().empty()) return Finding::kSuspect;
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
+    if (signs.has(i) && kSigns[i].kind == SignKind::kProvenance) return Finding::kProvenance;
+  return witnesses == 0 ? Finding::kUnread : Finding::kConsistent;
+}
+
+const char* FindingName(Finding f) {
+  static constexpr const char* kNames[] = {"unread", "consistent", "provenance", "suspect"};
+  return kNames[static_cast<int>(f)];
+}
+
+void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out) {
+  out->append(FindingName(FindingOf(signs, witnesses)));
+  if (witnesses == 0) return;
+  const char* separator = " (";
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    if ((witnesses >> w & 1) == 0) continue;
+    out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
+    separator = " ";
+  }
+  out->push_back(')');
 }
 
 void AppendSignNames(SignSet signs, const char* separator, std::string* out) {

@@ -17,12 +17,13 @@
 namespace qst {
 
 enum class SignKind : std::uint8_t {
-  kForgery,     // the times were moved where time does not go
-  kProvenance,  // where the file came from, which honest work also shows
+  kForgery,     // a witness contradicts the file's times: printed among the alerts
+  kProvenance,  // where the file came from, which honest work also shows: a note
+  kClock,       // the clock that wrote the times: a note
 };
 
 struct SignRule {
-  const char* name;  // as printed among the alerts
+  const char* name;  // as printed among the alerts or the notes
   SignKind kind;
   std::optional<Witness> needs;  // the witness it reads; none: the record alone serves
   const char* brief;             // its line in --help
@@ -41,6 +42,9 @@ class SignSet {
   bool has(std::size_t sign) const { return (bits_ >> sign & 1) != 0; }
   void add(std::size_t sign) { bits_ |= 1u << sign; }
   bool empty() const { return bits_ == 0; }
+  // Those of kind kForgery (the alerts), or the others (the notes).
+  SignSet Alerts() const;
+  SignSet Notes() const;
   bool operator==(const SignSet&) const = default;
 
  private:
@@ -50,7 +54,32 @@ class SignSet {
 // The signs that fire on `raw`.
 SignSet ReadSigns(const RawFileInfo& raw);
 
-// Appends the names of `signs`, each after `separator` but the first.
+// What the signs of a file come to, for an examiner to filter on: no
+// witness beyond $STANDARD_INFORMATION read, nothing against its times,
+// notes of where it came from alone, or a sign of forgery.
+enum class Finding : std::uint8_t { kUnread, kConsistent, kProvenance, kSuspect };
+
+// The witnesses a file's signs could read (each a bit of SignWitnesses).
+enum class SignWitness : std::uint8_t { kName, kUsn, kSnapshots, kIndex, kLog, kObjectId };
+inline constexpr int kSignWitnessCount = 6;
+// Their names in the finding: "FN", "USN", "VSS", "I30", "LOG", "OID".
+const char* SignWitnessName(SignWitness w);
+
+// The witnesses `raw` holds something of the file in: its $FILE_NAME, the
+// journal's or the log's records of it, its states in shadow copies, its
+// $I30 entry, an object ID born on this volume.
+std::uint8_t SignWitnesses(const RawFileInfo& raw);
+
+Finding FindingOf(SignSet signs, std::uint8_t witnesses);
+// "unread", "consistent", "provenance" or "suspect".
+const char* FindingName(Finding f);
+
+// The finding in the text layouts and CSV: its name, then the witnesses
+// read in brackets ("suspect (FN I30)"), or "unread".
+void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out);
+
+// Appends the names of `signs`, each after `separator` but the first (pass
+// signs.Alerts() or signs.Notes() for one field).
 void AppendSignNames(SignSet signs, const char* separator, std::string* out);
 
 }  // namespace qst

@@ -76,6 +76,11 @@ class ImagePlatform : public Platform, public Evidence {
 
   bool ProbesFromMemory() const override { return true; }
 
+  std::optional<FILETIME> VolumeCreated() const override {
+    if (volume_->Created() == 0) return std::nullopt;
+    return volume_->Created();
+  }
+
   std::optional<std::uint64_t> VolumeSerial() const override {
     std::uint64_t serial = volume_->Serial();
     if (serial == 0) return std::nullopt;
@@ -447,6 +452,7 @@ class ImagePlatform : public Platform, public Evidence {
     }
     info->deleted = volume.Deleted(record);
     info->has_volume_id = volume.VolumeObjectId(info->volume_id);
+    info->volume_created = volume.Created();
     return 0;
   }
 

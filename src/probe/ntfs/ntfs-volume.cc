@@ -15,6 +15,7 @@
 namespace qst {
 namespace {
 
+constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kVolumeRecord = 3;
 constexpr std::uint64_t kUpcaseRecord = 10;
 constexpr std::uint64_t kExtendRecord = 11;
@@ -85,10 +86,19 @@ void NtfsVolume::Finish() {
   if (!lazy_) {
     BuildFolders();
   } else {
-    // The volume's own object ID is asked of every file with -n.
+    // The volume's own object ID and its creation are asked of every file
+    // with -n.
+    Load(kMftRecord);
     Load(kVolumeRecord);
   }
   ReadObjectIdIndex();
+  for (std::uint64_t record : {kVolumeRecord, kMftRecord}) {
+    Times times;
+    if (InUse(record) && TimesOf(record, &times) && times.creation != 0) {
+      created_ = times.creation;
+      break;
+    }
+  }
 }
 
 void NtfsVolume::ReadRecords() {

@@ -152,6 +152,11 @@ class NtfsVolume {
 
   // The volume's own object ID (that of $Volume); false when it has none.
   bool VolumeObjectId(std::uint8_t (&id)[16]) const;
+  // When the volume was made: the creation time of $Volume's record (of
+  // $MFT's where that cannot be read), which formatting writes and no
+  // program sets through the file system (mkntfs leaves $MFT's at 0).
+  // 0 when neither was read.
+  FILETIME Created() const { return created_; }
 
   // Upper case as the volume's $UpCase table has it.
   char16_t Upcase(char16_t c) const { return upcase_(c); }
@@ -291,6 +296,7 @@ class NtfsVolume {
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
   bool lazy_ = false;
+  FILETIME created_ = 0;
   BootSector boot_;
   Mft mft_;
   LostRecords lost_;
