@@ -182,12 +182,12 @@ TEST_F(MachineForms, CsvRowsEndInCrlfUnderOneHeader) {
   std::string header =
       "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
       "birth_object_id,botime,boseq,bomac,birth_volume_id,fn_atime,fn_mtime,fn_ctime,fn_crtime,"
-      "fn_type,alerts,error_code,error_message\r\n";
+      "fn_type,alerts,notes,finding,error_code,error_message\r\n";
   ASSERT_EQ(r.out.substr(0, header.size()), header);
   std::string rest = r.out.substr(header.size());
   EXPECT_EQ(rest.substr(0, 20), "\"C:\\cases\\a, b.txt\",");
   // A failed path: its fields empty up to the error's code and message.
-  EXPECT_NE(rest.find("\r\nC:\\none" + std::string(24, ',') + "2,"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("\r\nC:\\none" + std::string(26, ',') + "2,"), std::string::npos) << rest;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\r'), 3);
 }
@@ -339,14 +339,17 @@ TEST_F(MachineForms, TheReadmeWorkflowsRunAsTheyStand) {
             std::string::npos);
   std::string events = ReadFile(dir + "/timeline.jsonl");
   EXPECT_NE(events.find("\"timestamp_desc\":\"$FN Creation Time\""), std::string::npos);
-  // The query lists the files whose row carries a sign, and only those.
+  // The query lists the files whose row carries a sign or a note, and only
+  // those.
   Shelled flagged = Shell(
       "python3 -c 'import csv,sys; print(sum(1 for r in "
-      "csv.DictReader(open(sys.argv[1], newline=\"\")) if r[\"alerts\"]))' " +
+      "csv.DictReader(open(sys.argv[1], newline=\"\")) if r[\"alerts\"] or r[\"notes\"]))' " +
       dir + "/files.csv");
-  EXPECT_EQ(std::to_string(std::count(run.out.begin(), run.out.end(), '\n')) + "\n", flagged.out)
+  // (after the lines that say when the volume was made)
+  const std::string rows = run.out.substr(run.out.rfind("was made") + 1);
+  EXPECT_EQ(std::to_string(std::count(rows.begin(), rows.end(), '\n') - 1) + "\n", flagged.out)
       << run.out;
-  EXPECT_NE(run.out.find("C:\\cases\\a, b.txt|copied"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("C:\\cases\\a, b.txt||copied"), std::string::npos) << run.out;
   Shell("rm -rf " + dir);
 }
 

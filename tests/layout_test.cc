@@ -216,19 +216,22 @@ TEST(FileReport, NameTimesAndStateFollowTheTypeInTheBlock) {
             " FN ct: 2011/05/30 22:47:55.861093600 (UTC) \n"
             "FN crt: 2011/05/30 22:47:55.861093600 (UTC) \n"
             "FNtype: FILETIME \n"
-            "alerts: SI<FN \n");
+            "alerts: SI<FN \n"
+            " notes:  \n"
+            "  find: suspect (FN) \n");
   // A live file has no state line; with no sign the alerts are empty.
   RawFileInfo live = Memo(false);
   SetNameTimes(live.basic, &live);
   block = Report(live, false, true, "C:\\memo.txt", Fields(true, true));
-  EXPECT_EQ(block.substr(block.find("FNtype:")), "FNtype: FILETIME \nalerts:  \n");
+  EXPECT_EQ(block.substr(block.find("FNtype:")),
+            "FNtype: FILETIME \nalerts:  \n notes:  \n  find: consistent (FN) \n");
 }
 
 TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
   const std::string name_fields =
       "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) "
       "|2011/05/30 22:47:55.861093600 (UTC) |2011/05/30 22:47:55.861093600 (UTC) |FILETIME "
-      "|SI<FN ";
+      "|SI<FN | |suspect (FN) ";
   std::string row = Report(MemoWithNameTimes(true), true, true, "C:\\memo.txt", Fields(true, true));
   EXPECT_EQ(row.substr(row.find("5C1E0A93D2B74F6E8A0C31F5B9D47E26")),
             "5C1E0A93D2B74F6E8A0C31F5B9D47E26 " + name_fields + "|deleted \n");
@@ -240,9 +243,10 @@ TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
   // A file reached by no name has no name times to show.
   row = Report(Memo(false), true, true, "C:\\memo.txt", Fields(true, false));
   EXPECT_EQ(row.substr(row.rfind("null | null | null | null | null")),
-            "null | null | null | null | null |null |null |null |null |null | \n");
+            "null | null | null | null | null |null |null |null |null |null | | |unread \n");
   EXPECT_EQ(kRowLayout.header(Fields(true, true)).substr(kRowLayout.header({}).size() - 2),
-            " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | state \n");
+            " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | notes | finding | "
+            "state \n");
 }
 
 // How many times `part` stands in `text`.

@@ -11,7 +11,7 @@ status=0
 for option in $({ "$qst" -h; "$qst" --help; } | grep -oE '(^| )--?[a-z][a-z-]*' | sort -u); do
   grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$text" || { echo "the manual does not name $option"; status=1; }
 done
-signs=$("$qst" --help | sed -n '/^Signs of forged times/,/^$/p' | awk 'NF > 1 {print $1}' | tail -n +2)
+signs=$("$qst" --help | sed -n '/^Signs of forged times/,/^Exit status/p' | awk 'NF > 1 && /^  / {print $1}')
 [[ -n $signs ]] || { echo "--help lists no signs"; status=1; }
 for sign in $signs; do
   grep -qF -- "$sign" <<<"$text" || { echo "the manual does not name the sign $sign"; status=1; }

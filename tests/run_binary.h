@@ -64,6 +64,40 @@ inline std::vector<std::string> PathColumn(const std::string& out) {
   return paths;
 }
 
+// Standard error without the line that says when the volume was made
+// (written where some file's times lay before it).
+inline std::string WithoutVolumeMade(std::string err) {
+  std::size_t at = err.find(": the volume was made ");
+  if (at == std::string::npos) return err;
+  std::size_t start = err.rfind('\n', at);
+  start = start == std::string::npos ? 0 : start + 1;
+  return err.erase(start, err.find('\n', at) + 1 - start);
+}
+
+// The field named `column` in the header row of a row-layout output, of the
+// row whose path is `path`; "<no row>" or "<no column>" when there is none.
+inline std::string RowField(const std::string& out, const std::string& path,
+                            const std::string& column) {
+  auto split = [](std::string line, const std::string& bar) {
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    std::vector<std::string> fields;
+    for (std::size_t pos = 0;;) {
+      std::size_t next = line.find(bar, pos);
+      fields.push_back(line.substr(pos, next == std::string::npos ? next : next - pos));
+      if (next == std::string::npos) return fields;
+      pos = next + bar.size();
+    }
+  };
+  std::vector<std::string> names = split(out.substr(0, out.find('\n')), " | ");
+  std::size_t start = out.find("\n" + path + " |");
+  if (start == std::string::npos) return "<no row>";
+  std::size_t end = out.find('\n', start + 1);
+  std::vector<std::string> fields = split(out.substr(start + 1, end - start - 1), " |");
+  for (std::size_t i = 0; i < names.size() && i < fields.size(); ++i)
+    if (names[i] == column) return fields[i];
+  return "<no column>";
+}
+
 // The lines of an output, sorted: for comparing outputs whose order differs
 // (ntfs-3g lists a large folder in the order of its index blocks, Windows
 // and qst -d in collation order).

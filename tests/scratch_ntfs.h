@@ -77,15 +77,49 @@ inline std::uint64_t CreationTimeOffset(const std::string& image, std::uint64_t 
 
 // Sets creation, last write and last access of `path` itself (a link is not
 // followed); the volume sets the change time. Returns false on failure.
+// Rewrites the four $STANDARD_INFORMATION times (creation, write, change,
+// access) of MFT record `record` of the unmounted volume `image`, as a hex
+// editor would, leaving its $FILE_NAME and index entry as they were. False
+// when the record's first attribute is not $STANDARD_INFORMATION.
+template <typename Change>
+bool PatchStandardInformation(const std::string& image, std::uint64_t record, Change change) {
+  auto le = [](const unsigned char* p, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+  };
+  std::fstream io(image, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char boot[512], r[1024];
+  io.read(reinterpret_cast<char*>(boot), sizeof boot);
+  const std::uint64_t at = le(boot + 0x30, 8) * le(boot + 11, 2) * boot[13] + record * 1024;
+  io.seekg(static_cast<std::streamoff>(at));
+  io.read(reinterpret_cast<char*>(r), sizeof r);
+  const std::size_t pos = le(r + 20, 2);
+  if (!io || pos > 1000 || le(r + pos, 4) != 0x10) return false;
+  const std::size_t value = pos + le(r + pos + 20, 2);
+  if (value + 32 > 510) return false;
+  for (int i = 0; i < 4; ++i) {
+    std::uint64_t t = le(r + value + 8 * i, 8);
+    change(&t, i);
+    for (int b = 0; b < 8; ++b) r[value + 8 * i + b] = static_cast<unsigned char>(t >> (8 * b));
+  }
+  io.seekp(static_cast<std::streamoff>(at + value));
+  io.write(reinterpret_cast<const char*>(r + value), 32);
+  return static_cast<bool>(io);
+}
+
+// With `change`, the record's change time too, as a tool that sets all four
+// times does.
 inline bool SetNtfsTimes(const std::string& path, std::uint64_t creation, std::uint64_t write,
-                         std::uint64_t access) {
-  unsigned char times[24];
+                         std::uint64_t access, std::uint64_t change = 0) {
+  unsigned char times[32];
   for (int i = 0; i < 8; ++i) {
     times[i] = static_cast<unsigned char>(creation >> (8 * i));
     times[8 + i] = static_cast<unsigned char>(write >> (8 * i));
     times[16 + i] = static_cast<unsigned char>(access >> (8 * i));
+    times[24 + i] = static_cast<unsigned char>(change >> (8 * i));
   }
-  return lsetxattr(path.c_str(), "system.ntfs_times", times, sizeof times, 0) == 0;
+  return lsetxattr(path.c_str(), "system.ntfs_times", times, change != 0 ? 32 : 24, 0) == 0;
 }
 
 }  // namespace qst::testing

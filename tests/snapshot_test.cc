@@ -231,14 +231,14 @@ TEST_F(ShadowCopies, EveryFormShowsEachState) {
        "1386052586.8473142|1386052586.8473142|1386052586.8473142\n"},
       {{"--csv", "-a"},
        "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
-       "birth_object_id,botime,boseq,bomac,birth_volume_id,state,alerts,snapshot,"
+       "birth_object_id,botime,boseq,bomac,birth_volume_id,state,alerts,notes,finding,snapshot,"
        "snapshot_created,error_code,error_message\r\n"
        "C:\\another_file,39,no,,2013-12-03T06:40:18.5334930Z,2013-12-03T06:36:26.9409143Z,"
-       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,"
-       "current,,,\r\n"
+       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,,"
+       "consistent (VSS),current,,,\r\n"
        "C:\\another_file,39,no,,2013-12-03T06:36:26.8473142Z,2013-12-03T06:36:26.9409143Z,"
-       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,2,"
-       "2013-12-03T06:37:48.9190583Z,,\r\n"},
+       "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,,"
+       "unread,2,2013-12-03T06:37:48.9190583Z,,\r\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"-d", raw_, "-S"};
@@ -250,7 +250,8 @@ TEST_F(ShadowCopies, EveryFormShowsEachState) {
   // The row layout with -U: the journal's fields are not read in a store.
   auto r = RunQst({"-d", raw_, "-S", "-U", "-e", "-u", a});
   EXPECT_NE(
-      r.out.find(" |null |null |null |null |null | |2 2013/12/03 06:37:48.919058300 (UTC) \n"),
+      r.out.find(
+          " |null |null |null |null |null | | |unread |2 2013/12/03 06:37:48.919058300 (UTC) \n"),
       std::string::npos)
       << r.out;
 }
@@ -321,7 +322,7 @@ TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
     std::string line = plain.out.substr(pos, end - pos);
     if (line.find(" |") != std::string::npos) {
       if (line.back() == ' ') line.pop_back();
-      line += pos == 0 ? " | alerts | snapshot " : " | |current ";
+      line += pos == 0 ? " | alerts | notes | finding | snapshot " : " | | |unread |current ";
     }
     expected += line + "\n";
     pos = end + 1;

@@ -22,7 +22,9 @@ namespace qst {
 namespace {
 
 using namespace testing::ntfs;
+using testing::RowField;
 using testing::RunQst;
+using testing::WithoutVolumeMade;
 
 constexpr FILETIME kT0 = 133500000000000000;  // 2024-01-17 21:20 UTC
 constexpr FILETIME kSecond = 10000000;
@@ -284,17 +286,13 @@ TEST(UsnJournal, SignsFireOnTheFilesMadeForThemAndOnNoOther) {
   auto r = RunQst({"-d", image, "-U", "-e", "-u", "-r", "C:\\"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  auto alerts = [&](const std::string& name) {
-    std::size_t row = r.out.find("\nC:\\" + name + " |");
-    std::size_t end = r.out.find('\n', row + 1);
-    std::string line = r.out.substr(row + 1, end - row - 1);
-    return line.substr(line.rfind(" |") + 2);
-  };
-  // (a row ends in " ")
-  EXPECT_EQ(alerts("backdated.txt"), "SI<USN ");
-  EXPECT_EQ(alerts("honest.txt"), " ");
-  EXPECT_EQ(alerts("touched.txt"), "times-set ");
-  EXPECT_EQ(alerts("reused.txt"), " ");
+  auto alerts = [&](const std::string& name) { return RowField(r.out, "C:\\" + name, "alerts"); };
+  EXPECT_EQ(alerts("backdated.txt"), "SI<USN");
+  EXPECT_EQ(alerts("honest.txt"), "");
+  EXPECT_EQ(alerts("touched.txt"), "times-set");
+  EXPECT_EQ(alerts("reused.txt"), "");
+  EXPECT_EQ(RowField(r.out, "C:\\backdated.txt", "finding"), "suspect (USN)");
+  EXPECT_EQ(RowField(r.out, "C:\\honest.txt", "finding"), "consistent (USN)");
   EXPECT_NE(r.out.find("\nC:\\reused.txt |19 |"), std::string::npos);
   EXPECT_NE(r.out.find(" |null |null |0 |2024/01/17 21:20:00.000000000 (UTC) |"), std::string::npos)
       << r.out;
@@ -436,15 +434,11 @@ TEST(UsnJournal, AnNtfs3gVolumeWithAJournalInExtend) {
   image.close();
 
   auto run = RunQst({"-d", v.image, "-U", "-e", "-u", "C:\\report.txt", "C:\\notes.txt"});
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(WithoutVolumeMade(run.err), "");
   EXPECT_NE(run.out.find("\nC:\\report.txt |" + std::to_string(report) + " |"), std::string::npos);
-  auto alerts = [&](const std::string& name) {
-    std::size_t row = run.out.find("\nC:\\" + name + " |");
-    std::string line = run.out.substr(row + 1, run.out.find('\n', row + 1) - row - 1);
-    return line.substr(line.rfind(" |") + 2);
-  };
-  EXPECT_EQ(alerts("report.txt"), "SI<USN times-set ") << run.out;
-  EXPECT_EQ(alerts("notes.txt"), " ") << run.out;
+  auto alerts = [&](const std::string& name) { return RowField(run.out, "C:\\" + name, "alerts"); };
+  EXPECT_EQ(alerts("report.txt"), "SI<USN times-set") << run.out;
+  EXPECT_EQ(alerts("notes.txt"), "") << run.out;
   // The journal listed, with paths from the volume.
   auto listed = RunQst({"-d", v.image, "-U", "--journal-only", "--csv"});
   EXPECT_NE(listed.out.find(",notes.txt,C:\\notes.txt,"), std::string::npos) << listed.out;

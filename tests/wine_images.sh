@@ -154,6 +154,11 @@ if loop=$(losetup -r -f --show "$vol" 2>/dev/null); then
   linux+=$("$qst" -d "$vol" --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' 'C:\none' 2>&1 || true)
   windows+=$("$wine" "$exe" -d '\\.\X:' --json -n 'C:\cases\memo.txt' 'C:\Ünïcödé\名前.txt' \
              'C:\none' 2>&1 || true)
+  # The line that says when the volume was made names the image as given,
+  # and ends as a Windows text line does.
+  windows=${windows//$'\r'/}
+  linux=${linux//"qst: $vol: the volume was made"/"qst: IMAGE: the volume was made"}
+  windows=${windows//'qst: \\.\X:: the volume was made'/"qst: IMAGE: the volume was made"}
   if [[ $linux == "$windows" ]]; then
     echo "ok   live-volume"
   else

@@ -26,11 +26,13 @@ struct PrintedText {
   std::vector<std::pair<std::size_t, std::string>> errors;
   std::size_t rows = 0;
   bool failed = false;
+  bool before_volume = false;  // a sign or note weighed a time against the volume's creation
   void clear() {
     out.clear();
     errors.clear();
     rows = 0;
     failed = false;
+    before_volume = false;
   }
 };
 
@@ -75,6 +77,9 @@ struct Context {
   // Whether some operand or walked entry could not be reported: the run
   // then ends with status 1.
   bool failed = false;
+  // Whether some file's times lay before the volume was made: the run then
+  // says when that was.
+  bool before_volume = false;
   PrintedText printed;  // reused for each record's text
   // --report: the page being gathered, and where it goes.
   std::unique_ptr<HtmlReport> report;

@@ -107,8 +107,8 @@ int ListLog(Context& context) {
   return found ? kStatusOk : kStatusFailure;
 }
 
-// Says when the volume was made, for the signs and notes that weigh a
-// file's times against it.
+// Says when the volume was made, where some file's times were found
+// before it.
 void SayVolumeMade(Context& context) {
   Evidence* evidence = context.platform->VolumeEvidence();
   std::optional<FILETIME> made = evidence != nullptr ? evidence->VolumeCreated() : std::nullopt;
@@ -196,7 +196,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   context.out.Write(context.layout().header(options.fields()));
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
-  if (options.fields().alerts()) SayVolumeMade(context);
+  if (context.before_volume) SayVolumeMade(context);
   std::string lost = LossReport(context);
   if (!lost.empty()) context.err.Write(lost);
   if (context.report != nullptr && !WriteReport(argc, argv, lost, context)) return kStatusFailure;

@@ -425,9 +425,7 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
   }
   if (run.has_created) {
     RenderedTimestamp made = RenderTimestamp(run.created, form_, zone_);
-    out->append("<dt>Volume made</dt><dd class=\"t\" data-created=\"");
-    AppendSortKey(run.created, out);
-    out->append("\">").append(made.text).append("</dd>\n");
+    out->append("<dt>Volume made</dt><dd class=\"t\">").append(made.text).append("</dd>\n");
   }
   out->append("<dt>Command</dt><dd><code>");
   AppendHtmlText(run.command, out);

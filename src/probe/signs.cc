@@ -185,7 +185,7 @@ constexpr SignRule kSignTable[] = {
      "copy tool or archive keeps it; a $FILE_NAME's is $SI's, carried over by a rename",
      "the clock set back over 2 days below the date the volume was formatted; a volume converted "
      "from FAT, whose files may keep times from before it",
-     ChangedBeforeVolume},
+     ChangedBeforeVolume, true},
     {"OID<SI", SignKind::kForgery, std::nullopt,
      "object ID made here over 2 days before the creation time",
      "object ID made on this volume over 2 days before the file's creation time (honest gaps "
@@ -242,13 +242,13 @@ constexpr SignRule kSignTable[] = {
      "set back",
      "files copied by a tool that keeps creation times (robocopy, backups), extracted from an "
      "archive that keeps them, or restored",
-     SiCreatedBeforeVolume},
+     SiCreatedBeforeVolume, true},
     {"FN<volume", SignKind::kProvenance, Witness::kFileName,
      "$FILE_NAME creation over 2 days before the volume was made",
      "$FILE_NAME creation over 2 days before the volume was made: NTFS carried $SI's creation "
      "into the name on a rename or a move after $SI was set back",
      "a file copied or extracted with its creation time kept, then renamed or moved",
-     FnCreatedBeforeVolume},
+     FnCreatedBeforeVolume, true},
     {"clock-1/64", SignKind::kClock, std::nullopt,
      "every time on the 1/64-second clock of Windows XP and 2003",
      "every time on the 1/64-second clock of Windows XP and 2003: the grain of the times, and so "
@@ -323,6 +323,12 @@ void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out) 
     separator = " ";
   }
   out->push_back(')');
+}
+
+bool WeighsVolume(SignSet signs) {
+  for (std::size_t i = 0; i < kSigns.size(); ++i)
+    if (signs.has(i) && kSigns[i].weighs_volume) return true;
+  return false;
 }
 
 void AppendSignNames(SignSet signs, const char* separator, std::string* out) {

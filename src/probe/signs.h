@@ -30,6 +30,7 @@ struct SignRule {
   const char* why;               // its reasoning, one line (the page)
   const char* benign;            // what honest work makes it fire
   bool (*fires)(const RawFileInfo& raw);
+  bool weighs_volume = false;  // it weighs a time against the volume's creation
 };
 
 // In the order the signs are printed; at most kMaxSigns.
@@ -77,6 +78,9 @@ const char* FindingName(Finding f);
 // The finding in the text layouts and CSV: its name, then the witnesses
 // read in brackets ("suspect (FN I30)"), or "unread".
 void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out);
+
+// Whether one of `signs` weighs a time against the volume's creation.
+bool WeighsVolume(SignSet signs);
 
 // Appends the names of `signs`, each after `separator` but the first (pass
 // signs.Alerts() or signs.Notes() for one field).
