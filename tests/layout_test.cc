@@ -311,41 +311,72 @@ TEST(OutputSchema, EveryRowHasTheFieldsOfItsHeaderWhateverTheRunShows) {
 TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
   constexpr FILETIME kDay = 864000000000;
   constexpr FILETIME kCreated = 130000000001234567;
-  // The object ID's time is 2011-05-30; the file is created later.
+  constexpr FILETIME kSecond = 10000000;
+  // The object ID's time is 2011-05-30; the file is created later, a day
+  // after the volume was made.
   const RawFileInfo memo = Memo(true);
   auto plain = [&] {
     RawFileInfo raw = memo;
     raw.basic.CreationTime = raw.basic.LastWriteTime = raw.basic.ChangeTime =
         raw.basic.LastAccessTime = kCreated;
     SetNameTimes(raw.basic, &raw);
+    raw.volume_created = kCreated - kDay;
     return raw;
   };
   const struct {
-    const char* signs;
+    const char* signs;  // alerts, then notes
+    const char* finding;
     void (*make)(RawFileInfo&);
   } cases[] = {
-      {"", [](RawFileInfo&) {}},
-      {"SI<FN", [](RawFileInfo& r) { r.basic.CreationTime -= 1; }},
-      {"SI>FN",
+      {"", "consistent (FN)", [](RawFileInfo&) {}},
+      {"SI<FN", "suspect (FN)", [](RawFileInfo& r) { r.basic.CreationTime -= 1; }},
+      {"SI>FN", "suspect (FN)",
        [](RawFileInfo& r) {
          for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,
                              &r.basic.LastAccessTime})
-           *t += 3 * 10000000;
+           *t += 3 * kSecond;
        }},
-      {"SI-seconds",
+      {"SI-seconds", "suspect (FN)",
        [](RawFileInfo& r) {
          for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,
                              &r.basic.LastAccessTime})
-           *t += 10000000 - kCreated % 10000000;
+           *t += kSecond - kCreated % kSecond;
        }},
-      {"copied", [](RawFileInfo& r) { r.basic.LastWriteTime -= kDay; }},
-      {"OID<SI",
+      {"ctime<volume", "suspect (FN)",
+       [](RawFileInfo& r) { r.basic.ChangeTime = r.volume_created - 3 * kDay; }},
+      {"ctime<volume", "suspect (FN)",  // the name's, after a rename
+       [](RawFileInfo& r) { r.facts.Set(Fact::kNameChange, r.volume_created - 3 * kDay); }},
+      {"", "consistent (FN)",  // within the 2 days a zone can make
+       [](RawFileInfo& r) { r.basic.ChangeTime = r.volume_created - kDay; }},
+      {"OID<SI", "suspect (FN OID)",
        [](RawFileInfo& r) {
          std::memcpy(r.object_id.BirthObjectId, r.object_id.ObjectId, 16);
          std::memcpy(r.volume_id, r.object_id.BirthVolumeId, 16);
          r.has_volume_id = true;
        }},
-      {"SI<FN copied",
+      {"copied", "provenance (FN)", [](RawFileInfo& r) { r.basic.LastWriteTime -= kDay; }},
+      {"extracted", "provenance (FN)",
+       [](RawFileInfo& r) { r.basic.LastWriteTime = kCreated - kCreated % kSecond - kDay; }},
+      {"seconds", "provenance (FN)",
+       [](RawFileInfo& r) {
+         for (FILETIME* t : {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.ChangeTime,
+                             &r.basic.LastAccessTime})
+           *t += kSecond - kCreated % kSecond;
+         SetNameTimes(r.basic, &r);
+       }},
+      {"SI<volume FN<volume", "provenance (FN)",
+       [](RawFileInfo& r) {
+         r.basic.CreationTime = r.volume_created - 3 * kDay;
+         r.facts.Set(Fact::kNameCreation, r.basic.CreationTime);
+       }},
+      {"clock-1/64", "consistent (FN)",
+       [](RawFileInfo& r) {
+         const FILETIME t = kCreated - kCreated % (kSecond / 64);
+         r.basic.CreationTime = r.basic.LastWriteTime = r.basic.ChangeTime =
+             r.basic.LastAccessTime = t;
+         SetNameTimes(r.basic, &r);
+       }},
+      {"SI<FN copied", "suspect (FN)",
        [](RawFileInfo& r) {
          r.basic.CreationTime += kDay;
          r.facts.Set(Fact::kNameCreation, r.facts.Get(Fact::kNameCreation) + 2 * kDay);
@@ -355,15 +386,24 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
     RawFileInfo raw = plain();
     c.make(raw);
     EXPECT_EQ(Signs(raw), c.signs) << c.signs;
+    std::string finding;
+    AppendFindingText(ReadSigns(raw), SignWitnesses(raw), &finding);
+    EXPECT_EQ(finding, c.finding) << c.signs;
   }
-  // Without the data a sign needs, it stays silent.
+  // Without the data a sign needs, it stays silent, and nothing is read.
   RawFileInfo raw = plain();
   raw.basic.CreationTime -= 1;
   raw.facts = {};
   EXPECT_EQ(Signs(raw), "");
+  EXPECT_EQ(FindingOf(ReadSigns(raw), SignWitnesses(raw)), Finding::kUnread);
   raw = plain();
   std::memcpy(raw.object_id.BirthObjectId, raw.object_id.ObjectId, 16);
   EXPECT_EQ(Signs(raw), "");  // the volume's own ID is not known
+  raw = plain();
+  raw.volume_created = 0;  // nor when the volume was made
+  raw.basic.ChangeTime = raw.basic.CreationTime = 1;
+  raw.facts.Set(Fact::kNameCreation, 1);
+  EXPECT_EQ(Signs(raw), "");
 }
 
 }  // namespace
