@@ -148,24 +148,42 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
   EXPECT_EQ(err.Text(), "");
 }
 
-TEST(FileReport, ControlCharactersInNamesCannotStartAnotherRow) {
+// How many times `part` stands in `text`.
+std::size_t Count(std::string_view text, std::string_view part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(FileReport, NamesCannotStartAnotherRowNorForgeAFieldNorTurnTheText) {
   const struct {
-    std::string name, shown;
+    std::string name, block, row;  // as the block and the row layouts show it
   } cases[] = {
-      {"x.txt\nevil.exe |1 |2001", "x.txt<0A>evil.exe |1 |2001"},
-      {std::string("a\0b\r\x1B[2J\x7F", 9), "a<00>b<0D><1B>[2J<7F>"},
-      {"\t", "<09>"},
-      {"caf\xC3\xA9 ~^<>%.txt", "caf\xC3\xA9 ~^<>%.txt"},  // all else as it is
+      {"x.txt\nevil.exe |1 |2001", "x.txt<0A>evil.exe |1 |2001",
+       "x.txt<0A>evil.exe <7C>1 <7C>2001"},
+      {std::string("a\0b\r\x1B[2J\x7F", 9), "a<00>b<0D><1B>[2J<7F>", "a<00>b<0D><1B>[2J<7F>"},
+      {"\t", "<09>", "<09>"},
+      {"invoice\u202Egpj.exe", "invoice<U+202E>gpj.exe", "invoice<U+202E>gpj.exe"},
+      {"\u2066a\u2069\u200E\u200F\u061C\u202A", "<U+2066>a<U+2069><U+200E><U+200F><U+061C><U+202A>",
+       "<U+2066>a<U+2069><U+200E><U+200F><U+061C><U+202A>"},
+      // All else as it is: other characters of the same leading bytes too.
+      {"caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt", "caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt",
+       "caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt"},
   };
   for (const auto& c : cases) {
     std::string block = Report(Memo(false), false, true, c.name);
-    EXPECT_EQ(block.substr(0, block.find(" \n    ID:")), "\n  path: " + c.shown);
+    EXPECT_EQ(block.substr(0, block.find(" \n    ID:")), "\n  path: " + c.block);
     std::string row = Report(Memo(false), true, true, c.name);
-    EXPECT_EQ(row.substr(0, row.find(" |41872 |")), c.shown);
+    EXPECT_EQ(row.substr(0, row.find(" |41872 |")), c.row);
     EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1) << row;
+    EXPECT_EQ(Count(row, " |"), Count(kRowLayout.header({}), " | ")) << row;
     std::string error;
     AppendErrorLine(c.name, 2, "gone\n", &error);
-    EXPECT_EQ(error, "\n" + c.shown + ", CODE=2:gone\n\n");
+    EXPECT_EQ(error, "\n" + c.block + ", CODE=2:gone\n\n");
+    error.clear();
+    AppendErrorLine(c.name, 2, "gone\n", &error, true);
+    EXPECT_EQ(error, "\n" + c.row + ", CODE=2:gone\n\n");
   }
 }
 
@@ -247,14 +265,6 @@ TEST(FileReport, NameTimesAndStateAreTheLastFieldsOfTheRow) {
   EXPECT_EQ(kRowLayout.header(Fields(true, true)).substr(kRowLayout.header({}).size() - 2),
             " | FN atime | FN mtime | FN ctime | FN crtime | FN TYPE | alerts | notes | finding | "
             "state \n");
-}
-
-// How many times `part` stands in `text`.
-std::size_t Count(std::string_view text, std::string_view part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
-    ++n;
-  return n;
 }
 
 TEST(OutputSchema, EveryRowHasTheFieldsOfItsHeaderWhateverTheRunShows) {
@@ -422,6 +432,7 @@ TEST(HtmlText, NamesAreTextWhateverTheyHold) {
       {"line\nbreak\x7f", "line&lt;0A&gt;break&lt;7F&gt;"},
       {"not utf-8 \xff", "not utf-8 \xef\xbf\xbd"},
       {std::string("nul\0x", 5), "nul&lt;00&gt;x"},
+      {"invoice\u202Egpj.exe", "invoice<span class=\"mark\">&lt;U+202E&gt;</span>gpj.exe"},
   };
   for (const Case& c : cases) {
     std::string out;

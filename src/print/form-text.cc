@@ -119,6 +119,22 @@ void AppendBodyName(std::string_view name, std::string* out) {
   }
 }
 
+std::size_t BidiMarkAt(std::string_view s, unsigned* code) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  if (s.size() >= 2 && byte(0) == 0xD8 && byte(1) == 0x9C) {
+    *code = 0x061C;
+    return 2;
+  }
+  if (s.size() < 3 || byte(0) != 0xE2 || (byte(1) & 0xC0) != 0x80 || (byte(2) & 0xC0) != 0x80)
+    return 0;
+  const unsigned c = 0x2000 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+  if (c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+    *code = c;
+    return 3;
+  }
+  return 0;
+}
+
 void AppendEventTime(const RenderedTimestamp& t, std::string* out) {
   // A time with no date (2^63 or more) has no datetime to give.
   out->append("{\"datetime\":");

@@ -47,6 +47,11 @@ void AppendUnixTime(FILETIME t, std::string* out);
 // a line, written as \xHH.
 void AppendBodyName(std::string_view name, std::string* out);
 
+// The length of the mark at the start of `s` that reorders the text
+// around it (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069, in
+// UTF-8), with its code point in `*code`; 0 when none is there.
+std::size_t BidiMarkAt(std::string_view s, unsigned* code);
+
 // An event's opening: {"datetime":"...Z" (null when the time has no date),
 // "timestamp":<microseconds since 1970>.
 void AppendEventTime(const RenderedTimestamp& t, std::string* out);

@@ -21,7 +21,12 @@ void AppendHtmlText(std::string_view text, std::string* out) {
       case '"': out->append("&quot;"); break;
       case '\'': out->append("&#39;"); break;
       default:
-        if (c < 0x20 || c == 0x7F) {
+        if (unsigned code = 0; (length = BidiMarkAt(text, &code)) != 0) {
+          // Shown, not obeyed: a name cannot turn the text around it.
+          char mark[48];
+          std::snprintf(mark, sizeof mark, "<span class=\"mark\">&lt;U+%04X&gt;</span>", code);
+          out->append(mark);
+        } else if (length = 1; c < 0x20 || c == 0x7F) {
           out->append("&lt;").push_back(kHexUpper[c >> 4]);
           out->push_back(kHexUpper[c & 15]);
           out->append("&gt;");
@@ -63,6 +68,7 @@ code,td.t,pre{font-family:ui-monospace,Consolas,monospace;font-size:.9em}
 table{border-collapse:collapse}th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}
 th{background:#eee}td.n{text-align:right}dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}
 dt{font-weight:600}dd{margin:0}pre{white-space:pre-wrap;margin:0}
+.mark{color:#a00;font-weight:600}bdi{unicode-bidi:isolate}
 .wide{overflow-x:auto}#flagged{table-layout:fixed;width:100%;min-width:60em}#flagged.fn{min-width:100em}
 #flagged td:first-child{overflow-wrap:anywhere}#flagged col.t{width:10.5em}#flagged col.s{width:8em}
 #flagged tbody tr{content-visibility:auto;contain-intrinsic-size:auto 3em}#flagged th button{font:inherit;border:0;background:none;padding:0;cursor:pointer}
@@ -175,9 +181,9 @@ void HtmlReport::Merge(const HtmlReport& part) {
 }
 
 void HtmlReport::AddRow(const FileTimestampRecord& r) {
-  rows_.append("<tr><td>");
+  rows_.append("<tr><td><bdi>");
   AppendHtmlText(r.path, &rows_);
-  rows_.append("</td><td>");
+  rows_.append("</bdi></td><td>");
   std::string names;
   AppendSignNames(r.signs.Alerts(), " ", &names);
   if (SignSet notes = r.signs.Notes(); !notes.empty()) {

@@ -178,13 +178,13 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
   if (r.major == 4)
     out->append("null");
   else
-    AppendTextName(t.name, out);
+    AppendTextName(t.name, out, rows);
   out->append(end);
   field(6);
   if (path.empty())
     out->append("null");
   else
-    AppendTextName(path, out);
+    AppendTextName(path, out, rows);
   out->append(end);
   field(7);
   out->append(t.attributes).append(end);

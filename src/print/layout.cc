@@ -5,6 +5,7 @@
 #include <charconv>
 #include <utility>
 
+#include "print/form-text.h"
 #include "print/schema.h"
 
 namespace qst {
@@ -14,16 +15,37 @@ namespace qst {
 // code in two hex digits between angle brackets, "<0A>" for a line feed, so
 // that no name can end a row or start another; all else byte for byte.
 // Windows allows neither bracket in a name.
-void AppendTextName(std::string_view path, std::string* out) {
-  auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+void AppendTextName(std::string_view path, std::string* out, bool row) {
+  auto plain = [row](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u != 0x7F && u != 0xD8 && u != 0xE2 && (!row || c != '|');
+  };
   for (std::size_t start = 0; start < path.size();) {
     std::size_t end = start;
-    while (end < path.size() && !control(path[end])) ++end;
+    while (end < path.size() && plain(path[end])) ++end;
     out->append(path.substr(start, end - start));
     if (end == path.size()) break;
+    unsigned code = 0;
+    if (const std::size_t mark = BidiMarkAt(path.substr(end), &code)) {
+      const char text[] = {'<',
+                           'U',
+                           '+',
+                           kHexUpper[code >> 12],
+                           kHexUpper[code >> 8 & 15],
+                           kHexUpper[code >> 4 & 15],
+                           kHexUpper[code & 15],
+                           '>'};
+      out->append(text, sizeof text);
+      start = end + mark;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(path[end]);
-    const char code[] = {'<', kHexUpper[c >> 4], kHexUpper[c & 15], '>'};
-    out->append(code, sizeof code);
+    if (c == 0xD8 || c == 0xE2) {
+      out->push_back(path[end]);
+    } else {
+      const char code_text[] = {'<', kHexUpper[c >> 4], kHexUpper[c & 15], '>'};
+      out->append(code_text, sizeof code_text);
+    }
     start = end + 1;
   }
 }
@@ -55,9 +77,9 @@ void AppendClockSeq(int clockseq, std::string* out) {
 
 // Both layouts print these lines first, and the error line alone for a path
 // that failed. Returns false when the record has nothing more to print.
-bool AppendPrelude(const FileTimestampRecord& r, std::string* out) {
+bool AppendPrelude(const FileTimestampRecord& r, std::string* out, bool row = false) {
   if (r.error != 0) {
-    AppendErrorLine(r.path, r.error, r.error_text, out);
+    AppendErrorLine(r.path, r.error, r.error_text, out, row);
     return false;
   }
   if (r.has_object_id) {
@@ -185,8 +207,8 @@ void AppendUuidFields(const DecodedUuid& u, std::string* out) {
 }
 
 void PrintRow(const FileTimestampRecord& r, std::string* out) {
-  if (!AppendPrelude(r, out)) return;
-  AppendTextName(r.path, out);
+  if (!AppendPrelude(r, out, true)) return;
+  AppendTextName(r.path, out, true);
   out->append(" |");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
@@ -233,9 +255,10 @@ std::string RowHeader(RecordFields fields) {
 
 }  // namespace
 
-void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out) {
+void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out,
+                     bool row) {
   out->append("\n");
-  AppendTextName(path, out);
+  AppendTextName(path, out, row);
   out->append(", CODE=");
   AppendInt(code, out);
   out->append(":").append(text).append("\n");

@@ -45,8 +45,11 @@ extern const Layout kBodyfileLayout;
 extern const Layout kEventsLayout;
 
 // Appends a name or path as the text layouts show it: control characters
-// (U+0000 to U+001F, U+007F) as "<0A>", all else byte for byte.
-void AppendTextName(std::string_view name, std::string* out);
+// (U+0000 to U+001F, U+007F) as "<0A>"; the marks that reorder the text
+// around them (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069)
+// as "<U+202E>"; in the row layouts (`row`), the field separator's '|' as
+// "<7C>", so that no name forges a field; all else byte for byte.
+void AppendTextName(std::string_view name, std::string* out, bool row = false);
 
 // A change journal as a timeline: each record in the run's form. `path` is
 // the record's file's path where the volume still leads to its folder
@@ -65,6 +68,8 @@ void PrintLogRecord(const LogRecord& record, std::uint64_t target, JournalForm f
 
 // Appends "\n<path>, CODE=<code>:<text>" for a path the system refused;
 // `text`, the system's message, ends in a line break of its own.
-void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out);
+// `row`: in the row layout, whose rows the line stands among.
+void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out,
+                     bool row = false);
 
 }  // namespace qst
