@@ -370,6 +370,43 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   unlink(image.c_str());
 }
 
+// How many times `part` stands in `text`.
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+    ++n;
+  return n;
+}
+
+// Journal names are data: names that differ print apart, and none forges a
+// field of a row or turns the text around it.
+TEST(UsnJournal, NamesStayApartAndInTheirField) {
+  const std::u16string names[] = {u"\xD800x", u"\xDBFFx", u"\xFFFDx", u"a |1 |b",
+                                  u"inv\x202Egpj.exe"};
+  std::vector<std::string> records;
+  for (std::size_t i = 0; i < std::size(names); ++i)
+    records.push_back(
+        UsnRecordBytes(2, Ref(30 + i, 1), Ref(5, 5), i * 0x100, kT0, 0x100, names[i]));
+  const std::string stream = ::testing::TempDir() + "/qst_usn_names_" + std::to_string(getpid());
+  std::ofstream(stream, std::ios::binary) << Pages(records);
+  auto json = RunQst({"--usn-journal=" + stream, "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  // The lone surrogates, in WTF-8, each with its own bytes.
+  EXPECT_NE(json.out.find("\"name_hex\":\"eda08078\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"name_hex\":\"edafbf78\""), std::string::npos) << json.out;
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 5);
+  EXPECT_EQ(Count(json.out, "name_hex"), 2u);
+  auto rows = RunQst({"--usn-journal=" + stream, "-e", "-u"});
+  EXPECT_NE(rows.out.find(" |a <7C>1 <7C>b |null |"), std::string::npos) << rows.out;
+  EXPECT_NE(rows.out.find(" |inv<U+202E>gpj.exe |null |"), std::string::npos) << rows.out;
+  for (std::size_t pos = rows.out.find('\n') + 1; pos < rows.out.size();
+       pos = rows.out.find('\n', pos) + 1) {
+    const std::string row = rows.out.substr(pos, rows.out.find('\n', pos) - pos);
+    EXPECT_EQ(Count(row, " |"), 10u) << row;
+  }
+  unlink(stream.c_str());
+}
+
 // A real volume: mkntfs, files made through ntfs-3g, and a journal written
 // as the named stream $J of a file whose $FILE_NAME is then moved into
 // $Extend (ntfs-3g makes no files there). report.txt is backdated through

@@ -14,6 +14,21 @@
 namespace qst {
 namespace {
 
+// ,"key":"text" (null when not `known`), and, where the text is not valid
+// UTF-8 (a lone surrogate in a name), ,"key_hex":"..." with its exact bytes,
+// so that names that print alike stay apart.
+void AppendJsonName(const char* key, bool known, std::string_view text, std::string* out) {
+  out->append(",\"").append(key).append("\":");
+  if (!known) {
+    out->append("null");
+    return;
+  }
+  if (AppendJsonString(text, out)) return;
+  out->append(",\"").append(key).append("_hex\":\"");
+  AppendHex(text, out);
+  out->push_back('"');
+}
+
 // A journal record's fields as text, shared by its forms.
 struct JournalText {
   std::string usn, reason, reasons, file, parent, name, attributes, source, security, version;
@@ -71,10 +86,8 @@ void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTi
   AppendJsonReference(r.file, out);
   out->append(",\"parent\":");
   AppendJsonReference(r.parent, out);
-  out->append(",\"name\":");
-  AppendJsonStringOrNull(r.major != 4, t.name, out);
-  out->append(",\"path\":");
-  AppendJsonStringOrNull(!path.empty(), path, out);
+  AppendJsonName("name", r.major != 4, t.name, out);
+  AppendJsonName("path", !path.empty(), path, out);
   out->append(",\"attributes\":");
   if (r.major == 4)
     out->append("null");
@@ -141,10 +154,8 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   AppendJsonString(desc, out);
   out->append(",\"message\":");
   AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
-  out->append(",\"path\":");
-  AppendJsonStringOrNull(!path.empty(), path, out);
-  out->append(",\"name\":");
-  AppendJsonString(t.name, out);
+  AppendJsonName("path", !path.empty(), path, out);
+  AppendJsonName("name", true, t.name, out);
   out->append(",\"usn\":");
   AppendNumber(r.usn, out);
   out->append(",\"file\":");
