@@ -2,6 +2,7 @@
 // layouts, pages, sparse streams and damage; a volume that holds a journal,
 // whose signs fire on the files made for them; real records from Windows.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -182,6 +183,36 @@ TEST(UsnRecords, ASparseStartIsSkippedUnread) {
   EXPECT_TRUE(read);
   EXPECT_EQ(records, 1);
   EXPECT_EQ(reader.read, kUsnPage);
+}
+
+// A stream collected apart into a sparse file: its holes, reported by the
+// reader, are passed over unread, widened only to whole pages.
+TEST(UsnRecords, ASparseFileIsReadWhereItHoldsData) {
+  class Holes : public CountingReader {
+   public:
+    using CountingReader::CountingReader;
+    // Data from 1,536 bytes into page 3 (a file system of 512-byte blocks)
+    // to the end; a hole before.
+    std::uint64_t DataFrom(std::uint64_t offset) const override {
+      return std::max<std::uint64_t>(offset, 3 * kUsnPage + 1536);
+    }
+    std::uint64_t HoleFrom(std::uint64_t offset) const override {
+      return offset < 3 * kUsnPage + 1536 ? offset : Size();
+    }
+  };
+  std::string bytes(3 * kUsnPage, '\0');
+  bytes += Pages({UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 3 * kUsnPage, kT0, 0x100, u"x"),
+                  std::string(kUsnPage - 96, '\0'),
+                  UsnRecordBytes(2, Ref(31, 1), Ref(5, 5), 4 * kUsnPage, kT0, 0x100, u"y")});
+  Holes reader(bytes);
+  int records = 0;
+  bool read = false;
+  EXPECT_EQ(ReadUsnStream(
+                reader, [&](const UsnRecord&) { ++records; }, &read),
+            0u);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(records, 2);
+  EXPECT_EQ(reader.read, bytes.size() - 3 * kUsnPage);
 }
 
 // A volume whose $Extend\$UsnJrnl:$J starts with 8 sparse clusters, then a
@@ -366,6 +397,21 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err.rfind("qst: cannot open the USN journal " + stream + ".none: ", 0), 0u)
       << missing.err;
+  // What holds no bytes to read at will is refused, without waiting: a
+  // folder, a pipe, /dev/zero.
+  const std::string fifo = stream + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& unusable : {::testing::TempDir(), fifo, std::string("/dev/zero")}) {
+    auto refused = RunQst({"--usn-journal=" + unusable, "-e"}, "timeout 10 env");
+    EXPECT_EQ(refused.status, 1) << unusable;
+    EXPECT_EQ(refused.err.rfind("qst: cannot open the USN journal " + unusable + ": ", 0), 0u)
+        << refused.err;
+    auto as_image = RunQst({"-d", unusable, "C:\\"}, "timeout 10 env");
+    EXPECT_EQ(as_image.status, 1) << unusable;
+    EXPECT_EQ(as_image.err.rfind("qst: cannot open image " + unusable + ": ", 0), 0u)
+        << as_image.err;
+  }
+  unlink(fifo.c_str());
   unlink(stream.c_str());
   unlink(image.c_str());
 }

@@ -30,6 +30,11 @@ class VolumeReader {
     return nullptr;
   }
   virtual void Unview(const std::uint8_t* /*view*/, std::size_t /*size*/) {}
+  // Of a sparse file: the first offset at or after `offset` that holds
+  // data, and the first at or after `offset` where a hole (or the end)
+  // starts. Every byte is data where the reader cannot tell.
+  virtual std::uint64_t DataFrom(std::uint64_t offset) const { return offset; }
+  virtual std::uint64_t HoleFrom(std::uint64_t /*offset*/) const { return Size(); }
   // Whether Read, View and Unview may be called from several threads at once.
   virtual bool ConcurrentReads() const { return false; }
 

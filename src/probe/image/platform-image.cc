@@ -181,6 +181,10 @@ std::string UnusablePath(const std::string& path) {
     return Format("qst: cannot open image %s: %s\n", path.c_str(), std::strerror(errno));
   if (S_ISDIR(st.st_mode))
     return Format("qst: cannot open image %s: it is a folder\n", path.c_str());
+  // A pipe or a terminal would block the open, and neither can be read at
+  // will.
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    return Format("qst: cannot open image %s: it is neither a file nor a disk\n", path.c_str());
   // A later piece of a raw image split into several files: "x.002", "x.ab".
   std::size_t dot = path.find_last_of("./");
   if (dot == std::string::npos || path[dot] != '.') return {};

@@ -22,6 +22,25 @@ class RawFileReader : public VolumeReader {
         page_(static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE))) {}
   ~RawFileReader() override { close(fd_); }
 
+ private:
+  // lseek's answer for `whence` from `offset`, as an offset of ours;
+  // `otherwise` where it has none (no more data, or no sparse files here).
+  std::uint64_t Seek(std::uint64_t offset, int whence, std::uint64_t otherwise) const {
+    const std::uint64_t at = offset_ + offset;
+    if (at < offset || at >= size_ || at > static_cast<std::uint64_t>(INT64_MAX)) return otherwise;
+    const off_t found = lseek(fd_, static_cast<off_t>(at), whence);
+    if (found < 0 || static_cast<std::uint64_t>(found) < at) return otherwise;
+    return static_cast<std::uint64_t>(found) - offset_;
+  }
+
+ public:
+  std::uint64_t DataFrom(std::uint64_t offset) const override {
+    return Seek(offset, SEEK_DATA, offset);
+  }
+  std::uint64_t HoleFrom(std::uint64_t offset) const override {
+    return Seek(offset, SEEK_HOLE, size_ - std::min(offset_, size_));
+  }
+
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     std::uint64_t at = offset_ + offset;
     if (at < offset || !Inside(at, size, size_)) return ReadStatus::kPastEnd;
@@ -87,11 +106,24 @@ class RawFileReader : public VolumeReader {
 
 int OpenRawFile(const std::string& path, std::uint64_t offset,
                 std::unique_ptr<VolumeReader>* reader) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking in open on a FIFO, which is refused below.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
-  // A block device tells its size by seeking to its end.
   struct stat st;
-  off_t end = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : lseek(fd, 0, SEEK_END);
+  if (fstat(fd, &st) != 0) {
+    const int error = errno;
+    close(fd);
+    return error;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    // Only a file or a disk holds bytes to read at will: not a folder, a
+    // pipe, a terminal or /dev/zero.
+    close(fd);
+    return S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // A block device tells its size by seeking to its end.
+  off_t end = S_ISREG(st.st_mode) ? st.st_size : lseek(fd, 0, SEEK_END);
   if (end < 0) {
     int error = errno;
     close(fd);

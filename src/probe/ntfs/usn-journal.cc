@@ -193,7 +193,32 @@ std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64
 std::uint64_t ReadUsnStream(VolumeReader& reader,
                             const std::function<void(const UsnRecord&)>& visit, bool* read) {
   const std::uint64_t size = reader.Size();
-  return ReadUsnJournal(reader, {{0, size}}, size, visit, read);
+  // A sparse file's holes are passed over unread, as a journal's sparse
+  // runs are: each stretch of data widened to whole pages (the file
+  // system's blocks may be smaller), the whole pages between left out.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> data;  // [start, end)
+  for (std::uint64_t pos = 0; pos < size;) {
+    const std::uint64_t start = std::max(reader.DataFrom(pos), pos);
+    if (start >= size) break;
+    std::uint64_t end = std::min(reader.HoleFrom(start), size);
+    if (end <= start) end = size;
+    const std::uint64_t from = start / kUsnPage * kUsnPage;
+    const std::uint64_t to = std::min(end + (kUsnPage - end % kUsnPage) % kUsnPage, size);
+    if (!data.empty() && from <= data.back().second)
+      data.back().second = std::max(data.back().second, to);
+    else
+      data.emplace_back(from, to);
+    pos = to;
+  }
+  Runs runs;
+  std::uint64_t at = 0;
+  for (const auto& [from, to] : data) {
+    if (from > at) runs.emplace_back(kSparse, from - at);
+    runs.emplace_back(from, to - from);
+    at = to;
+  }
+  if (at < size) runs.emplace_back(kSparse, size - at);
+  return ReadUsnJournal(reader, runs, size, visit, read);
 }
 
 void UsnJournalIndex::Add(const UsnRecord& r) {
