@@ -51,11 +51,8 @@ class ImagePlatform : public Platform, public Evidence {
   Evidence* VolumeEvidence() override { return this; }
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
-    std::string path;
-    std::u16string folder;
-    auto with_path = [&](const UsnRecord& r) {
-      visit(r, JournalRecordPath(*volume_, r, &folder, &path));
-    };
+    JournalPaths paths(*volume_);
+    auto with_path = [&](const UsnRecord& r) { visit(r, paths.Of(r)); };
     listed_ = true;
     if (journal_file_ != nullptr) {
       bool read = true;

@@ -294,17 +294,20 @@ bool OpenLogFile(const std::string& path, Platform& host, std::unique_ptr<Volume
   return true;
 }
 
-const std::string& JournalRecordPath(const NtfsVolume& volume, const UsnRecord& r,
-                                     std::u16string* folder, std::string* path) {
-  path->clear();
-  if (r.major == 4) return *path;  // no name, no parent
-  if (RecordNumber(r.file) == NtfsVolume::kRootRecord) {
-    *path = "C:\\";
-  } else if (volume.FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), folder)) {
-    *path = "C:" + Wtf8FromUtf16(*folder) + "\\" + Wtf8FromUtf16(r.name);
-    if ((r.attributes & kFileAttributeDirectory) != 0) *path += '\\';
+const std::string& JournalPaths::Of(const UsnRecord& r) {
+  path_.clear();
+  if (r.major == 4) return path_;  // no name, no parent
+  if (RecordNumber(r.file) == NtfsVolume::kRootRecord) return path_ = "C:\\";
+  auto [it, fresh] = folders_.try_emplace(r.parent);
+  if (fresh) {
+    std::u16string folder;
+    if (volume_.FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), &folder))
+      it->second = "C:" + Wtf8FromUtf16(folder);
   }
-  return *path;
+  if (!it->second) return path_;
+  path_ = *it->second + "\\" + Wtf8FromUtf16(r.name);
+  if ((r.attributes & kFileAttributeDirectory) != 0) path_ += '\\';
+  return path_;
 }
 
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,

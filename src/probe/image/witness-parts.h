@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "probe/evidence.h"
@@ -112,11 +114,23 @@ std::string DescribeLogRead(const std::string& name, bool found, const LogFileSc
 bool OpenLogFile(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                  std::string* message);
 
-// The path of a journal record's file where the volume still leads to its
-// folder, else empty: "C:\\" for the root (its own parent), a folder's
-// ending in "\\" as in listings. Built in `*path`, `*folder` a scratch.
-const std::string& JournalRecordPath(const NtfsVolume& volume, const UsnRecord& record,
-                                     std::u16string* folder, std::string* path);
+// The paths of journal records' files, where the volume still leads to
+// their folders: each folder's path is found once, however many records
+// name it (a folder in a cycle costs a walk of the records once, not once
+// a record).
+class JournalPaths {
+ public:
+  explicit JournalPaths(const NtfsVolume& volume) : volume_(volume) {}
+  // The record's path, else empty: "C:\\" for the root (its own parent), a
+  // folder's ending in "\\" as in listings. Valid until the next call.
+  const std::string& Of(const UsnRecord& record);
+
+ private:
+  const NtfsVolume& volume_;
+  // By the parent's reference: its path ("C:\\..."), or none.
+  std::unordered_map<std::uint64_t, std::optional<std::string>> folders_;
+  std::string path_;
+};
 
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                        std::string* message);
