@@ -14,6 +14,7 @@
 #include "ntfs_builder.h"
 #include "probe/memory-reader.h"
 #include "probe/ntfs/ntfs-volume.h"
+#include "probe/ntfs/run-list.h"
 #include "probe/ntfs/usn-journal.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
@@ -183,6 +184,85 @@ TEST(UsnRecords, ASparseStartIsSkippedUnread) {
   EXPECT_TRUE(read);
   EXPECT_EQ(records, 1);
   EXPECT_EQ(reader.read, kUsnPage);
+}
+
+// However its runs lie, the stream is read as one: each page from its
+// start, each cluster of the volume once, sparse stretches unread.
+TEST(UsnRecords, TheStreamIsReadAsOneWhateverItsRuns) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 60; ++i)
+    records.push_back(UsnRecordBytes(2, Ref(100 + i, 1), Ref(5, 5), i, kT0, 0x100, u"a.txt"));
+  const std::string page = Pages(records).substr(0, kUsnPage);  // records across its middle
+  const std::size_t in_page = Records(page).size();
+  ASSERT_GT(in_page, 50u);
+  // The page's halves far apart on a volume of 2 KiB clusters, the second
+  // half first.
+  std::string volume(64 * kUsnPage, '\0');
+  volume.replace(40 * kUsnPage, kUsnPage / 2, page.substr(0, kUsnPage / 2));
+  volume.replace(8 * kUsnPage, kUsnPage / 2, page.substr(kUsnPage / 2));
+  const std::uint64_t half = kUsnPage / 2;
+  struct Case {
+    const char* what;
+    Runs runs;
+    std::uint64_t size;
+    std::size_t records;
+    bool read;
+    std::uint64_t bytes_read;
+  } cases[] = {
+      {"a page over two runs",
+       {{40 * kUsnPage, half}, {8 * kUsnPage, half}},
+       kUsnPage,
+       in_page,
+       true,
+       kUsnPage},
+      {"a sparse start longer than the volume",
+       {{kSparse, 1ull << 40}, {40 * kUsnPage, half}, {8 * kUsnPage, half}},
+       (1ull << 40) + kUsnPage,
+       in_page,
+       true,
+       kUsnPage},
+      {"150 runs over the same clusters", {}, 150 * kUsnPage, in_page, false, kUsnPage},
+  };
+  for (int i = 0; i < 75; ++i) {
+    cases[2].runs.push_back({40 * kUsnPage, half});
+    cases[2].runs.push_back({8 * kUsnPage, half});
+  }
+  for (const Case& c : cases) {
+    CountingReader reader(volume);
+    std::size_t seen = 0;
+    bool read = false;
+    EXPECT_EQ(ReadUsnJournal(
+                  reader, c.runs, c.size, [&](const UsnRecord&) { ++seen; }, &read),
+              0u)
+        << c.what;
+    EXPECT_EQ(seen, c.records) << c.what;
+    EXPECT_EQ(read, c.read) << c.what;
+    EXPECT_EQ(reader.read, c.bytes_read) << c.what;
+  }
+}
+
+// Sparse runs lie on no cluster: the volume does not bound them; real runs
+// do, and no list covers more than 2^62 bytes.
+TEST(RunLists, SparseRunsAreBoundedByTheFileNotTheVolume) {
+  const ClusterGeometry geometry{4096, 1000};
+  struct Case {
+    std::string list;
+    bool ok;
+  } cases[] = {
+      {std::string("\x04\x00\x00\x00\x10\x21\x01\x10\x00", 9), true},  // 2^28 sparse, 1 real
+      {std::string("\x21\x00\x10\x01\x00", 5), false},  // 4,096 real clusters: past the volume
+      {std::string("\x08\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00\x00", 10), false},  // 2^64 sparse
+      {std::string("\x08\x00\x00\x00\x00\x00\x00\x04\x00\x08\x00\x00\x00\x00\x00\x00\x04\x00\x00",
+                   19),
+       false},  // two of 2^62 bytes each: more than a file holds
+  };
+  for (const Case& c : cases) {
+    Runs runs;
+    EXPECT_EQ(DecodeRuns(reinterpret_cast<const std::uint8_t*>(c.list.data()),
+                         static_cast<std::uint32_t>(c.list.size()), geometry, &runs),
+              c.ok)
+        << c.list.size();
+  }
 }
 
 // A stream collected apart into a sparse file: its holes, reported by the

@@ -484,7 +484,7 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
     holders.push_back(it->second);
   RunPieces pieces;
   std::uint64_t size = 0;
-  bool found = false;
+  bool found = false, sized = false;
   std::vector<std::uint8_t> raw;
   for (std::uint64_t holder : holders) {
     if (!mft_.ReadRecord(holder, &raw)) continue;
@@ -497,7 +497,10 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
         *damaged += qst::ForEachUsnRecord(a.value, a.value_length, visit);
         continue;
       }
-      if (a.start_vcn == 0) size = a.data_size;
+      if (a.start_vcn == 0) {
+        size = a.data_size;
+        sized = true;
+      }
       Runs runs;
       if (DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs))
         pieces.emplace_back(a.start_vcn, std::move(runs));
@@ -508,9 +511,13 @@ bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& v
   if (!found) return false;
   const std::uint64_t cluster = mft_.geometry().cluster_size;
   if (cluster == 0) return true;  // a bare MFT: no clusters to read
-  // Pieces that leave a gap (one lost) leave it unread.
+  // Pieces that leave a gap (one lost) leave it unread, and say so; where
+  // the first piece, which tells the stream's size, is the one lost, the
+  // rest is read to its end.
   JoinedRuns joined = JoinRunPieces(std::move(pieces), cluster);
-  if (joined.overlap) *unreadable = true;
+  if (joined.overlap || joined.gap || !sized) *unreadable = true;
+  if (!sized)
+    for (const auto& run : joined.runs) size = run.second > ~size ? ~0ull : size + run.second;
   bool read = true;
   *damaged += qst::ReadUsnJournal(reader_, joined.runs, size, visit, &read);
   if (!read) *unreadable = true;

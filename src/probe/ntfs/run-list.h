@@ -18,6 +18,9 @@ namespace qst {
 // kSparse.
 using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 inline constexpr std::uint64_t kSparse = ~0ull;
+// The most bytes a run list (and the pieces joined) may cover: 2^62, so
+// that no sum of lengths or places overflows.
+inline constexpr std::uint64_t kMaxRunBytes = 1ull << 62;
 
 // Where a volume's clusters are and how many it has, to place runs.
 struct ClusterGeometry {
@@ -26,8 +29,9 @@ struct ClusterGeometry {
 };
 
 // Appends the runs of the `length` bytes at `runs` to `out`. False when the
-// list is damaged: a run beyond the volume, a length of zero, a field too
-// long, or a list that does not end inside its bytes.
+// list is damaged: a run beyond the volume (a sparse run, on no cluster,
+// is bounded only by 2^62 bytes), a length of zero, a field too long, or a
+// list that does not end inside its bytes.
 bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
                 Runs* out);
 
@@ -46,6 +50,12 @@ JoinedRuns JoinRunPieces(RunPieces pieces, std::uint64_t cluster_size);
 // Reads the `size` bytes at `offset` of the data that `runs` hold, across
 // runs where they span two; sparse parts read as zeros. kPastEnd when the
 // runs end first.
+// `runs` with every stretch of the volume that an earlier run already
+// covers made sparse, so that no byte of the volume is read twice however
+// the runs overlap (a damaged or crafted list); true in `*overlapped` when
+// some was. The data's length and the places of the rest are kept.
+Runs DistinctClusters(const Runs& runs, bool* overlapped);
+
 ReadStatus ReadThroughRuns(VolumeReader& reader, const Runs& runs, std::uint64_t offset,
                            std::uint8_t* out, std::size_t size);
 

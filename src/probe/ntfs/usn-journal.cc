@@ -160,32 +160,45 @@ std::uint64_t ForEachUsnRecord(const std::uint8_t* data, std::size_t size,
   return damaged;
 }
 
-std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64_t size,
+std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& listed, std::uint64_t size,
                              const std::function<void(const UsnRecord&)>& visit, bool* read) {
-  *read = true;
-  std::uint64_t damaged = 0;
-  std::vector<std::uint8_t> piece;
+  bool overlapped = false;
+  const Runs runs = DistinctClusters(listed, &overlapped);
+  *read = !overlapped;
+  // The stream is read as one, whatever its runs: the pages that hold some
+  // data (a run may start inside a page where clusters are under 4 KiB),
+  // each from its start, the sparse ones passed over.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> pages;  // [from, to) of the stream
   std::uint64_t pos = 0;
   for (const auto& [start, length] : runs) {
     if (pos >= size) break;
     const std::uint64_t held = std::min(length, size - pos);
-    // Runs start on cluster boundaries, and so on page boundaries where
-    // clusters are 4 KiB or larger; smaller clusters are read as they come.
-    if (start != kSparse) {
-      for (std::uint64_t done = 0; done < held;) {
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(held - done, kReadPiece));
-        piece.resize(n);
-        ReadStatus status = reader.Read(start + done, piece.data(), n);
-        if (status != ReadStatus::kOk) {
-          *read = false;
-          if (status == ReadStatus::kPastEnd) break;
-        } else {
-          damaged += ForEachUsnRecord(piece.data(), n, visit);
-        }
-        done += n;
-      }
+    if (start != kSparse && held != 0) {
+      const std::uint64_t from = pos / kUsnPage * kUsnPage;
+      const std::uint64_t end = pos + held;
+      const std::uint64_t to = std::min(end + (kUsnPage - end % kUsnPage) % kUsnPage, size);
+      if (!pages.empty() && from <= pages.back().second)
+        pages.back().second = std::max(pages.back().second, to);
+      else
+        pages.emplace_back(from, to);
     }
     pos += held;
+  }
+  std::uint64_t damaged = 0;
+  std::vector<std::uint8_t> piece;
+  for (const auto& [from, to] : pages) {
+    for (std::uint64_t at = from; at < to;) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - at, kReadPiece));
+      piece.resize(n);
+      const ReadStatus status = ReadThroughRuns(reader, runs, at, piece.data(), n);
+      if (status == ReadStatus::kOk) {
+        damaged += ForEachUsnRecord(piece.data(), n, visit);
+      } else {
+        *read = false;
+        if (status == ReadStatus::kPastEnd) break;
+      }
+      at += n;
+    }
   }
   return damaged;
 }
