@@ -8,6 +8,7 @@
 
 #include "cli/report.h"
 #include "fake_platform.h"
+#include "print/form-text.h"
 #include "print/html-report.h"
 #include "print/schema.h"
 
@@ -421,6 +422,38 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
 
 namespace qst {
 namespace {
+
+TEST(CsvText, NoNameRunsAsAFormulaAndEachComesBackExactly) {
+  const struct {
+    std::string name, field;
+  } cases[] = {
+      {"=1+2", "'=1+2"},
+      {"+1", "'+1"},
+      {"-x.txt", "'-x.txt"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"\rx", "\"'\rx\""},
+      {"=a,b", "\"'=a,b\""},
+      {"'=x", "''=x"},  // an apostrophe of its own is kept, one more in front
+      {"''", "''"},
+      {"'x", "'x"},
+      {"a=b", "a=b"},
+      {"C:\\=x", "C:\\=x"},
+  };
+  for (const auto& c : cases) {
+    std::string field;
+    AppendCsvName(c.name, &field);
+    EXPECT_EQ(field, c.field) << c.name;
+    // A program takes one apostrophe off a field that starts with the
+    // ones a formula would.
+    std::string back = field.front() == '"' ? field.substr(1, field.size() - 2) : field;
+    const std::size_t first = back.find_first_not_of('\'');
+    if (first != std::string::npos && first > 0 &&
+        std::string_view("=+-@\t\r").find(back[first]) != std::string_view::npos)
+      back.erase(0, 1);
+    EXPECT_EQ(back, c.name);
+  }
+}
 
 TEST(HtmlText, NamesAreTextWhateverTheyHold) {
   struct Case {

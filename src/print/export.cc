@@ -272,7 +272,7 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
 }
 
 void PrintCsv(const FileTimestampRecord& r, std::string* out) {
-  AppendCsvField(r.path, out);
+  AppendCsvName(r.path, out);
   if (r.error != 0) {
     // Empty fields up to the error's two: every column but the path and
     // those.

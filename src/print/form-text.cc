@@ -91,6 +91,16 @@ void AppendCsvField(std::string_view text, std::string* out) {
   out->push_back('"');
 }
 
+void AppendCsvName(std::string_view name, std::string* out) {
+  const std::size_t first = name.find_first_not_of('\'');
+  if (first == std::string_view::npos ||
+      std::string_view("=+-@\t\r").find(name[first]) == std::string_view::npos) {
+    AppendCsvField(name, out);
+    return;
+  }
+  AppendCsvField("'" + std::string(name), out);
+}
+
 void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out) {
   out->push_back(',');
   if (known) AppendIsoUtc(t, out);

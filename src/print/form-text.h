@@ -39,6 +39,12 @@ void AppendJsonTimeOrNull(bool known, const RenderedTimestamp& t, std::string* o
 // its quotes doubled.
 void AppendCsvField(std::string_view text, std::string* out);
 // ",<ISO time>", or "," alone when the time is not known.
+// A name or path as a CSV field that no spreadsheet runs as a formula:
+// text that starts with =, +, -, @, a tab or a carriage return, after any
+// apostrophes, gets one apostrophe more in front (shown by spreadsheets as
+// text). Programs get the exact name back by taking one apostrophe off a
+// field that starts so.
+void AppendCsvName(std::string_view name, std::string* out);
 void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out);
 
 // Unix seconds with seven fraction digits, exact for every FILETIME.

@@ -118,9 +118,9 @@ void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTim
     AppendNumber(SequenceNumber(reference), out);
   }
   out->push_back(',');
-  AppendCsvField(t.name, out);
+  AppendCsvName(t.name, out);
   out->push_back(',');
-  AppendCsvField(path, out);
+  AppendCsvName(path, out);
   for (const std::uint32_t* n : {&r.attributes, &r.source_info, &r.security_id}) {
     out->push_back(',');
     if (r.major != 4 || n == &r.source_info) AppendNumber(*n, out);
