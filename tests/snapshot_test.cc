@@ -304,6 +304,21 @@ TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
                        "data is not on this volume\n");
 }
 
+TEST_F(ShadowCopies, TheLibrarysFirstCauseIsSaid) {
+  // The volume's shadow-copy header of a version the library does not know.
+  const std::string unknown = dir_ + "/version9.raw";
+  std::system(("cp --sparse=always " + raw_ + " " + unknown).c_str());
+  Patch(unknown, 0x1e00 + 16, std::string(1, '\x09'));
+  auto r = RunQst({"-d", unknown, "-S", "-e", "C:\\another_file"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
+  EXPECT_EQ(r.err, "qst: " + unknown +
+                       ": -S: its shadow copies cannot be read "
+                       "(libvshadow_io_handle_read_volume_header_data: unsupported version: 9); "
+                       "the volume alone is reported\n");
+  unlink(unknown.c_str());
+}
+
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
   if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
   std::string image = ::testing::TempDir() + "/qst_no_stores.img";

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "probe/image/loaded-library.h"
 #include "probe/image/shadow-stores.h"
@@ -28,7 +29,7 @@ struct VshadowApi {
   decltype(&::libvshadow_store_get_creation_time) creation_time;
   decltype(&::libvshadow_store_get_volume_size) volume_size;
   decltype(&::libvshadow_store_read_buffer_at_offset) read_at;
-  decltype(&::libvshadow_error_sprint) error_sprint;
+  decltype(&::libvshadow_error_backtrace_sprint) backtrace_sprint;
   decltype(&::libvshadow_error_free) error_free;
 };
 
@@ -58,7 +59,7 @@ const VshadowApi* LoadVshadow(std::string* error) {
     find(vshadow, &a.creation_time, "libvshadow_store_get_creation_time");
     find(vshadow, &a.volume_size, "libvshadow_store_get_volume_size");
     find(vshadow, &a.read_at, "libvshadow_store_read_buffer_at_offset");
-    find(vshadow, &a.error_sprint, "libvshadow_error_sprint");
+    find(vshadow, &a.backtrace_sprint, "libvshadow_error_backtrace_sprint");
     find(vshadow, &a.error_free, "libvshadow_error_free");
     return failure.empty();
   }();
@@ -78,14 +79,15 @@ const VshadowApi& Vshadow() {
 // The library's message for `error`, which it then frees.
 std::string TakeError(libvshadow_error_t* error) {
   if (error == nullptr) return "unknown error";
-  char text[512] = {};
-  Vshadow().error_sprint(error, text, sizeof text);
+  char text[4096] = {};
+  Vshadow().backtrace_sprint(error, text, sizeof text);
   Vshadow().error_free(&error);
-  std::string s = text;
-  // The innermost cause is on the last line.
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '.')) s.pop_back();
-  std::size_t line = s.rfind('\n');
-  return line == std::string::npos ? s : s.substr(line + 1);
+  // The backtrace holds the innermost cause first ("unsupported version"),
+  // each caller's line after it ("unable to read from file IO handle").
+  std::string s(text, strnlen(text, sizeof text));
+  s = s.substr(0, s.find('\n'));
+  while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  return s.empty() ? "unknown error" : s;
 }
 
 // The libbfio handle's view of the volume: read only, at the offset it
