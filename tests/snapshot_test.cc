@@ -319,6 +319,20 @@ TEST_F(ShadowCopies, TheLibrarysFirstCauseIsSaid) {
   unlink(unknown.c_str());
 }
 
+TEST_F(ShadowCopies, ABlockListThatLoopsEndsWithTheStoresNamed) {
+  // The second store's block list names itself as the next one: the
+  // library would read it for ever.
+  const std::string loop = dir_ + "/loop.raw";
+  std::system(("cp --sparse=always " + raw_ + " " + loop).c_str());
+  Patch(loop, 0x6e44028, Le64(0x6e44000));
+  auto r = RunQst({"-d", loop, "-S", "-e", "C:\\another_file"}, "timeout 60 env");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
+  EXPECT_NE(r.err.find(": shadow copy 2 (made 2013-12-03T06:37:48.9190583Z) "), std::string::npos)
+      << r.err;
+  unlink(loop.c_str());
+}
+
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
   if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
   std::string image = ::testing::TempDir() + "/qst_no_stores.img";

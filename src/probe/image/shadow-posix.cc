@@ -95,6 +95,10 @@ std::string TakeError(libvshadow_error_t* error) {
 struct IoHandle {
   VolumeReader* volume;
   std::uint64_t offset = 0;
+  // What the library may still read in the call under way: the reads of a
+  // damaged or crafted catalog or block list that loops end there, as an
+  // error of the call, rather than go on for ever.
+  std::uint64_t budget = ~0ull;
 };
 
 IoHandle* Io(intptr_t* handle) { return reinterpret_cast<IoHandle*>(handle); }
@@ -113,7 +117,8 @@ ssize_t IoRead(intptr_t* handle, std::uint8_t* buffer, size_t size, libbfio_erro
   const std::uint64_t total = io->volume->Size();
   if (io->offset >= total) return 0;
   size = static_cast<size_t>(std::min<std::uint64_t>({size, total - io->offset, 1u << 30}));
-  if (!io->volume->ReadAll(io->offset, buffer, size)) return -1;
+  if (size > io->budget || !io->volume->ReadAll(io->offset, buffer, size)) return -1;
+  io->budget -= size;
   io->offset += size;
   return static_cast<ssize_t>(size);
 }
@@ -162,6 +167,8 @@ class VshadowVolume {
       return false;
     }
     libvshadow_error_t* error = nullptr;
+    // The header and the catalog: a few blocks of 16 KiB.
+    Allow(16u << 20);
     if (Vshadow().volume_initialize(&volume_, &error) != 1) {
       volume_ = nullptr;
       *why = TakeError(error);
@@ -176,8 +183,21 @@ class VshadowVolume {
   }
   libvshadow_volume_t* get() { return volume_; }
 
+  // Lets the next call of the library read `bytes` of the volume at most.
+  void Allow(std::uint64_t bytes) { io_.budget = bytes; }
+  // What a read of `size` bytes of a store may take, block lists included:
+  // those of every store (each under 1/256 of the volume: 32-byte
+  // descriptors of 16 KiB blocks, their headers and bitmaps), the data
+  // itself twice (from the volume and a newer store), and room to spare.
+  std::uint64_t ReadBudget(std::uint64_t size) const {
+    const std::uint64_t volume = io_.volume->Size();
+    return 2 * size + (4u << 20) + (stores_ + 1) * (volume / 256);
+  }
+  void SetStores(int stores) { stores_ = static_cast<std::uint64_t>(std::max(stores, 0)); }
+
  private:
   IoHandle io_;
+  std::uint64_t stores_ = 0;
   libbfio_handle_t* handle_ = nullptr;
   libvshadow_volume_t* volume_ = nullptr;
 };
@@ -192,6 +212,7 @@ class StoreReader : public VolumeReader {
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
       std::size_t piece = std::min<std::size_t>(size, 1u << 24);
+      volume_->Allow(volume_->ReadBudget(piece));
       ssize_t n = Vshadow().read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr);
       if (n <= 0) return ReadStatus::kFailed;
       offset += static_cast<std::uint64_t>(n);
@@ -271,7 +292,11 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     *message = "its shadow copies cannot be read (" + TakeError(error) + ")";
     return false;
   }
-  for (int i = 0; i < count; ++i) AddStore(shadow, i, stores);
+  shadow->SetStores(count);
+  for (int i = 0; i < count; ++i) {
+    shadow->Allow(16u << 20);
+    AddStore(shadow, i, stores);
+  }
   std::stable_sort(
       stores->stores.begin(), stores->stores.end(),
       [](const ShadowStore& a, const ShadowStore& b) { return a.created < b.created; });
