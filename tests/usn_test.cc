@@ -440,6 +440,20 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   EXPECT_NE(body.out.find("0|C:\\backdated.txt ($UsnJrnl: File create)|16|r/rrwxrwxrwx|"),
             std::string::npos)
       << body.out;
+  // The V4 record has no time for the body file: left out, and said; its
+  // event has none either.
+  EXPECT_EQ(body.err,
+            "qst: 1 journal records of version 4 hold no time: the body file leaves them "
+            "out\n");
+  auto events = RunQst({"-d", image, "-U", "--journal-only", "--events"});
+  EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'),
+            std::count(r.out.begin(), r.out.end(), '\n'));
+  EXPECT_NE(events.out.find("{\"datetime\":null,\"timestamp\":null,\"timestamp_desc\":\"$UsnJrnl: "
+                            "Data extend\",\"message\":\"file 18-2: $UsnJrnl: Data extend\","
+                            "\"path\":null,\"name\":null,\"usn\":33152,"),
+            std::string::npos)
+      << events.out;
+  EXPECT_NE(events.out.find("\"filetime\":null,\"source\":\"USN\"}"), std::string::npos);
   EXPECT_NE(
       r.out.find("{\"usn\":32768,\"time\":{\"utc\":\"2024-01-17T21:20:00.0000000Z\","
                  "\"filetime\":133500000000000000},\"reason\":256,\"reasons\":[\"File "

@@ -77,14 +77,21 @@ int ListJournal(Context& context) {
   const JournalForm form = FormOfListing(options);
   context.out.Write(JournalHeader(form));
   std::string text;
+  std::uint64_t untimed = 0;  // V4 records: the body file has no place for them
   Evidence* evidence = context.platform->VolumeEvidence();
   bool found = evidence != nullptr && evidence->ForEachJournalRecord([&](const UsnRecord& record,
                                                                          std::string_view path) {
     text.clear();
     PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
+    if (text.empty()) ++untimed;
     context.out.Write(text);
   });
   context.progress.Finish();
+  if (untimed != 0)
+    context.err.Printf(
+        "qst: %llu journal records of version 4 hold no time: the body file leaves "
+        "them out\n",
+        static_cast<unsigned long long>(untimed));
   if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);
   return found ? kStatusOk : kStatusFailure;
 }

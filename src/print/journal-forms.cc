@@ -147,22 +147,33 @@ void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_
 
 void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
                        std::string_view path, std::string* out) {
-  if (!r.has_time) return;  // a V4 record: no time to place it at
   const std::string desc = "$UsnJrnl: " + t.reasons;
-  AppendEventTime(time, out);
+  // A V4 record has no time: its event says so rather than be left out.
+  if (r.has_time)
+    AppendEventTime(time, out);
+  else
+    out->append("{\"datetime\":null,\"timestamp\":null");
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
   out->append(",\"message\":");
-  AppendJsonString(std::string(path.empty() ? std::string_view(t.name) : path) + ": " + desc, out);
+  const std::string subject = !path.empty()  ? std::string(path)
+                              : r.major != 4 ? t.name
+                                             : "file " + t.file;
+  AppendJsonString(subject + ": " + desc, out);
   AppendJsonName("path", !path.empty(), path, out);
-  AppendJsonName("name", true, t.name, out);
+  AppendJsonName("name", r.major != 4, t.name, out);
   out->append(",\"usn\":");
   AppendNumber(r.usn, out);
   out->append(",\"file\":");
   AppendJsonReference(r.file, out);
-  out->append(",\"filetime\":\"");
-  AppendNumber(r.time, out);
-  out->append("\",\"source\":\"USN\"}\n");
+  if (r.has_time) {
+    out->append(",\"filetime\":\"");
+    AppendNumber(r.time, out);
+    out->append("\"");
+  } else {
+    out->append(",\"filetime\":null");
+  }
+  out->append(",\"source\":\"USN\"}\n");
 }
 
 void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
