@@ -299,7 +299,7 @@ TEST(UsnRecords, ASparseFileIsReadWhereItHoldsData) {
 // page of records at cluster 200. Files: 16 created 10 s before its
 // journal record says (backdated), 17 as the journal says, 18 with its
 // times set alone, and 19 of another sequence number than the journal's.
-VolumeBuilder JournalVolume() {
+VolumeBuilder JournalVolume(bool first_piece_lost = false) {
   VolumeBuilder b;
   auto file = [&](std::uint64_t n, const std::u16string& name, FILETIME created) {
     b.Add(n, RecordBuilder(1, 2)
@@ -330,12 +330,14 @@ VolumeBuilder JournalVolume() {
           UsnRecordBytes(2, Ref(11, 11), Ref(5, 5), 0x8240, kT0, kUsnBasicInfoChange, u"$Extend")),
   });
   b.bytes().replace(200 * kCluster, journal.size(), journal);
-  b.Add(25,
-        RecordBuilder(1, 1)
-            .Resident(0x10, StandardInformation(1))
-            .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
-            .NonResident(0x80, std::string("\x01\x08\x21\x01\xC8\x00", 6), 9 * kCluster, 0, u"$J")
-            .Close());
+  b.Add(25, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
+                .NonResident(0x80,
+                             first_piece_lost ? std::string("\x21\x01\xC8\x00", 4)
+                                              : std::string("\x01\x08\x21\x01\xC8\x00", 6),
+                             9 * kCluster, first_piece_lost ? 8 : 0, u"$J")
+                .Close());
   return b;
 }
 
@@ -389,6 +391,22 @@ TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
   ASSERT_TRUE(index.Coverage(&first, &last));
   EXPECT_EQ(first, kT0);
   EXPECT_EQ(last, kT0 + 60 * kSecond);
+}
+
+// The piece of $J that holds its first clusters (and tells the stream's
+// size) is lost: the pieces there are still read, and the loss is said.
+TEST(UsnJournal, ALostFirstPieceCostsOnlyItself) {
+  std::string whole = ::testing::TempDir() + "/qst_usn_whole_" + std::to_string(getpid());
+  std::string lost = ::testing::TempDir() + "/qst_usn_lost_" + std::to_string(getpid());
+  std::ofstream(whole, std::ios::binary) << JournalVolume().bytes();
+  std::ofstream(lost, std::ios::binary) << JournalVolume(true).bytes();
+  auto a = RunQst({"-d", whole, "-U", "--journal-only", "-e", "-u"});
+  auto b = RunQst({"-d", lost, "-U", "--journal-only", "-e", "-u"});
+  EXPECT_EQ(a.err, "");
+  EXPECT_EQ(b.out, a.out);
+  EXPECT_EQ(b.err, "qst: " + lost + ": USN journal read in part\n");
+  unlink(whole.c_str());
+  unlink(lost.c_str());
 }
 
 TEST(UsnJournal, SignsFireOnTheFilesMadeForThemAndOnNoOther) {
