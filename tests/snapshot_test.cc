@@ -333,6 +333,22 @@ TEST_F(ShadowCopies, ABlockListThatLoopsEndsWithTheStoresNamed) {
   unlink(loop.c_str());
 }
 
+TEST_F(ShadowCopies, AStoreWithoutABlockListIsNotShownAsLaterData) {
+  // The first store's catalog entry names no block list: the library would
+  // read it through the second store, as if it held that store's data.
+  const std::string none = dir_ + "/nolist.raw";
+  std::system(("cp --sparse=always " + raw_ + " " + none).c_str());
+  Patch(none, 0x6e30108, Le64(0));
+  auto r = RunQst({"-d", none, "-S", "-e", "C:\\another_file"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::PathColumn(r.out),
+            (std::vector<std::string>{"C:\\another_file", "C:\\another_file"}));
+  EXPECT_EQ(r.err, "qst: " + none +
+                       ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) cannot be read: its "
+                       "catalog entry names no block list\n");
+  unlink(none.c_str());
+}
+
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
   if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
   std::string image = ::testing::TempDir() + "/qst_no_stores.img";

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "probe/image/loaded-library.h"
 #include "probe/image/shadow-stores.h"
+#include "probe/le.h"
 
 namespace qst {
 namespace {
@@ -229,9 +231,35 @@ class StoreReader : public VolumeReader {
   std::uint64_t size_;
 };
 
+// The catalog of the volume's stores, as far as the library's checks leave
+// a gap: the offset of each store's block list, in catalog order (the
+// library's order of stores). The volume header (at 0x1E00) holds the
+// catalog's offset at 0x30; the catalog is a chain of 16 KiB blocks, each a
+// 128-byte header (the next block's offset at 0x28) and 128-byte entries:
+// type 2 says a store is there (and when it was made), type 3 where its
+// data lies, the block list's offset at 8. Empty when it cannot be read.
+std::vector<std::uint64_t> StoreBlockLists(VolumeReader& volume) {
+  constexpr std::size_t kBlock = 16 << 10, kEntry = 128;
+  constexpr int kMaxBlocks = 64;  // 8,000 entries: more than 512 stores need
+  std::vector<std::uint64_t> lists;
+  std::uint8_t header[kEntry];
+  if (!volume.ReadAll(0x1e00, header, sizeof header)) return {};
+  std::uint64_t at = LoadLe64(header + 0x30);
+  std::vector<std::uint8_t> block(kBlock);
+  for (int n = 0; at != 0; ++n) {
+    if (n == kMaxBlocks || !volume.ReadAll(at, block.data(), kBlock)) return {};
+    for (std::size_t e = kEntry; e + kEntry <= kBlock; e += kEntry)
+      if (LoadLe64(block.data() + e) == 3) lists.push_back(LoadLe64(block.data() + e + 8));
+    at = LoadLe64(block.data() + 0x28);
+  }
+  return lists;
+}
+
 // Adds the store numbered `i` (from 0) of `shadow` to `stores`, or why it
-// cannot be read.
-void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, ShadowStores* stores) {
+// cannot be read. `block_list`: the offset of its block list in the
+// catalog, where that was read.
+void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i,
+              std::optional<std::uint64_t> block_list, ShadowStores* stores) {
   ShadowStores::Unreadable lost;
   lost.number = i + 1;
   libvshadow_store_t* store = nullptr;
@@ -250,6 +278,9 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, ShadowStores*
   const char* problem = nullptr;
   if (Vshadow().has_in_volume_data(store, nullptr) != 1)
     problem = "its data is not on this volume";
+  else if (block_list && *block_list == 0)
+    // The library would read through it to the newer stores' data.
+    problem = "its catalog entry names no block list";
   else if (Vshadow().volume_size(store, &size, nullptr) != 1 || size == 0)
     problem = "it tells no volume size";
   if (problem != nullptr) {
@@ -293,9 +324,12 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     return false;
   }
   shadow->SetStores(count);
+  // Trusted only where the catalog's entries match the library's stores.
+  std::vector<std::uint64_t> lists = StoreBlockLists(volume);
+  if (lists.size() != static_cast<std::size_t>(count)) lists.clear();
   for (int i = 0; i < count; ++i) {
     shadow->Allow(16u << 20);
-    AddStore(shadow, i, stores);
+    AddStore(shadow, i, lists.empty() ? std::nullopt : std::optional(lists[i]), stores);
   }
   std::stable_sort(
       stores->stores.begin(), stores->stores.end(),
