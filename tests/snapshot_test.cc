@@ -349,6 +349,20 @@ TEST_F(ShadowCopies, AStoreWithoutABlockListIsNotShownAsLaterData) {
   unlink(none.c_str());
 }
 
+TEST_F(ShadowCopies, StoresMadeAtTheSameTimeAreBothRead) {
+  // The second store's creation time made the first one's: the library
+  // refuses such a volume whole unless shown them apart.
+  const std::string same = dir_ + "/same.raw";
+  std::system(("cp --sparse=always " + raw_ + " " + same).c_str());
+  Patch(same, 0x6e301b0, Le64(0x01ceeff1d012a94b));  // 2013-12-03 06:35:09.7363787
+  auto r = RunQst({"-d", same, "-S", "-e", "-u", "C:\\syslog", "C:\\another_file"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find(" |1 2013/12/03 06:35:09.736378700 (UTC) \n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" |2 2013/12/03 06:35:09.736378700 (UTC) \n"), std::string::npos) << r.out;
+  unlink(same.c_str());
+}
+
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {
   if (std::system("command -v mkntfs >/dev/null") != 0) QST_SKIP() << "needs mkntfs";
   std::string image = ::testing::TempDir() + "/qst_no_stores.img";

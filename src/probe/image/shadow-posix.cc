@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "probe/image/loaded-library.h"
 #include "probe/image/shadow-stores.h"
@@ -95,12 +97,15 @@ std::string TakeError(libvshadow_error_t* error) {
 // The libbfio handle's view of the volume: read only, at the offset it
 // seeks to. The library never writes through it.
 struct IoHandle {
-  VolumeReader* volume;
+  VolumeReader* volume = nullptr;
   std::uint64_t offset = 0;
   // What the library may still read in the call under way: the reads of a
   // damaged or crafted catalog or block list that loops end there, as an
   // error of the call, rather than go on for ever.
   std::uint64_t budget = ~0ull;
+  // 8-byte fields of the volume shown to the library with another value
+  // (offset, value): never written, only seen so in its reads.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> shown;
 };
 
 IoHandle* Io(intptr_t* handle) { return reinterpret_cast<IoHandle*>(handle); }
@@ -121,6 +126,10 @@ ssize_t IoRead(intptr_t* handle, std::uint8_t* buffer, size_t size, libbfio_erro
   size = static_cast<size_t>(std::min<std::uint64_t>({size, total - io->offset, 1u << 30}));
   if (size > io->budget || !io->volume->ReadAll(io->offset, buffer, size)) return -1;
   io->budget -= size;
+  for (const auto& [field, value] : io->shown)
+    for (std::uint64_t b = 0; b < 8; ++b)
+      if (field + b >= io->offset && field + b - io->offset < size)
+        buffer[field + b - io->offset] = static_cast<std::uint8_t>(value >> (8 * b));
   io->offset += size;
   return static_cast<ssize_t>(size);
 }
@@ -145,7 +154,7 @@ int IoSize(intptr_t* handle, size64_t* size, libbfio_error_t**) {
 // The library's volume, held until its last store is closed.
 class VshadowVolume {
  public:
-  explicit VshadowVolume(VolumeReader& volume) : io_{&volume} {}
+  explicit VshadowVolume(VolumeReader& volume) { io_.volume = &volume; }
   ~VshadowVolume() {
     if (volume_ != nullptr) {
       Vshadow().volume_close(volume_, nullptr);
@@ -196,6 +205,8 @@ class VshadowVolume {
     return 2 * size + (4u << 20) + (stores_ + 1) * (volume / 256);
   }
   void SetStores(int stores) { stores_ = static_cast<std::uint64_t>(std::max(stores, 0)); }
+  // Shows the library `value` in the 8 bytes at `field` (before Open).
+  void Show(std::uint64_t field, std::uint64_t value) { io_.shown.emplace_back(field, value); }
 
  private:
   IoHandle io_;
@@ -232,34 +243,48 @@ class StoreReader : public VolumeReader {
 };
 
 // The catalog of the volume's stores, as far as the library's checks leave
-// a gap: the offset of each store's block list, in catalog order (the
-// library's order of stores). The volume header (at 0x1E00) holds the
-// catalog's offset at 0x30; the catalog is a chain of 16 KiB blocks, each a
-// 128-byte header (the next block's offset at 0x28) and 128-byte entries:
-// type 2 says a store is there (and when it was made), type 3 where its
-// data lies, the block list's offset at 8. Empty when it cannot be read.
-std::vector<std::uint64_t> StoreBlockLists(VolumeReader& volume) {
+// a gap. The volume header (at 0x1E00) holds the catalog's offset at 0x30;
+// the catalog is a chain of 16 KiB blocks, each a 128-byte header (the next
+// block's offset at 0x28) and 128-byte entries: type 2 says a store is
+// there (its creation time at 0x30), type 3 where its data lies (its block
+// list's offset at 8), a store each, in the library's order of stores.
+struct Catalog {
+  std::vector<std::uint64_t> block_lists;
+  std::vector<std::pair<std::uint64_t, FILETIME>> made;  // where each creation time lies, and it
+};
+
+// Empty when the catalog cannot be read.
+Catalog ReadCatalog(VolumeReader& volume) {
   constexpr std::size_t kBlock = 16 << 10, kEntry = 128;
   constexpr int kMaxBlocks = 64;  // 8,000 entries: more than 512 stores need
-  std::vector<std::uint64_t> lists;
+  Catalog catalog;
   std::uint8_t header[kEntry];
   if (!volume.ReadAll(0x1e00, header, sizeof header)) return {};
   std::uint64_t at = LoadLe64(header + 0x30);
   std::vector<std::uint8_t> block(kBlock);
   for (int n = 0; at != 0; ++n) {
     if (n == kMaxBlocks || !volume.ReadAll(at, block.data(), kBlock)) return {};
-    for (std::size_t e = kEntry; e + kEntry <= kBlock; e += kEntry)
-      if (LoadLe64(block.data() + e) == 3) lists.push_back(LoadLe64(block.data() + e + 8));
+    for (std::size_t e = kEntry; e + kEntry <= kBlock; e += kEntry) {
+      const std::uint8_t* entry = block.data() + e;
+      if (LoadLe64(entry) == 2) catalog.made.emplace_back(at + e + 0x30, LoadLe64(entry + 0x30));
+      if (LoadLe64(entry) == 3) catalog.block_lists.push_back(LoadLe64(entry + 8));
+    }
     at = LoadLe64(block.data() + 0x28);
   }
-  return lists;
+  return catalog;
 }
 
+// What the catalog tells of a store beside the library.
+struct StoreFacts {
+  std::optional<std::uint64_t> block_list;  // its offset, where the catalog was read
+  std::map<FILETIME, FILETIME> true_time;   // a creation time the library was shown: the true one
+};
+
 // Adds the store numbered `i` (from 0) of `shadow` to `stores`, or why it
-// cannot be read. `block_list`: the offset of its block list in the
-// catalog, where that was read.
-void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i,
-              std::optional<std::uint64_t> block_list, ShadowStores* stores) {
+// cannot be read.
+void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, const StoreFacts& facts,
+              ShadowStores* stores) {
+  const std::optional<std::uint64_t>& block_list = facts.block_list;
   ShadowStores::Unreadable lost;
   lost.number = i + 1;
   libvshadow_store_t* store = nullptr;
@@ -271,6 +296,7 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i,
   }
   std::uint64_t created = 0;
   if (Vshadow().creation_time(store, &created, nullptr) == 1) {
+    if (auto it = facts.true_time.find(created); it != facts.true_time.end()) created = it->second;
     lost.has_created = true;
     lost.created = created;
   }
@@ -313,6 +339,21 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
       !std::equal(header, header + 16, kVssIdentifier))
     return true;
   auto shadow = std::make_shared<VshadowVolume>(volume);
+  // The library keeps its stores sorted by creation time and refuses the
+  // whole volume where two share one: it is shown each later one moved by
+  // a tick, and the true time is reported.
+  const Catalog catalog = ReadCatalog(volume);
+  StoreFacts facts;
+  std::set<FILETIME> taken, seen;
+  for (const auto& made : catalog.made) taken.insert(made.second);
+  for (const auto& [field, time] : catalog.made) {
+    if (seen.insert(time).second) continue;
+    FILETIME shown = time;
+    while (taken.count(shown) != 0) ++shown;
+    taken.insert(shown);
+    shadow->Show(field, shown);
+    facts.true_time[shown] = time;
+  }
   if (!shadow->Open(&why)) {
     *message = "its shadow copies cannot be read (" + why + ")";
     return false;
@@ -325,11 +366,12 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
   }
   shadow->SetStores(count);
   // Trusted only where the catalog's entries match the library's stores.
-  std::vector<std::uint64_t> lists = StoreBlockLists(volume);
-  if (lists.size() != static_cast<std::size_t>(count)) lists.clear();
+  const std::vector<std::uint64_t>& lists = catalog.block_lists;
+  const bool matches = lists.size() == static_cast<std::size_t>(count);
   for (int i = 0; i < count; ++i) {
     shadow->Allow(16u << 20);
-    AddStore(shadow, i, lists.empty() ? std::nullopt : std::optional(lists[i]), stores);
+    facts.block_list = matches ? std::optional(lists[i]) : std::nullopt;
+    AddStore(shadow, i, facts, stores);
   }
   std::stable_sort(
       stores->stores.begin(), stores->stores.end(),
