@@ -115,6 +115,22 @@ TEST(CommandLine, OptionsAfterOperandsTakeEffect) {
   EXPECT_EQ(r.out, "\n-h, CODE=2:No such file or directory\n\n");
 }
 
+TEST(CommandLine, OptionsThatCannotMeanAnythingAreUsageErrors) {
+  const struct {
+    std::vector<std::string> args;
+    const char* err;
+  } cases[] = {
+      {{"--report=", "a"}, "qst: --report= wants the name of the page to write (FILE.html)\n"},
+      {{"-d", "x.img", "-x", "-r", "C:\\"}, "qst: can't use -x with -d\n"},
+  };
+  for (const auto& c : cases) {
+    auto r = RunQst(c.args);
+    EXPECT_EQ(r.status, 254) << c.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST(CommandLine, ImageOptionsNeedTheirArguments) {
   auto r = RunQst({"a", "-o"});
   EXPECT_EQ(r.status, 254);

@@ -150,7 +150,13 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       break;
     case kJournalOnly: options.journal_only = true; break;
     case kLogfileOnly: options.logfile_only = true; break;
-    case kReport: options.report = scan.optarg; break;
+    case kReport:
+      if (*scan.optarg == '\0') {
+        err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
+        return end(kStatusBadUsage);
+      }
+      options.report = scan.optarg;
+      break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
     case 'o': scanned->sector = scan.optarg; break;
@@ -238,6 +244,11 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
   }
   if (options.one_file_system && !options.recursive) {
     err.Write("qst: can't use -x without -r\n");
+    return kStatusBadUsage;
+  }
+  if (options.one_file_system && options.reads_image()) {
+    // An image's volume is one file system: there is nothing to stay on.
+    err.Write("qst: can't use -x with -d\n");
     return kStatusBadUsage;
   }
   if (scanned.jobs != nullptr) {
