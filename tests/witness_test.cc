@@ -23,6 +23,14 @@
 namespace qst {
 namespace {
 
+// How many times `part` stands in `text`.
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+    ++n;
+  return n;
+}
+
 using testing::Capture;
 using testing::RunQst;
 
@@ -187,6 +195,43 @@ TEST_F(Witness, DeletedRecordsShowTheTimesTheyKept) {
   EXPECT_EQ(paths.back(), "C:\\$Orphan\\y.txt");
   // Without -a, none of them.
   EXPECT_EQ(RunQst({"-d", image_, "-e", "-r", "C:\\"}).out.find("deleted"), std::string::npos);
+}
+
+// Forty files whose object IDs are kept alone in their attributes: their
+// birth IDs lie in $ObjId:$O, which has outgrown its root into blocks a
+// bare MFT does not hold. There they are unknown (null), never zeros.
+TEST(BareMft, BirthIdsItCannotReadAreNullNotZeros) {
+  testing::ScratchNtfs v;
+  v.Make("qst_births", 16);
+  if (!v.skip.empty()) QST_SKIP() << v.skip;
+  for (int i = 0; i < 40; ++i) {
+    const std::string f = v.mount + "/f" + std::to_string(i) + ".txt";
+    std::ofstream(f) << i;
+    unsigned char id[16] = {0x10, static_cast<unsigned char>(i),
+                            0x20, 0x30,
+                            0x40, 0x50,
+                            0x60, 0x70,
+                            0x80, 0x90,
+                            0xA0, 0xB0,
+                            0xC0, 0xD0,
+                            0xE0, 0xF0};
+    ASSERT_EQ(setxattr(f.c_str(), "system.ntfs_object_id", id, sizeof id, 0), 0);
+  }
+  ASSERT_EQ(Shell("umount " + v.mount), 0);
+  v.mounted = false;
+  const std::string mft = v.dir + "/mft";
+  ASSERT_EQ(Shell("icat " + v.image + " 0 > " + mft), 0);
+  auto whole = RunQst({"-d", v.image, "--json", "-r", "C:\\"});
+  auto bare = RunQst({"-d", mft, "--json", "-r", "C:\\"});
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(Count(whole.out, "\"birth_object_id\":null"), 0u);
+  EXPECT_EQ(Count(bare.out, "\"birth_object_id\":null,\"birth_volume_id\":null"), 40u) << bare.out;
+  // Nor any time made up from them.
+  EXPECT_EQ(Count(bare.out, "\"object_id\":{"), 40u);
+  auto rows = RunQst({"-d", mft, "-e", "C:\\f7.txt"});
+  EXPECT_NE(rows.out.find("|null | null | null | null | null \n"), std::string::npos) << rows.out;
+  v.Remove();
 }
 
 TEST_F(Witness, ABareMftGivesWhatItsVolumeGives) {

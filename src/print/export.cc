@@ -193,9 +193,13 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
   } else {
     out->push_back('{');
     AppendJsonUuidFields(r.object_id, out);
-    out->append(",\"birth_object_id\":{");
-    AppendJsonUuidFields(r.birth_object_id, out);
-    out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}");
+    if (r.has_birth_ids) {
+      out->append(",\"birth_object_id\":{");
+      AppendJsonUuidFields(r.birth_object_id, out);
+      out->append("},\"birth_volume_id\":\"").append(r.birth_volume_id).append("\"}");
+    } else {
+      out->append(",\"birth_object_id\":null,\"birth_volume_id\":null}");
+    }
   }
   for (const FieldGroup& g : kFieldGroups)
     if (r.fields.has(g.witness) && g.json_after_object_id) AppendJsonGroup(g, r, false, true, out);
@@ -297,9 +301,13 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
   if (!r.slack) out->append(r.type);
   if (r.has_object_id) {
     AppendCsvUuid(r.object_id, out);
-    AppendCsvUuid(r.birth_object_id, out);
-    out->push_back(',');
-    out->append(r.birth_volume_id);
+    if (r.has_birth_ids) {
+      AppendCsvUuid(r.birth_object_id, out);
+      out->push_back(',');
+      out->append(r.birth_volume_id);
+    } else {
+      out->append(5, ',');
+    }
   } else {
     out->append(9, ',');
   }

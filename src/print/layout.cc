@@ -84,7 +84,7 @@ bool AppendPrelude(const FileTimestampRecord& r, std::string* out, bool row = fa
   }
   if (r.has_object_id) {
     if (!r.object_id.time_known) out->append(kUnknownErrorLine);
-    if (!r.birth_object_id.time_known) out->append(kUnknownErrorLine);
+    if (r.has_birth_ids && !r.birth_object_id.time_known) out->append(kUnknownErrorLine);
   }
   return true;
 }
@@ -194,6 +194,11 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
     if (g.witness != Witness::kState && r.fields.has(g.witness)) AppendBlockGroup(g, r, out);
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
+  if (!r.has_birth_ids) {
+    out->append(
+        "\n  BOID: null \nbotime: null \n boseq: null \n boMAC: null \n\n  BVID: null \n\n");
+    return;
+  }
   AppendUuidLines(kBirthObjectIdLabels, r.birth_object_id, out);
   out->append("\n  BVID: ").append(r.birth_volume_id).append(" \n\n");
 }
@@ -221,8 +226,12 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
     out->append("null | null | null | null | null | null | null | null | null");
   } else {
     AppendUuidFields(r.object_id, out);
-    AppendUuidFields(r.birth_object_id, out);
-    out->append(r.birth_volume_id);
+    if (r.has_birth_ids) {
+      AppendUuidFields(r.birth_object_id, out);
+      out->append(r.birth_volume_id);
+    } else {
+      out->append("null | null | null | null | null");
+    }
   }
   // The fields the run asked for follow, each after " |".
   std::size_t before = out->size();

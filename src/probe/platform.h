@@ -42,6 +42,10 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 struct RawFileInfo {
   bool has_object_id = false;
   FILE_OBJECTID_BUFFER object_id = {};
+  // Images: false where the file's attribute holds its object ID alone and
+  // the volume's $ObjId:$O, which holds the birth IDs, could not be read
+  // whole (a bare MFT, an index lost): they are unknown, not zeros.
+  bool has_birth_ids = true;
   FILE_BASIC_INFO basic;
   std::uint32_t file_index = 0;
   // Which file this is on the machine (volume and full file index); both 0

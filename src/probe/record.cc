@@ -88,6 +88,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.has_size = raw.has_size;
   r.size = raw.size;
   r.has_object_id = raw.has_object_id;
+  r.has_birth_ids = raw.has_birth_ids;
   if (r.has_object_id) {
     const FILE_OBJECTID_BUFFER& oid = raw.object_id;
     r.object_id = DecodeUuid(oid.ObjectId, form, zone);

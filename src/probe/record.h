@@ -57,6 +57,7 @@ struct FileTimestampRecord {
   RenderedTimestamp atime, mtime, ctime, crtime;
   const char* type = "";  // the origin verdict of the four times
   bool has_object_id = false;
+  bool has_birth_ids = true;  // with the object ID: false where its birth IDs are unknown
   DecodedUuid object_id, birth_object_id;
   char birth_volume_id[33] = {};
 

@@ -434,7 +434,7 @@ class ImagePlatform : public Platform, public Evidence {
     if (!volume.TimesOf(record, &times, window)) return kFileCorrupt;
     *info = RawFileInfo{};
     CopyTimes(times, &info->basic);
-    info->has_object_id = volume.ObjectIdOf(record, &info->object_id);
+    info->has_object_id = volume.ObjectIdOf(record, &info->object_id, &info->has_birth_ids);
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;
     info->file_id = record;

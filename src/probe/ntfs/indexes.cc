@@ -62,19 +62,20 @@ NtfsVolume::IndexAttributes NtfsVolume::ReadIndexAttributes(std::uint64_t record
   return found;
 }
 
-void NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
+bool NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
                                    const IndexEntryVisitor& visit,
                                    std::unordered_set<std::uint64_t>* seen) const {
   std::vector<std::uint8_t> raw;
-  if (!mft_.ReadRecord(record, &raw)) return;
+  if (!mft_.ReadRecord(record, &raw)) return false;
   const IndexAttributes a = ReadIndexAttributes(record, raw, name);
   if (a.has_root) ForEachRootEntry(a.root, visit);
-  if (!a.has_blocks) return;
+  if (!a.has_blocks) return a.has_root && !a.incomplete;
   std::unordered_set<std::uint64_t> own;
   const std::uint32_t block_size = boot_.index_block_size;
   ForEachIndexBlock(reader_, a.runs, a.data_size, a.bitmap, block_size,
                     seen != nullptr ? seen : &own,
                     [&](std::uint8_t* block) { ForEachBlockEntry(block, block_size, visit); });
+  return a.has_root && !a.incomplete;
 }
 
 void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,

@@ -319,12 +319,13 @@ bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
 void NtfsVolume::ReadObjectIdIndex() {
   std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
   if (objid == kNone) return;
-  ForEachIndexEntry(objid, u"$O", [&](const std::uint8_t* e, std::uint16_t length) {
-    ObjectIdEntry entry;
-    if (!DecodeObjectIdEntry(e, length, &entry)) return;
-    birth_ids_[std::string(entry.object_id.begin(), entry.object_id.end())].emplace_back(
-        entry.record, entry.birth_ids);
-  });
+  object_id_index_whole_ =
+      ForEachIndexEntry(objid, u"$O", [&](const std::uint8_t* e, std::uint16_t length) {
+        ObjectIdEntry entry;
+        if (!DecodeObjectIdEntry(e, length, &entry)) return;
+        birth_ids_[std::string(entry.object_id.begin(), entry.object_id.end())].emplace_back(
+            entry.record, entry.birth_ids);
+      });
 }
 
 bool NtfsVolume::NamesUnread(std::uint64_t record) const {
@@ -440,18 +441,23 @@ bool NtfsVolume::VolumeObjectId(std::uint8_t (&id)[16]) const {
   return true;
 }
 
-bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const {
+bool NtfsVolume::ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id,
+                            bool* births_known) const {
   auto it = object_id_of_.find(record);
   if (!Listed(record) || it == object_id_of_.end()) return false;
   const ObjectId& stored = object_ids_[it->second];
   std::memcpy(id, stored.bytes.data(), 64);
+  if (births_known != nullptr) *births_known = stored.extended || object_id_index_whole_;
   if (!stored.extended) {
     // An entry counts only when the file it names holds that object ID.
     auto births =
         birth_ids_.find(std::string(stored.bytes.begin(), stored.bytes.begin() + kObjectIdSize));
     if (births != birth_ids_.end()) {
-      for (const auto& [file, birth] : births->second)
-        if (file == record) std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);
+      for (const auto& [file, birth] : births->second) {
+        if (file != record) continue;
+        std::memcpy(reinterpret_cast<std::uint8_t*>(id) + 16, birth.data(), 48);
+        if (births_known != nullptr) *births_known = true;
+      }
     }
   }
   return true;

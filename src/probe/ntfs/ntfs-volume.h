@@ -101,7 +101,10 @@ class NtfsVolume {
   // The 64 bytes that the object-identifier request returns: the ID, and the
   // birth volume, birth object and domain IDs (from the attribute when it
   // holds them, else from $Extend\$ObjId:$O). False when the file has none.
-  bool ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id) const;
+  // `*births_known`, where given: false when the birth IDs are not in the
+  // attribute and $ObjId:$O could not be read whole (left zero then).
+  bool ObjectIdOf(std::uint64_t record, FILE_OBJECTID_BUFFER* id,
+                  bool* births_known = nullptr) const;
 
   // The entries of a folder as a directory listing gives them: each name
   // once under its long name, system files of the root left out, in the
@@ -242,7 +245,10 @@ class NtfsVolume {
   using IndexNameVisitor = std::function<void(const FileNameEntry& entry)>;
   void ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
                         std::unordered_set<std::uint64_t>* seen = nullptr) const;
-  void ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
+  // Visits the entries of index `name` of `record`; false when the index
+  // could not be read whole (no record, no root, a lost piece, no
+  // clusters to read its blocks from).
+  bool ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
                          const IndexEntryVisitor& visit,
                          std::unordered_set<std::uint64_t>* seen = nullptr) const;
   // The attributes of an index (`name`) in a record read whole.
@@ -296,6 +302,7 @@ class NtfsVolume {
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
   bool lazy_ = false;
+  bool object_id_index_whole_ = false;  // $ObjId:$O read whole
   FILETIME created_ = 0;
   BootSector boot_;
   Mft mft_;
