@@ -386,6 +386,14 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
          r.basic.CreationTime = r.basic.LastWriteTime = r.basic.ChangeTime =
              r.basic.LastAccessTime = t;
          SetNameTimes(r.basic, &r);
+         r.volume_created = t - kDay;  // formatted under the same clock
+       }},
+      {"", "consistent (FN)",  // the same times on a volume formatted by a newer system
+       [](RawFileInfo& r) {
+         const FILETIME t = kCreated - kCreated % (kSecond / 64);
+         r.basic.CreationTime = r.basic.LastWriteTime = r.basic.ChangeTime =
+             r.basic.LastAccessTime = t;
+         SetNameTimes(r.basic, &r);
        }},
       {"SI<FN copied", "suspect (FN)",
        [](RawFileInfo& r) {

@@ -61,8 +61,12 @@ bool Copied(const RawFileInfo& raw) {
 }
 
 // Every time of the file on the 1/64-second clock, not every one on a
-// whole second: the grain of each time is the clock's, not a tool's.
+// whole second: the grain of each time is the clock's, not a tool's. The
+// volume's own creation, from the same clock, must lie on it too, so that
+// a newer system's times that fall on it by chance (one in 156,250) are
+// passed over.
 bool Clock64(const RawFileInfo& raw) {
+  if (raw.volume_created % kTick64 != 0) return false;
   const FILE_BASIC_INFO& si = raw.basic;
   const FILETIME times[] = {si.CreationTime, si.LastWriteTime, si.ChangeTime, si.LastAccessTime};
   bool whole = true;
@@ -251,8 +255,8 @@ constexpr SignRule kSignTable[] = {
      FnCreatedBeforeVolume, true},
     {"clock-1/64", SignKind::kClock, std::nullopt,
      "every time on the 1/64-second clock of Windows XP and 2003",
-     "every time on the 1/64-second clock of Windows XP and 2003: the grain of the times, and so "
-     "the TYPE verdict, is that clock's, not a tool's",
+     "every time on the 1/64-second clock of Windows XP and 2003, as the volume's creation is: "
+     "the grain of the times, and so the TYPE verdict, is that clock's, not a tool's",
      "every file written by Windows XP or Server 2003", Clock64},
 };
 static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
