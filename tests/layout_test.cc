@@ -463,6 +463,30 @@ TEST(CsvText, NoNameRunsAsAFormulaAndEachComesBackExactly) {
   }
 }
 
+TEST(HtmlPage, SaysWhatWasNotReadAndLossesLineByLine) {
+  testing::FakePlatform zone;
+  RecordFields fields;
+  fields.witnesses.add(Witness::kFileName);
+  HtmlReport report(fields, TimeForm{true, false}, zone);
+  ReportRun run;
+  run.losses = "qst: a.img: 2 records lost\nqst: a.img: USN journal read in part\n";
+  std::string page = report.Page(run);
+  EXPECT_NE(
+      page.find("<pre>qst: a.img: 2 records lost\nqst: a.img: USN journal read in part\n</pre>"),
+      std::string::npos);
+  EXPECT_EQ(page.find("&lt;0A&gt;"), std::string::npos);
+  // Without the volume's creation, its signs were not read; with it, they
+  // were (and fired on nothing here).
+  EXPECT_NE(page.find("<code>ctime&lt;volume</code></td><td>not read (needs -d)"),
+            std::string::npos);
+  EXPECT_NE(page.find("<code>SI&lt;USN</code></td><td>not read (needs -U)"), std::string::npos);
+  run.has_created = true;
+  run.created = 130000000000000000;
+  page = report.Page(run);
+  EXPECT_NE(page.find("data-sign=\"ctime&lt;volume\">0<"), std::string::npos);
+  EXPECT_NE(page.find("<dt>Volume made</dt>"), std::string::npos);
+}
+
 TEST(HtmlText, NamesAreTextWhateverTheyHold) {
   struct Case {
     std::string name, html;

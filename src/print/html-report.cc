@@ -406,7 +406,7 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   out.append("</title>\n<style>").append(kStyle).append("</style></head><body>\n");
   out.append("<h1>Quillstamp report</h1>\n");
   AppendRun(run, &out);
-  AppendCounts(&out);
+  AppendCounts(run.has_created, &out);
   AppendTimeline(&out);
   AppendTable(&out);
   out.append("<script>").append(kScript).append("</script>\n</body></html>\n");
@@ -451,15 +451,22 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
   if (run.losses.empty()) {
     out->append("nothing");
   } else {
+    // Line by line: the breaks between them are the page's own.
     out->append("<pre>");
-    AppendHtmlText(run.losses, out);
+    std::string_view losses = run.losses;
+    while (!losses.empty()) {
+      const std::size_t end = std::min(losses.find('\n'), losses.size());
+      AppendHtmlText(losses.substr(0, end), out);
+      out->push_back('\n');
+      losses.remove_prefix(std::min(end + 1, losses.size()));
+    }
     out->append("</pre>");
   }
   out->append("</dd>\n</dl></section>\n");
 }
 
 // The files by verdict, and by sign.
-void HtmlReport::AppendCounts(std::string* out) const {
+void HtmlReport::AppendCounts(bool volume_known, std::string* out) const {
   out->append(
       "<section id=\"verdicts\"><h2>Verdicts</h2><p>Which file system or tool made each file's "
       "four $SI times, read from their grain.</p>\n<table><thead><tr><th>TYPE</th><th>Files and "
@@ -474,11 +481,11 @@ void HtmlReport::AppendCounts(std::string* out) const {
     out->append("</td></tr>\n");
   }
   out->append("</tbody></table></section>\n");
-  AppendSignTable(true, out);
-  AppendSignTable(false, out);
+  AppendSignTable(true, volume_known, out);
+  AppendSignTable(false, volume_known, out);
 }
 
-void HtmlReport::AppendSignTable(bool forgery, std::string* out) const {
+void HtmlReport::AppendSignTable(bool forgery, bool volume_known, std::string* out) const {
   out->append(forgery ? "<section id=\"signs\"><h2>Signs of forged times</h2>\n"
                       : "<section id=\"notes\"><h2>Notes on provenance and clock</h2>\n");
   out->append("<table><thead><tr><th>")
@@ -490,13 +497,17 @@ void HtmlReport::AppendSignTable(bool forgery, std::string* out) const {
     out->append("<tr><td><code>");
     AppendHtmlText(s.name, out);
     out->append("</code></td>");
-    if (Read(s, fields_)) {
+    // The signs that weigh times against the volume's creation read it from
+    // an image.
+    if (Read(s, fields_) && (!s.weighs_volume || volume_known)) {
       out->append("<td class=\"n\" data-sign=\"");
       AppendHtmlText(s.name, out);
       out->append("\">");
       AppendNumber(signs_[i], out);
     } else {
-      out->append("<td>not read (needs -").append(1, OptionOf(*s.needs).letter).append(")");
+      out->append("<td>not read (needs -")
+          .append(1, s.needs && !fields_.has(*s.needs) ? OptionOf(*s.needs).letter : 'd')
+          .append(")");
     }
     out->append("</td><td>");
     AppendHtmlText(s.why, out);

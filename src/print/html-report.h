@@ -60,13 +60,14 @@ class HtmlReport {
   void AddRow(const FileTimestampRecord& record);
   Chart MakeChart() const;
   void AppendRun(const ReportRun& run, std::string* out) const;
-  void AppendCounts(std::string* out) const;
+  // `volume_known`: when the volume was made was read.
+  void AppendCounts(bool volume_known, std::string* out) const;
   void AppendTimeline(std::string* out) const;
   void AppendBars(const Chart& chart, std::string* out) const;
   void AppendMarks(const Chart& chart, std::string* out) const;
   void AppendTable(std::string* out) const;
   // The table of the signs of forgery, or of the notes.
-  void AppendSignTable(bool forgery, std::string* out) const;
+  void AppendSignTable(bool forgery, bool volume_known, std::string* out) const;
 
   RecordFields fields_;
   TimeForm form_;
