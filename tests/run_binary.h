@@ -64,6 +64,14 @@ inline std::vector<std::string> PathColumn(const std::string& out) {
   return paths;
 }
 
+// How many times `part` stands in `text`.
+inline std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+    ++n;
+  return n;
+}
+
 // Standard error without the line that says when the volume was made
 // (written where some file's times lay before it).
 inline std::string WithoutVolumeMade(std::string err) {

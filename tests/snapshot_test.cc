@@ -91,6 +91,15 @@ class ShadowCopies : public ::testing::Test {
     f.seekp(static_cast<std::streamoff>(offset));
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
+  // A copy of the evidence, `name` in the test's folder, with `bytes`
+  // written at `offset`.
+  static std::string PatchedCopy(const std::string& name, std::uint64_t offset,
+                                 const std::string& bytes) {
+    const std::string copy = dir_ + "/" + name;
+    std::system(("cp --sparse=always " + raw_ + " " + copy).c_str());
+    Patch(copy, offset, bytes);
+    return copy;
+  }
   // Where the creation time of a record's $STANDARD_INFORMATION lies in the
   // volume as Windows made it.
   static std::uint64_t CreationTimeOffset(std::uint64_t record) {
@@ -306,9 +315,7 @@ TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
 
 TEST_F(ShadowCopies, TheLibrarysFirstCauseIsSaid) {
   // The volume's shadow-copy header of a version the library does not know.
-  const std::string unknown = dir_ + "/version9.raw";
-  std::system(("cp --sparse=always " + raw_ + " " + unknown).c_str());
-  Patch(unknown, 0x1e00 + 16, std::string(1, '\x09'));
+  const std::string unknown = PatchedCopy("version9.raw", 0x1e00 + 16, std::string(1, '\x09'));
   auto r = RunQst({"-d", unknown, "-S", "-e", "C:\\another_file"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
@@ -322,9 +329,7 @@ TEST_F(ShadowCopies, TheLibrarysFirstCauseIsSaid) {
 TEST_F(ShadowCopies, ABlockListThatLoopsEndsWithTheStoresNamed) {
   // The second store's block list names itself as the next one: the
   // library would read it for ever.
-  const std::string loop = dir_ + "/loop.raw";
-  std::system(("cp --sparse=always " + raw_ + " " + loop).c_str());
-  Patch(loop, 0x6e44028, Le64(0x6e44000));
+  const std::string loop = PatchedCopy("loop.raw", 0x6e44028, Le64(0x6e44000));
   auto r = RunQst({"-d", loop, "-S", "-e", "C:\\another_file"}, "timeout 60 env");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
@@ -336,9 +341,7 @@ TEST_F(ShadowCopies, ABlockListThatLoopsEndsWithTheStoresNamed) {
 TEST_F(ShadowCopies, AStoreWithoutABlockListIsNotShownAsLaterData) {
   // The first store's catalog entry names no block list: the library would
   // read it through the second store, as if it held that store's data.
-  const std::string none = dir_ + "/nolist.raw";
-  std::system(("cp --sparse=always " + raw_ + " " + none).c_str());
-  Patch(none, 0x6e30108, Le64(0));
+  const std::string none = PatchedCopy("nolist.raw", 0x6e30108, Le64(0));
   auto r = RunQst({"-d", none, "-S", "-e", "C:\\another_file"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(testing::PathColumn(r.out),
@@ -352,9 +355,8 @@ TEST_F(ShadowCopies, AStoreWithoutABlockListIsNotShownAsLaterData) {
 TEST_F(ShadowCopies, StoresMadeAtTheSameTimeAreBothRead) {
   // The second store's creation time made the first one's: the library
   // refuses such a volume whole unless shown them apart.
-  const std::string same = dir_ + "/same.raw";
-  std::system(("cp --sparse=always " + raw_ + " " + same).c_str());
-  Patch(same, 0x6e301b0, Le64(0x01ceeff1d012a94b));  // 2013-12-03 06:35:09.7363787
+  const std::string same =
+      PatchedCopy("same.raw", 0x6e301b0, Le64(0x01ceeff1d012a94b));  // 2013-12-03 06:35:09.7363787
   auto r = RunQst({"-d", same, "-S", "-e", "-u", "C:\\syslog", "C:\\another_file"});
   EXPECT_EQ(r.status, 1) << r.err;  // C:\\syslog is gone from the volume itself
   EXPECT_EQ(r.err, "");

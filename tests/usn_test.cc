@@ -24,6 +24,7 @@ namespace qst {
 namespace {
 
 using namespace testing::ntfs;
+using testing::Count;
 using testing::RowField;
 using testing::RunQst;
 using testing::WithoutVolumeMade;
@@ -526,14 +527,6 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   unlink(fifo.c_str());
   unlink(stream.c_str());
   unlink(image.c_str());
-}
-
-// How many times `part` stands in `text`.
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
-    ++n;
-  return n;
 }
 
 // Journal names are data: names that differ print apart, and none forges a

@@ -23,15 +23,8 @@
 namespace qst {
 namespace {
 
-// How many times `part` stands in `text`.
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
-    ++n;
-  return n;
-}
-
 using testing::Capture;
+using testing::Count;
 using testing::RunQst;
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }

@@ -158,11 +158,7 @@ void AppendJsonUuidFields(const DecodedUuid& u, std::string* out) {
 
 void PrintJson(const FileTimestampRecord& r, std::string* out) {
   out->append("{\"path\":");
-  if (!AppendJsonString(r.path, out)) {
-    out->append(",\"path_hex\":\"");
-    AppendHex(r.path, out);
-    out->push_back('"');
-  }
+  AppendJsonNameAndHex("path", r.path, out);
   if (r.error != 0) {
     out->append(",\"error\":{\"code\":");
     AppendNumber(r.error, out);
@@ -374,11 +370,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   out->append(",\"message\":");
   AppendJsonString(message, out);
   out->append(",\"path\":");
-  if (!AppendJsonString(r.path, out)) {
-    out->append(",\"path_hex\":\"");
-    AppendHex(r.path, out);
-    out->push_back('"');
-  }
+  AppendJsonNameAndHex("path", r.path, out);
   out->append(",\"index\":");
   AppendNumber(r.id, out);
   out->append(",\"filetime\":\"");

@@ -129,6 +129,13 @@ void AppendBodyName(std::string_view name, std::string* out) {
   }
 }
 
+void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::string* out) {
+  if (AppendJsonString(name, out)) return;
+  out->append(",\"").append(key).append("_hex\":\"");
+  AppendHex(name, out);
+  out->push_back('"');
+}
+
 std::size_t BidiMarkAt(std::string_view s, unsigned* code) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   if (s.size() >= 2 && byte(0) == 0xD8 && byte(1) == 0x9C) {

@@ -53,6 +53,11 @@ void AppendUnixTime(FILETIME t, std::string* out);
 // a line, written as \xHH.
 void AppendBodyName(std::string_view name, std::string* out);
 
+// A name or path as a JSON string, and, where it is not valid UTF-8 (bytes
+// of another encoding, a lone surrogate), ,"<key>_hex":"<its bytes>" after
+// it, so that names that print alike stay apart.
+void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::string* out);
+
 // The length of the mark at the start of `s` that reorders the text
 // around it (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069, in
 // UTF-8), with its code point in `*code`; 0 when none is there.

@@ -14,19 +14,14 @@
 namespace qst {
 namespace {
 
-// ,"key":"text" (null when not `known`), and, where the text is not valid
-// UTF-8 (a lone surrogate in a name), ,"key_hex":"..." with its exact bytes,
-// so that names that print alike stay apart.
+// ,"key":"text" (null when not `known`), with its bytes beside it where it
+// is not valid UTF-8.
 void AppendJsonName(const char* key, bool known, std::string_view text, std::string* out) {
   out->append(",\"").append(key).append("\":");
-  if (!known) {
+  if (known)
+    AppendJsonNameAndHex(key, text, out);
+  else
     out->append("null");
-    return;
-  }
-  if (AppendJsonString(text, out)) return;
-  out->append(",\"").append(key).append("_hex\":\"");
-  AppendHex(text, out);
-  out->push_back('"');
 }
 
 // A journal record's fields as text, shared by its forms.

@@ -88,11 +88,11 @@ void NtfsVolume::Finish() {
   } else {
     // The volume's own object ID and its creation are asked of every file
     // with -n.
-    Load(kMftRecord);
     Load(kVolumeRecord);
   }
   ReadObjectIdIndex();
   for (std::uint64_t record : {kVolumeRecord, kMftRecord}) {
+    if (lazy_) Load(record);
     Times times;
     if (InUse(record) && TimesOf(record, &times) && times.creation != 0) {
       created_ = times.creation;
