@@ -13,7 +13,7 @@
 
 #include "probe/image/loaded-library.h"
 #include "probe/image/shadow-stores.h"
-#include "probe/le.h"
+#include "probe/ntfs/shadow-catalog.h"
 
 namespace qst {
 namespace {
@@ -30,6 +30,7 @@ struct VshadowApi {
   decltype(&::libvshadow_volume_get_store) get_store;
   decltype(&::libvshadow_store_free) store_free;
   decltype(&::libvshadow_store_has_in_volume_data) has_in_volume_data;
+  decltype(&::libvshadow_store_get_identifier) identifier;
   decltype(&::libvshadow_store_get_creation_time) creation_time;
   decltype(&::libvshadow_store_get_volume_size) volume_size;
   decltype(&::libvshadow_store_read_buffer_at_offset) read_at;
@@ -60,6 +61,7 @@ const VshadowApi* LoadVshadow(std::string* error) {
     find(vshadow, &a.get_store, "libvshadow_volume_get_store");
     find(vshadow, &a.store_free, "libvshadow_store_free");
     find(vshadow, &a.has_in_volume_data, "libvshadow_store_has_in_volume_data");
+    find(vshadow, &a.identifier, "libvshadow_store_get_identifier");
     find(vshadow, &a.creation_time, "libvshadow_store_get_creation_time");
     find(vshadow, &a.volume_size, "libvshadow_store_get_volume_size");
     find(vshadow, &a.read_at, "libvshadow_store_read_buffer_at_offset");
@@ -193,6 +195,7 @@ class VshadowVolume {
     return true;
   }
   libvshadow_volume_t* get() { return volume_; }
+  VolumeReader& Current() { return *io_.volume; }
 
   // Lets the next call of the library read `bytes` of the volume at most.
   void Allow(std::uint64_t bytes) { io_.budget = bytes; }
@@ -215,22 +218,42 @@ class VshadowVolume {
   libvshadow_volume_t* volume_ = nullptr;
 };
 
+// Store `index` (the library's, oldest first) read through the library,
+// but for the blocks that no store from it on holds: the library would
+// look for each through every newer store (a cost that grows with the
+// square of the stores' number), and they are read from the volume.
 class StoreReader : public VolumeReader {
  public:
-  StoreReader(std::shared_ptr<VshadowVolume> volume, libvshadow_store_t* store, std::uint64_t size)
-      : volume_(std::move(volume)), store_(store), size_(size) {}
+  StoreReader(std::shared_ptr<VshadowVolume> volume, libvshadow_store_t* store, std::uint64_t size,
+              std::shared_ptr<const ShadowBlockOwners> owners, std::size_t index)
+      : volume_(std::move(volume)),
+        store_(store),
+        size_(size),
+        owners_(std::move(owners)),
+        index_(index) {}
   ~StoreReader() override { Vshadow().store_free(&store_, nullptr); }
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     if (!Inside(offset, size, size_)) return ReadStatus::kPastEnd;
     char* out = static_cast<char*>(buffer);
     while (size > 0) {
-      std::size_t piece = std::min<std::size_t>(size, 1u << 24);
-      volume_->Allow(volume_->ReadBudget(piece));
-      ssize_t n = Vshadow().read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr);
-      if (n <= 0) return ReadStatus::kFailed;
-      offset += static_cast<std::uint64_t>(n);
-      out += n;
-      size -= static_cast<std::size_t>(n);
+      // A stretch of blocks read the same way, within one 16 MiB piece.
+      const bool own = owners_->FromVolume(index_, offset);
+      std::size_t piece = 0;
+      while (piece < size && piece < (1u << 24) &&
+             owners_->FromVolume(index_, offset + piece) == own)
+        piece += static_cast<std::size_t>(kShadowBlock - (offset + piece) % kShadowBlock);
+      piece = std::min(piece, size);
+      if (own) {
+        if (!volume_->Current().ReadAll(offset, out, piece)) return ReadStatus::kFailed;
+      } else {
+        volume_->Allow(volume_->ReadBudget(piece));
+        if (Vshadow().read_at(store_, out, piece, static_cast<off64_t>(offset), nullptr) !=
+            static_cast<ssize_t>(piece))
+          return ReadStatus::kFailed;
+      }
+      offset += piece;
+      out += piece;
+      size -= piece;
     }
     return ReadStatus::kOk;
   }
@@ -240,59 +263,64 @@ class StoreReader : public VolumeReader {
   std::shared_ptr<VshadowVolume> volume_;
   libvshadow_store_t* store_;
   std::uint64_t size_;
+  std::shared_ptr<const ShadowBlockOwners> owners_;
+  std::size_t index_;
 };
 
-// The catalog of the volume's stores, as far as the library's checks leave
-// a gap. The volume header (at 0x1E00) holds the catalog's offset at 0x30;
-// the catalog is a chain of 16 KiB blocks, each a 128-byte header (the next
-// block's offset at 0x28) and 128-byte entries: type 2 says a store is
-// there (its creation time at 0x30), type 3 where its data lies (its block
-// list's offset at 8), a store each, in the library's order of stores.
-struct Catalog {
-  std::vector<std::uint64_t> block_lists;
-  std::vector<std::pair<std::uint64_t, FILETIME>> made;  // where each creation time lies, and it
+// What the catalog, read beside the library, tells of its stores.
+struct StoreFacts {
+  std::vector<ShadowCatalogStore> catalog;
+  std::map<FILETIME, FILETIME> true_time;  // a creation time the library was shown: the true one
 };
 
-// Empty when the catalog cannot be read.
-Catalog ReadCatalog(VolumeReader& volume) {
-  constexpr std::size_t kBlock = 16 << 10, kEntry = 128;
-  constexpr int kMaxBlocks = 64;  // 8,000 entries: more than 512 stores need
-  Catalog catalog;
-  std::uint8_t header[kEntry];
-  if (!volume.ReadAll(0x1e00, header, sizeof header)) return {};
-  std::uint64_t at = LoadLe64(header + 0x30);
-  std::vector<std::uint8_t> block(kBlock);
-  for (int n = 0; at != 0; ++n) {
-    if (n == kMaxBlocks || !volume.ReadAll(at, block.data(), kBlock)) return {};
-    for (std::size_t e = kEntry; e + kEntry <= kBlock; e += kEntry) {
-      const std::uint8_t* entry = block.data() + e;
-      if (LoadLe64(entry) == 2) catalog.made.emplace_back(at + e + 0x30, LoadLe64(entry + 0x30));
-      if (LoadLe64(entry) == 3) catalog.block_lists.push_back(LoadLe64(entry + 8));
-    }
-    at = LoadLe64(block.data() + 0x28);
-  }
-  return catalog;
+// The catalog's entry of a store of the library, found by its GUID.
+const ShadowCatalogStore* CatalogEntry(libvshadow_store_t* store, const StoreFacts& facts) {
+  std::uint8_t id[16] = {};
+  if (Vshadow().identifier(store, id, sizeof id, nullptr) != 1) return nullptr;
+  for (const ShadowCatalogStore& s : facts.catalog)
+    if (std::equal(s.id.begin(), s.id.end(), id)) return &s;
+  return nullptr;
 }
 
-// What the catalog tells of a store beside the library.
-struct StoreFacts {
-  std::optional<std::uint64_t> block_list;  // its offset, where the catalog was read
-  std::map<FILETIME, FILETIME> true_time;   // a creation time the library was shown: the true one
+// The library keeps its stores sorted by creation time and refuses the
+// whole volume where two share one: it is shown each later one moved by a
+// tick, and the true time is kept for the report.
+void ShowStoresApart(VshadowVolume& shadow, StoreFacts* facts) {
+  std::set<FILETIME> taken, seen;
+  for (const ShadowCatalogStore& s : facts->catalog)
+    if (s.created) taken.insert(*s.created);
+  for (const ShadowCatalogStore& s : facts->catalog) {
+    if (!s.created || seen.insert(*s.created).second) continue;
+    FILETIME shown = *s.created;
+    while (taken.count(shown) != 0) ++shown;
+    taken.insert(shown);
+    shadow.Show(s.created_at, shown);
+    facts->true_time[shown] = *s.created;
+  }
+}
+
+// A store the library opened, before its reader is made.
+struct OpenStore {
+  int number = 0;
+  FILETIME created = 0;
+  libvshadow_store_t* store = nullptr;
+  std::uint64_t size = 0;
 };
 
-// Adds the store numbered `i` (from 0) of `shadow` to `stores`, or why it
-// cannot be read.
-void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, const StoreFacts& facts,
-              ShadowStores* stores) {
-  const std::optional<std::uint64_t>& block_list = facts.block_list;
+// Opens the store numbered `i` (from 0) of `shadow` into `open`, or adds
+// why it cannot be read to `stores`. Returns the blocks its list names,
+// where they could be read.
+std::optional<std::vector<std::uint64_t>> OpenOne(VshadowVolume& shadow, int i,
+                                                  const StoreFacts& facts, OpenStore* open,
+                                                  ShadowStores* stores) {
   ShadowStores::Unreadable lost;
   lost.number = i + 1;
   libvshadow_store_t* store = nullptr;
   libvshadow_error_t* error = nullptr;
-  if (Vshadow().get_store(shadow->get(), i, &store, &error) != 1) {
+  if (Vshadow().get_store(shadow.get(), i, &store, &error) != 1) {
     lost.why = TakeError(error);
     stores->unreadable.push_back(std::move(lost));
-    return;
+    return std::nullopt;
   }
   std::uint64_t created = 0;
   if (Vshadow().creation_time(store, &created, nullptr) == 1) {
@@ -300,11 +328,12 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, const StoreFa
     lost.has_created = true;
     lost.created = created;
   }
+  const ShadowCatalogStore* entry = CatalogEntry(store, facts);
   size64_t size = 0;
   const char* problem = nullptr;
   if (Vshadow().has_in_volume_data(store, nullptr) != 1)
     problem = "its data is not on this volume";
-  else if (block_list && *block_list == 0)
+  else if (entry != nullptr && entry->block_list == std::uint64_t{0})
     // The library would read through it to the newer stores' data.
     problem = "its catalog entry names no block list";
   else if (Vshadow().volume_size(store, &size, nullptr) != 1 || size == 0)
@@ -313,13 +342,11 @@ void AddStore(const std::shared_ptr<VshadowVolume>& shadow, int i, const StoreFa
     lost.why = problem;
     stores->unreadable.push_back(std::move(lost));
     Vshadow().store_free(&store, nullptr);
-    return;
+    return std::nullopt;
   }
-  ShadowStore s;
-  s.number = i + 1;
-  s.created = created;
-  s.reader = std::make_unique<StoreReader>(shadow, store, size);
-  stores->stores.push_back(std::move(s));
+  *open = {i + 1, created, store, size};
+  if (entry == nullptr || !entry->block_list) return std::nullopt;
+  return ReadShadowBlockList(shadow.Current(), *entry->block_list);
 }
 
 }  // namespace
@@ -339,21 +366,9 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
       !std::equal(header, header + 16, kVssIdentifier))
     return true;
   auto shadow = std::make_shared<VshadowVolume>(volume);
-  // The library keeps its stores sorted by creation time and refuses the
-  // whole volume where two share one: it is shown each later one moved by
-  // a tick, and the true time is reported.
-  const Catalog catalog = ReadCatalog(volume);
   StoreFacts facts;
-  std::set<FILETIME> taken, seen;
-  for (const auto& made : catalog.made) taken.insert(made.second);
-  for (const auto& [field, time] : catalog.made) {
-    if (seen.insert(time).second) continue;
-    FILETIME shown = time;
-    while (taken.count(shown) != 0) ++shown;
-    taken.insert(shown);
-    shadow->Show(field, shown);
-    facts.true_time[shown] = time;
-  }
+  facts.catalog = ReadShadowCatalog(volume);
+  ShowStoresApart(*shadow, &facts);
   if (!shadow->Open(&why)) {
     *message = "its shadow copies cannot be read (" + why + ")";
     return false;
@@ -365,13 +380,20 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     return false;
   }
   shadow->SetStores(count);
-  // Trusted only where the catalog's entries match the library's stores.
-  const std::vector<std::uint64_t>& lists = catalog.block_lists;
-  const bool matches = lists.size() == static_cast<std::size_t>(count);
+  std::vector<OpenStore> open(static_cast<std::size_t>(std::max(count, 0)));
+  std::vector<std::optional<std::vector<std::uint64_t>>> lists(open.size());
   for (int i = 0; i < count; ++i) {
     shadow->Allow(16u << 20);
-    facts.block_list = matches ? std::optional(lists[i]) : std::nullopt;
-    AddStore(shadow, i, facts, stores);
+    lists[i] = OpenOne(*shadow, i, facts, &open[i], stores);
+  }
+  auto owners = std::make_shared<const ShadowBlockOwners>(lists);
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    if (open[i].store == nullptr) continue;
+    ShadowStore s;
+    s.number = open[i].number;
+    s.created = open[i].created;
+    s.reader = std::make_unique<StoreReader>(shadow, open[i].store, open[i].size, owners, i);
+    stores->stores.push_back(std::move(s));
   }
   std::stable_sort(
       stores->stores.begin(), stores->stores.end(),

@@ -1,0 +1,75 @@
+// The shadow copies' catalog and their block lists, read beside the library
+// that reads the stores (libvshadow), for what it does not say: which
+// catalog entry is which store, and which blocks no store holds.
+//
+// Layout (every block 16 KiB; integers little-endian):
+//   volume header at 0x1E00: the VSS identifier (16 bytes), the catalog's
+//     offset at 0x30.
+//   catalog: a chain of blocks, each a 128-byte header (identifier; record
+//     type 2 at 0x14; this block's offset at 0x20; the next one's at 0x28,
+//     0 at the end) and 127 entries of 128 bytes:
+//       type 2 (at 0): a store; its GUID at 0x10, creation FILETIME at 0x30.
+//       type 3: where its data lies; GUID at 0x10, block list offset at 8.
+//   block list: a chain of blocks, header as above (record type 3), then
+//     508 descriptors of 32 bytes: the volume offset of the 16 KiB block the
+//     store keeps (at 0), the offset within the store or the next store it
+//     forwards to (8), the store data's offset (0x10), flags (0x18),
+//     a bitmap of 512-byte sectors (0x1C).
+//
+// A store reads a block its list does not name through the next newer
+// store, and the newest through the volume itself: a block that no list
+// from a store on names is the volume's own.
+//
+// Errors: what cannot be read is absent (an empty optional), never a guess.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "probe/volume-reader.h"
+
+namespace qst {
+
+constexpr std::uint64_t kShadowBlock = 16 << 10;
+
+struct ShadowCatalogStore {
+  std::array<std::uint8_t, 16> id{};
+  std::optional<std::uint64_t> created;     // from its type 2 entry
+  std::uint64_t created_at = 0;             // where that time lies in the volume
+  std::optional<std::uint64_t> block_list;  // from its type 3 entry
+};
+
+// The stores the catalog names, in its order; empty when the volume has no
+// shadow-copy header or its catalog cannot be read whole.
+std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume);
+
+// The volume offsets (16 KiB steps) of the blocks the block list at
+// `offset` names, every block of its chain read; empty optional when the
+// chain cannot be read whole, is not a block list, loops, or is longer
+// than a list of the volume's blocks can be.
+std::optional<std::vector<std::uint64_t>> ReadShadowBlockList(VolumeReader& volume,
+                                                              std::uint64_t offset);
+
+// Which blocks of each store are the volume's own, so that a read need
+// not go through every newer store to learn it.
+class ShadowBlockOwners {
+ public:
+  // `lists[i]`: the blocks store i names (stores oldest first, as the
+  // library chains them), absent where its list could not be read or the
+  // store's data is not on the volume.
+  explicit ShadowBlockOwners(const std::vector<std::optional<std::vector<std::uint64_t>>>& lists);
+  // Whether the 16 KiB block at `offset` of store `store` is the volume's:
+  // false where that is not known (a newer list not read) and for the
+  // newest store, which the library reads with its bitmaps.
+  bool FromVolume(std::size_t store, std::uint64_t offset) const;
+
+ private:
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> newest_;  // block, newest store naming it
+  std::size_t known_from_ = 0;  // stores from here on have lists that were read
+  std::size_t stores_ = 0;
+};
+
+}  // namespace qst
