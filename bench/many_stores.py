@@ -92,12 +92,15 @@ def fls_each(work, image, runs):
     os.makedirs(mount, exist_ok=True)
     subprocess.run(["vshadowmount", image, mount], check=True, stdout=subprocess.DEVNULL)
     try:
-        for _ in range(50):  # the FUSE daemon answers a moment after it starts
+        stores = None
+        for _ in range(1200):  # the FUSE daemon answers once it has read the catalog
             try:
                 stores = sorted(os.listdir(mount))
                 break
             except OSError:
                 time.sleep(0.1)
+        if stores is None:
+            raise RuntimeError("vshadowmount did not answer in 2 minutes")
         wall = cpu = rss = lines = 0
         for store in stores:
             w, c, r, n = measure(["fls", "-r", "-m", "C:", os.path.join(mount, store)], runs)

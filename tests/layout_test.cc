@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "cli/report.h"
 #include "fake_platform.h"
+#include "form_shape.h"
 #include "print/form-text.h"
 #include "print/html-report.h"
 #include "print/schema.h"
@@ -503,6 +505,55 @@ TEST(HtmlText, NamesAreTextWhateverTheyHold) {
     std::string out;
     AppendHtmlText(c.name, &out);
     EXPECT_EQ(out, c.html) << c.name;
+  }
+}
+
+TEST(FormShape, AnyNameKeepsEveryFormsLinesRowsAndFields) {
+  // Names built from the characters that end lines, separate fields, quote,
+  // turn text or start formulas, mixed with bytes that are not UTF-8: a
+  // file and a journal record so named print as many lines, rows and
+  // fields in every form as a plain name does.
+  const std::vector<std::string> pieces = {"|",
+                                           " |",
+                                           ",",
+                                           "\"",
+                                           "'",
+                                           "\n",
+                                           "\r",
+                                           "\r\n",
+                                           std::string(1, '\0'),
+                                           "\t",
+                                           "=",
+                                           "+",
+                                           "-",
+                                           "@",
+                                           "\\",
+                                           "/",
+                                           "<0A>",
+                                           "\xE2\x80\xAE",
+                                           "\xE2\x81\xA6",
+                                           "\xC3",
+                                           "\xFF",
+                                           "\xED\xA0\x80",
+                                           "a",
+                                           " ",
+                                           "\x7F",
+                                           "\x1B[2J",
+                                           "{",
+                                           "}",
+                                           ":",
+                                           "\u00e9"};
+  const std::vector<char16_t> units = {u'|',   u',',   u'"',   u'\n',  u'\r', 0,     u'\t', u'=',
+                                       0xD800, 0xDC00, 0x202E, 0x2066, u'a',  u'\\', 0x7F,  0xFFFF};
+  std::mt19937 random(20261209);
+  for (int n = 0; n < 3000; ++n) {
+    std::string name;
+    std::u16string journal_name;
+    for (int k = 1 + static_cast<int>(random() % 8); k > 0; --k) {
+      name += pieces[random() % pieces.size()];
+      journal_name += units[random() % units.size()];
+    }
+    EXPECT_EQ(testing::FormShapeFault(name, journal_name), "") << testing::Escaped(name);
   }
 }
 

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!lists.back()) continue;
     for (std::size_t i = 0; i < lists.back()->size(); ++i) {
       const std::uint64_t block = (*lists.back())[i];
-      if (block % qst::kShadowBlock != 0 || (i > 0 && block <= (*lists.back())[i - 1])) std::abort();
+      if (block % qst::kShadowBlock != 0 || (i > 0 && block <= (*lists.back())[i - 1]))
+        std::abort();
     }
   }
   const qst::ShadowBlockOwners owners(lists);
