@@ -758,5 +758,59 @@ TEST(DamageSummary, NamesRangesAndSizes) {
   }
 }
 
+TEST(NtfsReader, AFilesSizeIsItsDataStreamsWhereverItsRecordKeepsIt) {
+  // An attribute list entry naming `record` as the holder of `type`.
+  auto entry = [](std::uint32_t type, std::uint64_t record) {
+    std::string e(32, '\0');
+    Put(e, 0, type, 4);
+    Put(e, 4, 32, 2);
+    e[7] = 26;
+    Put(e, 16, record | 1ull << 48, 8);
+    return e;
+  };
+  VolumeBuilder b;
+  b.Add(16, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"resident.txt"))
+                .Resident(0x80, "hello")
+                .Close());
+  b.Add(17, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"large.bin"))
+                .Resident(0x80, "stream", u"named")
+                .NonResident(0x80, std::string("\x11\x01\x64", 3), 1234567)
+                .Close());
+  // Its data stream in an extension record that names it back; another
+  // record naming another base holds a stream that is not its.
+  b.Add(18, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x20, entry(0x10, 18) + entry(0x30, 18) + entry(0x80, 19))
+                .Resident(0x30, FileName(5, 5, u"extended.txt"))
+                .Close());
+  b.Add(19, RecordBuilder(1, 1, 18 | 1ull << 48).Resident(0x80, "twelve bytes").Close());
+  b.Add(20, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x20, entry(0x10, 20) + entry(0x30, 20) + entry(0x80, 21))
+                .Resident(0x30, FileName(5, 5, u"stray.txt"))
+                .Close());
+  b.Add(21, RecordBuilder(1, 1, 16 | 1ull << 48).Resident(0x80, "not its").Close());
+  b.Add(22, RecordBuilder(1, 3)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"folder"))
+                .Close());
+  Opened o = Open(b.bytes());
+  ASSERT_NE(o.volume, nullptr) << o.error;
+  const struct {
+    std::uint64_t record;
+    std::optional<std::uint64_t> size;
+  } cases[] = {{16, 5}, {17, 1234567}, {18, 12}, {20, std::nullopt}, {22, std::nullopt}};
+  for (const auto& c : cases) {
+    NtfsVolume::Times times;
+    std::optional<std::uint64_t> size;
+    ASSERT_TRUE(o.volume->TimesOf(c.record, &times, nullptr, &size)) << c.record;
+    EXPECT_EQ(size, c.size) << c.record;
+  }
+}
+
 }  // namespace
 }  // namespace qst

@@ -278,22 +278,22 @@ TEST_F(ShadowCopies, EveryFormShowsEachState) {
   const std::string a = "C:\\another_file";
   const Case cases[] = {
       {{"-n", "--bodyfile"},
-       "0|C:\\another_file|39|r/rrwxrwxrwx|0|0|0|1386052818.5334930|1386052586.9409143|"
+       "0|C:\\another_file|39|r/rrwxrwxrwx|0|0|22|1386052818.5334930|1386052586.9409143|"
        "1386052586.9409143|1386052586.8473142\n"
-       "0|C:\\another_file ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "0|C:\\another_file ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|22|1386052586.8473142|"
        "1386052586.8473142|1386052586.8473142|1386052586.8473142\n"
-       "0|C:\\another_file (snapshot 2)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "0|C:\\another_file (snapshot 2)|39|r/rrwxrwxrwx|0|0|22|1386052586.8473142|"
        "1386052586.9409143|1386052586.9409143|1386052586.8473142\n"
-       "0|C:\\another_file (snapshot 2) ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|0|1386052586.8473142|"
+       "0|C:\\another_file (snapshot 2) ($FILE_NAME)|39|r/rrwxrwxrwx|0|0|22|1386052586.8473142|"
        "1386052586.8473142|1386052586.8473142|1386052586.8473142\n"},
       {{"--csv", "-a"},
        "path,index,folder,size,atime,mtime,ctime,crtime,type,object_id,otime,oseq,omac,"
        "birth_object_id,botime,boseq,bomac,birth_volume_id,state,alerts,notes,finding,snapshot,"
        "snapshot_created,error_code,error_message\r\n"
-       "C:\\another_file,39,no,,2013-12-03T06:40:18.5334930Z,2013-12-03T06:36:26.9409143Z,"
+       "C:\\another_file,39,no,22,2013-12-03T06:40:18.5334930Z,2013-12-03T06:36:26.9409143Z,"
        "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,,"
        "consistent (VSS),current,,,\r\n"
-       "C:\\another_file,39,no,,2013-12-03T06:36:26.8473142Z,2013-12-03T06:36:26.9409143Z,"
+       "C:\\another_file,39,no,22,2013-12-03T06:36:26.8473142Z,2013-12-03T06:36:26.9409143Z,"
        "2013-12-03T06:36:26.9409143Z,2013-12-03T06:36:26.8473142Z,FILETIME,,,,,,,,,,in use,,,"
        "unread,2,2013-12-03T06:37:48.9190583Z,,\r\n"},
   };

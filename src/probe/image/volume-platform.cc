@@ -431,9 +431,12 @@ class ImagePlatform : public Platform, public Evidence {
     if (record == NtfsVolume::kOrphanFolder) return kInvalidFunction;
     // Times that were not read are not shown, as zeros or otherwise.
     NtfsVolume::Times times;
-    if (!volume.TimesOf(record, &times, window)) return kFileCorrupt;
+    std::optional<std::uint64_t> size;
+    if (!volume.TimesOf(record, &times, window, &size)) return kFileCorrupt;
     *info = RawFileInfo{};
     CopyTimes(times, &info->basic);
+    info->has_size = size.has_value();
+    info->size = size.value_or(0);
     info->has_object_id = volume.ObjectIdOf(record, &info->object_id, &info->has_birth_ids);
     info->file_index = static_cast<std::uint32_t>(record);
     info->volume = 1;

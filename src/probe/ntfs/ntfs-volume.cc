@@ -18,7 +18,6 @@ namespace {
 constexpr std::uint64_t kMftRecord = 0;
 constexpr std::uint64_t kVolumeRecord = 3;
 constexpr std::uint64_t kUpcaseRecord = 10;
-constexpr std::uint64_t kExtendRecord = 11;
 
 // A bare MFT's record size is its first record's allocated size.
 constexpr std::size_t kRecordHeaderRead = 32;
@@ -395,7 +394,8 @@ bool NtfsVolume::Deleted(std::uint64_t record) const {
   return r != nullptr && (r->flags & kDeleted) != 0;
 }
 
-bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window) const {
+bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window,
+                         std::optional<std::uint64_t>* size) const {
   const Record* r = FindRecord(record);
   if (r == nullptr || (r->flags & kHasTimes) == 0) return false;
   std::unique_lock<std::mutex> lock(own_window_mutex_, std::defer_lock);
@@ -403,26 +403,48 @@ bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window
     lock.lock();
     window = &own_window_;
   }
-  // As the pass read them: the first $STANDARD_INFORMATION that holds times.
-  auto first_times = [&](const std::uint8_t* data, std::uint32_t size) {
-    AttributeWalker walker(data, size);
+  // As the pass read them: the first $STANDARD_INFORMATION that holds
+  // times; and the size of the unnamed data stream, in the header of its
+  // first piece (a resident one's value length).
+  bool has_times = false, has_size = size == nullptr;
+  auto look = [&](const std::uint8_t* data, std::uint32_t length) {
+    AttributeWalker walker(data, length);
     NtfsAttribute a;
-    while (walker.Next(&a))
-      if (a.type == kAttrStandardInformation && a.resident &&
-          DecodeStandardInformation(a.value, a.value_length, times))
-        return true;
-    return false;
+    while ((!has_times || !has_size) && walker.Next(&a)) {
+      if (!has_times && a.type == kAttrStandardInformation && a.resident)
+        has_times = DecodeStandardInformation(a.value, a.value_length, times);
+      if (!has_size && a.type == kAttrData && a.name.empty() && (a.resident || a.start_vcn == 0)) {
+        *size = a.resident ? a.value_length : a.data_size;
+        has_size = true;
+      }
+    }
   };
   // The record's first 510 bytes are the same before and after its fixups
-  // are applied: where they hold the times, the record is read as it lies.
+  // are applied: where they hold what is asked, the record is read as it
+  // lies.
   const std::uint8_t* data = mft_.RawRecordIn(record, window);
   if (data == nullptr || LoadLe16(data + mft_record::kSequence) != r->sequence ||
       ((LoadLe16(data + mft_record::kFlags) & mft_record::kInUse) != 0) !=
           ((r->flags & kInUse) != 0))
     return false;
-  if (first_times(data, std::min(mft_.record_size(), kFixupStride - 2))) return true;
+  look(data, std::min(mft_.record_size(), kFixupStride - 2));
+  if (has_times && has_size) return true;
+  // A folder has no data stream; one kept in an extension record is not
+  // read here, and stays unknown.
+  if (has_times && (r->flags & kFolder) != 0) return true;
   data = mft_.RecordIn(record, window);
-  return data != nullptr && first_times(data, mft_.record_size());
+  if (data != nullptr) look(data, mft_.record_size());
+  // A file of many names keeps its data stream in a record its list names,
+  // which names the file back.
+  const std::uint64_t base = record | std::uint64_t{r->sequence} << 48;
+  for (auto it = named_extensions_.lower_bound({record, 0});
+       has_times && !has_size && it != named_extensions_.end() && it->first == record; ++it) {
+    data = mft_.RecordIn(it->second, window);
+    if (data != nullptr && LoadLe64(data + mft_record::kBaseReference) == base &&
+        (LoadLe16(data + mft_record::kFlags) & mft_record::kInUse) != 0)
+      look(data, mft_.record_size());
+  }
+  return has_times;
 }
 
 bool NtfsVolume::HasTimes(std::uint64_t record) const {
@@ -471,86 +493,6 @@ std::uint32_t NtfsVolume::FirstNameOf(std::uint64_t record) const {
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
   const Record* r = FindRecord(record);
   return r != nullptr ? r->sequence : 0;
-}
-
-bool NtfsVolume::ReadUsnJournal(UsnJournalIndex* index) {
-  return ForEachUsnRecord([&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
-                          &index->unreadable);
-}
-
-bool NtfsVolume::ForEachUsnRecord(const std::function<void(const UsnRecord&)>& visit,
-                                  std::uint64_t* damaged, bool* unreadable) {
-  std::uint64_t journal = Lookup(kExtendRecord, u"$UsnJrnl");
-  if (journal == kNone || !InUse(journal)) return false;
-  // $J in pieces by starting cluster: in the file's record and in the
-  // extension records its list names (a long journal is fragmented).
-  std::vector<std::uint64_t> holders = {journal};
-  for (auto it = named_extensions_.lower_bound({journal, 0});
-       it != named_extensions_.end() && it->first == journal; ++it)
-    holders.push_back(it->second);
-  RunPieces pieces;
-  std::uint64_t size = 0;
-  bool found = false, sized = false;
-  std::vector<std::uint8_t> raw;
-  for (std::uint64_t holder : holders) {
-    if (!mft_.ReadRecord(holder, &raw)) continue;
-    AttributeWalker walker(raw.data(), mft_.record_size());
-    NtfsAttribute a;
-    while (walker.Next(&a)) {
-      if (a.type != kAttrData || a.name != u"$J") continue;
-      found = true;
-      if (a.resident) {
-        *damaged += qst::ForEachUsnRecord(a.value, a.value_length, visit);
-        continue;
-      }
-      if (a.start_vcn == 0) {
-        size = a.data_size;
-        sized = true;
-      }
-      Runs runs;
-      if (DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs))
-        pieces.emplace_back(a.start_vcn, std::move(runs));
-      else
-        *unreadable = true;
-    }
-  }
-  if (!found) return false;
-  const std::uint64_t cluster = mft_.geometry().cluster_size;
-  if (cluster == 0) return true;  // a bare MFT: no clusters to read
-  // Pieces that leave a gap (one lost) leave it unread, and say so; where
-  // the first piece, which tells the stream's size, is the one lost, the
-  // rest is read to its end.
-  JoinedRuns joined = JoinRunPieces(std::move(pieces), cluster);
-  if (joined.overlap || joined.gap || !sized) *unreadable = true;
-  if (!sized)
-    for (const auto& run : joined.runs) size = run.second > ~size ? ~0ull : size + run.second;
-  bool read = true;
-  *damaged += qst::ReadUsnJournal(reader_, joined.runs, size, visit, &read);
-  if (!read) *unreadable = true;
-  return true;
-}
-
-bool NtfsVolume::ReadLogFile(const std::function<void(const LogRecord&)>& visit,
-                             LogFileScan* scan) {
-  constexpr std::uint64_t kLogFileRecord = 2;
-  std::vector<std::uint8_t> raw;
-  const std::uint64_t cluster = mft_.geometry().cluster_size;
-  if (cluster == 0 || !mft_.ReadRecord(kLogFileRecord, &raw)) return false;
-  AttributeWalker walker(raw.data(), mft_.record_size());
-  NtfsAttribute a;
-  while (walker.Next(&a)) {
-    if (a.type != kAttrData || !a.name.empty() || a.resident || a.start_vcn != 0) continue;
-    Runs runs;
-    if (!DecodeRuns(a.runs, a.runs_length, mft_.geometry(), &runs)) return false;
-    *scan = qst::ReadLogFile(
-        a.data_size,
-        [&](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-          return ReadThroughRuns(reader_, runs, offset, out, size) == ReadStatus::kOk;
-        },
-        visit);
-    return true;
-  }
-  return false;
 }
 
 std::uint32_t NtfsVolume::ClusterSize() const {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -67,6 +68,7 @@ class NtfsVolume {
   using Damage = VolumeDamage;
 
   static constexpr std::uint64_t kRootRecord = 5;
+  static constexpr std::uint64_t kExtendRecord = 11;  // $Extend
   static constexpr std::uint32_t kNone = NameStore::kNone;
   // The made-up folder of names whose parent cannot be trusted: a deleted
   // file's folder since gone, a parent reference that fails (no folder,
@@ -96,8 +98,11 @@ class NtfsVolume {
   // through `window`, one of the caller's thread; through one of the
   // volume's own, a thread at a time, when null. False when the record
   // cannot be read again or no longer holds the file read before: another
-  // sequence number, in use or not.
-  bool TimesOf(std::uint64_t record, Times* times, Mft::Window* window = nullptr) const;
+  // sequence number, in use or not. With `size`: also the size of the
+  // file's unnamed data stream, where its record holds the stream's first
+  // piece (left empty otherwise: a folder, a stream in an extension record).
+  bool TimesOf(std::uint64_t record, Times* times, Mft::Window* window = nullptr,
+               std::optional<std::uint64_t>* size = nullptr) const;
   // The 64 bytes that the object-identifier request returns: the ID, and the
   // birth volume, birth object and domain IDs (from the attribute when it
   // holds them, else from $Extend\$ObjId:$O). False when the file has none.
