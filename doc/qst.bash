@@ -16,11 +16,11 @@ _qst() {
     --*)
       COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
         --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --usn
-        --usn-journal= --utc --version' -- "$cur"))
+        --usn-journal= --utc --version --index-entries --logfile --logfile= --logfile-only --references' -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       return ;;
     -*)
-      COMPREPLY=($(compgen -W '-a -d -e -h -i -j -l -n -o -r -S -u -U -x' -- "$cur"))
+      COMPREPLY=($(compgen -W '-a -d -e -h -i -I -j -K -l -L -n -o -r -S -u -U -x' -- "$cur"))
       return ;;
   esac
   COMPREPLY=($(compgen -f -- "$cur"))

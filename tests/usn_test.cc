@@ -659,5 +659,35 @@ TEST(UsnJournal, RealWindowsRecordsAreRead) {
       << events.out;
 }
 
+TEST(UsnJournal, FilesJoinTheirRecordsInSqliteOnRecordAndSequence) {
+  if (std::system("command -v sqlite3 >/dev/null") != 0) QST_SKIP() << "needs sqlite3";
+  const std::string dir = ::testing::TempDir() + "/qst_usn_join_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string image = dir + "/volume.img";
+  std::ofstream(image, std::ios::binary) << JournalVolume().bytes();
+  std::ofstream(dir + "/files.csv") << RunQst({"-d", image, "-K", "--csv", "-r", "C:\\"}).out;
+  std::ofstream(dir + "/journal.csv") << RunQst({"-d", image, "-U", "--journal-only", "--csv"}).out;
+  // Each file's records: reused.txt's record held another file when the
+  // journal wrote of it (another sequence number), so it joins none.
+  const std::string joined =
+      testing::Capture("cd " + dir +
+                       " && sqlite3 -separator ' ' :memory: '.import --csv files.csv files' "
+                       "'.import --csv journal.csv journal' "
+                       "'SELECT f.path, count(j.usn) FROM files f LEFT JOIN journal j ON "
+                       "j.file_record = f.\"index\" AND j.file_sequence = f.sequence "
+                       "GROUP BY f.path ORDER BY f.path'");
+  EXPECT_EQ(joined,
+            "C:\\ 1\nC:\\backdated.txt 1\nC:\\honest.txt 1\nC:\\reused.txt 0\n"
+            "C:\\touched.txt 3\n");
+  // A name's folder joins the folder's own row.
+  const std::string parents = testing::Capture(
+      "cd " + dir +
+      " && sqlite3 -separator ' ' :memory: '.import --csv files.csv files' "
+      "'SELECT count(*) FROM files f JOIN files p ON p.\"index\" = f.parent_record AND "
+      "p.sequence = f.parent_sequence'");
+  EXPECT_EQ(parents, "5\n");
+  std::system(("rm -rf " + dir).c_str());
+}
+
 }  // namespace
 }  // namespace qst

@@ -199,13 +199,13 @@ int CheckListings(const RunOptions& options, Output& err) {
     return kStatusBadUsage;
   }
   // The witnesses read beside each file have no file to join to there.
-  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kLog}) {
+  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kLog, Witness::kReference}) {
     if (options.journal_only && options.wants(w)) {
       err.Printf("qst: can't use -%c with --journal-only\n", OptionOf(w).letter);
       return kStatusBadUsage;
     }
   }
-  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kUsn}) {
+  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kUsn, Witness::kReference}) {
     if (options.logfile_only && options.wants(w)) {
       err.Printf("qst: can't use -%c with --logfile-only\n", OptionOf(w).letter);
       return kStatusBadUsage;

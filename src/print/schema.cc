@@ -77,6 +77,15 @@ constexpr Column kLogColumns[] = {
      "earlier_si", true},
 };
 
+// The keys a file joins on: its record (the index) with its sequence
+// number, and its folder's record and sequence number.
+constexpr Column kReferenceColumns[] = {
+    {Cell::kCount, Fact::kSequence, "   seq: ", "seq", "sequence", "sequence"},
+    {Cell::kCount, Fact::kParentRecord, "parent: ", "parent", "parent_record", "parent_record"},
+    {Cell::kCount, Fact::kParentSequence, "par sq: ", "parent seq", "parent_sequence",
+     "parent_sequence"},
+};
+
 std::string LogEventText(std::uint32_t field) {
   static constexpr const char* kFields[] = {"Creation", "Modification", "Change", "Access"};
   return std::string("$LogFile: earlier $SI ") + kFields[field & 3] + " Time";
@@ -107,6 +116,7 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
     {Witness::kIndex, kIndexColumns, "index_entry", false, false, true, &kIndexTimes},
     {Witness::kLog, kLogColumns, "logfile", false, false, true, nullptr, "LOG", LogEventText},
+    {Witness::kReference, kReferenceColumns},
 }};
 
 const TimeSet kRecordTimes = {

@@ -23,8 +23,9 @@ enum class Witness : std::uint8_t {
   kSnapshots,  // the volume's shadow copies
   kIndex,      // the entry by which its folder's $I30 index lists the name
   kLog,        // the records of $LogFile that change its MFT record
+  kReference,  // the record's own reference and its parent's: the keys to join on
 };
-inline constexpr int kWitnessCount = 6;
+inline constexpr int kWitnessCount = 7;
 
 class WitnessSet {
  public:
@@ -88,8 +89,14 @@ enum class Fact : std::uint8_t {
   kLogFirstLsn,
   kLogLastLsn,
   kLogMovedBack,
+  // The file's reference: its MFT record's sequence number, and the record
+  // and sequence number of the folder its name lies in (as the name's
+  // $FILE_NAME gives them).
+  kSequence,
+  kParentRecord,
+  kParentSequence,
 };
-inline constexpr int kFactCount = 24;
+inline constexpr int kFactCount = 27;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -111,6 +118,8 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kFlag},
     {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kCount},
     {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kFlag},
+    {Witness::kReference, FactKind::kCount}, {Witness::kReference, FactKind::kCount},
+    {Witness::kReference, FactKind::kCount},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
@@ -201,6 +210,10 @@ inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
      "      --logfile=FILE: as -L, from a $LogFile collected apart\n"
      "      --logfile-only: with -L, list the log record by record instead of files\n",
      true},
+    {Witness::kReference, 'K', "references",
+     "  -K, --references        also each file's sequence number and its folder's reference\n",
+     "      -K: with -d, also each file's MFT sequence number and its folder's record and\n"
+     "          sequence number, to join files to the journal and the log\n"},
 }};
 inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
 

@@ -450,6 +450,13 @@ class ImagePlatform : public Platform, public Evidence {
       info->facts.Set(Fact::kNameChange, name_times.change);
       info->facts.Set(Fact::kNameCreation, name_times.creation);
     }
+    // The keys to join on: the record's sequence number, and the folder the
+    // name lies in, where it is one of the volume's records.
+    info->facts.Set(Fact::kSequence, volume.SequenceOf(record));
+    if (found.name != NtfsVolume::kNone && volume.FolderOfName(found.name) != NameStore::kNone) {
+      info->facts.Set(Fact::kParentRecord, volume.FolderOfName(found.name));
+      info->facts.Set(Fact::kParentSequence, volume.FolderSequenceOfName(found.name));
+    }
     info->deleted = volume.Deleted(record);
     info->has_volume_id = volume.VolumeObjectId(info->volume_id);
     info->volume_created = volume.Created();
@@ -536,51 +543,6 @@ class ImagePlatform : public Platform, public Evidence {
   std::uint64_t listed_damage_ = 0;
 };
 
-// Lists a journal collected apart, without a volume.
-class JournalPlatform : public Platform, public Evidence {
- public:
-  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, Platform& host)
-      : file_(std::move(file)), name_(std::move(name)), host_(host) {}
-
-  Evidence* VolumeEvidence() override { return this; }
-  void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
-                      std::vector<RawFileInfo>*) override {}
-  std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
-
-  bool ForEachJournalRecord(const JournalVisitor& visit) override {
-    bool read = true;
-    damaged_ = ReadUsnStream(
-        *file_, [&](const UsnRecord& r) { visit(r, {}); }, &read);
-    unreadable_ = !read;
-    return true;
-  }
-  std::string LossReport() const override {
-    return DescribeJournalDamage(name_, damaged_, unreadable_);
-  }
-
-  int Probe(const std::string& path, RawFileInfo* info) override { return host_.Probe(path, info); }
-  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    return host_.OpenSearch(pattern, search);
-  }
-  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
-    return host_.OpenList(path, source);
-  }
-  std::string ErrorText(int code) override { return host_.ErrorText(code); }
-  int NameTooLongCode() const override { return host_.NameTooLongCode(); }
-  char Separator() const override { return host_.Separator(); }
-  bool IsVolumeRoot(std::string_view path) const override { return host_.IsVolumeRoot(path); }
-  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    return host_.ToLocalTime(utc, local);
-  }
-
- private:
-  std::unique_ptr<VolumeReader> file_;
-  std::string name_;
-  Platform& host_;
-  std::uint64_t damaged_ = 0;
-  bool unreadable_ = false;
-};
-
 }  // namespace
 
 std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reader,
@@ -590,11 +552,6 @@ std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reade
   return std::make_unique<ImagePlatform>(std::move(reader), std::move(volume), host, to_windows,
                                          std::move(image_name), std::move(witnesses),
                                          std::move(snapshots));
-}
-
-std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
-                                              Platform& host) {
-  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), host);
 }
 
 }  // namespace qst

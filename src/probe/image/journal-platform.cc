@@ -1,0 +1,65 @@
+// The platform of a change journal collected apart and listed without a
+// volume: the journal is its only evidence; paths go to the host.
+#include <memory>
+#include <string>
+
+#include "probe/image/volume-platform.h"
+#include "probe/image/witness-parts.h"
+#include "probe/ntfs/usn-journal.h"
+
+namespace qst {
+namespace {
+
+// Lists a journal collected apart, without a volume.
+class JournalPlatform : public Platform, public Evidence {
+ public:
+  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, Platform& host)
+      : file_(std::move(file)), name_(std::move(name)), host_(host) {}
+
+  Evidence* VolumeEvidence() override { return this; }
+  void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
+                      std::vector<RawFileInfo>*) override {}
+  std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
+
+  bool ForEachJournalRecord(const JournalVisitor& visit) override {
+    bool read = true;
+    damaged_ = ReadUsnStream(
+        *file_, [&](const UsnRecord& r) { visit(r, {}); }, &read);
+    unreadable_ = !read;
+    return true;
+  }
+  std::string LossReport() const override {
+    return DescribeJournalDamage(name_, damaged_, unreadable_);
+  }
+
+  int Probe(const std::string& path, RawFileInfo* info) override { return host_.Probe(path, info); }
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    return host_.OpenSearch(pattern, search);
+  }
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    return host_.OpenList(path, source);
+  }
+  std::string ErrorText(int code) override { return host_.ErrorText(code); }
+  int NameTooLongCode() const override { return host_.NameTooLongCode(); }
+  char Separator() const override { return host_.Separator(); }
+  bool IsVolumeRoot(std::string_view path) const override { return host_.IsVolumeRoot(path); }
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    return host_.ToLocalTime(utc, local);
+  }
+
+ private:
+  std::unique_ptr<VolumeReader> file_;
+  std::string name_;
+  Platform& host_;
+  std::uint64_t damaged_ = 0;
+  bool unreadable_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
+                                              Platform& host) {
+  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), host);
+}
+
+}  // namespace qst
