@@ -508,6 +508,49 @@ TEST(HtmlText, NamesAreTextWhateverTheyHold) {
   }
 }
 
+TEST(EventForm, NoValueOutgrowsASearchEngineAndLongPathsAreKeptWhole) {
+  // A path of 40,000 bytes (deep folders of two-byte characters): each
+  // event's values stay under 32,766 bytes, the path is cut at a character
+  // and marked, and its hex pieces give it back whole.
+  std::string path = "C:";
+  while (path.size() < 40000) path += "\\d\xC3\xA9\xC3\xA9\xC3\xA9";
+  testing::UtcZone zone;
+  std::string events;
+  kEventsLayout.print(BuildRecord(path, Memo(false), TimeForm{true, true}, zone), &events);
+  ASSERT_EQ(Count(events, "\n"), 4u);
+  const std::string line = events.substr(0, events.find('\n'));
+  // The longest string value: no event value holds a quote here but those
+  // that end it.
+  std::size_t longest = 0;
+  for (std::size_t at = 0; (at = line.find('"', at)) != std::string::npos;) {
+    const std::size_t end = line.find('"', at + 1);
+    longest = std::max(longest, end - at - 1);
+    at = end + 1;
+  }
+  EXPECT_LE(longest, 32766u);
+  const std::string cut = "\"path\":\"";
+  const std::size_t at = line.find(cut) + cut.size();
+  const std::string shown = line.substr(at, line.find('"', at) - at);
+  EXPECT_EQ(shown.substr(shown.size() - 6), " [cut]");
+  std::string escaped;  // the path as JSON writes it
+  for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(escaped.compare(0, shown.size() - 6, shown, 0, shown.size() - 6), 0);
+  EXPECT_GT(shown.size(), 15000u);
+  EXPECT_NE(line.find("\"message\":\"" + shown + ": $SI Creation Time\""), std::string::npos);
+  std::string hex;
+  const std::string parts = "\"path_hex_parts\":[";
+  std::size_t p = line.find(parts) + parts.size();
+  while (line[p] == '"') {
+    const std::size_t end = line.find('"', p + 1);
+    hex += line.substr(p + 1, end - p - 1);
+    p = end + 1 + (line[end + 1] == ',');
+  }
+  std::string whole;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    whole += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  EXPECT_EQ(whole, path);
+}
+
 TEST(FormShape, AnyNameKeepsEveryFormsLinesRowsAndFields) {
   // Names built from the characters that end lines, separate fields, quote,
   // turn text or start formulas, mixed with bytes that are not UTF-8: a

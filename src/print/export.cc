@@ -357,7 +357,8 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   AppendEventTime(t, out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
-  std::string message(r.path);
+  std::string message(CutName(r.path, kEventNameBytes));
+  if (message.size() < r.path.size()) message.append(" [cut]");
   message.append(": ").append(desc);
   if (r.in_snapshot())
     message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
@@ -370,7 +371,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   out->append(",\"message\":");
   AppendJsonString(message, out);
   out->append(",\"path\":");
-  AppendJsonNameAndHex("path", r.path, out);
+  AppendEventName("path", r.path, out);
   out->append(",\"index\":");
   AppendNumber(r.id, out);
   out->append(",\"filetime\":\"");

@@ -136,6 +136,28 @@ void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::stri
   out->push_back('"');
 }
 
+std::string_view CutName(std::string_view name, std::size_t most) {
+  if (name.size() <= most) return name;
+  std::size_t end = most;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+void AppendEventName(std::string_view key, std::string_view name, std::string* out) {
+  if (name.size() <= kEventNameBytes) {
+    AppendJsonNameAndHex(key, name, out);
+    return;
+  }
+  AppendJsonString(std::string(CutName(name, kEventNameBytes)) + " [cut]", out);
+  out->append(",\"").append(key).append("_hex_parts\":[");
+  for (std::size_t at = 0; at < name.size(); at += kEventNameBytes) {
+    out->append(at == 0 ? "\"" : ",\"");
+    AppendHex(name.substr(at, kEventNameBytes), out);
+    out->push_back('"');
+  }
+  out->push_back(']');
+}
+
 std::size_t BidiMarkAt(std::string_view s, unsigned* code) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   if (s.size() >= 2 && byte(0) == 0xD8 && byte(1) == 0x9C) {

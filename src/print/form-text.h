@@ -53,6 +53,18 @@ void AppendUnixTime(FILETIME t, std::string* out);
 // a line, written as \xHH.
 void AppendBodyName(std::string_view name, std::string* out);
 
+// The most bytes of a name an event holds in one value: a search engine
+// refuses a document with a value over 32,766 bytes (Lucene's longest
+// term), and a name's hex form takes twice its bytes.
+inline constexpr std::size_t kEventNameBytes = 16000;
+// `name` cut to `most` bytes at the start of a character.
+std::string_view CutName(std::string_view name, std::size_t most);
+// An event's name or path after its `"key":`, with its bytes in hex where
+// they are not UTF-8, as AppendJsonNameAndHex writes them. A name longer
+// than a value holds is cut, marked " [cut]", and kept whole in hex under
+// `key`_hex_parts, in pieces that each fit a value.
+void AppendEventName(std::string_view key, std::string_view name, std::string* out);
+
 // A name or path as a JSON string, and, where it is not valid UTF-8 (bytes
 // of another encoding, a lone surrogate), ,"<key>_hex":"<its bytes>" after
 // it, so that names that print alike stay apart.

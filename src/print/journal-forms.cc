@@ -154,8 +154,14 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   const std::string subject = !path.empty()  ? std::string(path)
                               : r.major != 4 ? t.name
                                              : "file " + t.file;
-  AppendJsonString(subject + ": " + desc, out);
-  AppendJsonName("path", !path.empty(), path, out);
+  std::string message(CutName(subject, kEventNameBytes));
+  if (message.size() < subject.size()) message += " [cut]";
+  AppendJsonString(message + ": " + desc, out);
+  out->append(",\"path\":");
+  if (path.empty())
+    out->append("null");
+  else
+    AppendEventName("path", path, out);
   AppendJsonName("name", r.major != 4, t.name, out);
   out->append(",\"usn\":");
   AppendNumber(r.usn, out);
