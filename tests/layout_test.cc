@@ -489,6 +489,46 @@ TEST(HtmlPage, SaysWhatWasNotReadAndLossesLineByLine) {
   EXPECT_NE(page.find("<dt>Volume made</dt>"), std::string::npos);
 }
 
+TEST(HtmlPage, TheChartsBarsAndTicksFitTheTimes) {
+  // Files made over a span: the bars are the least calendar step that holds
+  // it in a hundred, the axis ticks at round times, each series in the
+  // legend and in the chart's table.
+  constexpr FILETIME kStart = 133500000000000000;  // 2024-01-17 21:20:00 UTC
+  constexpr FILETIME kMinute = 600000000, kDay = 1440 * kMinute;
+  const struct {
+    FILETIME span;
+    const char* bars;
+    const char* first_tick;
+  } cases[] = {
+      {25 * kMinute, "bars of 30 seconds", ">2024/01/17 21:25:00<"},
+      {3 * kDay, "bars of 1 hour", ">2024/01/18<"},
+      {200 * 365 * kDay, "bars of 5 years", ">"},
+  };
+  testing::FakePlatform zone;
+  for (const auto& c : cases) {
+    RecordFields fields;
+    fields.witnesses.add(Witness::kFileName);
+    HtmlReport report(fields, TimeForm{true, false}, zone);
+    for (FILETIME t = 0; t <= 100; ++t) {
+      RawFileInfo raw = Memo(false);
+      raw.basic.CreationTime = kStart + c.span / 100 * t;
+      raw.facts.Set(Fact::kNameCreation, raw.basic.CreationTime);
+      report.Add(
+          BuildRecord("C:\\f" + std::to_string(t), raw, TimeForm{true, false}, zone, fields));
+    }
+    const std::string page = report.Page(ReportRun{});
+    EXPECT_NE(page.find(c.bars), std::string::npos) << c.bars;
+    const std::size_t tick = page.find("text-anchor=\"middle\"");
+    ASSERT_NE(tick, std::string::npos);
+    EXPECT_NE(page.find(c.first_tick, tick), std::string::npos) << page.substr(tick, 120);
+    EXPECT_NE(page.find("files by $SI creation</text>"), std::string::npos);
+    EXPECT_NE(page.find("$FILE_NAME creation</text>"), std::string::npos);
+    EXPECT_EQ(page.find("journal: File create</text>"), std::string::npos);
+    EXPECT_NE(page.find("<th>$FILE_NAME</th>"), std::string::npos);
+    EXPECT_NE(page.find("0 earlier and 0 later files"), std::string::npos);
+  }
+}
+
 TEST(HtmlText, NamesAreTextWhateverTheyHold) {
   struct Case {
     std::string name, html;

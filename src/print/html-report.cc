@@ -55,12 +55,6 @@ void AppendSortKey(FILETIME t, std::string* out) {
   out->append(digits);
 }
 
-// The date of `t` in the run's form, without the time of day.
-std::string DateText(FILETIME t, TimeForm form, const LocalTimeConverter& zone) {
-  RenderedTimestamp r = RenderTimestamp(t, form, zone);
-  return std::string(r.text, 10);
-}
-
 constexpr const char* kStyle = R"(
 body{font:15px/1.45 system-ui,sans-serif;margin:1.5em auto;max-width:72em;padding:0 1em;color:#111;background:#fff}
 h1{font-size:1.5em;margin:.2em 0}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #999}
@@ -75,7 +69,7 @@ dt{font-weight:600}dd{margin:0}pre{white-space:pre-wrap;margin:0}
 #flagged th[aria-sort=ascending] button::after{content:" \25B2"}#flagged th[aria-sort=descending] button::after{content:" \25BC"}
 .js-only{display:none}.js .js-only{display:block}svg{max-width:100%;height:auto}
 .bar{fill:#9a9a9a}.flag{fill:url(#hatch);stroke:#000;stroke-width:.5}.usn{fill:none;stroke:#000;stroke-width:1.5;stroke-dasharray:4 2}
-.store{stroke:#000;stroke-width:1;stroke-dasharray:2 3}.axis{font-size:11px}
+.store{stroke:#000;stroke-width:1;stroke-dasharray:2 3}.fnline{fill:none;stroke:#1f5fbf;stroke-width:1.5}.axis{font-size:11px}
 @media print{.js-only,.js .js-only{display:none}body{max-width:none}}
 )";
 
@@ -149,6 +143,7 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   ++types_[r.type];
   created_.push_back(r.crtime.raw);
   if (r.facts.Has(Fact::kUsnCreated)) journal_created_.push_back(r.facts.Get(Fact::kUsnCreated));
+  if (r.facts.Has(Fact::kNameCreation)) name_created_.push_back(r.facts.Get(Fact::kNameCreation));
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
   // Notes of provenance alone flag nothing.
@@ -171,6 +166,7 @@ void HtmlReport::Merge(const HtmlReport& part) {
                           part.flagged_created_.end());
   journal_created_.insert(journal_created_.end(), part.journal_created_.begin(),
                           part.journal_created_.end());
+  name_created_.insert(name_created_.end(), part.name_created_.begin(), part.name_created_.end());
   // The first kMaxRows flagged files of the whole run.
   const std::size_t room = kMaxRows - row_ends_.size();
   const std::size_t taken = std::min(room, part.row_ends_.size());
@@ -207,158 +203,6 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
     for (const RenderedTimestamp* t : TimesOf(r, *set)) time(*t, HasTimes(r, *set));
   rows_.append("</tr>\n");
   row_ends_.push_back(rows_.size());
-}
-
-namespace {
-
-constexpr int kBins = 100;
-constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
-constexpr double kBar = static_cast<double>(kWidth) / kBins;
-
-// How many times fall in each bar, and outside the range.
-struct Series {
-  std::array<std::uint64_t, kBins> bins{};
-  std::uint64_t before = 0, after = 0;
-};
-
-std::string Num(double v) {
-  char number[64];
-  std::snprintf(number, sizeof number, "%.1f", v);
-  return number;
-}
-
-}  // namespace
-
-// The chart's range, its bars and their scale.
-struct HtmlReport::Chart {
-  FILETIME lo = 0, hi = 0, width = 0;
-  std::size_t files = 0;
-  Series all, flagged, journal;
-  std::uint64_t top = 1;
-  std::string first, last;  // the dates at either end
-
-  double X(FILETIME t) const { return kLeft + static_cast<double>(t - lo) / (hi - lo) * kWidth; }
-  double Y(std::uint64_t c) const {
-    return kTop + kHeight - static_cast<double>(c) / top * kHeight;
-  }
-  Series Count(const std::vector<FILETIME>& times) const {
-    Series s;
-    for (FILETIME t : times) {
-      if (t < lo)
-        ++s.before;
-      else if (t > hi)
-        ++s.after;
-      else
-        ++s.bins[std::min<FILETIME>((t - lo) / width, kBins - 1)];
-    }
-    return s;
-  }
-};
-
-HtmlReport::Chart HtmlReport::MakeChart() const {
-  Chart c;
-  // The range holds all but the farthest 0.5% at either end, so that a few
-  // times far off (1601, 2100) do not squeeze the rest into one bar.
-  std::vector<FILETIME> sorted = created_;
-  std::sort(sorted.begin(), sorted.end());
-  c.files = sorted.size();
-  const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
-  c.lo = sorted[cut];
-  c.hi = sorted[n - 1 - cut];
-  constexpr FILETIME kDay = 864000000000;
-  if (c.hi - c.lo < kDay) c.hi = c.lo + kDay;
-  c.width = (c.hi - c.lo) / kBins + 1;
-  c.all = c.Count(created_);
-  c.flagged = c.Count(flagged_created_);
-  c.journal = c.Count(journal_created_);
-  for (int i = 0; i < kBins; ++i) c.top = std::max({c.top, c.all.bins[i], c.journal.bins[i]});
-  c.first = DateText(c.lo, form_, zone_);
-  c.last = DateText(c.hi, form_, zone_);
-  return c;
-}
-
-void HtmlReport::AppendTimeline(std::string* out) const {
-  out->append("<section id=\"timeline\"><h2>Creation times</h2>\n");
-  if (created_.empty()) {
-    out->append("<p>No file was reported.</p></section>\n");
-    return;
-  }
-  const Chart c = MakeChart();
-  out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
-              std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 40) +
-              "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
-              "creation time, " +
-              c.first + " to " + c.last + "</title>\n<desc id=\"chart-desc\">" +
-              std::to_string(c.files) + " files in " + std::to_string(kBins) +
-              " bars; hatched: the flagged files" +
-              (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
-              (stores_.empty() ? "" : "; dotted lines: the shadow copies") + ". " +
-              std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
-              " later files are left out.</desc>\n<defs><pattern id=\"hatch\" width=\"4\" "
-              "height=\"4\" patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" "
-              "fill=\"#fff\"/><path d=\"M0 4L4 0\" stroke=\"#000\"/></pattern></defs>\n");
-  AppendBars(c, out);
-  AppendMarks(c, out);
-  out->append("</svg>\n<p>Bars: files by creation time ($SI), " + c.first + " to " + c.last +
-              "; hatched: flagged files" +
-              (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
-              (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
-              std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
-              " later files are outside the chart.</p>\n");
-  // The same in text, for those who cannot see the chart.
-  out->append(
-      "<details><summary>The chart as a table</summary><table><thead><tr><th>From</th><th>"
-      "Files</th><th>Flagged</th></tr></thead><tbody>\n");
-  for (int i = 0; i < kBins; ++i)
-    if (c.all.bins[i] != 0)
-      out->append("<tr><td>" + DateText(c.lo + i * c.width, form_, zone_) +
-                  "</td><td class=\"n\">" + std::to_string(c.all.bins[i]) +
-                  "</td><td class=\"n\">" + std::to_string(c.flagged.bins[i]) + "</td></tr>\n");
-  out->append("</tbody></table></details></section>\n");
-}
-
-void HtmlReport::AppendBars(const Chart& c, std::string* out) const {
-  for (int i = 0; i < kBins; ++i) {
-    if (c.all.bins[i] == 0) continue;
-    out->append("<rect class=\"bar\" x=\"" + Num(kLeft + i * kBar) + "\" y=\"" +
-                Num(c.Y(c.all.bins[i])) + "\" width=\"" + Num(kBar - 1) + "\" height=\"" +
-                Num(kTop + kHeight - c.Y(c.all.bins[i])) + "\"><title>" +
-                DateText(c.lo + i * c.width, form_, zone_) + ": " + std::to_string(c.all.bins[i]) +
-                " files, " + std::to_string(c.flagged.bins[i]) + " flagged</title></rect>\n");
-    if (c.flagged.bins[i] != 0)
-      out->append("<rect class=\"flag\" x=\"" + Num(kLeft + i * kBar) + "\" y=\"" +
-                  Num(std::min(c.Y(c.flagged.bins[i]), kTop + kHeight - 3.0)) + "\" width=\"" +
-                  Num(kBar - 1) + "\" height=\"" +
-                  Num(std::max(kTop + kHeight - c.Y(c.flagged.bins[i]), 3.0)) + "\"/>\n");
-  }
-}
-
-// The journal's line, the shadow copies' marks and the axes.
-void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
-  if (!journal_created_.empty()) {
-    out->append("<polyline class=\"usn\" points=\"");
-    for (int i = 0; i < kBins; ++i)
-      out->append(Num(kLeft + (i + 0.5) * kBar) + "," + Num(c.Y(c.journal.bins[i])) + " ");
-    out->append("\"/>\n");
-  }
-  for (const auto& [store, made] : stores_) {
-    if (made < c.lo || made > c.hi) continue;
-    out->append("<line class=\"store\" x1=\"" + Num(c.X(made)) + "\" x2=\"" + Num(c.X(made)) +
-                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
-                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
-                ", " + DateText(made, form_, zone_) + "</title></line>\n<text class=\"axis\" x=\"" +
-                Num(c.X(made) + 2) + "\" y=\"" + std::to_string(kTop - 2) + "\">" +
-                std::to_string(store) + "</text>\n");
-  }
-  out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
-              "\" y1=\"" + std::to_string(kTop + kHeight) + "\" y2=\"" +
-              std::to_string(kTop + kHeight) + "\" stroke=\"#000\"/>\n");
-  out->append("<text class=\"axis\" x=\"" + std::to_string(kLeft) + "\" y=\"" +
-              std::to_string(kTop + kHeight + 16) + "\">" + c.first + "</text>\n");
-  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft + kWidth) +
-              "\" y=\"" + std::to_string(kTop + kHeight + 16) + "\">" + c.last + "</text>\n");
-  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
-              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(c.top) + "</text>\n");
 }
 
 void HtmlReport::AppendTable(std::string* out) const {

@@ -65,6 +65,9 @@ class HtmlReport {
   void AppendTimeline(std::string* out) const;
   void AppendBars(const Chart& chart, std::string* out) const;
   void AppendMarks(const Chart& chart, std::string* out) const;
+  void AppendLegend(std::string* out) const;
+  // A step of the chart's bars in words ("1 day", "15 minutes").
+  static std::string AxisStep(FILETIME step);
   void AppendTable(std::string* out) const;
   // The table of the signs of forgery, or of the notes.
   void AppendSignTable(bool forgery, bool volume_known, std::string* out) const;
@@ -78,6 +81,7 @@ class HtmlReport {
   std::vector<FILETIME> created_;                 // $SI creation of each file
   std::vector<FILETIME> flagged_created_;         // of each flagged file
   std::vector<FILETIME> journal_created_;         // -U: the journal's File create times
+  std::vector<FILETIME> name_created_;            // -n: each file's $FILE_NAME creation
   std::map<int, FILETIME> stores_;                // -S: the shadow copies seen, when made
   std::string rows_;                              // the table's rows, up to kMaxRows
   std::vector<std::size_t> row_ends_;             // where each row ends in rows_

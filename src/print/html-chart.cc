@@ -1,0 +1,261 @@
+// The page's chart of creation times: bars of files by their $SI creation,
+// the flagged ones hatched, lines for the $FILE_NAME creations and the
+// journal's File create records, marks for the shadow copies, a legend,
+// and the same as a table. The bars are of a calendar step (a second to a
+// century) that fits the times, and the axis is marked at round times.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "print/html-report.h"
+
+namespace qst {
+namespace {
+
+constexpr int kMaxBins = 100;
+constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
+constexpr FILETIME kSecond = 10'000'000, kMinute = 60 * kSecond, kHour = 60 * kMinute,
+                   kDay = 24 * kHour, kYear = 365 * kDay + kDay / 4;
+
+// The steps of bars and ticks, each a round span of the calendar (months
+// and years as their mean length).
+constexpr FILETIME kSteps[] = {
+    kSecond,     2 * kSecond, 5 * kSecond,  10 * kSecond, 15 * kSecond, 30 * kSecond, kMinute,
+    2 * kMinute, 5 * kMinute, 10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,        2 * kHour,
+    3 * kHour,   6 * kHour,   12 * kHour,   kDay,         2 * kDay,     7 * kDay,     14 * kDay,
+    kYear / 12,  kYear / 4,   kYear,        2 * kYear,    5 * kYear,    10 * kYear,   25 * kYear,
+    50 * kYear,  100 * kYear, 1000 * kYear, 10000 * kYear};
+
+// The least step of at least `least`.
+FILETIME StepOf(FILETIME least) {
+  for (FILETIME step : kSteps)
+    if (step >= least) return step;
+  return kSteps[std::size(kSteps) - 1];
+}
+
+std::string Num(double v) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.1f", v);
+  return number;
+}
+
+// A moment as the page shows it on the axis: the date, and the time of day
+// to the second where the step is under a day.
+std::string AxisText(FILETIME t, FILETIME step, TimeForm form, const LocalTimeConverter& zone) {
+  RenderedTimestamp r = RenderTimestamp(t, form, zone);
+  std::string text(r.text, step < kDay ? 19 : 10);
+  if (text.size() > 10) text[10] = ' ';
+  return text;
+}
+
+}  // namespace
+
+// How many times fall in each bar, and outside the range.
+struct ChartSeries {
+  std::array<std::uint64_t, kMaxBins> bins{};
+  std::uint64_t before = 0, after = 0;
+};
+
+// The chart's range, its bars and their scale.
+struct HtmlReport::Chart {
+  FILETIME lo = 0, step = 0;
+  int bins = 1;
+  std::size_t files = 0;
+  ChartSeries all, flagged, journal, names;
+  std::uint64_t top = 1;
+
+  FILETIME hi() const { return lo + static_cast<FILETIME>(bins) * step - 1; }
+  double Bar() const { return static_cast<double>(kWidth) / bins; }
+  double X(FILETIME t) const {
+    return kLeft + static_cast<double>(t - lo) / static_cast<double>(hi() - lo) * kWidth;
+  }
+  double Y(std::uint64_t c) const {
+    return kTop + kHeight - static_cast<double>(c) / top * kHeight;
+  }
+  ChartSeries Count(const std::vector<FILETIME>& times) const {
+    ChartSeries s;
+    for (FILETIME t : times) {
+      if (t < lo)
+        ++s.before;
+      else if (t > hi())
+        ++s.after;
+      else
+        ++s.bins[std::min<FILETIME>((t - lo) / step, bins - 1)];
+    }
+    return s;
+  }
+};
+
+HtmlReport::Chart HtmlReport::MakeChart() const {
+  Chart c;
+  // The range holds all but the farthest 0.5% at either end, so that a few
+  // times far off (1601, 2100) do not squeeze the rest into one bar; its
+  // bars are the least calendar step that covers it in 100.
+  std::vector<FILETIME> sorted = created_;
+  std::sort(sorted.begin(), sorted.end());
+  c.files = sorted.size();
+  const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
+  const FILETIME lo = sorted[cut], hi = sorted[n - 1 - cut];
+  c.step = StepOf((hi - lo) / (kMaxBins - 1) + 1);
+  c.lo = lo - lo % c.step;
+  c.bins = static_cast<int>((hi - c.lo) / c.step + 1);
+  c.all = c.Count(created_);
+  c.flagged = c.Count(flagged_created_);
+  c.journal = c.Count(journal_created_);
+  c.names = c.Count(name_created_);
+  for (int i = 0; i < c.bins; ++i)
+    c.top = std::max({c.top, c.all.bins[i], c.journal.bins[i], c.names.bins[i]});
+  return c;
+}
+
+void HtmlReport::AppendTimeline(std::string* out) const {
+  out->append("<section id=\"timeline\"><h2>Creation times</h2>\n");
+  if (created_.empty()) {
+    out->append("<p>No file was reported.</p></section>\n");
+    return;
+  }
+  const Chart c = MakeChart();
+  const std::string first = AxisText(c.lo, c.step, form_, zone_);
+  const std::string last = AxisText(c.hi(), c.step, form_, zone_);
+  const std::string what =
+      std::string("; hatched: the flagged files") +
+      (name_created_.empty() ? "" : "; blue line: the $FILE_NAME creation times") +
+      (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
+      (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
+      std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
+      " later files are outside the chart.";
+  out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
+              std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 60) +
+              "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
+              "creation time, " +
+              first + " to " + last + "</title>\n<desc id=\"chart-desc\">" +
+              std::to_string(c.files) + " files in " + std::to_string(c.bins) + " bars of " +
+              AxisStep(c.step) + what +
+              "</desc>\n<defs><pattern id=\"hatch\" width=\"4\" "
+              "height=\"4\" patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" "
+              "fill=\"#fff\"/><path d=\"M0 4L4 0\" stroke=\"#000\"/></pattern></defs>\n");
+  AppendBars(c, out);
+  AppendMarks(c, out);
+  AppendLegend(out);
+  out->append("</svg>\n<p>Bars: files by creation time ($SI), " + first + " to " + last +
+              ", bars of " + AxisStep(c.step) + what + "</p>\n");
+  // The same in text, for those who cannot see the chart.
+  out->append(
+      "<details><summary>The chart as a table</summary><table><thead><tr><th>From</th><th>"
+      "Files</th><th>Flagged</th>");
+  if (!name_created_.empty()) out->append("<th>$FILE_NAME</th>");
+  if (!journal_created_.empty()) out->append("<th>Journal</th>");
+  out->append("</tr></thead><tbody>\n");
+  for (int i = 0; i < c.bins; ++i) {
+    if (c.all.bins[i] == 0 && c.names.bins[i] == 0 && c.journal.bins[i] == 0) continue;
+    out->append("<tr><td>" + AxisText(c.lo + i * c.step, c.step, form_, zone_) +
+                "</td><td class=\"n\">" + std::to_string(c.all.bins[i]) + "</td><td class=\"n\">" +
+                std::to_string(c.flagged.bins[i]) + "</td>");
+    if (!name_created_.empty())
+      out->append("<td class=\"n\">" + std::to_string(c.names.bins[i]) + "</td>");
+    if (!journal_created_.empty())
+      out->append("<td class=\"n\">" + std::to_string(c.journal.bins[i]) + "</td>");
+    out->append("</tr>\n");
+  }
+  out->append("</tbody></table></details></section>\n");
+}
+
+std::string HtmlReport::AxisStep(FILETIME step) {
+  const struct {
+    FILETIME unit;
+    const char* name;
+  } units[] = {{kYear, "year"}, {kYear / 12, "month"}, {kDay, "day"},
+               {kHour, "hour"}, {kMinute, "minute"},   {kSecond, "second"}};
+  for (const auto& u : units)
+    if (step >= u.unit && (step % u.unit == 0 || u.unit >= kYear / 12)) {
+      const FILETIME n = step / u.unit;
+      return std::to_string(n) + " " + u.name + (n == 1 ? "" : "s");
+    }
+  return "1 second";
+}
+
+void HtmlReport::AppendBars(const Chart& c, std::string* out) const {
+  const double bar = c.Bar();
+  for (int i = 0; i < c.bins; ++i) {
+    if (c.all.bins[i] == 0) continue;
+    out->append("<rect class=\"bar\" x=\"" + Num(kLeft + i * bar) + "\" y=\"" +
+                Num(c.Y(c.all.bins[i])) + "\" width=\"" + Num(std::max(bar - 1, 1.0)) +
+                "\" height=\"" + Num(kTop + kHeight - c.Y(c.all.bins[i])) + "\"><title>" +
+                AxisText(c.lo + i * c.step, c.step, form_, zone_) + ": " +
+                std::to_string(c.all.bins[i]) + " files, " + std::to_string(c.flagged.bins[i]) +
+                " flagged</title></rect>\n");
+    if (c.flagged.bins[i] != 0)
+      out->append("<rect class=\"flag\" x=\"" + Num(kLeft + i * bar) + "\" y=\"" +
+                  Num(std::min(c.Y(c.flagged.bins[i]), kTop + kHeight - 3.0)) + "\" width=\"" +
+                  Num(std::max(bar - 1, 1.0)) + "\" height=\"" +
+                  Num(std::max(kTop + kHeight - c.Y(c.flagged.bins[i]), 3.0)) + "\"/>\n");
+  }
+}
+
+// The lines of the other series, the shadow copies' marks and the axes,
+// marked at round times.
+void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
+  const double bar = c.Bar();
+  auto line = [&](const char* cls, const ChartSeries& s) {
+    out->append("<polyline class=\"").append(cls).append("\" points=\"");
+    for (int i = 0; i < c.bins; ++i)
+      out->append(Num(kLeft + (i + 0.5) * bar) + "," + Num(c.Y(s.bins[i])) + " ");
+    out->append("\"/>\n");
+  };
+  if (!name_created_.empty()) line("fnline", c.names);
+  if (!journal_created_.empty()) line("usn", c.journal);
+  for (const auto& [store, made] : stores_) {
+    if (made < c.lo || made > c.hi()) continue;
+    out->append("<line class=\"store\" x1=\"" + Num(c.X(made)) + "\" x2=\"" + Num(c.X(made)) +
+                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
+                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
+                ", " + AxisText(made, c.step, form_, zone_) +
+                "</title></line>\n<text class=\"axis\" x=\"" + Num(c.X(made) + 2) + "\" y=\"" +
+                std::to_string(kTop - 2) + "\">" + std::to_string(store) + "</text>\n");
+  }
+  const std::string base = std::to_string(kTop + kHeight);
+  out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
+              "\" y1=\"" + base + "\" y2=\"" + base + "\" stroke=\"#000\"/>\n");
+  // Ticks at round times, five or so across.
+  const FILETIME tick = StepOf((c.hi() - c.lo) / 5 + 1);
+  for (FILETIME t = c.lo + (tick - c.lo % tick) % tick; t <= c.hi(); t += tick) {
+    const std::string x = Num(c.X(t));
+    out->append("<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + base + "\" y2=\"" +
+                std::to_string(kTop + kHeight + 5) + "\" stroke=\"#000\"/><text class=\"axis\" " +
+                "text-anchor=\"middle\" x=\"" + x + "\" y=\"" +
+                std::to_string(kTop + kHeight + 18) + "\">" +
+                AxisText(t, tick, form_, zone_) + "</text>\n");
+    if (t > c.hi() - tick) break;  // the next would pass the end (or wrap)
+  }
+  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
+              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(c.top) + "</text>\n");
+}
+
+// What each mark of the chart stands for, below its axis.
+void HtmlReport::AppendLegend(std::string* out) const {
+  const std::string y = std::to_string(kTop + kHeight + 44);
+  const std::string mark_y = std::to_string(kTop + kHeight + 40);
+  int x = kLeft;
+  auto item = [&](const std::string& mark, const char* text, int width) {
+    out->append(mark + "<text class=\"axis\" x=\"" + std::to_string(x + 24) + "\" y=\"" + y +
+                "\">" + text + "</text>\n");
+    x += width;
+  };
+  auto box = [&](const char* cls) {
+    return "<rect class=\"" + std::string(cls) + "\" x=\"" + std::to_string(x) + "\" y=\"" +
+           std::to_string(kTop + kHeight + 34) + "\" width=\"18\" height=\"10\"/>";
+  };
+  auto stroke = [&](const char* cls) {
+    return "<line class=\"" + std::string(cls) + "\" x1=\"" + std::to_string(x) + "\" x2=\"" +
+           std::to_string(x + 18) + "\" y1=\"" + mark_y + "\" y2=\"" + mark_y + "\"/>";
+  };
+  out->append("<g class=\"legend\">\n");
+  item(box("bar"), "files by $SI creation", 190);
+  item(box("flag"), "flagged files", 130);
+  if (!name_created_.empty()) item(stroke("fnline"), "$FILE_NAME creation", 180);
+  if (!journal_created_.empty()) item(stroke("usn"), "journal: File create", 180);
+  if (!stores_.empty()) item(stroke("store"), "shadow copy", 130);
+  out->append("</g>\n");
+}
+
+}  // namespace qst
