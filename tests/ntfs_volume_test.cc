@@ -780,20 +780,21 @@ TEST(NtfsReader, AFilesSizeIsItsDataStreamsWhereverItsRecordKeepsIt) {
                 .Resident(0x80, "stream", u"named")
                 .NonResident(0x80, std::string("\x11\x01\x64", 3), 1234567)
                 .Close());
+  // A file whose list names `holder` for its data stream, which names
+  // `holder_base` as its base.
+  auto listed = [&](std::uint64_t base, const std::u16string& name, std::uint64_t holder,
+                    std::uint64_t holder_base, const std::string& stream) {
+    b.Add(base, RecordBuilder(1, 1)
+                    .Resident(0x10, StandardInformation(1))
+                    .Resident(0x20, entry(0x10, base) + entry(0x30, base) + entry(0x80, holder))
+                    .Resident(0x30, FileName(5, 5, name))
+                    .Close());
+    b.Add(holder, RecordBuilder(1, 1, holder_base | 1ull << 48).Resident(0x80, stream).Close());
+  };
   // Its data stream in an extension record that names it back; another
   // record naming another base holds a stream that is not its.
-  b.Add(18, RecordBuilder(1, 1)
-                .Resident(0x10, StandardInformation(1))
-                .Resident(0x20, entry(0x10, 18) + entry(0x30, 18) + entry(0x80, 19))
-                .Resident(0x30, FileName(5, 5, u"extended.txt"))
-                .Close());
-  b.Add(19, RecordBuilder(1, 1, 18 | 1ull << 48).Resident(0x80, "twelve bytes").Close());
-  b.Add(20, RecordBuilder(1, 1)
-                .Resident(0x10, StandardInformation(1))
-                .Resident(0x20, entry(0x10, 20) + entry(0x30, 20) + entry(0x80, 21))
-                .Resident(0x30, FileName(5, 5, u"stray.txt"))
-                .Close());
-  b.Add(21, RecordBuilder(1, 1, 16 | 1ull << 48).Resident(0x80, "not its").Close());
+  listed(18, u"extended.txt", 19, 18, "twelve bytes");
+  listed(20, u"stray.txt", 21, 16, "not its");
   b.Add(22, RecordBuilder(1, 3)
                 .Resident(0x10, StandardInformation(1))
                 .Resident(0x30, FileName(5, 5, u"folder"))
