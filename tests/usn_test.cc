@@ -689,5 +689,44 @@ TEST(UsnJournal, FilesJoinTheirRecordsInSqliteOnRecordAndSequence) {
   std::system(("rm -rf " + dir).c_str());
 }
 
+TEST(UsnJournal, AFileThatHoldsNoJournalIsRefusedNotListed) {
+  // A record with a minor version Windows never writes, or its name away
+  // from its header, is stray bytes; a file whose first MiB of data holds
+  // no record is no journal. Zeros are a journal not yet written.
+  const std::string record =
+      UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 0, kT0, kUsnFileCreate, u"a.txt");
+  std::string minor = record, offset = record;
+  minor[6] = 28;        // version 2.28
+  offset[0x3A] = 0x40;  // the name 4 bytes past the header
+  std::string noise(64 << 10, '\0');
+  std::uint32_t x = 1;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const struct {
+    const char* what;
+    std::string bytes;
+    int status;
+  } cases[] = {
+      {"records", Pages({record, record}), 0},
+      {"zeros", std::string(1 << 20, '\0'), 0},
+      {"noise", noise, 1},
+      {"version 2.28", Pages({minor}), 1},
+      {"name off its place", Pages({offset}), 1},
+  };
+  const std::string file = ::testing::TempDir() + "/qst_usn_none_" + std::to_string(getpid());
+  for (const auto& c : cases) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.bytes;
+    auto r = RunQst({"--usn-journal=" + file, "--journal-only", "-e"});
+    EXPECT_EQ(r.status, c.status) << c.what << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.err, "qst: " + file +
+                           " is not a USN journal: the first MiB of its data holds no record\n")
+          << c.what;
+    } else {
+      EXPECT_EQ(r.err, "") << c.what;
+    }
+  }
+  unlink(file.c_str());
+}
+
 }  // namespace
 }  // namespace qst

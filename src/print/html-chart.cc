@@ -223,8 +223,8 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
     out->append("<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + base + "\" y2=\"" +
                 std::to_string(kTop + kHeight + 5) + "\" stroke=\"#000\"/><text class=\"axis\" " +
                 "text-anchor=\"middle\" x=\"" + x + "\" y=\"" +
-                std::to_string(kTop + kHeight + 18) + "\">" +
-                AxisText(t, tick, form_, zone_) + "</text>\n");
+                std::to_string(kTop + kHeight + 18) + "\">" + AxisText(t, tick, form_, zone_) +
+                "</text>\n");
     if (t > c.hi() - tick) break;  // the next would pass the end (or wrap)
   }
   out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +

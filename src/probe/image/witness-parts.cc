@@ -318,6 +318,11 @@ bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<
     if (message->empty() || message->back() != '\n') *message += '\n';
     return false;
   }
+  if (!LooksLikeUsnJournal(**file)) {
+    *message =
+        "qst: " + path + " is not a USN journal: the first MiB of its data holds no record\n";
+    return false;
+  }
   return true;
 }
 

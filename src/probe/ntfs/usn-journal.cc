@@ -90,7 +90,12 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   std::uint32_t length = LoadLe32(data + kLength);
   std::uint16_t major = LoadLe16(data + kMajor);
   std::size_t header = major == 2 ? kV2Header : major == 3 ? kV3Header : major == 4 ? kV4Header : 0;
-  if (header == 0 || length < header || length % kAlign != 0 || length > available) return 0;
+  // Windows writes minor version 0 of each, the name right after the
+  // header and the record no longer than its name needs: anything else is
+  // not a record (a stretch of other bytes that happens to start like one).
+  if (header == 0 || LoadLe16(data + kMinor) != 0 || length < header || length % kAlign != 0 ||
+      length > available)
+    return 0;
   const Offsets& o = major == 2 ? kV2 : kV3;
   std::size_t name_length = 0, name_offset = 0;
   if (major == 4) {
@@ -98,7 +103,8 @@ std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, Usn
   } else {
     name_length = LoadLe16(data + o.name_length);
     name_offset = LoadLe16(data + o.name_offset);
-    if (name_length % 2 != 0 || name_offset < header || name_offset + name_length > length)
+    if (name_length % 2 != 0 || name_length == 0 || name_offset != header ||
+        length != (name_offset + name_length + kAlign - 1) / kAlign * kAlign)
       return 0;
   }
   // Filled in place: a reader that reuses `*out` reuses its name's buffer.
@@ -201,6 +207,22 @@ std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& listed, std::uint
     }
   }
   return damaged;
+}
+
+bool LooksLikeUsnJournal(VolumeReader& reader) {
+  // The first MiB of its data, page by page from the first page that holds
+  // any: a journal's pages start with records, or are zeros.
+  constexpr std::size_t kLook = 1 << 20;
+  const std::uint64_t size = reader.Size();
+  const std::uint64_t start = std::min(reader.DataFrom(0), size) / kUsnPage * kUsnPage;
+  std::vector<std::uint8_t> bytes(
+      static_cast<std::size_t>(std::min<std::uint64_t>(kLook, size - start)));
+  if (bytes.empty()) return true;
+  if (!reader.ReadAll(start, bytes.data(), bytes.size())) return true;  // said when it is read
+  if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; })) return true;
+  std::uint64_t records = 0;
+  ForEachUsnRecord(bytes.data(), bytes.size(), [&records](const UsnRecord&) { ++records; });
+  return records != 0;
 }
 
 std::uint64_t ReadUsnStream(VolumeReader& reader,

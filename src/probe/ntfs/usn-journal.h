@@ -88,6 +88,11 @@ std::uint64_t ForEachUsnRecord(const std::uint8_t* data, std::size_t size,
 // read in part.
 std::uint64_t ReadUsnJournal(VolumeReader& reader, const Runs& runs, std::uint64_t size,
                              const std::function<void(const UsnRecord&)>& visit, bool* read);
+// Whether `reader` holds a $J stream: the first MiB of its data holds a
+// record, or only zeros (a journal not yet written); false for other files
+// (a disk image, random bytes), which would read as damage or as records
+// made up of stray bytes.
+bool LooksLikeUsnJournal(VolumeReader& reader);
 // The same over all of `reader`: a $J stream collected apart.
 std::uint64_t ReadUsnStream(VolumeReader& reader,
                             const std::function<void(const UsnRecord&)>& visit, bool* read);
