@@ -1,8 +1,10 @@
 // The platform of a disk image: the NTFS volume of a raw, split raw, E01,
 // VMDK or VHD image (containers and partition tables through The Sleuth
 // Kit), with paths in Windows form and errors as Windows gives them.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <tsk/libtsk.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -185,6 +187,12 @@ std::string UnusablePath(const std::string& path) {
   // will.
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
     return Format("qst: cannot open image %s: it is neither a file nor a disk\n", path.c_str());
+  // The system's reason first (no permission): no reader of formats would
+  // open it either.
+  if (int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC); fd < 0)
+    return Format("qst: cannot open image %s: %s\n", path.c_str(), std::strerror(errno));
+  else
+    close(fd);
   // A later piece of a raw image split into several files: "x.002", "x.ab".
   std::size_t dot = path.find_last_of("./");
   if (dot == std::string::npos || path[dot] != '.') return {};

@@ -149,7 +149,9 @@ bool Mft::Locate(const BootSector& boot, std::string* error) {
   mirror_used_ = !own && RecordZeroAt(boot.mirror_offset, &record0, &runs, &size);
   if (!own && !mirror_used_) {
     if (boot.mft_offset >= reader_.Size()) {
-      *error = "cannot read the MFT";
+      *error = "the image ends at byte " + std::to_string(reader_.Size()) +
+               ", before the MFT (at byte " + std::to_string(boot.mft_offset) +
+               "): it is cut short";
       return false;
     }
     runs.assign(1, {boot.mft_offset, reader_.Size() - boot.mft_offset});

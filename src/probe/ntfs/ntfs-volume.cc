@@ -76,6 +76,14 @@ bool NtfsVolume::ReadBootSector(std::string* error) {
 
 bool NtfsVolume::CheckRoot(std::string* error) {
   if (InUse(kRootRecord) && IsFolder(kRootRecord)) return true;
+  // An image cut short before the MFT holds no record to read at all.
+  const std::uint64_t root_end = boot_.mft_offset + (kRootRecord + 1) * boot_.record_size;
+  if (boot_.record_size != 0 && reader_.Size() < root_end) {
+    *error = "the image ends at byte " + std::to_string(reader_.Size()) +
+             ", before the MFT's root folder record (at byte " +
+             std::to_string(root_end - boot_.record_size) + "): it is cut short";
+    return false;
+  }
   *error = "the root folder's record is damaged";
   return false;
 }
