@@ -463,6 +463,11 @@ TEST(CsvText, NoNameRunsAsAFormulaAndEachComesBackExactly) {
       back.erase(0, 1);
     EXPECT_EQ(back, c.name);
   }
+  // A NUL, at which programs that read CSV end a text, as the text layouts
+  // write it.
+  std::string field;
+  AppendCsvName(std::string("a\0b", 3), &field);
+  EXPECT_EQ(field, "a<00>b");
 }
 
 TEST(HtmlPage, SaysWhatWasNotReadAndLossesLineByLine) {

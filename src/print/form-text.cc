@@ -92,6 +92,14 @@ void AppendCsvField(std::string_view text, std::string* out) {
 }
 
 void AppendCsvName(std::string_view name, std::string* out) {
+  // Programs that read CSV end a text at a NUL (sqlite3 cuts the path
+  // there): it is written as the text layouts write it.
+  if (name.find('\0') != std::string_view::npos) {
+    std::string shown;
+    for (char c : name) shown += c == '\0' ? std::string("<00>") : std::string(1, c);
+    AppendCsvName(shown, out);
+    return;
+  }
   const std::size_t first = name.find_first_not_of('\'');
   if (first == std::string_view::npos ||
       std::string_view("=+-@\t\r").find(name[first]) == std::string_view::npos) {

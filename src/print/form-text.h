@@ -43,7 +43,7 @@ void AppendCsvField(std::string_view text, std::string* out);
 // text that starts with =, +, -, @, a tab or a carriage return, after any
 // apostrophes, gets one apostrophe more in front (shown by spreadsheets as
 // text). Programs get the exact name back by taking one apostrophe off a
-// field that starts so.
+// field that starts so. A NUL is written "<00>".
 void AppendCsvName(std::string_view name, std::string* out);
 void AppendCsvTime(const RenderedTimestamp& t, bool known, std::string* out);
 
