@@ -357,8 +357,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   AppendEventTime(t, out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
-  std::string message(CutName(r.path, kEventNameBytes));
-  if (message.size() < r.path.size()) message.append(" [cut]");
+  std::string message = EventText(r.path);
   message.append(": ").append(desc);
   if (r.in_snapshot())
     message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));

@@ -144,11 +144,11 @@ void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::stri
   out->push_back('"');
 }
 
-std::string_view CutName(std::string_view name, std::size_t most) {
-  if (name.size() <= most) return name;
-  std::size_t end = most;
+std::string EventText(std::string_view name) {
+  if (name.size() <= kEventNameBytes) return std::string(name);
+  std::size_t end = kEventNameBytes;
   while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-  return name.substr(0, end);
+  return std::string(name.substr(0, end)) + " [cut]";
 }
 
 void AppendEventName(std::string_view key, std::string_view name, std::string* out) {
@@ -156,7 +156,7 @@ void AppendEventName(std::string_view key, std::string_view name, std::string* o
     AppendJsonNameAndHex(key, name, out);
     return;
   }
-  AppendJsonString(std::string(CutName(name, kEventNameBytes)) + " [cut]", out);
+  AppendJsonString(EventText(name), out);
   out->append(",\"").append(key).append("_hex_parts\":[");
   for (std::size_t at = 0; at < name.size(); at += kEventNameBytes) {
     out->append(at == 0 ? "\"" : ",\"");

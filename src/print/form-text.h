@@ -57,8 +57,9 @@ void AppendBodyName(std::string_view name, std::string* out);
 // refuses a document with a value over 32,766 bytes (Lucene's longest
 // term), and a name's hex form takes twice its bytes.
 inline constexpr std::size_t kEventNameBytes = 16000;
-// `name` cut to `most` bytes at the start of a character.
-std::string_view CutName(std::string_view name, std::size_t most);
+// `name` as an event's text holds it: whole, or cut at the start of a
+// character to kEventNameBytes and marked " [cut]".
+std::string EventText(std::string_view name);
 // An event's name or path after its `"key":`, with its bytes in hex where
 // they are not UTF-8, as AppendJsonNameAndHex writes them. A name longer
 // than a value holds is cut, marked " [cut]", and kept whole in hex under

@@ -154,9 +154,7 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   const std::string subject = !path.empty()  ? std::string(path)
                               : r.major != 4 ? t.name
                                              : "file " + t.file;
-  std::string message(CutName(subject, kEventNameBytes));
-  if (message.size() < subject.size()) message += " [cut]";
-  AppendJsonString(message + ": " + desc, out);
+  AppendJsonString(EventText(subject) + ": " + desc, out);
   out->append(",\"path\":");
   if (path.empty())
     out->append("null");

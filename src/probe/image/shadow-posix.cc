@@ -357,14 +357,7 @@ bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* m
     *message = "libvshadow is not available (" + why + ")";
     return false;
   }
-  // A volume without the shadow copies' header holds no stores.
-  static constexpr std::uint8_t kVssIdentifier[16] = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1,
-                                                      0x48, 0x4e, 0xb7, 0xae, 0x04, 0x04,
-                                                      0x6e, 0x6c, 0xc7, 0x52};
-  std::uint8_t header[16] = {};
-  if (!volume.ReadAll(0x1e00, header, sizeof header) ||
-      !std::equal(header, header + 16, kVssIdentifier))
-    return true;
+  if (!HasShadowCopyHeader(volume)) return true;
   auto shadow = std::make_shared<VshadowVolume>(volume);
   StoreFacts facts;
   facts.catalog = ReadShadowCatalog(volume);

@@ -437,8 +437,7 @@ bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window
     return false;
   look(data, std::min(mft_.record_size(), kFixupStride - 2));
   if (has_times && has_size) return true;
-  // A folder has no data stream; one kept in an extension record is not
-  // read here, and stays unknown.
+  // A folder has no data stream.
   if (has_times && (r->flags & kFolder) != 0) return true;
   data = mft_.RecordIn(record, window);
   if (data != nullptr) look(data, mft_.record_size());

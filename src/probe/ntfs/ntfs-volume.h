@@ -99,8 +99,9 @@ class NtfsVolume {
   // volume's own, a thread at a time, when null. False when the record
   // cannot be read again or no longer holds the file read before: another
   // sequence number, in use or not. With `size`: also the size of the
-  // file's unnamed data stream, where its record holds the stream's first
-  // piece (left empty otherwise: a folder, a stream in an extension record).
+  // file's unnamed data stream, from the header of the stream's first
+  // piece, in the record or an extension record it names (left empty for
+  // a folder, or where that piece cannot be read).
   bool TimesOf(std::uint64_t record, Times* times, Mft::Window* window = nullptr,
                std::optional<std::uint64_t>* size = nullptr) const;
   // The 64 bytes that the object-identifier request returns: the ID, and the

@@ -36,6 +36,12 @@ bool ReadChain(VolumeReader& volume, std::uint64_t at, std::uint32_t record, std
 
 }  // namespace
 
+bool HasShadowCopyHeader(VolumeReader& volume) {
+  std::uint8_t id[16];
+  return volume.ReadAll(kVolumeHeader, id, sizeof id) &&
+         std::memcmp(id, kVssIdentifier, sizeof id) == 0;
+}
+
 std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume) {
   std::uint8_t header[kEntry];
   if (!volume.ReadAll(kVolumeHeader, header, sizeof header) ||

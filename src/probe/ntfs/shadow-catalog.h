@@ -42,6 +42,10 @@ struct ShadowCatalogStore {
   std::optional<std::uint64_t> block_list;  // from its type 3 entry
 };
 
+// Whether the volume holds the shadow copies' header (at 0x1E00): a
+// volume without it has no stores.
+bool HasShadowCopyHeader(VolumeReader& volume);
+
 // The stores the catalog names, in its order; empty when the volume has no
 // shadow-copy header or its catalog cannot be read whole.
 std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume);
