@@ -401,6 +401,9 @@ TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
   add(26, 5, u"*", true);
   add(27, 26, u"star", false);
   add(28, 5, u"q\"uote|bar", false);
+  add(29, 5, u"a/b", true);
+  add(30, 29, u"z", false);
+  add(31, 5, u"<2F><U+202E>", false);
   std::string image = ::testing::TempDir() + "/qst_names_" + std::to_string(getpid());
   std::ofstream(image, std::ios::binary) << b.bytes();
   auto r = RunQst({"-d", image, "-e", "-u", "-r", "C:\\"});
@@ -408,14 +411,34 @@ TEST(CraftedImages, NamesNeverChangeWhereTheWalkGoesOrHowManyRowsTheyTake) {
   EXPECT_EQ(testing::PathColumn(r.out),
             (std::vector<std::string>{
                 "C:\\", "C:\\*\\", "C:\\*\\star", "C:\\.\\", "C:\\.\\in-dot", "C:\\..\\",
-                "C:\\..\\in-dotdot", "C:\\a\\", "C:\\a\\b\\", "C:\\a\\b\\y", "C:\\a\\b\\",
-                "C:\\a\\b\\x", "C:\\q\"uote<7C>bar", "C:\\x.txt<0A>evil.exe <7C>1 <7C>2001"}));
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 15) << r.out;
+                "C:\\..\\in-dotdot", "C:\\<3C>2F><3C>U+202E>", "C:\\a\\", "C:\\a\\b\\",
+                "C:\\a\\b\\y", "C:\\a<2F>b\\", "C:\\a<2F>b\\z", "C:\\a\\b\\", "C:\\a\\b\\x",
+                "C:\\q\"uote<7C>bar", "C:\\x.txt<0A>evil.exe <7C>1 <7C>2001"}));
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 18) << r.out;
+  // What is listed leads back to the same record, given as an operand or in
+  // a list, whatever the name holds (but a '\\', which no text can tell from
+  // the separator).
+  const std::vector<std::string> back = {"C:\\<3C>2F><3C>U+202E>", "C:\\a<2F>b\\", "C:\\a<2F>b\\z",
+                                         "C:\\x.txt<0A>evil.exe <7C>1 <7C>2001"};
+  std::ofstream(image + ".back") << back[0] << "\n"
+                                 << back[1] << "\n"
+                                 << back[2] << "\n"
+                                 << back[3] << "\n";
+  for (const auto& given : {RunQst({"-d", image, "-e", back[0], back[1], back[2], back[3]}),
+                            RunQst({"-d", image, "-e", "-l", image + ".back"})}) {
+    EXPECT_EQ(given.status, 0) << given.err;
+    for (const char* row :
+         {"\nC:\\<3C>2F><3C>U+202E> |31 |", "\nC:\\a<2F>b\\ |29 |", "\nC:\\a<2F>b\\z |30 |",
+          "\nC:\\x.txt<0A>evil.exe <7C>1 <7C>2001 |25 |"})
+      EXPECT_NE(given.out.find(row), std::string::npos) << row << "\n" << given.out << given.err;
+  }
+  unlink((image + ".back").c_str());
   // Nor how many fields: the name's separators are shown, not obeyed.
   EXPECT_NE(r.out.find("\nC:\\x.txt<0A>evil.exe <7C>1 <7C>2001 |25 |"), std::string::npos);
   // A path's text leads through the folders its names give.
-  auto y = RunQst({"-d", image, "-e", "C:\\a\\b\\y"});
+  auto y = RunQst({"-d", image, "-e", "C:\\a\\b\\y", "C:\\x.txt<0A>evil.exe |1 |2001"});
   EXPECT_NE(y.out.find("\nC:\\a\\b\\y |22 |"), std::string::npos) << y.out << y.err;
+  EXPECT_NE(y.out.find("\nC:\\x.txt<0A>evil.exe <7C>1 <7C>2001 |25 |"), std::string::npos);
   // A plain path is NTFS names, whatever they hold; "/" separates as "\\".
   auto plain = RunQst({"-d", image, "-e", "C:\\q\"uote|bar", "C:/a/b/y"});
   EXPECT_EQ(testing::PathColumn(plain.out),

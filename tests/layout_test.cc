@@ -598,9 +598,10 @@ TEST(EventForm, NoValueOutgrowsASearchEngineAndLongPathsAreKeptWhole) {
 
 TEST(FormShape, AnyNameKeepsEveryFormsLinesRowsAndFields) {
   // Names built from the characters that end lines, separate fields, quote,
-  // turn text or start formulas, mixed with bytes that are not UTF-8: a
-  // file and a journal record so named print as many lines, rows and
-  // fields in every form as a plain name does.
+  // turn text or start formulas, or read as the text layouts' codes, mixed
+  // with bytes that are not UTF-8: a file and a journal record so named
+  // print as many lines, rows and fields in every form as a plain name does,
+  // and what the text layouts show of a volume's name reads back as it.
   const std::vector<std::string> pieces = {"|",
                                            " |",
                                            ",",
@@ -618,6 +619,9 @@ TEST(FormShape, AnyNameKeepsEveryFormsLinesRowsAndFields) {
                                            "\\",
                                            "/",
                                            "<0A>",
+                                           "<U+202E>",
+                                           "<3C",
+                                           "<",
                                            "\xE2\x80\xAE",
                                            "\xE2\x81\xA6",
                                            "\xC3",
@@ -642,6 +646,12 @@ TEST(FormShape, AnyNameKeepsEveryFormsLinesRowsAndFields) {
       journal_name += units[random() % units.size()];
     }
     EXPECT_EQ(testing::FormShapeFault(name, journal_name), "") << testing::Escaped(name);
+    // A volume's name, as the text layouts show it, reads back as itself.
+    for (bool row : {false, true}) {
+      std::string shown;
+      AppendTextName(name, &shown, row, true);
+      EXPECT_EQ(PathFromText(shown), name) << testing::Escaped(name) << " shown " << shown;
+    }
   }
 }
 

@@ -37,7 +37,7 @@ struct RunOptions {
   TimeForm time_form() const {
     return machine != MachineForm::kNone ? TimeForm{true, true} : TimeForm{utc, iso};
   }
-  RecordFields fields() const { return {witnesses, !report.empty()}; }
+  RecordFields fields() const { return {witnesses, !report.empty(), reads_image()}; }
   bool wants(Witness w) const { return witnesses.has(w); }
   // --report without a layout or form: the page is all the run writes.
   bool report_only() const { return !report.empty() && !csv && machine == MachineForm::kNone; }

@@ -48,12 +48,14 @@ void WritePrinted(const PrintedText& printed, Context& context) {
   if (printed.before_volume) context.before_volume = true;
 }
 
-void PrintSystemError(const std::string& path, int code, Context& context) {
+void PrintSystemError(const std::string& path, int code, Context& context, bool on_this_machine) {
   FileTimestampRecord record;
   record.path = path;
   record.error = code;
   record.error_text = context.platform->ErrorText(code);
   record.fields = context.options.fields();
+  // A list file's path is this machine's, not the image's names.
+  if (on_this_machine) record.fields.volume_names = false;
   PrintRecord(record, context);
 }
 

@@ -25,8 +25,10 @@ void RenderRecord(const FileTimestampRecord& record, const Layout& layout, Print
 // Writes what was gathered, in order, and counts it.
 void WritePrinted(const PrintedText& printed, Context& context);
 
-// Writes the error line of a failed system call for `path`.
-void PrintSystemError(const std::string& path, int code, Context& context);
+// Writes the error line of a failed system call for `path` (a path of this
+// machine's where `on_this_machine`, else of the platform's).
+void PrintSystemError(const std::string& path, int code, Context& context,
+                      bool on_this_machine = false);
 
 // Paths that no buffer of ours would hold are refused like a name the system
 // finds too long: true after printing that error.

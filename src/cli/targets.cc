@@ -7,16 +7,22 @@
 #include "cli/report.h"
 #include "cli/usage.h"
 #include "cli/walk.h"
+#include "print/form-text.h"
 #include "probe/wildcard.h"
 
 namespace qst {
 
 namespace {
 
-// An operand or list line with the platform's other separator made its own.
-std::string WithSeparators(std::string path, const Platform& platform) {
+// An operand or list line with the platform's other separator made its own;
+// of an image, with the codes its text layouts write for characters ("<2F>"
+// for a name's own '/', "<0A>") read back, so that a path listed names the
+// same file when given back.
+std::string WithSeparators(std::string path, const Context& context) {
+  const Platform& platform = *context.platform;
   if (char other = platform.OtherSeparator())
     std::replace(path.begin(), path.end(), other, platform.Separator());
+  if (context.options.fields().volume_names) return PathFromText(path);
   return path;
 }
 
@@ -27,15 +33,14 @@ void ProcessPath(const std::string& path, Context& context) {
 int ProcessListFile(const std::string& list_path, Context& context) {
   std::unique_ptr<ByteSource> source;
   if (int error = context.platform->OpenList(list_path, &source)) {
-    PrintSystemError(list_path, error, context);
+    PrintSystemError(list_path, error, context, true);
     PrintUsage(context.notes());
     return kStatusBadUsage;
   }
   // A line too long for a path is reported whole, once.
   ListLineReader reader(*source);
   std::string line;
-  while (reader.Next(&line))
-    ProcessPath(WithSeparators(std::move(line), *context.platform), context);
+  while (reader.Next(&line)) ProcessPath(WithSeparators(std::move(line), context), context);
   return kStatusOk;
 }
 
@@ -91,7 +96,7 @@ int ProcessOperands(int argc, char** argv, int first, Context& context) {
       if (int status = ProcessListFile(operand, context)) return status;
       continue;
     }
-    operand = WithSeparators(std::move(operand), *context.platform);
+    operand = WithSeparators(std::move(operand), context);
     if (context.options.recursive) {
       if (int status = ProcessRecursiveOperand(std::move(operand), context)) return status;
     } else if (HasWildcard(std::string_view(operand))) {

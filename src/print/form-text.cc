@@ -182,6 +182,51 @@ std::size_t BidiMarkAt(std::string_view s, unsigned* code) {
   return 0;
 }
 
+std::size_t TextCodeAt(std::string_view text, std::string* bytes) {
+  auto hex = [&](std::size_t from, std::size_t digits, unsigned* value) {
+    *value = 0;
+    for (std::size_t i = from; i < from + digits; ++i) {
+      const char c = text[i];
+      if (!(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'F')) return false;
+      *value = *value << 4 | static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
+    }
+    return true;
+  };
+  unsigned code = 0;
+  if (text.size() >= 4 && text[0] == '<' && text[3] == '>' && hex(1, 2, &code) && code < 0x80) {
+    bytes->assign(1, static_cast<char>(code));
+    return 4;
+  }
+  if (text.size() < 8 || text.substr(0, 3) != "<U+" || text[7] != '>' || !hex(3, 4, &code))
+    return 0;
+  // Only the marks are written so; their UTF-8 is two bytes or three.
+  std::string utf8;
+  if (code < 0x800) {
+    utf8 = {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
+  } else {
+    utf8 = {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
+            static_cast<char>(0x80 | (code & 0x3F))};
+  }
+  unsigned mark = 0;
+  if (code < 0x80 || BidiMarkAt(utf8, &mark) != utf8.size()) return 0;
+  *bytes = std::move(utf8);
+  return 8;
+}
+
+std::string PathFromText(std::string_view text) {
+  std::string path;
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t length = text[i] == '<' ? TextCodeAt(text.substr(i), &bytes) : 0) {
+      path += bytes;
+      i += length;
+    } else {
+      path += text[i++];
+    }
+  }
+  return path;
+}
+
 void AppendEventTime(const RenderedTimestamp& t, std::string* out) {
   // A time with no date (2^63 or more) has no datetime to give.
   out->append("{\"datetime\":");

@@ -76,6 +76,15 @@ void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::stri
 // UTF-8), with its code point in `*code`; 0 when none is there.
 std::size_t BidiMarkAt(std::string_view s, unsigned* code);
 
+// The code that the text layouts write for a character at the start of
+// `text` ("<0A>": any of U+0000 to U+007F in two upper-case hex digits;
+// "<U+202E>": a mark BidiMarkAt knows): its length, with the character's
+// UTF-8 in `*bytes`; 0 where `text` starts with none.
+std::size_t TextCodeAt(std::string_view text, std::string* bytes);
+// A path as the text layouts showed it for a volume's names, read back: each
+// code made its character again, every other byte as it stands.
+std::string PathFromText(std::string_view text);
+
 // An event's opening: {"datetime":"...Z" (null when the time has no date),
 // "timestamp":<microseconds since 1970>.
 void AppendEventTime(const RenderedTimestamp& t, std::string* out);

@@ -199,13 +199,13 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
   if (r.major == 4)
     out->append("null");
   else
-    AppendTextName(t.name, out, rows);
+    AppendTextName(t.name, out, rows, true);
   out->append(end);
   field(6);
   if (path.empty())
     out->append("null");
   else
-    AppendTextName(path, out, rows);
+    AppendTextName(path, out, rows, true);
   out->append(end);
   field(7);
   out->append(t.attributes).append(end);

@@ -14,12 +14,17 @@ namespace qst {
 // U+001F and U+007F, single bytes in UTF-8 and in any system's bytes) as its
 // code in two hex digits between angle brackets, "<0A>" for a line feed, so
 // that no name can end a row or start another; all else byte for byte.
-// Windows allows neither bracket in a name.
-void AppendTextName(std::string_view path, std::string* out, bool row) {
-  auto plain = [row](char c) {
+// Windows allows neither bracket in a name. A path of a volume's names
+// (`volume`) is read back by the same codes (PathFromText): its '/' is a
+// name's own and written "<2F>", and a '<' that starts what reads as a code
+// "<3C>", so that what is shown names the same file when given back.
+void AppendTextName(std::string_view path, std::string* out, bool row, bool volume) {
+  auto plain = [row, volume](char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u >= 0x20 && u != 0x7F && u != 0xD8 && u != 0xE2 && (!row || c != '|');
+    return u >= 0x20 && u != 0x7F && u != 0xD8 && u != 0xE2 && (!row || c != '|') &&
+           (!volume || (c != '/' && c != '<'));
   };
+  std::string code_bytes;
   for (std::size_t start = 0; start < path.size();) {
     std::size_t end = start;
     while (end < path.size() && plain(path[end])) ++end;
@@ -40,7 +45,7 @@ void AppendTextName(std::string_view path, std::string* out, bool row) {
       continue;
     }
     const auto c = static_cast<unsigned char>(path[end]);
-    if (c == 0xD8 || c == 0xE2) {
+    if (c == 0xD8 || c == 0xE2 || (c == '<' && TextCodeAt(path.substr(end), &code_bytes) == 0)) {
       out->push_back(path[end]);
     } else {
       const char code_text[] = {'<', kHexUpper[c >> 4], kHexUpper[c & 15], '>'};
@@ -79,7 +84,7 @@ void AppendClockSeq(int clockseq, std::string* out) {
 // that failed. Returns false when the record has nothing more to print.
 bool AppendPrelude(const FileTimestampRecord& r, std::string* out, bool row = false) {
   if (r.error != 0) {
-    AppendErrorLine(r.path, r.error, r.error_text, out, row);
+    AppendErrorLine(r.path, r.error, r.error_text, out, row, r.fields.volume_names);
     return false;
   }
   if (r.has_object_id) {
@@ -178,7 +183,7 @@ void AppendBlockGroup(const FieldGroup& g, const FileTimestampRecord& r, std::st
 void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out)) return;
   out->append("\n  path: ");
-  AppendTextName(r.path, out);
+  AppendTextName(r.path, out, false, r.fields.volume_names);
   out->append(" \n    ID: ");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" \n");
@@ -213,7 +218,7 @@ void AppendUuidFields(const DecodedUuid& u, std::string* out) {
 
 void PrintRow(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out, true)) return;
-  AppendTextName(r.path, out, true);
+  AppendTextName(r.path, out, true, r.fields.volume_names);
   out->append(" |");
   AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
@@ -265,9 +270,9 @@ std::string RowHeader(RecordFields fields) {
 }  // namespace
 
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out,
-                     bool row) {
+                     bool row, bool volume) {
   out->append("\n");
-  AppendTextName(path, out, row);
+  AppendTextName(path, out, row, volume);
   out->append(", CODE=");
   AppendInt(code, out);
   out->append(":").append(text).append("\n");

@@ -48,8 +48,10 @@ extern const Layout kEventsLayout;
 // (U+0000 to U+001F, U+007F) as "<0A>"; the marks that reorder the text
 // around them (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069)
 // as "<U+202E>"; in the row layouts (`row`), the field separator's '|' as
-// "<7C>", so that no name forges a field; all else byte for byte.
-void AppendTextName(std::string_view name, std::string* out, bool row = false);
+// "<7C>", so that no name forges a field; all else byte for byte. For a
+// path of a volume's names joined with '\\' (`volume`), also '/' as "<2F>"
+// and a '<' that would read as a code as "<3C>": PathFromText reads it back.
+void AppendTextName(std::string_view name, std::string* out, bool row = false, bool volume = false);
 
 // A change journal as a timeline: each record in the run's form. `path` is
 // the record's file's path where the volume still leads to its folder
@@ -70,6 +72,6 @@ void PrintLogRecord(const LogRecord& record, std::uint64_t target, JournalForm f
 // `text`, the system's message, ends in a line break of its own.
 // `row`: in the row layout, whose rows the line stands among.
 void AppendErrorLine(std::string_view path, int code, std::string_view text, std::string* out,
-                     bool row = false);
+                     bool row = false, bool volume = false);
 
 }  // namespace qst

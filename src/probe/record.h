@@ -40,6 +40,9 @@ struct DecodedUuid {
 struct RecordFields {
   WitnessSet witnesses;
   bool report = false;  // --report: the signs are read for the page, shown or not
+  // Paths are a volume's names joined with '\\' (an image): a '/' in one is
+  // a name's own.
+  bool volume_names = false;
   bool has(Witness w) const { return witnesses.has(w); }
   // Whether some field shows the signs.
   bool alerts() const { return witnesses.overlaps(kSignCarriers); }

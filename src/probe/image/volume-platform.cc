@@ -219,7 +219,8 @@ class ImagePlatform : public Platform, public Evidence {
 
   int NameTooLongCode() const override { return kNameTooLong; }
   char Separator() const override { return '\\'; }
-  // No NTFS name holds a slash: "C:/Users/kim" is "C:\\Users\\kim".
+  // Windows makes no name that holds a slash: "C:/Users/kim" is
+  // "C:\\Users\\kim" (a name's own is given as "<2F>", as listed).
   char OtherSeparator() const override { return '/'; }
   bool IsVolumeRoot(std::string_view path) const override {
     return path == "\\" || IsDriveRoot(path);
