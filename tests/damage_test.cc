@@ -249,6 +249,41 @@ TEST_F(DamagedVolume, AnExtensionRecordWhoseWalkStopsLeavesItsNamesToTheIndex) {
   EXPECT_EQ(QstNames(r.out), FlsNames(copy_));
 }
 
+TEST_F(DamagedVolume, AnExtensionRecordThatNamesAnotherBaseLeavesItsNamesToTheIndex) {
+  // A forger's edit: one of target.txt's extension records made to name
+  // a.txt as its base. a.txt's list does not name it, target.txt's does:
+  // the names it held are target.txt's, as its folder's index says.
+  std::uint64_t target = RecordOf("C:\\many\\target.txt");
+  std::uint64_t a = RecordOf("C:\\a.txt");
+  ImageBytes image(copy_);
+  std::uint64_t extension = 0;
+  for (std::uint64_t n = 16; n < 200 && extension == 0; ++n) {
+    std::string header = image.Read(mft_ + n * 1024, 48);
+    if (header.compare(0, 4, "FILE") == 0 &&
+        (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
+      extension = n;
+  }
+  ASSERT_NE(extension, 0u) << "the links did not spill into extension records";
+  std::string a_sequence = image.Read(mft_ + a * 1024 + 16, 2);
+  std::string reference(8, '\0');
+  for (int i = 0; i < 6; ++i) reference[i] = static_cast<char>(a >> (8 * i));
+  reference.replace(6, 2, a_sequence);
+  image.Write(mft_ + extension * 1024 + 32, reference);
+  auto r = Run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SortedLines(r.out), SortedLines(reference_));
+  EXPECT_EQ(QstNames(r.out), FlsNames(copy_));
+  EXPECT_EQ(r.err,
+            "qst: " + copy_ + ": 1 MFT record read in part (" + std::to_string(extension) + ")\n");
+  // Each name, given alone, is target.txt's too.
+  std::string names = RunQst({"-d", volume_.image, "-e", "-u", "C:\\many\\*"}).out;
+  std::vector<std::string> paths = testing::PathColumn(names);
+  ASSERT_EQ(paths.size(), kLinks + 1u) << names;
+  std::vector<std::string> args = {"-d", copy_, "-e", "-u"};
+  args.insert(args.end(), paths.begin(), paths.end());
+  EXPECT_EQ(RunQst(args).out, names);
+}
+
 TEST_F(DamagedVolume, TimesThatCannotBeReadAreNotShown) {
   std::uint64_t a = RecordOf("C:\\a.txt");
   ImageBytes(copy_).Write(AttributeAt(a, 0x10) + 4, std::string("\x00\x10\x00\x00", 4));

@@ -72,10 +72,8 @@ void NtfsVolume::Load(std::uint64_t record) {
     ExtensionRead read = ReadExtension(extension, record);
     if (read == ExtensionRead::kRead) loaded_[extension] = true;
     if (read == ExtensionRead::kRejected) damaged_.Note(extension);
-    if (read == ExtensionRead::kLost) {
-      NoteLost(extension);
-      MutableRecord(record).flags |= kPartial;
-    }
+    if (read == ExtensionRead::kLost) NoteLost(extension);
+    if (read != ExtensionRead::kRead) MutableRecord(record).flags |= kPartial;
   }
   const Record* r = FindRecord(record);
   if (r != nullptr && (r->flags & (kInUse | kHasTimes)) == kInUse) NoteLost(record);

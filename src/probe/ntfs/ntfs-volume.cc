@@ -158,9 +158,11 @@ void NtfsVolume::NoteDamage() {
   }
   lost_.Sort();
   damaged_.Sort();
-  // A file whose extension record was lost may miss names.
+  // A file whose extension record was lost, or could not be taken as its
+  // (damaged, or naming another file as its base), may miss names: its
+  // folders' indexes give them.
   for (const auto& [base, extension] : named_extensions_)
-    if (lost_.Contains(extension) && FindRecord(base) != nullptr)
+    if ((lost_.Contains(extension) || damaged_.Contains(extension)) && FindRecord(base) != nullptr)
       MutableRecord(base).flags |= kPartial;
 }
 
