@@ -494,6 +494,42 @@ TEST(HtmlPage, SaysWhatWasNotReadAndLossesLineByLine) {
   EXPECT_NE(page.find("<dt>Volume made</dt>"), std::string::npos);
 }
 
+TEST(HtmlPage, AFlaggedFileShowsTheValuesEachSignWeighsAndItsHonestCauses) {
+  constexpr FILETIME kDay = 864000000000;
+  const FILETIME created = Memo(false).basic.CreationTime;  // 2011/05/30 22:47:55.8610936
+  const struct {
+    Witness witness;
+    Fact fact;
+    FILETIME value;
+    const char* shown;  // the row's text for the sign
+  } cases[] = {
+      {Witness::kFileName, Fact::kNameCreation, created + kDay,
+       "<code>SI&lt;FN</code>: $SI creation <span class=\"v\">2011/05/30 22:47:55.861093600</span> "
+       "against $FN creation <span class=\"v\">2011/05/31 22:47:55.861093600</span>"},
+      {Witness::kIndex, Fact::kIndexCreation, created - 7,
+       "<code>SI!=I30</code>: $SI creation <span class=\"v\">2011/05/30 22:47:55.861093600</span> "
+       "against $I30 creation <span class=\"v\">2011/05/30 22:47:55.861092900</span>"},
+      {Witness::kUsn, Fact::kUsnCreated, created + kDay / 24,
+       "<code>SI&lt;USN</code>: $SI creation <span class=\"v\">2011/05/30 "
+       "22:47:55.861093600</span> "
+       "against journal's File create <span class=\"v\">2011/05/30 23:47:55.861093600</span>"},
+  };
+  testing::FakePlatform zone;
+  for (const auto& c : cases) {
+    RecordFields fields;
+    fields.witnesses.add(c.witness);
+    fields.report = true;
+    HtmlReport report(fields, TimeForm{true, false}, zone);
+    RawFileInfo raw = Memo(false);
+    raw.facts.Set(c.fact, c.value);
+    report.Add(BuildRecord("C:\\f", raw, TimeForm{true, false}, zone, fields));
+    const std::string page = report.Page(ReportRun{});
+    EXPECT_NE(page.find(c.shown), std::string::npos) << c.shown << "\n" << page;
+    const std::size_t sign = page.find(c.shown);
+    EXPECT_NE(page.find("<small>Also: ", sign), std::string::npos);
+  }
+}
+
 TEST(HtmlPage, TheChartsBarsAndTicksFitTheTimes) {
   // Files made over a span: the bars are the least calendar step that holds
   // it in a hundred, the axis ticks at round times, each series in the

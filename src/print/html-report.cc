@@ -56,15 +56,17 @@ void AppendSortKey(FILETIME t, std::string* out) {
 }
 
 constexpr const char* kStyle = R"(
-body{font:15px/1.45 system-ui,sans-serif;margin:1.5em auto;max-width:72em;padding:0 1em;color:#111;background:#fff}
+body{font:15px/1.45 system-ui,sans-serif;margin:1.5em auto;max-width:160em;padding:0 1em;color:#111;background:#fff}
+p,dl{max-width:72em}
 h1{font-size:1.5em;margin:.2em 0}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #999}
 code,td.t,pre{font-family:ui-monospace,Consolas,monospace;font-size:.9em}
 table{border-collapse:collapse}th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}
 th{background:#eee}td.n{text-align:right}dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}
 dt{font-weight:600}dd{margin:0}pre{white-space:pre-wrap;margin:0}
 .mark{color:#a00;font-weight:600}bdi{unicode-bidi:isolate}
-.wide{overflow-x:auto}#flagged{table-layout:fixed;width:100%;min-width:60em}#flagged.fn{min-width:100em}
-#flagged td:first-child{overflow-wrap:anywhere}#flagged col.t{width:10.5em}#flagged col.s{width:8em}
+.wide{overflow-x:auto}#flagged{table-layout:fixed;width:100%}
+#flagged td:first-child{overflow-wrap:anywhere}#flagged col.t{width:10.5em}#flagged col.p{width:24em}#flagged col.s{width:22em}
+#flagged ul.why{margin:.2em 0 0;padding-left:1.1em}#flagged ul.why small{color:#444}#flagged .v{font-family:ui-monospace,Consolas,monospace;font-size:.9em;white-space:nowrap}
 #flagged tbody tr{content-visibility:auto;contain-intrinsic-size:auto 3em}#flagged th button{font:inherit;border:0;background:none;padding:0;cursor:pointer}
 #flagged th[aria-sort=ascending] button::after{content:" \25B2"}#flagged th[aria-sort=descending] button::after{content:" \25BC"}
 .js-only{display:none}.js .js-only{display:block}svg{max-width:100%;height:auto}
@@ -176,6 +178,65 @@ void HtmlReport::Merge(const HtmlReport& part) {
   flagged_ += part.flagged_;
 }
 
+namespace {
+
+// What a sign weighs, side by side: the file's $SI time and the other
+// witness's where the sign sets one against another.
+struct Weighed {
+  std::string_view sign;
+  const char* si_label;
+  const RenderedTimestamp FileTimestampRecord::*si;
+  const char* other_label;
+  Fact other;
+  bool object_id = false;  // the other is the object ID's own time, not `other`
+};
+constexpr Weighed kWeighed[] = {
+    {"SI<FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
+    {"SI>FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
+    {"SI-seconds", "$SI creation", &FileTimestampRecord::crtime, "$FN creation",
+     Fact::kNameCreation},
+    {"ctime<volume", "$SI change", &FileTimestampRecord::ctime, "$FN change", Fact::kNameChange},
+    {"OID<SI", "$SI creation", &FileTimestampRecord::crtime, "object ID made", Fact::kSequence,
+     true},
+    {"SI<USN", "$SI creation", &FileTimestampRecord::crtime, "journal's File create",
+     Fact::kUsnCreated},
+    {"SI!=I30", "$SI creation", &FileTimestampRecord::crtime, "$I30 creation",
+     Fact::kIndexCreation},
+};
+
+// Each alert of `r`: its name, the two values it weighs (where it weighs
+// two), and what honest work also makes it fire.
+void AppendAlertDetails(const FileTimestampRecord& r, std::string* out) {
+  const SignSet alerts = r.signs.Alerts();
+  out->append("<ul class=\"why\">");
+  for (std::size_t i = 0; i < kSigns.size(); ++i) {
+    if (!alerts.has(i)) continue;
+    out->append("<li><code>");
+    AppendHtmlText(kSigns[i].name, out);
+    out->append("</code>");
+    for (const Weighed& w : kWeighed) {
+      if (w.sign != kSigns[i].name) continue;
+      const RenderedTimestamp* other = nullptr;
+      if (w.object_id) {
+        if (r.has_object_id && r.object_id.time_known) other = &r.object_id.time;
+      } else if (r.facts.Has(w.other)) {
+        other = &r.Time(w.other);
+      }
+      out->append(": ").append(w.si_label).append(" <span class=\"v\">");
+      AppendHtmlText((r.*w.si).text, out);
+      out->append("</span> against ").append(w.other_label).append(" <span class=\"v\">");
+      AppendHtmlText(other != nullptr ? std::string_view(other->text) : "not read", out);
+      out->append("</span>");
+    }
+    out->append("<br><small>Also: ");
+    AppendHtmlText(kSigns[i].benign, out);
+    out->append("</small></li>");
+  }
+  out->append("</ul>");
+}
+
+}  // namespace
+
 void HtmlReport::AddRow(const FileTimestampRecord& r) {
   rows_.append("<tr><td><bdi>");
   AppendHtmlText(r.path, &rows_);
@@ -188,6 +249,7 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
     names.append(")");
   }
   AppendHtmlText(names, &rows_);
+  AppendAlertDetails(r, &rows_);
   rows_.append("</td>");
   auto time = [&](const RenderedTimestamp& t, bool known) {
     rows_.append("<td class=\"t\" data-v=\"");
@@ -222,7 +284,8 @@ void HtmlReport::AppendTable(std::string* out) const {
               "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
   const std::vector<const TimeSet*> sets = TimeSetsShown(fields_);
   out->append(std::string("<div class=\"wide\"><table id=\"flagged\"") +
-              (sets.size() > 1 ? " class=\"fn\"" : "") + "><colgroup><col><col class=\"s\">");
+              (sets.size() > 1 ? " class=\"fn\"" : "") +
+              "><colgroup><col class=\"p\"><col class=\"s\">");
   for (std::size_t i = 0; i < 4 * sets.size(); ++i) out->append("<col class=\"t\">");
   out->append("</colgroup><thead><tr><th>Path</th><th>Signs</th>");
   for (const TimeSet* set : sets)
