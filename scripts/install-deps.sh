@@ -3,7 +3,7 @@
 # are missing. Safe to run again.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config time clang-format clang libclang-rt-14-dev libgtest-dev libtsk-dev sleuthkit libvshadow-dev libbfio-dev libvshadow-utils ewf-tools qemu-utils ntfs-3g fdisk strace python3 g++-mingw-w64-x86-64-posix wine wine64 jq sqlite3 chromium xxd man-db groff-base dpkg-dev lintian python3-yaml)
+packages=(g++ cmake make pkg-config time clang-format clang libclang-rt-14-dev libgtest-dev libtsk-dev sleuthkit libvshadow-dev libbfio-dev libvshadow-utils ewf-tools qemu-utils ntfs-3g fdisk strace python3 g++-mingw-w64-x86-64-posix wine wine64 jq sqlite3 chromium xxd man-db groff-base dpkg-dev lintian python3-yaml dosfstools mtools exfatprogs exfat-fuse)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

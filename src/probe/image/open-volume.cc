@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "probe/fat/fat-boot.h"
+#include "probe/image/fat-platform.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/shadow-stores.h"
 #include "probe/ntfs/boot-sector.h"
@@ -58,6 +60,10 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
   for (Partition& p : partitions)
     if (p.ntfs.has_value() ? *p.ntfs : HoldsNtfs(image, p.start * kSectorSize))
       found.push_back(std::move(p));
+  // Without NTFS, the FAT or exFAT volume (a USB stick, a card).
+  if (found.empty())
+    for (Partition& p : partitions)
+      if (HoldsFat(image, p.start * kSectorSize)) found.push_back(std::move(p));
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
   if (found.size() <= 1) return true;
   *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
@@ -70,6 +76,11 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
 }
 
 }  // namespace
+
+bool HoldsFat(VolumeReader& image, std::uint64_t offset) {
+  std::uint8_t sector[512];
+  return image.ReadAll(offset, sector, sizeof sector) && LooksLikeFatBootSector(sector);
+}
 
 bool WantsPartitions(Disk* disk, const ImageSelection& selection) {
   disk->bare_mft = selection.sector < 0 && IsBareMft(*disk->reader);
@@ -186,6 +197,8 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   std::unique_ptr<VolumeReader> reader =
       offset == 0 ? std::move(disk.reader)
                   : std::make_unique<OffsetReader>(std::move(disk.reader), offset);
+  if (HoldsFat(*reader, 0))
+    return OpenFatVolume(std::move(reader), selection, host, to_windows, platform, message);
   if (!NtfsVolume::Open(*reader, options, &volume, &error)) {
     // A container cut short gives zeros where its data is missing.
     std::uint8_t first[512] = {};
@@ -203,6 +216,40 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   if (selection.wants(Witness::kSnapshots)) snapshots = ReadSnapshots(*reader, selection, options);
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
                                  selection.path, std::move(witnesses), std::move(snapshots));
+  return true;
+}
+
+bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& selection,
+                   Platform& host, HostErrorToWindows to_windows,
+                   std::unique_ptr<Platform>* platform, std::string* message) {
+  std::unique_ptr<FatVolume> volume;
+  std::string error;
+  FatReadOptions options;
+  options.deleted = selection.wants(Witness::kState);
+  if (!FatVolume::Open(*reader, options, &volume, &error)) {
+    *message = Format("qst: %s holds no usable FAT or exFAT volume: %s\n", selection.path.c_str(),
+                      error.c_str());
+    return false;
+  }
+  // What only NTFS keeps: each option that reads it is refused by name.
+  static constexpr std::pair<Witness, const char*> kNtfsOnly[] = {
+      {Witness::kFileName, "-n"}, {Witness::kUsn, "-U"}, {Witness::kSnapshots, "-S"},
+      {Witness::kIndex, "-I"},    {Witness::kLog, "-L"}, {Witness::kReference, "-K"}};
+  std::string refused;
+  for (const auto& [witness, option] : kNtfsOnly)
+    if (selection.wants(witness)) refused += std::string(refused.empty() ? "" : ", ") + option;
+  if (selection.journal_only || !selection.usn_journal.empty())
+    refused += std::string(refused.empty() ? "" : ", ") + "--usn-journal";
+  if (selection.logfile_only || !selection.logfile.empty())
+    refused += std::string(refused.empty() ? "" : ", ") + "--logfile";
+  if (!refused.empty()) {
+    *message = Format("qst: %s holds a %s volume: %s read%s what only NTFS keeps\n",
+                      selection.path.c_str(), FatKindName(volume->geometry().kind), refused.c_str(),
+                      refused.find(',') == std::string::npos ? "s" : "");
+    return false;
+  }
+  *platform =
+      MakeFatPlatform(std::move(reader), std::move(volume), host, to_windows, selection.path);
   return true;
 }
 

@@ -33,6 +33,16 @@ struct Disk {
 // must list its partitions: neither -o chose the volume nor is it a bare MFT.
 bool WantsPartitions(Disk* disk, const ImageSelection& selection);
 
+// Whether a FAT12, FAT16, FAT32 or exFAT boot sector lies `offset` bytes
+// into `image`.
+bool HoldsFat(VolumeReader& image, std::uint64_t offset);
+
+// Puts the platform of the FAT or exFAT volume `reader` holds in
+// `*platform`; refuses what reads only NTFS.
+bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& selection,
+                   Platform& host, HostErrorToWindows to_windows,
+                   std::unique_ptr<Platform>* platform, std::string* message);
+
 // Puts the volume's platform in `*platform`.
 bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                      HostErrorToWindows to_windows, std::unique_ptr<Platform>* platform,

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "probe/image/windows-errors.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
@@ -15,16 +16,7 @@
 namespace qst {
 namespace {
 
-// Windows error codes of the image platform.
-constexpr int kFileNotFound = 2;
-constexpr int kPathNotFound = 3;
-constexpr int kAccessDenied = 5;
-constexpr int kGenFailure = 31;
-constexpr int kInvalidName = 123;
-constexpr int kNameTooLong = 206;
-constexpr int kDirectoryInvalid = 267;
-constexpr int kFileCorrupt = 1392;
-constexpr int kInvalidFunction = 1;
+using namespace windows_error;
 
 void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->CreationTime = times.creation;
@@ -201,21 +193,7 @@ class ImagePlatform : public Platform, public Evidence {
     return error == 0 ? 0 : to_windows_(error);
   }
 
-  std::string ErrorText(int code) override {
-    switch (code) {
-      case kFileNotFound: return "The system cannot find the file specified.\n";
-      case kPathNotFound: return "The system cannot find the path specified.\n";
-      case kAccessDenied: return "Access is denied.\n";
-      case kGenFailure: return "A device attached to the system is not functioning.\n";
-      case kInvalidName:
-        return "The filename, directory name, or volume label syntax is incorrect.\n";
-      case kNameTooLong: return "The filename or extension is too long.\n";
-      case kDirectoryInvalid: return "The directory name is invalid.\n";
-      case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
-      case kInvalidFunction: return "Incorrect function.\n";
-      default: return "Unknown error " + std::to_string(code) + "\n";
-    }
-  }
+  std::string ErrorText(int code) override { return Text(code); }
 
   int NameTooLongCode() const override { return kNameTooLong; }
   char Separator() const override { return '\\'; }

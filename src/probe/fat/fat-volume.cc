@@ -1,0 +1,191 @@
+#include "probe/fat/fat-volume.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "probe/ntfs/upcase.h"
+
+namespace qst {
+
+namespace {
+
+// The most a folder holds: 65,536 entries on FAT, 256 MiB on exFAT.
+constexpr std::uint64_t kFatFolderBytes = 65536 * 32;
+constexpr std::uint64_t kExfatFolderBytes = 256ull << 20;
+
+const UpcaseTable& Upcase() {
+  static const UpcaseTable table;
+  return table;
+}
+
+}  // namespace
+
+bool FatVolume::Open(VolumeReader& reader, FatReadOptions options,
+                     std::unique_ptr<FatVolume>* volume, std::string* error) {
+  std::uint8_t boot[512];
+  if (!reader.ReadAll(0, boot, sizeof boot)) {
+    *error = "cannot read the boot sector";
+    return false;
+  }
+  FatGeometry g;
+  if (!ParseFatBootSector(boot, reader.Size(), &g, error)) return false;
+  volume->reset(new FatVolume(reader, g, options));
+  (*volume)->ReadTree();
+  return true;
+}
+
+std::span<const std::uint32_t> FatVolume::Children(std::uint32_t folder) const {
+  const Node& n = nodes_[folder];
+  return std::span<const std::uint32_t>(children_).subspan(n.first_child, n.children);
+}
+
+bool FatVolume::SameName(std::u16string_view a, std::u16string_view b) const {
+  return a.size() == b.size() && Upcase().Compare(a, b) == 0;
+}
+
+std::uint32_t FatVolume::Lookup(std::uint32_t folder, std::u16string_view name) const {
+  // A live name before a deleted one; the long name before the 8.3 one.
+  std::uint32_t short_match = kNone;
+  for (bool deleted : {false, true}) {
+    for (std::uint32_t child : Children(folder)) {
+      const FatEntry& e = nodes_[child].entry;
+      if (e.deleted != deleted) continue;
+      if (SameName(e.name, name)) return child;
+      if (short_match == kNone && !g_.exfat() && !e.deleted) {
+        std::u16string short_name;
+        std::string_view base(e.short_name.data(), std::min<std::size_t>(8, e.short_name.size()));
+        std::string_view ext = e.short_name.size() >= 11
+                                   ? std::string_view(e.short_name).substr(8, 3)
+                                   : std::string_view();
+        while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+        while (!ext.empty() && ext.back() == ' ') ext.remove_suffix(1);
+        for (char c : base) short_name += static_cast<char16_t>(static_cast<unsigned char>(c));
+        if (!ext.empty()) short_name += u'.';
+        for (char c : ext) short_name += static_cast<char16_t>(static_cast<unsigned char>(c));
+        if (SameName(short_name, name)) short_match = child;
+      }
+    }
+    if (short_match != kNone) return short_match;
+  }
+  return kNone;
+}
+
+std::uint64_t FatVolume::Index(std::uint32_t n) const {
+  if (n == kRoot) return 2;
+  const std::uint64_t base =
+      g_.exfat() || g_.kind == FatKind::kFat32 ? g_.data_offset : g_.root_offset;
+  return (nodes_[n].position - base) / 32 + 3;
+}
+
+bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
+                           std::vector<std::uint64_t>* places) {
+  bytes->clear();
+  places->clear();
+  if (&folder == &nodes_[kRoot] && !g_.exfat() && g_.kind != FatKind::kFat32) {
+    bytes->resize(g_.root_bytes);
+    places->push_back(g_.root_offset);
+    if (reader_.ReadAll(g_.root_offset, bytes->data(), bytes->size())) return true;
+    ++damage_.unread;
+    bytes->clear();
+    return false;
+  }
+  const std::uint64_t most = g_.exfat() ? kExfatFolderBytes : kFatFolderBytes;
+  const std::uint64_t limit = most / g_.cluster_bytes + 1;
+  std::vector<std::uint32_t> clusters;
+  const FatEntry& e = folder.entry;
+  if (e.contiguous) {
+    const std::uint64_t count =
+        std::min<std::uint64_t>((e.size + g_.cluster_bytes - 1) / g_.cluster_bytes, limit);
+    for (std::uint64_t i = 0; i < count && g_.ValidCluster(e.first_cluster + i); ++i)
+      clusters.push_back(static_cast<std::uint32_t>(e.first_cluster + i));
+  } else {
+    switch (table_.Chain(e.first_cluster, limit, &clusters)) {
+      case ChainEnd::kLoop: ++damage_.loops; break;
+      case ChainEnd::kBroken: ++damage_.broken; break;
+      case ChainEnd::kUnread: ++damage_.unread; break;
+      case ChainEnd::kEnd: break;
+    }
+  }
+  for (std::uint32_t c : clusters) {
+    const std::size_t at = bytes->size();
+    bytes->resize(at + g_.cluster_bytes);
+    if (!reader_.ReadAll(g_.ClusterOffset(c), bytes->data() + at, g_.cluster_bytes)) {
+      bytes->resize(at);
+      ++damage_.unread;
+      break;
+    }
+    places->push_back(g_.ClusterOffset(c));
+  }
+  return true;
+}
+
+void FatVolume::ReadTree() {
+  damage_.table_cut = !table_.whole();
+  Node root;
+  root.entry.attributes = kFatDirectory;
+  root.entry.first_cluster = g_.root_cluster;
+  nodes_.push_back(root);
+  std::unordered_set<std::uint32_t> read = {g_.root_cluster};
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint64_t> places;
+  std::vector<FatEntry> entries;
+  for (std::uint32_t folder = 0; folder < nodes_.size(); ++folder) {
+    if (!nodes_[folder].entry.folder() || nodes_[folder].entry.deleted) continue;
+    if (folder != kRoot && !read.insert(nodes_[folder].entry.first_cluster).second) {
+      ++damage_.revisits;
+      continue;
+    }
+    if (folder != kRoot && !g_.ValidCluster(nodes_[folder].entry.first_cluster)) {
+      ++damage_.broken;
+      continue;
+    }
+    ReadFolder(nodes_[folder], &bytes, &places);
+    entries.clear();
+    if (g_.exfat()) {
+      FolderDamage d;
+      DecodeExfatFolder(bytes.data(), bytes.size(), options_.deleted, &entries, &d);
+      damage_.bad_sets += d.bad_sets;
+    } else {
+      DecodeFatFolder(bytes.data(), bytes.size(), options_.deleted, &entries);
+    }
+    nodes_[folder].first_child = static_cast<std::uint32_t>(children_.size());
+    nodes_[folder].children = static_cast<std::uint32_t>(entries.size());
+    const std::uint64_t piece =
+        places.size() <= 1 && bytes.size() > g_.cluster_bytes ? bytes.size() : g_.cluster_bytes;
+    for (FatEntry& e : entries) {
+      // FAT12 and FAT16 keep other things in the high half of the cluster.
+      if (!g_.exfat() && g_.kind != FatKind::kFat32) e.first_cluster &= 0xFFFF;
+      Node n;
+      n.parent = folder;
+      n.position = places[e.offset / piece] + e.offset % piece;
+      n.entry = std::move(e);
+      children_.push_back(static_cast<std::uint32_t>(nodes_.size()));
+      nodes_.push_back(std::move(n));
+    }
+  }
+}
+
+std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage& d) {
+  std::string text;
+  auto line = [&](std::uint32_t count, const char* one, const char* many) {
+    if (count != 0)
+      text +=
+          "qst: " + image + ": " + std::to_string(count) + " " + (count == 1 ? one : many) + "\n";
+  };
+  if (d.table_cut)
+    text += "qst: " + image + ": the allocation table is cut short: chains end where it ends\n";
+  line(d.loops, "cluster chain loops back on itself: read up to the loop",
+       "cluster chains loop back on themselves: each read up to its loop");
+  line(d.broken,
+       "cluster chain or folder leads to a cluster that is free, bad or outside the volume",
+       "cluster chains or folders lead to clusters that are free, bad or outside the volume");
+  line(d.unread, "folder could not be read whole from the image",
+       "folders could not be read whole from the image");
+  line(d.revisits, "folder holds clusters already read as another folder: listed, not entered",
+       "folders hold clusters already read as other folders: listed, not entered");
+  line(d.bad_sets, "exFAT entry set fails its checksum: left out",
+       "exFAT entry sets fail their checksums: left out");
+  return text;
+}
+
+}  // namespace qst

@@ -1,0 +1,85 @@
+// A FAT12, FAT16, FAT32 or exFAT volume read from its bytes: every folder
+// from the root read once, its files (and, where asked, its deleted entries)
+// kept as nodes in the order the folder holds them. Damage costs only what it
+// touches: a chain that loops or breaks ends there, a folder reached a second
+// time (a folder that holds itself, or two entries sharing its clusters) is
+// listed but not read again, and each is counted for one message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/fat/fat-boot.h"
+#include "probe/fat/fat-entries.h"
+#include "probe/fat/fat-table.h"
+#include "probe/volume-reader.h"
+
+namespace qst {
+
+struct FatReadOptions {
+  bool deleted = false;  // keep deleted entries
+};
+
+class FatVolume {
+ public:
+  static constexpr std::uint32_t kRoot = 0;
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  struct Node {
+    FatEntry entry;  // the root's is empty but for its folder attribute
+    std::uint32_t parent = kRoot;
+    std::uint64_t position = 0;                   // the entry's byte in the volume (0: the root)
+    std::uint32_t first_child = 0, children = 0;  // in child order
+  };
+
+  // What reading the volume met, for the run's closing lines.
+  struct Damage {
+    std::uint32_t loops = 0;     // chains that came back on themselves
+    std::uint32_t broken = 0;    // chains that reached a free, bad or outside cluster
+    std::uint32_t unread = 0;    // folders, or parts of them, the image could not give
+    std::uint32_t revisits = 0;  // folders whose clusters another folder holds
+    std::uint32_t bad_sets = 0;  // exFAT entry sets that fail their checksum
+    bool table_cut = false;      // the allocation table is cut short
+  };
+
+  static bool Open(VolumeReader& reader, FatReadOptions options, std::unique_ptr<FatVolume>* volume,
+                   std::string* error);
+
+  const FatGeometry& geometry() const { return g_; }
+  const Node& node(std::uint32_t n) const { return nodes_[n]; }
+  std::span<const std::uint32_t> Children(std::uint32_t folder) const;
+  // The child of `folder` named `name` (its long or its 8.3 name, without
+  // regard to case), or kNone.
+  std::uint32_t Lookup(std::uint32_t folder, std::u16string_view name) const;
+  // Whether two names are one without regard to case.
+  bool SameName(std::u16string_view a, std::u16string_view b) const;
+  // The number a file is known by: 2 for the root, else its entry's place
+  // counted in 32-byte entries from the first byte after the tables, plus 3.
+  std::uint64_t Index(std::uint32_t n) const;
+  const Damage& damage() const { return damage_; }
+
+ private:
+  FatVolume(VolumeReader& reader, const FatGeometry& g, FatReadOptions options)
+      : reader_(reader), g_(g), table_(reader, g), options_(options) {}
+  void ReadTree();
+  // The bytes of a folder and, for each of its clusters, where it lies.
+  bool ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
+                  std::vector<std::uint64_t>* places);
+
+  VolumeReader& reader_;
+  FatGeometry g_;
+  FatTable table_;
+  FatReadOptions options_;
+  std::vector<Node> nodes_;
+  std::vector<std::uint32_t> children_;
+  Damage damage_;
+};
+
+// A short text of the damage, for the run's closing lines ("" for none).
+std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage& d);
+
+}  // namespace qst

@@ -1,0 +1,194 @@
+#include "probe/image/fat-platform.h"
+
+#include <utility>
+#include <vector>
+
+#include "probe/evidence.h"
+#include "probe/fat/fat-time.h"
+#include "probe/image/windows-errors.h"
+#include "probe/utf16.h"
+#include "probe/wildcard.h"
+
+namespace qst {
+namespace {
+
+using namespace windows_error;
+
+class FatPlatform : public Platform, public Evidence {
+ public:
+  FatPlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<FatVolume> volume,
+              Platform& host, HostErrorToWindows to_windows, std::string image_name)
+      : reader_(std::move(reader)),
+        volume_(std::move(volume)),
+        host_(host),
+        to_windows_(to_windows),
+        image_name_(std::move(image_name)) {}
+
+  Evidence* VolumeEvidence() override { return this; }
+  bool ProbesFromMemory() const override { return true; }
+
+  void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
+                      std::vector<RawFileInfo>*) override {}
+  std::optional<std::uint64_t> VolumeSerial() const override { return volume_->geometry().serial; }
+  bool ForEachJournalRecord(const JournalVisitor&) override { return false; }
+  std::string LossReport() const override {
+    return DescribeFatDamage(image_name_, volume_->damage());
+  }
+
+  int Probe(const std::string& path, RawFileInfo* info) override {
+    std::uint32_t node = FatVolume::kRoot;
+    if (int error = Resolve(Utf16FromWtf8(path), &node)) return error;
+    return Report(path, node, info);
+  }
+
+  int ProbeEntry(const std::string& path, const DirEntry& entry, RawFileInfo* info) override {
+    if (entry.hint.record == SearchHint::kNoRecord) return Probe(path, info);
+    return Report(path, static_cast<std::uint32_t>(entry.hint.record), info);
+  }
+
+  int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
+                       std::unique_ptr<DirSearch>* search) override {
+    if (entry.hint.record == SearchHint::kNoRecord) return OpenSearch(folder + "*", search);
+    return SearchFolder(static_cast<std::uint32_t>(entry.hint.record), u"*", search);
+  }
+
+  int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
+    PatternParts parts = SplitPattern(pattern, '\\');
+    if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
+      parts.folder = parts.last.substr(0, 2);
+      parts.last.remove_prefix(2);
+    }
+    const std::u16string folder_path = Utf16FromWtf8(parts.folder);
+    const std::u16string last = Utf16FromWtf8(parts.last);
+    std::uint32_t folder = FatVolume::kRoot;
+    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
+      return error == kFileNotFound ? kPathNotFound : error;
+    if (!volume_->node(folder).entry.folder()) return kDirectoryInvalid;
+    if (last.empty()) return kFileNotFound;
+    if (HasWildcard(std::u16string_view(last)))
+      return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
+    const std::uint32_t found = Step(folder, last);
+    if (found == FatVolume::kNone) return kFileNotFound;
+    std::vector<DirEntry> entries = {Entry(Utf16FromWtf8(parts.last), found)};
+    search->reset(new VectorSearch(std::move(entries)));
+    return 0;
+  }
+
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    int error = host_.OpenList(path, source);
+    return error == 0 ? 0 : to_windows_(error);
+  }
+  std::string ErrorText(int code) override { return Text(code); }
+  int NameTooLongCode() const override { return kNameTooLong; }
+  char Separator() const override { return '\\'; }
+  char OtherSeparator() const override { return '/'; }
+  bool IsVolumeRoot(std::string_view path) const override {
+    return path == "\\" || IsDriveRoot(path);
+  }
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    return host_.ToLocalTime(utc, local);
+  }
+
+ private:
+  DirEntry Entry(const std::u16string& name, std::uint32_t node) const {
+    DirEntry entry{Wtf8FromUtf16(name), volume_->node(node).entry.folder()};
+    entry.hint.record = node;
+    entry.hint.folder = volume_->node(node).parent;
+    return entry;
+  }
+
+  bool Matches(std::u16string_view pattern, std::u16string_view name) const {
+    if (pattern == u"*") return true;
+    return MatchWildcard(pattern, name, [&](char16_t a, char16_t b) {
+      return volume_->SameName(std::u16string_view(&a, 1), std::u16string_view(&b, 1));
+    });
+  }
+
+  // The entries of `folder` that match `wanted`: "." and ".." first (but in
+  // the root), then the folder's entries in the order it holds them, the
+  // deleted ones (where asked for) among them.
+  int SearchFolder(std::uint32_t folder, std::u16string_view wanted,
+                   std::unique_ptr<DirSearch>* search) {
+    std::vector<DirEntry> entries;
+    if (folder != FatVolume::kRoot)
+      for (const char16_t* dots : {u".", u".."})
+        if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
+    for (std::uint32_t child : volume_->Children(folder))
+      if (Matches(wanted, volume_->node(child).entry.name))
+        entries.push_back(Entry(volume_->node(child).entry.name, child));
+    if (entries.empty()) return kFileNotFound;
+    search->reset(new VectorSearch(std::move(entries)));
+    return 0;
+  }
+
+  std::uint32_t Step(std::uint32_t folder, std::u16string_view name) const {
+    return volume_->Lookup(folder, name);
+  }
+
+  // The node a path names: "C:\a\b", "\a\b" and "a\b" start at the root;
+  // ".." steps back by the path's text, as Windows does.
+  int Resolve(std::u16string_view path, std::uint32_t* found) const {
+    if (path.empty()) return kPathNotFound;
+    if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
+    std::vector<std::uint32_t> trail = {FatVolume::kRoot};
+    std::size_t pos = path.find_first_not_of(u'\\');
+    while (pos != std::u16string_view::npos) {
+      const std::size_t end = std::min(path.find(u'\\', pos), path.size());
+      const std::u16string_view name = path.substr(pos, end - pos);
+      const bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
+      if (!volume_->node(trail.back()).entry.folder()) return kPathNotFound;
+      if (name == u"..") {
+        if (trail.size() > 1) trail.pop_back();
+      } else if (name != u".") {
+        const std::uint32_t next = Step(trail.back(), name);
+        if (next == FatVolume::kNone) return last ? kFileNotFound : kPathNotFound;
+        trail.push_back(next);
+      }
+      pos = path.find_first_not_of(u'\\', end);
+    }
+    *found = trail.back();
+    return 0;
+  }
+
+  int Report(const std::string& path, std::uint32_t node, RawFileInfo* info) const {
+    const FatVolume::Node& n = volume_->node(node);
+    const bool wants_folder = !path.empty() && path.back() == '\\';
+    if (wants_folder && !n.entry.folder()) return kInvalidName;
+    *info = RawFileInfo{};
+    // As Windows shows a FAT file: no change time (0), and 0 for a time the
+    // entry never had; the root keeps no times at all.
+    FatStampToFileTime(n.entry.creation, host_, &info->basic.CreationTime);
+    FatStampToFileTime(n.entry.write, host_, &info->basic.LastWriteTime);
+    FatStampToFileTime(n.entry.access, host_, &info->basic.LastAccessTime);
+    if (n.entry.folder()) info->basic.FileAttributes = kFileAttributeDirectory;
+    if (!n.entry.folder()) {
+      info->has_size = true;
+      info->size = n.entry.size;
+    }
+    const std::uint64_t index = volume_->Index(node);
+    info->file_index = static_cast<std::uint32_t>(index);
+    info->volume = 1;
+    // A folder is known by its first cluster, so that a walk leaves one it
+    // is already inside, whichever entry leads to it.
+    info->file_id = n.entry.folder() ? n.entry.first_cluster : index | 1ull << 40;
+    info->deleted = n.entry.deleted;
+    return 0;
+  }
+
+  std::unique_ptr<VolumeReader> reader_;
+  std::unique_ptr<FatVolume> volume_;
+  Platform& host_;
+  HostErrorToWindows to_windows_;
+  std::string image_name_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeFatPlatform(std::unique_ptr<VolumeReader> reader,
+                                          std::unique_ptr<FatVolume> volume, Platform& host,
+                                          HostErrorToWindows to_windows, std::string image_name) {
+  return std::make_unique<FatPlatform>(std::move(reader), std::move(volume), host, to_windows,
+                                       std::move(image_name));
+}
+
+}  // namespace qst
