@@ -5,7 +5,8 @@
 # platform-free core (the files directly in it, and ntfs/) never includes a
 # platform's folder (posix/, win32/, image/), and ntfs/ includes only its
 # own files, the volume reader, le.h, the witnesses' facts (witness.h),
-# util/, time/ and objectid/.
+# util/, time/ and objectid/; fat/ only its own, the volume reader, le.h,
+# the upper-case table, util/ and time/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,11 +37,17 @@ while IFS= read -r hit; do
   echo "layers: the platform-free probe core includes a platform's folder: $hit" >&2
   status=1
 done < <(grep -nE '^#include "probe/(posix|win32|image)/' src/probe/*.h src/probe/*.cc \
-  src/probe/ntfs/* || true)
+  src/probe/ntfs/* src/probe/fat/* || true)
 while IFS= read -r hit; do
   echo "layers: ntfs/ reaches outside its own files: $hit" >&2
   status=1
 done < <(grep -nE '^#include "' src/probe/ntfs/* |
   grep -vE '#include "(probe/ntfs/[^"]+|probe/volume-reader\.h|probe/le\.h|probe/witness\.h|util/[^"]+|time/[^"]+|objectid/[^"]+)"' ||
+  true)
+while IFS= read -r hit; do
+  echo "layers: fat/ reaches outside its own files: $hit" >&2
+  status=1
+done < <(grep -nE '^#include "' src/probe/fat/* |
+  grep -vE '#include "(probe/fat/[^"]+|probe/ntfs/upcase\.h|probe/volume-reader\.h|probe/le\.h|util/[^"]+|time/[^"]+)"' ||
   true)
 exit $status

@@ -50,6 +50,7 @@ class FatImages : public ::testing::TestWithParam<const char*> {
     for (const std::string& name : kNames) std::ofstream(src + "/" + name) << name;
     std::ofstream(src + "/d/sub/deep.dat") << "deep";
     std::ofstream(src + "/gone.txt") << "gone";
+    std::ofstream(src + "/A deleted long name.txt") << "gone too";
     Shell("touch -d '2021-03-04 05:06:07.89' " + ShellQuote(src + "/a.txt"));
   }
   static void TearDownTestSuite() { Shell("rm -rf " + dir_); }
@@ -67,7 +68,7 @@ class FatImages : public ::testing::TestWithParam<const char*> {
       Shell("rm -f " + v.image + " && truncate -s " + std::to_string(megabytes) + "M " + v.image +
             " && mkfs.vfat -F " + kind + " " + v.image + " >/dev/null && cd " + src +
             " && MTOOLS_SKIP_CHECK=1 mcopy -s -m -i " + v.image + " * ::/ && MTOOLS_SKIP_CHECK=1 " +
-            "mdel -i " + v.image + " ::/gone.txt");
+            "mdel -i " + v.image + " ::/gone.txt '::/A deleted long name.txt'");
       return v;
     }
     if (geteuid() != 0 || Shell("(command -v mkfs.exfat && command -v mount.exfat-fuse && "
@@ -86,6 +87,14 @@ class FatImages : public ::testing::TestWithParam<const char*> {
   }
 
   static inline std::string dir_;
+  friend struct FatImagesAccess;
+};
+
+struct FatImagesAccess {
+  static Volume Make(const std::string& kind) {
+    if (FatImages::dir_.empty()) FatImages::SetUpTestSuite();
+    return FatImages::Make(kind);
+  }
 };
 
 // The body-file rows of a listing by inode: path, then the times and size.
@@ -168,6 +177,125 @@ TEST_P(FatImages, TimesAreInTheRunsZoneAndOptionsThatReadNtfsAreRefused) {
         << refused.err;
     EXPECT_EQ(refused.out, "");
   }
+}
+
+// A FAT32 volume's bytes to patch: where its table and clusters lie, and
+// the first cluster of a name in a folder's first cluster.
+class Fat32Bytes {
+ public:
+  explicit Fat32Bytes(const std::string& image) : image_(image) {
+    std::string boot = Read(0, 512);
+    sector_ = Le(boot, 0x0B, 2);
+    cluster_ = sector_ * Le(boot, 0x0D, 1);
+    table_ = Le(boot, 0x0E, 2) * sector_;
+    data_ = table_ + Le(boot, 0x10, 1) * Le(boot, 0x24, 4) * sector_;
+    root_ = static_cast<std::uint32_t>(Le(boot, 0x2C, 4));
+  }
+  std::uint32_t root() const { return root_; }
+  std::uint64_t ClusterAt(std::uint32_t c) const { return data_ + (c - 2ull) * cluster_; }
+  // The entry of the 8.3 name `name11` in the folder at `cluster`: its offset.
+  std::uint64_t EntryOf(std::uint32_t folder, const std::string& name11) {
+    std::string bytes = Read(ClusterAt(folder), cluster_);
+    for (std::size_t at = 0; at + 32 <= bytes.size(); at += 32)
+      if (bytes.compare(at, 11, name11) == 0) return ClusterAt(folder) + at;
+    ADD_FAILURE() << name11 << " not found";
+    return 0;
+  }
+  std::uint32_t FirstCluster(std::uint64_t entry) {
+    std::string e = Read(entry, 32);
+    return static_cast<std::uint32_t>(Le(e, 0x14, 2) << 16 | Le(e, 0x1A, 2));
+  }
+  void SetFirstCluster(std::uint64_t entry, std::uint32_t c) {
+    Write(entry + 0x14, std::string{static_cast<char>(c >> 16), static_cast<char>(c >> 24)});
+    Write(entry + 0x1A, std::string{static_cast<char>(c), static_cast<char>(c >> 8)});
+  }
+  void SetNext(std::uint32_t c, std::uint32_t next) {
+    std::string v(4, '\0');
+    for (int i = 0; i < 4; ++i) v[i] = static_cast<char>(next >> (8 * i));
+    Write(table_ + c * 4ull, v);
+  }
+  std::uint64_t data() const { return data_; }
+
+ private:
+  static std::uint64_t Le(const std::string& b, std::size_t at, int size) {
+    std::uint64_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+  }
+  std::string Read(std::uint64_t at, std::size_t size) {
+    std::ifstream f(image_, std::ios::binary);
+    f.seekg(static_cast<std::streamoff>(at));
+    std::string b(size, '\0');
+    f.read(b.data(), static_cast<std::streamsize>(size));
+    return b;
+  }
+  void Write(std::uint64_t at, const std::string& bytes) {
+    std::fstream f(image_, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string image_;
+  std::uint64_t sector_ = 0, cluster_ = 0, table_ = 0, data_ = 0;
+  std::uint32_t root_ = 0;
+};
+
+TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
+  Volume sound = FatImagesAccess::Make("32");
+  if (!sound.skip.empty()) QST_SKIP() << sound.skip;
+  const std::string reference = RunQst({"-d", sound.image, "-e", "-u", "-r", "C:\\"}).out;
+  const std::string copy = sound.image + ".copy";
+  const struct {
+    const char* what;
+    void (*patch)(Fat32Bytes& b, const std::string& image);
+    const char* message;
+    const char* missing;  // a path the damage costs, or null
+  } cases[] = {
+      {"a folder's chain loops onto itself",
+       [](Fat32Bytes& b, const std::string&) {
+         const std::uint32_t d = b.FirstCluster(b.EntryOf(b.root(), "D          "));
+         b.SetNext(d, d);
+       },
+       "1 cluster chain loops back on itself: read up to the loop\n", nullptr},
+      {"a folder holds itself",
+       [](Fat32Bytes& b, const std::string&) {
+         const std::uint32_t d = b.FirstCluster(b.EntryOf(b.root(), "D          "));
+         b.SetFirstCluster(b.EntryOf(d, "SUB        "), d);
+       },
+       "1 folder holds clusters already read as another folder: listed, not entered\n",
+       "C:\\d\\sub\\deep.dat"},
+      {"a folder leads outside the volume",
+       [](Fat32Bytes& b, const std::string&) {
+         b.SetFirstCluster(b.EntryOf(b.root(), "D          "), 0x0FFFFFF0);
+       },
+       "1 cluster chain or folder leads to a cluster that is free, bad or outside the volume\n",
+       "C:\\d\\sub\\"},
+      {"the image is cut after the root folder",
+       [](Fat32Bytes& b, const std::string& image) {
+         ASSERT_EQ(truncate(image.c_str(), static_cast<off_t>(b.ClusterAt(b.root() + 1))), 0);
+       },
+       "folder", "C:\\d\\sub\\"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Shell("cp " + sound.image + " " + copy), 0);
+    Fat32Bytes bytes(copy);
+    c.patch(bytes, copy);
+    auto r = RunQst({"-d", copy, "-e", "-u", "-r", "C:\\"});
+    EXPECT_EQ(r.status, 0) << c.what;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+    EXPECT_EQ(testing::Count(r.err, "\n"), 1) << c.what << ": " << r.err;
+    // Each name the damage leaves is listed once, as on the sound volume.
+    for (const std::string& path : testing::PathColumn(r.out)) {
+      EXPECT_EQ(testing::Count(r.out, "\n" + path + " |"), 1) << c.what << ": " << path;
+      if (path != "C:\\d\\" && path != "C:\\d\\sub\\") {
+        EXPECT_NE(reference.find("\n" + path + " |"), std::string::npos) << c.what << ": " << path;
+      }
+    }
+    EXPECT_NE(r.out.find("\nC:\\a.txt |"), std::string::npos) << c.what;
+    if (c.missing != nullptr) {
+      EXPECT_EQ(r.out.find(std::string("\n") + c.missing + " |"), std::string::npos) << c.what;
+    }
+  }
+  unlink(copy.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FatImages, ::testing::Values("12", "16", "32", "exfat"),

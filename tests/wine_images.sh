@@ -127,6 +127,28 @@ elif [[ -n ${CI:-} ]]; then
   echo "FAIL vss-logfile: needs $evidence and qemu-img"; failures=$((failures + 1))
 fi
 
+# FAT and exFAT: a stick's volume bare, and inside an MBR disk.
+if command -v mkfs.vfat >/dev/null && command -v mcopy >/dev/null; then
+  for bits in 12 32; do
+    fat=$work/fat$bits.img
+    truncate -s "$([[ $bits == 12 ]] && echo 4M || echo 40M)" "$fat"
+    mkfs.vfat -F "$bits" "$fat" >/dev/null
+    mkdir -p "$work/src/Ünïcödé dir"
+    echo memo > "$work/src/A long memo name.txt"; echo x > "$work/src/Ünïcödé dir/名前.txt"
+    echo gone > "$work/src/gone.txt"
+    (cd "$work/src" && MTOOLS_SKIP_CHECK=1 mcopy -s -m -i "$fat" ./* ::/ &&
+      MTOOLS_SKIP_CHECK=1 mdel -i "$fat" ::/gone.txt)
+    same "fat$bits" "$fat" -a -e -u -r 'C:\'
+  done
+  same fat32-json "$work/fat32.img" --json -a -r 'C:\'
+  disk "$work/fat-mbr.img" dos $'2048,,c\n'
+  dd if="$work/fat32.img" of="$work/fat-mbr.img" bs=512 seek=2048 conv=notrunc status=none
+  same fat32-in-mbr "$work/fat-mbr.img" -e -u -r 'C:\'
+  same fat32-ntfs-only-message "$work/fat32.img" -n -e 'C:\'
+elif [[ -n ${CI:-} ]]; then
+  echo "FAIL fat: needs mkfs.vfat and mtools"; failures=$((failures + 1))
+fi
+
 # Containers are refused, in one line.
 out=$("$wine" "$exe" -d "$(win_path "$work/evidence.E01")" 'C:\' 2>&1 | tr -d '\r'; echo "status ${PIPESTATUS[0]}")
 if [[ $out == *"is an E01 image; this build reads raw images and volumes only"*"status 1" ]]; then

@@ -47,6 +47,61 @@ bool ParseExfat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
   return true;
 }
 
+bool ParseFat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
+  if (!LooksLikeFatBootSector(s)) {
+    *error = "its boot sector is no FAT boot sector";
+    return false;
+  }
+  g->sector_bytes = LoadLe16(s + 0x0B);
+  g->cluster_bytes = g->sector_bytes * s[0x0D];
+  const std::uint64_t reserved = LoadLe16(s + 0x0E), tables = s[0x10];
+  const std::uint64_t root_entries = LoadLe16(s + 0x11);
+  std::uint64_t sectors = LoadLe16(s + 0x13);
+  if (sectors == 0) sectors = LoadLe32(s + 0x20);
+  std::uint64_t table_sectors = LoadLe16(s + 0x16);
+  if (table_sectors == 0) table_sectors = LoadLe32(s + 0x24);
+  const std::uint64_t root_sectors = (root_entries * 32 + g->sector_bytes - 1) / g->sector_bytes;
+  const std::uint64_t data_sector = reserved + tables * table_sectors + root_sectors;
+  if (table_sectors == 0 || sectors <= data_sector || g->cluster_bytes > 256 * 1024) {
+    *error = "its table and cluster fields do not fit together";
+    return false;
+  }
+  const std::uint64_t clusters = (sectors - data_sector) / s[0x0D];
+  g->kind = clusters < 4085    ? FatKind::kFat12
+            : clusters < 65525 ? FatKind::kFat16
+                               : FatKind::kFat32;
+  // At most what the table can name.
+  const std::uint64_t bits = g->kind == FatKind::kFat12 ? 12 : g->kind == FatKind::kFat16 ? 16 : 32;
+  const std::uint64_t named = table_sectors * g->sector_bytes * 8 / bits;
+  g->clusters = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>({clusters, named > 2 ? named - 2 : 0, 0x0FFFFFF5}));
+  g->volume_bytes = sectors * g->sector_bytes;
+  g->table_offset = reserved * g->sector_bytes;
+  g->table_bytes = table_sectors * g->sector_bytes;
+  g->data_offset = data_sector * g->sector_bytes;
+  if (g->kind == FatKind::kFat32) {
+    g->root_cluster = LoadLe32(s + 0x2C);
+    g->serial = LoadLe32(s + 0x43);
+    if (root_entries != 0 || !g->ValidCluster(g->root_cluster)) {
+      *error = "its root folder lies outside its clusters";
+      return false;
+    }
+  } else {
+    if (root_entries == 0) {
+      *error = "its root folder holds no entries";
+      return false;
+    }
+    g->serial = LoadLe32(s + 0x27);
+    g->root_offset = (reserved + tables * table_sectors) * g->sector_bytes;
+    g->root_bytes = root_entries * 32;
+  }
+  if (g->clusters == 0) {
+    *error = "it holds no clusters";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* FatKindName(FatKind kind) {
@@ -74,60 +129,8 @@ bool ParseFatBootSector(const std::uint8_t* s, std::uint64_t volume_bytes, FatGe
   *g = FatGeometry{};
   if (std::memcmp(s + 3, "EXFAT   ", 8) == 0) {
     if (!ParseExfat(s, g, error)) return false;
-  } else {
-    if (!LooksLikeFatBootSector(s)) {
-      *error = "its boot sector is no FAT boot sector";
-      return false;
-    }
-    g->sector_bytes = LoadLe16(s + 0x0B);
-    g->cluster_bytes = g->sector_bytes * s[0x0D];
-    const std::uint64_t reserved = LoadLe16(s + 0x0E), tables = s[0x10];
-    const std::uint64_t root_entries = LoadLe16(s + 0x11);
-    std::uint64_t sectors = LoadLe16(s + 0x13);
-    if (sectors == 0) sectors = LoadLe32(s + 0x20);
-    std::uint64_t table_sectors = LoadLe16(s + 0x16);
-    if (table_sectors == 0) table_sectors = LoadLe32(s + 0x24);
-    const std::uint64_t root_sectors = (root_entries * 32 + g->sector_bytes - 1) / g->sector_bytes;
-    const std::uint64_t data_sector = reserved + tables * table_sectors + root_sectors;
-    if (table_sectors == 0 || sectors <= data_sector || g->cluster_bytes > 256 * 1024) {
-      *error = "its table and cluster fields do not fit together";
-      return false;
-    }
-    const std::uint64_t clusters = (sectors - data_sector) / s[0x0D];
-    g->kind = clusters < 4085    ? FatKind::kFat12
-              : clusters < 65525 ? FatKind::kFat16
-                                 : FatKind::kFat32;
-    // At most what the table can name.
-    const std::uint64_t bits = g->kind == FatKind::kFat12   ? 12
-                               : g->kind == FatKind::kFat16 ? 16
-                                                            : 32;
-    const std::uint64_t named = table_sectors * g->sector_bytes * 8 / bits;
-    g->clusters = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>({clusters, named > 2 ? named - 2 : 0, 0x0FFFFFF5}));
-    g->volume_bytes = sectors * g->sector_bytes;
-    g->table_offset = reserved * g->sector_bytes;
-    g->table_bytes = table_sectors * g->sector_bytes;
-    g->data_offset = data_sector * g->sector_bytes;
-    if (g->kind == FatKind::kFat32) {
-      g->root_cluster = LoadLe32(s + 0x2C);
-      g->serial = LoadLe32(s + 0x43);
-      if (root_entries != 0 || !g->ValidCluster(g->root_cluster)) {
-        *error = "its root folder lies outside its clusters";
-        return false;
-      }
-    } else {
-      if (root_entries == 0) {
-        *error = "its root folder holds no entries";
-        return false;
-      }
-      g->serial = LoadLe32(s + 0x27);
-      g->root_offset = (reserved + tables * table_sectors) * g->sector_bytes;
-      g->root_bytes = root_entries * 32;
-    }
-    if (g->clusters == 0) {
-      *error = "it holds no clusters";
-      return false;
-    }
+  } else if (!ParseFat(s, g, error)) {
+    return false;
   }
   // A volume the image cuts short is read as far as it goes.
   (void)volume_bytes;

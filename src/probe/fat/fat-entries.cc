@@ -73,70 +73,88 @@ std::uint8_t ShortNameChecksum(const std::uint8_t* name11) {
   return sum;
 }
 
+namespace {
+
+// A long name gathered piece by piece, last piece first, with the checksum
+// its pieces carry; a piece out of order drops what was gathered.
+class LongName {
+ public:
+  void Take(const std::uint8_t* e) {
+    const bool gone = e[0] == 0xE5;
+    const int number = e[0] & 0x1F;
+    char16_t units[13];
+    for (int i = 0; i < 5; ++i) units[i] = LoadLe16(e + 1 + 2 * i);
+    for (int i = 0; i < 6; ++i) units[5 + i] = LoadLe16(e + 0x0E + 2 * i);
+    for (int i = 0; i < 2; ++i) units[11 + i] = LoadLe16(e + 0x1C + 2 * i);
+    std::u16string piece(units, 13);
+    // The name ends at a 0 unit; 0xFFFF pads the rest.
+    if (std::size_t end = piece.find(u'\0'); end != std::u16string::npos) piece.resize(end);
+    if (gone) {
+      // A deleted piece keeps its units, not its number: joined in the
+      // order met while the checksums agree.
+      if (expected_ == 0 || !deleted_ || e[0x0D] != checksum_) Start(e[0x0D], true, 1);
+      name_.insert(0, piece);
+      return;
+    }
+    if ((e[0] & 0x40) != 0) {
+      Start(e[0x0D], false, number - 1);
+      if (number != 0) name_ = piece;
+      return;
+    }
+    if (expected_ != 0 && number == expected_ && e[0x0D] == checksum_ && !deleted_) {
+      name_.insert(0, piece);
+      --expected_;
+    } else {
+      Start(0, false, 0);
+    }
+  }
+
+  // The name that belongs to the 8.3 entry `e`, if one does; then starts
+  // over.
+  bool TakeFor(const std::uint8_t* e, std::u16string* name) {
+    const bool gone = e[0] == 0xE5;
+    const bool whole = !name_.empty() && (deleted_ ? gone : expected_ == 0) &&
+                       (gone || ShortNameChecksum(e) == checksum_);
+    if (whole) *name = std::move(name_);
+    Start(0, false, 0);
+    return whole;
+  }
+
+ private:
+  void Start(std::uint8_t checksum, bool deleted, int expected) {
+    name_.clear();
+    checksum_ = checksum;
+    deleted_ = deleted;
+    expected_ = expected;
+  }
+
+  std::u16string name_;
+  int expected_ = 0;  // the number of the piece that should come next; 0: none
+  std::uint8_t checksum_ = 0;
+  bool deleted_ = false;
+};
+
+}  // namespace
+
 void DecodeFatFolder(const std::uint8_t* data, std::size_t size, bool deleted,
                      std::vector<FatEntry>* out) {
-  // The long name gathered so far, piece by piece from its last, with the
-  // checksum its pieces carry.
-  std::u16string long_name;
-  int expected = 0;  // the number of the piece that should come next; 0: none
-  std::uint8_t checksum = 0;
-  bool long_deleted = false;
+  LongName long_name;
   for (std::size_t at = 0; at + 32 <= size; at += 32) {
     const std::uint8_t* e = data + at;
     if (e[0] == 0x00) break;
-    const bool gone = e[0] == 0xE5;
     if ((e[0x0B] & 0x3F) == 0x0F) {
-      // A piece of a long name.
-      const int number = e[0] & 0x1F;
-      const bool last = gone ? false : (e[0] & 0x40) != 0;
-      char16_t units[13];
-      for (int i = 0; i < 5; ++i) units[i] = LoadLe16(e + 1 + 2 * i);
-      for (int i = 0; i < 6; ++i) units[5 + i] = LoadLe16(e + 0x0E + 2 * i);
-      for (int i = 0; i < 2; ++i) units[11 + i] = LoadLe16(e + 0x1C + 2 * i);
-      std::u16string piece(units, 13);
-      // The name ends at a 0 unit; 0xFFFF pads the rest.
-      if (std::size_t end = piece.find(u'\0'); end != std::u16string::npos) piece.resize(end);
-      if (gone) {
-        // A deleted piece keeps its units, not its number: joined in the
-        // order met, last piece first, while the checksums agree.
-        if (expected == 0 || !long_deleted || e[0x0D] != checksum) {
-          long_name.clear();
-          checksum = e[0x0D];
-          long_deleted = true;
-        }
-        long_name.insert(0, piece);
-        expected = 1;
-        continue;
-      }
-      if (last) {
-        long_name = piece;
-        checksum = e[0x0D];
-        expected = number - 1;
-        long_deleted = false;
-        if (number == 0) expected = 0, long_name.clear();
-        continue;
-      }
-      if (expected != 0 && number == expected && e[0x0D] == checksum && !long_deleted) {
-        long_name.insert(0, piece);
-        --expected;
-      } else {
-        long_name.clear();
-        expected = 0;
-      }
+      long_name.Take(e);
       continue;
     }
-    const bool has_long = !long_name.empty() && (long_deleted ? gone : expected == 0) &&
-                          (gone || ShortNameChecksum(e) == checksum);
-    std::u16string name = has_long ? long_name : ShortName(e, gone);
-    long_name.clear();
-    expected = 0;
-    long_deleted = false;
+    const bool gone = e[0] == 0xE5;
+    std::u16string name;
+    if (!long_name.TakeFor(e, &name)) name = ShortName(e, gone);
     if (gone && !deleted) continue;
     if ((e[0x0B] & kFatVolumeLabel) != 0 && (e[0x0B] & kFatDirectory) == 0) continue;
     if (e[0] == '.' && (name == u"." || name == u"..")) continue;
     FatEntry f;
     f.name = std::move(name);
-    for (int i = 0; i < 11; ++i) f.short_name += static_cast<char>(e[i]);
+    f.short_name.assign(reinterpret_cast<const char*>(e), 11);
     f.attributes = e[0x0B];
     f.deleted = gone;
     f.first_cluster = std::uint32_t{LoadLe16(e + 0x14)} << 16 | LoadLe16(e + 0x1A);
