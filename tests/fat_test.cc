@@ -53,7 +53,10 @@ class FatImages : public ::testing::TestWithParam<const char*> {
     std::ofstream(src + "/A deleted long name.txt") << "gone too";
     Shell("touch -d '2021-03-04 05:06:07.89' " + ShellQuote(src + "/a.txt"));
   }
-  static void TearDownTestSuite() { Shell("rm -rf " + dir_); }
+  static void TearDownTestSuite() {
+    Shell("rm -rf " + dir_);
+    dir_.clear();
+  }
 
   // A volume of the kind, with the files of `src` and gone.txt deleted.
   static Volume Make(const std::string& kind) {
@@ -95,6 +98,7 @@ struct FatImagesAccess {
     if (FatImages::dir_.empty()) FatImages::SetUpTestSuite();
     return FatImages::Make(kind);
   }
+  static void Remove() { FatImages::TearDownTestSuite(); }
 };
 
 // The body-file rows of a listing by inode: path, then the times and size.
@@ -296,6 +300,7 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
     }
   }
   unlink(copy.c_str());
+  FatImagesAccess::Remove();
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FatImages, ::testing::Values("12", "16", "32", "exfat"),
