@@ -9,13 +9,13 @@ _qst() {
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null
       return ;;
-    -o|--offset|-j|--jobs)
+    -o|--offset|-j|--jobs|--fat-zone)
       return ;;
   esac
   case $cur in
     --*)
       COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
-        --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --usn
+        --fat-zone= --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --usn
         --usn-journal= --utc --version --index-entries --logfile --logfile= --logfile-only --references' -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       return ;;

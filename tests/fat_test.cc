@@ -173,6 +173,18 @@ TEST_P(FatImages, TimesAreInTheRunsZoneAndOptionsThatReadNtfsAreRefused) {
     EXPECT_NE(east.out.find("2021/03/03 20:06:06.000000000"), std::string::npos) << east.out;
   else
     EXPECT_EQ(east.out, utc.out);
+  // --fat-zone names the zone instead, whatever the run's.
+  for (const char* zone : {"--fat-zone=+09:00", "--fat-zone=+0900"})
+    EXPECT_EQ(RunQst({"-d", v.image, "-e", "-u", zone, "C:\\a.txt"}, "TZ=UTC").out, east.out);
+  EXPECT_EQ(RunQst({"-d", v.image, "-e", "-u", "--fat-zone=UTC", "C:\\a.txt"}, "TZ=Asia/Tokyo").out,
+            utc.out);
+  for (const char* bad :
+       {"--fat-zone=+14:01", "--fat-zone=9", "--fat-zone=+09:60", "--fat-zone="}) {
+    auto refused = RunQst({"-d", v.image, bad, "C:\\a.txt"});
+    EXPECT_EQ(refused.status, 254) << bad;
+    EXPECT_NE(refused.err.find("qst: --fat-zone wants an offset from UTC"), std::string::npos)
+        << bad << refused.err;
+  }
   for (const char* option : {"-n", "-U", "-S", "-I", "-L"}) {
     auto refused = RunQst({"-d", v.image, option, "C:\\a.txt"});
     EXPECT_EQ(refused.status, 1) << option;

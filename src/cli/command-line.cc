@@ -4,6 +4,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/getopt.h"
@@ -23,7 +24,8 @@ enum LongOnly {
   kReport,
   kUsnJournal,
   kJournalOnly,
-  kLogfileOnly
+  kLogfileOnly,
+  kFatZone
 };
 
 // The options of the program itself; each witness adds its own.
@@ -31,6 +33,7 @@ constexpr LongOption kOwnLongOptions[] = {
     {"bodyfile", false, kBodyfile},
     {"csv", false, kCsv},
     {"events", false, kEvents},
+    {"fat-zone", true, kFatZone},
     {"help", false, kHelp},
     {"image", true, 'd'},
     {"iso", false, 'i'},
@@ -109,6 +112,49 @@ struct Scanned {
   const char* jobs = nullptr;
 };
 
+// An offset from UTC: "UTC", or a sign, hours and minutes ("+01:00",
+// "-0530"), at most 14 hours; in minutes east.
+bool ParseZone(std::string_view text, int* minutes) {
+  if (text == "UTC" || text == "utc" || text == "Z") {
+    *minutes = 0;
+    return true;
+  }
+  if (text.size() != 6 && text.size() != 5) return false;
+  if (text[0] != '+' && text[0] != '-') return false;
+  std::string digits;
+  for (char c : text.substr(1))
+    if (c != ':') digits += c;
+  if (digits.size() != 4 || (text.size() == 6 && text[3] != ':')) return false;
+  for (char c : digits)
+    if (c < '0' || c > '9') return false;
+  const int hours = (digits[0] - '0') * 10 + (digits[1] - '0');
+  const int mins = (digits[2] - '0') * 10 + (digits[3] - '0');
+  if (mins >= 60 || hours * 60 + mins > 14 * 60) return false;
+  *minutes = (text[0] == '-' ? -1 : 1) * (hours * 60 + mins);
+  return true;
+}
+
+// Records --fat-zone's or --report's value; false after saying why it
+// cannot be taken.
+bool TakeNamedValue(int c, const char* value, Output& err, RunOptions& options) {
+  if (c == kReport) {
+    if (*value == '\0') {
+      err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
+      return false;
+    }
+    options.report = value;
+    return true;
+  }
+  int minutes = 0;
+  if (!ParseZone(value, &minutes)) {
+    err.Printf("qst: --fat-zone wants an offset from UTC (+01:00, -05:30 or UTC), not '%s'\n",
+               value);
+    return false;
+  }
+  options.fat_zone = minutes;
+  return true;
+}
+
 // Records one option; false with `*status` set when the run ends here.
 bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, const char* program,
                 const char* image_formats, RunOptions& options, Scanned* scanned, int* status) {
@@ -150,12 +196,9 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       break;
     case kJournalOnly: options.journal_only = true; break;
     case kLogfileOnly: options.logfile_only = true; break;
+    case kFatZone:
     case kReport:
-      if (*scan.optarg == '\0') {
-        err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
-        return end(kStatusBadUsage);
-      }
-      options.report = scan.optarg;
+      if (!TakeNamedValue(c, scan.optarg, err, options)) return end(kStatusBadUsage);
       break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
@@ -244,6 +287,10 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
   }
   if (options.one_file_system && !options.recursive) {
     err.Write("qst: can't use -x without -r\n");
+    return kStatusBadUsage;
+  }
+  if (options.fat_zone.has_value() && !options.reads_image()) {
+    err.Write("qst: can't use --fat-zone without -d\n");
     return kStatusBadUsage;
   }
   if (options.one_file_system && options.reads_image()) {

@@ -49,6 +49,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.threads = options.jobs;
+  selection.fat_zone = options.fat_zone;
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "cli/output.h"
@@ -32,6 +33,9 @@ struct RunOptions {
   MachineForm machine = MachineForm::kNone;  // --json, --csv, --bodyfile
   std::string image;                         // -d IMAGE; empty when not given
   std::int64_t sector = -1;                  // -o SECTOR; -1 when not given
+  // --fat-zone: the zone a FAT volume's local times were written in, in
+  // minutes east of UTC; the run's own zone when not given.
+  std::optional<int> fat_zone;
 
   // The machine forms always carry UTC.
   TimeForm time_form() const {

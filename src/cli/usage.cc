@@ -86,13 +86,16 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "      --report=FILE.html  also a page of the run at a glance (alone: only the page)\n"
       "\n"
       "Disk images:\n"
-      "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS volume of "
+      "  -d, --image=IMAGE       FILENAMEs are paths (C:\\dir\\file) in the NTFS/FAT volume of "
       "IMAGE\n");
   if (image_formats != nullptr)
     out.Printf("                          (%s)\n", image_formats);
   else
     out.Write("                          (this build reads no disk images)\n");
-  out.Write("  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n");
+  out.Write(
+      "  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n"
+      "      --fat-zone=ZONE     a FAT volume's times were written in ZONE (+01:00,\n"
+      "                          -05:30, UTC; default: the zone of the run)\n");
   for (const WitnessOption& w : kWitnessOptions) out.Write(w.help);
   out.Write(
       "\n"

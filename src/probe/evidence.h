@@ -81,6 +81,9 @@ struct ImageSelection {
   bool logfile_only = false;  // the log is listed, record by record, not joined
   bool events = false;        // each file keeps the moments its witnesses hold (a timeline)
   int threads = 0;            // threads to read with (-j); 0: as the machine has
+  // FAT's local times: the zone they were written in, in minutes east of
+  // UTC; the host's zone when not given.
+  std::optional<int> fat_zone;
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 

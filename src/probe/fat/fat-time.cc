@@ -23,6 +23,15 @@ std::int64_t OffsetAt(FILETIME utc, const LocalTimeConverter& zone) {
 
 }  // namespace
 
+bool FixedZone::ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const {
+  const std::int64_t ticks = SystemTimeToUnixSeconds(utc) * kTicksPerSecond + kUnixEpoch +
+                             std::int64_t{minutes_} * 60 * kTicksPerSecond;
+  if (ticks < 0) return false;
+  if (!FileTimeToSystemTime(static_cast<FILETIME>(ticks), local)) return false;
+  local->wMilliseconds = utc.wMilliseconds;
+  return true;
+}
+
 FILETIME LocalToUtc(FILETIME local, const LocalTimeConverter& zone) {
   // The offset where the time would fall, taken twice: once from the local
   // time read as UTC, once from the first guess, so that a time near a

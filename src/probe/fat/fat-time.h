@@ -13,6 +13,16 @@ namespace qst {
 // 30th of February): such a time is not shown.
 bool FatStampToFileTime(const FatStamp& stamp, const LocalTimeConverter& zone, FILETIME* out);
 
+// A zone a fixed number of minutes east of UTC, all year.
+class FixedZone : public LocalTimeConverter {
+ public:
+  explicit FixedZone(int minutes_east) : minutes_(minutes_east) {}
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override;
+
+ private:
+  int minutes_;
+};
+
 // The UTC time whose local time in `zone` is `local` (a FILETIME read as
 // local time); of two, in the hour daylight time ends, the first.
 FILETIME LocalToUtc(FILETIME local, const LocalTimeConverter& zone);

@@ -17,12 +17,16 @@ using namespace windows_error;
 class FatPlatform : public Platform, public Evidence {
  public:
   FatPlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<FatVolume> volume,
-              Platform& host, HostErrorToWindows to_windows, std::string image_name)
+              Platform& host, HostErrorToWindows to_windows, std::string image_name,
+              std::optional<int> zone)
       : reader_(std::move(reader)),
         volume_(std::move(volume)),
         host_(host),
         to_windows_(to_windows),
-        image_name_(std::move(image_name)) {}
+        image_name_(std::move(image_name)),
+        fixed_zone_(zone.value_or(0)),
+        written_in_(zone.has_value() ? static_cast<const LocalTimeConverter&>(fixed_zone_) : host) {
+  }
 
   Evidence* VolumeEvidence() override { return this; }
   bool ProbesFromMemory() const override { return true; }
@@ -157,9 +161,9 @@ class FatPlatform : public Platform, public Evidence {
     *info = RawFileInfo{};
     // As Windows shows a FAT file: no change time (0), and 0 for a time the
     // entry never had; the root keeps no times at all.
-    FatStampToFileTime(n.entry.creation, host_, &info->basic.CreationTime);
-    FatStampToFileTime(n.entry.write, host_, &info->basic.LastWriteTime);
-    FatStampToFileTime(n.entry.access, host_, &info->basic.LastAccessTime);
+    FatStampToFileTime(n.entry.creation, written_in_, &info->basic.CreationTime);
+    FatStampToFileTime(n.entry.write, written_in_, &info->basic.LastWriteTime);
+    FatStampToFileTime(n.entry.access, written_in_, &info->basic.LastAccessTime);
     if (n.entry.folder()) info->basic.FileAttributes = kFileAttributeDirectory;
     if (!n.entry.folder()) {
       info->has_size = true;
@@ -180,15 +184,19 @@ class FatPlatform : public Platform, public Evidence {
   Platform& host_;
   HostErrorToWindows to_windows_;
   std::string image_name_;
+  FixedZone fixed_zone_;
+  // The zone FAT's local times are read in: --fat-zone's, or the host's.
+  const LocalTimeConverter& written_in_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> MakeFatPlatform(std::unique_ptr<VolumeReader> reader,
                                           std::unique_ptr<FatVolume> volume, Platform& host,
-                                          HostErrorToWindows to_windows, std::string image_name) {
+                                          HostErrorToWindows to_windows, std::string image_name,
+                                          std::optional<int> zone) {
   return std::make_unique<FatPlatform>(std::move(reader), std::move(volume), host, to_windows,
-                                       std::move(image_name));
+                                       std::move(image_name), zone);
 }
 
 }  // namespace qst

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "probe/fat/fat-volume.h"
@@ -12,8 +13,11 @@
 
 namespace qst {
 
+// `zone`: the minutes east of UTC FAT's local times were written in; the
+// host's zone when empty.
 std::unique_ptr<Platform> MakeFatPlatform(std::unique_ptr<VolumeReader> reader,
                                           std::unique_ptr<FatVolume> volume, Platform& host,
-                                          HostErrorToWindows to_windows, std::string image_name);
+                                          HostErrorToWindows to_windows, std::string image_name,
+                                          std::optional<int> zone = std::nullopt);
 
 }  // namespace qst

@@ -248,8 +248,8 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
                       refused.find(',') == std::string::npos ? "s" : "");
     return false;
   }
-  *platform =
-      MakeFatPlatform(std::move(reader), std::move(volume), host, to_windows, selection.path);
+  *platform = MakeFatPlatform(std::move(reader), std::move(volume), host, to_windows,
+                              selection.path, selection.fat_zone);
   return true;
 }
 
