@@ -104,6 +104,18 @@ class DamagedVolume : public ::testing::Test {
     return 0;
   }
 
+  // The first extension record of the record `target` in the copy; 0 for none.
+  std::uint64_t FirstExtensionOf(std::uint64_t target) {
+    ImageBytes image(copy_);
+    for (std::uint64_t n = 16; n < 200; ++n) {
+      std::string header = image.Read(mft_ + n * 1024, 48);
+      if (header.compare(0, 4, "FILE") == 0 &&
+          (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
+        return n;
+    }
+    return 0;
+  }
+
   testing::RunResult Run() { return RunQst({"-d", copy_, "-e", "-u", "-r", "C:\\"}); }
 
   static inline testing::ScratchNtfs volume_;
@@ -231,13 +243,7 @@ TEST_F(DamagedVolume, AnIndexAddsNamesOnlyToRecordsThatLostTheirs) {
 TEST_F(DamagedVolume, AnExtensionRecordWhoseWalkStopsLeavesItsNamesToTheIndex) {
   std::uint64_t target = RecordOf("C:\\many\\target.txt");
   ImageBytes image(copy_);
-  std::uint64_t extension = 0;
-  for (std::uint64_t n = 16; n < 200 && extension == 0; ++n) {
-    std::string header = image.Read(mft_ + n * 1024, 48);
-    if (header.compare(0, 4, "FILE") == 0 &&
-        (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
-      extension = n;
-  }
+  const std::uint64_t extension = FirstExtensionOf(target);
   ASSERT_NE(extension, 0u) << "the links did not spill into extension records";
   // The length of its first $FILE_NAME, past the record's end.
   image.Write(AttributeAt(extension, 0x30) + 4, std::string("\x00\x00\x01\x00", 4));
@@ -256,13 +262,7 @@ TEST_F(DamagedVolume, AnExtensionRecordThatNamesAnotherBaseLeavesItsNamesToTheIn
   std::uint64_t target = RecordOf("C:\\many\\target.txt");
   std::uint64_t a = RecordOf("C:\\a.txt");
   ImageBytes image(copy_);
-  std::uint64_t extension = 0;
-  for (std::uint64_t n = 16; n < 200 && extension == 0; ++n) {
-    std::string header = image.Read(mft_ + n * 1024, 48);
-    if (header.compare(0, 4, "FILE") == 0 &&
-        (LoadLe64(Bytes(header) + 32) & 0xFFFFFFFFFFFF) == target)
-      extension = n;
-  }
+  const std::uint64_t extension = FirstExtensionOf(target);
   ASSERT_NE(extension, 0u) << "the links did not spill into extension records";
   std::string a_sequence = image.Read(mft_ + a * 1024 + 16, 2);
   std::string reference(8, '\0');

@@ -5,7 +5,7 @@
 
 #include "probe/evidence.h"
 #include "probe/fat/fat-time.h"
-#include "probe/image/windows-errors.h"
+#include "probe/image/windows-platform.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
 
@@ -14,15 +14,14 @@ namespace {
 
 using namespace windows_error;
 
-class FatPlatform : public Platform, public Evidence {
+class FatPlatform : public WindowsPathsPlatform, public Evidence {
  public:
   FatPlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<FatVolume> volume,
               Platform& host, HostErrorToWindows to_windows, std::string image_name,
               std::optional<int> zone)
-      : reader_(std::move(reader)),
+      : WindowsPathsPlatform(host, to_windows),
+        reader_(std::move(reader)),
         volume_(std::move(volume)),
-        host_(host),
-        to_windows_(to_windows),
         image_name_(std::move(image_name)),
         fixed_zone_(zone.value_or(0)),
         written_in_(zone.has_value() ? static_cast<const LocalTimeConverter&>(fixed_zone_) : host) {
@@ -76,21 +75,6 @@ class FatPlatform : public Platform, public Evidence {
     std::vector<DirEntry> entries = {Entry(Utf16FromWtf8(parts.last), found)};
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
-  }
-
-  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
-    int error = host_.OpenList(path, source);
-    return error == 0 ? 0 : to_windows_(error);
-  }
-  std::string ErrorText(int code) override { return Text(code); }
-  int NameTooLongCode() const override { return kNameTooLong; }
-  char Separator() const override { return '\\'; }
-  char OtherSeparator() const override { return '/'; }
-  bool IsVolumeRoot(std::string_view path) const override {
-    return path == "\\" || IsDriveRoot(path);
-  }
-  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    return host_.ToLocalTime(utc, local);
   }
 
  private:
@@ -181,8 +165,6 @@ class FatPlatform : public Platform, public Evidence {
 
   std::unique_ptr<VolumeReader> reader_;
   std::unique_ptr<FatVolume> volume_;
-  Platform& host_;
-  HostErrorToWindows to_windows_;
   std::string image_name_;
   FixedZone fixed_zone_;
   // The zone FAT's local times are read in: --fat-zone's, or the host's.

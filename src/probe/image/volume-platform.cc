@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/image/windows-errors.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
@@ -25,15 +24,14 @@ void CopyTimes(const NtfsVolume::Times& times, FILE_BASIC_INFO* basic) {
   basic->LastAccessTime = times.access;
 }
 
-class ImagePlatform : public Platform, public Evidence {
+class ImagePlatform : public WindowsPathsPlatform, public Evidence {
  public:
   ImagePlatform(std::unique_ptr<VolumeReader> reader, std::unique_ptr<NtfsVolume> volume,
                 Platform& host, HostErrorToWindows to_windows, std::string image_name,
                 VolumeWitnesses witnesses, SnapshotSource snapshots)
-      : reader_(std::move(reader)),
+      : WindowsPathsPlatform(host, to_windows),
+        reader_(std::move(reader)),
         volume_(std::move(volume)),
-        host_(host),
-        to_windows_(to_windows),
         image_name_(std::move(image_name)),
         parts_(std::move(witnesses.parts)),
         journal_file_(std::move(witnesses.journal_file)),
@@ -185,26 +183,6 @@ class ImagePlatform : public Platform, public Evidence {
     std::vector<DirEntry> entries;
     entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
     return Yield(std::move(entries), search);
-  }
-
-  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
-    // List files are on this machine; their errors are told in Windows terms.
-    int error = host_.OpenList(path, source);
-    return error == 0 ? 0 : to_windows_(error);
-  }
-
-  std::string ErrorText(int code) override { return Text(code); }
-
-  int NameTooLongCode() const override { return kNameTooLong; }
-  char Separator() const override { return '\\'; }
-  // Windows makes no name that holds a slash: "C:/Users/kim" is
-  // "C:\\Users\\kim" (a name's own is given as "<2F>", as listed).
-  char OtherSeparator() const override { return '/'; }
-  bool IsVolumeRoot(std::string_view path) const override {
-    return path == "\\" || IsDriveRoot(path);
-  }
-  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
-    return host_.ToLocalTime(utc, local);
   }
 
   std::string LossReport() const override {
@@ -509,8 +487,6 @@ class ImagePlatform : public Platform, public Evidence {
 
   std::unique_ptr<VolumeReader> reader_;
   std::unique_ptr<NtfsVolume> volume_;
-  Platform& host_;
-  HostErrorToWindows to_windows_;
   std::string image_name_;
   std::vector<std::unique_ptr<WitnessPart>> parts_;
   std::unique_ptr<VolumeReader> journal_file_;  // listed with --journal-only

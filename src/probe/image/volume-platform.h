@@ -8,15 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "probe/image/windows-platform.h"
 #include "probe/image/witness-parts.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 
 namespace qst {
-
-// The code Windows gives for an error of the machine's own (a list file that
-// cannot be opened), from the host platform's code.
-using HostErrorToWindows = int (*)(int host_code);
 
 // What a run reads beside the volume: the parts joined to each file, and,
 // for --journal-only with --usn-journal, the stream to list.

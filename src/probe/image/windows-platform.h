@@ -1,0 +1,76 @@
+// What the platforms over a volume read from its bytes share: the Windows
+// error codes they give, with their messages as Windows words them, and paths
+// in Windows form, with list files and the local zone the host's.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "probe/platform.h"
+
+namespace qst {
+
+// The code Windows gives for an error of the machine's own (a list file that
+// cannot be opened), from the host platform's code.
+using HostErrorToWindows = int (*)(int host_code);
+
+namespace windows_error {
+
+inline constexpr int kInvalidFunction = 1;
+inline constexpr int kFileNotFound = 2;
+inline constexpr int kPathNotFound = 3;
+inline constexpr int kAccessDenied = 5;
+inline constexpr int kGenFailure = 31;
+inline constexpr int kInvalidName = 123;
+inline constexpr int kNameTooLong = 206;
+inline constexpr int kDirectoryInvalid = 267;
+inline constexpr int kFileCorrupt = 1392;
+
+inline std::string Text(int code) {
+  switch (code) {
+    case kFileNotFound: return "The system cannot find the file specified.\n";
+    case kPathNotFound: return "The system cannot find the path specified.\n";
+    case kAccessDenied: return "Access is denied.\n";
+    case kGenFailure: return "A device attached to the system is not functioning.\n";
+    case kInvalidName:
+      return "The filename, directory name, or volume label syntax is incorrect.\n";
+    case kNameTooLong: return "The filename or extension is too long.\n";
+    case kDirectoryInvalid: return "The directory name is invalid.\n";
+    case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
+    case kInvalidFunction: return "Incorrect function.\n";
+    default: return "Unknown error " + std::to_string(code) + "\n";
+  }
+}
+
+}  // namespace windows_error
+
+class WindowsPathsPlatform : public Platform {
+ public:
+  WindowsPathsPlatform(Platform& host, HostErrorToWindows to_windows)
+      : host_(host), to_windows_(to_windows) {}
+
+  int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
+    // List files are on this machine; their errors are told in Windows terms.
+    int error = host_.OpenList(path, source);
+    return error == 0 ? 0 : to_windows_(error);
+  }
+  std::string ErrorText(int code) override { return windows_error::Text(code); }
+  int NameTooLongCode() const override { return windows_error::kNameTooLong; }
+  char Separator() const override { return '\\'; }
+  // Windows makes no name that holds a slash: "C:/Users/kim" is
+  // "C:\\Users\\kim" (a name's own is given as "<2F>", as listed).
+  char OtherSeparator() const override { return '/'; }
+  bool IsVolumeRoot(std::string_view path) const override {
+    return path == "\\" || IsDriveRoot(path);
+  }
+  bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
+    return host_.ToLocalTime(utc, local);
+  }
+
+ protected:
+  Platform& host_;
+  HostErrorToWindows to_windows_;
+};
+
+}  // namespace qst
