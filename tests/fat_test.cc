@@ -315,6 +315,68 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
   FatImagesAccess::Remove();
 }
 
+// exFAT's own up-case table: names are compared through it, and one that
+// fails its checksum is set aside for the built-in table, said once.
+TEST(ExfatUpcase, NamesAreComparedThroughTheVolumesTableWhileItHolds) {
+  Volume v = FatImagesAccess::Make("exfat");
+  if (!v.skip.empty()) QST_SKIP() << v.skip;
+  const std::string cafe = "C:\\CAF\xC3\x89 \xC3\x9CN\xC3\x8F.TXT";
+  auto sound = RunQst({"-d", v.image, "-e", cafe});
+  EXPECT_EQ(sound.status, 0) << sound.err;
+  EXPECT_EQ(sound.err, "");
+  // The table's entry in the root: its checksum, first cluster and length.
+  std::fstream f(v.image, std::ios::binary | std::ios::in | std::ios::out);
+  auto le = [&](std::uint64_t at, int size) {
+    std::string b(static_cast<std::size_t>(size), '\0');
+    f.seekg(static_cast<std::streamoff>(at));
+    f.read(b.data(), size);
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(b[i]);
+    return value;
+  };
+  const std::uint64_t sector = 1ull << le(0x6C, 1), cluster = sector << le(0x6D, 1);
+  const std::uint64_t heap = le(0x58, 4) * sector;
+  const std::uint64_t root = heap + (le(0x60, 4) - 2) * cluster;
+  std::uint64_t entry = root;
+  while (le(entry, 1) != 0x82) entry += 32;
+  const std::uint64_t table = heap + (le(entry + 0x14, 4) - 2) * cluster;
+  const std::uint64_t length = le(entry + 0x18, 8);
+  // U+00E9's upper case made itself: É no longer names é.
+  std::uint64_t unit = 0, at = 0;
+  for (; at < length && unit < 0xE9; at += 2) {
+    if (le(table + at, 2) == 0xFFFF) {
+      unit += le(table + at + 2, 2);
+      at += 2;
+    } else {
+      ++unit;
+    }
+  }
+  ASSERT_EQ(unit, 0xE9u) << "é lies inside a run of the table";
+  ASSERT_EQ(le(table + at, 2), 0xC9u);
+  f.seekp(static_cast<std::streamoff>(table + at));
+  f.write("\xE9\x00", 2);
+  std::uint32_t sum = 0;
+  for (std::uint64_t i = 0; i < length; ++i)
+    sum = ((sum >> 1) | (sum << 31)) + static_cast<std::uint32_t>(le(table + i, 1));
+  const char checksum[] = {static_cast<char>(sum), static_cast<char>(sum >> 8),
+                           static_cast<char>(sum >> 16), static_cast<char>(sum >> 24)};
+  f.seekp(static_cast<std::streamoff>(entry + 4));
+  f.write(checksum, 4);
+  f.flush();
+  auto own = RunQst({"-d", v.image, "-e", cafe});
+  EXPECT_EQ(own.status, 1) << own.out;
+  EXPECT_EQ(own.err, "");
+  // Its checksum broken: the built-in table, said once.
+  f.seekp(static_cast<std::streamoff>(entry + 4));
+  f.write("\0\0\0\0", 4);
+  f.flush();
+  auto built_in = RunQst({"-d", v.image, "-e", cafe});
+  EXPECT_EQ(built_in.status, 0);
+  EXPECT_EQ(built_in.err,
+            "qst: " + v.image + ": the up-case table is unusable: the built-in one used\n");
+  FatImagesAccess::Remove();
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, FatImages, ::testing::Values("12", "16", "32", "exfat"),
                          [](const auto& kind) { return std::string("fat") + kind.param; });
 

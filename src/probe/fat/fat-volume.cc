@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "probe/ntfs/upcase.h"
+#include "probe/fat/exfat-upcase.h"
 
 namespace qst {
 
@@ -12,11 +12,6 @@ namespace {
 // The most a folder holds: 65,536 entries on FAT, 256 MiB on exFAT.
 constexpr std::uint64_t kFatFolderBytes = 65536 * 32;
 constexpr std::uint64_t kExfatFolderBytes = 256ull << 20;
-
-const UpcaseTable& Upcase() {
-  static const UpcaseTable table;
-  return table;
-}
 
 }  // namespace
 
@@ -40,7 +35,7 @@ std::span<const std::uint32_t> FatVolume::Children(std::uint32_t folder) const {
 }
 
 bool FatVolume::SameName(std::u16string_view a, std::u16string_view b) const {
-  return a.size() == b.size() && Upcase().Compare(a, b) == 0;
+  return a.size() == b.size() && upcase_.Compare(a, b) == 0;
 }
 
 std::uint32_t FatVolume::Lookup(std::uint32_t folder, std::u16string_view name) const {
@@ -140,6 +135,7 @@ void FatVolume::ReadTree() {
       continue;
     }
     ReadFolder(nodes_[folder], &bytes, &places);
+    if (folder == kRoot && g_.exfat()) ReadUpcase(bytes);
     entries.clear();
     if (g_.exfat()) {
       FolderDamage d;
@@ -165,6 +161,31 @@ void FatVolume::ReadTree() {
   }
 }
 
+void FatVolume::ReadUpcase(const std::vector<std::uint8_t>& root) {
+  ExfatUpcaseEntry entry;
+  if (!FindExfatUpcase(root.data(), root.size(), &entry)) return;
+  // At most 65,536 units and their compressed runs.
+  std::vector<std::uint8_t> stored, table;
+  std::vector<std::uint32_t> clusters;
+  const std::uint64_t length = entry.length;
+  bool read = length != 0 && length <= 4 * 65536 && g_.ValidCluster(entry.first_cluster);
+  if (read) {
+    const std::uint64_t count = (length + g_.cluster_bytes - 1) / g_.cluster_bytes;
+    for (std::uint64_t i = 0; i < count && read; ++i) {
+      read = g_.ValidCluster(static_cast<std::uint32_t>(entry.first_cluster + i));
+      const std::size_t at = stored.size();
+      stored.resize(at + g_.cluster_bytes);
+      read = read &&
+             reader_.ReadAll(g_.ClusterOffset(static_cast<std::uint32_t>(entry.first_cluster + i)),
+                             stored.data() + at, g_.cluster_bytes);
+    }
+    stored.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, stored.size())));
+  }
+  if (!read || !ExpandExfatUpcase(stored.data(), stored.size(), entry.checksum, &table) ||
+      !upcase_.Load(table))
+    damage_.upcase_unusable = true;
+}
+
 std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage& d) {
   std::string text;
   auto line = [&](std::uint32_t count, const char* one, const char* many) {
@@ -183,6 +204,8 @@ std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage&
        "folders could not be read whole from the image");
   line(d.revisits, "folder holds clusters already read as another folder: listed, not entered",
        "folders hold clusters already read as other folders: listed, not entered");
+  if (d.upcase_unusable)
+    text += "qst: " + image + ": the up-case table is unusable: the built-in one used\n";
   line(d.bad_sets, "exFAT entry set fails its checksum: left out",
        "exFAT entry sets fail their checksums: left out");
   return text;

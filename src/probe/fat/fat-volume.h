@@ -16,6 +16,7 @@
 #include "probe/fat/fat-boot.h"
 #include "probe/fat/fat-entries.h"
 #include "probe/fat/fat-table.h"
+#include "probe/ntfs/upcase.h"
 #include "probe/volume-reader.h"
 
 namespace qst {
@@ -38,12 +39,13 @@ class FatVolume {
 
   // What reading the volume met, for the run's closing lines.
   struct Damage {
-    std::uint32_t loops = 0;     // chains that came back on themselves
-    std::uint32_t broken = 0;    // chains that reached a free, bad or outside cluster
-    std::uint32_t unread = 0;    // folders, or parts of them, the image could not give
-    std::uint32_t revisits = 0;  // folders whose clusters another folder holds
-    std::uint32_t bad_sets = 0;  // exFAT entry sets that fail their checksum
-    bool table_cut = false;      // the allocation table is cut short
+    std::uint32_t loops = 0;       // chains that came back on themselves
+    std::uint32_t broken = 0;      // chains that reached a free, bad or outside cluster
+    std::uint32_t unread = 0;      // folders, or parts of them, the image could not give
+    std::uint32_t revisits = 0;    // folders whose clusters another folder holds
+    std::uint32_t bad_sets = 0;    // exFAT entry sets that fail their checksum
+    bool table_cut = false;        // the allocation table is cut short
+    bool upcase_unusable = false;  // exFAT's up-case table unreadable: the built-in one used
   };
 
   static bool Open(VolumeReader& reader, FatReadOptions options, std::unique_ptr<FatVolume>* volume,
@@ -66,6 +68,8 @@ class FatVolume {
   FatVolume(VolumeReader& reader, const FatGeometry& g, FatReadOptions options)
       : reader_(reader), g_(g), table_(reader, g), options_(options) {}
   void ReadTree();
+  // Takes exFAT's own up-case table, named among the root's entries.
+  void ReadUpcase(const std::vector<std::uint8_t>& root);
   // The bytes of a folder and, for each of its clusters, where it lies.
   bool ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
                   std::vector<std::uint64_t>* places);
@@ -76,6 +80,7 @@ class FatVolume {
   FatReadOptions options_;
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> children_;
+  UpcaseTable upcase_;
   Damage damage_;
 };
 
