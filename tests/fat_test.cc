@@ -24,7 +24,7 @@ using testing::ShellQuote;
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 // Names of every class: long, 8.3 in either case, spaces and dots, accents,
-// CJK, and one that is deleted.
+// CJK; and files deleted, one with its folder.
 const std::vector<std::string> kNames = {"a.txt",
                                          "UPPER.TXT",
                                          "lower.txt",
@@ -46,11 +46,12 @@ class FatImages : public ::testing::TestWithParam<const char*> {
     char dir_template[] = "/tmp/qst_fat_XXXXXX";
     dir_ = mkdtemp(dir_template);
     const std::string src = dir_ + "/src";
-    Shell("mkdir -p " + src + "/d/sub");
+    Shell("mkdir -p " + src + "/d/sub " + src + "/olddir");
     for (const std::string& name : kNames) std::ofstream(src + "/" + name) << name;
     std::ofstream(src + "/d/sub/deep.dat") << "deep";
     std::ofstream(src + "/gone.txt") << "gone";
     std::ofstream(src + "/A deleted long name.txt") << "gone too";
+    std::ofstream(src + "/olddir/inner file.txt") << "inner";
     Shell("touch -d '2021-03-04 05:06:07.89' " + ShellQuote(src + "/a.txt"));
   }
   static void TearDownTestSuite() {
@@ -58,7 +59,8 @@ class FatImages : public ::testing::TestWithParam<const char*> {
     dir_.clear();
   }
 
-  // A volume of the kind, with the files of `src` and gone.txt deleted.
+  // A volume of the kind, with the files of `src`, gone.txt, the deleted
+  // long name and olddir with its file deleted.
   static Volume Make(const std::string& kind) {
     Volume v{kind, dir_ + "/v" + kind + ".img", ""};
     const std::string src = dir_ + "/src";
@@ -71,7 +73,8 @@ class FatImages : public ::testing::TestWithParam<const char*> {
       Shell("rm -f " + v.image + " && truncate -s " + std::to_string(megabytes) + "M " + v.image +
             " && mkfs.vfat -F " + kind + " " + v.image + " >/dev/null && cd " + src +
             " && MTOOLS_SKIP_CHECK=1 mcopy -s -m -i " + v.image + " * ::/ && MTOOLS_SKIP_CHECK=1 " +
-            "mdel -i " + v.image + " ::/gone.txt '::/A deleted long name.txt'");
+            "mdel -i " + v.image + " ::/gone.txt '::/A deleted long name.txt' && " +
+            "MTOOLS_SKIP_CHECK=1 mdeltree -i " + v.image + " ::/olddir");
       return v;
     }
     if (geteuid() != 0 || Shell("(command -v mkfs.exfat && command -v mount.exfat-fuse && "
@@ -80,11 +83,12 @@ class FatImages : public ::testing::TestWithParam<const char*> {
       return v;
     }
     const std::string mount = dir_ + "/mnt";
-    const std::string make = "truncate -s 40M " + v.image + " && mkfs.exfat " + v.image +
-                             " >/dev/null && mkdir -p " + mount + " && dev=$(losetup -f --show " +
-                             v.image + ") && mount.exfat-fuse $dev " + mount +
-                             " >/dev/null 2>&1 && cp -rp " + src + "/. " + mount + "/ && rm " +
-                             mount + "/gone.txt && umount " + mount + "; losetup -d $dev";
+    const std::string make =
+        "truncate -s 40M " + v.image + " && mkfs.exfat " + v.image + " >/dev/null && mkdir -p " +
+        mount + " && dev=$(losetup -f --show " + v.image + ") && mount.exfat-fuse $dev " + mount +
+        " >/dev/null 2>&1 && cp -rp " + src + "/. " + mount + "/ && cd " + mount +
+        " && rm -r gone.txt 'A deleted long name.txt' olddir && cd / && umount " + mount +
+        "; losetup -d $dev";
     if (Shell(make) != 0) v.skip = "the exFAT image could not be made";
     return v;
   }
@@ -123,6 +127,7 @@ std::map<std::string, std::vector<std::string>> ByInode(const std::string& body,
     } else {
       if (path == "C:\\") continue;
       if (path.back() == '\\') path.pop_back();
+      if (std::size_t d = path.find("\\ (deleted)"); d != std::string::npos) path.erase(d, 1);
       for (std::string* t : {&f[7], &f[8], &f[10]}) *t = t->substr(0, t->find('.'));
     }
     const bool folder = f[3][0] == 'd';
@@ -146,7 +151,9 @@ TEST_P(FatImages, EveryPathTimeAndDeletedEntryAgreesWithTheSleuthKit) {
       if (fls.count(inode) != 0)
         for (std::size_t t : {2, 3})
           if (std::stoll(row[t]) - std::stoll(fls[inode][t]) == 1) row[t] = fls[inode][t];
-  EXPECT_EQ(qst, fls) << r.out << Capture("fls -r -m / -z UTC " + v.image);
+  for (const auto& [inode, row] : fls)
+    EXPECT_EQ(qst.count(inode) != 0 ? qst[inode] : std::vector<std::string>{}, row) << inode;
+  for (const auto& [inode, row] : qst) EXPECT_EQ(fls.count(inode), 1u) << inode << " " << row[0];
   ASSERT_GE(qst.size(), kNames.size() + 4);
   // The rows: one a name, each found again by the path it was listed at.
   auto rows = RunQst({"-d", v.image, "-e", "-u", "-r", "C:\\"}, "TZ=UTC");

@@ -88,7 +88,10 @@ bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
   const std::uint64_t limit = most / g_.cluster_bytes + 1;
   std::vector<std::uint32_t> clusters;
   const FatEntry& e = folder.entry;
-  if (e.contiguous) {
+  if (e.deleted && !e.contiguous) {
+    // A deleted folder's chain is freed: its first cluster alone is its own.
+    clusters.push_back(e.first_cluster);
+  } else if (e.contiguous) {
     const std::uint64_t count =
         std::min<std::uint64_t>((e.size + g_.cluster_bytes - 1) / g_.cluster_bytes, limit);
     for (std::uint64_t i = 0; i < count && g_.ValidCluster(e.first_cluster + i); ++i)
@@ -121,43 +124,52 @@ void FatVolume::ReadTree() {
   root.entry.first_cluster = g_.root_cluster;
   nodes_.push_back(root);
   std::unordered_set<std::uint32_t> read = {g_.root_cluster};
+  // The live folders first, so that a deleted folder whose clusters a live
+  // one took since never takes them back; then, where asked for, the
+  // deleted ones.
+  for (bool deleted : {false, true}) {
+    if (deleted && !options_.deleted) break;
+    for (std::uint32_t folder = 0; folder < nodes_.size(); ++folder) {
+      const FatEntry& e = nodes_[folder].entry;
+      if (!e.folder() || e.deleted != deleted) continue;
+      const bool fresh = folder == kRoot || read.insert(e.first_cluster).second;
+      if (fresh && (folder == kRoot || g_.ValidCluster(e.first_cluster))) {
+        ReadChildren(folder);
+      } else if (!deleted) {
+        ++(fresh ? damage_.broken : damage_.revisits);
+      }
+    }
+  }
+}
+
+void FatVolume::ReadChildren(std::uint32_t folder) {
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint64_t> places;
   std::vector<FatEntry> entries;
-  for (std::uint32_t folder = 0; folder < nodes_.size(); ++folder) {
-    if (!nodes_[folder].entry.folder() || nodes_[folder].entry.deleted) continue;
-    if (folder != kRoot && !read.insert(nodes_[folder].entry.first_cluster).second) {
-      ++damage_.revisits;
-      continue;
-    }
-    if (folder != kRoot && !g_.ValidCluster(nodes_[folder].entry.first_cluster)) {
-      ++damage_.broken;
-      continue;
-    }
-    ReadFolder(nodes_[folder], &bytes, &places);
-    if (folder == kRoot && g_.exfat()) ReadUpcase(bytes);
-    entries.clear();
-    if (g_.exfat()) {
-      FolderDamage d;
-      DecodeExfatFolder(bytes.data(), bytes.size(), options_.deleted, &entries, &d);
-      damage_.bad_sets += d.bad_sets;
-    } else {
-      DecodeFatFolder(bytes.data(), bytes.size(), options_.deleted, &entries);
-    }
-    nodes_[folder].first_child = static_cast<std::uint32_t>(children_.size());
-    nodes_[folder].children = static_cast<std::uint32_t>(entries.size());
-    const std::uint64_t piece =
-        places.size() <= 1 && bytes.size() > g_.cluster_bytes ? bytes.size() : g_.cluster_bytes;
-    for (FatEntry& e : entries) {
-      // FAT12 and FAT16 keep other things in the high half of the cluster.
-      if (!g_.exfat() && g_.kind != FatKind::kFat32) e.first_cluster &= 0xFFFF;
-      Node n;
-      n.parent = folder;
-      n.position = places[e.offset / piece] + e.offset % piece;
-      n.entry = std::move(e);
-      children_.push_back(static_cast<std::uint32_t>(nodes_.size()));
-      nodes_.push_back(std::move(n));
-    }
+  ReadFolder(nodes_[folder], &bytes, &places);
+  if (folder == kRoot && g_.exfat()) ReadUpcase(bytes);
+  if (g_.exfat()) {
+    FolderDamage d;
+    DecodeExfatFolder(bytes.data(), bytes.size(), options_.deleted, &entries, &d);
+    if (!nodes_[folder].entry.deleted) damage_.bad_sets += d.bad_sets;
+  } else {
+    DecodeFatFolder(bytes.data(), bytes.size(), options_.deleted, &entries);
+  }
+  nodes_[folder].first_child = static_cast<std::uint32_t>(children_.size());
+  nodes_[folder].children = static_cast<std::uint32_t>(entries.size());
+  const std::uint64_t piece =
+      places.size() <= 1 && bytes.size() > g_.cluster_bytes ? bytes.size() : g_.cluster_bytes;
+  for (FatEntry& e : entries) {
+    // FAT12 and FAT16 keep other things in the high half of the cluster.
+    if (!g_.exfat() && g_.kind != FatKind::kFat32) e.first_cluster &= 0xFFFF;
+    // What a deleted folder held is deleted with it.
+    e.deleted = e.deleted || nodes_[folder].entry.deleted;
+    Node n;
+    n.parent = folder;
+    n.position = places[e.offset / piece] + e.offset % piece;
+    n.entry = std::move(e);
+    children_.push_back(static_cast<std::uint32_t>(nodes_.size()));
+    nodes_.push_back(std::move(n));
   }
 }
 

@@ -68,6 +68,8 @@ class FatVolume {
   FatVolume(VolumeReader& reader, const FatGeometry& g, FatReadOptions options)
       : reader_(reader), g_(g), table_(reader, g), options_(options) {}
   void ReadTree();
+  // Reads `folder` and adds its entries as its children.
+  void ReadChildren(std::uint32_t folder);
   // Takes exFAT's own up-case table, named among the root's entries.
   void ReadUpcase(const std::vector<std::uint8_t>& root);
   // The bytes of a folder and, for each of its clusters, where it lies.
