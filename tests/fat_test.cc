@@ -167,6 +167,12 @@ TEST_P(FatImages, EveryPathTimeAndDeletedEntryAgreesWithTheSleuthKit) {
                               : "2021/03/04 05:06:06.000000000 (UTC)")
       << rows.out;
   EXPECT_NE(rows.out.find(v.kind == "exfat" ? "|exFAT |" : "|FAT |"), std::string::npos);
+  // A pattern matches a FAT file by its 8.3 name too; it is listed by its long one.
+  if (v.kind != "exfat") {
+    auto tilde = RunQst({"-d", v.image, "-e", "C:\\*~1.TXT"});
+    EXPECT_NE(tilde.out.find("\nC:\\A Long File Name.txt |"), std::string::npos) << tilde.out;
+    EXPECT_EQ(tilde.out.find("~1"), std::string::npos) << tilde.out;
+  }
 }
 
 TEST_P(FatImages, TimesAreInTheRunsZoneAndOptionsThatReadNtfsAreRefused) {

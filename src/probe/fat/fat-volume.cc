@@ -38,27 +38,30 @@ bool FatVolume::SameName(std::u16string_view a, std::u16string_view b) const {
   return a.size() == b.size() && upcase_.Compare(a, b) == 0;
 }
 
+std::u16string FatVolume::ShortName(std::uint32_t n) const {
+  const FatEntry& e = nodes_[n].entry;
+  if (g_.exfat() || e.short_name.size() < 11) return {};
+  std::string_view base = std::string_view(e.short_name).substr(0, 8);
+  std::string_view ext = std::string_view(e.short_name).substr(8, 3);
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  while (!ext.empty() && ext.back() == ' ') ext.remove_suffix(1);
+  std::u16string name;
+  for (char c : base) name += static_cast<char16_t>(static_cast<unsigned char>(c));
+  if (!ext.empty()) name += u'.';
+  for (char c : ext) name += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return name;
+}
+
 std::uint32_t FatVolume::Lookup(std::uint32_t folder, std::u16string_view name) const {
   // A live name before a deleted one; the long name before the 8.3 one.
-  std::uint32_t short_match = kNone;
   for (bool deleted : {false, true}) {
+    std::uint32_t short_match = kNone;
     for (std::uint32_t child : Children(folder)) {
       const FatEntry& e = nodes_[child].entry;
       if (e.deleted != deleted) continue;
       if (SameName(e.name, name)) return child;
-      if (short_match == kNone && !g_.exfat() && !e.deleted) {
-        std::u16string short_name;
-        std::string_view base(e.short_name.data(), std::min<std::size_t>(8, e.short_name.size()));
-        std::string_view ext = e.short_name.size() >= 11
-                                   ? std::string_view(e.short_name).substr(8, 3)
-                                   : std::string_view();
-        while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-        while (!ext.empty() && ext.back() == ' ') ext.remove_suffix(1);
-        for (char c : base) short_name += static_cast<char16_t>(static_cast<unsigned char>(c));
-        if (!ext.empty()) short_name += u'.';
-        for (char c : ext) short_name += static_cast<char16_t>(static_cast<unsigned char>(c));
-        if (SameName(short_name, name)) short_match = child;
-      }
+      if (short_match == kNone && !e.deleted && SameName(ShortName(child), name))
+        short_match = child;
     }
     if (short_match != kNone) return short_match;
   }

@@ -57,6 +57,9 @@ class FatVolume {
   // The child of `folder` named `name` (its long or its 8.3 name, without
   // regard to case), or kNone.
   std::uint32_t Lookup(std::uint32_t folder, std::u16string_view name) const;
+  // The 8.3 name of a FAT file as its entry keeps it ("ALONGF~1.TXT"), in the
+  // OEM page's bytes; empty on exFAT.
+  std::u16string ShortName(std::uint32_t n) const;
   // Whether two names are one without regard to case.
   bool SameName(std::u16string_view a, std::u16string_view b) const;
   // The number a file is known by: 2 for the root, else its entry's place

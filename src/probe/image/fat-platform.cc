@@ -101,9 +101,15 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     if (folder != FatVolume::kRoot)
       for (const char16_t* dots : {u".", u".."})
         if (Matches(wanted, dots)) entries.push_back({Wtf8FromUtf16(dots), true});
-    for (std::uint32_t child : volume_->Children(folder))
-      if (Matches(wanted, volume_->node(child).entry.name))
-        entries.push_back(Entry(volume_->node(child).entry.name, child));
+    // A pattern matches a file by its long name or, as Windows has it, by
+    // its 8.3 name; the file is listed under its long name.
+    for (std::uint32_t child : volume_->Children(folder)) {
+      const std::u16string& name = volume_->node(child).entry.name;
+      if (Matches(wanted, name) ||
+          (!volume_->node(child).entry.deleted && !volume_->ShortName(child).empty() &&
+           Matches(wanted, volume_->ShortName(child))))
+        entries.push_back(Entry(name, child));
+    }
     if (entries.empty()) return kFileNotFound;
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
