@@ -302,7 +302,7 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
        [](Fat32Bytes& b, const std::string& image) {
          ASSERT_EQ(truncate(image.c_str(), static_cast<off_t>(b.ClusterAt(b.root() + 1))), 0);
        },
-       "folder", "C:\\d\\sub\\"},
+       " MiB before its volume\n", "C:\\d\\sub\\"},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(Shell("cp " + sound.image + " " + copy), 0);
@@ -311,7 +311,9 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
     auto r = RunQst({"-d", copy, "-e", "-u", "-r", "C:\\"});
     EXPECT_EQ(r.status, 0) << c.what;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
-    EXPECT_EQ(testing::Count(r.err, "\n"), 1) << c.what << ": " << r.err;
+    // One line, and one more where the image ends before its volume.
+    const bool cut = std::string(c.message).find("before its volume") != std::string::npos;
+    EXPECT_EQ(testing::Count(r.err, "\n"), cut ? 2u : 1u) << c.what << ": " << r.err;
     // Each name the damage leaves is listed once, as on the sound volume.
     for (const std::string& path : testing::PathColumn(r.out)) {
       EXPECT_EQ(testing::Count(r.out, "\n" + path + " |"), 1) << c.what << ": " << path;

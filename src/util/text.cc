@@ -25,4 +25,18 @@ std::string OneLine(std::string_view message) {
   return std::string(message);
 }
 
+std::string ByteCount(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
 }  // namespace qst

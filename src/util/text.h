@@ -4,6 +4,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::string Format(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// A size in words: "512 bytes", "1.2 MiB".
+std::string ByteCount(std::uint64_t bytes);
 
 // A system's message without the line break (and trailing blanks) it ends in.
 std::string OneLine(std::string_view message);

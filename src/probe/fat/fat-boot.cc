@@ -124,17 +124,10 @@ bool LooksLikeFatBootSector(const std::uint8_t* s) {
          LoadLe16(s + 0x0E) != 0 && s[0x10] != 0 && std::memcmp(s + 3, "NTFS    ", 8) != 0;
 }
 
-bool ParseFatBootSector(const std::uint8_t* s, std::uint64_t volume_bytes, FatGeometry* g,
-                        std::string* error) {
+bool ParseFatBootSector(const std::uint8_t* s, FatGeometry* g, std::string* error) {
   *g = FatGeometry{};
-  if (std::memcmp(s + 3, "EXFAT   ", 8) == 0) {
-    if (!ParseExfat(s, g, error)) return false;
-  } else if (!ParseFat(s, g, error)) {
-    return false;
-  }
-  // A volume the image cuts short is read as far as it goes.
-  (void)volume_bytes;
-  return true;
+  if (std::memcmp(s + 3, "EXFAT   ", 8) == 0) return ParseExfat(s, g, error);
+  return ParseFat(s, g, error);
 }
 
 }  // namespace qst

@@ -59,9 +59,9 @@ struct FatGeometry {
 // sector, at a glance.
 bool LooksLikeFatBootSector(const std::uint8_t* sector);
 
-// Reads the geometry from the volume's first 512 bytes; `volume_bytes` is
-// how much the image holds. False with the reason in `error`.
-bool ParseFatBootSector(const std::uint8_t* sector, std::uint64_t volume_bytes, FatGeometry* g,
-                        std::string* error);
+// Reads the geometry from the volume's first 512 bytes. False with the
+// reason in `error`. An image shorter than the volume is read as far as it
+// goes: what lies beyond is said where a read fails.
+bool ParseFatBootSector(const std::uint8_t* sector, FatGeometry* g, std::string* error);
 
 }  // namespace qst

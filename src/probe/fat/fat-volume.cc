@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "probe/fat/exfat-upcase.h"
+#include "util/text.h"
 
 namespace qst {
 
@@ -23,7 +24,7 @@ bool FatVolume::Open(VolumeReader& reader, FatReadOptions options,
     return false;
   }
   FatGeometry g;
-  if (!ParseFatBootSector(boot, reader.Size(), &g, error)) return false;
+  if (!ParseFatBootSector(boot, &g, error)) return false;
   volume->reset(new FatVolume(reader, g, options));
   (*volume)->ReadTree();
   return true;
@@ -112,7 +113,8 @@ bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
     bytes->resize(at + g_.cluster_bytes);
     if (!reader_.ReadAll(g_.ClusterOffset(c), bytes->data() + at, g_.cluster_bytes)) {
       bytes->resize(at);
-      ++damage_.unread;
+      // A deleted folder's clusters are not its own to lose.
+      if (!e.deleted) ++damage_.unread;
       break;
     }
     places->push_back(g_.ClusterOffset(c));
@@ -122,6 +124,8 @@ bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
 
 void FatVolume::ReadTree() {
   damage_.table_cut = !table_.whole();
+  const std::uint64_t size = reader_.Size();
+  damage_.missing_bytes = size < g_.volume_bytes ? g_.volume_bytes - size : 0;
   Node root;
   root.entry.attributes = kFatDirectory;
   root.entry.first_cluster = g_.root_cluster;
@@ -208,6 +212,9 @@ std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage&
       text +=
           "qst: " + image + ": " + std::to_string(count) + " " + (count == 1 ? one : many) + "\n";
   };
+  if (d.missing_bytes != 0)
+    text +=
+        "qst: " + image + ": the image ends " + ByteCount(d.missing_bytes) + " before its volume\n";
   if (d.table_cut)
     text += "qst: " + image + ": the allocation table is cut short: chains end where it ends\n";
   line(d.loops, "cluster chain loops back on itself: read up to the loop",

@@ -39,13 +39,14 @@ class FatVolume {
 
   // What reading the volume met, for the run's closing lines.
   struct Damage {
-    std::uint32_t loops = 0;       // chains that came back on themselves
-    std::uint32_t broken = 0;      // chains that reached a free, bad or outside cluster
-    std::uint32_t unread = 0;      // folders, or parts of them, the image could not give
-    std::uint32_t revisits = 0;    // folders whose clusters another folder holds
-    std::uint32_t bad_sets = 0;    // exFAT entry sets that fail their checksum
-    bool table_cut = false;        // the allocation table is cut short
-    bool upcase_unusable = false;  // exFAT's up-case table unreadable: the built-in one used
+    std::uint32_t loops = 0;          // chains that came back on themselves
+    std::uint32_t broken = 0;         // chains that reached a free, bad or outside cluster
+    std::uint32_t unread = 0;         // folders, or parts of them, the image could not give
+    std::uint32_t revisits = 0;       // folders whose clusters another folder holds
+    std::uint32_t bad_sets = 0;       // exFAT entry sets that fail their checksum
+    bool table_cut = false;           // the allocation table is cut short
+    std::uint64_t missing_bytes = 0;  // how much of the volume lies past the image's end
+    bool upcase_unusable = false;     // exFAT's up-case table unreadable: the built-in one used
   };
 
   static bool Open(VolumeReader& reader, FatReadOptions options, std::unique_ptr<FatVolume>* volume,

@@ -3,25 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "util/text.h"
+
 namespace qst {
 namespace {
 
 // Lost records named one by one in the summary; the rest are counted.
 constexpr std::size_t kMaxLostListed = 4096;
-
-std::string ByteCount(std::uint64_t bytes) {
-  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-  const char* units[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
-  double value = static_cast<double>(bytes) / 1024;
-  int unit = 0;
-  while (value >= 1024 && unit < 4) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-  return text;
-}
 
 // "28-31, 35": runs of consecutive numbers, the first few of them.
 std::string Ranges(const std::vector<std::uint64_t>& numbers, bool more) {
