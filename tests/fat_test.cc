@@ -298,6 +298,12 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
        },
        "1 cluster chain or folder leads to a cluster that is free, bad or outside the volume\n",
        "C:\\d\\sub\\"},
+      {"a folder's chain runs into another folder's clusters",
+       [](Fat32Bytes& b, const std::string&) {
+         const std::uint32_t d = b.FirstCluster(b.EntryOf(b.root(), "D          "));
+         b.SetNext(b.FirstCluster(b.EntryOf(d, "SUB        ")), d);
+       },
+       "1 folder runs into clusters another folder holds: read up to them\n", nullptr},
       {"the image is cut after the root folder",
        [](Fat32Bytes& b, const std::string& image) {
          ASSERT_EQ(truncate(image.c_str(), static_cast<off_t>(b.ClusterAt(b.root() + 1))), 0);
@@ -326,6 +332,21 @@ TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
       EXPECT_EQ(r.out.find(std::string("\n") + c.missing + " |"), std::string::npos) << c.what;
     }
   }
+  // A boot sector that claims the largest table and volume FAT32 allows, on
+  // an image of 1 MiB: what is held follows what the image gives.
+  ASSERT_EQ(Shell("cp " + sound.image + " " + copy), 0);
+  {
+    std::fstream f(copy, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(0x20);
+    f.write("\xFF\xFF\xFF\xFF\xF0\xFF\xFF\x00", 8);  // sectors, sectors a table
+  }
+  ASSERT_EQ(truncate(copy.c_str(), 1 << 20), 0);
+  const std::string peak = copy + ".peak";
+  auto huge = RunQst({"-d", copy, "-e", "-u", "-r", "C:\\"},
+                     "timeout 20 /usr/bin/time -f %M -o " + peak + " env");
+  EXPECT_TRUE(huge.status == 0 || huge.status == 1) << huge.status << huge.err;
+  EXPECT_LT(std::stoul("0" + testing::ReadFile(peak)), 100000u) << huge.err;  // KiB
+  unlink(peak.c_str());
   unlink(copy.c_str());
   FatImagesAccess::Remove();
 }

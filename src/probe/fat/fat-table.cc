@@ -22,17 +22,24 @@ std::uint64_t TableBytesUsed(const FatGeometry& g) {
 
 FatTable::FatTable(VolumeReader& reader, const FatGeometry& g) : g_(g) {
   const std::uint64_t size = std::min(TableBytesUsed(g), g.table_bytes);
-  bytes_.resize(size);
-  // Read in pieces, so that a table the image cuts short keeps what it has.
+  // Read in pieces, each kept as it comes: what is held grows with what the
+  // image gives, never with what its boot sector claims, and a table the
+  // image cuts short keeps what it has.
   constexpr std::uint64_t kPiece = 1 << 20;
   for (std::uint64_t at = 0; at < size; at += kPiece) {
     const std::size_t n = static_cast<std::size_t>(std::min(kPiece, size - at));
+    bytes_.resize(at + n);
     if (!reader.ReadAll(g.table_offset + at, bytes_.data() + at, n)) {
       bytes_.resize(at);
       whole_ = false;
       break;
     }
   }
+  // One mark for each cluster the table read names.
+  const std::uint64_t entries = g.kind == FatKind::kFat12   ? bytes_.size() * 2 / 3
+                                : g.kind == FatKind::kFat16 ? bytes_.size() / 2
+                                                            : bytes_.size() / 4;
+  seen_.assign(static_cast<std::size_t>(std::min<std::uint64_t>(entries, g.clusters + 2ull)), 0);
 }
 
 std::uint32_t FatTable::Entry(std::uint32_t cluster, bool* readable) const {
@@ -63,7 +70,6 @@ ChainEnd FatTable::Chain(std::uint32_t first, std::uint64_t limit,
                          std::vector<std::uint32_t>* out) const {
   out->clear();
   if (!g_.ValidCluster(first)) return ChainEnd::kBroken;
-  if (seen_.empty()) seen_.assign(std::uint64_t{g_.clusters} + 2, 0);
   if (++chain_number_ == 0) {
     std::fill(seen_.begin(), seen_.end(), 0);
     chain_number_ = 1;
@@ -77,6 +83,11 @@ ChainEnd FatTable::Chain(std::uint32_t first, std::uint64_t limit,
                                                          : 0xFFFFFFF8;
   std::uint32_t cluster = first;
   while (out->size() < limit) {
+    // A cluster past what the table read is kept, with no entry to follow.
+    if (cluster >= seen_.size()) {
+      out->push_back(cluster);
+      return ChainEnd::kUnread;
+    }
     if (seen_[cluster] == chain_number_) return ChainEnd::kLoop;
     seen_[cluster] = chain_number_;
     out->push_back(cluster);

@@ -109,6 +109,13 @@ bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
     }
   }
   for (std::uint32_t c : clusters) {
+    // Each cluster is read as a folder's once in all: a chain that runs into
+    // another folder's clusters (cross-linked) ends there, so that no
+    // crafted chains make the volume's folders be read again and again.
+    if (!folder_clusters_.insert(c).second) {
+      if (!e.deleted) ++damage_.cross_links;
+      break;
+    }
     const std::size_t at = bytes->size();
     bytes->resize(at + g_.cluster_bytes);
     if (!reader_.ReadAll(g_.ClusterOffset(c), bytes->data() + at, g_.cluster_bytes)) {
@@ -224,6 +231,8 @@ std::string DescribeFatDamage(const std::string& image, const FatVolume::Damage&
        "cluster chains or folders lead to clusters that are free, bad or outside the volume");
   line(d.unread, "folder could not be read whole from the image",
        "folders could not be read whole from the image");
+  line(d.cross_links, "folder runs into clusters another folder holds: read up to them",
+       "folders run into clusters other folders hold: each read up to them");
   line(d.revisits, "folder holds clusters already read as another folder: listed, not entered",
        "folders hold clusters already read as other folders: listed, not entered");
   if (d.upcase_unusable)

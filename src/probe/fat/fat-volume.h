@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "probe/fat/fat-boot.h"
@@ -43,6 +44,7 @@ class FatVolume {
     std::uint32_t broken = 0;         // chains that reached a free, bad or outside cluster
     std::uint32_t unread = 0;         // folders, or parts of them, the image could not give
     std::uint32_t revisits = 0;       // folders whose clusters another folder holds
+    std::uint32_t cross_links = 0;    // folders whose chain runs into another's clusters
     std::uint32_t bad_sets = 0;       // exFAT entry sets that fail their checksum
     bool table_cut = false;           // the allocation table is cut short
     std::uint64_t missing_bytes = 0;  // how much of the volume lies past the image's end
@@ -86,6 +88,7 @@ class FatVolume {
   FatReadOptions options_;
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> children_;
+  std::unordered_set<std::uint32_t> folder_clusters_;  // every cluster read as a folder's
   UpcaseTable upcase_;
   Damage damage_;
 };
