@@ -134,17 +134,8 @@ bool ParseZone(std::string_view text, int* minutes) {
   return true;
 }
 
-// Records --fat-zone's or --report's value; false after saying why it
-// cannot be taken.
-bool TakeNamedValue(int c, const char* value, Output& err, RunOptions& options) {
-  if (c == kReport) {
-    if (*value == '\0') {
-      err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
-      return false;
-    }
-    options.report = value;
-    return true;
-  }
+// Records --fat-zone's zone; false after saying why it cannot be taken.
+bool TakeZone(const char* value, Output& err, RunOptions& options) {
   int minutes = 0;
   if (!ParseZone(value, &minutes)) {
     err.Printf("qst: --fat-zone wants an offset from UTC (+01:00, -05:30 or UTC), not '%s'\n",
@@ -197,8 +188,14 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
     case kJournalOnly: options.journal_only = true; break;
     case kLogfileOnly: options.logfile_only = true; break;
     case kFatZone:
+      if (!TakeZone(scan.optarg, err, options)) return end(kStatusBadUsage);
+      break;
     case kReport:
-      if (!TakeNamedValue(c, scan.optarg, err, options)) return end(kStatusBadUsage);
+      if (*scan.optarg == '\0') {
+        err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
+        return end(kStatusBadUsage);
+      }
+      options.report = scan.optarg;
       break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;

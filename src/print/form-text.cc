@@ -96,7 +96,12 @@ void AppendCsvName(std::string_view name, std::string* out) {
   // there): it is written as the text layouts write it.
   if (name.find('\0') != std::string_view::npos) {
     std::string shown;
-    for (char c : name) shown += c == '\0' ? std::string("<00>") : std::string(1, c);
+    for (char c : name) {
+      if (c == '\0')
+        shown += "<00>";
+      else
+        shown += c;
+    }
     AppendCsvName(shown, out);
     return;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "print/form-text.h"
 #include "print/schema.h"
@@ -187,8 +188,7 @@ struct Weighed {
   const char* si_label;
   const RenderedTimestamp FileTimestampRecord::*si;
   const char* other_label;
-  Fact other;
-  bool object_id = false;  // the other is the object ID's own time, not `other`
+  std::optional<Fact> other;  // none: the object ID's own time
 };
 constexpr Weighed kWeighed[] = {
     {"SI<FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
@@ -196,8 +196,7 @@ constexpr Weighed kWeighed[] = {
     {"SI-seconds", "$SI creation", &FileTimestampRecord::crtime, "$FN creation",
      Fact::kNameCreation},
     {"ctime<volume", "$SI change", &FileTimestampRecord::ctime, "$FN change", Fact::kNameChange},
-    {"OID<SI", "$SI creation", &FileTimestampRecord::crtime, "object ID made", Fact::kSequence,
-     true},
+    {"OID<SI", "$SI creation", &FileTimestampRecord::crtime, "object ID made", std::nullopt},
     {"SI<USN", "$SI creation", &FileTimestampRecord::crtime, "journal's File create",
      Fact::kUsnCreated},
     {"SI!=I30", "$SI creation", &FileTimestampRecord::crtime, "$I30 creation",
@@ -217,10 +216,10 @@ void AppendAlertDetails(const FileTimestampRecord& r, std::string* out) {
     for (const Weighed& w : kWeighed) {
       if (w.sign != kSigns[i].name) continue;
       const RenderedTimestamp* other = nullptr;
-      if (w.object_id) {
+      if (!w.other) {
         if (r.has_object_id && r.object_id.time_known) other = &r.object_id.time;
-      } else if (r.facts.Has(w.other)) {
-        other = &r.Time(w.other);
+      } else if (r.facts.Has(*w.other)) {
+        other = &r.Time(*w.other);
       }
       out->append(": ").append(w.si_label).append(" <span class=\"v\">");
       AppendHtmlText((r.*w.si).text, out);

@@ -1,7 +1,6 @@
 #include "probe/fat/fat-volume.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "probe/fat/exfat-upcase.h"
 #include "util/text.h"
@@ -76,17 +75,18 @@ std::uint64_t FatVolume::Index(std::uint32_t n) const {
   return (nodes_[n].position - base) / 32 + 3;
 }
 
-bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
+void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
                            std::vector<std::uint64_t>* places) {
   bytes->clear();
   places->clear();
   if (&folder == &nodes_[kRoot] && !g_.exfat() && g_.kind != FatKind::kFat32) {
     bytes->resize(g_.root_bytes);
     places->push_back(g_.root_offset);
-    if (reader_.ReadAll(g_.root_offset, bytes->data(), bytes->size())) return true;
-    ++damage_.unread;
-    bytes->clear();
-    return false;
+    if (!reader_.ReadAll(g_.root_offset, bytes->data(), bytes->size())) {
+      ++damage_.unread;
+      bytes->clear();
+    }
+    return;
   }
   const std::uint64_t most = g_.exfat() ? kExfatFolderBytes : kFatFolderBytes;
   const std::uint64_t limit = most / g_.cluster_bytes + 1;
@@ -126,7 +126,6 @@ bool FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
     }
     places->push_back(g_.ClusterOffset(c));
   }
-  return true;
 }
 
 void FatVolume::ReadTree() {
@@ -137,7 +136,9 @@ void FatVolume::ReadTree() {
   root.entry.attributes = kFatDirectory;
   root.entry.first_cluster = g_.root_cluster;
   nodes_.push_back(root);
-  std::unordered_set<std::uint32_t> read = {g_.root_cluster};
+  // FAT12 and FAT16 keep the root outside the clusters: an entry that names
+  // cluster 0 as its folder's leads back to it.
+  if (g_.root_cluster == 0) folder_clusters_.insert(0);
   // The live folders first, so that a deleted folder whose clusters a live
   // one took since never takes them back; then, where asked for, the
   // deleted ones.
@@ -146,7 +147,9 @@ void FatVolume::ReadTree() {
     for (std::uint32_t folder = 0; folder < nodes_.size(); ++folder) {
       const FatEntry& e = nodes_[folder].entry;
       if (!e.folder() || e.deleted != deleted) continue;
-      const bool fresh = folder == kRoot || read.insert(e.first_cluster).second;
+      // A folder whose first cluster another folder holds is listed, not
+      // entered (one that holds itself, or its parent).
+      const bool fresh = folder == kRoot || folder_clusters_.count(e.first_cluster) == 0;
       if (fresh && (folder == kRoot || g_.ValidCluster(e.first_cluster))) {
         ReadChildren(folder);
       } else if (!deleted) {

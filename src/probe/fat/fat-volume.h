@@ -79,7 +79,7 @@ class FatVolume {
   // Takes exFAT's own up-case table, named among the root's entries.
   void ReadUpcase(const std::vector<std::uint8_t>& root);
   // The bytes of a folder and, for each of its clusters, where it lies.
-  bool ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
+  void ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
                   std::vector<std::uint64_t>* places);
 
   VolumeReader& reader_;

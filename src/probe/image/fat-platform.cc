@@ -6,8 +6,6 @@
 #include "probe/evidence.h"
 #include "probe/fat/fat-time.h"
 #include "probe/image/windows-platform.h"
-#include "probe/utf16.h"
-#include "probe/wildcard.h"
 
 namespace qst {
 namespace {
@@ -56,13 +54,7 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    PatternParts parts = SplitPattern(pattern, '\\');
-    if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
-      parts.folder = parts.last.substr(0, 2);
-      parts.last.remove_prefix(2);
-    }
-    const std::u16string folder_path = Utf16FromWtf8(parts.folder);
-    const std::u16string last = Utf16FromWtf8(parts.last);
+    const auto [folder_path, last] = SplitWindowsPattern(pattern);
     std::uint32_t folder = FatVolume::kRoot;
     if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
       return error == kFileNotFound ? kPathNotFound : error;
@@ -70,9 +62,9 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     if (last.empty()) return kFileNotFound;
     if (HasWildcard(std::u16string_view(last)))
       return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
-    const std::uint32_t found = Step(folder, last);
+    const std::uint32_t found = volume_->Lookup(folder, last);
     if (found == FatVolume::kNone) return kFileNotFound;
-    std::vector<DirEntry> entries = {Entry(Utf16FromWtf8(parts.last), found)};
+    std::vector<DirEntry> entries = {Entry(last, found)};
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
   }
@@ -104,44 +96,28 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     // A pattern matches a file by its long name or, as Windows has it, by
     // its 8.3 name; the file is listed under its long name.
     for (std::uint32_t child : volume_->Children(folder)) {
-      const std::u16string& name = volume_->node(child).entry.name;
-      if (Matches(wanted, name) ||
-          (!volume_->node(child).entry.deleted && !volume_->ShortName(child).empty() &&
-           Matches(wanted, volume_->ShortName(child))))
-        entries.push_back(Entry(name, child));
+      const FatEntry& e = volume_->node(child).entry;
+      bool match = Matches(wanted, e.name);
+      if (!match && !e.deleted) {
+        const std::u16string short_name = volume_->ShortName(child);
+        match = !short_name.empty() && Matches(wanted, short_name);
+      }
+      if (match) entries.push_back(Entry(e.name, child));
     }
     if (entries.empty()) return kFileNotFound;
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
   }
 
-  std::uint32_t Step(std::uint32_t folder, std::u16string_view name) const {
-    return volume_->Lookup(folder, name);
-  }
-
-  // The node a path names: "C:\a\b", "\a\b" and "a\b" start at the root;
-  // ".." steps back by the path's text, as Windows does.
+  // The node a path names (WalkWindowsPath).
   int Resolve(std::u16string_view path, std::uint32_t* found) const {
-    if (path.empty()) return kPathNotFound;
-    if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
-    std::vector<std::uint32_t> trail = {FatVolume::kRoot};
-    std::size_t pos = path.find_first_not_of(u'\\');
-    while (pos != std::u16string_view::npos) {
-      const std::size_t end = std::min(path.find(u'\\', pos), path.size());
-      const std::u16string_view name = path.substr(pos, end - pos);
-      const bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
-      if (!volume_->node(trail.back()).entry.folder()) return kPathNotFound;
-      if (name == u"..") {
-        if (trail.size() > 1) trail.pop_back();
-      } else if (name != u".") {
-        const std::uint32_t next = Step(trail.back(), name);
-        if (next == FatVolume::kNone) return last ? kFileNotFound : kPathNotFound;
-        trail.push_back(next);
-      }
-      pos = path.find_first_not_of(u'\\', end);
-    }
-    *found = trail.back();
-    return 0;
+    return WalkWindowsPath(
+        path, FatVolume::kRoot, [&](std::uint32_t n) { return volume_->node(n).entry.folder(); },
+        [&](std::uint32_t folder, std::u16string_view name, std::uint32_t* next) {
+          *next = volume_->Lookup(folder, name);
+          return *next != FatVolume::kNone;
+        },
+        found);
   }
 
   int Report(const std::string& path, std::uint32_t node, RawFileInfo* info) const {

@@ -236,12 +236,13 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
       {Witness::kFileName, "-n"}, {Witness::kUsn, "-U"}, {Witness::kSnapshots, "-S"},
       {Witness::kIndex, "-I"},    {Witness::kLog, "-L"}, {Witness::kReference, "-K"}};
   std::string refused;
+  auto refuse = [&](const char* option) {
+    refused += (refused.empty() ? "" : ", ") + std::string(option);
+  };
   for (const auto& [witness, option] : kNtfsOnly)
-    if (selection.wants(witness)) refused += std::string(refused.empty() ? "" : ", ") + option;
-  if (selection.journal_only || !selection.usn_journal.empty())
-    refused += std::string(refused.empty() ? "" : ", ") + "--usn-journal";
-  if (selection.logfile_only || !selection.logfile.empty())
-    refused += std::string(refused.empty() ? "" : ", ") + "--logfile";
+    if (selection.wants(witness)) refuse(option);
+  if (selection.journal_only || !selection.usn_journal.empty()) refuse("--usn-journal");
+  if (selection.logfile_only || !selection.logfile.empty()) refuse("--logfile");
   if (!refused.empty()) {
     *message = Format("qst: %s holds a %s volume: %s read%s what only NTFS keeps\n",
                       selection.path.c_str(), FatKindName(volume->geometry().kind), refused.c_str(),

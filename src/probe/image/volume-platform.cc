@@ -159,14 +159,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    PatternParts parts = SplitPattern(pattern, '\\');
-    // "C:name" names a file of the root.
-    if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
-      parts.folder = parts.last.substr(0, 2);
-      parts.last.remove_prefix(2);
-    }
-    std::u16string folder_path = Utf16FromWtf8(parts.folder);
-    std::u16string last = Utf16FromWtf8(parts.last);
+    const auto [folder_path, last] = SplitWindowsPattern(pattern);
     // A pattern without a folder part searches the root.
     Found found;
     if (int error = folder_path.empty() ? 0 : Resolve(*volume_, folder_path, &found))
@@ -444,33 +437,16 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
     return {NtfsVolume::kNone, NtfsVolume::kNone};
   }
 
-  // Finds the record a path names: "C:\a\b", "\a\b" and "a\b" all start at
-  // the root; a trailing separator is allowed. Each name is an NTFS name,
-  // looked up as it stands, whatever characters it holds. Returns 0 or the code Windows
-  // gives: 2 for a missing last name, 3 for a missing folder on the way.
+  // Finds the record a path names, each name an NTFS name (WalkWindowsPath).
   static int Resolve(NtfsVolume& volume, std::u16string_view path, Found* found) {
-    if (path.empty()) return kPathNotFound;  // as CreateFileW("") fails
-    if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
-    // The folders passed through, so that ".." steps back as Windows does
-    // with a path, by its text; above the root there is only the root.
-    std::vector<Found> trail = {{NtfsVolume::kRootRecord, volume.RootName()}};
-    std::size_t pos = path.find_first_not_of(u'\\');
-    while (pos != std::u16string_view::npos) {
-      std::size_t end = std::min(path.find(u'\\', pos), path.size());
-      std::u16string_view name = path.substr(pos, end - pos);
-      bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
-      if (!volume.IsFolder(trail.back().record)) return kPathNotFound;
-      if (name == u"..") {
-        if (trail.size() > 1) trail.pop_back();
-      } else if (name != u".") {
-        Found next = Step(volume, trail.back().record, name);
-        if (next.record == NtfsVolume::kNone) return last ? kFileNotFound : kPathNotFound;
-        trail.push_back(next);
-      }
-      pos = path.find_first_not_of(u'\\', end);
-    }
-    *found = trail.back();
-    return 0;
+    return WalkWindowsPath(
+        path, Found{NtfsVolume::kRootRecord, volume.RootName()},
+        [&](const Found& f) { return volume.IsFolder(f.record); },
+        [&](const Found& folder, std::u16string_view name, Found* next) {
+          *next = Step(volume, folder.record, name);
+          return next->record != NtfsVolume::kNone;
+        },
+        found);
   }
 
   // Names match without regard to case, by the volume's own table.

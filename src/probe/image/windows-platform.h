@@ -3,11 +3,15 @@
 // in Windows form, with list files and the local zone the host's.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "probe/platform.h"
+#include "probe/utf16.h"
+#include "probe/wildcard.h"
 
 namespace qst {
 
@@ -44,6 +48,53 @@ inline std::string Text(int code) {
 }
 
 }  // namespace windows_error
+
+// Finds what a path names: "C:\\a\\b", "\\a\\b" and "a\\b" all start at `root`;
+// a trailing separator is allowed. Each name is looked up by
+// `step(folder, name, &next)`, as it stands, whatever characters it holds;
+// `is_folder(node)` says whether a name may follow. ".." steps back as
+// Windows does with a path, by its text; above the root there is only the
+// root. Returns 0 or the code Windows gives: 2 for a missing last name, 3 for
+// a missing folder on the way.
+template <typename Node, typename IsFolder, typename Step>
+int WalkWindowsPath(std::u16string_view path, Node root, IsFolder is_folder, Step step,
+                    Node* found) {
+  if (path.empty()) return windows_error::kPathNotFound;  // as CreateFileW("") fails
+  if (path.size() >= 2 && path[1] == u':') path.remove_prefix(2);
+  std::vector<Node> trail = {root};
+  std::size_t pos = path.find_first_not_of(u'\\');
+  while (pos != std::u16string_view::npos) {
+    const std::size_t end = std::min(path.find(u'\\', pos), path.size());
+    const std::u16string_view name = path.substr(pos, end - pos);
+    const bool last = path.find_first_not_of(u'\\', end) == std::u16string_view::npos;
+    if (!is_folder(trail.back())) return windows_error::kPathNotFound;
+    if (name == u"..") {
+      if (trail.size() > 1) trail.pop_back();
+    } else if (name != u".") {
+      Node next;
+      if (!step(trail.back(), name, &next))
+        return last ? windows_error::kFileNotFound : windows_error::kPathNotFound;
+      trail.push_back(next);
+    }
+    pos = path.find_first_not_of(u'\\', end);
+  }
+  *found = trail.back();
+  return 0;
+}
+
+// A search pattern's folder (empty: the root) and last name; "C:name" names
+// a file of the root.
+struct WindowsPattern {
+  std::u16string folder, last;
+};
+inline WindowsPattern SplitWindowsPattern(const std::string& pattern) {
+  PatternParts parts = SplitPattern(pattern, '\\');
+  if (parts.folder.empty() && parts.last.size() >= 2 && parts.last[1] == ':') {
+    parts.folder = parts.last.substr(0, 2);
+    parts.last.remove_prefix(2);
+  }
+  return {Utf16FromWtf8(parts.folder), Utf16FromWtf8(parts.last)};
+}
 
 class WindowsPathsPlatform : public Platform {
  public:
