@@ -25,7 +25,8 @@ enum LongOnly {
   kUsnJournal,
   kJournalOnly,
   kLogfileOnly,
-  kFatZone
+  kFatZone,
+  kShadowStorage
 };
 
 // The options of the program itself; each witness adds its own.
@@ -47,6 +48,7 @@ constexpr LongOption kOwnLongOptions[] = {
     {"recursive", false, 'r'},
     {"report", true, kReport},
     {"rows", false, 'e'},
+    {"shadow-storage", true, kShadowStorage},
     {"usn-journal", true, kUsnJournal},
     {"utc", false, 'u'},
     {"version", false, kVersion},
@@ -147,6 +149,24 @@ bool TakeZone(const char* value, Output& err, RunOptions& options) {
 }
 
 // Records one option; false with `*status` set when the run ends here.
+// Records the file that --report= or --shadow-storage= names; false after
+// saying that it names none.
+bool TakeName(int c, const char* name, Output& err, RunOptions& options) {
+  if (*name == '\0') {
+    err.Write(c == kReport ? "qst: --report= wants the name of the page to write (FILE.html)\n"
+                           : "qst: --shadow-storage= wants the image of the volume the shadow "
+                             "copies' data lies on\n");
+    return false;
+  }
+  if (c == kReport) {
+    options.report = name;
+  } else {
+    options.witnesses.add(Witness::kSnapshots);
+    options.shadow_storage = name;
+  }
+  return true;
+}
+
 bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, const char* program,
                 const char* image_formats, RunOptions& options, Scanned* scanned, int* status) {
   auto end = [status](int with) {
@@ -191,11 +211,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       if (!TakeZone(scan.optarg, err, options)) return end(kStatusBadUsage);
       break;
     case kReport:
-      if (*scan.optarg == '\0') {
-        err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
-        return end(kStatusBadUsage);
-      }
-      options.report = scan.optarg;
+    case kShadowStorage:
+      if (!TakeName(c, scan.optarg, err, options)) return end(kStatusBadUsage);
       break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;

@@ -46,6 +46,7 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.journal_only = options.journal_only;
   selection.logfile = options.logfile;
   selection.logfile_only = options.logfile_only;
+  selection.shadow_storage = options.shadow_storage;
   selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.threads = options.jobs;

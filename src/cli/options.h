@@ -16,13 +16,14 @@ namespace qst {
 enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile, kEvents };
 
 struct RunOptions {
-  bool csv = false;         // -e: the CSV-like row layout
-  bool iso = false;         // -i
-  bool list = false;        // -l
-  bool recursive = false;   // -r
-  bool utc = false;         // -u
-  WitnessSet witnesses;     // -n, -a, -U (or --usn-journal), -S, -I, -L (or --logfile=)
-  std::string usn_journal;  // --usn-journal=FILE
+  bool csv = false;            // -e: the CSV-like row layout
+  bool iso = false;            // -i
+  bool list = false;           // -l
+  bool recursive = false;      // -r
+  bool utc = false;            // -u
+  WitnessSet witnesses;        // -n, -a, -U (or --usn-journal), -S, -I, -L (or --logfile=)
+  std::string usn_journal;     // --usn-journal=FILE
+  std::string shadow_storage;  // --shadow-storage=IMAGE
   // --journal-only, or --usn-journal without operands: the journal is listed.
   bool journal_only = false;
   std::string logfile;                       // --logfile=FILE

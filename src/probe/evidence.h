@@ -73,14 +73,15 @@ class Evidence {
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
-  WitnessSet witnesses;       // what is joined to each file (-n, -a, -U, -S, -I, -L)
-  bool few_paths = false;     // the operands are a few paths, no listings
-  std::string usn_journal;    // a $J stream collected apart; empty: the volume's own
-  bool journal_only = false;  // the journal is listed, record by record, not joined
-  std::string logfile;        // a $LogFile collected apart; empty: the volume's own
-  bool logfile_only = false;  // the log is listed, record by record, not joined
-  bool events = false;        // each file keeps the moments its witnesses hold (a timeline)
-  int threads = 0;            // threads to read with (-j); 0: as the machine has
+  WitnessSet witnesses;        // what is joined to each file (-n, -a, -U, -S, -I, -L)
+  bool few_paths = false;      // the operands are a few paths, no listings
+  std::string usn_journal;     // a $J stream collected apart; empty: the volume's own
+  bool journal_only = false;   // the journal is listed, record by record, not joined
+  std::string logfile;         // a $LogFile collected apart; empty: the volume's own
+  std::string shadow_storage;  // the image holding the shadow copies' data; empty: none
+  bool logfile_only = false;   // the log is listed, record by record, not joined
+  bool events = false;         // each file keeps the moments its witnesses hold (a timeline)
+  int threads = 0;             // threads to read with (-j); 0: as the machine has
   // FAT's local times: the zone they were written in, in minutes east of
   // UTC; the host's zone when not given.
   std::optional<int> fat_zone;

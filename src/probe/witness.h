@@ -197,8 +197,13 @@ inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
      "      --journal-only: with -U, list the journal record by record instead of files\n"
      "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n"},
     {Witness::kSnapshots, 'S', "snapshots",
-     "  -S, --snapshots         also each file's times in the volume's shadow copies\n",
-     "      -S: with -d, also each file's times in the volume's shadow copies\n"},
+     "  -S, --snapshots         also each file's times in the volume's shadow copies\n"
+     "      --shadow-storage=IMAGE\n"
+     "                          as -S, the copies' data also read where Windows was\n"
+     "                          told to keep it: the volume of IMAGE\n",
+     "      -S: with -d, also each file's times in the volume's shadow copies\n"
+     "      --shadow-storage=IMAGE: as -S, the copies' data also read from the volume of\n"
+     "                IMAGE, where Windows was told to keep it (vssadmin add shadowstorage)\n"},
     {Witness::kIndex, 'I', "index-entries",
      "  -I, --index-entries     also each name's entry in its folder's $I30 index\n",
      "      -I: with -d, also each name's entry in its folder's $I30 index\n"},

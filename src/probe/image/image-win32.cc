@@ -45,6 +45,14 @@ bool OpenWin32Image(const ImageSelection& selection, Platform& host,
                     std::unique_ptr<Platform>* platform, std::string* message) {
   // A journal collected apart, listed without an image.
   if (selection.path.empty()) return OpenJournalFile(selection, host, platform, message);
+  Disk disk;
+  if (!OpenDisk(selection, host, &disk, message)) return false;
+  return OpenImageVolume(std::move(disk), selection, host, SameCode, platform, message);
+}
+
+}  // namespace
+
+bool OpenDisk(const ImageSelection& selection, Platform& host, Disk* disk, std::string* message) {
   const std::string& path = selection.path;
   std::unique_ptr<VolumeReader> image;
   if (int error = OpenRawFile(path, 0, &image)) {
@@ -64,12 +72,10 @@ bool OpenWin32Image(const ImageSelection& selection, Platform& host,
         path.c_str(), container[0] == 'E' || container[0] == 'A' ? "an" : "a", container);
     return false;
   }
-  Disk disk{std::move(image), {}};
-  if (WantsPartitions(&disk, selection)) ReadPartitionTable(*disk.reader, &disk.partitions);
-  return OpenImageVolume(std::move(disk), selection, host, SameCode, platform, message);
+  disk->reader = std::move(image);
+  if (WantsPartitions(disk, selection)) ReadPartitionTable(*disk->reader, &disk->partitions);
+  return true;
 }
-
-}  // namespace
 
 ImageOpener NativeImageOpener() { return OpenWin32Image; }
 const char* NativeImageFormats() {

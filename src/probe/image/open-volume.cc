@@ -9,6 +9,7 @@
 #include "probe/fat/fat-boot.h"
 #include "probe/image/fat-platform.h"
 #include "probe/image/raw-reader.h"
+#include "probe/image/shadow-storage.h"
 #include "probe/image/shadow-stores.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
@@ -22,7 +23,7 @@ constexpr std::uint64_t kSectorSize = 512;
 // The bytes of a volume that starts `offset` bytes into an image.
 class OffsetReader : public VolumeReader {
  public:
-  OffsetReader(std::unique_ptr<VolumeReader> image, std::uint64_t offset)
+  OffsetReader(std::shared_ptr<VolumeReader> image, std::uint64_t offset)
       : image_(std::move(image)), offset_(offset) {}
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     if (offset + offset_ < offset) return ReadStatus::kPastEnd;
@@ -42,7 +43,7 @@ class OffsetReader : public VolumeReader {
   bool ConcurrentReads() const override { return image_->ConcurrentReads(); }
 
  private:
-  std::unique_ptr<VolumeReader> image_;
+  std::shared_ptr<VolumeReader> image_;
   std::uint64_t offset_;
 };
 
@@ -125,15 +126,36 @@ std::string UtcText(FILETIME time) {
   return text;
 }
 
-// The shadow copies that -S asks for, each read as a volume of its own;
+// The volumes of the image --shadow-storage names: each of its partitions,
+// or the image itself.
+bool OpenStorage(const ImageSelection& selection, Platform& host,
+                 std::vector<std::shared_ptr<VolumeReader>>* volumes, std::string* message) {
+  ImageSelection storage;
+  storage.path = selection.shadow_storage;
+  Disk disk;
+  if (!OpenDisk(storage, host, &disk, message)) return false;
+  std::shared_ptr<VolumeReader> image = std::move(disk.reader);
+  for (const Partition& p : disk.partitions)
+    volumes->push_back(std::make_shared<OffsetReader>(image, p.start * kSectorSize));
+  if (volumes->empty()) volumes->push_back(image);
+  return true;
+}
+
+// The shadow copies that -S asks for, each read as a volume of its own,
+// their data also looked for on `storage` where --shadow-storage names it;
 // what cannot be read is told in the source's report.
 SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selection,
-                             NtfsReadOptions options) {
+                             NtfsReadOptions options,
+                             const std::vector<std::shared_ptr<VolumeReader>>& storage) {
   SnapshotSource source;
   const char* name = selection.path.c_str();
   ShadowStores shadow;
   std::string why;
-  if (!OpenShadowStores(volume, &shadow, &why)) {
+  const bool opened =
+      selection.shadow_storage.empty()
+          ? OpenShadowStores(volume, &shadow, &why)
+          : OpenShadowStoresWith(volume, storage, selection.shadow_storage, &shadow, &why);
+  if (!opened) {
     source.report = Format("qst: %s: -S: %s; the volume alone is reported\n", name, why.c_str());
     return source;
   }
@@ -213,7 +235,12 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   VolumeWitnesses witnesses;
   if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
   SnapshotSource snapshots;
-  if (selection.wants(Witness::kSnapshots)) snapshots = ReadSnapshots(*reader, selection, options);
+  std::vector<std::shared_ptr<VolumeReader>> storage;
+  if (selection.wants(Witness::kSnapshots) && !selection.shadow_storage.empty() &&
+      !OpenStorage(selection, host, &storage, message))
+    return false;
+  if (selection.wants(Witness::kSnapshots))
+    snapshots = ReadSnapshots(*reader, selection, options, storage);
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
                                  selection.path, std::move(witnesses), std::move(snapshots));
   return true;

@@ -29,6 +29,10 @@ struct Disk {
   bool bare_mft = false;   // a bare MFT rather than a volume (WantsPartitions decides)
 };
 
+// Opens the image `selection` names as a disk (each build's image layer
+// has its own); false with `*message` saying why it cannot be read.
+bool OpenDisk(const ImageSelection& selection, Platform& host, Disk* disk, std::string* message);
+
 // Decides, once, whether `disk` is a bare MFT; then whether the image layer
 // must list its partitions: neither -o chose the volume nor is it a bare MFT.
 bool WantsPartitions(Disk* disk, const ImageSelection& selection);

@@ -248,13 +248,19 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
                        std::unique_ptr<Platform>* platform, std::string* message) {
   // A journal collected apart, listed without an image.
   if (selection.path.empty()) return OpenJournalFile(selection, host, platform, message);
+  Disk disk;
+  if (!OpenDisk(selection, host, &disk, message)) return false;
+  return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
+}
+
+}  // namespace
+
+bool OpenDisk(const ImageSelection& selection, Platform&, Disk* disk, std::string* message) {
   if (std::string why = UnusablePath(selection.path); !why.empty()) {
     *message = why;
     return false;
   }
-  Disk disk;
-  if (OpenPlainRawImage(selection, &disk))
-    return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
+  if (OpenPlainRawImage(selection, disk)) return true;
   TSK_IMG_INFO* image = OpenTskImage(selection.path, message);
   if (image == nullptr) return false;
   // A raw image of one file is still read straight from the file; anything
@@ -262,16 +268,14 @@ bool OpenImagePlatform(const ImageSelection& selection, Platform& host,
   struct stat st;
   if (image->itype == TSK_IMG_TYPE_RAW && stat(selection.path.c_str(), &st) == 0 &&
       static_cast<std::int64_t>(st.st_size) == static_cast<std::int64_t>(image->size))
-    OpenRawFile(selection.path, 0, &disk.reader);
-  bool own_reader = disk.reader != nullptr;
-  if (!own_reader) disk.reader = std::make_unique<TskReader>(image, 0);
-  disk.container = image->itype != TSK_IMG_TYPE_RAW;
-  if (WantsPartitions(&disk, selection)) disk.partitions = TskPartitions(image);
+    OpenRawFile(selection.path, 0, &disk->reader);
+  bool own_reader = disk->reader != nullptr;
+  if (!own_reader) disk->reader = std::make_unique<TskReader>(image, 0);
+  disk->container = image->itype != TSK_IMG_TYPE_RAW;
+  if (WantsPartitions(disk, selection)) disk->partitions = TskPartitions(image);
   if (own_reader) Tsk().img_close(image);
-  return OpenImageVolume(std::move(disk), selection, host, ErrnoToWindows, platform, message);
+  return true;
 }
-
-}  // namespace
 
 ImageOpener NativeImageOpener() { return OpenImagePlatform; }
 const char* NativeImageFormats() {

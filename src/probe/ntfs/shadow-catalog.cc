@@ -15,12 +15,11 @@ constexpr std::uint8_t kVssIdentifier[16] = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1,
                                              0xb7, 0xae, 0x04, 0x04, 0x6e, 0x6c, 0xc7, 0x52};
 constexpr std::uint32_t kCatalogRecord = 2, kBlockListRecord = 3;
 
-// A chain of 16 KiB blocks from `at`, each with the identifier and
-// `record` type, given to `each` in turn; false when one cannot be read, is
-// not of the kind, comes round again or the chain passes `most` blocks.
-template <typename Each>
-bool ReadChain(VolumeReader& volume, std::uint64_t at, std::uint32_t record, std::uint64_t most,
-               Each each) {
+}  // namespace
+
+bool ReadShadowChain(VolumeReader& volume, std::uint64_t at, std::uint32_t record,
+                     std::uint64_t most,
+                     const std::function<void(std::uint64_t at, const std::uint8_t* block)>& each) {
   std::vector<std::uint8_t> block(kShadowBlock);
   std::set<std::uint64_t> seen;
   for (; at != 0; at = LoadLe64(block.data() + 0x28)) {
@@ -34,15 +33,14 @@ bool ReadChain(VolumeReader& volume, std::uint64_t at, std::uint32_t record, std
   return true;
 }
 
-}  // namespace
-
 bool HasShadowCopyHeader(VolumeReader& volume) {
   std::uint8_t id[16];
   return volume.ReadAll(kVolumeHeader, id, sizeof id) &&
          std::memcmp(id, kVssIdentifier, sizeof id) == 0;
 }
 
-std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume) {
+std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume, bool* whole_catalog) {
+  if (whole_catalog != nullptr) *whole_catalog = true;
   std::uint8_t header[kEntry];
   if (!volume.ReadAll(kVolumeHeader, header, sizeof header) ||
       std::memcmp(header, kVssIdentifier, 16) != 0)
@@ -57,19 +55,24 @@ std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume) {
   };
   // 64 blocks hold 4,000 stores: more than Windows keeps (512).
   const bool whole =
-      ReadChain(volume, LoadLe64(header + 0x30), kCatalogRecord, 64,
-                [&](std::uint64_t at, const std::uint8_t* block) {
-                  for (std::size_t e = kEntry; e + kEntry <= kShadowBlock; e += kEntry) {
-                    const std::uint8_t* entry = block + e;
-                    if (LoadLe64(entry) == 2) {
-                      ShadowCatalogStore& s = store(entry + 0x10);
-                      s.created = LoadLe64(entry + 0x30);
-                      s.created_at = at + e + 0x30;
-                    } else if (LoadLe64(entry) == 3) {
-                      store(entry + 0x10).block_list = LoadLe64(entry + 8);
-                    }
-                  }
-                });
+      ReadShadowChain(volume, LoadLe64(header + 0x30), kCatalogRecord, 64,
+                      [&](std::uint64_t at, const std::uint8_t* block) {
+                        for (std::size_t e = kEntry; e + kEntry <= kShadowBlock; e += kEntry) {
+                          const std::uint8_t* entry = block + e;
+                          if (LoadLe64(entry) == 2) {
+                            ShadowCatalogStore& s = store(entry + 0x10);
+                            s.volume_size = LoadLe64(entry + 8);
+                            s.created = LoadLe64(entry + 0x30);
+                            s.created_at = at + e + 0x30;
+                          } else if (LoadLe64(entry) == 3) {
+                            ShadowCatalogStore& s = store(entry + 0x10);
+                            s.block_list = LoadLe64(entry + 8);
+                            s.bitmap = LoadLe64(entry + 0x30);
+                            s.previous_bitmap = LoadLe64(entry + 0x48);
+                          }
+                        }
+                      });
+  if (whole_catalog != nullptr) *whole_catalog = whole;
   return whole ? stores : std::vector<ShadowCatalogStore>{};
 }
 
@@ -88,7 +91,7 @@ std::optional<std::vector<std::uint64_t>> ReadShadowBlockList(VolumeReader& volu
       if (kept % kShadowBlock != 0) blocks.push_back(kept / kShadowBlock + 1);
     }
   };
-  const bool whole = offset != 0 && ReadChain(volume, offset, kBlockListRecord, most, add);
+  const bool whole = offset != 0 && ReadShadowChain(volume, offset, kBlockListRecord, most, add);
   if (!whole) return std::nullopt;
   std::sort(blocks.begin(), blocks.end());
   blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());

@@ -8,8 +8,16 @@
 //   catalog: a chain of blocks, each a 128-byte header (identifier; record
 //     type 2 at 0x14; this block's offset at 0x20; the next one's at 0x28,
 //     0 at the end) and 127 entries of 128 bytes:
-//       type 2 (at 0): a store; its GUID at 0x10, creation FILETIME at 0x30.
-//       type 3: where its data lies; GUID at 0x10, block list offset at 8.
+//       type 2 (at 0): a store; the volume's size at 8, its GUID at 0x10,
+//         creation FILETIME at 0x30. Always in the copied volume's catalog.
+//       type 3: where its data lies; GUID at 0x10, block list offset at 8,
+//         store header 0x20, block ranges 0x28, bitmap 0x30, previous
+//         bitmap 0x48 (0: none). In the catalog of the volume that holds
+//         the data: the copied volume's own, or that of the volume its
+//         shadow storage was moved to, whose offsets these are.
+//   bitmap: a chain of blocks (record type 6), each bit after the header
+//     one 16 KiB block of the volume, lowest bit first, set where the
+//     block was not in use when the store was made.
 //   block list: a chain of blocks, header as above (record type 3), then
 //     508 descriptors of 32 bytes: the volume offset of the 16 KiB block the
 //     store keeps (at 0), the offset within the store or the next store it
@@ -25,6 +33,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -39,16 +48,28 @@ struct ShadowCatalogStore {
   std::array<std::uint8_t, 16> id{};
   std::optional<std::uint64_t> created;     // from its type 2 entry
   std::uint64_t created_at = 0;             // where that time lies in the volume
-  std::optional<std::uint64_t> block_list;  // from its type 3 entry
+  std::uint64_t volume_size = 0;            // from its type 2 entry
+  std::optional<std::uint64_t> block_list;  // from its type 3 entry, as these:
+  std::uint64_t bitmap = 0;
+  std::uint64_t previous_bitmap = 0;
 };
+
+// Gives `each` the 16 KiB blocks of the chain that starts at `at`, each
+// with the identifier and the `record` type, with its offset; false when
+// one cannot be read, is not of the kind, comes round again or the chain
+// passes `most` blocks.
+bool ReadShadowChain(VolumeReader& volume, std::uint64_t at, std::uint32_t record,
+                     std::uint64_t most,
+                     const std::function<void(std::uint64_t at, const std::uint8_t* block)>& each);
 
 // Whether the volume holds the shadow copies' header (at 0x1E00): a
 // volume without it has no stores.
 bool HasShadowCopyHeader(VolumeReader& volume);
 
 // The stores the catalog names, in its order; empty when the volume has no
-// shadow-copy header or its catalog cannot be read whole.
-std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume);
+// shadow-copy header or its catalog cannot be read whole (then `*whole`,
+// where given, is false).
+std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume, bool* whole = nullptr);
 
 // The volume offsets (16 KiB steps) of the blocks the block list at
 // `offset` names, every block of its chain read; empty optional when the

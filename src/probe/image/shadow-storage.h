@@ -1,0 +1,26 @@
+// Shadow copies read by our own reader of stores (ntfs/shadow-store.h), for
+// runs that name the volume Windows was told to keep the copies' data on
+// (vssadmin add shadowstorage /for=C: /on=D:). The copied volume's catalog
+// then says which stores were made and when; the catalog of the storage
+// volume says where their data lies there. Platform-free: both builds.
+//
+// Errors: an opener of evidence, as OpenShadowStores.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe/image/shadow-stores.h"
+
+namespace qst {
+
+// Opens the stores of `volume` whose data lies on it or on one of
+// `storage` (the volumes of the image named `storage_name`: the one whose
+// catalog holds the most of them is read).
+bool OpenShadowStoresWith(VolumeReader& volume,
+                          const std::vector<std::shared_ptr<VolumeReader>>& storage,
+                          const std::string& storage_name, ShadowStores* stores,
+                          std::string* message);
+
+}  // namespace qst
