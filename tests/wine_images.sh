@@ -112,7 +112,7 @@ same two-volumes-message "$work/mbr.img" -e 'C:\'
 same vol-index-entries "$work/vol.img" -I -a -n -e -u -r 'C:\'
 same vol-index-json "$work/vol.img" -I -a --json -r 'C:\'
 # The transaction log of a Windows volume, joined and listed, and read
-# collected apart.
+# collected apart; its shadow copies read from another volume.
 evidence=$(dirname "$0")/../../shared/evidence/vsstest.qcow2
 if [[ -r $evidence ]] && command -v qemu-img >/dev/null; then
   qemu-img convert -O raw "$evidence" "$work/vss.img"
@@ -123,6 +123,12 @@ if [[ -r $evidence ]] && command -v qemu-img >/dev/null; then
   same vss-logfile-only "$work/vss.img" -L --logfile-only --events
   same vss-logfile-apart "$work/vss.img" --logfile=logfile.bin --logfile-only --json
   same mft-logfile "$work/vss-mft.bin" --logfile=logfile.bin -e -u -r 'C:\'
+  # Its shadow copies' data moved to a second disk, as Windows keeps shadow
+  # storage on another volume.
+  python3 "$(dirname "$0")/move_shadow_storage.py" "$work/vss.img" "$work/vss-moved.img" \
+    "$work/vss-storage.img"
+  same vss-moved-storage "$work/vss-moved.img" --shadow-storage=vss-storage.img -n -e -u -r 'C:\'
+  same vss-moved-storage-json "$work/vss-moved.img" --shadow-storage=vss-storage.img --json -r 'C:\'
 elif [[ -n ${CI:-} ]]; then
   echo "FAIL vss-logfile: needs $evidence and qemu-img"; failures=$((failures + 1))
 fi

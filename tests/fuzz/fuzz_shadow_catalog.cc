@@ -1,15 +1,19 @@
 // The shadow copies' catalog and block lists: the input is the start of a
 // volume. Every store's list is read and the blocks' owners found; a list
-// names only blocks of 16 KiB, each once.
+// names only blocks of 16 KiB, each once. Then the stores are read whole by
+// our own reader of stores, their data on the same volume.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "probe/memory-reader.h"
 #include "probe/ntfs/shadow-catalog.h"
+#include "probe/ntfs/shadow-store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qst::MemoryVolumeReader volume(std::string_view(reinterpret_cast<const char*>(data), size));
@@ -28,5 +32,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t store = 0; store < lists.size(); ++store)
     for (std::uint64_t offset = 0; offset < size; offset += qst::kShadowBlock)
       owners.FromVolume(store, offset);
+
+  const std::vector<qst::ShadowCatalogStore> catalog = qst::ReadShadowCatalog(volume);
+  auto chain = std::make_shared<qst::ShadowChain>(volume);
+  for (std::size_t i = 0; i < catalog.size(); ++i) {
+    qst::ShadowStoreMap map;
+    std::string why;
+    if (map.Read(volume, catalog[i], size, i + 1 == catalog.size(), &why))
+      chain->Add(volume, size, std::move(map));
+    else if (why.empty())
+      std::abort();
+  }
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < chain->size(); ++i)
+    qst::ShadowChain::Reader(chain, i)->Read(0, bytes.data(), bytes.size());
   return 0;
 }

@@ -19,10 +19,13 @@ std::uint64_t BlockOf(std::uint64_t offset) { return offset / kShadowBlock; }
 bool ShadowStoreMap::ReadBitmap(VolumeReader& storage, std::uint64_t at, std::uint64_t volume_size,
                                 std::vector<bool>* bits) {
   constexpr std::uint64_t kPerBlock = (kShadowBlock - kHeader) * 8;
-  bits->assign(volume_blocks_, false);
+  // Held as the blocks are read, so that a volume's size the catalog
+  // merely claims costs nothing.
+  bits->clear();
   std::uint64_t bit = 0;
   return ReadShadowChain(storage, at, kBitmapRecord, volume_size / kShadowBlock / kPerBlock + 2,
                          [&](std::uint64_t, const std::uint8_t* block) {
+                           bits->resize(std::min(volume_blocks_, bit + kPerBlock));
                            for (std::size_t i = kHeader; i < kShadowBlock; ++i)
                              for (int b = 0; b < 8; ++b, ++bit)
                                if (bit < bits->size() && (block[i] >> b & 1) != 0)
@@ -32,7 +35,7 @@ bool ShadowStoreMap::ReadBitmap(VolumeReader& storage, std::uint64_t at, std::ui
 
 bool ShadowStoreMap::Read(VolumeReader& storage, const ShadowCatalogStore& entry,
                           std::uint64_t volume_size, bool newest, std::string* why) {
-  volume_blocks_ = (volume_size + kShadowBlock - 1) / kShadowBlock;
+  volume_blocks_ = volume_size / kShadowBlock + (volume_size % kShadowBlock != 0);
   if (!entry.block_list || *entry.block_list == 0) {
     *why = "its catalog entry names no block list";
     return false;
@@ -123,15 +126,6 @@ void ShadowChain::Add(VolumeReader& storage, std::uint64_t size, ShadowStoreMap 
 
 namespace {
 
-// Where a read of a block's bytes goes.
-enum class Source { kStore, kNext, kVolume, kZeros };
-
-struct Piece {
-  Source source;
-  std::uint64_t offset;  // where in that source
-  std::size_t size;      // bytes from there, within the block
-};
-
 // Within an overlay's block, the run of sectors from the one holding
 // `within` that are all laid over (or all not): whether they are, and the
 // bytes from `within` to the run's end.
@@ -144,48 +138,60 @@ std::pair<bool, std::size_t> OverlayRun(std::uint32_t sectors, std::uint64_t wit
 
 }  // namespace
 
-bool ShadowChain::ReadAt(std::size_t s, std::uint64_t offset, std::uint8_t* out, std::size_t size,
-                         std::size_t active) const {
+ShadowChain::Piece ShadowChain::Locate(std::size_t s, std::uint64_t offset,
+                                       std::size_t active) const {
   const Store& store = stores_[s];
   const bool newest = s + 1 == stores_.size();
+  const std::uint64_t within = offset % kShadowBlock;
+  Piece piece{Source::kNext, offset, static_cast<std::size_t>(kShadowBlock - within)};
+  const ShadowDescriptor* use = nullptr;
+  if (const ShadowStoreMap::Block* block = store.map.Find(offset)) {
+    use = &block->descriptor;
+    const ShadowDescriptor* overlay = (use->flags & kOverlay) != 0 ? use
+                                      : block->overlay             ? &*block->overlay
+                                                                   : nullptr;
+    // Overlays are laid over the store read itself, not over the stores
+    // that read through it.
+    if (overlay != nullptr && s != active) {
+      if (use == overlay) use = nullptr;
+    } else if (overlay != nullptr) {
+      auto [laid, run] = OverlayRun(overlay->sectors, within);
+      piece.size = run;
+      if (laid)
+        use = overlay;
+      else if (use == overlay)
+        use = nullptr;
+    }
+  }
+  if (use != nullptr) {
+    const bool forwarder = (use->flags & kForwarder) != 0;
+    piece.source = !forwarder ? Source::kStore : newest ? Source::kVolume : Source::kNext;
+    piece.offset = (forwarder ? use->relative : use->offset) + within;
+  } else if (newest) {
+    piece.source = s == active && !store.map.Forwarded(offset) && store.map.Unused(offset)
+                       ? Source::kZeros
+                       : Source::kVolume;
+  }
+  return piece;
+}
+
+bool ShadowChain::Read(std::size_t active, std::uint64_t offset, std::uint8_t* out,
+                       std::size_t size) const {
   while (size > 0) {
-    const std::uint64_t within = offset % kShadowBlock;
-    Piece piece{Source::kNext, offset, static_cast<std::size_t>(kShadowBlock - within)};
-    const ShadowDescriptor* use = nullptr;
-    if (const ShadowStoreMap::Block* block = store.map.Find(offset)) {
-      use = &block->descriptor;
-      const ShadowDescriptor* overlay = (use->flags & kOverlay) != 0 ? use
-                                        : block->overlay             ? &*block->overlay
-                                                                     : nullptr;
-      // Overlays are laid over the store read itself, not over the stores
-      // that read through it.
-      if (overlay != nullptr && s != active) {
-        if (use == overlay) use = nullptr;
-      } else if (overlay != nullptr) {
-        auto [laid, run] = OverlayRun(overlay->sectors, within);
-        piece.size = run;
-        if (laid)
-          use = overlay;
-        else if (use == overlay)
-          use = nullptr;
-      }
+    // Through the newer stores until one holds the bytes, or the volume.
+    std::size_t s = active;
+    Piece piece = Locate(s, offset, active);
+    std::size_t n = std::min(size, piece.size);
+    while (piece.source == Source::kNext) {
+      piece = Locate(++s, piece.offset, active);
+      n = std::min(n, piece.size);
     }
-    if (use != nullptr) {
-      const bool forwarder = (use->flags & kForwarder) != 0;
-      piece.source = !forwarder ? Source::kStore : newest ? Source::kVolume : Source::kNext;
-      piece.offset = (forwarder ? use->relative : use->offset) + within;
-    } else if (newest) {
-      piece.source = s == active && !store.map.Forwarded(offset) && store.map.Unused(offset)
-                         ? Source::kZeros
-                         : Source::kVolume;
-    }
-    const std::size_t n = std::min(size, piece.size);
     bool read = true;
     switch (piece.source) {
-      case Source::kStore: read = store.storage->ReadAll(piece.offset, out, n); break;
-      case Source::kNext: read = ReadAt(s + 1, piece.offset, out, n, active); break;
+      case Source::kStore: read = stores_[s].storage->ReadAll(piece.offset, out, n); break;
       case Source::kVolume: read = volume_.ReadAll(piece.offset, out, n); break;
       case Source::kZeros: std::memset(out, 0, n); break;
+      case Source::kNext: break;
     }
     if (!read) return false;
     offset += n;
@@ -201,7 +207,7 @@ class ShadowChainReader : public VolumeReader {
       : chain_(std::move(chain)), index_(index) {}
   ReadStatus Read(std::uint64_t offset, void* buffer, std::size_t size) override {
     if (!Inside(offset, size, Size())) return ReadStatus::kPastEnd;
-    return chain_->ReadAt(index_, offset, static_cast<std::uint8_t*>(buffer), size, index_)
+    return chain_->Read(index_, offset, static_cast<std::uint8_t*>(buffer), size)
                ? ReadStatus::kOk
                : ReadStatus::kFailed;
   }

@@ -93,9 +93,18 @@ class ShadowChain {
     std::uint64_t size;
     ShadowStoreMap map;
   };
-  // Reads as store `s` holds it, the store read being `active`.
-  bool ReadAt(std::size_t s, std::uint64_t offset, std::uint8_t* out, std::size_t size,
-              std::size_t active) const;
+  // Where a read of a block's bytes goes: the store's storage volume, the
+  // next newer store, the volume itself, or zeros.
+  enum class Source { kStore, kNext, kVolume, kZeros };
+  struct Piece {
+    Source source;
+    std::uint64_t offset;  // where in that source
+    std::size_t size;      // bytes from there, within one block
+  };
+  // Where store `s` finds the bytes at `offset` when store `active` is read.
+  Piece Locate(std::size_t s, std::uint64_t offset, std::size_t active) const;
+  // Reads as store `active` holds it.
+  bool Read(std::size_t active, std::uint64_t offset, std::uint8_t* out, std::size_t size) const;
 
   VolumeReader& volume_;
   std::vector<Store> stores_;
