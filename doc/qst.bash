@@ -5,7 +5,7 @@ _qst() {
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
-    -d|--image|--report)
+    -d|--image|--report|--shadow-storage)
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null
       return ;;
@@ -15,7 +15,7 @@ _qst() {
   case $cur in
     --*)
       COMPREPLY=($(compgen -W '--all --bodyfile --csv --help --image= --iso --jobs=
-        --fat-zone= --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --usn
+        --fat-zone= --journal-only --json --list --name-times --offset= --recursive --report= --rows --one-file-system --events --snapshots --shadow-storage= --usn
         --usn-journal= --utc --version --index-entries --logfile --logfile= --logfile-only --references' -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       return ;;
