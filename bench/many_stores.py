@@ -6,7 +6,8 @@ stores from the Windows 7 evidence (two stores): a new catalog holds N
 stores, each with a block list of its own (a copy of the newer store's,
 naming the same changed blocks), so that every block a store does not hold
 is read through each newer store in turn, as on a long-kept volume. Then
-`qst -d IMG -S -e -u -r C:\\` is timed for each N, beside The Sleuth Kit's
+`qst -d IMG -S -e -u -r C:\\` is timed for each N (through libvshadow, and
+through qst's own reader of stores with --shadow-storage), beside The Sleuth Kit's
 `fls -r -m` over every store mounted with vshadowmount (root and /dev/fuse;
 left out without them, and past 99 stores, which vshadowmount does not
 serve).
@@ -129,7 +130,11 @@ def main():
             image = os.path.join(work, f"stores{n}.raw")
             build(raw, image, n)
             rows = [("qst -d -S -r", measure(
-                [args.qst, "-d", image, "-S", "-e", "-u", "-r", "C:\\"], args.runs))]
+                [args.qst, "-d", image, "-S", "-e", "-u", "-r", "C:\\"], args.runs)),
+                    # The stores read by qst's own reader (no libvshadow).
+                    ("qst --shadow-storage", measure(
+                        [args.qst, "-d", image, "--shadow-storage=" + image, "-e", "-u", "-r",
+                         "C:\\"], args.runs))]
             if peer and n < 100:
                 rows.append(("fls -r -m each store", fls_each(work, image, args.runs)))
             for name, (wall, cpu, rss, lines) in rows:
