@@ -403,12 +403,9 @@ TEST(LogFileJoin, AnIndexEntryAddedJoinsTheFileItNames) {
 // The Windows 7 volume of the evidence: its log read whole, undamaged, and
 // joined.
 TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
-  const std::string qcow = std::string(QST_SOURCE_DIR) + "/../shared/evidence/vsstest.qcow2";
-  if (access(qcow.c_str(), R_OK) != 0 || std::system("command -v qemu-img >/dev/null") != 0)
-    QST_SKIP() << "needs " << qcow << " and qemu-img";
   const std::string raw = ::testing::TempDir() + "/qst_logfile_vss.raw";
-  ASSERT_EQ(
-      std::system(("qemu-img convert -O raw " + testing::ShellQuote(qcow) + " " + raw).c_str()), 0);
+  if (std::string why = testing::RawEvidenceVolume(QST_SOURCE_DIR, raw); !why.empty())
+    QST_SKIP() << why;
   const testing::RunResult run = testing::RunQst({"-d", raw, "-L", "--json", "-r", "C:\\"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");

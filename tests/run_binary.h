@@ -46,6 +46,27 @@ inline std::string Capture(const std::string& command) {
   return out;
 }
 
+// Makes the Windows 7 evidence volume (shared/evidence/vsstest.qcow2 beside
+// the source tree at `source_dir`) raw at `raw`, where qemu-img and the
+// commands `tools` names (a space-separated list) are found; empty, or why
+// it cannot be done.
+inline std::string RawEvidenceVolume(const std::string& source_dir, const std::string& raw,
+                                     const std::string& tools = "") {
+  const std::string qcow = source_dir + "/../shared/evidence/vsstest.qcow2";
+  if (access(qcow.c_str(), R_OK) != 0) return "no " + qcow;
+  std::string check = "command -v qemu-img";
+  for (std::size_t at = 0; at < tools.size();) {
+    std::size_t end = std::min(tools.find(' ', at), tools.size());
+    check += " && command -v " + tools.substr(at, end - at);
+    at = end + 1;
+  }
+  if (std::system(("(" + check + ") >/dev/null").c_str()) != 0) return "needs qemu-img " + tools;
+  if (std::system(
+          ("qemu-img convert -O raw " + ShellQuote(qcow) + " " + ShellQuote(raw)).c_str()) != 0)
+    return "qemu-img could not convert " + qcow;
+  return "";
+}
+
 // The header row of the row layout (-e).
 inline constexpr char kHeaderRow[] =
     "FILENAME | ID | atime | mtime | ctime | crtime | TYPE | Object ID | otime | oseq | oMAC | "

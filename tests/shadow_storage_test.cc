@@ -33,26 +33,18 @@ using testing::ShellQuote;
 class ShadowStorage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string qcow = std::string(QST_SOURCE_DIR) + "/../shared/evidence/vsstest.qcow2";
-    if (access(qcow.c_str(), R_OK) != 0) {
-      skip_ = "no " + qcow;
-      return;
-    }
-    if (std::system("(command -v qemu-img && command -v mkntfs && command -v sfdisk && "
-                    "command -v python3) >/dev/null") != 0) {
-      skip_ = "needs qemu-img, mkntfs, sfdisk and python3";
-      return;
-    }
     std::string dir_template = "/tmp/qst_storage_XXXXXX";
     dir_ = mkdtemp(dir_template.data());
     raw_ = dir_ + "/vsstest.raw";
     moved_ = dir_ + "/moved.raw";
     disk_ = dir_ + "/storage.img";
+    skip_ = testing::RawEvidenceVolume(QST_SOURCE_DIR, raw_, "mkntfs sfdisk python3");
+    if (!skip_.empty()) return;
     const std::string mover = std::string(QST_SOURCE_DIR) + "/tests/move_shadow_storage.py";
-    if (std::system(("qemu-img convert -O raw " + ShellQuote(qcow) + " " + raw_ + " && " +
-                     "python3 " + ShellQuote(mover) + " " + raw_ + " " + moved_ + " " + disk_)
-                        .c_str()) != 0)
-      skip_ = "the evidence could not be converted and moved";
+    if (std::system(
+            ("python3 " + ShellQuote(mover) + " " + raw_ + " " + moved_ + " " + disk_).c_str()) !=
+        0)
+      skip_ = "the evidence could not be moved";
   }
   static void TearDownTestSuite() {
     if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());

@@ -32,23 +32,11 @@ using testing::ShellQuote;
 class ShadowCopies : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string qcow = std::string(QST_SOURCE_DIR) + "/../shared/evidence/vsstest.qcow2";
-    if (access(qcow.c_str(), R_OK) != 0) {
-      skip_ = "no " + qcow;
-      return;
-    }
-    if (std::system("(command -v qemu-img && command -v vshadowmount && command -v istat && "
-                    "command -v jq) >/dev/null") != 0) {
-      skip_ = "needs qemu-img, vshadowmount, istat and jq";
-      return;
-    }
     std::string dir_template = "/tmp/qst_vss_XXXXXX";
     dir_ = mkdtemp(dir_template.data());
     raw_ = dir_ + "/vsstest.raw";
-    if (std::system(("qemu-img convert -O raw " + ShellQuote(qcow) + " " + raw_).c_str()) != 0) {
-      skip_ = "qemu-img could not convert the evidence";
-      return;
-    }
+    skip_ = testing::RawEvidenceVolume(QST_SOURCE_DIR, raw_, "vshadowmount istat jq");
+    if (!skip_.empty()) return;
     // Another_file (record 39) was read after the second store was made:
     // the stores keep the block of its record as it was, so its creation
     // time set back here shows on the current volume alone.
