@@ -111,12 +111,25 @@ TEST_F(ShadowStorage, EveryByteOfEachStoreIsTheLibrarysWhereverItsDataLies) {
 }
 
 TEST_F(ShadowStorage, AMovedStorageGivesTheRowsOfTheVolumeThatHeldIt) {
-  for (const char* form : {"--json", "--csv", "--bodyfile"}) {
-    auto held = RunQst({"-d", raw_, "-S", "-n", form, "-r", "C:\\"});
-    auto moved = RunQst({"-d", moved_, "--shadow-storage=" + disk_, "-n", form, "-r", "C:\\"});
-    EXPECT_EQ(moved.status, held.status) << form;
-    EXPECT_EQ(moved.out, held.out) << form;
-    EXPECT_EQ(moved.err, "") << form;
+  // The storage volume as the second partition of a disk whose first holds
+  // an NTFS volume without stores: the one whose catalog holds them is read.
+  const std::string two = dir_ + "/two.img";
+  ASSERT_EQ(std::system(("truncate -s 74M " + two + " && printf 'label: dos\\nstart=2048, " +
+                         "size=16384, type=7\\nstart=18432, type=7\\n' | sfdisk -q " + two +
+                         " && truncate -s 8M " + two + ".p1 && mkntfs -F -f -q " + two +
+                         ".p1 >/dev/null 2>&1 && dd if=" + two + ".p1 of=" + two +
+                         " bs=512 seek=2048 conv=notrunc status=none && dd if=" + disk_ +
+                         " of=" + two + " bs=512 skip=2048 seek=18432 conv=notrunc status=none")
+                            .c_str()),
+            0);
+  for (const std::string& storage : {disk_, two}) {
+    for (const char* form : {"--json", "--csv", "--bodyfile"}) {
+      auto held = RunQst({"-d", raw_, "-S", "-n", form, "-r", "C:\\"});
+      auto moved = RunQst({"-d", moved_, "--shadow-storage=" + storage, "-n", form, "-r", "C:\\"});
+      EXPECT_EQ(moved.status, held.status) << storage << form;
+      EXPECT_EQ(moved.out, held.out) << storage << form;
+      EXPECT_EQ(moved.err, "") << storage << form;
+    }
   }
   // Without the storage, each store is said unreadable, and the volume's
   // rows stand.
