@@ -17,8 +17,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qst::MemoryVolumeReader volume(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::vector<qst::ShadowCatalogStore> catalog = qst::ReadShadowCatalog(volume);
   std::vector<std::optional<std::vector<std::uint64_t>>> lists;
-  for (const qst::ShadowCatalogStore& store : qst::ReadShadowCatalog(volume)) {
+  for (const qst::ShadowCatalogStore& store : catalog) {
     lists.push_back(store.block_list ? qst::ReadShadowBlockList(volume, *store.block_list)
                                      : std::nullopt);
     if (!lists.back()) continue;
@@ -33,7 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint64_t offset = 0; offset < size; offset += qst::kShadowBlock)
       owners.FromVolume(store, offset);
 
-  const std::vector<qst::ShadowCatalogStore> catalog = qst::ReadShadowCatalog(volume);
   auto chain = std::make_shared<qst::ShadowChain>(volume);
   for (std::size_t i = 0; i < catalog.size(); ++i) {
     qst::ShadowStoreMap map;

@@ -48,7 +48,7 @@ bool OpenShadowStoresWith(VolumeReader& volume,
                           const std::vector<std::shared_ptr<VolumeReader>>& storage,
                           const std::string& storage_name, ShadowStores* stores,
                           std::string* message) {
-  if (!HasShadowCopyHeader(volume)) return true;
+  // A volume without the shadow copies' header gives a whole, empty catalog.
   bool whole = true;
   const std::vector<ShadowCatalogStore> catalog = ReadShadowCatalog(volume, &whole);
   if (!whole) {

@@ -10,10 +10,10 @@ namespace qst {
 namespace {
 
 constexpr std::uint64_t kVolumeHeader = 0x1e00;
-constexpr std::size_t kEntry = 128, kDescriptor = 32;
+constexpr std::size_t kEntry = 128;
 constexpr std::uint8_t kVssIdentifier[16] = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1, 0x48, 0x4e,
                                              0xb7, 0xae, 0x04, 0x04, 0x6e, 0x6c, 0xc7, 0x52};
-constexpr std::uint32_t kCatalogRecord = 2, kBlockListRecord = 3;
+constexpr std::uint32_t kCatalogRecord = 2;
 
 }  // namespace
 
@@ -78,11 +78,11 @@ std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume, bool* wh
 
 std::optional<std::vector<std::uint64_t>> ReadShadowBlockList(VolumeReader& volume,
                                                               std::uint64_t offset) {
-  constexpr std::uint64_t kPerBlock = (kShadowBlock - kEntry) / kDescriptor;
+  constexpr std::uint64_t kPerBlock = (kShadowBlock - kShadowBlockHeader) / kShadowDescriptor;
   const std::uint64_t most = volume.Size() / kShadowBlock / kPerBlock + 2;
   std::vector<std::uint64_t> blocks;
   auto add = [&blocks](std::uint64_t, const std::uint8_t* block) {
-    for (std::size_t d = kEntry; d < kShadowBlock; d += kDescriptor) {
+    for (std::size_t d = kShadowBlockHeader; d < kShadowBlock; d += kShadowDescriptor) {
       // A descriptor off the 16 KiB steps spans two; none past 2^62 names
       // a block that a read reaches.
       const std::uint64_t kept = LoadLe64(block + d);
@@ -91,7 +91,8 @@ std::optional<std::vector<std::uint64_t>> ReadShadowBlockList(VolumeReader& volu
       if (kept % kShadowBlock != 0) blocks.push_back(kept / kShadowBlock + 1);
     }
   };
-  const bool whole = offset != 0 && ReadShadowChain(volume, offset, kBlockListRecord, most, add);
+  const bool whole =
+      offset != 0 && ReadShadowChain(volume, offset, kShadowBlockListRecord, most, add);
   if (!whole) return std::nullopt;
   std::sort(blocks.begin(), blocks.end());
   blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());

@@ -43,6 +43,9 @@
 namespace qst {
 
 constexpr std::uint64_t kShadowBlock = 16 << 10;
+// Each block's header, and a block list's descriptors after it.
+constexpr std::size_t kShadowBlockHeader = 128, kShadowDescriptor = 32;
+constexpr std::uint32_t kShadowBlockListRecord = 3;
 
 struct ShadowCatalogStore {
   std::array<std::uint8_t, 16> id{};

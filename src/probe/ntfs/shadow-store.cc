@@ -9,21 +9,20 @@ namespace qst {
 namespace {
 
 constexpr std::uint32_t kForwarder = 0x01, kOverlay = 0x02, kNotUsed = 0x04;
-constexpr std::uint32_t kBlockListRecord = 3, kBitmapRecord = 6;
-constexpr std::size_t kHeader = 128, kDescriptor = 32, kSector = 512;
+constexpr std::uint32_t kBitmapRecord = 6;
+constexpr std::size_t kHeader = kShadowBlockHeader, kDescriptor = kShadowDescriptor, kSector = 512;
 
 std::uint64_t BlockOf(std::uint64_t offset) { return offset / kShadowBlock; }
 
 }  // namespace
 
-bool ShadowStoreMap::ReadBitmap(VolumeReader& storage, std::uint64_t at, std::uint64_t volume_size,
-                                std::vector<bool>* bits) {
+bool ShadowStoreMap::ReadBitmap(VolumeReader& storage, std::uint64_t at, std::vector<bool>* bits) {
   constexpr std::uint64_t kPerBlock = (kShadowBlock - kHeader) * 8;
   // Held as the blocks are read, so that a volume's size the catalog
   // merely claims costs nothing.
   bits->clear();
   std::uint64_t bit = 0;
-  return ReadShadowChain(storage, at, kBitmapRecord, volume_size / kShadowBlock / kPerBlock + 2,
+  return ReadShadowChain(storage, at, kBitmapRecord, volume_blocks_ / kPerBlock + 2,
                          [&](std::uint64_t, const std::uint8_t* block) {
                            bits->resize(std::min(volume_blocks_, bit + kPerBlock));
                            for (std::size_t i = kHeader; i < kShadowBlock; ++i)
@@ -45,7 +44,7 @@ bool ShadowStoreMap::Read(VolumeReader& storage, const ShadowCatalogStore& entry
   constexpr std::uint64_t kPerBlock = (kShadowBlock - kHeader) / kDescriptor;
   const std::uint64_t most = 4 * (volume_blocks_ / kPerBlock + 2);
   const bool whole = ReadShadowChain(
-      storage, *entry.block_list, kBlockListRecord, most,
+      storage, *entry.block_list, kShadowBlockListRecord, most,
       [this](std::uint64_t, const std::uint8_t* block) {
         for (std::size_t d = kHeader; d + kDescriptor <= kShadowBlock; d += kDescriptor) {
           const std::uint8_t* p = block + d;
@@ -60,13 +59,12 @@ bool ShadowStoreMap::Read(VolumeReader& storage, const ShadowCatalogStore& entry
     return false;
   }
   if (!newest) return true;
-  if (entry.bitmap != 0 && !ReadBitmap(storage, entry.bitmap, volume_size, &unused_)) {
+  if (entry.bitmap != 0 && !ReadBitmap(storage, entry.bitmap, &unused_)) {
     *why = "its bitmap cannot be read whole";
     return false;
   }
   has_previous_ = entry.previous_bitmap != 0;
-  if (has_previous_ &&
-      !ReadBitmap(storage, entry.previous_bitmap, volume_size, &previous_unused_)) {
+  if (has_previous_ && !ReadBitmap(storage, entry.previous_bitmap, &previous_unused_)) {
     *why = "its previous bitmap cannot be read whole";
     return false;
   }

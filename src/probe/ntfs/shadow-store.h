@@ -61,8 +61,7 @@ class ShadowStoreMap {
   bool Unused(std::uint64_t offset) const;     // both bitmaps mark it unused
 
  private:
-  bool ReadBitmap(VolumeReader& storage, std::uint64_t at, std::uint64_t volume_size,
-                  std::vector<bool>* bits);
+  bool ReadBitmap(VolumeReader& storage, std::uint64_t at, std::vector<bool>* bits);
 
   std::unordered_map<std::uint64_t, Block> forward_;             // by the volume's block
   std::unordered_map<std::uint64_t, ShadowDescriptor> reverse_;  // forwarders by their target
