@@ -226,14 +226,18 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
   return true;
 }
 
-// Every witness reads an image; but a journal collected apart is listed
-// without one, and so it is told last.
+// Every witness reads an image; but a journal or a log collected apart is
+// listed without one, and so it is told last.
 int CheckWitnesses(const RunOptions& options, Output& err) {
   if (options.reads_image()) return kStatusOk;
   const bool journal_alone = options.journal_only && !options.usn_journal.empty();
+  const bool log_alone = options.logfile_only && !options.logfile.empty();
+  auto alone = [&](Witness w) {
+    return (w == Witness::kUsn && journal_alone) || (w == Witness::kLog && log_alone);
+  };
   const WitnessOption* refused = nullptr;
   for (const WitnessOption& w : kWitnessOptions)
-    if (options.wants(w.witness) && (w.witness != Witness::kUsn || !journal_alone) &&
+    if (options.wants(w.witness) && !alone(w.witness) &&
         (refused == nullptr || refused->witness == Witness::kUsn))
       refused = &w;
   if (refused == nullptr) return kStatusOk;
@@ -348,6 +352,8 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   // The journal alone is listed without operands; otherwise they are
   // what the run is for.
   if (scan.optind >= argc && !options.usn_journal.empty()) options.journal_only = true;
+  if (scan.optind >= argc && !options.logfile.empty() && !options.journal_only)
+    options.logfile_only = true;
   if (options.journal_only && scan.optind < argc) {
     err.Write("qst: can't use --journal-only with a FILENAME\n");
     *status = kStatusBadUsage;

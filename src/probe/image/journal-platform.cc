@@ -1,5 +1,6 @@
-// The platform of a change journal collected apart and listed without a
-// volume: the journal is its only evidence; paths go to the host.
+// The platform of a change journal or a transaction log collected apart
+// and listed without a volume: the stream is its only evidence; paths go
+// to the host.
 #include <memory>
 #include <string>
 
@@ -10,11 +11,11 @@
 namespace qst {
 namespace {
 
-// Lists a journal collected apart, without a volume.
+// Lists a journal or a log collected apart, without a volume.
 class JournalPlatform : public Platform, public Evidence {
  public:
-  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, Platform& host)
-      : file_(std::move(file)), name_(std::move(name)), host_(host) {}
+  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, bool log, Platform& host)
+      : file_(std::move(file)), name_(std::move(name)), log_(log), host_(host) {}
 
   Evidence* VolumeEvidence() override { return this; }
   void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
@@ -22,14 +23,20 @@ class JournalPlatform : public Platform, public Evidence {
   std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
 
   bool ForEachJournalRecord(const JournalVisitor& visit) override {
+    if (log_) return false;
     bool read = true;
     damaged_ = ReadUsnStream(
         *file_, [&](const UsnRecord& r) { visit(r, {}); }, &read);
     unreadable_ = !read;
     return true;
   }
+  bool ForEachLogRecord(const LogVisitor& visit) override {
+    if (!log_) return false;
+    return ListLogFile(nullptr, file_.get(), visit, &scan_);
+  }
   std::string LossReport() const override {
-    return DescribeJournalDamage(name_, damaged_, unreadable_);
+    return log_ ? DescribeLogRead(name_, true, scan_)
+                : DescribeJournalDamage(name_, damaged_, unreadable_);
   }
 
   int Probe(const std::string& path, RawFileInfo* info) override { return host_.Probe(path, info); }
@@ -50,7 +57,9 @@ class JournalPlatform : public Platform, public Evidence {
  private:
   std::unique_ptr<VolumeReader> file_;
   std::string name_;
+  bool log_;  // a $LogFile, not a $J stream
   Platform& host_;
+  LogFileScan scan_;
   std::uint64_t damaged_ = 0;
   bool unreadable_ = false;
 };
@@ -58,8 +67,8 @@ class JournalPlatform : public Platform, public Evidence {
 }  // namespace
 
 std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
-                                              Platform& host) {
-  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), host);
+                                              bool log, Platform& host) {
+  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), log, host);
 }
 
 }  // namespace qst

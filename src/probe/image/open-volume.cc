@@ -284,8 +284,13 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
 bool OpenJournalFile(const ImageSelection& selection, Platform& host,
                      std::unique_ptr<Platform>* platform, std::string* message) {
   std::unique_ptr<VolumeReader> file;
+  if (selection.logfile_only) {
+    if (!OpenLogFile(selection.logfile, host, &file, message)) return false;
+    *platform = MakeJournalPlatform(std::move(file), selection.logfile, true, host);
+    return true;
+  }
   if (!OpenJournalStream(selection.usn_journal, host, &file, message)) return false;
-  *platform = MakeJournalPlatform(std::move(file), selection.usn_journal, host);
+  *platform = MakeJournalPlatform(std::move(file), selection.usn_journal, false, host);
   return true;
 }
 

@@ -57,7 +57,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   bool ForEachLogRecord(const LogVisitor& visit) override {
     if (!log_.listed) return false;
     log_.read = true;
-    log_.found = ListLogFile(*volume_, log_.file.get(), visit, &log_.scan);
+    log_.found = ListLogFile(volume_.get(), log_.file.get(), visit, &log_.scan);
     return log_.found;
   }
 

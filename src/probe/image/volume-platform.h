@@ -48,8 +48,9 @@ std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reade
                                              SnapshotSource snapshots = {});
 
 // A platform that only lists the journal in `file` (--usn-journal without
-// -d); all else is `host`'s.
+// -d), or with `log` the $LogFile in it (--logfile without -d); all else is
+// `host`'s.
 std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
-                                              Platform& host);
+                                              bool log, Platform& host);
 
 }  // namespace qst

@@ -91,7 +91,7 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
   auto index = std::make_unique<LogFileIndex>();
   LogFileScan scan;
   if (ListLogFile(
-          source.volume, file.get(),
+          &source.volume, file.get(),
           [&](const LogRecord& r, std::uint64_t target) { index->Add(r, target); }, &scan))
     index->Seal();
   else
@@ -264,19 +264,29 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
   return true;
 }
 
-bool ListLogFile(NtfsVolume& volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisitor& visit,
                  LogFileScan* scan) {
-  // A bare MFT tells no cluster size: the usual one is taken.
-  const std::uint32_t cluster = volume.ClusterSize() != 0 ? volume.ClusterSize() : 4096;
-  const std::uint32_t size = volume.MftRecordSize();
-  auto with_target = [&](const LogRecord& r) { visit(r, LogTargetRecord(r, cluster, size)); };
-  if (file == nullptr) return volume.ReadLogFile(with_target, scan);
-  *scan = ReadLogFile(
-      file->Size(),
-      [&](std::uint64_t offset, std::uint8_t* out, std::size_t n) {
-        return file->Read(offset, out, n) == ReadStatus::kOk;
-      },
-      with_target);
+  LogGeometry geometry;
+  if (volume != nullptr) {
+    // A bare MFT tells no cluster size: the usual one is taken.
+    geometry.cluster_size = volume->ClusterSize() != 0 ? volume->ClusterSize() : 4096;
+    geometry.record_size = volume->MftRecordSize();
+  }
+  auto with_target = [&](const LogRecord& r) {
+    visit(r, geometry.known()
+                 ? LogTargetRecord(r, geometry.cluster_size, geometry.record_size)
+                 : kNoLogTarget);
+  };
+  if (file == nullptr) return volume != nullptr && volume->ReadLogFile(with_target, scan);
+  const LogFileRead read = [&](std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    return file->Read(offset, out, n) == ReadStatus::kOk;
+  };
+  // A log collected apart may come from another volume than the one read:
+  // the sizes its own records state come first.
+  LogGeometry stated;
+  ReadLogFile(file->Size(), read, [&](const LogRecord& r) { LearnLogGeometry(r, &stated); });
+  if (stated.known()) geometry = stated;
+  *scan = ReadLogFile(file->Size(), read, with_target);
   return true;
 }
 

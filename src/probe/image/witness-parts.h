@@ -94,9 +94,10 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
 // Opens the $J stream that --usn-journal names, as a reader of its bytes.
 // Reads the log that --logfile-only lists: `file` where one was collected
 // apart, else the volume's own, giving `visit` each record with the MFT
-// record it changes; what the reader met in `*scan`. False when the volume
-// has no log to read.
-bool ListLogFile(NtfsVolume& volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+// record it changes (by the sizes the log's records state, else those of
+// `volume`; none without either); what the reader met in `*scan`. False
+// when there is no log to read. `volume` is null for a log listed alone.
+bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisitor& visit,
                  LogFileScan* scan);
 
 // What --logfile-only lists, and what reading it met.

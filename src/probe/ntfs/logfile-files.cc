@@ -111,6 +111,27 @@ std::uint64_t LogTargetRecord(const LogRecord& r, std::uint32_t cluster_size,
   return (r.target_vcn * cluster_size + std::uint64_t{r.cluster_block} * kBlock) / record_size;
 }
 
+void LearnLogGeometry(const LogRecord& r, LogGeometry* g) {
+  constexpr std::size_t kRecordNumber = 0x2C;
+  constexpr std::size_t kUpdateSequence31 = 0x30;  // where NTFS 3.1 puts it, after the number
+  const std::span<const std::uint8_t> image = r.redo_data;
+  if (g->known() || !r.has_client || r.redo != kLogInitializeFileRecordSegment ||
+      r.target_vcn == 0 || r.target_vcn >= (std::uint64_t{1} << 40) || image.size() < 0x30 ||
+      std::memcmp(image.data(), "FILE", 4) != 0 || LoadLe16(image.data() + 4) < kUpdateSequence31)
+    return;
+  const std::uint64_t size = LoadLe32(image.data() + mft_record::kBytesAllocated);
+  const std::uint64_t at = LoadLe32(image.data() + kRecordNumber) * size;
+  const std::uint64_t block = std::uint64_t{r.cluster_block} * kBlock;
+  if (size < 256 || size > 65536 || (size & (size - 1)) != 0 || at < block ||
+      (at - block) % r.target_vcn != 0)
+    return;
+  const std::uint64_t cluster = (at - block) / r.target_vcn;
+  if (cluster < 512 || cluster > (2u << 20) || (cluster & (cluster - 1)) != 0 || block >= cluster)
+    return;
+  g->cluster_size = static_cast<std::uint32_t>(cluster);
+  g->record_size = static_cast<std::uint32_t>(size);
+}
+
 void LogFileIndex::Add(const LogRecord& r, std::uint64_t record) {
   if (r.has_client) AddNamed(r);
   if (record == kNoLogTarget) return;

@@ -47,6 +47,18 @@ LogTimes TimesOfLogRecord(const LogRecord& record, bool redo);
 std::uint64_t LogTargetRecord(const LogRecord& record, std::uint32_t cluster_size,
                               std::uint32_t record_size);
 
+// The cluster and record sizes a log was written for, as its own records
+// state them: an InitializeFileRecordSegment holds the image of the record
+// it makes, with the record's size (0x1C) and, since NTFS 3.1, its number
+// (0x2C), which with the record's target cluster and block give both.
+struct LogGeometry {
+  std::uint32_t cluster_size = 0, record_size = 0;  // 0: not stated
+  bool known() const { return cluster_size != 0 && record_size != 0; }
+};
+// Takes what `record` states of the geometry into `*geometry`, where it
+// states it and nothing was learnt before.
+void LearnLogGeometry(const LogRecord& record, LogGeometry* geometry);
+
 class LogFileIndex {
  public:
   // Adds a record that changes the MFT record `target` (LogTargetRecord;

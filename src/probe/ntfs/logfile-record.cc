@@ -15,7 +15,9 @@ constexpr std::size_t kClientLength = 0x18;
 constexpr std::size_t kType = 0x20;
 constexpr std::size_t kTransaction = 0x24;
 constexpr std::size_t kFlags = 0x28;
-constexpr std::uint16_t kKnownFlags = 0x0001;
+// 0x0001: spans pages; 0x0002, 0x0004: no redo, no undo buffer (Windows 8
+// and later write them on most records).
+constexpr std::uint16_t kKnownFlags = 0x0007;
 
 constexpr std::size_t kRedo = 0x00;
 constexpr std::size_t kUndo = 0x02;

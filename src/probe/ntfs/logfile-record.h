@@ -7,7 +7,8 @@
 //   0x18  4  client data length (what follows the header)
 //   0x1C  2  client sequence number   0x1E  2  client index
 //   0x20  4  record type (1: client record, 2: client restart area)
-//   0x24  4  transaction ID        0x28  2  flags (0x0001: spans pages)
+//   0x24  4  transaction ID        0x28  2  flags (0x0001: spans pages, 0x0002: no
+//                                     redo data, 0x0004: no undo data)
 // NTFS client data (of a client record):
 //   0x00  2  redo operation        0x02  2  undo operation
 //   0x04  2  redo offset           0x06  2  redo length

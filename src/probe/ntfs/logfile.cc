@@ -24,14 +24,20 @@ constexpr std::uint64_t Aligned8(std::uint64_t n) { return (n + 7) / 8 * 8; }
 
 // The pages of the circular area, each read and fixed up when asked for.
 class LogPages {
+  struct TailCopy {
+    std::uint64_t page, at, newest;  // the page copied, where the copy lies, its newest LSN
+  };
+
  public:
   LogPages(const LogFileRead& read, const LogRestart& restart, std::uint64_t size)
       : read_(read), r_(restart), page_(restart.log_page_size) {
-    const std::uint64_t tails = restart.major >= 2 ? kTailPagesV2 : kTailPages;
-    first_ = 2 * std::uint64_t{restart.system_page_size} + tails * page_;
+    const std::uint64_t system = 2 * std::uint64_t{restart.system_page_size};
+    const std::uint64_t tails = TailPages(system, size);
+    first_ = system + tails * page_;
     const std::uint64_t end = std::min(size, restart.file_size);
     count_ = end > first_ ? (end - first_) / page_ : 0;
     bytes_.resize(page_);
+    for (std::uint64_t t = 0; t < tails; ++t) TakeTailCopy(system + t * page_);
   }
 
   std::uint64_t count() const { return count_; }
@@ -42,6 +48,10 @@ class LogPages {
   enum class State { kRecords, kUnused, kDamaged, kUnreadable };
   // Reads page `page` (of the circular area); its bytes until the next Load.
   State Load(std::uint64_t page) {
+    const TailCopy* copy = CopyOf(page);
+    if (copy != nullptr && read_(copy->at, bytes_.data(), page_) &&
+        std::memcmp(bytes_.data(), "RCRD", 4) == 0 && ApplyFixups(bytes_.data(), page_))
+      return State::kRecords;
     if (!read_(Offset(page), bytes_.data(), page_)) return State::kUnreadable;
     if (std::memcmp(bytes_.data(), "RCRD", 4) == 0)
       return ApplyFixups(bytes_.data(), page_) ? State::kRecords : State::kDamaged;
@@ -56,10 +66,8 @@ class LogPages {
   // The newest LSN the header of page `page` names, read alone (the
   // fixups do not reach it); 0 for a page that holds no records.
   std::uint64_t NewestOf(std::uint64_t page) {
-    std::uint8_t header[kPageHeader];
-    if (!read_(Offset(page), header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0)
-      return 0;
-    return std::max(LoadLe64(header + kPageLastLsn), LoadLe64(header + kPageLastEndLsn));
+    const TailCopy* copy = CopyOf(page);
+    return copy != nullptr ? copy->newest : NewestAt(Offset(page));
   }
   const std::uint8_t* bytes() const { return bytes_.data(); }
   // The newest LSN the page's header names.
@@ -75,6 +83,19 @@ class LogPages {
     return LsnOffset(LogHeaderLsn(h), r_.sequence_bits) == Offset(page) + at &&
            LogHeaderHolds(h, client_length) && *client_length <= kMaxRecord;
   }
+  // Where the walk starts in the oldest page, loaded as `page`: at its
+  // first record, or, where it opens on the rest of a record begun in the
+  // page the newest overwrote, at the record its header names; the records
+  // between are those of an older pass whose order with the rest is lost.
+  std::uint32_t OldestStart(std::uint64_t page) const {
+    std::uint32_t length = 0;
+    if (HeaderAt(page, data(), &length)) return data();
+    const std::uint64_t named = LsnOffset(LoadLe64(bytes_.data() + kPageLastLsn), r_.sequence_bits);
+    if (named > Offset(page) && named - Offset(page) < page_ &&
+        HeaderAt(page, static_cast<std::uint32_t>(named - Offset(page)), &length))
+      return static_cast<std::uint32_t>(named - Offset(page));
+    return FindHeader(page, 0);
+  }
   // The first record header of the page loaded as `page`, from `from` on
   // in 8-byte steps; 0 where none.
   std::uint32_t FindHeader(std::uint64_t page, std::uint32_t from) const {
@@ -85,11 +106,82 @@ class LogPages {
   }
 
  private:
+  // The newest LSN the header of the page at file offset `at` names; 0 for
+  // a page that holds no records.
+  std::uint64_t NewestAt(std::uint64_t at) const {
+    std::uint8_t header[kPageHeader];
+    if (!read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0) return 0;
+    return std::max(LoadLe64(header + kPageLastLsn), LoadLe64(header + kPageLastEndLsn));
+  }
+  // The file offset of the page whose records the page header `header`
+  // holds: a tail page of version 1.x names it at 0x08, where other pages
+  // (and tail pages of 2.0) keep their last LSN, whose offset tells it.
+  std::uint64_t NamedPage(const std::uint8_t* header) const {
+    const std::uint64_t named = LoadLe64(header + kPageLastLsn);
+    if (page_ != 0 && named % page_ == 0 && named >= first_ && named - first_ < count_ * page_)
+      return named;
+    return LsnOffset(named, r_.sequence_bits) / page_ * page_;
+  }
+  // The page of the circular area the tail page at `at` copies, and the
+  // newest LSN it holds; false where it is none.
+  bool CopiedPage(std::uint64_t at, std::uint64_t* page, std::uint64_t* newest) const {
+    std::uint8_t header[kPageHeader];
+    if (page_ == 0 || !read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0)
+      return false;
+    const std::uint64_t named = NamedPage(header);
+    if (named < first_ || (named - first_) / page_ >= count_) return false;
+    *page = (named - first_) / page_;
+    *newest = LoadLe64(header + kPageLastEndLsn);
+    if (LsnOffset(LoadLe64(header + kPageLastLsn), r_.sequence_bits) / page_ * page_ == named)
+      *newest = std::max(*newest, LoadLe64(header + kPageLastLsn));
+    return true;
+  }
+  // Logs of version 2.0 keep 32 tail pages; so do those Windows 8 and
+  // later wrote and a later system took back to version 1.1, which the
+  // pages tell: there, the pages after the first two name records of
+  // other pages, as copies do.
+  std::uint64_t TailPages(std::uint64_t system, std::uint64_t size) const {
+    if (r_.major >= 2) return kTailPagesV2;
+    if (page_ == 0) return kTailPages;
+    int copies = 0, own = 0;
+    for (std::uint64_t t = kTailPages; t < kTailPagesV2; ++t) {
+      const std::uint64_t at = system + t * page_;
+      if (at + page_ > size) break;
+      std::uint8_t header[kPageHeader];
+      if (!read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0) continue;
+      (LsnOffset(LoadLe64(header + kPageLastLsn), r_.sequence_bits) / page_ * page_ == at ? own
+                                                                                        : copies) +=
+          1;
+    }
+    return copies > own ? kTailPagesV2 : kTailPages;
+  }
+  // Keeps the tail page at `at` as the copy of the page it names where it
+  // is newer than that page and than any other copy of it: NTFS writes the
+  // page being filled there first, and the newest records may be nowhere
+  // else.
+  void TakeTailCopy(std::uint64_t at) {
+    std::uint64_t page = 0, newest = 0;
+    if (!CopiedPage(at, &page, &newest) || newest <= NewestOf(page)) return;
+    for (TailCopy& c : copies_)
+      if (c.page == page) {
+        c = {page, at, newest};
+        return;
+      }
+    copies_.push_back({page, at, newest});
+  }
+  // The file offset of the tail copy that stands for `page`; 0 where none.
+  const TailCopy* CopyOf(std::uint64_t page) const {
+    for (const TailCopy& c : copies_)
+      if (c.page == page) return &c;
+    return nullptr;
+  }
+
   const LogFileRead& read_;
   const LogRestart& r_;
   std::uint32_t page_;
   std::uint64_t first_ = 0, count_ = 0;
   std::vector<std::uint8_t> bytes_;
+  std::vector<TailCopy> copies_;
 };
 
 // The newer of the restart pages that are whole.
@@ -173,7 +265,9 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
     }
     std::uint32_t length = 0;
     std::uint32_t at = 0;
-    if (state == LogPages::State::kRecords)
+    if (state == LogPages::State::kRecords && walked == 0)
+      at = pages.OldestStart(page);
+    else if (state == LogPages::State::kRecords)
       at = next != 0 && pages.HeaderAt(page, next, &length) ? next : pages.FindHeader(page, next);
     next = 0;
     while (at != 0 && pages.HeaderAt(page, at, &length)) {
@@ -187,7 +281,9 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
       }
       walked = seen;
       LogRecord r;
-      if (DecodeLogRecord(record.data(), record.size(), &r)) {
+      // A client restart area (a checkpoint's) holds no operation: it is
+      // the log's own bookkeeping, not a record of a change.
+      if (DecodeLogRecord(record.data(), record.size(), &r) && r.type == kLogClientRecord) {
         ++scan.records;
         visit(r);
       }
