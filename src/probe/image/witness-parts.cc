@@ -273,9 +273,8 @@ bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisi
     geometry.record_size = volume->MftRecordSize();
   }
   auto with_target = [&](const LogRecord& r) {
-    visit(r, geometry.known()
-                 ? LogTargetRecord(r, geometry.cluster_size, geometry.record_size)
-                 : kNoLogTarget);
+    visit(r, geometry.known() ? LogTargetRecord(r, geometry.cluster_size, geometry.record_size)
+                              : kNoLogTarget);
   };
   if (file == nullptr) return volume != nullptr && volume->ReadLogFile(with_target, scan);
   const LogFileRead read = [&](std::uint64_t offset, std::uint8_t* out, std::size_t n) {

@@ -149,9 +149,8 @@ class LogPages {
       if (at + page_ > size) break;
       std::uint8_t header[kPageHeader];
       if (!read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0) continue;
-      (LsnOffset(LoadLe64(header + kPageLastLsn), r_.sequence_bits) / page_ * page_ == at ? own
-                                                                                        : copies) +=
-          1;
+      const std::uint64_t named = LsnOffset(LoadLe64(header + kPageLastLsn), r_.sequence_bits);
+      ++(named / page_ * page_ == at ? own : copies);
     }
     return copies > own ? kTailPagesV2 : kTailPages;
   }
@@ -234,6 +233,18 @@ bool GatherRecord(LogPages& pages, std::uint64_t lsn, std::uint64_t* page, std::
   }
 }
 
+// The page written last: the walk starts after it, at the oldest.
+std::uint64_t NewestPage(LogPages& pages) {
+  std::uint64_t head = 0, newest = 0;
+  for (std::uint64_t p = 0; p < pages.count(); ++p) {
+    const std::uint64_t lsn = pages.NewestOf(p);
+    if (lsn == 0 || lsn < newest) continue;
+    newest = lsn;
+    head = p;
+  }
+  return head;
+}
+
 }  // namespace
 
 LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
@@ -244,16 +255,8 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
   LogPages pages(read, scan.restart, size);
   scan.pages = pages.count();
   if (pages.count() == 0) return scan;
-  // The page written last: the walk starts after it, at the oldest.
-  std::uint64_t head = 0, newest = 0;
-  for (std::uint64_t p = 0; p < pages.count(); ++p) {
-    const std::uint64_t lsn = pages.NewestOf(p);
-    if (lsn == 0 || lsn < newest) continue;
-    newest = lsn;
-    head = p;
-  }
   std::vector<std::uint8_t> record;
-  std::uint64_t page = (head + 1) % pages.count();
+  std::uint64_t page = (NewestPage(pages) + 1) % pages.count();
   std::uint32_t next = 0;  // where the next record starts in `page`; 0: unknown
   for (std::uint64_t walked = 0; walked < pages.count();) {
     const LogPages::State state = pages.Load(page);
