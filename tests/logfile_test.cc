@@ -383,6 +383,10 @@ TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
        {Update(10, kLogUpdateResidentValue, Times(kT - kYear, kT - kHour, kT - kHour, kT),
                Times(kT - kYear, kT, kT, kT))},
        false},
+      {"SetFileTime 13 months after an untouched file was made: write set back 3 years",
+       {Update(10, kLogUpdateResidentValue, Times(kT, kT - 3 * kYear, kT + 13 * kYear / 12, kT),
+               Times(kT, kT, kT, kT))},
+       true},
       {"times moved forward",
        {Update(10, kLogUpdateResidentValue, Times(kT, kT + kYear, kT + kYear, kT),
                Times(kT - kYear, kT, kT, kT))},
@@ -394,7 +398,7 @@ TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
     index.Seal();
     Facts facts;
     std::vector<WitnessEvent> events;
-    index.Join(40, 3, NtfsTimes{kT - 5 * kYear, kT, kT + kHour, kT}, &facts, &events);
+    index.Join(40, 3, false, NtfsTimes{kT - 5 * kYear, kT, kT + kHour, kT}, &facts, &events);
     EXPECT_EQ(facts.Get(Fact::kLogMovedBack) != 0, c.fires) << c.what;
     EXPECT_EQ(facts.Get(Fact::kLogRecords), c.records.size()) << c.what;
   }
@@ -413,7 +417,7 @@ TEST(LogFileJoin, RecordsBelongToTheFileTheirRecordHeldThen) {
   Facts facts;
   std::vector<WitnessEvent> events;
   const NtfsTimes now{kT + kYear, kT + 2 * kYear, kT + 2 * kYear, kT + kYear};
-  index.Join(40, 7, now, &facts, &events);
+  index.Join(40, 7, false, now, &facts, &events);
   EXPECT_EQ(facts.Get(Fact::kLogRecords), 2u);
   EXPECT_EQ(facts.Get(Fact::kLogFirstLsn), 9u);
   EXPECT_EQ(facts.Get(Fact::kLogLastLsn), 12u);
@@ -426,26 +430,62 @@ TEST(LogFileJoin, RecordsBelongToTheFileTheirRecordHeldThen) {
   // to a sequence the log never made.
   Facts other;
   events.clear();
-  index.Join(40, 6, now, &other, &events);
+  index.Join(40, 6, false, now, &other, &events);
   EXPECT_EQ(other.Get(Fact::kLogRecords), 0u);
   EXPECT_FALSE(other.Has(Fact::kLogFirstLsn));
+
+  // Deleted: NTFS raised the sequence to 8 as it freed the record; the
+  // file's records run from its initialisation to its deallocation.
+  LogFileIndex freed;
+  for (const LogRecord& r :
+       {Update(9, kLogInitializeFileRecordSegment, Image(7, Times(kT, kT, kT, kT)), {}),
+        Update(12, kLogUpdateResidentValue, Times(kT, kT + 1, kT + 1, kT), Times(kT, kT, kT, kT)),
+        Update(15, kLogDeallocateFileRecordSegment, {}, {})})
+    freed.Add(r, LogTargetRecord(r, 4096, 1024));
+  freed.Seal();
+  for (bool deleted : {true, false}) {
+    Facts joined;
+    events.clear();
+    freed.Join(40, 8, deleted, now, &joined, &events);
+    EXPECT_EQ(joined.Get(Fact::kLogRecords), deleted ? 3u : 0u) << deleted;
+    EXPECT_EQ(joined.Get(Fact::kLogLastLsn), deleted ? 15u : 0u) << deleted;
+  }
 }
 
-TEST(LogFileJoin, AnIndexEntryAddedJoinsTheFileItNames) {
-  // An entry of a folder's index block: the file reference (record 40,
-  // sequence 7), lengths, flags, then a $FILE_NAME key.
-  std::vector<std::uint8_t> entry(0x10 + 0x42 + 2, 0);
-  Put64(entry, 0, std::uint64_t{7} << 48 | 40);
-  LogRecord added = Update(20, kLogAddIndexEntryAllocation, entry, {}, 900);
-  added.undo = kLogDeleteIndexEntryAllocation;
-  LogFileIndex index;
-  index.Add(added, LogTargetRecord(added, 4096, 1024));
-  index.Seal();
-  for (std::uint16_t sequence : {7, 6}) {
-    Facts facts;
-    std::vector<WitnessEvent> events;
-    index.Join(40, sequence, NtfsTimes{}, &facts, &events);
-    EXPECT_EQ(facts.Get(Fact::kLogRecords), sequence == 7 ? 1u : 0u) << sequence;
+TEST(LogFileJoin, AnIndexEntryAddedJoinsTheFileItNamesWhereItsKeyIsAFileName) {
+  // An entry naming record 40, sequence 7: in a folder's $I30, its key a
+  // $FILE_NAME (a one-letter name, times at 0x08 of the key); in $ObjId:$O,
+  // a 16-byte key whose bytes are no times.
+  auto entry = [](std::uint16_t key_length, std::uint8_t name_length) {
+    std::vector<std::uint8_t> e(0x10 + 0x42 + 2 * 8, 0);
+    Put64(e, 0, std::uint64_t{7} << 48 | 40);
+    Put16(e, 0x08, static_cast<std::uint16_t>(e.size()));
+    Put16(e, 0x0A, key_length);
+    Put64(e, 0x10 + 0x08, kT);
+    Put64(e, 0x10 + 0x10, kT + kYear * 10000);
+    e[0x10 + 0x40] = name_length;
+    return e;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> entry;
+    bool joined;
+  } cases[] = {{"$I30", entry(0x44, 1), true},
+               {"$O", entry(16, 0), false},
+               {"a key length unlike its name's", entry(0x48, 1), false}};
+  for (const auto& c : cases) {
+    LogRecord added = Update(20, kLogAddIndexEntryAllocation, c.entry, {}, 900);
+    added.undo = kLogDeleteIndexEntryAllocation;
+    EXPECT_EQ(TimesOfLogRecord(added, true).of != nullptr, c.joined) << c.what;
+    LogFileIndex index;
+    index.Add(added, LogTargetRecord(added, 4096, 1024));
+    index.Seal();
+    for (std::uint16_t sequence : {7, 6}) {
+      Facts facts;
+      std::vector<WitnessEvent> events;
+      index.Join(40, sequence, false, NtfsTimes{}, &facts, &events);
+      EXPECT_EQ(facts.Get(Fact::kLogRecords), c.joined && sequence == 7 ? 1u : 0u) << c.what;
+    }
   }
 }
 

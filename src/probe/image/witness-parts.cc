@@ -69,7 +69,7 @@ class LogPart : public WitnessPart {
     const NtfsTimes now{
         static_cast<std::uint64_t>(b.CreationTime), static_cast<std::uint64_t>(b.LastWriteTime),
         static_cast<std::uint64_t>(b.ChangeTime), static_cast<std::uint64_t>(b.LastAccessTime)};
-    index_->Join(file.record, file.sequence, now, &info->facts, &info->events);
+    index_->Join(file.record, file.sequence, info->deleted, now, &info->facts, &info->events);
   }
 
   std::string LossReport() const override {

@@ -61,6 +61,19 @@ void FileNameTimes(std::span<const std::uint8_t> value, LogTimes* t) {
   if (t->known != 0) t->of = "$FN";
 }
 
+// Whether `entry` is an index entry whose key is a $FILE_NAME, as in a
+// folder's $I30: other indexes ($O, $SII, $SDH, $Q, $R) keep keys of other
+// lengths, and their bytes are no times.
+bool IsFileNameEntry(std::span<const std::uint8_t> entry) {
+  constexpr std::size_t kHeader = 0x10, kNameLength = 0x40, kNamespace = 0x41;
+  if (entry.size() < kHeader + kFileNameHeader) return false;
+  const std::size_t length = LoadLe16(entry.data() + 0x08), key = LoadLe16(entry.data() + 0x0A);
+  const std::uint8_t* name = entry.data() + kHeader;
+  return name[kNameLength] != 0 && name[kNamespace] <= 3 &&
+         key == kFileNameHeader + 2 * std::size_t{name[kNameLength]} &&
+         kHeader + key <= std::min(length, entry.size());
+}
+
 }  // namespace
 
 LogTimes TimesOfLogRecord(const LogRecord& r, bool redo) {
@@ -88,7 +101,7 @@ LogTimes TimesOfLogRecord(const LogRecord& r, bool redo) {
     case kLogAddIndexEntryAllocation:
     case kLogDeleteIndexEntryAllocation:
       // An entry: its header, then its key, a $FILE_NAME value in $I30.
-      if (data.size() > 0x10) FileNameTimes(data.subspan(0x10), &t);
+      if (IsFileNameEntry(data)) FileNameTimes(data.subspan(0x10), &t);
       return t;
     case kLogUpdateFileNameRoot:
     case kLogUpdateFileNameAllocation:
@@ -164,12 +177,11 @@ void LogFileIndex::Add(const LogRecord& r, std::uint64_t record) {
 void LogFileIndex::AddNamed(const LogRecord& r) {
   // An $I30 entry: the file reference first, then the lengths, the flags
   // and the $FILE_NAME key.
-  constexpr std::size_t kEntry = 0x10 + kFileNameHeader;
   const bool added = r.redo == kLogAddIndexEntryRoot || r.redo == kLogAddIndexEntryAllocation;
   const bool removed =
       r.redo == kLogDeleteIndexEntryRoot || r.redo == kLogDeleteIndexEntryAllocation;
   const std::span<const std::uint8_t> entry = added ? r.redo_data : r.undo_data;
-  if ((!added && !removed) || entry.size() < kEntry) return;
+  if ((!added && !removed) || !IsFileNameEntry(entry)) return;
   const std::uint64_t reference = LoadLe64(entry.data());
   touches_.push_back({RecordNumber(reference), r.lsn, kNoTimes, SequenceNumber(reference), kNamed});
 }
@@ -208,13 +220,24 @@ bool LogFileIndex::Step(const Times& x, FILETIME (&known)[4], std::uint8_t* know
   const bool back = ((both & 1) != 0 && x.after[0] < x.before[0]) ||
                     ((both & 2) != 0 && x.after[1] < x.before[1]);
   const bool clock_back = (both & 4) != 0 && x.after[2] < x.before[2];
+  // Whether the file was new: its creation against the change time the
+  // record itself writes (a tool that sets the times of a file untouched
+  // since it was made writes a change time of now), else the one before.
+  const bool change_known = (x.after_known & 4) != 0 || (before_mask & 4) != 0;
+  const FILETIME change = (x.after_known & 4) != 0 ? x.after[2] : before[2];
   const bool fresh =
-      (before_mask & 5) != 5 || before[2] < before[0] || before[2] - before[0] < kFresh;
+      (before_mask & 1) == 0 || !change_known || change < before[0] || change - before[0] < kFresh;
   return back && !clock_back && !fresh;
 }
 
-void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const NtfsTimes& current,
-                        Facts* facts, std::vector<WitnessEvent>* events) const {
+void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool deleted,
+                        const NtfsTimes& current, Facts* facts,
+                        std::vector<WitnessEvent>* events) const {
+  // NTFS raises a record's sequence number as it frees it: a deleted file
+  // lived under the one before.
+  auto lived_as = [&](std::uint16_t s) {
+    return s == sequence || (deleted && static_cast<std::uint16_t>(s + 1) == sequence);
+  };
   facts->Set(Fact::kLogRecords, 0);
   facts->Set(Fact::kLogMovedBack, 0);
   auto it = std::lower_bound(records_.begin(), records_.end(), record,
@@ -237,9 +260,11 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, const Ntfs
   bool mine = !turns;
   std::vector<std::pair<int, FILETIME>> seen;
   for (const Touch& t : touches) {
-    if (t.kind == kMade) mine = t.sequence == sequence;
+    if (t.kind == kMade) mine = lived_as(t.sequence);
+    // The record's deallocation is the last of the file it held.
+    const bool freed = t.kind == kRemoved && mine;
     if (t.kind == kRemoved) mine = false;
-    if (t.kind == kNamed ? t.sequence != sequence : !mine) continue;
+    if (t.kind == kNamed ? !lived_as(t.sequence) : !mine && !freed) continue;
     if (count == 0) first = t.lsn;
     last = t.lsn;
     ++count;

@@ -73,12 +73,15 @@ class LogFileIndex {
   // a time back as a forger does (see kLogMovedBack), and, as events, every
   // $STANDARD_INFORMATION time they show that differs from the current one
   // (the code: 0 creation, 1 write, 2 change, 3 access).
-  void Join(std::uint64_t record, std::uint16_t sequence, const NtfsTimes& current, Facts* facts,
-            std::vector<WitnessEvent>* events) const;
+  // A file's records run from its record's initialisation to its
+  // deallocation; a `deleted` file's `sequence` is the one NTFS raised as
+  // it freed the record.
+  void Join(std::uint64_t record, std::uint16_t sequence, bool deleted, const NtfsTimes& current,
+            Facts* facts, std::vector<WitnessEvent>* events) const;
 
-  // A file whose creation time was less than this older than its change
-  // time when a time of it was moved back was made moments before: a copy
-  // or an extraction setting the times its source kept.
+  // A file whose creation time was less than this older than the change
+  // time written with a time moved back was made moments before: a copy or
+  // an extraction setting the times its source kept.
   static constexpr std::uint64_t kFresh = 3600ull * 10000000;  // an hour
 
  private:
