@@ -13,6 +13,7 @@
 
 #include "ntfs_builder.h"
 #include "probe/memory-reader.h"
+#include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/ntfs/run-list.h"
 #include "probe/ntfs/usn-journal.h"
@@ -380,6 +381,14 @@ TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
       {{close(kUsnBasicInfoChange | kUsnClose, 0x20)}, true},
       {{close(kUsnFileCreate | kUsnClose, 0x20), close(kUsnBasicInfoChange | kUsnClose, 0x22)},
        false},
+      // A service sets hidden and system: the change, then its close,
+      // both with the new attributes.
+      {{close(kUsnFileCreate | kUsnClose, 0x2010), close(kUsnBasicInfoChange, 0x2016),
+        close(kUsnBasicInfoChange | kUsnClose, 0x2016)},
+       false},
+      {{close(kUsnFileCreate | kUsnClose, 0x2010), close(kUsnBasicInfoChange, 0x2010),
+        close(kUsnBasicInfoChange | kUsnClose, 0x2010)},
+       true},
       {{close(kUsnBasicInfoChange | 0x4000 | kUsnClose, 0x10)}, false},  // indexable change
       {{close(kUsnBasicInfoChange | 0x1000 | 0x2000 | kUsnClose, 0x20)}, false},  // renamed
   };
@@ -657,6 +666,21 @@ TEST(UsnJournal, RealWindowsRecordsAreRead) {
                              0),
             0u)
       << events.out;
+
+  // A Windows service setting hidden and system on a folder it made: its
+  // basic information changed, its times not.
+  const std::string service =
+      std::string(QST_SOURCE_DIR) + "/../shared/evidence/usn-win10-attributes.bin";
+  if (access(service.c_str(), R_OK) != 0) QST_SKIP() << "no " << service;
+  std::vector<UsnRecord> service_records = Records(testing::ReadFile(service), &damaged);
+  ASSERT_EQ(service_records.size(), 4u);  // made, made and closed, the change, its close
+  UsnJournalIndex index;
+  for (const UsnRecord& r : service_records) index.Add(r);
+  const UsnJournalIndex::File* folder =
+      index.Find(RecordNumber(service_records[0].file), SequenceNumber(service_records[0].file));
+  ASSERT_NE(folder, nullptr);
+  EXPECT_TRUE(folder->has_times_set);
+  EXPECT_FALSE(folder->times_set_alone);
 }
 
 TEST(UsnJournal, FilesJoinTheirRecordsInSqliteOnRecordAndSequence) {

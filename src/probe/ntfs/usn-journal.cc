@@ -273,14 +273,18 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
     f.has_times_set = true;
     f.times_set = r.time;
     // Basic information is the times and the attributes: a close that
-    // changed anything else, or attributes that moved, is no times set.
+    // changed anything else, or attributes that moved since the file's
+    // close before (or its creation), is no times set. The records between
+    // already carry the new attributes.
     const bool attributes_kept = !f.has_attributes || f.attributes == r.attributes;
     if ((r.reason & kUsnClose) && (r.reason & ~(kUsnBasicInfoChange | kUsnClose)) == 0 &&
         attributes_kept)
       f.times_set_alone = true;
   }
-  f.has_attributes = true;
-  f.attributes = r.attributes;
+  if ((r.reason & (kUsnClose | kUsnFileCreate)) != 0 && r.major != 4) {
+    f.has_attributes = true;
+    f.attributes = r.attributes;
+  }
 }
 
 const UsnJournalIndex::File* UsnJournalIndex::Find(std::uint64_t record,

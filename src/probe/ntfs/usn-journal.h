@@ -110,7 +110,7 @@ class UsnJournalIndex {
     // attributes the same as in the file's record before: its times alone.
     bool times_set_alone = false;
     std::uint64_t records = 0;
-    // The attributes of its last record that has them (V2, V3).
+    // The attributes of its last close or creation that has them (V2, V3).
     bool has_attributes = false;
     std::uint32_t attributes = 0;
     // Time and reasons of each record, when kept.
