@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "probe/fat/fat-boot.h"
 #include "run_binary.h"
 #include "test_env.h"
 
@@ -244,6 +245,9 @@ class Fat32Bytes {
     Write(table_ + c * 4ull, v);
   }
   std::uint64_t data() const { return data_; }
+  // Marks the entry deleted, as the first byte of its name; its chain is
+  // left as it is.
+  void MarkDeleted(std::uint64_t entry) { Write(entry, std::string(1, '\xE5')); }
 
  private:
   static std::uint64_t Le(const std::string& b, std::size_t at, int size) {
@@ -267,6 +271,88 @@ class Fat32Bytes {
   std::uint64_t sector_ = 0, cluster_ = 0, table_ = 0, data_ = 0;
   std::uint32_t root_ = 0;
 };
+
+// A FAT boot sector: `sector` bytes a sector, `per_cluster` sectors a
+// cluster, one reserved sector (32 on FAT32), two tables of `table`
+// sectors (a FAT32 one with the 16-bit size 0), `root` root entries, and
+// `clusters` clusters.
+std::vector<std::uint8_t> BootSector(std::uint16_t sector, std::uint8_t per_cluster,
+                                     std::uint32_t table, bool fat32, std::uint16_t root,
+                                     std::uint32_t clusters) {
+  std::vector<std::uint8_t> s(512, 0);
+  auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  s[0] = 0xEB, s[510] = 0x55, s[511] = 0xAA;
+  const std::uint32_t reserved = fat32 ? 32 : 1;
+  const std::uint32_t data = reserved + 2 * table + (root * 32u + sector - 1) / sector;
+  put(0x0B, sector, 2);
+  s[0x0D] = per_cluster;
+  put(0x0E, reserved, 2);
+  s[0x10] = 2;
+  put(0x11, root, 2);
+  put(0x20, data + clusters * per_cluster, 4);
+  s[0x15] = 0xF8;
+  if (fat32) {
+    put(0x24, table, 4);
+    put(0x2C, 2, 4);
+  } else {
+    put(0x16, table, 2);
+  }
+  return s;
+}
+
+// The kind and clusters of a volume as Windows' own FAT driver reads them.
+TEST(FatBootSector, TheKindIsWhatWindowsReads) {
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> sector;
+    FatKind kind;
+    std::uint32_t clusters;
+  } cases[] = {
+      {"4,086 clusters: FAT12 (the driver's limit is 4,087)",
+       BootSector(512, 1, 16, false, 512, 4086), FatKind::kFat12, 4086},
+      {"4,087 clusters: FAT16", BootSector(512, 1, 16, false, 512, 4087), FatKind::kFat16, 4087},
+      {"a small FAT32: its 16-bit table size is 0", BootSector(512, 1, 8, true, 0, 1000),
+       FatKind::kFat32, 1000},
+      {"FAT12 of 4,096-byte sectors and 512 KiB clusters, a one-sector table",
+       BootSector(4096, 128, 1, false, 512, 100), FatKind::kFat12, 100},
+  };
+  for (const auto& c : cases) {
+    FatGeometry g;
+    std::string error;
+    ASSERT_TRUE(ParseFatBootSector(c.sector.data(), &g, &error)) << c.what << ": " << error;
+    EXPECT_EQ(g.kind, c.kind) << c.what;
+    EXPECT_EQ(g.clusters, c.clusters) << c.what;
+  }
+}
+
+// A folder deleted where the table kept its chain (a deletion cut short,
+// or made by a tool): with -a, every entry along the chain, not those of
+// its first cluster alone.
+TEST(FatDeleted, AFolderWhoseChainIsStillAllocatedIsReadAlongIt) {
+  Volume sound = FatImagesAccess::Make("32");
+  if (!sound.skip.empty()) QST_SKIP() << sound.skip;
+  const std::string image = sound.image + ".chain";
+  // 60 long names fill several 512-byte clusters.
+  const std::string many = sound.image + ".many/many";
+  ASSERT_EQ(Shell("mkdir -p " + many), 0);
+  for (int j = 0; j < 60; ++j) std::ofstream(many + "/long-file-name-" + std::to_string(j)) << j;
+  const std::string make = "cp " + sound.image + " " + image +
+                           " && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + image + " " + many + " ::/";
+  ASSERT_EQ(Shell(make + " >/dev/null"), 0);
+  {
+    Fat32Bytes b(image);
+    const std::uint64_t entry = b.EntryOf(b.root(), "MANY       ");
+    b.MarkDeleted(entry);
+  }
+  const testing::RunResult run = RunQst({"-d", image, "-a", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(run.status, 0);
+  for (int j = 0; j < 60; ++j)
+    EXPECT_NE(run.out.find("long-file-name-" + std::to_string(j) + " |"), std::string::npos) << j;
+  unlink(image.c_str());
+  Shell("rm -rf " + sound.image + ".many");
+}
 
 TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
   Volume sound = FatImagesAccess::Make("32");

@@ -58,18 +58,22 @@ bool ParseFat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
   const std::uint64_t root_entries = LoadLe16(s + 0x11);
   std::uint64_t sectors = LoadLe16(s + 0x13);
   if (sectors == 0) sectors = LoadLe32(s + 0x20);
+  // Windows reads a volume as FAT32 where the 16-bit table size is 0,
+  // whatever its cluster count, and tells FAT12 from FAT16 by the count
+  // alone (its driver's limit is 4,087 clusters, not the 4,085 of the
+  // specification).
   std::uint64_t table_sectors = LoadLe16(s + 0x16);
-  if (table_sectors == 0) table_sectors = LoadLe32(s + 0x24);
+  const bool fat32 = table_sectors == 0;
+  if (fat32) table_sectors = LoadLe32(s + 0x24);
   const std::uint64_t root_sectors = (root_entries * 32 + g->sector_bytes - 1) / g->sector_bytes;
   const std::uint64_t data_sector = reserved + tables * table_sectors + root_sectors;
-  if (table_sectors == 0 || sectors <= data_sector || g->cluster_bytes > 256 * 1024) {
+  // Up to 128 sectors a cluster, of up to 4,096 bytes: 512 KiB.
+  if (table_sectors == 0 || sectors <= data_sector || g->cluster_bytes > 512 * 1024) {
     *error = "its table and cluster fields do not fit together";
     return false;
   }
   const std::uint64_t clusters = (sectors - data_sector) / s[0x0D];
-  g->kind = clusters < 4085    ? FatKind::kFat12
-            : clusters < 65525 ? FatKind::kFat16
-                               : FatKind::kFat32;
+  g->kind = fat32 ? FatKind::kFat32 : clusters < 4087 ? FatKind::kFat12 : FatKind::kFat16;
   // At most what the table can name.
   const std::uint64_t bits = g->kind == FatKind::kFat12 ? 12 : g->kind == FatKind::kFat16 ? 16 : 32;
   const std::uint64_t named = table_sectors * g->sector_bytes * 8 / bits;

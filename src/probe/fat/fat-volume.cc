@@ -1,8 +1,10 @@
 #include "probe/fat/fat-volume.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "probe/fat/exfat-upcase.h"
+#include "probe/le.h"
 #include "util/text.h"
 
 namespace qst {
@@ -93,8 +95,12 @@ void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
   std::vector<std::uint32_t> clusters;
   const FatEntry& e = folder.entry;
   if (e.deleted && !e.contiguous) {
-    // A deleted folder's chain is freed: its first cluster alone is its own.
-    clusters.push_back(e.first_cluster);
+    // A deleted folder's chain is freed: its first cluster alone is its own,
+    // but where that cluster still opens with the folder's own "." entry
+    // and its chain is still allocated whole, along the chain.
+    if (!OpensFolder(e.first_cluster) ||
+        table_.Chain(e.first_cluster, limit, &clusters) != ChainEnd::kEnd || clusters.empty())
+      clusters.assign(1, e.first_cluster);
   } else if (e.contiguous) {
     const std::uint64_t count =
         std::min<std::uint64_t>((e.size + g_.cluster_bytes - 1) / g_.cluster_bytes, limit);
@@ -126,6 +132,16 @@ void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
     }
     places->push_back(g_.ClusterOffset(c));
   }
+}
+
+bool FatVolume::OpensFolder(std::uint32_t cluster) {
+  std::uint8_t dot[32];
+  if (g_.exfat() || !g_.ValidCluster(cluster) ||
+      !reader_.ReadAll(g_.ClusterOffset(cluster), dot, sizeof dot))
+    return false;
+  const std::uint32_t named = std::uint32_t{LoadLe16(dot + 0x14)} << 16 | LoadLe16(dot + 0x1A);
+  return std::memcmp(dot, ".          ", 11) == 0 && (dot[0x0B] & kFatDirectory) != 0 &&
+         (g_.kind == FatKind::kFat32 ? named : named & 0xFFFF) == cluster;
 }
 
 void FatVolume::ReadTree() {

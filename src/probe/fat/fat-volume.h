@@ -73,6 +73,8 @@ class FatVolume {
  private:
   FatVolume(VolumeReader& reader, const FatGeometry& g, FatReadOptions options)
       : reader_(reader), g_(g), table_(reader, g), options_(options) {}
+  // Whether `cluster` opens with a folder's "." entry naming itself.
+  bool OpensFolder(std::uint32_t cluster);
   void ReadTree();
   // Reads `folder` and adds its entries as its children.
   void ReadChildren(std::uint32_t folder);
