@@ -77,6 +77,10 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
   std::string bad_space = Entry(76, kFolder, u"ns", k1700);
   bad_space[0x51] = 4;
   std::string last_entry = Entry(77, kFolder, u"last", k1700, 2);
+  // A node's end marker: no reference, length 16, no key, "last entry".
+  std::string marker(16, '\0');
+  Put(marker, 8, 16, 2);
+  Put(marker, 12, 2, 2);
   const Case cases[] = {
       {"a backdated and a future entry, zeros between",
        std::string(16, '\0') + old + std::string(24, '\0') + later,
@@ -92,6 +96,10 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
       {"the last entry's flag", last_entry, {}},
       {"bytes off the 8-byte steps", std::string(4, 'x') + old, {}},
       {"random bytes", std::string(4096, '\x5a'), {}},
+      {"a removed last entry's key after the end marker written over its header",
+       marker + old.substr(16) + std::string(16, '\0'),
+       {u"old.txt"}},
+      {"a key after zeros that are no end marker", std::string(16, '\0') + old.substr(16), {}},
   };
   for (const Case& c : cases) {
     std::vector<std::u16string> names;
@@ -107,6 +115,13 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
   EXPECT_EQ(carved[0].size, 1234u);
   EXPECT_TRUE(carved[0].slack);
   EXPECT_EQ(carved[1].times.creation, k2090);
+  EXPECT_TRUE(carved[0].referenced);
+  // Its reference lost under the end marker: none is made up.
+  carved = Carve(marker + later.substr(16));
+  ASSERT_EQ(carved.size(), 1u);
+  EXPECT_FALSE(carved[0].referenced);
+  EXPECT_EQ(carved[0].reference, 0u);
+  EXPECT_EQ(carved[0].times.creation, k2090);
 }
 
 TEST(IndexSlack, AnEntryIdenticalToALiveOneIsNotRepeated) {
@@ -123,6 +138,12 @@ TEST(IndexSlack, AnEntryIdenticalToALiveOneIsNotRepeated) {
   std::vector<FolderEntry> twice =
       Carve(Entry(70, kFolder, u"same.txt", 1000) + Entry(70, kFolder, u"same.txt", 2000) +
             Entry(70, kFolder, u"same.txt", 2000));
+  // The live entry's key again, after an end marker: the same entry.
+  std::string marker(16, '\0');
+  Put(marker, 8, 16, 2);
+  Put(marker, 12, 2, 2);
+  for (const FolderEntry& e : Carve(marker + Entry(70, kFolder, u"same.txt", 1000).substr(16)))
+    twice.push_back(e);
   index.AddSlack(twice);
   ASSERT_EQ(index.slack().size(), 1u);
   EXPECT_EQ(index.slack()[0].times.creation, 2000u);
@@ -221,7 +242,11 @@ class IndexEntries : public ::testing::Test {
     Put(gone, 0, reused_ | std::uint64_t{9} << 48, 8);
     const std::string later = Entry(reused_ + 1000, big, u"from-2090.txt", 154350144000000000);
     const std::string cut = Entry(reused_ + 1001, big, u"cut.txt", k1700).substr(0, 40);
-    b.replace(end + 64, gone.size() + later.size() + cut.size(), gone + later + cut);
+    // Right after the end marker, the key of a last entry removed from the
+    // node: its header, and with it the reference, lie under the marker.
+    const std::string key = Entry(reused_ + 1002, big, u"lost-ref.txt", k1700).substr(16);
+    b.replace(end, key.size(), key);
+    b.replace(end + 128, gone.size() + later.size() + cut.size(), gone + later + cut);
     Fixups(b, 4096, true);
     Write(block, b);
     // Small's record: an old root's entry past the bytes in use.
@@ -399,6 +424,13 @@ TEST_F(IndexEntries, EntriesLeftInSlackAreRowsOfTheirOwnWithAllAndTheOption) {
   EXPECT_NE(row("C:\\big\\from-2090.txt").find(" |slack |2090/02/12"), std::string::npos);
   EXPECT_NE(row("C:\\small\\root-remnant.txt").find(" |slack |1700/01/01"), std::string::npos);
   EXPECT_EQ(row("C:\\big\\cut.txt"), "");
+  // A key whose reference is lost: no index, no sequence.
+  const std::string lost = row("C:\\big\\lost-ref.txt");
+  EXPECT_EQ(lost.substr(0, lost.find(" |null | null")),
+            "C:\\big\\lost-ref.txt |null |null |null |null |null |null")
+      << lost;
+  EXPECT_NE(lost.find(" |slack |1700/01/01 00:00:00.000000300 (UTC) |"), std::string::npos) << lost;
+  EXPECT_NE(lost.find(" |4096 |1234 |null |null | "), std::string::npos) << lost;
   // Not without both options; the live entries are not repeated.
   EXPECT_EQ(RunQst({"-d", volume_.image, "-I", "-e", "-r", "C:\\"}).out.find("gone-before"),
             std::string::npos);

@@ -168,7 +168,10 @@ void PrintJson(const FileTimestampRecord& r, std::string* out) {
     return;
   }
   out->append(",\"index\":");
-  AppendNumber(r.id, out);
+  if (r.id_lost)
+    out->append("null");
+  else
+    AppendNumber(r.id, out);
   out->append(",\"folder\":").append(r.folder ? "true" : "false");
   if (r.has_size) {
     out->append(",\"size\":");
@@ -288,7 +291,7 @@ void PrintCsv(const FileTimestampRecord& r, std::string* out) {
     return;
   }
   out->push_back(',');
-  AppendNumber(r.id, out);
+  if (!r.id_lost) AppendNumber(r.id, out);
   out->append(r.folder ? ",yes," : ",no,");
   if (r.has_size) AppendNumber(r.size, out);
   for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime})
@@ -320,7 +323,7 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix,
   // them, so that a timeline tells them from live files.
   if (r.fields.has(Witness::kState) && r.deleted) out->append(" (deleted)");
   out->push_back('|');
-  AppendNumber(r.id, out);
+  if (!r.id_lost) AppendNumber(r.id, out);
   out->append(r.folder ? "|d/drwxrwxrwx|0|0|" : "|r/rrwxrwxrwx|0|0|");
   AppendNumber(r.has_size ? r.size : 0, out);
   for (FILETIME t : times) {
@@ -372,7 +375,10 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   out->append(",\"path\":");
   AppendEventName("path", r.path, out);
   out->append(",\"index\":");
-  AppendNumber(r.id, out);
+  if (r.id_lost)
+    out->append("null");
+  else
+    AppendNumber(r.id, out);
   out->append(",\"filetime\":\"");
   AppendNumber(t.raw, out);
   out->append("\",\"source\":\"").append(source).append("\",\"type\":");

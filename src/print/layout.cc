@@ -185,7 +185,10 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
   out->append("\n  path: ");
   AppendTextName(r.path, out, false, r.fields.volume_names);
   out->append(" \n    ID: ");
-  AppendInt(static_cast<int>(r.id), out);
+  if (r.id_lost)
+    out->append("null");
+  else
+    AppendInt(static_cast<int>(r.id), out);
   out->append(" \n");
   AppendTimeLines({{{" atime: ", &r.atime},
                     {" mtime: ", &r.mtime},
@@ -220,7 +223,10 @@ void PrintRow(const FileTimestampRecord& r, std::string* out) {
   if (!AppendPrelude(r, out, true)) return;
   AppendTextName(r.path, out, true, r.fields.volume_names);
   out->append(" |");
-  AppendInt(static_cast<int>(r.id), out);
+  if (r.id_lost)
+    out->append("null");
+  else
+    AppendInt(static_cast<int>(r.id), out);
   out->append(" |");
   for (const RenderedTimestamp* t : {&r.atime, &r.mtime, &r.ctime, &r.crtime}) {
     AppendTimeOrNull(!r.slack, *t, out);

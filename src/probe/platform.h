@@ -63,6 +63,9 @@ struct RawFileInfo {
   // behind it, nothing above is read but `file_index`, `volume` and
   // `file_id`, and its times are the entry's, among the facts.
   bool slack = false;
+  // With `slack`: the entry's file reference is lost (a key found after an
+  // end marker written over its entry's header): `file_index` was not read.
+  bool index_lost = false;
   bool has_volume_id = false;
   std::uint8_t volume_id[16] = {};
   // When the volume was made (its $MFT record's creation); 0 when unknown.

@@ -83,6 +83,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     if (fields.has(e.witness)) r.events.push_back(e);
   r.path = path;
   r.id = raw.file_index;
+  r.id_lost = raw.index_lost;
   r.identity = {raw.volume, raw.file_id};
   r.folder = (raw.basic.FileAttributes & kFileAttributeDirectory) != 0;
   r.has_size = raw.has_size;

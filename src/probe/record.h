@@ -57,6 +57,7 @@ struct FileTimestampRecord {
   std::string error_text;
 
   std::uint32_t id = 0;
+  bool id_lost = false;  // `id` was not read: printed as null
   RenderedTimestamp atime, mtime, ctime, crtime;
   const char* type = "";  // the origin verdict of the four times
   bool has_object_id = false;

@@ -166,10 +166,12 @@ class IndexPart : public WitnessPart {
     const std::uint64_t record = RecordNumber(entry.reference);
     *info = RawFileInfo{};
     info->slack = true;
-    info->file_index = static_cast<std::uint32_t>(record);
+    info->index_lost = !entry.referenced;
+    info->file_index = entry.referenced ? static_cast<std::uint32_t>(record) : 0;
     info->volume = 3;  // none of the volume's own files
     info->file_id = entry.reference;
     AddEntryFacts(entry, &info->facts);
+    if (!entry.referenced) return true;
     const bool in_use = record < NtfsVolume::kNone && volume_.InUse(record);
     info->facts.Set(Fact::kIndexReused,
                     in_use && volume_.SequenceOf(record) != SequenceNumber(entry.reference));

@@ -1,6 +1,7 @@
 #include "probe/ntfs/index-entries.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -19,18 +20,14 @@ constexpr std::size_t kAlign = 8;
 
 constexpr std::size_t Aligned(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
-// The entry at `e` (`available` bytes on), when its structure holds.
-bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder, FolderEntry* out) {
-  if (available < kHeader + kFileNameHeader) return false;
-  const std::size_t length = LoadLe16(e + kEntryLength);
-  const std::size_t key_length = LoadLe16(e + kKeyLength);
-  const std::uint16_t flags = LoadLe16(e + kFlags);
-  if ((flags & ~kSubNode) != 0 || length > available || key_length < kFileNameHeader) return false;
-  const std::uint8_t* key = e + kHeader;
+// The $FILE_NAME key at `key` (`available` bytes on) of an entry of
+// `folder`, when its structure holds: into `out`, but for the reference.
+bool CarveKey(const std::uint8_t* key, std::size_t available, std::uint64_t folder,
+              FolderEntry* out) {
+  if (available < kFileNameHeader) return false;
   const std::size_t units = key[0x40];
-  if (units == 0 || key_length != kFileNameHeader + 2 * units || key[0x41] > kWin32AndDosName)
-    return false;
-  if (length != Aligned(kHeader + key_length) + ((flags & kSubNode) != 0 ? 8 : 0)) return false;
+  const std::size_t key_length = kFileNameHeader + 2 * units;
+  if (units == 0 || key_length > available || key[0x41] > kWin32AndDosName) return false;
   FileNameValue value;
   if (!DecodeFileName(key, static_cast<std::uint32_t>(key_length), &value) ||
       RecordNumber(value.parent) != folder)
@@ -41,7 +38,6 @@ bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder,
     if (unit == 0 || unit == u'/') return false;
     out->name[i] = unit;
   }
-  out->reference = LoadLe64(e);
   out->space = value.space;
   out->times = value.times;
   out->allocated = value.AllocatedSize();
@@ -50,15 +46,42 @@ bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder,
   return true;
 }
 
+// The entry at `e` (`available` bytes on), when its structure holds.
+bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder, FolderEntry* out) {
+  if (available < kHeader + kFileNameHeader) return false;
+  const std::size_t length = LoadLe16(e + kEntryLength);
+  const std::size_t key_length = LoadLe16(e + kKeyLength);
+  const std::uint16_t flags = LoadLe16(e + kFlags);
+  if ((flags & ~kSubNode) != 0 || length > available || key_length < kFileNameHeader ||
+      key_length != kFileNameHeader + 2 * std::size_t{e[kHeader + 0x40]})
+    return false;
+  if (length != Aligned(kHeader + key_length) + ((flags & kSubNode) != 0 ? 8 : 0)) return false;
+  if (!CarveKey(e + kHeader, key_length, folder, out)) return false;
+  out->reference = LoadLe64(e);
+  out->referenced = true;
+  return true;
+}
+
+// Whether the 16 bytes at `e` are a node's end marker: no reference, a
+// length of 16, no key, "last entry" (and maybe a sub-node, whose VCN then
+// follows).
+bool IsEndMarker(const std::uint8_t* e) {
+  constexpr std::uint16_t kLast = 0x02;
+  const std::uint16_t flags = LoadLe16(e + kFlags);
+  return LoadLe64(e) == 0 && LoadLe16(e + kKeyLength) == 0 && (flags & kLast) != 0 &&
+         (flags & ~(kLast | kSubNode)) == 0 &&
+         LoadLe16(e + kEntryLength) == ((flags & kSubNode) != 0 ? kHeader + 8 : kHeader);
+}
+
 void AddFacts(std::uint64_t reference, const NtfsTimes& times, std::uint64_t allocated,
-              std::uint64_t size, Facts* facts) {
+              std::uint64_t size, Facts* facts, bool referenced = true) {
   facts->Set(Fact::kIndexAccess, times.access);
   facts->Set(Fact::kIndexWrite, times.write);
   facts->Set(Fact::kIndexChange, times.change);
   facts->Set(Fact::kIndexCreation, times.creation);
   facts->Set(Fact::kIndexAllocated, allocated);
   facts->Set(Fact::kIndexSize, size);
-  facts->Set(Fact::kIndexSequence, SequenceNumber(reference));
+  if (referenced) facts->Set(Fact::kIndexSequence, SequenceNumber(reference));
 }
 
 }  // namespace
@@ -66,8 +89,18 @@ void AddFacts(std::uint64_t reference, const NtfsTimes& times, std::uint64_t all
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
                         std::vector<FolderEntry>* out) {
   FolderEntry entry;
-  for (std::size_t pos = 0; pos + kHeader + kFileNameHeader <= size; pos += kAlign)
-    if (CarveAt(data + pos, size - pos, folder, &entry)) out->push_back(entry);
+  for (std::size_t pos = 0; pos + kFileNameHeader <= size; pos += kAlign) {
+    if (CarveAt(data + pos, size - pos, folder, &entry)) {
+      out->push_back(entry);
+    } else if (pos >= kHeader && IsEndMarker(data + pos - kHeader) &&
+               CarveKey(data + pos, size - pos, folder, &entry)) {
+      // The last entry of a node removed: the end marker written over its
+      // header, its key left whole after it; the reference is lost.
+      entry.reference = 0;
+      entry.referenced = false;
+      out->push_back(entry);
+    }
+  }
 }
 
 void FolderIndex::AddLive(const FileNameEntry& entry) {
@@ -161,13 +194,29 @@ void FolderIndex::AddSlack(std::vector<FolderEntry> carved) {
   };
   std::set<decltype(whole(FolderEntry{}))> seen;
   for (const FolderEntry& e : slack_) seen.insert(whole(e));
+  auto same = [](const Kept* live, const FolderEntry& e) {
+    return live != nullptr && live->times == e.times && live->allocated == e.allocated &&
+           live->size == e.size;
+  };
   for (FolderEntry& e : carved) {
-    const Kept* live = Find(e.reference, e.name);
-    if (live != nullptr && live->times == e.times && live->allocated == e.allocated &&
-        live->size == e.size)
-      continue;
+    if (same(Find(e.reference, e.name), e)) continue;
+    // A key whose reference is lost is the live entry its name and times
+    // are, whatever file that names.
+    if (!e.referenced && same(FindKey(e), e)) continue;
     if (seen.insert(whole(e)).second) slack_.push_back(std::move(e));
   }
+}
+
+const FolderIndex::Kept* FolderIndex::FindKey(const FolderEntry& e) const {
+  if (by_creation_.size() != live_.size()) {
+    by_creation_.clear();
+    for (std::size_t i = 0; i < live_.size(); ++i)
+      by_creation_.emplace(live_[i].times.creation, static_cast<std::uint32_t>(i));
+  }
+  auto [from, to] = by_creation_.equal_range(e.times.creation);
+  for (auto it = from; it != to; ++it)
+    if (NameIs(live_[it->second], e.name)) return &live_[it->second];
+  return nullptr;
 }
 
 void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16string_view name,
@@ -179,7 +228,7 @@ void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16str
 }
 
 void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
-  AddFacts(entry.reference, entry.times, entry.allocated, entry.size, facts);
+  AddFacts(entry.reference, entry.times, entry.allocated, entry.size, facts, entry.referenced);
 }
 
 }  // namespace qst

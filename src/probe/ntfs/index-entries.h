@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,9 @@ struct FolderEntry {
   NtfsTimes times;
   std::uint64_t allocated = 0, size = 0;
   bool slack = false;  // carved from slack, not in use
+  // The reference was read: a key found after an end marker written over
+  // its entry's header has none.
+  bool referenced = true;
 };
 
 // Carves the entries of `folder` from `size` bytes of slack at `data`,
@@ -88,6 +92,9 @@ class FolderIndex {
   // after `*cursor` where given; null where there is none.
   const Kept* Find(std::uint64_t reference, std::u16string_view name,
                    std::size_t* cursor = nullptr) const;
+  // A live entry of the name and creation time of `e`, whatever its
+  // reference; null where there is none.
+  const Kept* FindKey(const FolderEntry& e) const;
 
   std::vector<Kept> live_;  // in the order read
   // Their places in live_, by reference: what lookups search.
@@ -96,6 +103,9 @@ class FolderIndex {
   std::string narrow_;
   std::u16string wide_;
   std::vector<FolderEntry> slack_;
+  // The live entries by creation time, made when a key without reference
+  // is first compared with them (while slack is added, on one thread).
+  mutable std::multimap<FILETIME, std::uint32_t> by_creation_;
 };
 
 // The facts of an entry: its times, sizes and sequence number.

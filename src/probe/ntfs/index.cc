@@ -190,7 +190,10 @@ std::span<const std::uint8_t> NodeSlack(const std::uint8_t* header, std::size_t 
   if (available < kNodeHeaderSize) return {};
   const std::uint64_t end = LoadLe32(header + kEntriesEnd);
   if (end >= available) return {};
-  const std::uint64_t start = (end + 7) / 8 * 8;
+  // From the node's end marker on where there is room for one before the
+  // end: a removed last entry's key may lie whole right after it.
+  const std::uint64_t first = LoadLe32(header);
+  const std::uint64_t start = end % 8 == 0 && end >= first + 16 ? end - 16 : (end + 7) / 8 * 8;
   return start >= available ? std::span<const std::uint8_t>()
                             : std::span<const std::uint8_t>(header + start, available - start);
 }

@@ -72,9 +72,9 @@ void ForEachIndexBlockWithFree(
 // Applies a block's fixups; false when it is no whole "INDX" block.
 bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size);
 
-// The slack of a node: the bytes past its entries in use, from the first
-// 8-byte step, to the end of the root value or of the (fixed-up) block;
-// empty when there is none.
+// The slack of a node: the bytes past its entries in use, from its end
+// marker (or the first 8-byte step past the entries), to the end of the
+// root value or of the (fixed-up) block; empty when there is none.
 std::span<const std::uint8_t> RootSlack(const std::vector<std::uint8_t>& root);
 std::span<const std::uint8_t> BlockSlack(const std::uint8_t* block, std::uint32_t block_size);
 // All of a block's room for entries, for a block no longer in use.
