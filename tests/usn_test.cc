@@ -419,6 +419,69 @@ TEST(UsnJournal, ALostFirstPieceCostsOnlyItself) {
   unlink(lost.c_str());
 }
 
+// A long journal's $J in pieces across four extension records, which the
+// base record's $ATTRIBUTE_LIST names; the piece at VCN 0 is lost (its
+// sizes with it): every record of the other pieces is listed.
+TEST(UsnJournal, PiecesInExtensionRecordsAreEachReadWhereTheyStart) {
+  const struct {
+    const char* what;
+    bool first;  // the piece at VCN 0 is there (sparse, then cluster 200)
+    char claimed;
+    int missing;  // the piece of the four that is lost, or -1
+  } cases[] = {
+      {"the first piece lost", false, 1, -1},
+      {"the first piece lost, each run list a cluster longer than its VCNs", false, 2, -1},
+      {"a middle piece lost, the first telling the stream's size", true, 1, 1},
+  };
+  for (const auto& c : cases) {
+    VolumeBuilder b = JournalVolume();
+    std::vector<std::string> names;
+    std::vector<std::uint64_t> extensions;
+    for (int piece = 0; piece < 4; ++piece) {
+      if (piece == c.missing) continue;
+      std::vector<std::string> records;
+      for (int i = 0; i < 40; ++i) {
+        names.push_back("p" + std::to_string(piece) + "r" + std::to_string(i));
+        records.push_back(UsnRecordBytes(2, Ref(17, 2), Ref(5, 5), (9 + piece) * kCluster + 96 * i,
+                                         kT0, kUsnDataExtend,
+                                         std::u16string(names.back().begin(), names.back().end())));
+      }
+      const std::string page = Pages(records);
+      ASSERT_EQ(page.size(), kCluster);
+      b.bytes().replace((210 + piece) * kCluster, page.size(), page);
+      // Its cluster; then, where it claims two, one of zeros further on.
+      std::string runs = "\x21\x01";
+      runs += static_cast<char>(210 + piece);
+      runs += '\0';
+      if (c.claimed == 2) runs += std::string("\x11\x01", 2) + static_cast<char>(40 - piece);
+      runs += '\0';
+      b.Add(26 + piece,
+            RecordBuilder(1, 1, 25)
+                .NonResident(0x80, runs, 0, 9 + static_cast<std::uint64_t>(piece), u"$J")
+                .Close());
+      extensions.push_back(26 + piece);
+    }
+    RecordBuilder base(1, 1);
+    base.Resident(0x10, StandardInformation(1))
+        .Resident(0x20, AttributeList({26, 27, 28, 29}))
+        .Resident(0x30, FileName(11, 11, u"$UsnJrnl"));
+    if (c.first)
+      base.NonResident(0x80, std::string("\x01\x08\x21\x01\xC8\x00", 6), 13 * kCluster, 0, u"$J");
+    b.Add(25, base.Close());
+    const std::string image = ::testing::TempDir() + "/qst_usn_pieces_" + std::to_string(getpid());
+    std::ofstream(image, std::ios::binary) << b.bytes();
+    auto r = RunQst({"-d", image, "-U", "--journal-only", "--csv"});
+    EXPECT_EQ(r.err, "qst: " + image + ": USN journal read in part\n") << c.what;
+    for (const std::string& name : names)
+      EXPECT_EQ(r.out.find("," + name + ","), r.out.rfind("," + name + ","))
+          << name << " " << c.what;
+    for (const std::string& name : names)
+      EXPECT_NE(r.out.find("," + name + ","), std::string::npos) << name << " " << c.what;
+    EXPECT_EQ(r.out.find(",backdated.txt,") != std::string::npos, c.first) << c.what;
+    unlink(image.c_str());
+  }
+}
+
 TEST(UsnJournal, SignsFireOnTheFilesMadeForThemAndOnNoOther) {
   std::string image = ::testing::TempDir() + "/qst_usn_" + std::to_string(getpid());
   std::ofstream(image, std::ios::binary) << JournalVolume().bytes();

@@ -76,15 +76,31 @@ JoinedRuns JoinRunPieces(RunPieces pieces, std::uint64_t cluster_size) {
   for (auto& [vcn, piece] : pieces) {
     std::uint64_t clusters = 0;
     for (const auto& run : piece) clusters += run.second / cluster_size;
-    // A piece before the end of the last, or past what a file can hold, is
-    // left out.
-    if (vcn < next || vcn > max_clusters || clusters > max_clusters - vcn) {
+    // A piece past what a file can hold is left out.
+    if (vcn > max_clusters || clusters > max_clusters - vcn) {
       joined.overlap = true;
       continue;
+    }
+    // A piece that starts before the end of the one before takes its place
+    // from its first VCN on: each piece is where it says it starts, and
+    // what the one before held past that is the overlap, not the piece.
+    if (vcn < next) {
+      joined.overlap = true;
+      while (next > vcn && !joined.runs.empty()) {
+        auto& last = joined.runs.back();
+        const std::uint64_t held = last.second / cluster_size, cut = std::min(held, next - vcn);
+        next -= cut;
+        if (cut == held) {
+          joined.runs.pop_back();
+        } else {
+          last.second -= cut * cluster_size;
+        }
+      }
     }
     if (vcn > next) {
       joined.gap = true;
       joined.runs.emplace_back(kSparse, (vcn - next) * cluster_size);
+      next = vcn;
     }
     for (const auto& run : piece) {
       joined.runs.push_back(run);
