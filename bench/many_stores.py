@@ -6,8 +6,8 @@ stores from the Windows 7 evidence (two stores): a new catalog holds N
 stores, each with a block list of its own (a copy of the newer store's,
 naming the same changed blocks), so that every block a store does not hold
 is read through each newer store in turn, as on a long-kept volume. Then
-`qst -d IMG -S -e -u -r C:\\` is timed for each N (through libvshadow, and
-through qst's own reader of stores with --shadow-storage), beside The Sleuth Kit's
+`qst -d IMG -S -e -u -r C:\\` is timed for each N (qst's own reader of
+stores, alone and with --shadow-storage naming the volume), beside The Sleuth Kit's
 `fls -r -m` over every store mounted with vshadowmount (root and /dev/fuse;
 left out without them, and past 99 stores, which vshadowmount does not
 serve).
@@ -131,7 +131,7 @@ def main():
             build(raw, image, n)
             rows = [("qst -d -S -r", measure(
                 [args.qst, "-d", image, "-S", "-e", "-u", "-r", "C:\\"], args.runs)),
-                    # The stores read by qst's own reader (no libvshadow).
+                    # The same reader, the volume named as its own storage.
                     ("qst --shadow-storage", measure(
                         [args.qst, "-d", image, "--shadow-storage=" + image, "-e", "-u", "-r",
                          "C:\\"], args.runs))]

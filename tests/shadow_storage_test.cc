@@ -21,6 +21,7 @@
 #include "probe/ntfs/shadow-store.h"
 #include "run_binary.h"
 #include "test_env.h"
+#include "vshadow_oracle.h"
 
 namespace qst {
 namespace {
@@ -78,8 +79,8 @@ TEST_F(ShadowStorage, EveryByteOfEachStoreIsTheLibrarysWhereverItsDataLies) {
   std::vector<std::shared_ptr<VolumeReader>> storage = {Open(disk_, kPartition)};
   ShadowStores library, own, across;
   std::string why;
-  ASSERT_TRUE(OpenShadowStores(*volume, &library, &why)) << why;
-  ASSERT_TRUE(OpenShadowStoresWith(*volume, {}, "none", &own, &why)) << why;
+  ASSERT_TRUE(OpenShadowStoresThroughLibrary(*volume, &library, &why)) << why;
+  ASSERT_TRUE(OpenShadowStores(*volume, &own, &why)) << why;
   ASSERT_TRUE(OpenShadowStoresWith(*moved, storage, "storage.img", &across, &why)) << why;
   ASSERT_EQ(library.stores.size(), 2u);
   for (const ShadowStores* ours : {&own, &across}) {

@@ -341,24 +341,23 @@ TEST_F(ShadowCopies, StoresThatCannotBeReadAreNamed) {
   EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
   // The first store reads its changed blocks through the second one's data.
   EXPECT_EQ(r.err, "qst: " + lost_ +
-                       ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) holds no usable NTFS "
-                       "volume: cannot read the boot sector\n"
+                       ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) cannot be read: it "
+                       "reads through shadow copy 2, which cannot be read\n"
                        "qst: " +
                        lost_ +
                        ": shadow copy 2 (made 2013-12-03T06:37:48.9190583Z) cannot be read: its "
                        "data is not on this volume\n");
 }
 
-TEST_F(ShadowCopies, TheLibrarysFirstCauseIsSaid) {
+TEST_F(ShadowCopies, AHeaderOfAnUnknownVersionIsSaid) {
   // The volume's shadow-copy header of a version the library does not know.
   const std::string unknown = PatchedCopy("version9.raw", 0x1e00 + 16, std::string(1, '\x09'));
   auto r = RunQst({"-d", unknown, "-S", "-e", "C:\\another_file"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(testing::PathColumn(r.out), std::vector<std::string>{"C:\\another_file"});
   EXPECT_EQ(r.err, "qst: " + unknown +
-                       ": -S: its shadow copies cannot be read "
-                       "(libvshadow_io_handle_read_volume_header_data: unsupported version: 9); "
-                       "the volume alone is reported\n");
+                       ": -S: its shadow copies cannot be read (their header is of version 9, "
+                       "which this reader does not know); the volume alone is reported\n");
   unlink(unknown.c_str());
 }
 
@@ -386,6 +385,33 @@ TEST_F(ShadowCopies, AStoreWithoutABlockListIsNotShownAsLaterData) {
                        ": shadow copy 1 (made 2013-12-03T06:35:09.7363787Z) cannot be read: its "
                        "catalog entry names no block list\n");
   unlink(none.c_str());
+}
+
+TEST_F(ShadowCopies, AnotherVolumesStoreKeptHereIsNoStoreOfThisOne) {
+  // A volume that keeps another volume's stores holds only where their
+  // data lies (type 3 entries), not that they were made (type 2, in the
+  // other volume's catalog): here the first store's type 2 entry is gone.
+  // The second store alone is this volume's, read with its own data.
+  const std::string other = PatchedCopy("other.raw", 0x6e30080, Le64(0));
+  auto r = RunQst({"-d", other, "-S", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("history"), std::string::npos) << r.out;
+  const std::string both = RunQst({"-d", raw_, "-S", "-e", "-u", "-r", "C:\\"}).out;
+  // Each row of the store is the evidence's second store's, numbered 1.
+  std::istringstream rows(r.out);
+  int stores = 0;
+  for (std::string row; std::getline(rows, row);) {
+    const std::size_t at = row.find(" |1 2013/12/03 06:37:48.919058300 (UTC) ");
+    if (at == std::string::npos) continue;
+    ++stores;
+    EXPECT_NE(both.find(row.substr(0, at) + " |2 2013/12/03 06:37:48.919058300 (UTC) "),
+              std::string::npos)
+        << row;
+  }
+  EXPECT_GE(stores, 5);
+  EXPECT_EQ(r.out.find(" |2 2013/12/03"), std::string::npos);
+  unlink(other.c_str());
 }
 
 TEST_F(ShadowCopies, StoresMadeAtTheSameTimeAreBothRead) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 
 #include "probe/ntfs/shadow-catalog.h"
 #include "probe/ntfs/shadow-store.h"
@@ -42,12 +43,23 @@ Storage ChooseStorage(const std::vector<const ShadowCatalogStore*>& made,
   return chosen;
 }
 
+// Windows writes versions 1 and 2 of the shadow copies' header: another is
+// no layout this reader knows.
+bool KnownHeader(VolumeReader& volume, std::string* message) {
+  const std::uint32_t version = ShadowCopyHeaderVersion(volume);
+  if (version == 0 || version == 1 || version == 2) return true;
+  *message = "its shadow copies cannot be read (their header is of version " +
+             std::to_string(version) + ", which this reader does not know)";
+  return false;
+}
+
 }  // namespace
 
 bool OpenShadowStoresWith(VolumeReader& volume,
                           const std::vector<std::shared_ptr<VolumeReader>>& storage,
                           const std::string& storage_name, ShadowStores* stores,
                           std::string* message) {
+  if (!KnownHeader(volume, message)) return false;
   // A volume without the shadow copies' header gives a whole, empty catalog.
   bool whole = true;
   const std::vector<ShadowCatalogStore> catalog = ReadShadowCatalog(volume, &whole);
@@ -76,7 +88,11 @@ bool OpenShadowStoresWith(VolumeReader& volume,
     }
     std::string why;
     ShadowStoreMap map;
-    if (where == nullptr)
+    if (where != nullptr && where->block_list == std::uint64_t{0})
+      why = "its catalog entry names no block list";
+    else if (where == nullptr && storage.empty())
+      why = "its data is not on this volume";
+    else if (where == nullptr)
       why = "its data is neither on this volume nor on " + storage_name;
     else if (store.volume_size == 0)
       why = "it tells no volume size";
@@ -99,6 +115,10 @@ bool OpenShadowStoresWith(VolumeReader& volume,
     stores->stores.push_back(
         {static_cast<int>(i + 1), *made[i]->created, ShadowChain::Reader(chain, i - first)});
   return true;
+}
+
+bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message) {
+  return OpenShadowStoresWith(volume, {}, "", stores, message);
 }
 
 }  // namespace qst

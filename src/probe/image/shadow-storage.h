@@ -1,8 +1,10 @@
-// Shadow copies read by our own reader of stores (ntfs/shadow-store.h), for
-// runs that name the volume Windows was told to keep the copies' data on
-// (vssadmin add shadowstorage /for=C: /on=D:). The copied volume's catalog
-// then says which stores were made and when; the catalog of the storage
-// volume says where their data lies there. Platform-free: both builds.
+// Shadow copies read by our own reader of stores (ntfs/shadow-store.h),
+// also for runs that name the volume Windows was told to keep the copies'
+// data on (vssadmin add shadowstorage /for=C: /on=D:). The copied volume's
+// catalog says which stores were made and when (its type 2 entries: a
+// volume that keeps other volumes' stores holds only their type 3 ones);
+// the catalog of the volume that holds their data says where it lies
+// there. Platform-free: both builds.
 //
 // Errors: an opener of evidence, as OpenShadowStores.
 #pragma once

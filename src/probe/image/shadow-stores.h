@@ -1,7 +1,7 @@
 // The volume shadow copies of an NTFS volume: the stores Windows keeps in
 // its System Volume Information, each the whole volume as it was when the
-// store was made. Each build's image layer opens them in a file of its own
-// (through libvshadow, loaded when first needed, on POSIX).
+// store was made, read by our own reader of stores (ntfs/shadow-store.h)
+// on every build (shadow-storage.cc).
 //
 // Errors: an opener of evidence; false comes with `*message` saying why the
 // stores cannot be looked for at all.

@@ -39,6 +39,14 @@ bool HasShadowCopyHeader(VolumeReader& volume) {
          std::memcmp(id, kVssIdentifier, sizeof id) == 0;
 }
 
+std::uint32_t ShadowCopyHeaderVersion(VolumeReader& volume) {
+  std::uint8_t header[0x14];
+  if (!volume.ReadAll(kVolumeHeader, header, sizeof header) ||
+      std::memcmp(header, kVssIdentifier, 16) != 0)
+    return 0;
+  return LoadLe32(header + 0x10);
+}
+
 std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume, bool* whole_catalog) {
   if (whole_catalog != nullptr) *whole_catalog = true;
   std::uint8_t header[kEntry];

@@ -1,10 +1,9 @@
-// The shadow copies' catalog and their block lists, read beside the library
-// that reads the stores (libvshadow), for what it does not say: which
-// catalog entry is which store, and which blocks no store holds.
+// The shadow copies' catalog and their block lists: which stores were made
+// and when, where each store's data lies, and which blocks no store holds.
 //
 // Layout (every block 16 KiB; integers little-endian):
-//   volume header at 0x1E00: the VSS identifier (16 bytes), the catalog's
-//     offset at 0x30.
+//   volume header at 0x1E00: the VSS identifier (16 bytes), its version
+//     at 0x10 (1 or 2), the catalog's offset at 0x30.
 //   catalog: a chain of blocks, each a 128-byte header (identifier; record
 //     type 2 at 0x14; this block's offset at 0x20; the next one's at 0x28,
 //     0 at the end) and 127 entries of 128 bytes:
@@ -68,6 +67,8 @@ bool ReadShadowChain(VolumeReader& volume, std::uint64_t at, std::uint32_t recor
 // Whether the volume holds the shadow copies' header (at 0x1E00): a
 // volume without it has no stores.
 bool HasShadowCopyHeader(VolumeReader& volume);
+// The version of that header; 0 where there is none.
+std::uint32_t ShadowCopyHeaderVersion(VolumeReader& volume);
 
 // The stores the catalog names, in its order; empty when the volume has no
 // shadow-copy header or its catalog cannot be read whole (then `*whole`,

@@ -1,7 +1,8 @@
-// Volume shadow copies through libvshadow, loaded when -S first needs it, so
-// that qst runs where the library is absent. The library reads the volume
-// through a libbfio handle of ours over the volume's reader: any image the
-// image layer opens (raw, E01, a partition of a disk) serves.
+// Volume shadow copies through libvshadow, the tests' second reader of the
+// stores qst reads with its own: loaded at run time, reading the volume
+// through a libbfio handle over the volume's reader.
+#include "vshadow_oracle.h"
+
 #include <libvshadow.h>
 
 #include <algorithm>
@@ -351,7 +352,8 @@ std::optional<std::vector<std::uint64_t>> OpenOne(VshadowVolume& shadow, int i,
 
 }  // namespace
 
-bool OpenShadowStores(VolumeReader& volume, ShadowStores* stores, std::string* message) {
+bool OpenShadowStoresThroughLibrary(VolumeReader& volume, ShadowStores* stores,
+                                    std::string* message) {
   std::string why;
   if (LoadVshadow(&why) == nullptr) {
     *message = "libvshadow is not available (" + why + ")";
