@@ -203,7 +203,7 @@ constexpr SignRule kSignTable[] = {
     {"times-set", SignKind::kForgery, Witness::kUsn,
      "the journal holds a close that set the file's times alone",
      "the change journal holds a close whose one change was the file's basic information, its "
-     "attributes as before: its times alone",
+     "attributes as at the file's close before (or its creation): its times alone",
      "archive extractors, installers and copy tools that set times on a file they did not write",
      TimesSet},
     {"history", SignKind::kForgery, Witness::kSnapshots,
@@ -220,7 +220,8 @@ constexpr SignRule kSignTable[] = {
     {"LOG-back", SignKind::kForgery, Witness::kLog,
      "$LogFile shows a time set back on a file that was not new",
      "$LogFile shows $SI creation or write set earlier than the value it replaced, on a file made "
-     "over an hour before, while the change time went on: what a tool that sets times does",
+     "over an hour before the change time that record writes, while the change time went on: what "
+     "a tool that sets times does",
      "an installer or a sync tool that sets a file's times from its source after changing it in "
      "place (a copy or an extraction sets them on a file made moments before, and does not fire "
      "it; nor does a clock set back, which moves the change time back too)",
