@@ -74,8 +74,8 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     log.Seal();
     Facts facts;
     std::vector<WitnessEvent> events;
-    log.Join(NtfsVolume::kRootRecord, volume->SequenceOf(NtfsVolume::kRootRecord), NtfsTimes{},
-             &facts, &events);
+    log.Join(NtfsVolume::kRootRecord, volume->SequenceOf(NtfsVolume::kRootRecord), false,
+             NtfsTimes{}, &facts, &events);
   }
 
   // The same volume read lazily, a few of the root's names looked up
