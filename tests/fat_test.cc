@@ -354,6 +354,31 @@ TEST(FatDeleted, AFolderWhoseChainIsStillAllocatedIsReadAlongIt) {
   Shell("rm -rf " + sound.image + ".many");
 }
 
+// A folder moved: its old entry deleted, its new one naming the same first
+// cluster. With -a the deleted entry is listed, and the walk still enters
+// the live folder and lists what it holds.
+TEST(FatDeleted, AMovedFolderIsEnteredWhereItLivesWithAll) {
+  Volume sound = FatImagesAccess::Make("32");
+  if (!sound.skip.empty()) QST_SKIP() << sound.skip;
+  if (Shell("command -v mmove >/dev/null") != 0) QST_SKIP() << "needs mmove";
+  const std::string image = sound.image + ".moved";
+  const std::string file = sound.image + ".1.txt";
+  std::ofstream(file) << "moved";
+  const std::string m = "MTOOLS_SKIP_CHECK=1 ";
+  ASSERT_EQ(
+      Shell("cp " + sound.image + " " + image + " && " + m + "mmd -i " + image +
+            " ::/test ::/test/1 ::/test/2 ::/test/1/11 && " + m + "mcopy -i " + image + " " + file +
+            " ::/test/1/11/1.txt && " + m + "mmove -i " + image + " ::/test/1/11 ::/test/2/"),
+      0);
+  for (const char* all : {"-a", "-u"}) {
+    const testing::RunResult run = RunQst({"-d", image, all, "-e", "-u", "-r", "C:\\test"});
+    EXPECT_EQ(run.status, 0) << all;
+    EXPECT_NE(run.out.find("\nC:\\test\\2\\11\\1.txt |"), std::string::npos) << all << run.out;
+  }
+  unlink(image.c_str());
+  unlink(file.c_str());
+}
+
 TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
   Volume sound = FatImagesAccess::Make("32");
   if (!sound.skip.empty()) QST_SKIP() << sound.skip;

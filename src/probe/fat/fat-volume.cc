@@ -188,6 +188,7 @@ void FatVolume::ReadChildren(std::uint32_t folder) {
   } else {
     DecodeFatFolder(bytes.data(), bytes.size(), options_.deleted, &entries);
   }
+  nodes_[folder].read = true;
   nodes_[folder].first_child = static_cast<std::uint32_t>(children_.size());
   nodes_[folder].children = static_cast<std::uint32_t>(entries.size());
   const std::uint64_t piece =

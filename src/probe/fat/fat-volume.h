@@ -36,6 +36,7 @@ class FatVolume {
     std::uint32_t parent = kRoot;
     std::uint64_t position = 0;                   // the entry's byte in the volume (0: the root)
     std::uint32_t first_child = 0, children = 0;  // in child order
+    bool read = false;  // a folder read as its clusters' own (not one listed, not entered)
   };
 
   // What reading the volume met, for the run's closing lines.

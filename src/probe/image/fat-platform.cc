@@ -138,9 +138,12 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     const std::uint64_t index = volume_->Index(node);
     info->file_index = static_cast<std::uint32_t>(index);
     info->volume = 1;
-    // A folder is known by its first cluster, so that a walk leaves one it
-    // is already inside, whichever entry leads to it.
-    info->file_id = n.entry.folder() ? n.entry.first_cluster : index | 1ull << 40;
+    // A folder read as its clusters' own is known by its first cluster, so
+    // that a walk leaves one it is already inside, whichever entry leads to
+    // it; one listed but not entered (a deleted folder whose cluster a live
+    // one took since) by its entry, so that it never keeps the walk out of
+    // the live one.
+    info->file_id = n.entry.folder() && n.read ? n.entry.first_cluster : index | 1ull << 40;
     info->deleted = n.entry.deleted;
     return 0;
   }
