@@ -325,6 +325,22 @@ TEST(FatBootSector, TheKindIsWhatWindowsReads) {
     EXPECT_EQ(g.kind, c.kind) << c.what;
     EXPECT_EQ(g.clusters, c.clusters) << c.what;
   }
+  // The same through mkfs.vfat: a FAT32 of 8 MiB (it warns of too few
+  // clusters, and makes it) and a FAT12 of 4,096-byte sectors, 512 KiB
+  // clusters.
+  if (Shell("command -v mkfs.vfat >/dev/null") != 0) QST_SKIP() << "needs mkfs.vfat";
+  char dir_template[] = "/tmp/qst_fat_kinds_XXXXXX";
+  const std::string dir = mkdtemp(dir_template);
+  for (const std::string& make : {std::string("-F 32"), std::string("-F 12 -S 4096 -s 128")}) {
+    const std::string image = dir + "/v.img";
+    ASSERT_EQ(Shell("rm -f " + image + " && truncate -s " + (make == "-F 32" ? "8M " : "64M ") +
+                    image + " && mkfs.vfat " + make + " " + image + " >/dev/null 2>&1"),
+              0);
+    const testing::RunResult run = RunQst({"-d", image, "-e", "-u", "C:\\"});
+    EXPECT_EQ(run.err, "") << make;
+    EXPECT_EQ(run.status, 0) << make;
+  }
+  Shell("rm -rf " + dir);
 }
 
 // A folder deleted where the table kept its chain (a deletion cut short,
