@@ -210,6 +210,36 @@ TEST_F(LocalTree, ListFileLinesAreTakenAsWritten) {
   EXPECT_NE(r.out.rfind("\n" + At("one") + " |"), r.out.find('\n'));
 }
 
+TEST_F(LocalTree, ListsWithAByteOrderMarkAreReadInTheirEncoding) {
+  Write("caf\xC3\xA9.txt", "");
+  const std::string text = At("caf\xC3\xA9.txt") + "\r\n" + At("none") + "\r\n";
+  // ASCII and one two-byte sequence: UTF-16 units by hand.
+  std::u16string wide;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      wide += static_cast<char16_t>(c);
+    } else {
+      wide +=
+          static_cast<char16_t>((c & 0x1F) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+      ++i;
+    }
+  }
+  std::string le = "\xFF\xFE", be = "\xFE\xFF";
+  for (char16_t u : wide) {
+    le += static_cast<char>(u & 0xFF), le += static_cast<char>(u >> 8);
+    be += static_cast<char>(u >> 8), be += static_cast<char>(u & 0xFF);
+  }
+  Write("plain.txt", text);
+  const std::string plain = RunQst({"-e", "-u", "-l", At("plain.txt")}).out;
+  for (const auto& [name, bytes] : {std::pair{"utf16le.txt", le}, std::pair{"utf16be.txt", be},
+                                    std::pair{"utf8.txt", "\xEF\xBB\xBF" + text}}) {
+    Write(name, bytes);
+    EXPECT_EQ(RunQst({"-e", "-u", "-l", At(name)}).out, plain) << name;
+  }
+  EXPECT_NE(plain.find("\n" + At("caf\xC3\xA9.txt") + " |"), std::string::npos) << plain;
+}
+
 TEST_F(LocalTree, DeepTreesAreWalkedToTheBottom) {
   // Deeper than the usual limit of 1024 open files per process.
   std::string path = "deep";

@@ -26,6 +26,10 @@ for f in top/a.txt top/sub/b.txt top/z.txt memo.txt top/sub top; do
 done
 printf '%s\r\n%s\r\n\r\n%s' "$winroot\\memo.txt" "$winroot\\top\\*" "$winroot\\top\\z.txt" \
   > "$root/list.txt"
+# The same list as PowerShell 5 writes it (UTF-16 with a byte-order mark)
+# and as Notepad may (UTF-8 with one): read as the plain one is.
+{ printf '\xFF\xFE'; iconv -f UTF-8 -t UTF-16LE "$root/list.txt"; } > "$root/list16.txt"
+{ printf '\xEF\xBB\xBF'; cat "$root/list.txt"; } > "$root/list8.txt"
 # A link back up the tree, which Wine shows as a plain folder.
 mkdir -p "$root/cycle/sub"
 ln -s .. "$root/cycle/sub/up"
@@ -107,6 +111,8 @@ check folder-and-missing -u -i "$winroot\\top" "$winroot\\top\\" "$winroot\\miss
 check wildcard-rows -u -e "$winroot\\top\\*" "$winroot\\*.none"
 check recursive-rows -e -u -r "$winroot\\top"
 check list-file -e -u -l "$winroot\\list.txt"
+check list-file -e -u -l "$winroot\\list16.txt"
+check list-file -e -u -l "$winroot\\list8.txt"
 check link-cycle -e -u -r "$winroot\\cycle"
 check volume-root -e -u -r Q: Q:\\
 check unshowable-name -e -u "$winroot\\names\\*" "$winroot\\memo.txt"

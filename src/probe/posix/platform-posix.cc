@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "probe/le.h"
+#include "probe/marked-list.h"
 #include "probe/platform.h"
 #include "probe/wildcard.h"
 
@@ -239,7 +240,8 @@ class PosixPlatform : public Platform {
       close(fd);
       return EISDIR;
     }
-    source->reset(new FdSource(fd));
+    bool marked = false;
+    *source = ReadMarkedList(std::make_unique<FdSource>(fd), &marked);
     return 0;
   }
 

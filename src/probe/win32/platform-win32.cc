@@ -17,6 +17,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "probe/marked-list.h"
 #include "probe/platform.h"
 #include "probe/wildcard.h"
 #include "probe/win32/fileinfo-win32.h"
@@ -95,6 +96,19 @@ class Win32DirSearch : public DirSearch {
 
 // A list file read in text mode, decoded by the C runtime with the code page
 // of the process locale, handed on as WTF-8.
+// A list file's bytes as they lie.
+class RawListSource : public ByteSource {
+ public:
+  explicit RawListSource(std::FILE* file) : file_(file) {}
+  ~RawListSource() override { std::fclose(file_); }
+  std::size_t Read(char* buffer, std::size_t size) override {
+    return std::fread(buffer, 1, size, file_);
+  }
+
+ private:
+  std::FILE* file_;
+};
+
 class ListSource : public ByteSource {
  public:
   explicit ListSource(std::FILE* file) : file_(file) {}
@@ -178,14 +192,28 @@ class Win32Platform : public Platform {
   }
 
   int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
-    SetLastError(0);
-    std::FILE* file = _wfopen(ToWide(path).c_str(), L"rt");
-    if (file == nullptr) {
-      DWORD error = GetLastError();
-      return error != 0 ? static_cast<int>(error) : ERROR_OPEN_FAILED;
+    // A list that opens with a byte-order mark is read in its encoding;
+    // one without, in the user's code page, as a text-mode read gives it.
+    for (const wchar_t* mode : {L"rb", L"rt"}) {
+      SetLastError(0);
+      std::FILE* file = _wfopen(ToWide(path).c_str(), mode);
+      if (file == nullptr) {
+        DWORD error = GetLastError();
+        return error != 0 ? static_cast<int>(error) : ERROR_OPEN_FAILED;
+      }
+      if (mode[1] == L't') {
+        source->reset(new ListSource(file));
+        return 0;
+      }
+      bool marked = false;
+      std::unique_ptr<ByteSource> text =
+          ReadMarkedList(std::make_unique<RawListSource>(file), &marked);
+      if (marked) {
+        *source = std::move(text);
+        return 0;
+      }
     }
-    source->reset(new ListSource(file));
-    return 0;
+    return ERROR_OPEN_FAILED;
   }
 
   std::string ErrorText(int code) override {
