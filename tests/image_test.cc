@@ -572,6 +572,95 @@ TEST_F(NtfsImage, UnusableImagesAreRefusedWithOneLine) {
             RunQst({"-d", image_, "-e", "-u", "-r", "C:\\"}).out);
 }
 
+// Images of what -d does not read say what they hold and what to do, and
+// never that a whole image is cut short.
+TEST_F(NtfsImage, ImagesOfOtherKindsSayWhatTheyHold) {
+  if (Shell("command -v mkfs.ext4 >/dev/null && command -v mkfs.ext2 >/dev/null") != 0)
+    QST_SKIP() << "needs mkfs.ext4 and mkfs.ext2";
+  const std::string ext4 = dir_ + "/ext4.img", ext2 = dir_ + "/ext2.img", gpt = dir_ + "/gpt.img",
+                    marked = dir_ + "/marked.img", disk = dir_ + "/one-ntfs.img";
+  ASSERT_EQ(
+      Shell("truncate -s 16M " + ext4 + " " + ext2 + " && mkfs.ext4 -q -F " + ext4 +
+            " && mkfs.ext2 -q -F " + ext2 + " && truncate -s 40M " + gpt +
+            " && printf 'label: gpt\\n2048,20480,L\\n' | sfdisk -q " + gpt + " && dd if=" + ext4 +
+            " of=" + gpt + " bs=512 seek=2048 conv=notrunc status=none && truncate -s 1M " +
+            marked + " && truncate -s 80M " + disk +
+            " && echo 'start=2048, size=131072, type=7' | sfdisk -q " + disk +
+            " && dd if=" + image_ + " of=" + disk + " bs=512 seek=2048 conv=notrunc status=none"),
+      0);
+  // Marks at their places in an image of zeros: BitLocker's, an ISO
+  // 9660 descriptor's, an LVM label's.
+  auto marked_with = [&](const std::string& name, std::uint64_t at, const std::string& mark,
+                         std::uint64_t at2 = 0, const std::string& mark2 = "") {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream out(path, std::ios::binary);
+    std::string bytes(1 << 20, '\0');
+    bytes.replace(at, mark.size(), mark);
+    if (!mark2.empty()) bytes.replace(at2, mark2.size(), mark2);
+    out << bytes;
+    return path;
+  };
+  const std::string bitlocker = marked_with("bitlocker.img", 3, "-FVE-FS-");
+  const std::string iso = marked_with("cd.iso", 0x8001, "CD001");
+  const std::string lvm = marked_with("lvm.img", 512, "LABELONE", 512 + 0x18, "LVM2 001");
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  std::vector<Case> cases = {
+      {{"-d", ext4},
+       "qst: " + ext4 +
+           " holds no usable NTFS volume at sector 0: no NTFS boot "
+           "sector; it holds an ext4 file system, which qst does not read\n"},
+      {{"-d", gpt},
+       "qst: " + gpt +
+           " holds no NTFS, FAT or exFAT volume; its partitions:\n"
+           "   start     length  description\n"
+           "    2048      20480  an ext4 file system\n"},
+      {{"-d", bitlocker},
+       "qst: " + bitlocker +
+           " holds no usable NTFS volume at sector 0: no NTFS boot sector; it "
+           "holds a BitLocker volume (encrypted: decrypt it first and give qst "
+           "the decrypted volume)\n"},
+      {{"-d", iso},
+       "qst: " + iso +
+           " holds no usable NTFS volume at sector 0: no NTFS boot "
+           "sector; it holds an ISO 9660 file system (a CD or DVD image), "
+           "which qst does not read\n"},
+      {{"-d", lvm},
+       "qst: " + lvm +
+           " holds no usable NTFS volume at sector 0: no NTFS boot "
+           "sector; it holds an LVM physical volume (its logical volumes "
+           "lie inside it: activate them and give qst the one that holds "
+           "NTFS)\n"},
+      {{"-d", disk, "-o", "100"},
+       "qst: " + disk +
+           " holds no usable NTFS volume at sector 100: no "
+           "NTFS boot sector; its NTFS, FAT and exFAT "
+           "volumes start at sector 2048 (NTFS / exFAT "
+           "(0x07))\n"},
+  };
+  // In a container, the same: the ext2 volume's first sectors are zeros,
+  // and the image is whole.
+  if (Shell("command -v ewfacquire >/dev/null") == 0) {
+    ASSERT_EQ(Shell("ewfacquire -u -q -t " + dir_ + "/ext2 -c none -f encase6 " + ext2 +
+                    " >/dev/null 2>&1"),
+              0);
+    cases.push_back({{"-d", dir_ + "/ext2.E01"},
+                     "qst: " + dir_ +
+                         "/ext2.E01 holds no usable NTFS volume at sector 0: no NTFS "
+                         "boot sector; it holds an ext2 file system, which qst does not read\n"});
+  }
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("C:\\");
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 1) << args[1];
+    EXPECT_EQ(r.out, "") << args[1];
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 // The byte offset of the MFT, from the boot sector.
 std::uint64_t MftOffset(const std::string& image) {
   std::ifstream in(image, std::ios::binary);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "probe/fat/fat-boot.h"
+#include "probe/file-systems.h"
 #include "probe/image/fat-platform.h"
 #include "probe/image/raw-reader.h"
 #include "probe/image/shadow-storage.h"
@@ -50,6 +51,20 @@ class OffsetReader : public VolumeReader {
 // The byte offset of the NTFS volume to use: -o's sector, else the only
 // NTFS partition of a partitioned image, else the image itself. Returns
 // false with the list of choices in `message` when there are several.
+// The lines that list `partitions` with what each holds.
+std::string PartitionLines(VolumeReader& image, const std::vector<Partition>& partitions) {
+  std::string lines = "   start     length  description\n";
+  for (const Partition& p : partitions) {
+    std::string holds = FileSystemAt(image, p.start * kSectorSize);
+    if (holds.empty() && HoldsFat(image, p.start * kSectorSize)) holds = "a FAT or exFAT volume";
+    const std::string what = p.description.empty() || holds.empty() ? p.description + holds
+                                                                    : p.description + ": " + holds;
+    lines += Format("%8llu %10llu  %s\n", static_cast<unsigned long long>(p.start),
+                    static_cast<unsigned long long>(p.length), what.c_str());
+  }
+  return lines;
+}
+
 bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
                   const ImageSelection& selection, std::string* message, std::uint64_t* offset) {
   if (selection.sector >= 0) {
@@ -58,14 +73,21 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
   }
   *offset = 0;
   std::vector<Partition> found;
-  for (Partition& p : partitions)
-    if (p.ntfs.has_value() ? *p.ntfs : HoldsNtfs(image, p.start * kSectorSize))
-      found.push_back(std::move(p));
+  for (const Partition& p : partitions)
+    if (p.ntfs.has_value() ? *p.ntfs : HoldsNtfs(image, p.start * kSectorSize)) found.push_back(p);
   // Without NTFS, the FAT or exFAT volume (a USB stick, a card).
   if (found.empty())
-    for (Partition& p : partitions)
-      if (HoldsFat(image, p.start * kSectorSize)) found.push_back(std::move(p));
+    for (const Partition& p : partitions)
+      if (HoldsFat(image, p.start * kSectorSize)) found.push_back(p);
   if (found.size() == 1) *offset = found[0].start * kSectorSize;
+  // A table whose partitions hold none, on an image that is no volume
+  // itself: what each holds, for -o.
+  if (found.empty() && !partitions.empty() && !HoldsNtfs(image, 0) && !HoldsFat(image, 0)) {
+    *message = Format("qst: %s holds no NTFS, FAT or exFAT volume; its partitions:\n",
+                      selection.path.c_str()) +
+               PartitionLines(image, partitions);
+    return false;
+  }
   if (found.size() <= 1) return true;
   *message = Format("qst: %s holds %zu NTFS volumes; choose one with -o SECTOR:\n",
                     selection.path.c_str(), found.size());
@@ -185,6 +207,35 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
   return source;
 }
 
+// What lies at `offset` of `image` where no NTFS volume does, to follow the
+// reason ("; it holds an ext4 file system, which qst does not read"); and,
+// after a wrong -o (`chosen`), where the image's volumes are.
+std::string WhatIsThere(VolumeReader& image, std::uint64_t offset, bool container, bool chosen) {
+  std::string text;
+  const std::string holds = FileSystemAt(image, offset);
+  if (!holds.empty() && holds != "an NTFS volume") {
+    text = "; it holds " + holds;
+    const std::string todo = WhatToDoWith(holds);
+    text += todo.empty() ? ", which qst does not read" : " (" + todo + ")";
+  } else if (holds.empty() && container && OnlyZerosAt(image, offset)) {
+    // A container cut short gives zeros where its data is missing.
+    text = "; the image gives only zeros there: it may be cut short or damaged";
+  }
+  if (!chosen) return text;
+  std::vector<Partition> partitions, volumes;
+  ReadPartitionTable(image, &partitions);
+  for (const Partition& p : partitions)
+    if (HoldsNtfs(image, p.start * kSectorSize) || HoldsFat(image, p.start * kSectorSize))
+      volumes.push_back(p);
+  if (volumes.empty()) return text;
+  text += "; its NTFS, FAT and exFAT volumes start at sector";
+  for (std::size_t i = 0; i < volumes.size(); ++i)
+    text +=
+        Format("%s %llu (%s)", i == 0 ? "" : ",", static_cast<unsigned long long>(volumes[i].start),
+               volumes[i].description.c_str());
+  return text;
+}
+
 }  // namespace
 
 bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
@@ -216,20 +267,17 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   std::uint64_t offset = 0;
   if (!ChooseVolume(*disk.reader, std::move(disk.partitions), selection, message, &offset))
     return false;
+  VolumeReader* whole = disk.reader.get();  // owned by `reader` from here
   std::unique_ptr<VolumeReader> reader =
       offset == 0 ? std::move(disk.reader)
                   : std::make_unique<OffsetReader>(std::move(disk.reader), offset);
   if (HoldsFat(*reader, 0))
     return OpenFatVolume(std::move(reader), selection, host, to_windows, platform, message);
   if (!NtfsVolume::Open(*reader, options, &volume, &error)) {
-    // A container cut short gives zeros where its data is missing.
-    std::uint8_t first[512] = {};
-    if (disk.container && reader->ReadAll(0, first, sizeof first) &&
-        std::all_of(first, first + sizeof first, [](std::uint8_t b) { return b == 0; }))
-      error += "; the image gives only zeros there: it may be cut short or damaged";
     *message =
-        Format("qst: %s holds no usable NTFS volume at sector %llu: %s\n", selection.path.c_str(),
-               static_cast<unsigned long long>(offset / kSectorSize), error.c_str());
+        Format("qst: %s holds no usable NTFS volume at sector %llu: %s%s\n", selection.path.c_str(),
+               static_cast<unsigned long long>(offset / kSectorSize), error.c_str(),
+               WhatIsThere(*whole, offset, disk.container, selection.sector >= 0).c_str());
     return false;
   }
   VolumeWitnesses witnesses;
