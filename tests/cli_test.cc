@@ -31,6 +31,19 @@ TEST(CommandLine, NoOperandPrintsUsageWithStatus254) {
     EXPECT_EQ(r.out, kUsage) << "no header row before the operand check";
     EXPECT_EQ(r.err, "");
   }
+  // With this program's own options the output may be a form written to a
+  // file: the usage error goes to standard error alone.
+  for (auto args : {std::vector<std::string>{"-d", "disk.img", "--json"},
+                    {"-n", "-e"},
+                    {"--csv"},
+                    {"-j", "4"}}) {
+    auto r = RunQst(args);
+    EXPECT_EQ(r.status, 254) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, "qst: no FILENAME given\nTry '" + std::string(QST_BINARY) +
+                         " --help' for more information.\n")
+        << args[0];
+  }
 }
 
 TEST(CommandLine, InvalidOptionDiagnosesOnStandardError) {

@@ -112,6 +112,8 @@ MachineForm FormOf(int option) {
 struct Scanned {
   const char* sector = nullptr;
   const char* jobs = nullptr;
+  // An option beyond the original six (-e -h -i -l -r -u) was given.
+  bool extended = false;
 };
 
 // An offset from UTC: "UTC", or a sign, hours and minutes ("+01:00",
@@ -173,6 +175,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
     *status = with;
     return false;
   };
+  if (c != 'e' && c != 'h' && c != 'i' && c != 'l' && c != 'r' && c != 'u' && c != '?')
+    scanned->extended = true;
   if (const WitnessOption* w = WitnessOf(c)) {
     options.witnesses.add(w->witness);
     if (w->witness == Witness::kLog && scan.optarg != nullptr) {
@@ -365,7 +369,13 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
     return false;
   }
   if (scan.optind >= argc && !options.journal_only && !options.logfile_only) {
-    PrintUsage(out);
+    // The original command line gets the original usage text; a run of this
+    // program's own options may be writing a form to a file, which a usage
+    // text would make no longer one.
+    if (scanned.extended)
+      err.Printf("qst: no FILENAME given\nTry '%s --help' for more information.\n", argv[0]);
+    else
+      PrintUsage(out);
     *status = kStatusBadUsage;
     return false;
   }
