@@ -260,7 +260,7 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
       return;
     case Cell::kEarlier:
       out->push_back(',');
-      AppendEarlierText(c, r, "", out);
+      AppendEarlierText(c, r, "", false, out);
       return;
     case Cell::kSnapshot:
       if (!r.in_snapshot()) {

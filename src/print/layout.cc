@@ -162,7 +162,7 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
     case Cell::kNotes:
     case Cell::kFinding: AppendSignText(c, r, out); break;
     case Cell::kSnapshot: AppendSnapshot(r, out); break;
-    case Cell::kEarlier: AppendEarlierText(c, r, "null", out); break;
+    case Cell::kEarlier: AppendEarlierText(c, r, "null", true, out); break;
   }
 }
 

@@ -173,18 +173,25 @@ void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {
 }
 
 void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char* null_text,
-                       std::string* out) {
+                       bool rendered, std::string* out) {
   if (!r.facts.Has(c.fact)) {
     out->append(null_text);
     return;
   }
   const Witness w = kFacts[Index(c.fact)].witness;
   bool any = false;
+  std::size_t shown = 0;
   for (const WitnessEvent& e : r.events) {
     if (e.witness != w) continue;
-    if (any) out->push_back(' ');
+    if (any) out->append(rendered ? ", " : " ");
     out->append(EarlierFieldName(e.code)).push_back(':');
-    AppendNumber(e.time, out);
+    // As the other times are shown, where the record holds them so.
+    if (rendered && w == Witness::kLog && shown < r.log_times.size()) {
+      const RenderedTimestamp& t = r.log_times[shown++];
+      out->append(t.text).append(" ").append(t.zone);
+    } else {
+      AppendNumber(e.time, out);
+    }
     any = true;
   }
   if (!any) out->append("none");

@@ -103,11 +103,13 @@ std::array<const RenderedTimestamp*, 4> TimesOf(const FileTimestampRecord& r, co
 // ("crtime", "mtime", "ctime", "atime").
 const char* EarlierFieldName(std::uint32_t code);
 
-// The earlier times of column `c` (Cell::kEarlier) in the text layouts and
-// CSV: "crtime:<FILETIME> mtime:<FILETIME> ...", "none" for none, and, where
-// the witness was not read, "null" (`null_text`) or nothing.
+// The earlier times of column `c` (Cell::kEarlier): in the text layouts
+// (`rendered`) as the other times are shown, "crtime:2013/12/03
+// 06:35:09.736378700 (UTC), mtime:..."; in CSV raw, "crtime:<FILETIME>
+// mtime:<FILETIME> ..."; "none" for none, and, where the witness was not
+// read, "null" (`null_text`) or nothing.
 void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char* null_text,
-                       std::string* out);
+                       bool rendered, std::string* out);
 // The same in JSON: an array of {"time": name, "filetime": value}, or null.
 void AppendEarlierJson(const Column& c, const FileTimestampRecord& r, std::string* out);
 

@@ -79,8 +79,11 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
     r.signs = ReadSigns(raw);
     r.witnessed = SignWitnesses(raw);
   }
-  for (const WitnessEvent& e : raw.events)
-    if (fields.has(e.witness)) r.events.push_back(e);
+  for (const WitnessEvent& e : raw.events) {
+    if (!fields.has(e.witness)) continue;
+    r.events.push_back(e);
+    if (e.witness == Witness::kLog) r.log_times.push_back(RenderTimestamp(e.time, form, zone));
+  }
   r.path = path;
   r.id = raw.file_index;
   r.id_lost = raw.index_lost;

@@ -78,6 +78,9 @@ struct FileTimestampRecord {
   SignSet signs;                                             // with fields.alerts() or report
   std::uint8_t witnessed = 0;  // with the signs: the SignWitnesses that hold the file
   std::vector<WitnessEvent> events;
+  // The times of the log's events (the earlier $SI times it shows), in the
+  // order of `events` without the others, rendered for the text layouts.
+  std::vector<RenderedTimestamp> log_times;
 
   // With -S: the states of the path in each shadow copy, oldest first,
   // printed after this record. A state's copy is among its facts.
