@@ -310,6 +310,25 @@ TEST_F(MachineForms, EventsAreFourPerTimeSourceWithTimesketchsFields) {
   EXPECT_NE(r.out.find("\"message\":\"C:\\\\cases\\\\gone.txt: $SI Creation Time (deleted)\""),
             std::string::npos)
       << r.out;
+  // With -K, every event carries the join keys examiners search on, each
+  // of the JSON rows' values.
+  const std::string keyed = ::testing::TempDir() + "/qst_keyed_" + std::to_string(getpid());
+  std::ofstream(keyed) << RunQst({"-d", volume_.image, "-K", "--json", "-r", "C:\\"}).out;
+  Shelled joined = Shell(
+      "python3 -c 'import json,sys\n"
+      "rows = {}\n"
+      "for line in open(sys.argv[1]):\n"
+      "  j = json.loads(line); rows[j[\"path\"]] = j\n"
+      "n = 0\n"
+      "for line in sys.stdin:\n"
+      "  e = json.loads(line); j = rows[e[\"path\"]]; n += 1\n"
+      "  assert all(e[k] == j[k] for k in (\"index\", \"sequence\", \"parent_record\", "
+      "\"parent_sequence\")), e\n"
+      "print(\"ok\" if n else \"none\")' " +
+          keyed,
+      RunQst({"-d", volume_.image, "-K", "--events", "-r", "C:\\"}).out);
+  EXPECT_EQ(joined.out, "ok\n");
+  unlink(keyed.c_str());
 }
 
 // The workflows of the README's section, run as they stand on the volume.

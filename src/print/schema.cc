@@ -79,11 +79,13 @@ constexpr Column kLogColumns[] = {
 
 // The keys a file joins on: its record (the index) with its sequence
 // number, and its folder's record and sequence number.
+// The join keys: in every event of the file too, as examiners search on them.
 constexpr Column kReferenceColumns[] = {
-    {Cell::kCount, Fact::kSequence, "   seq: ", "seq", "sequence", "sequence"},
-    {Cell::kCount, Fact::kParentRecord, "parent: ", "parent", "parent_record", "parent_record"},
+    {Cell::kCount, Fact::kSequence, "   seq: ", "seq", "sequence", "sequence", false, "sequence"},
+    {Cell::kCount, Fact::kParentRecord, "parent: ", "parent", "parent_record", "parent_record",
+     false, "parent_record"},
     {Cell::kCount, Fact::kParentSequence, "par sq: ", "parent seq", "parent_sequence",
-     "parent_sequence"},
+     "parent_sequence", false, "parent_sequence"},
 };
 
 std::string LogEventText(std::uint32_t field) {
