@@ -25,12 +25,14 @@ struct PrintedText {
   std::string out;
   std::vector<std::pair<std::size_t, std::string>> errors;
   std::size_t rows = 0;
+  std::size_t failures = 0;  // paths that could not be reported
   bool failed = false;
   bool before_volume = false;  // a sign or note weighed a time against the volume's creation
   void clear() {
     out.clear();
     errors.clear();
     rows = 0;
+    failures = 0;
     failed = false;
     before_volume = false;
   }
@@ -77,6 +79,11 @@ struct Context {
   // Whether some operand or walked entry could not be reported: the run
   // then ends with status 1.
   bool failed = false;
+  // How many paths could not be reported, their error rows on standard
+  // output; and whether to count them at the end on standard error (where
+  // standard output is not a terminal, as when a run writes to a file).
+  std::uint64_t unreported = 0;
+  bool count_unreported = false;
   // Whether some file's times lay before the volume was made: the run then
   // says when that was.
   bool before_volume = false;

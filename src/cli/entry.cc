@@ -127,6 +127,17 @@ void SayVolumeMade(Context& context) {
                      t.zone);
 }
 
+// Counts the paths that could not be reported, where the run writes to
+// something other than a terminal: rows of errors among many rows written
+// to a file are easily missed.
+void SayUnreported(Context& context) {
+  const std::uint64_t n = context.unreported;
+  if (!context.count_unreported || n == 0) return;
+  context.err.Printf("qst: %llu path%s could not be reported; %s in the output\n",
+                     static_cast<unsigned long long>(n), n == 1 ? "" : "s",
+                     n == 1 ? "its error code is" : "their error codes are");
+}
+
 // Writes the page of --report; false, after saying why, when it could not be.
 bool WriteReport(int argc, char** argv, const std::string& lost, Context& context) {
   ReportRun run;
@@ -208,6 +219,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   if (context.before_volume) SayVolumeMade(context);
   std::string lost = LossReport(context);
   if (!lost.empty()) context.err.Write(lost);
+  SayUnreported(context);
   if (context.report != nullptr && !WriteReport(argc, argv, lost, context)) return kStatusFailure;
   // A run that could not report everything it was given is no success.
   return status == kStatusOk && context.failed ? kStatusFailure : status;

@@ -28,6 +28,7 @@ int RunProgram(std::vector<std::string> arguments) {
     context.open_image = NativeImageOpener();
     context.image_formats = NativeImageFormats();
     context.progress_allowed = IsTerminal(2) && !IsTerminal(1);
+    context.count_unreported = !IsTerminal(1);
     context.set_output_bytes = SetStandardOutputBytes;
     context.make_file = MakeFileSink;
     int status = RunEntry(static_cast<int>(arguments.size()), vector.data(), context);

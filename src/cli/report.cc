@@ -17,7 +17,10 @@ FileIdentity PrintRecord(const FileTimestampRecord& record, Context& context) {
 }
 
 void RenderRecord(const FileTimestampRecord& record, const Layout& layout, PrintedText* printed) {
-  if (record.error != 0) printed->failed = true;
+  if (record.error != 0) {
+    printed->failed = true;
+    if (!layout.errors_apart) ++printed->failures;
+  }
   if (WeighsVolume(record.signs)) printed->before_volume = true;
   if (record.absent) {
     // A name the shadow copies alone hold: their states below are all.
@@ -45,6 +48,7 @@ void WritePrinted(const PrintedText& printed, Context& context) {
   if (out.size() > written) context.out.Write(out.substr(written));
   for (std::size_t i = 0; i < printed.rows; ++i) context.progress.FileDone();
   if (printed.failed) context.failed = true;
+  context.unreported += printed.failures;
   if (printed.before_volume) context.before_volume = true;
 }
 

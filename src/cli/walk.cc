@@ -195,6 +195,7 @@ void WalkTree(const std::string& folder, Context& context, FileIdentity start) {
       probes.Drain();
       context.notes().Write("Skip one because long filename is exist.\n");
       context.failed = true;
+      ++context.unreported;
       continue;
     }
     if (!p.entry.folder) {
