@@ -392,6 +392,17 @@ TEST_F(NtfsImage, PartitionedImagesAreFoundOrListed) {
                        "  133120     131072  NTFS / exFAT (0x07)\n");
   r = RunQst({"-d", two, "-o", "133120", "-u", "-e", "-r", "C:\\"});
   EXPECT_EQ(r.out, whole);
+  // An NTFS and a FAT volume: the NTFS one is read, and the other said.
+  if (Shell("command -v mkfs.vfat >/dev/null") != 0) return;
+  const std::string mixed = dir_ + "/mixed.img";
+  ASSERT_EQ(Shell("cp " + two + " " + mixed + " && mkfs.vfat --offset=133120 " + mixed +
+                  " 65536 >/dev/null 2>&1"),
+            0);
+  r = RunQst({"-d", mixed, "-u", "-e", "-r", "C:\\"});
+  EXPECT_EQ(r.out, whole);
+  EXPECT_EQ(r.err, "qst: " + mixed +
+                       ": the volume at sector 2048 is read; the image also holds a FAT or exFAT "
+                       "volume at sector 133120 (-o 133120 reads it)\n");
 }
 
 TEST_F(NtfsImage, ContainersGiveTheSameRecords) {

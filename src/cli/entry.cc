@@ -59,6 +59,9 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
     context.err.Write(message);
     return kStatusFailure;
   }
+  // What the opener has to say of an image it could read (another volume
+  // it holds).
+  context.err.Write(message);
   context.platform = image->get();
   return kStatusOk;
 }

@@ -95,7 +95,9 @@ struct ImageSelection {
 // evidence served through Platform::VolumeEvidence; `host` serves what lies
 // outside the image (list files, the local zone). An opener: false with
 // `*message` holding the lines that say why (naming the image; for a
-// partitioned image with several volumes, the list of them).
+// partitioned image with several volumes, the list of them); true with
+// `*message` holding what a run should still be told (another volume the
+// image holds), or nothing.
 using ImageOpener = bool (*)(const ImageSelection& image, Platform& host,
                              std::unique_ptr<Platform>* volume, std::string* message);
 

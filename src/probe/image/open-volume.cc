@@ -79,7 +79,18 @@ bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
   if (found.empty())
     for (const Partition& p : partitions)
       if (HoldsFat(image, p.start * kSectorSize)) found.push_back(p);
-  if (found.size() == 1) *offset = found[0].start * kSectorSize;
+  if (found.size() == 1) {
+    *offset = found[0].start * kSectorSize;
+    // The NTFS volume is read before a FAT one: the other is said, for -o.
+    for (const Partition& p : partitions)
+      if (p.start != found[0].start && !HoldsNtfs(image, p.start * kSectorSize) &&
+          HoldsFat(image, p.start * kSectorSize))
+        *message += Format(
+            "qst: %s: the volume at sector %llu is read; the image also holds a FAT "
+            "or exFAT volume at sector %llu (-o %llu reads it)\n",
+            selection.path.c_str(), static_cast<unsigned long long>(found[0].start),
+            static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.start));
+  }
   // A table whose partitions hold none, on an image that is no volume
   // itself: what each holds, for -o.
   if (found.empty() && !partitions.empty() && !HoldsNtfs(image, 0) && !HoldsFat(image, 0)) {
