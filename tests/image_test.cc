@@ -672,6 +672,39 @@ TEST_F(NtfsImage, ImagesOfOtherKindsSayWhatTheyHold) {
   }
 }
 
+// An E01 set with a segment missing reads on, its sectors as zeros, and
+// says which segment and sectors, with status 1.
+TEST_F(NtfsImage, AnE01SetWithASegmentMissingSaysWhich) {
+  if (Shell("command -v ewfacquire >/dev/null") != 0) QST_SKIP() << "no ewfacquire";
+  const std::string set = dir_ + "/segments/set";
+  ASSERT_EQ(Shell("mkdir -p " + dir_ + "/segments && ewfacquire -u -q -t " + set +
+                  " -c none -f encase6 -S 2M " + image_ + " >/dev/null 2>&1"),
+            0);
+  auto whole = RunQst({"-d", set + ".E01", "-e", "-u", "-r", "C:\\"});
+  EXPECT_EQ(whole.err.find("E01 set"), std::string::npos) << whole.err;
+  ASSERT_EQ(Shell("test -e " + set + ".E05"), 0) << "too few segments";
+  int last = 5;
+  while (Shell("test -e " + set + ".E" + (last + 1 < 10 ? "0" : "") + std::to_string(last + 1)) ==
+         0)
+    ++last;
+  const std::string last_name = set + ".E" + (last < 10 ? "0" : "") + std::to_string(last);
+  const struct {
+    std::string moved, says;
+  } cases[] = {
+      {set + ".E03", "the E01 set lacks " + set + ".E03: sectors "},
+      {last_name, "the E01 set lacks the segments after " + set + ".E" +
+                      (last - 1 < 10 ? "0" : "") + std::to_string(last - 1) + ": sectors "},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Shell("mv " + c.moved + " " + c.moved + ".away"), 0);
+    auto r = RunQst({"-d", set + ".E01", "-e", "-u", "-r", "C:\\"});
+    EXPECT_EQ(r.status, 1) << c.moved;
+    EXPECT_EQ(r.err.rfind("qst: " + set + ".E01: " + c.says, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" read as zeros\n"), std::string::npos) << r.err;
+    ASSERT_EQ(Shell("mv " + c.moved + ".away " + c.moved), 0);
+  }
+}
+
 // The byte offset of the MFT, from the boot sector.
 std::uint64_t MftOffset(const std::string& image) {
   std::ifstream in(image, std::ios::binary);

@@ -54,6 +54,10 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.progress = [&context](std::uint64_t done, std::uint64_t total) {
     context.progress.MftRead(done, total);
   };
+  selection.lost = [&context](const std::string& lines) {
+    context.err.Write(lines);
+    context.failed = true;
+  };
   std::string message;
   if (!context.open_image(selection, *context.platform, image, &message)) {
     context.err.Write(message);

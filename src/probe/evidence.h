@@ -87,6 +87,9 @@ struct ImageSelection {
   std::optional<int> fat_zone;
   // Told, now and then, how many of the MFT's records were read so far.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+  // Told what of the image itself is missing (a segment of an E01 set), as
+  // lines for standard error; the run goes on, and ends with status 1.
+  std::function<void(const std::string& lines)> lost;
 
   bool wants(Witness w) const { return witnesses.has(w); }
 };

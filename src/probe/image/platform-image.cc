@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 
+#include "probe/image/ewf-segments.h"
 #include "probe/image/loaded-library.h"
 #include "probe/image/open-volume.h"
 #include "probe/image/raw-reader.h"
@@ -272,6 +273,10 @@ bool OpenDisk(const ImageSelection& selection, Platform&, Disk* disk, std::strin
   bool own_reader = disk->reader != nullptr;
   if (!own_reader) disk->reader = std::make_unique<TskReader>(image, 0);
   disk->container = image->itype != TSK_IMG_TYPE_RAW;
+  // The Sleuth Kit reads a missing segment's sectors as zeros, silently.
+  if (disk->container && selection.lost)
+    if (std::string lines = MissingEwfSegments(selection.path); !lines.empty())
+      selection.lost(lines);
   if (WantsPartitions(disk, selection)) disk->partitions = TskPartitions(image);
   if (own_reader) Tsk().img_close(image);
   return true;
