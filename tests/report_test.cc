@@ -144,23 +144,28 @@ TEST_F(ReportPage, CountsAreThoseOfTheRecords) {
   EXPECT_EQ(status_, 0);
   EXPECT_EQ(out_, "") << "with --report alone, the page is all the run writes";
   std::string json = RunQst({"-d", volume_.image, "-n", "-a", "-r", "C:\\", "--json"}).out;
-  std::string counted =
-      Capture("printf '%s' " + ShellQuote(json) +
-              " | python3 -c 'import json,sys,collections\n"
-              "r=[json.loads(l) for l in sys.stdin]\n"
-              "c=collections.Counter()\n"
-              "for x in r:\n"
-              "  c[\"data-files\" if not x[\"folder\"] else \"data-folders\"]+=1\n"
-              "  c[\"data-deleted\"]+=x[\"state\"]==\"deleted\"\n"
-              "  c[\"data-flagged\"]+=bool(x[\"alerts\"])\n"
-              "  c[\"data-type=\"+x[\"type\"]]+=1\n"
-              "  for s in x[\"alerts\"]: c[\"data-sign=\"+s]+=1\n"
-              "  for s in x[\"notes\"]: c[\"data-sign=\"+s]+=1\n"
-              "for s in (\"SI<FN\",\"SI>FN\",\"SI-seconds\",\"ctime<volume\",\"OID<SI\",\"copied\","
-              "\"extracted\",\"seconds\",\"SI<volume\",\"FN<volume\",\"clock-1/64\"): "
-              "c[\"data-sign=\"+s]+=0\n"
-              "c[\"data-errors\"]+=0\n"
-              "print(\"\\n\".join(sorted(k+\" \"+str(v) for k,v in c.items())))'");
+  std::string counted = Capture(
+      "printf '%s' " + ShellQuote(json) +
+      " | python3 -c 'import json,sys,collections\n"
+      "r=[json.loads(l) for l in sys.stdin]\n"
+      "c=collections.Counter()\n"
+      "for x in r:\n"
+      "  c[\"data-files\" if not x[\"folder\"] else \"data-folders\"]+=1\n"
+      "  c[\"data-deleted\"]+=x[\"state\"]==\"deleted\"\n"
+      "  c[\"data-flagged\"]+=bool(x[\"alerts\"])\n"
+      "  c[\"data-type=\"+x[\"type\"]]+=1\n"
+      "  for s in x[\"alerts\"]: c[\"data-sign=\"+s]+=1\n"
+      "  for s in x[\"notes\"]: c[\"data-sign=\"+s]+=1\n"
+      "  c[\"data-finding=\"+x[\"finding\"][\"verdict\"]]+=1\n"
+      "  for w in x[\"finding\"][\"witnesses\"]: c[\"data-witness=\"+w]+=1\n"
+      "for f in (\"suspect\",\"provenance\",\"consistent\",\"unread\"): "
+      "c[\"data-finding=\"+f]+=0\n"
+      "for w in (\"FN\",\"USN\",\"VSS\",\"I30\",\"LOG\",\"OID\"): c[\"data-witness=\"+w]+=0\n"
+      "for s in (\"SI<FN\",\"SI>FN\",\"SI-seconds\",\"ctime<volume\",\"OID<SI\",\"copied\","
+      "\"extracted\",\"seconds\",\"SI<volume\",\"FN<volume\",\"clock-1/64\"): "
+      "c[\"data-sign=\"+s]+=0\n"
+      "c[\"data-errors\"]+=0\n"
+      "print(\"\\n\".join(sorted(k+\" \"+str(v) for k,v in c.items())))'");
   std::string read = Read(Dom());
   std::string counts = read.substr(0, read.find("--\n"));
   std::vector<std::string> lines = testing::SortedLines(counts);
@@ -170,6 +175,18 @@ TEST_F(ReportPage, CountsAreThoseOfTheRecords) {
   EXPECT_EQ(lines, expected);
   EXPECT_NE(counts.find("data-sign=ctime<volume 11"), std::string::npos) << counts;
   EXPECT_NE(counts.find("data-sign=copied 11"), std::string::npos) << counts;
+  // The finding first: the run, the flagged files, the counts, the chart,
+  // then the signs and notes, those no file carries folded away.
+  const std::string dom = Dom();
+  std::size_t at = 0;
+  for (const char* id :
+       {"run", "flagged-files", "findings", "verdicts", "timeline", "signs", "notes"}) {
+    const std::size_t next = dom.find(std::string("<section id=\"") + id + "\"");
+    ASSERT_NE(next, std::string::npos) << id;
+    EXPECT_GE(next, at) << id;
+    at = next;
+  }
+  EXPECT_NE(dom.find("that no file carries</summary>"), std::string::npos);
 }
 
 TEST_F(ReportPage, TheTableHoldsTheFlaggedFilesSortedAndFiltered) {

@@ -149,6 +149,9 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   if (r.facts.Has(Fact::kNameCreation)) name_created_.push_back(r.facts.Get(Fact::kNameCreation));
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
+  ++findings_[static_cast<std::size_t>(FindingOf(r.signs, r.witnessed))];
+  for (int w = 0; w < kSignWitnessCount; ++w)
+    if ((r.witnessed >> w & 1) != 0) ++witnessed_[static_cast<std::size_t>(w)];
   // Notes of provenance alone flag nothing.
   if (r.signs.Alerts().empty()) return;
   ++flagged_;
@@ -164,6 +167,8 @@ void HtmlReport::Merge(const HtmlReport& part) {
   errors_ += part.errors_;
   for (const auto& [type, count] : part.types_) types_[type] += count;
   for (std::size_t i = 0; i < kSigns.size(); ++i) signs_[i] += part.signs_[i];
+  for (std::size_t i = 0; i < findings_.size(); ++i) findings_[i] += part.findings_[i];
+  for (std::size_t i = 0; i < witnessed_.size(); ++i) witnessed_[i] += part.witnessed_[i];
   created_.insert(created_.end(), part.created_.begin(), part.created_.end());
   flagged_created_.insert(flagged_created_.end(), part.flagged_created_.begin(),
                           part.flagged_created_.end());
@@ -311,10 +316,15 @@ std::string HtmlReport::Page(const ReportRun& run) const {
                  &out);
   out.append("</title>\n<style>").append(kStyle).append("</style></head><body>\n");
   out.append("<h1>Quillstamp report</h1>\n");
+  // The finding first: the run, the flagged files, the counts, the chart,
+  // then what each sign and note means.
   AppendRun(run, &out);
-  AppendCounts(run.has_created, &out);
-  AppendTimeline(&out);
   AppendTable(&out);
+  AppendFindings(&out);
+  AppendCounts(&out);
+  AppendTimeline(&out);
+  AppendSignTable(true, run.has_created, &out);
+  AppendSignTable(false, run.has_created, &out);
   out.append("<script>").append(kScript).append("</script>\n</body></html>\n");
   return out;
 }
@@ -372,7 +382,31 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
 }
 
 // The files by verdict, and by sign.
-void HtmlReport::AppendCounts(bool volume_known, std::string* out) const {
+void HtmlReport::AppendFindings(std::string* out) const {
+  out->append(
+      "<section id=\"findings\"><h2>Findings</h2><table><thead><tr><th>Finding</th><th>Files "
+      "and folders</th></tr></thead><tbody>\n");
+  for (Finding f :
+       {Finding::kSuspect, Finding::kProvenance, Finding::kConsistent, Finding::kUnread}) {
+    out->append("<tr><td>").append(FindingName(f)).append("</td><td class=\"n\" data-finding=\"");
+    out->append(FindingName(f)).append("\">");
+    AppendNumber(findings_[static_cast<std::size_t>(f)], out);
+    out->append("</td></tr>\n");
+  }
+  out->append(
+      "</tbody></table>\n<table><thead><tr><th>Witness</th><th>Files and folders it holds "
+      "something of</th></tr></thead><tbody>\n");
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    const char* name = SignWitnessName(static_cast<SignWitness>(w));
+    out->append("<tr><td>").append(name).append("</td><td class=\"n\" data-witness=\"");
+    out->append(name).append("\">");
+    AppendNumber(witnessed_[static_cast<std::size_t>(w)], out);
+    out->append("</td></tr>\n");
+  }
+  out->append("</tbody></table></section>\n");
+}
+
+void HtmlReport::AppendCounts(std::string* out) const {
   out->append(
       "<section id=\"verdicts\"><h2>Verdicts</h2><p>Which file system or tool made each file's "
       "four $SI times, read from their grain.</p>\n<table><thead><tr><th>TYPE</th><th>Files and "
@@ -387,41 +421,57 @@ void HtmlReport::AppendCounts(bool volume_known, std::string* out) const {
     out->append("</td></tr>\n");
   }
   out->append("</tbody></table></section>\n");
-  AppendSignTable(true, volume_known, out);
-  AppendSignTable(false, volume_known, out);
 }
 
 void HtmlReport::AppendSignTable(bool forgery, bool volume_known, std::string* out) const {
   out->append(forgery ? "<section id=\"signs\"><h2>Signs of forged times</h2>\n"
                       : "<section id=\"notes\"><h2>Notes on provenance and clock</h2>\n");
-  out->append("<table><thead><tr><th>")
-      .append(forgery ? "Sign" : "Note")
-      .append("</th><th>Files</th><th>Why</th><th>Also caused by</th></tr></thead><tbody>\n");
+  const std::string head = std::string("<table><thead><tr><th>") + (forgery ? "Sign" : "Note") +
+                           "</th><th>Files</th><th>Why</th><th>Also caused by</th></tr></thead>"
+                           "<tbody>\n";
+  // Those read that no file carries, apart, folded away.
+  std::vector<std::size_t> carried, none;
   for (std::size_t i = 0; i < kSigns.size(); ++i) {
     const SignRule& s = kSigns[i];
     if ((s.kind == SignKind::kForgery) != forgery) continue;
-    out->append("<tr><td><code>");
-    AppendHtmlText(s.name, out);
-    out->append("</code></td>");
-    // The signs that weigh times against the volume's creation read it from
-    // an image.
-    if (Read(s, fields_) && (!s.weighs_volume || volume_known)) {
-      out->append("<td class=\"n\" data-sign=\"");
-      AppendHtmlText(s.name, out);
-      out->append("\">");
-      AppendNumber(signs_[i], out);
-    } else {
-      out->append("<td>not read (needs -")
-          .append(1, s.needs && !fields_.has(*s.needs) ? OptionOf(*s.needs).letter : 'd')
-          .append(")");
-    }
-    out->append("</td><td>");
-    AppendHtmlText(s.why, out);
-    out->append("</td><td>");
-    AppendHtmlText(s.benign, out);
-    out->append("</td></tr>\n");
+    const bool read = Read(s, fields_) && (!s.weighs_volume || volume_known);
+    (read && signs_[i] == 0 ? none : carried).push_back(i);
   }
-  out->append("</tbody></table></section>\n");
+  out->append(head);
+  for (std::size_t i : carried) AppendSignRow(i, volume_known, out);
+  out->append("</tbody></table>\n");
+  if (!none.empty()) {
+    out->append("<details><summary>" + std::to_string(none.size()) +
+                " that no file carries</summary>")
+        .append(head);
+    for (std::size_t i : none) AppendSignRow(i, volume_known, out);
+    out->append("</tbody></table></details>\n");
+  }
+  out->append("</section>\n");
+}
+
+void HtmlReport::AppendSignRow(std::size_t i, bool volume_known, std::string* out) const {
+  const SignRule& s = kSigns[i];
+  out->append("<tr><td><code>");
+  AppendHtmlText(s.name, out);
+  out->append("</code></td>");
+  // The signs that weigh times against the volume's creation read it from
+  // an image.
+  if (Read(s, fields_) && (!s.weighs_volume || volume_known)) {
+    out->append("<td class=\"n\" data-sign=\"");
+    AppendHtmlText(s.name, out);
+    out->append("\">");
+    AppendNumber(signs_[i], out);
+  } else {
+    out->append("<td>not read (needs -")
+        .append(1, s.needs && !fields_.has(*s.needs) ? OptionOf(*s.needs).letter : 'd')
+        .append(")");
+  }
+  out->append("</td><td>");
+  AppendHtmlText(s.why, out);
+  out->append("</td><td>");
+  AppendHtmlText(s.benign, out);
+  out->append("</td></tr>\n");
 }
 
 }  // namespace qst

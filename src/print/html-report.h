@@ -60,8 +60,10 @@ class HtmlReport {
   void AddRow(const FileTimestampRecord& record);
   Chart MakeChart() const;
   void AppendRun(const ReportRun& run, std::string* out) const;
-  // `volume_known`: when the volume was made was read.
-  void AppendCounts(bool volume_known, std::string* out) const;
+  // The files by finding, and by the witnesses read of them.
+  void AppendFindings(std::string* out) const;
+  // The files by verdict.
+  void AppendCounts(std::string* out) const;
   void AppendTimeline(std::string* out) const;
   void AppendBars(const Chart& chart, std::string* out) const;
   void AppendMarks(const Chart& chart, std::string* out) const;
@@ -69,22 +71,26 @@ class HtmlReport {
   // A step of the chart's bars in words ("1 day", "15 minutes").
   static std::string AxisStep(FILETIME step);
   void AppendTable(std::string* out) const;
-  // The table of the signs of forgery, or of the notes.
+  // The table of the signs of forgery, or of the notes (`volume_known`:
+  // when the volume was made was read); those no file carries folded away.
   void AppendSignTable(bool forgery, bool volume_known, std::string* out) const;
+  void AppendSignRow(std::size_t sign, bool volume_known, std::string* out) const;
 
   RecordFields fields_;
   TimeForm form_;
   const LocalTimeConverter& zone_;
   std::uint64_t files_ = 0, folders_ = 0, deleted_ = 0, errors_ = 0, flagged_ = 0;
-  std::map<std::string, std::uint64_t> types_;    // verdict: files
-  std::array<std::uint64_t, kMaxSigns> signs_{};  // files, by sign
-  std::vector<FILETIME> created_;                 // $SI creation of each file
-  std::vector<FILETIME> flagged_created_;         // of each flagged file
-  std::vector<FILETIME> journal_created_;         // -U: the journal's File create times
-  std::vector<FILETIME> name_created_;            // -n: each file's $FILE_NAME creation
-  std::map<int, FILETIME> stores_;                // -S: the shadow copies seen, when made
-  std::string rows_;                              // the table's rows, up to kMaxRows
-  std::vector<std::size_t> row_ends_;             // where each row ends in rows_
+  std::map<std::string, std::uint64_t> types_;                // verdict: files
+  std::array<std::uint64_t, kMaxSigns> signs_{};              // files, by sign
+  std::array<std::uint64_t, 4> findings_{};                   // files, by Finding
+  std::array<std::uint64_t, kSignWitnessCount> witnessed_{};  // files, by witness read
+  std::vector<FILETIME> created_;                             // $SI creation of each file
+  std::vector<FILETIME> flagged_created_;                     // of each flagged file
+  std::vector<FILETIME> journal_created_;                     // -U: the journal's File create times
+  std::vector<FILETIME> name_created_;                        // -n: each file's $FILE_NAME creation
+  std::map<int, FILETIME> stores_;     // -S: the shadow copies seen, when made
+  std::string rows_;                   // the table's rows, up to kMaxRows
+  std::vector<std::size_t> row_ends_;  // where each row ends in rows_
 };
 
 // `text` for HTML: the five markup characters as references, each control
