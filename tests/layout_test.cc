@@ -170,9 +170,15 @@ TEST(FileReport, NamesCannotStartAnotherRowNorForgeAFieldNorTurnTheText) {
       {"invoice\u202Egpj.exe", "invoice<U+202E>gpj.exe", "invoice<U+202E>gpj.exe"},
       {"\u2066a\u2069\u200E\u200F\u061C\u202A", "<U+2066>a<U+2069><U+200E><U+200F><U+061C><U+202A>",
        "<U+2066>a<U+2069><U+200E><U+200F><U+061C><U+202A>"},
+      // C1 controls (a terminal obeys U+009B as ESC [), and the separators
+      // readers split lines on.
+      {"a\u009B2Jb\u0085c\u0080\u009F", "a<U+009B>2Jb<U+0085>c<U+0080><U+009F>",
+       "a<U+009B>2Jb<U+0085>c<U+0080><U+009F>"},
+      {"x\u2028y\u2029z", "x<U+2028>y<U+2029>z", "x<U+2028>y<U+2029>z"},
       // All else as it is: other characters of the same leading bytes too.
-      {"caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt", "caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt",
-       "caf\xC3\xA9 ~^<>%\u2019\u0630\xE2.txt"},
+      {"caf\xC3\xA9 ~^<>%\u2019\u0630\u00A0\u00BF\xE2\xC2.txt",
+       "caf\xC3\xA9 ~^<>%\u2019\u0630\u00A0\u00BF\xE2\xC2.txt",
+       "caf\xC3\xA9 ~^<>%\u2019\u0630\u00A0\u00BF\xE2\xC2.txt"},
   };
   for (const auto& c : cases) {
     std::string block = Report(Memo(false), false, true, c.name);

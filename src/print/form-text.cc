@@ -171,16 +171,21 @@ void AppendEventName(std::string_view key, std::string_view name, std::string* o
   out->push_back(']');
 }
 
-std::size_t BidiMarkAt(std::string_view s, unsigned* code) {
+std::size_t CodedCharacterAt(std::string_view s, unsigned* code) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   if (s.size() >= 2 && byte(0) == 0xD8 && byte(1) == 0x9C) {
     *code = 0x061C;
     return 2;
   }
+  if (s.size() >= 2 && byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
+    *code = byte(1);
+    return 2;
+  }
   if (s.size() < 3 || byte(0) != 0xE2 || (byte(1) & 0xC0) != 0x80 || (byte(2) & 0xC0) != 0x80)
     return 0;
   const unsigned c = 0x2000 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-  if (c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+  if (c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+      (c >= 0x2066 && c <= 0x2069)) {
     *code = c;
     return 3;
   }
@@ -213,7 +218,7 @@ std::size_t TextCodeAt(std::string_view text, std::string* bytes) {
             static_cast<char>(0x80 | (code & 0x3F))};
   }
   unsigned mark = 0;
-  if (code < 0x80 || BidiMarkAt(utf8, &mark) != utf8.size()) return 0;
+  if (code < 0x80 || CodedCharacterAt(utf8, &mark) != utf8.size()) return 0;
   *bytes = std::move(utf8);
   return 8;
 }

@@ -71,14 +71,18 @@ void AppendEventName(std::string_view key, std::string_view name, std::string* o
 // it, so that names that print alike stay apart.
 void AppendJsonNameAndHex(std::string_view key, std::string_view name, std::string* out);
 
-// The length of the mark at the start of `s` that reorders the text
-// around it (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069, in
-// UTF-8), with its code point in `*code`; 0 when none is there.
-std::size_t BidiMarkAt(std::string_view s, unsigned* code);
+// The length of the character at the start of `s` (UTF-8) that a name may
+// not show as itself: a mark that reorders the text around it (U+061C,
+// U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), a C1 control
+// (U+0080 to U+009F, which terminals obey as C0 ones: U+009B starts a
+// command) or a line or paragraph separator (U+2028, U+2029, which start
+// new rows for readers that split on Unicode line breaks), with its code
+// point in `*code`; 0 when none is there.
+std::size_t CodedCharacterAt(std::string_view s, unsigned* code);
 
 // The code that the text layouts write for a character at the start of
 // `text` ("<0A>": any of U+0000 to U+007F in two upper-case hex digits;
-// "<U+202E>": a mark BidiMarkAt knows): its length, with the character's
+// "<U+202E>": a character CodedCharacterAt knows): its length, with the character's
 // UTF-8 in `*bytes`; 0 where `text` starts with none.
 std::size_t TextCodeAt(std::string_view text, std::string* bytes);
 // A path as the text layouts showed it for a volume's names, read back: each

@@ -22,7 +22,7 @@ void AppendHtmlText(std::string_view text, std::string* out) {
       case '"': out->append("&quot;"); break;
       case '\'': out->append("&#39;"); break;
       default:
-        if (unsigned code = 0; (length = BidiMarkAt(text, &code)) != 0) {
+        if (unsigned code = 0; (length = CodedCharacterAt(text, &code)) != 0) {
           // Shown, not obeyed: a name cannot turn the text around it.
           char mark[48];
           std::snprintf(mark, sizeof mark, "<span class=\"mark\">&lt;U+%04X&gt;</span>", code);

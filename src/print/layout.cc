@@ -21,7 +21,7 @@ namespace qst {
 void AppendTextName(std::string_view path, std::string* out, bool row, bool volume) {
   auto plain = [row, volume](char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u >= 0x20 && u != 0x7F && u != 0xD8 && u != 0xE2 && (!row || c != '|') &&
+    return u >= 0x20 && u != 0x7F && u != 0xC2 && u != 0xD8 && u != 0xE2 && (!row || c != '|') &&
            (!volume || (c != '/' && c != '<'));
   };
   std::string code_bytes;
@@ -31,7 +31,7 @@ void AppendTextName(std::string_view path, std::string* out, bool row, bool volu
     out->append(path.substr(start, end - start));
     if (end == path.size()) break;
     unsigned code = 0;
-    if (const std::size_t mark = BidiMarkAt(path.substr(end), &code)) {
+    if (const std::size_t mark = CodedCharacterAt(path.substr(end), &code)) {
       const char text[] = {'<',
                            'U',
                            '+',
@@ -45,7 +45,8 @@ void AppendTextName(std::string_view path, std::string* out, bool row, bool volu
       continue;
     }
     const auto c = static_cast<unsigned char>(path[end]);
-    if (c == 0xD8 || c == 0xE2 || (c == '<' && TextCodeAt(path.substr(end), &code_bytes) == 0)) {
+    if (c == 0xC2 || c == 0xD8 || c == 0xE2 ||
+        (c == '<' && TextCodeAt(path.substr(end), &code_bytes) == 0)) {
       out->push_back(path[end]);
     } else {
       const char code_text[] = {'<', kHexUpper[c >> 4], kHexUpper[c & 15], '>'};
