@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "probe/le.h"
 #include "probe/ntfs/attribute.h"
@@ -258,7 +259,9 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   FILETIME known[4] = {};
   std::uint8_t known_mask = 0;
   bool mine = !turns;
-  std::vector<std::pair<int, FILETIME>> seen;
+  // The times already shown, each once: a set, so that a file changed
+  // tens of thousands of times costs no search of all before.
+  std::set<std::pair<int, FILETIME>> seen;
   for (const Touch& t : touches) {
     if (t.kind == kMade) mine = lived_as(t.sequence);
     // The record's deallocation is the last of the file it held.
@@ -272,8 +275,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
     const Times& x = times_[t.times];
     auto show = [&](int field, FILETIME value) {
       if (value == now[field]) return;
-      if (std::find(seen.begin(), seen.end(), std::make_pair(field, value)) != seen.end()) return;
-      seen.emplace_back(field, value);
+      if (!seen.emplace(field, value).second) return;
       events->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
     };
     for (int f = 0; f < 4; ++f) {
