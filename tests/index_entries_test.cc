@@ -77,6 +77,10 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
   std::string bad_space = Entry(76, kFolder, u"ns", k1700);
   bad_space[0x51] = 4;
   std::string last_entry = Entry(77, kFolder, u"last", k1700, 2);
+  // Honest bytes in a name's shape: a reference of sequence 0, which NTFS
+  // never writes.
+  std::string no_sequence = Entry(79, kFolder, u"garbled", k1700);
+  Put(no_sequence, 6, 0, 2);
   // A node's end marker: no reference, length 16, no key, "last entry".
   std::string marker(16, '\0');
   Put(marker, 8, 16, 2);
@@ -94,6 +98,7 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
       {"a slash in the name", bad_name, {}},
       {"a namespace beyond 3", bad_space, {}},
       {"the last entry's flag", last_entry, {}},
+      {"a reference of sequence 0", no_sequence, {}},
       {"bytes off the 8-byte steps", std::string(4, 'x') + old, {}},
       {"random bytes", std::string(4096, '\x5a'), {}},
       {"a removed last entry's key after the end marker written over its header",
@@ -116,6 +121,14 @@ TEST(IndexSlack, EntriesAreCarvedByTheirStructureWhateverTheirTimes) {
   EXPECT_TRUE(carved[0].slack);
   EXPECT_EQ(carved[1].times.creation, k2090);
   EXPECT_TRUE(carved[0].referenced);
+  // A record past what the MFT can hold is none.
+  std::vector<FolderEntry> bounded;
+  CarveFolderEntries(reinterpret_cast<const std::uint8_t*>(old.data()), old.size(), kFolder,
+                     &bounded, 70);
+  EXPECT_TRUE(bounded.empty());
+  CarveFolderEntries(reinterpret_cast<const std::uint8_t*>(old.data()), old.size(), kFolder,
+                     &bounded, 71);
+  EXPECT_EQ(bounded.size(), 1u);
   // Its reference lost under the end marker: none is made up.
   carved = Carve(marker + later.substr(16));
   ASSERT_EQ(carved.size(), 1u);
@@ -240,7 +253,7 @@ class IndexEntries : public ::testing::Test {
     // number), one from 2090, one cut short: garbage, no row.
     std::string gone = Entry(reused_, big, u"gone-before.txt", k1700);
     Put(gone, 0, reused_ | std::uint64_t{9} << 48, 8);
-    const std::string later = Entry(reused_ + 1000, big, u"from-2090.txt", 154350144000000000);
+    const std::string later = Entry(reused_ - 1, big, u"from-2090.txt", 154350144000000000);
     const std::string cut = Entry(reused_ + 1001, big, u"cut.txt", k1700).substr(0, 40);
     // Right after the end marker, the key of a last entry removed from the
     // node: its header, and with it the reference, lie under the marker.
@@ -254,7 +267,7 @@ class IndexEntries : public ::testing::Test {
     std::string r = Read(at, 1024);
     Fixups(r, 1024, false);
     const std::size_t used = Load(r, 0x18, 4);
-    const std::string old_root = Entry(reused_ + 2000, small, u"root-remnant.txt", k1700);
+    const std::string old_root = Entry(reused_ - 2, small, u"root-remnant.txt", k1700);
     r.replace((used + 7) / 8 * 8 + 8, old_root.size(), old_root);
     Fixups(r, 1024, true);
     Write(at, r);

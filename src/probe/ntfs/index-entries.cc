@@ -87,11 +87,12 @@ void AddFacts(std::uint64_t reference, const NtfsTimes& times, std::uint64_t all
 }  // namespace
 
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
-                        std::vector<FolderEntry>* out) {
+                        std::vector<FolderEntry>* out, std::uint64_t records) {
   FolderEntry entry;
   for (std::size_t pos = 0; pos + kFileNameHeader <= size; pos += kAlign) {
     if (CarveAt(data + pos, size - pos, folder, &entry)) {
-      out->push_back(entry);
+      if (SequenceNumber(entry.reference) != 0 && RecordNumber(entry.reference) < records)
+        out->push_back(entry);
     } else if (pos >= kHeader && IsEndMarker(data + pos - kHeader) &&
                CarveKey(data + pos, size - pos, folder, &entry)) {
       // The last entry of a node removed: the end marker written over its

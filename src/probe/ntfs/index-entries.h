@@ -31,6 +31,9 @@
 
 namespace qst {
 
+// Past every record number a file reference can hold.
+inline constexpr std::uint64_t kMaxFileReferenceRecord = std::uint64_t{1} << 48;
+
 // One entry as its folder's index keeps it.
 struct FolderEntry {
   std::uint64_t reference = 0;  // the file's, with its sequence number
@@ -45,9 +48,13 @@ struct FolderEntry {
 };
 
 // Carves the entries of `folder` from `size` bytes of slack at `data`,
-// appending them to `out`. Overlapping remnants are each tried.
+// appending them to `out`. Overlapping remnants are each tried. An entry
+// must name a record under `records` (what the MFT can hold) with a
+// sequence number NTFS writes (not 0): honest bytes that happen to hold a
+// name's shape name no file.
 void CarveFolderEntries(const std::uint8_t* data, std::size_t size, std::uint64_t folder,
-                        std::vector<FolderEntry>* out);
+                        std::vector<FolderEntry>* out,
+                        std::uint64_t records = kMaxFileReferenceRecord);
 
 // The entries of one folder's index, read once. The live ones are kept
 // compact (a large folder holds hundreds of thousands), their names in one

@@ -104,7 +104,7 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   };
   std::vector<FolderEntry> carved;
   auto carve = [&](std::span<const std::uint8_t> bytes) {
-    CarveFolderEntries(bytes.data(), bytes.size(), folder, &carved);
+    CarveFolderEntries(bytes.data(), bytes.size(), folder, &carved, mft_.record_limit());
   };
   if (a.has_root) ForEachRootEntry(a.root, live);
   if (slack) {
