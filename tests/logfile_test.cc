@@ -304,6 +304,29 @@ TEST(LogFileReader, DamageCostsOnlyWhatItTouches) {
     EXPECT_EQ(DescribeLogDamage("IMG", r.scan),
               "qst: IMG: $LogFile one restart page damaged, the other used\n");
   }
+  // One field of the restart area out of its range in both pages: the
+  // records are read as NTFS lays them out, and the field is named.
+  const struct {
+    std::size_t at;  // in the restart area
+    std::uint64_t value;
+    int bytes;
+    const char* field;
+  } fields[] = {{0x26, kPage, 2, "page data offset"},
+                {0x10, 70, 4, "sequence number bits"},
+                {0x18, 0, 8, "file size"}};
+  for (const auto& f : fields) {
+    std::vector<std::uint8_t> b = log.Bytes();
+    for (std::size_t page : {std::size_t{0}, std::size_t{kPage}}) {
+      if (f.bytes == 2) Put16(b, page + 0x30 + f.at, static_cast<std::uint16_t>(f.value));
+      if (f.bytes == 4) Put32(b, page + 0x30 + f.at, static_cast<std::uint32_t>(f.value));
+      if (f.bytes == 8) Put64(b, page + 0x30 + f.at, f.value);
+    }
+    const Read r = ReadLog(b);
+    EXPECT_EQ(r.records.size(), lsns.size()) << f.field;
+    EXPECT_EQ(DescribeLogDamage("IMG", r.scan), std::string("qst: IMG: $LogFile restart area's ") +
+                                                    f.field +
+                                                    " out of range, read as NTFS writes them\n");
+  }
   {
     std::vector<std::uint8_t> b = log.Bytes(0);
     b[kPage + 1022] ^= 0xFF;  // the second restart page torn too

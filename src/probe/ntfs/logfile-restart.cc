@@ -32,6 +32,38 @@ constexpr std::size_t kClientSize = 0xA0;
 
 constexpr bool PowerOfTwo(std::uint64_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
+// A field out of its range is read as what NTFS writes there, and said:
+// the pages may still hold every record. An LSN keeps the offset / 8 of
+// its record below the sequence number: the bits left must reach the end
+// of the file (the caller, who knows the file, takes its size and the bits
+// it needs where these are impossible).
+void RepairFields(LogRestart* out) {
+  LogRestart& r = *out;
+  auto repaired = [&r](const char* field) {
+    r.repaired += (r.repaired.empty() ? "" : ", ") + std::string(field);
+  };
+  if (r.sequence_bits < 4 || r.sequence_bits > 60) {
+    repaired("sequence number bits");
+    r.sequence_bits = 0;
+  }
+  if (r.file_size < 2 * r.system_page_size ||
+      (r.sequence_bits != 0 && r.file_size >> (64 - r.sequence_bits + 3) != 0)) {
+    repaired("file size");
+    r.file_size = 0;
+  }
+  if (r.record_header_length < 0x30) {
+    repaired("record header length");
+    r.record_header_length = 0x30;
+  }
+  if (r.page_data_offset < 0x28 || r.page_data_offset >= r.log_page_size ||
+      r.page_data_offset % 8 != 0) {
+    repaired("page data offset");
+    // The page header, then its update sequence array, 8-byte aligned.
+    r.page_data_offset =
+        static_cast<std::uint16_t>((0x28 + 2 * (r.log_page_size / 512 + 1) + 7) / 8 * 8);
+  }
+}
+
 }  // namespace
 
 bool DecodeLogRestart(std::uint8_t* page, std::size_t size, LogRestart* out) {
@@ -57,14 +89,12 @@ bool DecodeLogRestart(std::uint8_t* page, std::size_t size, LogRestart* out) {
   r.record_header_length = LoadLe16(a + kRecordHeaderLength);
   r.page_data_offset = LoadLe16(a + kPageDataOffset);
   const std::size_t area_length = LoadLe16(a + kAreaLength);
-  // An LSN keeps the offset / 8 of its record below the sequence number:
-  // the bits left must reach the end of the file.
-  if (r.sequence_bits < 4 || r.sequence_bits > 60 ||
-      r.file_size >> (64 - r.sequence_bits + 3) != 0 || r.file_size < 2 * r.system_page_size ||
-      r.record_header_length < 0x30 || r.page_data_offset < 0x28 ||
-      r.page_data_offset >= r.log_page_size || r.page_data_offset % 8 != 0 ||
-      area + area_length > r.system_page_size)
-    return false;
+  RepairFields(&r);
+  if (area + area_length > r.system_page_size) {
+    *out = r;
+    out->has_client = false;
+    return true;
+  }
   const std::size_t clients = LoadLe16(a + kLogClients);
   const std::size_t client = area + LoadLe16(a + kClientArrayOffset);
   if (clients > 0 && client + kClientSize <= r.system_page_size) {

@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qst {
 
@@ -44,6 +45,11 @@ struct LogRestart {
   // The first client's (NTFS's) oldest LSN still needed and restart LSN.
   bool has_client = false;
   std::uint64_t oldest_lsn = 0, client_restart_lsn = 0;
+  // The fields that were out of their range and are read as what NTFS
+  // writes ("page data offset, file size"); empty where none was. A file
+  // size of 0 or sequence bits of 0 are then for the caller to take from
+  // the file.
+  std::string repaired;
 };
 
 // The restart page header, read before the page's size is known.
@@ -51,7 +57,8 @@ inline constexpr std::size_t kLogRestartHeader = 0x1E;
 
 // Decodes the restart page at `page` (`size` bytes, at least the system
 // page size its header gives, fixed up in place); false when it is none or
-// its fields contradict each other.
+// its page sizes, fixups or area offset contradict each other. Fields past
+// those that are out of range are repaired (LogRestart::repaired).
 bool DecodeLogRestart(std::uint8_t* page, std::size_t size, LogRestart* out);
 
 // The file offset of `lsn` in a log whose LSNs keep `sequence_bits` bits

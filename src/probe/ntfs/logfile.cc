@@ -1,6 +1,7 @@
 #include "probe/ntfs/logfile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -203,7 +204,15 @@ void ReadRestart(std::uint64_t size, const LogFileRead& read, LogFileScan* scan)
       continue;
     }
     if (i == 0) second = r.system_page_size;
-    if (!scan->usable || r.current_lsn > scan->restart.current_lsn) scan->restart = r;
+    // Repaired fields: the file's size, and the sequence bits it needs.
+    if (r.file_size == 0) r.file_size = size;
+    if (r.sequence_bits == 0)
+      r.sequence_bits = static_cast<std::uint32_t>(67 - std::bit_width(r.file_size));
+    // A page read whole is taken before one repaired.
+    const bool better = !scan->usable || (r.repaired.empty() && !scan->restart.repaired.empty()) ||
+                        (r.repaired.empty() == scan->restart.repaired.empty() &&
+                         r.current_lsn > scan->restart.current_lsn);
+    if (better) scan->restart = r;
     scan->usable = true;
   }
 }
@@ -308,6 +317,8 @@ std::string DescribeLogDamage(const std::string& name, const LogFileScan& scan) 
   auto add = [&](const std::string& part) { line += (line.empty() ? "" : ", ") + part; };
   if (!scan.usable) add("no whole restart page, not read");
   if (scan.usable && scan.restart_damaged == 1) add("one restart page damaged, the other used");
+  if (scan.usable && !scan.restart.repaired.empty())
+    add("restart area's " + scan.restart.repaired + " out of range, read as NTFS writes them");
   if (scan.damaged_pages != 0)
     add(Format("%llu damaged page%s skipped", static_cast<unsigned long long>(scan.damaged_pages),
                scan.damaged_pages == 1 ? "" : "s"));
