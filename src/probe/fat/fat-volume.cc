@@ -103,7 +103,9 @@ void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
       clusters.assign(1, e.first_cluster);
   } else if (e.contiguous) {
     const std::uint64_t count =
-        std::min<std::uint64_t>((e.size + g_.cluster_bytes - 1) / g_.cluster_bytes, limit);
+        // Rounded up without overflow: exFAT keeps a 64-bit length.
+        std::min<std::uint64_t>(e.size / g_.cluster_bytes + (e.size % g_.cluster_bytes != 0),
+                                limit);
     for (std::uint64_t i = 0; i < count && g_.ValidCluster(e.first_cluster + i); ++i)
       clusters.push_back(static_cast<std::uint32_t>(e.first_cluster + i));
   } else {
