@@ -586,6 +586,18 @@ TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
   EXPECT_NE(rows[0].find("|LOG-back | |suspect (LOG) "), std::string::npos) << rows[0];
   EXPECT_NE(rows[1].find("|1 |"), std::string::npos) << rows[1];
   EXPECT_EQ(rows[1].find("LOG-back"), std::string::npos) << rows[1];
+  // Beside the volume's bare $MFT, which tells no cluster size, and a log
+  // whose records state none either: the size taken is said.
+  const std::string mft = ::testing::TempDir() + "/qst_logfile_mft";
+  ASSERT_EQ(std::system(("icat " + raw + " 0 > " + mft).c_str()), 0);
+  const testing::RunResult bare =
+      testing::RunQst({"-d", mft, "--logfile=" + apart, "-e", "-u", "C:\\another_file"});
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(bare.err, "qst: " + apart +
+                          ": $LogFile read with clusters of 4096 bytes assumed (a bare $MFT tells "
+                          "no cluster size, nor do the log's records): the MFT records it names "
+                          "may be others\n");
+  unlink(mft.c_str());
   unlink(apart.c_str());
   unlink(raw.c_str());
 }

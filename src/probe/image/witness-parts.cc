@@ -269,9 +269,12 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
 bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisitor& visit,
                  LogFileScan* scan) {
   LogGeometry geometry;
+  bool assumed = false;
   if (volume != nullptr) {
-    // A bare MFT tells no cluster size: the usual one is taken.
-    geometry.cluster_size = volume->ClusterSize() != 0 ? volume->ClusterSize() : 4096;
+    // A bare MFT tells no cluster size: the usual one is taken, and said
+    // where the log does not state its own.
+    assumed = volume->ClusterSize() == 0;
+    geometry.cluster_size = assumed ? 4096 : volume->ClusterSize();
     geometry.record_size = volume->MftRecordSize();
   }
   auto with_target = [&](const LogRecord& r) {
@@ -288,6 +291,7 @@ bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisi
   ReadLogFile(file->Size(), read, [&](const LogRecord& r) { LearnLogGeometry(r, &stated); });
   if (stated.known()) geometry = stated;
   *scan = ReadLogFile(file->Size(), read, with_target);
+  scan->cluster_assumed = assumed && !stated.known() && scan->records != 0;
   return true;
 }
 

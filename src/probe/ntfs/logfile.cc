@@ -326,6 +326,9 @@ std::string DescribeLogDamage(const std::string& name, const LogFileScan& scan) 
     add(Format("%llu record%s cut short", static_cast<unsigned long long>(scan.damaged_records),
                scan.damaged_records == 1 ? "" : "s"));
   if (scan.unreadable) add("read in part");
+  if (scan.cluster_assumed)
+    add("read with clusters of 4096 bytes assumed (a bare $MFT tells no cluster size, nor do the "
+        "log's records): the MFT records it names may be others");
   return line.empty() ? "" : "qst: " + name + ": $LogFile " + line + "\n";
 }
 

@@ -39,6 +39,10 @@ struct LogFileScan {
   std::uint64_t records = 0;
   std::uint64_t damaged_records = 0;  // cut short by a damaged page
   bool unreadable = false;            // the medium failed to give a part
+  // The cluster size its records' targets were read with was assumed (4096
+  // bytes): neither the volume read beside it (a bare $MFT) nor the log's
+  // own records tell it.
+  bool cluster_assumed = false;
 };
 
 // Fills `size` bytes at `offset` of the log; false where it cannot.
