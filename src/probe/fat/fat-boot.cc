@@ -60,8 +60,8 @@ bool ParseFat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
   if (sectors == 0) sectors = LoadLe32(s + 0x20);
   // Windows reads a volume as FAT32 where the 16-bit table size is 0,
   // whatever its cluster count, and tells FAT12 from FAT16 by the count
-  // alone (its driver's limit is 4,087 clusters, not the 4,085 of the
-  // specification).
+  // alone (its driver's limit is 4,087 clusters, not the 4,085 that
+  // Microsoft's description of FAT gives).
   std::uint64_t table_sectors = LoadLe16(s + 0x16);
   const bool fat32 = table_sectors == 0;
   if (fat32) table_sectors = LoadLe32(s + 0x24);

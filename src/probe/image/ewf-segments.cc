@@ -1,11 +1,8 @@
 #include "probe/image/ewf-segments.h"
 
-#include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "probe/ewf-segment.h"
 #include "probe/image/raw-reader.h"
@@ -16,8 +13,6 @@ namespace {
 
 // Beyond E99 come EAA to EZZ; no set has more.
 constexpr int kMostSegments = 99 + 26 * 26;
-
-using Segment = EwfSegment;
 
 // The name of segment `n` (from 1) of the set whose first file is `first`.
 std::string SegmentName(const std::string& first, int n) {
@@ -40,9 +35,9 @@ std::string SegmentName(const std::string& first, int n) {
 
 // Reads segment `n` of the set; none where it is not there or is no
 // segment of number `n`.
-std::optional<Segment> ReadSegment(const std::string& path, int n) {
+std::optional<EwfSegment> ReadSegment(const std::string& path, int n) {
   std::unique_ptr<VolumeReader> file;
-  Segment s;
+  EwfSegment s;
   if (OpenRawFile(path, 0, &file) != 0 || !ReadEwfSegment(*file, n, &s)) return std::nullopt;
   return s;
 }
@@ -54,20 +49,20 @@ std::string MissingEwfSegments(const std::string& first) {
       (first[first.size() - 3] != 'E' && first[first.size() - 3] != 'e') ||
       first.compare(first.size() - 2, 2, "01") != 0)
     return {};
-  std::map<int, Segment> present;
+  std::map<int, EwfSegment> present;
   int highest = 0;
   bool done = false;
   // Past the last one there, a few more are looked for: a gap is a
   // segment missing, not the end.
   for (int n = 1; n <= kMostSegments && n <= highest + 16 && !done; ++n) {
-    std::optional<Segment> s = ReadSegment(SegmentName(first, n), n);
+    std::optional<EwfSegment> s = ReadSegment(SegmentName(first, n), n);
     if (!s) continue;
     present[n] = *s;
     highest = n;
     done = s->last;
   }
   if (present.empty() || present.count(1) == 0) return {};
-  const Segment& one = present[1];
+  const EwfSegment& one = present[1];
   std::string lines;
   std::uint64_t before = 0;  // chunks held by the segments before the gap
   for (int n = 1; n <= highest + 1; ++n) {

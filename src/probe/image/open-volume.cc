@@ -48,9 +48,6 @@ class OffsetReader : public VolumeReader {
   std::uint64_t offset_;
 };
 
-// The byte offset of the NTFS volume to use: -o's sector, else the only
-// NTFS partition of a partitioned image, else the image itself. Returns
-// false with the list of choices in `message` when there are several.
 // The lines that list `partitions` with what each holds.
 std::string PartitionLines(VolumeReader& image, const std::vector<Partition>& partitions) {
   std::string lines = "   start     length  description\n";
@@ -65,6 +62,9 @@ std::string PartitionLines(VolumeReader& image, const std::vector<Partition>& pa
   return lines;
 }
 
+// The byte offset of the NTFS volume to use: -o's sector, else the only
+// NTFS partition of a partitioned image, else the image itself. Returns
+// false with the list of choices in `message` when there are several.
 bool ChooseVolume(VolumeReader& image, std::vector<Partition> partitions,
                   const ImageSelection& selection, std::string* message, std::uint64_t* offset) {
   if (selection.sector >= 0) {

@@ -47,6 +47,11 @@ void FileNameValue::CopyText(std::u16string* text) const {
 std::uint64_t FileNameValue::AllocatedSize() const { return LoadLe64(raw + kFnAllocated); }
 std::uint64_t FileNameValue::DataSize() const { return LoadLe64(raw + kFnDataSize); }
 
+std::uint32_t FileNameLengthAt(const std::uint8_t* value) {
+  const std::uint32_t units = value[kFnNameLength];
+  return units == 0 || value[kFnNameSpace] > kWin32AndDosName ? 0 : kFileNameHeader + 2 * units;
+}
+
 bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name) {
   if (length < kFileNameHeader) return false;
   std::uint8_t units = value[kFnNameLength];

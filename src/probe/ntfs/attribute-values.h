@@ -67,6 +67,10 @@ struct FileNameValue {
 bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name);
 // The size a $FILE_NAME value holding no name has.
 inline constexpr std::uint32_t kFileNameHeader = 66;
+// The length of the $FILE_NAME value at `value` (kFileNameHeader bytes at
+// least) with its name, where its name length and namespace are ones NTFS
+// writes (a name of one unit or more, a namespace of 0 to 3); 0 where not.
+std::uint32_t FileNameLengthAt(const std::uint8_t* value);
 
 inline constexpr std::uint32_t kObjectIdSize = 16;
 inline constexpr std::uint32_t kObjectIdWithBirthIds = 64;

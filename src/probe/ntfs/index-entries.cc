@@ -25,15 +25,14 @@ constexpr std::size_t Aligned(std::size_t n) { return (n + kAlign - 1) / kAlign 
 bool CarveKey(const std::uint8_t* key, std::size_t available, std::uint64_t folder,
               FolderEntry* out) {
   if (available < kFileNameHeader) return false;
-  const std::size_t units = key[0x40];
-  const std::size_t key_length = kFileNameHeader + 2 * units;
-  if (units == 0 || key_length > available || key[0x41] > kWin32AndDosName) return false;
+  const std::size_t key_length = FileNameLengthAt(key);
+  if (key_length == 0 || key_length > available) return false;
   FileNameValue value;
   if (!DecodeFileName(key, static_cast<std::uint32_t>(key_length), &value) ||
       RecordNumber(value.parent) != folder)
     return false;
-  out->name.resize(units);
-  for (std::size_t i = 0; i < units; ++i) {
+  out->name.resize(value.length);
+  for (std::size_t i = 0; i < value.length; ++i) {
     const char16_t unit = value.Unit(i);
     if (unit == 0 || unit == u'/') return false;
     out->name[i] = unit;
@@ -52,8 +51,7 @@ bool CarveAt(const std::uint8_t* e, std::size_t available, std::uint64_t folder,
   const std::size_t length = LoadLe16(e + kEntryLength);
   const std::size_t key_length = LoadLe16(e + kKeyLength);
   const std::uint16_t flags = LoadLe16(e + kFlags);
-  if ((flags & ~kSubNode) != 0 || length > available || key_length < kFileNameHeader ||
-      key_length != kFileNameHeader + 2 * std::size_t{e[kHeader + 0x40]})
+  if ((flags & ~kSubNode) != 0 || length > available || key_length != FileNameLengthAt(e + kHeader))
     return false;
   if (length != Aligned(kHeader + key_length) + ((flags & kSubNode) != 0 ? 8 : 0)) return false;
   if (!CarveKey(e + kHeader, key_length, folder, out)) return false;

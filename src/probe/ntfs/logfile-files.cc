@@ -66,12 +66,10 @@ void FileNameTimes(std::span<const std::uint8_t> value, LogTimes* t) {
 // folder's $I30: other indexes ($O, $SII, $SDH, $Q, $R) keep keys of other
 // lengths, and their bytes are no times.
 bool IsFileNameEntry(std::span<const std::uint8_t> entry) {
-  constexpr std::size_t kHeader = 0x10, kNameLength = 0x40, kNamespace = 0x41;
+  constexpr std::size_t kHeader = 0x10;
   if (entry.size() < kHeader + kFileNameHeader) return false;
   const std::size_t length = LoadLe16(entry.data() + 0x08), key = LoadLe16(entry.data() + 0x0A);
-  const std::uint8_t* name = entry.data() + kHeader;
-  return name[kNameLength] != 0 && name[kNamespace] <= 3 &&
-         key == kFileNameHeader + 2 * std::size_t{name[kNameLength]} &&
+  return key != 0 && key == FileNameLengthAt(entry.data() + kHeader) &&
          kHeader + key <= std::min(length, entry.size());
 }
 

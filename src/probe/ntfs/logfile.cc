@@ -107,11 +107,16 @@ class LogPages {
   }
 
  private:
+  // Reads the header of the page at file offset `at`, read alone (the
+  // fixups do not reach it); false where it is no record page.
+  bool ReadHeader(std::uint64_t at, std::uint8_t (&header)[kPageHeader]) const {
+    return read_(at, header, kPageHeader) && std::memcmp(header, "RCRD", 4) == 0;
+  }
   // The newest LSN the header of the page at file offset `at` names; 0 for
   // a page that holds no records.
   std::uint64_t NewestAt(std::uint64_t at) const {
     std::uint8_t header[kPageHeader];
-    if (!read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0) return 0;
+    if (!ReadHeader(at, header)) return 0;
     return std::max(LoadLe64(header + kPageLastLsn), LoadLe64(header + kPageLastEndLsn));
   }
   // The file offset of the page whose records the page header `header`
@@ -127,8 +132,7 @@ class LogPages {
   // newest LSN it holds; false where it is none.
   bool CopiedPage(std::uint64_t at, std::uint64_t* page, std::uint64_t* newest) const {
     std::uint8_t header[kPageHeader];
-    if (page_ == 0 || !read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0)
-      return false;
+    if (page_ == 0 || !ReadHeader(at, header)) return false;
     const std::uint64_t named = NamedPage(header);
     if (named < first_ || (named - first_) / page_ >= count_) return false;
     *page = (named - first_) / page_;
@@ -149,7 +153,7 @@ class LogPages {
       const std::uint64_t at = system + t * page_;
       if (at + page_ > size) break;
       std::uint8_t header[kPageHeader];
-      if (!read_(at, header, sizeof header) || std::memcmp(header, "RCRD", 4) != 0) continue;
+      if (!ReadHeader(at, header)) continue;
       const std::uint64_t named = LsnOffset(LoadLe64(header + kPageLastLsn), r_.sequence_bits);
       ++(named / page_ * page_ == at ? own : copies);
     }
@@ -169,7 +173,7 @@ class LogPages {
       }
     copies_.push_back({page, at, newest});
   }
-  // The file offset of the tail copy that stands for `page`; 0 where none.
+  // The tail copy that stands for `page`; null where none.
   const TailCopy* CopyOf(std::uint64_t page) const {
     for (const TailCopy& c : copies_)
       if (c.page == page) return &c;
