@@ -179,10 +179,13 @@ class IndexEntries : public ::testing::Test {
       return;
     }
     const std::string m = volume_.mount;
-    std::system(("mkdir -p " + m + "/small " + m + "/big").c_str());
+    std::system(("mkdir -p " + m + "/small " + m + "/big " + m + "/twin").c_str());
     for (const char* f : {"small/a.txt", "small/edited.txt", "small/old.txt"})
       std::ofstream(m + "/" + f) << f;
-    for (int i = 0; i < 300; ++i) std::ofstream(m + "/big/file-" + std::to_string(i) + ".dat") << i;
+    for (int i = 0; i < 300; ++i) {
+      std::ofstream(m + "/big/file-" + std::to_string(i) + ".dat") << i;
+      std::ofstream(m + "/twin/twin-" + std::to_string(i) + ".dat") << i;
+    }
     // A time before 1800, set as Windows would: the entry follows.
     testing::SetNtfsTimes(m + "/small/old.txt", k1700, k1700, k1700);
     std::system(("umount " + m).c_str());
@@ -289,6 +292,45 @@ class IndexEntries : public ::testing::Test {
       return;
     }
     FAIL() << "big has no resident $I30 bitmap";
+  }
+
+  // The first $I30 attribute of `type` in the (fixed-up) record `r`; 0
+  // where there is none.
+  static std::size_t IndexAttribute(const std::string& r, std::uint32_t type) {
+    for (std::size_t a = Load(r, 0x14, 2); a + 0x18 < r.size() && Load(r, a, 4) != 0xFFFFFFFF;
+         a += Load(r, a + 4, 4))
+      if (Load(r, a, 4) == type && r[a + 9] == 4) return a;
+    return 0;
+  }
+  // Makes a copy of the image for one test, patched by `patch` (which
+  // reads and writes volume_.image while it runs).
+  static std::string Copy(const std::string& name, void (*patch)()) {
+    const std::string image = volume_.image, copy = volume_.dir + "/" + name + ".img";
+    EXPECT_EQ(std::system(("cp " + image + " " + copy).c_str()), 0);
+    volume_.image = copy;
+    patch();
+    volume_.image = image;
+    return copy;
+  }
+  // The (fixed-up) bytes of the index block of big that lists `name`, and
+  // where the block and the entry lie.
+  static std::string BlockListing(const std::u16string& name, std::uint64_t* block,
+                                  std::size_t* entry) {
+    std::string needle;
+    for (char16_t c : name) needle += {static_cast<char>(c), '\0'};
+    std::string image = Read(0, 24 << 20);
+    for (std::size_t at = 0; at + 4096 <= image.size(); at += 4096) {
+      if (image.compare(at, 4, "INDX") != 0) continue;
+      std::string b = image.substr(at, 4096);
+      Fixups(b, 4096, false);
+      const std::size_t found = b.find(needle);
+      if (found == std::string::npos || found > 0x18 + Load(b, 0x1C, 4)) continue;
+      *block = at;
+      *entry = found - 0x52;
+      return b;
+    }
+    ADD_FAILURE() << "no block lists the name";
+    return {};
   }
 
   static std::uint64_t Record(const std::string& path) {
@@ -461,6 +503,117 @@ TEST_F(IndexEntries, EntriesLeftInSlackAreRowsOfTheirOwnWithAllAndTheOption) {
       << events.out.substr(0, 2000);
   auto json = RunQst({"-d", volume_.image, "-I", "-a", "--json", "-r", "C:\\big"});
   EXPECT_NE(json.out.find("\"times\":null,\"type\":null,\"state\":\"slack\""), std::string::npos);
+}
+
+// A field that breaks an entry or a block loses what it held, and says so;
+// the names it held show their entry lost, not absent.
+TEST_F(IndexEntries, AFieldThatBreaksAnEntryOrANodeIsSaidAndItsNamesLoseTheirWitness) {
+  const struct {
+    const char* what;
+    void (*patch)();
+    const char* name;  // a file whose entry it loses
+    const char* said;
+  } cases[] = {
+      {"the edited file's key length in its folder's root, 0xFFFF",
+       [] {
+         const std::uint64_t small = testing::RecordOffset(volume_.image, Record("C:\\small\\"));
+         std::string r = Read(small, 1024);
+         Fixups(r, 1024, false);
+         const std::size_t name = r.find(std::string("e\0d\0i\0t\0e\0d\0", 12));
+         ASSERT_NE(name, std::string::npos);
+         Put(r, name - 0x52 + 0x0A, 0xFFFF, 2);
+         Fixups(r, 1024, true);
+         Write(small, r);
+       },
+       "C:\\small\\edited.txt", "1 $I30 index entry in use could not be decoded\n"},
+      {"an entry length of 0 in a block",
+       [] {
+         std::uint64_t block = 0;
+         std::size_t entry = 0;
+         std::string b = BlockListing(u"file-0.dat", &block, &entry);
+         Put(b, entry + 8, 0, 2);
+         Fixups(b, 4096, true);
+         Write(block, b);
+       },
+       "C:\\big\\file-0.dat", "the $I30 index of 1 folder read in part"},
+      {"a block's first entry past its end",
+       [] {
+         std::uint64_t block = 0;
+         std::size_t entry = 0;
+         std::string b = BlockListing(u"file-0.dat", &block, &entry);
+         Put(b, 0x18, 8192, 4);
+         Fixups(b, 4096, true);
+         Write(block, b);
+       },
+       "C:\\big\\file-0.dat", "the $I30 index of 1 folder read in part"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string copy = Copy("broken", c.patch);
+    auto r = RunQst({"-d", copy, "-I", "--json", "-r", "C:\\"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("qst: " + copy + ": " + c.said), std::string::npos) << r.err;
+    std::string path = c.name;
+    for (std::size_t at = 0; (at = path.find('\\', at)) != std::string::npos; at += 2)
+      path.insert(at, "\\");
+    const std::size_t at = r.out.find("\"path\":\"" + path + "\"");
+    ASSERT_NE(at, std::string::npos);
+    const std::string row = r.out.substr(at, r.out.find('\n', at) - at);
+    EXPECT_NE(row.find("\"index_entry\":null"), std::string::npos) << row;
+    EXPECT_NE(row.find(",\"lost\":[\"I30\"]}"), std::string::npos) << row;
+    auto text = RunQst({"-d", copy, "-I", "-e", "-u", c.name});
+    EXPECT_NE(text.out.find(" (lost I30) \n"), std::string::npos) << text.out;
+  }
+}
+
+// Folders whose index allocations name the same blocks: each block is read
+// for the folder its entries name, and the cross-link is said once.
+TEST_F(IndexEntries, BlocksTwoFoldersNameAreReadOnceForTheFolderTheirEntriesName) {
+  const std::string copy = Copy("twins", [] {
+    auto attribute = [](const std::string& folder, std::uint64_t* at, std::string* r) {
+      *at = testing::RecordOffset(volume_.image, Record(folder));
+      *r = Read(*at, 1024);
+      Fixups(*r, 1024, false);
+      return IndexAttribute(*r, 0xA0);
+    };
+    std::uint64_t big_at = 0, twin_at = 0;
+    std::string big, twin;
+    const std::size_t from = attribute("C:\\big\\", &big_at, &big);
+    const std::size_t to = attribute("C:\\twin\\", &twin_at, &twin);
+    ASSERT_TRUE(from != 0 && to != 0);
+    ASSERT_EQ(Load(big, from + 4, 4), Load(twin, to + 4, 4)) << "runs of another length";
+    // Twin's allocation made big's, its attribute number kept.
+    const std::string id = twin.substr(to + 0x0E, 2);
+    twin.replace(to, Load(big, from + 4, 4), big.substr(from, Load(big, from + 4, 4)));
+    twin.replace(to + 0x0E, 2, id);
+    Fixups(twin, 1024, true);
+    Write(twin_at, twin);
+  });
+  for (const char* all : {"-I", "-a"}) {
+    auto r = RunQst({"-d", copy, "-I", all, "-e", "-u", "-r", "C:\\"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(" index blocks are named by the $I30 index of more than one folder: "
+                         "read once, for the folder their entries name\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("qst: " + copy + ": the $I30 index of 1 folder read in part"),
+              std::string::npos)
+        << r.err;
+    std::istringstream lines(r.out);
+    int big = 0, twin = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("C:\\big\\file-", 0) == 0 && line.find("|slack |") == std::string::npos) {
+        EXPECT_EQ(line.find("lost I30"), std::string::npos) << line;
+        ++big;
+      } else if (line.rfind("C:\\twin\\twin-", 0) == 0 &&
+                 line.find("|slack |") == std::string::npos) {
+        EXPECT_NE(line.find(" (lost I30) "), std::string::npos) << line;
+        ++twin;
+      }
+    }
+    EXPECT_EQ(big, 300);
+    EXPECT_GT(twin, 200);  // those its root does not hold
+  }
 }
 
 }  // namespace

@@ -414,7 +414,7 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
     c.make(raw);
     EXPECT_EQ(Signs(raw), c.signs) << c.signs;
     std::string finding;
-    AppendFindingText(ReadSigns(raw), SignWitnesses(raw), &finding);
+    AppendFindingText(ReadSigns(raw), SignWitnesses(raw), 0, &finding);
     EXPECT_EQ(finding, c.finding) << c.signs;
   }
   // Without the data a sign needs, it stays silent, and nothing is read.

@@ -711,8 +711,8 @@ TEST(IndexBlocks, AReadThatFailsCostsOnlyTheBlocksItHeld) {
   FailingReader reader(image);
   std::unordered_set<std::uint64_t> seen;
   std::string read, lost;
-  ForEachIndexBlockWithFree(reader, {{0, 4 * kBlock}}, 4 * kBlock, {}, kBlock, &seen, true,
-                            [&](std::uint8_t* block, bool, bool ok) {
+  ForEachIndexBlockWithFree(reader, {{0, 4 * kBlock}}, 4 * kBlock, {}, kBlock, &seen, true, {},
+                            [&](std::uint8_t* block, bool, bool ok, std::uint64_t) {
                               (ok ? read : lost).push_back(ok ? static_cast<char>(block[0]) : '?');
                             });
   EXPECT_EQ(read, "abd");

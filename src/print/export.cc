@@ -73,7 +73,16 @@ void AppendJsonFinding(const FileTimestampRecord& r, std::string* out) {
     open = ',';
     out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
   }
-  out->append(open == '[' ? "[]}" : "]}");
+  out->append(open == '[' ? "[]" : "]");
+  // Only where damage cost one: "lost":["I30"].
+  open = '[';
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    if ((r.lost >> w & 1) == 0) continue;
+    out->append(open == '[' ? ",\"lost\":[" : ",");
+    open = ',';
+    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
+  }
+  out->append(open == '[' ? "}" : "]}");
 }
 
 // A column of the signs in JSON, after its key.

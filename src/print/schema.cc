@@ -164,7 +164,7 @@ void AppendSignText(const Column& c, const FileTimestampRecord& r, std::string* 
   else if (r.slack)
     out->append("null");
   else
-    AppendFindingText(r.signs, r.witnessed, out);
+    AppendFindingText(r.signs, r.witnessed, r.lost, out);
 }
 
 void AppendCountOrNull(const FileTimestampRecord& r, Fact f, std::string* out) {

@@ -74,6 +74,10 @@ struct RawFileInfo {
   // they place on a timeline.
   Facts facts;
   std::vector<WitnessEvent> events;
+  // The witnesses (SignWitness bits) whose record of the file was lost to
+  // damage: the file has none there because what held it could not be
+  // read, not because there never was one.
+  std::uint8_t witnesses_lost = 0;
 
   // With -S, on a state read from a shadow copy (its number and creation
   // among the facts): whether it is the file the path names on the volume

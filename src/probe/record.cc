@@ -78,6 +78,7 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   if ((fields.alerts() || fields.report) && !raw.slack) {
     r.signs = ReadSigns(raw);
     r.witnessed = SignWitnesses(raw);
+    r.lost = raw.witnesses_lost & ~r.witnessed;
   }
   for (const WitnessEvent& e : raw.events) {
     if (!fields.has(e.witness)) continue;

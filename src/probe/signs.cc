@@ -318,12 +318,18 @@ const char* FindingName(Finding f) {
   return kNames[static_cast<int>(f)];
 }
 
-void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out) {
+void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::uint8_t lost, std::string* out) {
   out->append(FindingName(FindingOf(signs, witnesses)));
-  if (witnesses == 0) return;
+  if (witnesses == 0 && lost == 0) return;
   const char* separator = " (";
   for (int w = 0; w < kSignWitnessCount; ++w) {
     if ((witnesses >> w & 1) == 0) continue;
+    out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
+    separator = " ";
+  }
+  separator = witnesses == 0 ? " (lost " : "; lost ";
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    if ((lost >> w & 1) == 0) continue;
     out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
     separator = " ";
   }

@@ -76,8 +76,9 @@ Finding FindingOf(SignSet signs, std::uint8_t witnesses);
 const char* FindingName(Finding f);
 
 // The finding in the text layouts and CSV: its name, then the witnesses
-// read in brackets ("suspect (FN I30)"), or "unread".
-void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::string* out);
+// read in brackets ("suspect (FN I30)"), or "unread"; those `lost` after
+// them ("provenance (FN; lost I30)").
+void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::uint8_t lost, std::string* out);
 
 // Whether one of `signs` weighs a time against the volume's creation.
 bool WeighsVolume(SignSet signs);

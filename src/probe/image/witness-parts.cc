@@ -3,6 +3,7 @@
 #include <future>
 #include <list>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "probe/image/raw-reader.h"
@@ -10,6 +11,7 @@
 #include "probe/ntfs/logfile-files.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
+#include "probe/signs.h"
 #include "probe/utf16.h"
 #include "util/text.h"
 
@@ -103,8 +105,9 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
 
 // Each name's entry in its folder's $I30 index. A folder's index is read
 // whole once, as a walk lists the folder (or as one of its names is first
-// joined), and the last folders read are kept: a walk joins a folder's
-// names together.
+// joined), and kept while the walk may come back to it: the last folders
+// read, and those on the path to the folder read last (a walk joins the
+// rest of a folder's names after each of its sub-folders' trees).
 class IndexPart : public WitnessPart {
  public:
   // With `slack`, each folder's entries left in slack are read too, and
@@ -136,6 +139,8 @@ class IndexPart : public WitnessPart {
     }
     index->Join(file.record, file.sequence, volume_.NameText(file.name, buffer), &info->facts,
                 scratch != nullptr ? &scratch->cursor : nullptr);
+    if (index->Lossy() && !info->facts.Has(Fact::kIndexCreation))
+      info->witnesses_lost |= 1u << static_cast<int>(SignWitness::kIndex);
   }
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
@@ -180,11 +185,25 @@ class IndexPart : public WitnessPart {
 
   std::string LossReport() const override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (counted_.empty()) return {};
-    return Format(
-        "qst: %s: the $I30 index of %zu folder%s read in part; the names it lost "
-        "have no index entry\n",
-        image_name_.c_str(), counted_.size(), counted_.size() == 1 ? "" : "s");
+    std::string report;
+    const char* name = image_name_.c_str();
+    if (!counted_.empty())
+      report += Format(
+          "qst: %s: the $I30 index of %zu folder%s read in part; the names it lost "
+          "have no index entry\n",
+          name, counted_.size(), counted_.size() == 1 ? "" : "s");
+    std::uint64_t undecoded = 0;
+    for (const auto& [folder, count] : counted_) undecoded += count;
+    if (undecoded != 0)
+      report += Format("qst: %s: %llu $I30 index entr%s in use could not be decoded\n", name,
+                       static_cast<unsigned long long>(undecoded), undecoded == 1 ? "y" : "ies");
+    if (const std::uint64_t shared = volume_.SharedIndexBlocks(); shared != 0)
+      report += Format(
+          "qst: %s: %llu index block%s named by the $I30 index of more than one folder: "
+          "read once, for the folder %s entries name\n",
+          name, static_cast<unsigned long long>(shared), shared == 1 ? " is" : "s are",
+          shared == 1 ? "its" : "their");
+    return report;
   }
 
  private:
@@ -199,14 +218,16 @@ class IndexPart : public WitnessPart {
     std::shared_future<std::shared_ptr<const FolderIndex>> kept;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (auto it = kept_.begin(); it != kept_.end() && !kept.valid(); ++it) {
-        if (it->first != folder) continue;
-        kept_.splice(kept_.begin(), kept_, it);
-        kept = kept_.front().second;
-      }
-      if (!kept.valid()) {
-        kept_.emplace_front(folder, reading.get_future().share());
-        if (kept_.size() > kKept) kept_.pop_back();
+      if (auto it = where_.find(folder); it != where_.end()) {
+        kept_.splice(kept_.begin(), kept_, it->second);
+        kept = kept_.front().index;
+      } else {
+        const std::uint32_t name = volume_.FirstNameOf(folder);
+        const std::uint64_t parent =
+            name == NtfsVolume::kNone ? NtfsVolume::kNone : volume_.FolderOfName(name);
+        kept_.push_front({folder, parent, reading.get_future().share()});
+        where_[folder] = kept_.begin();
+        Trim(folder);
       }
     }
     // Waited for without the lock, which the reader takes.
@@ -218,22 +239,49 @@ class IndexPart : public WitnessPart {
       reading.set_exception(std::current_exception());  // no waiter is left waiting
       throw;
     }
-    if (index->damaged != 0) {
+    // Counted as first read: a folder read again gives the same.
+    if (index->Lossy()) {
       std::lock_guard<std::mutex> lock(mutex_);
-      counted_.insert(folder);
+      counted_.try_emplace(folder, index->undecoded);
     }
     reading.set_value(index);
     return index;
+  }
+
+  // Leaves kept the last kKept folders asked for and those on the path to
+  // `newest`, as far as they are kept; drops the rest. Under mutex_.
+  void Trim(std::uint64_t newest) const {
+    std::unordered_set<std::uint64_t> path;
+    for (std::uint64_t f = newest; path.size() < kept_.size();) {
+      const auto it = where_.find(f);
+      if (it == where_.end() || !path.insert(f).second) break;
+      f = it->second->parent;
+    }
+    std::size_t others = 0;
+    for (auto it = kept_.begin(); it != kept_.end();) {
+      if (path.count(it->folder) != 0 || ++others <= kKept) {
+        ++it;
+        continue;
+      }
+      where_.erase(it->folder);
+      it = kept_.erase(it);
+    }
   }
 
   NtfsVolume& volume_;
   std::string image_name_;
   bool slack_;
   mutable std::mutex mutex_;
-  mutable std::list<
-      std::pair<std::uint64_t, std::shared_future<std::shared_ptr<const FolderIndex>>>>
-      kept_;
-  mutable std::unordered_set<std::uint64_t> counted_;  // folders whose index was read in part
+  struct KeptIndex {
+    std::uint64_t folder;
+    std::uint64_t parent;  // the folder that lists it
+    std::shared_future<std::shared_ptr<const FolderIndex>> index;
+  };
+  mutable std::list<KeptIndex> kept_;  // the one asked for last first
+  mutable std::unordered_map<std::uint64_t, std::list<KeptIndex>::iterator> where_;
+  // Folders whose index was read in part, with the entries that could not
+  // be decoded.
+  mutable std::unordered_map<std::uint64_t, std::uint64_t> counted_;
 };
 
 bool OpenIndexPart(const PartSource& source, std::unique_ptr<WitnessPart>* part, std::string*) {

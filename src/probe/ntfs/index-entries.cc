@@ -29,8 +29,9 @@ bool CarveKey(const std::uint8_t* key, std::size_t available, std::uint64_t fold
   if (key_length == 0 || key_length > available) return false;
   FileNameValue value;
   if (!DecodeFileName(key, static_cast<std::uint32_t>(key_length), &value) ||
-      RecordNumber(value.parent) != folder)
+      (folder != kAnyFolder && RecordNumber(value.parent) != folder))
     return false;
+  out->parent = RecordNumber(value.parent);
   out->name.resize(value.length);
   for (std::size_t i = 0; i < value.length; ++i) {
     const char16_t unit = value.Unit(i);
@@ -228,6 +229,30 @@ void FolderIndex::Join(std::uint64_t record, std::uint16_t sequence, std::u16str
 
 void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
   AddFacts(entry.reference, entry.times, entry.allocated, entry.size, facts, entry.referenced);
+}
+
+bool IndexBlockOwners::Claim(std::uint64_t place, std::uint64_t folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto [it, fresh] = blocks_.try_emplace(place, Block{kUnread, folder});
+  if (fresh) return true;
+  Block& b = it->second;
+  if (b.first != folder && !b.shared) {
+    b.shared = true;
+    ++shared_;
+  }
+  // A block being read for another folder is read again rather than
+  // waited for: each reading takes only its own folder's entries.
+  return b.owner == kUnread || b.owner == kSeveral || b.owner == folder;
+}
+
+void IndexBlockOwners::Settle(std::uint64_t place, std::uint64_t owner) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  blocks_[place].owner = owner;
+}
+
+std::uint64_t IndexBlockOwners::shared() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shared_;
 }
 
 }  // namespace qst

@@ -21,8 +21,10 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
@@ -41,14 +43,18 @@ struct FolderEntry {
   NameSpace space = kPosixName;
   NtfsTimes times;
   std::uint64_t allocated = 0, size = 0;
-  bool slack = false;  // carved from slack, not in use
+  std::uint64_t parent = 0;  // the record of the folder its key names
+  bool slack = false;        // carved from slack, not in use
   // The reference was read: a key found after an end marker written over
   // its entry's header has none.
   bool referenced = true;
 };
 
-// Carves the entries of `folder` from `size` bytes of slack at `data`,
-// appending them to `out`. Overlapping remnants are each tried. An entry
+// Stands for every folder where one is asked for.
+inline constexpr std::uint64_t kAnyFolder = ~std::uint64_t{0};
+
+// Carves the entries of `folder` (of any, with kAnyFolder) from `size`
+// bytes of slack at `data`, appending them to `out`. Overlapping remnants are each tried. An entry
 // must name a record under `records` (what the MFT can hold) with a
 // sequence number NTFS writes (not 0): honest bytes that happen to hold a
 // name's shape name no file.
@@ -80,9 +86,20 @@ class FolderIndex {
   std::size_t live_count() const { return live_.size(); }
   FolderEntry Live(std::size_t i) const;
   const std::vector<FolderEntry>& slack() const { return slack_; }
+  // Whether some entry of the index may have been lost: a name without
+  // one has lost its witness rather than never had it.
+  bool Lossy() const { return damaged != 0 || undecoded != 0 || foreign != 0 || shared != 0; }
   // Parts of the index that could not be read: blocks in use that could
-  // not be read or fixed up, its record, pieces of its runs.
+  // not be read or fixed up, or whose entries break off before the node's
+  // end, its record, pieces of its runs.
   std::uint64_t damaged = 0;
+  // Entries in use whose key is no whole $FILE_NAME value with a name.
+  std::uint64_t undecoded = 0;
+  // Entries in use whose key names another folder: no entry of this one.
+  std::uint64_t foreign = 0;
+  // Blocks its runs name that another folder's index names too, not read
+  // for this one: their entries name another folder (or none).
+  std::uint64_t shared = 0;
 
  private:
   struct Kept {
@@ -113,6 +130,37 @@ class FolderIndex {
   // The live entries by creation time, made when a key without reference
   // is first compared with them (while slack is added, on one thread).
   mutable std::multimap<FILETIME, std::uint32_t> by_creation_;
+};
+
+// The index blocks read for folders' entries, by their place on the volume,
+// and the folder their entries name. Honest folders never share a block:
+// where one folder's runs name a block already read for another, the
+// block's entries (which are read only for the folder they name) are not
+// read again unless they name this one. Safe from several threads.
+class IndexBlockOwners {
+ public:
+  // No folder: the block holds no entry.
+  static constexpr std::uint64_t kNobody = kAnyFolder - 1;
+  // Its entries name more than one folder.
+  static constexpr std::uint64_t kSeveral = kAnyFolder - 2;
+
+  // Whether the block at `place` is to be read for `folder`.
+  bool Claim(std::uint64_t place, std::uint64_t folder);
+  // What the block at `place` was found to hold.
+  void Settle(std::uint64_t place, std::uint64_t owner);
+  // Blocks that the runs of more than one folder name.
+  std::uint64_t shared() const;
+
+ private:
+  static constexpr std::uint64_t kUnread = kAnyFolder;
+  struct Block {
+    std::uint64_t owner = kUnread;
+    std::uint64_t first;  // the folder it was first read for
+    bool shared = false;
+  };
+  mutable std::mutex mutex_;
+  std::unordered_map<std::uint64_t, Block> blocks_;
+  std::uint64_t shared_ = 0;
 };
 
 // The facts of an entry: its times, sizes and sequence number.

@@ -20,36 +20,38 @@ constexpr std::size_t kMinEntry = 16;
 constexpr std::uint16_t kLastEntry = 0x02;
 constexpr std::size_t kReference = 0x00;
 
-void ForEachNodeEntry(const std::uint8_t* header, std::size_t available,
+bool ForEachNodeEntry(const std::uint8_t* header, std::size_t available,
                       const IndexEntryVisitor& visit) {
-  if (available < kNodeHeaderSize) return;
+  if (available < kNodeHeaderSize) return false;
   std::uint64_t first = LoadLe32(header + kFirstEntry);
   std::uint64_t end = std::min<std::uint64_t>(LoadLe32(header + kEntriesEnd), available);
   for (std::uint64_t pos = first; pos + kMinEntry <= end;) {
     const std::uint8_t* e = header + pos;
     std::uint16_t length = LoadLe16(e + kEntryLength);
-    if (length < kMinEntry || pos + length > end) break;
-    if (LoadLe16(e + kEntryFlags) & kLastEntry) break;
+    if (length < kMinEntry || pos + length > end) return false;
+    if (LoadLe16(e + kEntryFlags) & kLastEntry) return true;
     visit(e, length);
     pos += length;
   }
+  // Entries run out before the node's end marker.
+  return false;
 }
 
 }  // namespace
 
-void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit) {
-  if (root.size() >= kRootHeader + kNodeHeaderSize)
-    ForEachNodeEntry(root.data() + kRootHeader, root.size() - kRootHeader, visit);
+bool ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit) {
+  return root.size() >= kRootHeader + kNodeHeaderSize &&
+         ForEachNodeEntry(root.data() + kRootHeader, root.size() - kRootHeader, visit);
 }
 
-void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
+bool ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
                        const IndexEntryVisitor& visit) {
-  if (FixUpBlock(block, block_size)) ForEachFixedBlockEntry(block, block_size, visit);
+  return FixUpBlock(block, block_size) && ForEachFixedBlockEntry(block, block_size, visit);
 }
 
-void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
+bool ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
                             const IndexEntryVisitor& visit) {
-  ForEachNodeEntry(block + kBlockNodeHeader, block_size - kBlockNodeHeader, visit);
+  return ForEachNodeEntry(block + kBlockNodeHeader, block_size - kBlockNodeHeader, visit);
 }
 
 namespace {
@@ -119,8 +121,8 @@ class Stretch {
 // a stretch; each is copied out to be fixed up.
 void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
                 const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-                std::unordered_set<std::uint64_t>* seen, bool free_too,
-                const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit) {
+                std::unordered_set<std::uint64_t>* seen, bool free_too, const IndexBlockFilter& take,
+                const IndexBlockVisitor& visit) {
   if (block_size <= kBlockNodeHeader) return;
   const std::uint64_t blocks = data_size / block_size;
   auto in_use = [&](std::uint64_t b) {
@@ -144,7 +146,9 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
         const bool used = in_use(b);
         if (!used && !free_too) continue;
         std::uint64_t at = b * block_size;
-        if (at >= pos && !seen->insert(start + (at - pos)).second) continue;
+        const std::uint64_t place = at >= pos ? start + (at - pos) : kNoPlace;
+        if (at >= pos && !seen->insert(place).second) continue;
+        if (take && place != kNoPlace && !take(place)) continue;
         const bool whole_in_run = at >= pos && at + block_size <= held;
         if (whole_in_run && stretch.Worth(at) && !stretch.Holds(at, block_size)) {
           std::uint64_t last = b + 1;
@@ -158,7 +162,7 @@ void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
           CopyBlock(stretch.At(at), block_size, free_too, block.data());
         else  // begun in the run before, cut short by the image, or failed
           read = ReadThroughRuns(reader, runs, at, block.data(), block_size) == ReadStatus::kOk;
-        visit(block.data(), used, read);
+        visit(block.data(), used, read, place);
       }
     }
     pos = end;
@@ -172,8 +176,8 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
                        const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
                        std::unordered_set<std::uint64_t>* seen,
                        const std::function<void(std::uint8_t* block)>& visit) {
-  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, false,
-             [&](std::uint8_t* block, bool, bool read) {
+  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, false, {},
+             [&](std::uint8_t* block, bool, bool read, std::uint64_t) {
                if (read) visit(block);
              });
 }
@@ -181,9 +185,9 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
 void ForEachIndexBlockWithFree(
     VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
     const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-    std::unordered_set<std::uint64_t>* seen, bool free_too,
-    const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit) {
-  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, free_too, visit);
+    std::unordered_set<std::uint64_t>* seen, bool free_too, const IndexBlockFilter& take,
+    const IndexBlockVisitor& visit) {
+  WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, free_too, take, visit);
 }
 
 std::span<const std::uint8_t> NodeSlack(const std::uint8_t* header, std::size_t available) {

@@ -35,15 +35,17 @@ namespace qst {
 using IndexEntryVisitor = std::function<void(const std::uint8_t* entry, std::uint16_t length)>;
 
 // Visits the entries of the root node: `root` is the $INDEX_ROOT value.
-void ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit);
+// Each returns whether the node was read whole, to its end marker: false
+// where an entry's length or the node header's offsets break it off.
+bool ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit);
 
 // Visits the entries of one index block of `block_size` bytes, fixing it up
 // in place; none when it is no whole "INDX" block.
-void ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
+bool ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
                        const IndexEntryVisitor& visit);
 
 // The same for a block already fixed up (FixUpBlock).
-void ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
+bool ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
                             const IndexEntryVisitor& visit);
 
 // Reads, one at a time, the blocks of an index's $INDEX_ALLOCATION (its
@@ -60,14 +62,19 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
                        const std::function<void(std::uint8_t* block)>& visit);
 
 // The same, with `free_too` over the blocks the $BITMAP marks free as well,
-// each block then whole: `visit` gets each block (not yet fixed up), whether it is in use, and
-// whether it could be read (its bytes are then those of the last block
-// read, or zeros).
-void ForEachIndexBlockWithFree(
-    VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
-    const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-    std::unordered_set<std::uint64_t>* seen, bool free_too,
-    const std::function<void(std::uint8_t* block, bool in_use, bool read)>& visit);
+// each block then whole: `visit` gets each block (not yet fixed up), whether
+// it is in use, whether it could be read (its bytes are then those of the
+// last block read, or zeros) and its place on the volume (kNoPlace for a
+// block split across runs). `take`, where given, is asked first for each
+// block's place: a block it refuses is not read.
+inline constexpr std::uint64_t kNoPlace = ~std::uint64_t{0};
+using IndexBlockFilter = std::function<bool(std::uint64_t place)>;
+using IndexBlockVisitor =
+    std::function<void(std::uint8_t* block, bool in_use, bool read, std::uint64_t place)>;
+void ForEachIndexBlockWithFree(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                               const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                               std::unordered_set<std::uint64_t>* seen, bool free_too,
+                               const IndexBlockFilter& take, const IndexBlockVisitor& visit);
 
 // Applies a block's fixups; false when it is no whole "INDX" block.
 bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size);

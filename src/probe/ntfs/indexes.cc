@@ -89,6 +89,20 @@ void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& 
       seen);
 }
 
+namespace {
+
+// The folder the entries of a node name: IndexBlockOwners::kNobody for
+// none, kSeveral for more than one.
+struct NodeOwner {
+  std::uint64_t owner = IndexBlockOwners::kNobody;
+  void Add(std::uint64_t parent) {
+    owner = owner == IndexBlockOwners::kNobody || owner == parent ? parent
+                                                                  : IndexBlockOwners::kSeveral;
+  }
+};
+
+}  // namespace
+
 void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const {
   auto lock = mft_.ReadsFromThreads();
   std::vector<std::uint8_t> raw;
@@ -98,15 +112,31 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   }
   const IndexAttributes a = ReadIndexAttributes(folder, raw, u"$I30");
   if (a.incomplete) ++index->damaged;
+  NodeOwner owner;
+  // Only the folder's own entries are taken: an entry naming another
+  // folder in its key is no entry of this one.
   auto live = [&](const std::uint8_t* e, std::uint16_t length) {
     FileNameEntry entry;
-    if (DecodeFileNameEntry(e, length, &entry)) index->AddLive(entry);
+    if (!DecodeFileNameEntry(e, length, &entry)) {
+      ++index->undecoded;
+      return;
+    }
+    owner.Add(RecordNumber(entry.key.parent));
+    if (RecordNumber(entry.key.parent) == folder)
+      index->AddLive(entry);
+    else
+      ++index->foreign;
   };
-  std::vector<FolderEntry> carved;
+  std::vector<FolderEntry> carved, found;
   auto carve = [&](std::span<const std::uint8_t> bytes) {
-    CarveFolderEntries(bytes.data(), bytes.size(), folder, &carved, mft_.record_limit());
+    found.clear();
+    CarveFolderEntries(bytes.data(), bytes.size(), kAnyFolder, &found, mft_.record_limit());
+    for (FolderEntry& e : found) {
+      owner.Add(e.parent);
+      if (e.parent == folder) carved.push_back(std::move(e));
+    }
   };
-  if (a.has_root) ForEachRootEntry(a.root, live);
+  if (a.has_root && !ForEachRootEntry(a.root, live)) ++index->damaged;
   if (slack) {
     if (a.has_root) carve(RootSlack(a.root));
     // An index root that grew into blocks, or names removed from a small
@@ -117,17 +147,26 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   if (a.has_blocks) {
     const std::uint32_t size = boot_.index_block_size;
     std::unordered_set<std::uint64_t> seen;
+    auto take = [&](std::uint64_t place) {
+      if (index_blocks_.Claim(place, folder)) return true;
+      ++index->shared;
+      return false;
+    };
     // Free blocks are read only for their slack.
     ForEachIndexBlockWithFree(
-        reader_, a.runs, a.data_size, a.bitmap, size, &seen, slack,
-        [&](std::uint8_t* block, bool in_use, bool read) {
+        reader_, a.runs, a.data_size, a.bitmap, size, &seen, slack, take,
+        [&](std::uint8_t* block, bool in_use, bool read, std::uint64_t place) {
           // A free block may never have been written: no damage then.
           if (!read || !FixUpBlock(block, size)) {
             if (in_use) ++index->damaged;
             return;
           }
-          if (in_use) ForEachFixedBlockEntry(block, size, live);
+          owner = {};
+          if (in_use && !ForEachFixedBlockEntry(block, size, live)) ++index->damaged;
           if (slack) carve(in_use ? BlockSlack(block, size) : BlockEntries(block, size));
+          // Whom the block serves, by what this run reads of it: its live
+          // entries, and its slack where slack is read.
+          if (place != kNoPlace) index_blocks_.Settle(place, owner.owner);
         });
   }
   index->Seal();

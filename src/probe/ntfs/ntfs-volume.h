@@ -145,6 +145,9 @@ class NtfsVolume {
   // cannot be read or fixed up are counted in `index->damaged`. Safe from
   // several threads at once.
   void ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const;
+  // Index blocks that the $I30 runs of more than one folder name, among
+  // those ReadFolderIndex met.
+  std::uint64_t SharedIndexBlocks() const { return index_blocks_.shared(); }
   // The folder that lists a name, and its sequence number; kNone when it
   // lies beyond the records.
   std::uint64_t FolderOfName(std::uint32_t name) const { return names_[name].parent; }
@@ -307,6 +310,8 @@ class NtfsVolume {
   NtfsReadOptions options_;
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
+  // The index blocks read for folders' entries, and whom each serves.
+  mutable IndexBlockOwners index_blocks_;
   bool lazy_ = false;
   bool object_id_index_whole_ = false;  // $ObjId:$O read whole
   FILETIME created_ = 0;
