@@ -91,14 +91,53 @@ void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& 
 
 namespace {
 
-// The folder the entries of a node name: IndexBlockOwners::kNobody for
-// none, kSeveral for more than one.
-struct NodeOwner {
-  std::uint64_t owner = IndexBlockOwners::kNobody;
-  void Add(std::uint64_t parent) {
-    owner = owner == IndexBlockOwners::kNobody || owner == parent ? parent
-                                                                  : IndexBlockOwners::kSeveral;
+// The entries of one folder's index as its nodes are read, and the folder
+// the entries of the node read last name (IndexBlockOwners::kNobody for
+// none, kSeveral for more than one). Only the folder's own entries are
+// taken: an entry naming another folder in its key is no entry of this one.
+class FolderEntryTaker {
+ public:
+  FolderEntryTaker(std::uint64_t folder, std::uint64_t records, FolderIndex* index)
+      : folder_(folder), records_(records), index_(index) {}
+
+  void StartNode() { owner_ = IndexBlockOwners::kNobody; }
+  std::uint64_t owner() const { return owner_; }
+
+  void Live(const std::uint8_t* e, std::uint16_t length) {
+    FileNameEntry entry;
+    if (!DecodeFileNameEntry(e, length, &entry)) {
+      ++index_->undecoded;
+      return;
+    }
+    Own(RecordNumber(entry.key.parent));
+    if (RecordNumber(entry.key.parent) == folder_)
+      index_->AddLive(entry);
+    else
+      ++index_->foreign;
   }
+  void Carve(std::span<const std::uint8_t> bytes) {
+    found_.clear();
+    CarveFolderEntries(bytes.data(), bytes.size(), kAnyFolder, &found_, records_);
+    for (FolderEntry& e : found_) {
+      Own(e.parent);
+      if (e.parent == folder_) carved_.push_back(std::move(e));
+    }
+  }
+  void Finish() {
+    index_->Seal();
+    index_->AddSlack(std::move(carved_));
+  }
+
+ private:
+  void Own(std::uint64_t parent) {
+    owner_ = owner_ == IndexBlockOwners::kNobody || owner_ == parent ? parent
+                                                                     : IndexBlockOwners::kSeveral;
+  }
+
+  std::uint64_t folder_, records_;
+  FolderIndex* index_;
+  std::uint64_t owner_ = IndexBlockOwners::kNobody;
+  std::vector<FolderEntry> carved_, found_;
 };
 
 }  // namespace
@@ -112,37 +151,15 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   }
   const IndexAttributes a = ReadIndexAttributes(folder, raw, u"$I30");
   if (a.incomplete) ++index->damaged;
-  NodeOwner owner;
-  // Only the folder's own entries are taken: an entry naming another
-  // folder in its key is no entry of this one.
-  auto live = [&](const std::uint8_t* e, std::uint16_t length) {
-    FileNameEntry entry;
-    if (!DecodeFileNameEntry(e, length, &entry)) {
-      ++index->undecoded;
-      return;
-    }
-    owner.Add(RecordNumber(entry.key.parent));
-    if (RecordNumber(entry.key.parent) == folder)
-      index->AddLive(entry);
-    else
-      ++index->foreign;
-  };
-  std::vector<FolderEntry> carved, found;
-  auto carve = [&](std::span<const std::uint8_t> bytes) {
-    found.clear();
-    CarveFolderEntries(bytes.data(), bytes.size(), kAnyFolder, &found, mft_.record_limit());
-    for (FolderEntry& e : found) {
-      owner.Add(e.parent);
-      if (e.parent == folder) carved.push_back(std::move(e));
-    }
-  };
+  FolderEntryTaker taker(folder, mft_.record_limit(), index);
+  auto live = [&](const std::uint8_t* e, std::uint16_t length) { taker.Live(e, length); };
   if (a.has_root && !ForEachRootEntry(a.root, live)) ++index->damaged;
   if (slack) {
-    if (a.has_root) carve(RootSlack(a.root));
+    if (a.has_root) taker.Carve(RootSlack(a.root));
     // An index root that grew into blocks, or names removed from a small
     // one, may remain past the record's bytes in use.
     const std::size_t in_use = LoadLe32(raw.data() + mft_record::kBytesInUse);
-    if (in_use < raw.size()) carve(std::span<const std::uint8_t>(raw).subspan(in_use));
+    if (in_use < raw.size()) taker.Carve(std::span<const std::uint8_t>(raw).subspan(in_use));
   }
   if (a.has_blocks) {
     const std::uint32_t size = boot_.index_block_size;
@@ -161,16 +178,15 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
             if (in_use) ++index->damaged;
             return;
           }
-          owner = {};
+          taker.StartNode();
           if (in_use && !ForEachFixedBlockEntry(block, size, live)) ++index->damaged;
-          if (slack) carve(in_use ? BlockSlack(block, size) : BlockEntries(block, size));
+          if (slack) taker.Carve(in_use ? BlockSlack(block, size) : BlockEntries(block, size));
           // Whom the block serves, by what this run reads of it: its live
           // entries, and its slack where slack is read.
-          if (place != kNoPlace) index_blocks_.Settle(place, owner.owner);
+          if (place != kNoPlace) index_blocks_.Settle(place, taker.owner());
         });
   }
-  index->Seal();
-  index->AddSlack(std::move(carved));
+  taker.Finish();
 }
 
 }  // namespace qst
