@@ -221,11 +221,29 @@ void ReadRestart(std::uint64_t size, const LogFileRead& read, LogFileScan* scan)
   }
 }
 
+// Where a record could not be gathered: the page it broke off at (counted
+// as the walk counts pages), and the LSNs from which a record breaks off
+// there too (0: every record).
+struct LogBreak {
+  std::uint64_t page = 0;
+  std::uint64_t from_lsn = ~std::uint64_t{0};
+};
+
+// The pages after the one it starts in that a record of `total` bytes
+// from `at` goes on in.
+std::uint64_t PagesOnward(const LogPages& pages, std::uint32_t at, std::uint64_t total) {
+  const std::uint64_t room = pages.size() - at, per = pages.size() - pages.data();
+  if (total <= room) return 0;
+  return per == 0 ? ~std::uint64_t{0} : (total - room + per - 1) / per;
+}
+
 // Gathers the record `lsn` whose header lies at `at` of page `page` (loaded) into
 // `record`, reading the pages it goes on in; the page and place after it
-// in `*page`, `*at`. False where a page it needs is not whole.
+// in `*page`, `*at`. False where a page it needs is not whole, with where
+// in `*broke`.
 bool GatherRecord(LogPages& pages, std::uint64_t lsn, std::uint64_t* page, std::uint32_t* at,
-                  std::uint32_t length, std::vector<std::uint8_t>* record, std::uint64_t* seen) {
+                  std::uint32_t length, std::vector<std::uint8_t>* record, std::uint64_t* seen,
+                  LogBreak* broke) {
   const std::uint64_t total = kLogRecordHeader + std::uint64_t{length};
   record->clear();
   std::uint32_t from = *at;
@@ -238,10 +256,20 @@ bool GatherRecord(LogPages& pages, std::uint64_t lsn, std::uint64_t* page, std::
       return true;
     }
     // On in the data of the next page, the circular area wrapping.
-    if (++*seen > pages.count()) return false;
+    if (++*seen > pages.count()) {
+      *broke = {*seen, 0};
+      return false;
+    }
     *page = (*page + 1) % pages.count();
     // A page written before the record is not where it goes on.
-    if (pages.Load(*page) != LogPages::State::kRecords || pages.Newest() < lsn) return false;
+    if (pages.Load(*page) != LogPages::State::kRecords) {
+      *broke = {*seen, 0};
+      return false;
+    }
+    if (pages.Newest() < lsn) {
+      *broke = {*seen, pages.Newest() + 1};
+      return false;
+    }
     from = pages.data();
   }
 }
@@ -271,6 +299,9 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
   std::vector<std::uint8_t> record;
   std::uint64_t page = (NewestPage(pages) + 1) % pages.count();
   std::uint32_t next = 0;  // where the next record starts in `page`; 0: unknown
+  // The last place a record broke off: a record that would go on past it
+  // breaks off there too, and is not gathered again page by page.
+  LogBreak broke;
   for (std::uint64_t walked = 0; walked < pages.count();) {
     const LogPages::State state = pages.Load(page);
     switch (state) {
@@ -289,7 +320,10 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
     while (at != 0 && pages.HeaderAt(page, at, &length)) {
       const std::uint64_t started = page, lsn = LogHeaderLsn(pages.bytes() + at);
       std::uint64_t seen = walked;
-      if (!GatherRecord(pages, lsn, &page, &at, length, &record, &seen)) {
+      const bool breaks = broke.page > walked && lsn >= broke.from_lsn &&
+                          PagesOnward(pages, at, kLogRecordHeader + std::uint64_t{length}) >=
+                              broke.page - walked;
+      if (breaks || !GatherRecord(pages, lsn, &page, &at, length, &record, &seen, &broke)) {
         // The pages it goes on in are counted as the walk reaches them.
         ++scan.damaged_records;
         page = started;
