@@ -219,12 +219,13 @@ constexpr SignRule kSignTable[] = {
      SiApartFromIndex},
     {"LOG-back", SignKind::kForgery, Witness::kLog,
      "$LogFile shows a time set back on a file that was not new",
-     "$LogFile shows $SI creation or write set earlier than the value it replaced, on a file made "
-     "over an hour before the change time that record writes, while the change time went on: what "
-     "a tool that sets times does",
+     "$LogFile shows $SI creation or write set earlier than a value it showed before, on a file "
+     "made over an hour before the change time that record writes (a write time only while the "
+     "change time went on): what a tool that sets times does",
      "an installer or a sync tool that sets a file's times from its source after changing it in "
      "place (a copy or an extraction sets them on a file made moments before, and does not fire "
-     "it; nor does a clock set back, which moves the change time back too)",
+     "it; nor does a clock set back, which moves the change time back with the write time and "
+     "never a creation time)",
      LogMovedBack},
     {"copied", SignKind::kProvenance, std::nullopt, "write time before creation time",
      "write time before creation time: copied with its times kept, or set back",

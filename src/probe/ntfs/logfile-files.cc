@@ -195,12 +195,12 @@ void LogFileIndex::Seal() {
       records_.emplace_back(touches_[i].record, static_cast<std::uint32_t>(i));
 }
 
-bool LogFileIndex::Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask) {
+bool LogFileIndex::Step(const Times& x, Past* past) {
   // What the file held before the record: what it shows, else what was
   // known so far.
   FILETIME before[4];
-  std::uint8_t before_mask = *known_mask;
-  std::copy(std::begin(known), std::end(known), before);
+  std::uint8_t before_mask = past->mask;
+  std::copy(std::begin(past->known), std::end(past->known), before);
   for (int f = 0; f < 4; ++f) {
     const std::uint8_t bit = static_cast<std::uint8_t>(1u << f);
     if ((x.before_known & bit) != 0) {
@@ -208,25 +208,32 @@ bool LogFileIndex::Step(const Times& x, FILETIME (&known)[4], std::uint8_t* know
       before_mask |= bit;
     }
     if ((x.after_known & bit) != 0 || (x.before_known & bit) != 0) {
-      known[f] = (x.after_known & bit) != 0 ? x.after[f] : x.before[f];
-      *known_mask |= bit;
+      past->known[f] = (x.after_known & bit) != 0 ? x.after[f] : x.before[f];
+      past->mask |= bit;
     }
   }
-  // Creation (0) or write (1) set earlier than the value replaced, on a
-  // file that was not made moments before, while the change time (2) did
-  // not go back with them (a clock set back moves it too).
-  const std::uint8_t both = x.before_known & x.after_known;
-  const bool back = ((both & 1) != 0 && x.after[0] < x.before[0]) ||
-                    ((both & 2) != 0 && x.after[1] < x.before[1]);
-  const bool clock_back = (both & 4) != 0 && x.after[2] < x.before[2];
-  // Whether the file was new: its creation against the change time the
-  // record itself writes (a tool that sets the times of a file untouched
-  // since it was made writes a change time of now), else the one before.
+  if (!past->made_known && (before_mask & 1) != 0) {
+    past->made = before[0];
+    past->made_known = true;
+  }
+  // A time (0 creation, 1 write, 2 change) the record sets earlier than
+  // the value the file held before it, in this record or an earlier one.
+  auto moved_back = [&](int f) {
+    return (x.after_known >> f & 1) != 0 && (before_mask >> f & 1) != 0 && x.after[f] < before[f];
+  };
+  // A clock set back moves the change time back, and with it a write
+  // time; never a creation time already written.
+  const bool back = moved_back(0) || (moved_back(1) && !moved_back(2));
+  // Whether the file was new: made (its first creation time shown) less
+  // than kFresh before the change time the record writes (a tool that sets
+  // the times of a file untouched since it was made writes a change time
+  // of now), else the one before. A creation after that change time was
+  // set, and tells nothing of when the file was made.
   const bool change_known = (x.after_known & 4) != 0 || (before_mask & 4) != 0;
   const FILETIME change = (x.after_known & 4) != 0 ? x.after[2] : before[2];
-  const bool fresh =
-      (before_mask & 1) == 0 || !change_known || change < before[0] || change - before[0] < kFresh;
-  return back && !clock_back && !fresh;
+  const bool fresh = !past->made_known || !change_known ||
+                     (change >= past->made && change - past->made < kFresh);
+  return back && !fresh;
 }
 
 void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool deleted,
@@ -254,8 +261,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   std::uint64_t count = 0, first = 0, last = 0;
   bool moved_back = false;
   // The times known so far, for what a record does not show.
-  FILETIME known[4] = {};
-  std::uint8_t known_mask = 0;
+  Past past;
   bool mine = !turns;
   // The times already shown, each once: a set, so that a file changed
   // tens of thousands of times costs no search of all before.
@@ -280,7 +286,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
       if (x.before_known >> f & 1) show(f, x.before[f]);
       if (x.after_known >> f & 1) show(f, x.after[f]);
     }
-    moved_back = Step(x, known, &known_mask) || moved_back;
+    moved_back = Step(x, &past) || moved_back;
   }
   facts->Set(Fact::kLogRecords, count);
   facts->Set(Fact::kLogMovedBack, moved_back ? 1 : 0);

@@ -105,9 +105,18 @@ class LogFileIndex {
 
   // Adds the file an index entry added or removed names.
   void AddNamed(const LogRecord& record);
-  // Takes a record's times into those `known` of the file so far; whether
-  // it moved a time back as a forger does.
-  static bool Step(const Times& x, FILETIME (&known)[4], std::uint8_t* known_mask);
+  // What the records so far show of a file: each time's latest value, and
+  // the first creation time shown (before any record set it, where the
+  // log holds the file's whole life: when it was made).
+  struct Past {
+    FILETIME known[4] = {};
+    std::uint8_t mask = 0;
+    FILETIME made = 0;
+    bool made_known = false;
+  };
+  // Takes a record's times into the file's `past`; whether it moved a time
+  // back as a forger does.
+  static bool Step(const Times& x, Past* past);
 
   // Sorted by record, then LSN, at Seal; `records_` holds each record
   // number once with where its touches start, for lookups.
