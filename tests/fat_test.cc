@@ -395,6 +395,49 @@ TEST(FatDeleted, AMovedFolderIsEnteredWhereItLivesWithAll) {
   unlink(file.c_str());
 }
 
+// Two live names equal but for case, as a system that tells them apart
+// writes them: each path names its own file, and a path that matches both
+// only without regard to case says so and lists both.
+TEST(FatNames, APathNamesTheFileWrittenSoAndOneMatchingTwoListsBoth) {
+  Volume sound = FatImagesAccess::Make("32");
+  if (!sound.skip.empty()) QST_SKIP() << sound.skip;
+  const std::string image = sound.image + ".case", dir = sound.image + ".case.d";
+  ASSERT_EQ(Shell("mkdir -p " + dir), 0);
+  std::ofstream(dir + "/application.exe") << "one";
+  std::ofstream(dir + "/bpplication.exe") << "two";
+  ASSERT_EQ(Shell("cp " + sound.image + " " + image + " && MTOOLS_SKIP_CHECK=1 mcopy -i " + image +
+                  " " + dir + "/application.exe " + dir + "/bpplication.exe ::/"),
+            0);
+  {
+    // The second's long name made "Application.exe" (its checksum is the
+    // 8.3 name's, which stays).
+    std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::size_t at = bytes.find(std::string("b\0p\0p\0l\0i\0", 10));
+    ASSERT_NE(at, std::string::npos);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write("A", 1);
+  }
+  auto id = [&](const std::string& path) {
+    const testing::RunResult r = RunQst({"-d", image, "-e", path});
+    EXPECT_EQ(r.status, 0) << path << r.err;
+    const std::size_t at = r.out.find(path + " |");
+    return at == std::string::npos ? std::string()
+                                   : r.out.substr(at, r.out.find(" |", at + path.size() + 2) - at);
+  };
+  const std::string lower = id("C:\\application.exe"), upper = id("C:\\Application.exe");
+  EXPECT_FALSE(lower.empty());
+  EXPECT_FALSE(upper.empty());
+  EXPECT_NE(lower.substr(lower.find('|')), upper.substr(upper.find('|')));
+  const testing::RunResult both = RunQst({"-d", image, "-e", "C:\\APPLICATION.EXE"});
+  EXPECT_EQ(both.status, 1);
+  EXPECT_NE(both.out.find("C:\\APPLICATION.EXE, CODE=536870913:"), std::string::npos) << both.out;
+  EXPECT_NE(both.out.find("\n" + lower + " |"), std::string::npos) << both.out;
+  EXPECT_NE(both.out.find("\n" + upper + " |"), std::string::npos) << both.out;
+  unlink(image.c_str());
+  Shell("rm -rf " + dir);
+}
+
 TEST(FatDamage, LoopsSelfHoldingFoldersAndCutImagesCostOnlyWhatTheyTouch) {
   Volume sound = FatImagesAccess::Make("32");
   if (!sound.skip.empty()) QST_SKIP() << sound.skip;

@@ -27,7 +27,13 @@ std::string WithSeparators(std::string path, const Context& context) {
 }
 
 void ProcessPath(const std::string& path, Context& context) {
-  if (!RefuseIfTooLong(path, context)) ProcessFile(path, context);
+  if (RefuseIfTooLong(path, context)) return;
+  const FileTimestampRecord record =
+      ProbeRecord(*context.platform, path, context.options.time_form(), context.options.fields());
+  PrintRecord(record, context);
+  // A name that several entries match but for case, none exactly: each is
+  // listed under its own name, as a search for it finds them.
+  if (record.error == kAmbiguousName) ExpandWildcard(path, context);
 }
 
 int ProcessListFile(const std::string& list_path, Context& context) {

@@ -38,6 +38,12 @@ struct FILE_BASIC_INFO {
 
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 
+// The code a probe gives where the path's last name matches no entry
+// exactly but several that differ from it only by case (a volume written by
+// a system that tells them apart): a search for the path then gives each.
+// An application's own code, as Windows numbers them (bit 29 set).
+inline constexpr int kAmbiguousName = 0x20000001;
+
 // What one probe of a path delivers.
 struct RawFileInfo {
   bool has_object_id = false;

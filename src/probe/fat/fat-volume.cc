@@ -54,20 +54,31 @@ std::u16string FatVolume::ShortName(std::uint32_t n) const {
   return name;
 }
 
-std::uint32_t FatVolume::Lookup(std::uint32_t folder, std::u16string_view name) const {
-  // A live name before a deleted one; the long name before the 8.3 one.
+std::vector<std::uint32_t> FatVolume::LookupAll(std::uint32_t folder,
+                                                std::u16string_view name) const {
+  // A live name before a deleted one; the name written exactly so before
+  // those equal but for case; the long name before the 8.3 one.
   for (bool deleted : {false, true}) {
+    std::vector<std::uint32_t> found;
     std::uint32_t short_match = kNone;
     for (std::uint32_t child : Children(folder)) {
       const FatEntry& e = nodes_[child].entry;
       if (e.deleted != deleted) continue;
-      if (SameName(e.name, name)) return child;
+      if (e.name == name) return {child};
+      if (SameName(e.name, name)) found.push_back(child);
       if (short_match == kNone && !e.deleted && SameName(ShortName(child), name))
         short_match = child;
     }
-    if (short_match != kNone) return short_match;
+    // Deleted entries of one name are many: the first stands for them.
+    if (!found.empty()) return deleted ? std::vector<std::uint32_t>{found.front()} : found;
+    if (short_match != kNone) return {short_match};
   }
-  return kNone;
+  return {};
+}
+
+std::uint32_t FatVolume::Lookup(std::uint32_t folder, std::u16string_view name) const {
+  const std::vector<std::uint32_t> found = LookupAll(folder, name);
+  return found.empty() ? kNone : found.front();
 }
 
 std::uint64_t FatVolume::Index(std::uint32_t n) const {

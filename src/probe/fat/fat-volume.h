@@ -59,8 +59,12 @@ class FatVolume {
   const Node& node(std::uint32_t n) const { return nodes_[n]; }
   std::span<const std::uint32_t> Children(std::uint32_t folder) const;
   // The child of `folder` named `name` (its long or its 8.3 name, without
-  // regard to case), or kNone.
+  // regard to case; one written exactly so first), or kNone.
   std::uint32_t Lookup(std::uint32_t folder, std::u16string_view name) const;
+  // The same, with every live child whose name equals `name` but for case
+  // where none equals it exactly (names that a system which tells case
+  // apart wrote); empty where none.
+  std::vector<std::uint32_t> LookupAll(std::uint32_t folder, std::u16string_view name) const;
   // The 8.3 name of a FAT file as its entry keeps it ("ALONGF~1.TXT"), in the
   // OEM page's bytes; empty on exFAT.
   std::u16string ShortName(std::uint32_t n) const;

@@ -39,6 +39,10 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
   int Probe(const std::string& path, RawFileInfo* info) override {
     std::uint32_t node = FatVolume::kRoot;
     if (int error = Resolve(Utf16FromWtf8(path), &node)) return error;
+    const FatVolume::Node& n = volume_->node(node);
+    if (node != FatVolume::kRoot && !n.entry.deleted &&
+        volume_->LookupAll(n.parent, SplitWindowsPattern(path).last).size() > 1)
+      return kAmbiguousName;
     return Report(path, node, info);
   }
 
@@ -62,9 +66,12 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     if (last.empty()) return kFileNotFound;
     if (HasWildcard(std::u16string_view(last)))
       return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
-    const std::uint32_t found = volume_->Lookup(folder, last);
-    if (found == FatVolume::kNone) return kFileNotFound;
-    std::vector<DirEntry> entries = {Entry(last, found)};
+    const std::vector<std::uint32_t> found = volume_->LookupAll(folder, last);
+    if (found.empty()) return kFileNotFound;
+    // Under the name asked for, or each under its own where several match.
+    std::vector<DirEntry> entries;
+    for (std::uint32_t n : found)
+      entries.push_back(Entry(found.size() == 1 ? last : volume_->node(n).entry.name, n));
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
   }

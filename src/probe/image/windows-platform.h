@@ -30,6 +30,7 @@ inline constexpr int kInvalidName = 123;
 inline constexpr int kNameTooLong = 206;
 inline constexpr int kDirectoryInvalid = 267;
 inline constexpr int kFileCorrupt = 1392;
+static_assert(kAmbiguousName > kFileCorrupt);
 
 inline std::string Text(int code) {
   switch (code) {
@@ -43,6 +44,8 @@ inline std::string Text(int code) {
     case kDirectoryInvalid: return "The directory name is invalid.\n";
     case kFileCorrupt: return "The file or directory is corrupted and unreadable.\n";
     case kInvalidFunction: return "Incorrect function.\n";
+    case kAmbiguousName:
+      return "Names that differ from it only by case name more than one file: each is listed.\n";
     default: return "Unknown error " + std::to_string(code) + "\n";
   }
 }

@@ -121,8 +121,8 @@ class Stretch {
 // a stretch; each is copied out to be fixed up.
 void WalkBlocks(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
                 const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-                std::unordered_set<std::uint64_t>* seen, bool free_too, const IndexBlockFilter& take,
-                const IndexBlockVisitor& visit) {
+                std::unordered_set<std::uint64_t>* seen, bool free_too,
+                const IndexBlockFilter& take, const IndexBlockVisitor& visit) {
   if (block_size <= kBlockNodeHeader) return;
   const std::uint64_t blocks = data_size / block_size;
   auto in_use = [&](std::uint64_t b) {
@@ -182,11 +182,10 @@ void ForEachIndexBlock(VolumeReader& reader, const Runs& runs, std::uint64_t dat
              });
 }
 
-void ForEachIndexBlockWithFree(
-    VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
-    const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
-    std::unordered_set<std::uint64_t>* seen, bool free_too, const IndexBlockFilter& take,
-    const IndexBlockVisitor& visit) {
+void ForEachIndexBlockWithFree(VolumeReader& reader, const Runs& runs, std::uint64_t data_size,
+                               const std::vector<std::uint8_t>& bitmap, std::uint32_t block_size,
+                               std::unordered_set<std::uint64_t>* seen, bool free_too,
+                               const IndexBlockFilter& take, const IndexBlockVisitor& visit) {
   WalkBlocks(reader, runs, data_size, bitmap, block_size, seen, free_too, take, visit);
 }
 

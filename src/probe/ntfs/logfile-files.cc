@@ -231,8 +231,8 @@ bool LogFileIndex::Step(const Times& x, Past* past) {
   // set, and tells nothing of when the file was made.
   const bool change_known = (x.after_known & 4) != 0 || (before_mask & 4) != 0;
   const FILETIME change = (x.after_known & 4) != 0 ? x.after[2] : before[2];
-  const bool fresh = !past->made_known || !change_known ||
-                     (change >= past->made && change - past->made < kFresh);
+  const bool fresh =
+      !past->made_known || !change_known || (change >= past->made && change - past->made < kFresh);
   return back && !fresh;
 }
 

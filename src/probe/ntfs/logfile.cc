@@ -320,9 +320,9 @@ LogFileScan ReadLogFile(std::uint64_t size, const LogFileRead& read,
     while (at != 0 && pages.HeaderAt(page, at, &length)) {
       const std::uint64_t started = page, lsn = LogHeaderLsn(pages.bytes() + at);
       std::uint64_t seen = walked;
-      const bool breaks = broke.page > walked && lsn >= broke.from_lsn &&
-                          PagesOnward(pages, at, kLogRecordHeader + std::uint64_t{length}) >=
-                              broke.page - walked;
+      const bool breaks =
+          broke.page > walked && lsn >= broke.from_lsn &&
+          PagesOnward(pages, at, kLogRecordHeader + std::uint64_t{length}) >= broke.page - walked;
       if (breaks || !GatherRecord(pages, lsn, &page, &at, length, &record, &seen, &broke)) {
         // The pages it goes on in are counted as the walk reaches them.
         ++scan.damaged_records;
