@@ -431,27 +431,37 @@ TEST_F(ShadowCopies, FiveHundredStoresAreEachReadOnce) {
   // Windows keeps up to 512 stores. A block that no store holds is found
   // through every newer store by the library, which made such volumes
   // cost the square of their stores (10 s for one file here); each store
-  // now reads only the blocks some store from it on names through it.
-  const std::string many = ManyStores(512);
-  auto r = RunQst({"-d", many, "-S", "-e", "-u", "C:\\another_file"}, "timeout 60 env");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  const std::string current = Capture(ShellQuote(QST_BINARY) + " -d " + ShellQuote(raw_) +
-                                      " -S -e -u 'C:\\another_file' | tail -1");
-  // Every store reads as the evidence's second store, whose list it copies.
-  const std::string state = current.substr(0, current.rfind(" |"));
-  std::size_t stores = 0;
-  for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size();) {
-    std::size_t end = r.out.find('\n', pos);
-    const std::string row = r.out.substr(pos, end - pos);
-    if (row.find("|current") == std::string::npos) {
-      EXPECT_EQ(row.substr(0, row.rfind(" |")), state) << row;
-      ++stores;
+  // now reads only the blocks some store from it on names through it. A
+  // catalog naming more is read for the newest 512, the rest said.
+  for (const int count : {512, 600}) {
+    const std::string many = ManyStores(count);
+    auto r = RunQst({"-d", many, "-S", "-e", "-u", "C:\\another_file"}, "timeout 60 env");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, count == 512
+                         ? std::string()
+                         : "qst: " + many +
+                               ": the catalog names 600 shadow copies: the "
+                               "oldest 88, past the 512 Windows keeps on a volume, not read\n");
+    // The oldest read keeps its number.
+    EXPECT_EQ(r.out.find(" |" + std::to_string(count - 512) + " 2013"), std::string::npos);
+    EXPECT_NE(r.out.find(" |" + std::to_string(count - 511) + " 2013"), std::string::npos);
+    const std::string current = Capture(ShellQuote(QST_BINARY) + " -d " + ShellQuote(raw_) +
+                                        " -S -e -u 'C:\\another_file' | tail -1");
+    // Every store reads as the evidence's second store, whose list it copies.
+    const std::string state = current.substr(0, current.rfind(" |"));
+    std::size_t stores = 0;
+    for (std::size_t pos = r.out.find('\n') + 1; pos < r.out.size();) {
+      std::size_t end = r.out.find('\n', pos);
+      const std::string row = r.out.substr(pos, end - pos);
+      if (row.find("|current") == std::string::npos) {
+        EXPECT_EQ(row.substr(0, row.rfind(" |")), state) << row;
+        ++stores;
+      }
+      pos = end + 1;
     }
-    pos = end + 1;
+    EXPECT_EQ(stores, 512u);
+    unlink(many.c_str());
   }
-  EXPECT_EQ(stores, 512u);
-  unlink(many.c_str());
 }
 
 TEST(ShadowCopiesAbsent, AVolumeWithoutStoresIsReportedAsUsual) {

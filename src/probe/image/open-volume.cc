@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "probe/fat/fat-boot.h"
@@ -168,8 +169,11 @@ bool OpenStorage(const ImageSelection& selection, Platform& host,
   Disk disk;
   if (!OpenDisk(storage, host, &disk, message)) return false;
   std::shared_ptr<VolumeReader> image = std::move(disk.reader);
+  // A volume is read once, however many partitions name where it starts.
+  std::set<std::uint64_t> starts;
   for (const Partition& p : disk.partitions)
-    volumes->push_back(std::make_shared<OffsetReader>(image, p.start * kSectorSize));
+    if (starts.insert(p.start).second)
+      volumes->push_back(std::make_shared<OffsetReader>(image, p.start * kSectorSize));
   if (volumes->empty()) volumes->push_back(image);
   return true;
 }
@@ -194,6 +198,12 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
   }
   if (shadow.stores.empty() && shadow.unreadable.empty())
     source.report = Format("qst: %s: no volume shadow copies\n", name);
+  if (shadow.beyond != 0)
+    source.report += Format(
+        "qst: %s: the catalog names %zu shadow copies: the oldest %zu, past the %zu Windows keeps "
+        "on a volume, not read\n",
+        name, shadow.beyond + shadow.stores.size() + shadow.unreadable.size(), shadow.beyond,
+        kMaxShadowStores);
   // One line for each store that cannot be read, in the stores' order.
   std::vector<std::pair<int, std::string>> lines;
   auto tell = [&](int number, bool has_created, FILETIME created, const std::string& what) {

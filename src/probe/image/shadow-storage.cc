@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "probe/ntfs/shadow-catalog.h"
@@ -29,12 +30,26 @@ Storage ChooseStorage(const std::vector<const ShadowCatalogStore*>& made,
                       const std::vector<std::shared_ptr<VolumeReader>>& storage) {
   Storage chosen;
   std::size_t most = 0;
+  // The stores whose data lies elsewhere, looked up by ID in one pass of
+  // each catalog.
+  std::set<std::array<std::uint8_t, 16>> wanted;
+  for (const ShadowCatalogStore* s : made)
+    if (!s->block_list) wanted.insert(s->id);
+  // A catalog takes at most 64 blocks: the volumes that hold one read no
+  // more catalogs than the image holds room for, however many partitions
+  // a crafted table names over the same bytes.
+  std::uint64_t room = 0;
+  for (const std::shared_ptr<VolumeReader>& volume : storage) room = std::max(room, volume->Size());
+  std::uint64_t catalogs = room / (64 * kShadowBlock) + 1;
   for (const std::shared_ptr<VolumeReader>& volume : storage) {
+    if (most == wanted.size() || catalogs == 0) break;
+    if (!HasShadowCopyHeader(*volume)) continue;
+    --catalogs;
     std::vector<ShadowCatalogStore> catalog = ReadShadowCatalog(*volume);
-    const std::size_t held = static_cast<std::size_t>(
-        std::count_if(made.begin(), made.end(), [&](const ShadowCatalogStore* s) {
-          return !s->block_list && DataEntry(catalog, s->id) != nullptr;
-        }));
+    std::set<std::array<std::uint8_t, 16>> found;
+    for (const ShadowCatalogStore& s : catalog)
+      if (s.block_list && wanted.count(s.id) != 0) found.insert(s.id);
+    const std::size_t held = found.size();
     if (held > most) {
       most = held;
       chosen = {volume, std::move(catalog)};
@@ -53,6 +68,16 @@ bool KnownHeader(VolumeReader& volume, std::string* message) {
   return false;
 }
 
+// The stores, numbered from the oldest as Windows numbers them.
+std::vector<const ShadowCatalogStore*> StoresMade(const std::vector<ShadowCatalogStore>& catalog) {
+  std::vector<const ShadowCatalogStore*> made;
+  for (const ShadowCatalogStore& s : catalog)
+    if (s.created) made.push_back(&s);
+  std::stable_sort(made.begin(), made.end(),
+                   [](const auto* a, const auto* b) { return *a->created < *b->created; });
+  return made;
+}
+
 }  // namespace
 
 bool OpenShadowStoresWith(VolumeReader& volume,
@@ -67,19 +92,18 @@ bool OpenShadowStoresWith(VolumeReader& volume,
     *message = "its shadow copies cannot be read (its catalog cannot be read whole)";
     return false;
   }
-  // The stores, numbered from the oldest as Windows numbers them.
-  std::vector<const ShadowCatalogStore*> made;
-  for (const ShadowCatalogStore& s : catalog)
-    if (s.created) made.push_back(&s);
-  std::stable_sort(made.begin(), made.end(),
-                   [](const auto* a, const auto* b) { return *a->created < *b->created; });
+  const std::vector<const ShadowCatalogStore*> made = StoresMade(catalog);
+  // Windows keeps at most kMaxShadowStores, dropping the oldest: a catalog
+  // naming more is read for the newest that many, keeping their numbers.
+  const std::size_t oldest = made.size() > kMaxShadowStores ? made.size() - kMaxShadowStores : 0;
+  stores->beyond = oldest;
   const Storage elsewhere = ChooseStorage(made, storage);
   // From the newest: each older store reads through the newer ones, so a
   // store that cannot be read leaves those before it unread too.
   std::vector<std::optional<ShadowStoreMap>> maps(made.size());
   std::vector<VolumeReader*> holders(made.size(), &volume);
   std::size_t first = made.size();
-  for (std::size_t i = made.size(); i-- > 0;) {
+  for (std::size_t i = made.size(); i-- > oldest;) {
     const ShadowCatalogStore& store = *made[i];
     const ShadowCatalogStore* where = store.block_list ? &store : nullptr;
     if (where == nullptr && elsewhere.volume != nullptr) {

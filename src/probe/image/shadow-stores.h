@@ -34,7 +34,12 @@ struct ShadowStores {
     std::string why;
   };
   std::vector<Unreadable> unreadable;
+  // The oldest stores past the most a volume keeps, not read.
+  std::size_t beyond = 0;
 };
+
+// The most stores Windows keeps for a volume.
+inline constexpr std::size_t kMaxShadowStores = 512;
 
 // Opens the stores of the volume that `volume` reads, which must outlive
 // them. True, with none, for a volume without stores.

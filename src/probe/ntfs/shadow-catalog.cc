@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "probe/le.h"
@@ -54,12 +55,13 @@ std::vector<ShadowCatalogStore> ReadShadowCatalog(VolumeReader& volume, bool* wh
       std::memcmp(header, kVssIdentifier, 16) != 0)
     return {};
   std::vector<ShadowCatalogStore> stores;
-  auto store = [&stores](const std::uint8_t* guid) -> ShadowCatalogStore& {
-    for (ShadowCatalogStore& s : stores)
-      if (std::equal(s.id.begin(), s.id.end(), guid)) return s;
-    ShadowCatalogStore& s = stores.emplace_back();
-    std::copy(guid, guid + 16, s.id.begin());
-    return s;
+  std::map<std::array<std::uint8_t, 16>, std::size_t> by_id;
+  auto store = [&](const std::uint8_t* guid) -> ShadowCatalogStore& {
+    std::array<std::uint8_t, 16> id;
+    std::copy(guid, guid + 16, id.begin());
+    const auto [it, added] = by_id.try_emplace(id, stores.size());
+    if (added) stores.emplace_back().id = id;
+    return stores[it->second];
   };
   // 64 blocks hold 4,000 stores: more than Windows keeps (512).
   const bool whole =

@@ -22,7 +22,11 @@ bool ShadowStoreMap::ReadBitmap(VolumeReader& storage, std::uint64_t at, std::ve
   // merely claims costs nothing.
   bits->clear();
   std::uint64_t bit = 0;
-  return ReadShadowChain(storage, at, kBitmapRecord, volume_blocks_ / kPerBlock + 2,
+  // A chain is no longer than the storage volume holds blocks, whatever
+  // size the catalog claims for the copied volume.
+  const std::uint64_t most =
+      std::min(volume_blocks_ / kPerBlock + 2, storage.Size() / kShadowBlock + 1);
+  return ReadShadowChain(storage, at, kBitmapRecord, most,
                          [&](std::uint64_t, const std::uint8_t* block) {
                            bits->resize(std::min(volume_blocks_, bit + kPerBlock));
                            for (std::size_t i = kHeader; i < kShadowBlock; ++i)
@@ -42,7 +46,9 @@ bool ShadowStoreMap::Read(VolumeReader& storage, const ShadowCatalogStore& entry
   // A list names each block of the volume once, but for overlays and
   // forwarders: four times the blocks a list of every block takes.
   constexpr std::uint64_t kPerBlock = (kShadowBlock - kHeader) / kDescriptor;
-  const std::uint64_t most = 4 * (volume_blocks_ / kPerBlock + 2);
+  // Nor more blocks than the storage volume holds.
+  const std::uint64_t most =
+      std::min(4 * (volume_blocks_ / kPerBlock + 2), storage.Size() / kShadowBlock + 1);
   const bool whole = ReadShadowChain(
       storage, *entry.block_list, kShadowBlockListRecord, most,
       [this](std::uint64_t, const std::uint8_t* block) {
@@ -119,7 +125,17 @@ bool ShadowStoreMap::Unused(std::uint64_t offset) const {
 }
 
 void ShadowChain::Add(VolumeReader& storage, std::uint64_t size, ShadowStoreMap map) {
+  const auto index = static_cast<std::uint32_t>(stores_.size());
+  map.ForEachBlock([&](std::uint64_t block) { holders_[block].push_back(index); });
   stores_.push_back(Store{&storage, size, std::move(map)});
+}
+
+std::size_t ShadowChain::NextHolder(std::size_t from, std::uint64_t offset) const {
+  const std::size_t newest = stores_.size() - 1;
+  const auto it = holders_.find(BlockOf(offset));
+  if (it == holders_.end()) return newest;
+  const auto next = std::lower_bound(it->second.begin(), it->second.end(), from);
+  return next == it->second.end() ? newest : std::min<std::size_t>(*next, newest);
 }
 
 namespace {
@@ -181,7 +197,8 @@ bool ShadowChain::Read(std::size_t active, std::uint64_t offset, std::uint8_t* o
     Piece piece = Locate(s, offset, active);
     std::size_t n = std::min(size, piece.size);
     while (piece.source == Source::kNext) {
-      piece = Locate(++s, piece.offset, active);
+      s = NextHolder(s + 1, piece.offset);
+      piece = Locate(s, piece.offset, active);
       n = std::min(n, piece.size);
     }
     bool read = true;

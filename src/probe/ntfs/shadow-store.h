@@ -59,6 +59,11 @@ class ShadowStoreMap {
   const Block* Find(std::uint64_t offset) const;
   bool Forwarded(std::uint64_t offset) const;  // a forwarder names the block
   bool Unused(std::uint64_t offset) const;     // both bitmaps mark it unused
+  // Calls `visit` with each block (by number) a descriptor names.
+  template <typename Visit>
+  void ForEachBlock(Visit visit) const {
+    for (const auto& [block, b] : forward_) visit(block);
+  }
 
  private:
   bool ReadBitmap(VolumeReader& storage, std::uint64_t at, std::vector<bool>* bits);
@@ -104,9 +109,16 @@ class ShadowChain {
   Piece Locate(std::size_t s, std::uint64_t offset, std::size_t active) const;
   // Reads as store `active` holds it.
   bool Read(std::size_t active, std::uint64_t offset, std::uint8_t* out, std::size_t size) const;
+  // The first store from `from` on that names the block holding `offset`;
+  // the newest where none does (which then reads the volume).
+  std::size_t NextHolder(std::size_t from, std::uint64_t offset) const;
 
   VolumeReader& volume_;
   std::vector<Store> stores_;
+  // The stores that name each block, oldest first: a read passes over the
+  // others at once, so that a chain of many stores costs what the
+  // descriptors of the block read do, not a look in each store.
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> holders_;
   std::vector<std::shared_ptr<VolumeReader>> kept_;
 };
 
