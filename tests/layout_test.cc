@@ -576,6 +576,46 @@ TEST(HtmlPage, TheChartsBarsAndTicksFitTheTimes) {
   }
 }
 
+TEST(HtmlPage, TheChartsRangeHoldsWhatItDrawsAndCountsWhatItDoesNot) {
+  // Times at both ends of what a FILETIME holds: the range runs from the
+  // first to the last, never wrapping past 2^64 ticks; a $FILE_NAME time
+  // beyond the bars' range is counted in the caption.
+  constexpr FILETIME kLast = ~FILETIME{0};
+  const struct {
+    std::vector<FILETIME> created;
+    FILETIME name;
+    const char* range;
+    const char* outside;
+  } cases[] = {
+      {{0, 0x7FFFFFFFFFFFFFFF, kLast},
+       0,
+       "0 earlier and 0 later files are outside the chart.",
+       "Files by creation time, 1601/01/01 to 60056/05/28"},
+      {std::vector<FILETIME>(300, 133500000000000000), kLast,
+       "0 earlier and 0 later files are outside the chart; outside it too: 1 $FILE_NAME "
+       "creation time.",
+       "Files by creation time, 2024/01/17 21:20:00 to 2024/01/17 21:20:00"},
+  };
+  testing::FakePlatform zone;
+  for (const auto& c : cases) {
+    RecordFields fields;
+    fields.witnesses.add(Witness::kFileName);
+    HtmlReport report(fields, TimeForm{true, false}, zone);
+    for (std::size_t i = 0; i < c.created.size(); ++i) {
+      RawFileInfo raw = Memo(false);
+      raw.basic.CreationTime = c.created[i];
+      raw.facts.Set(Fact::kNameCreation, i == 0 && c.name != 0 ? c.name : c.created[i]);
+      report.Add(
+          BuildRecord("C:\\f" + std::to_string(i), raw, TimeForm{true, false}, zone, fields));
+    }
+    const std::string page = report.Page(ReportRun{});
+    EXPECT_NE(page.find(c.range), std::string::npos) << page.substr(page.find("<svg"), 600);
+    EXPECT_NE(page.find(c.outside), std::string::npos) << page.substr(page.find("<svg"), 600);
+    // The y axis is marked below its top too.
+    EXPECT_NE(page.find("text-anchor=\"end\" x=\"46\" y=\"224.0\">0</text>"), std::string::npos);
+  }
+}
+
 TEST(HtmlText, NamesAreTextWhateverTheyHold) {
   struct Case {
     std::string name, html;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <limits>
 
 #include "print/html-report.h"
 
@@ -64,7 +65,13 @@ struct HtmlReport::Chart {
   ChartSeries all, flagged, journal, names;
   std::uint64_t top = 1;
 
-  FILETIME hi() const { return lo + static_cast<FILETIME>(bins) * step - 1; }
+  // The last moment of the last bar; the last a FILETIME holds where the
+  // bars reach past it (times near 2^64 ticks).
+  FILETIME hi() const {
+    constexpr FILETIME kLast = std::numeric_limits<FILETIME>::max();
+    if (static_cast<FILETIME>(bins) > (kLast - lo) / step) return kLast;
+    return lo + static_cast<FILETIME>(bins) * step - 1;
+  }
   double Bar() const { return static_cast<double>(kWidth) / bins; }
   double X(FILETIME t) const {
     return kLeft + static_cast<double>(t - lo) / static_cast<double>(hi() - lo) * kWidth;
@@ -123,7 +130,7 @@ void HtmlReport::AppendTimeline(std::string* out) const {
       (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
       (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
       std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
-      " later files are outside the chart.";
+      " later files are outside the chart" + Outside(c) + ".";
   out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
               std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 60) +
               "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
@@ -158,6 +165,24 @@ void HtmlReport::AppendTimeline(std::string* out) const {
     out->append("</tr>\n");
   }
   out->append("</tbody></table></details></section>\n");
+}
+
+// What the other series hold outside the chart's range, each where it holds
+// some: "; outside it too: 2 $FILE_NAME creation times, 1 shadow copy".
+std::string HtmlReport::Outside(const Chart& c) const {
+  std::string text;
+  auto add = [&](std::uint64_t n, const char* one, const char* many) {
+    if (n == 0) return;
+    text += (text.empty() ? "; outside it too: " : ", ") + std::to_string(n) + " " +
+            (n == 1 ? one : many);
+  };
+  add(c.names.before + c.names.after, "$FILE_NAME creation time", "$FILE_NAME creation times");
+  add(c.journal.before + c.journal.after, "journal File create record",
+      "journal File create records");
+  std::uint64_t stores = 0;
+  for (const auto& [store, made] : stores_) stores += made < c.lo || made > c.hi() ? 1 : 0;
+  add(stores, "shadow copy", "shadow copies");
+  return text;
 }
 
 std::string HtmlReport::AxisStep(FILETIME step) {
@@ -204,14 +229,25 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
   };
   if (!name_created_.empty()) line("fnline", c.names);
   if (!journal_created_.empty()) line("usn", c.journal);
+  // Each store's number on the first of two rows above the chart where it
+  // clears the one before; where neither row has room, the line's title
+  // alone names it.
+  double clear[2] = {-1e9, -1e9};
   for (const auto& [store, made] : stores_) {
     if (made < c.lo || made > c.hi()) continue;
-    out->append("<line class=\"store\" x1=\"" + Num(c.X(made)) + "\" x2=\"" + Num(c.X(made)) +
-                "\" y1=\"" + std::to_string(kTop - 10) + "\" y2=\"" +
-                std::to_string(kTop + kHeight) + "\"><title>shadow copy " + std::to_string(store) +
-                ", " + AxisText(made, c.step, form_, zone_) +
-                "</title></line>\n<text class=\"axis\" x=\"" + Num(c.X(made) + 2) + "\" y=\"" +
-                std::to_string(kTop - 2) + "\">" + std::to_string(store) + "</text>\n");
+    const double x = c.X(made);
+    out->append("<line class=\"store\" x1=\"" + Num(x) + "\" x2=\"" + Num(x) + "\" y1=\"" +
+                std::to_string(kTop - 10) + "\" y2=\"" + std::to_string(kTop + kHeight) +
+                "\"><title>shadow copy " + std::to_string(store) + ", " +
+                AxisText(made, c.step, form_, zone_) + "</title></line>\n");
+    const std::string label = std::to_string(store);
+    for (int row = 0; row < 2; ++row) {
+      if (x + 2 < clear[row]) continue;
+      out->append("<text class=\"axis\" x=\"" + Num(x + 2) + "\" y=\"" +
+                  std::to_string(kTop - 2 - 9 * row) + "\">" + label + "</text>\n");
+      clear[row] = x + 2 + 7.0 * static_cast<double>(label.size()) + 2;
+      break;
+    }
   }
   const std::string base = std::to_string(kTop + kHeight);
   out->append("<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kLeft + kWidth) +
@@ -227,8 +263,12 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
                 "</text>\n");
     if (t > c.hi() - tick) break;  // the next would pass the end (or wrap)
   }
-  out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
-              "\" y=\"" + std::to_string(kTop + 4) + "\">" + std::to_string(c.top) + "</text>\n");
+  // The counts: the top's, half of it where that is a whole number, and 0.
+  std::vector<std::uint64_t> counts = {c.top, 0};
+  if (c.top % 2 == 0 && c.top > 2) counts.insert(counts.begin() + 1, c.top / 2);
+  for (std::uint64_t n : counts)
+    out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
+                "\" y=\"" + Num(c.Y(n) + 4) + "\">" + std::to_string(n) + "</text>\n");
 }
 
 // What each mark of the chart stands for, below its axis.

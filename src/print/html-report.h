@@ -70,6 +70,7 @@ class HtmlReport {
   void AppendLegend(std::string* out) const;
   // A step of the chart's bars in words ("1 day", "15 minutes").
   static std::string AxisStep(FILETIME step);
+  std::string Outside(const Chart& chart) const;
   void AppendTable(std::string* out) const;
   // The table of the signs of forgery, or of the notes (`volume_known`:
   // when the volume was made was read); those no file carries folded away.
