@@ -38,12 +38,14 @@
 namespace qst {
 
 // A time as its fields keep it.
+// Kept for every file of a volume: small.
 struct FatStamp {
   bool present = false;
-  std::uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::uint16_t centiseconds = 0;  // 0 to 199 beyond `second`
   // exFAT: the zone the time was written in, where given.
   bool has_offset = false;
+  std::uint16_t year = 0;
+  std::uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::uint8_t centiseconds = 0;  // 0 to 199 beyond `second`
   std::int16_t offset_minutes = 0;
 };
 

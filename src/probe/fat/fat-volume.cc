@@ -41,10 +41,10 @@ bool FatVolume::SameName(std::u16string_view a, std::u16string_view b) const {
 }
 
 std::u16string FatVolume::ShortName(std::uint32_t n) const {
-  const FatEntry& e = nodes_[n].entry;
-  if (g_.exfat() || e.short_name.size() < 11) return {};
-  std::string_view base = std::string_view(e.short_name).substr(0, 8);
-  std::string_view ext = std::string_view(e.short_name).substr(8, 3);
+  const Node& e = nodes_[n];
+  if (g_.exfat() || !e.has_short_name) return {};
+  std::string_view base = std::string_view(e.short_name, 8);
+  std::string_view ext = std::string_view(e.short_name + 8, 3);
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   while (!ext.empty() && ext.back() == ' ') ext.remove_suffix(1);
   std::u16string name;
@@ -62,10 +62,10 @@ std::vector<std::uint32_t> FatVolume::LookupAll(std::uint32_t folder,
     std::vector<std::uint32_t> found;
     std::uint32_t short_match = kNone;
     for (std::uint32_t child : Children(folder)) {
-      const FatEntry& e = nodes_[child].entry;
+      const File& e = nodes_[child].entry;
       if (e.deleted != deleted) continue;
-      if (e.name == name) return {child};
-      if (SameName(e.name, name)) found.push_back(child);
+      if (Name(child) == name) return {child};
+      if (SameName(Name(child), name)) found.push_back(child);
       if (short_match == kNone && !e.deleted && SameName(ShortName(child), name))
         short_match = child;
     }
@@ -104,7 +104,7 @@ void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
   const std::uint64_t most = g_.exfat() ? kExfatFolderBytes : kFatFolderBytes;
   const std::uint64_t limit = most / g_.cluster_bytes + 1;
   std::vector<std::uint32_t> clusters;
-  const FatEntry& e = folder.entry;
+  const File& e = folder.entry;
   if (e.deleted && !e.contiguous) {
     // A deleted folder's chain is freed: its first cluster alone is its own,
     // but where that cluster still opens with the folder's own "." entry
@@ -174,7 +174,7 @@ void FatVolume::ReadTree() {
   for (bool deleted : {false, true}) {
     if (deleted && !options_.deleted) break;
     for (std::uint32_t folder = 0; folder < nodes_.size(); ++folder) {
-      const FatEntry& e = nodes_[folder].entry;
+      const File& e = nodes_[folder].entry;
       if (!e.folder() || e.deleted != deleted) continue;
       // A folder whose first cluster another folder holds is listed, not
       // entered (one that holds itself, or its parent).
@@ -214,7 +214,13 @@ void FatVolume::ReadChildren(std::uint32_t folder) {
     Node n;
     n.parent = folder;
     n.position = places[e.offset / piece] + e.offset % piece;
-    n.entry = std::move(e);
+    n.entry = {e.attributes, e.deleted,  e.contiguous, e.first_cluster,
+               e.size,       e.creation, e.write,      e.access};
+    n.name_at = names_.size();
+    n.name_length = static_cast<std::uint16_t>(std::min<std::size_t>(e.name.size(), 0xFFFF));
+    names_.append(e.name, 0, n.name_length);
+    n.has_short_name = e.short_name.size() == 11;
+    if (n.has_short_name) std::memcpy(n.short_name, e.short_name.data(), 11);
     children_.push_back(static_cast<std::uint32_t>(nodes_.size()));
     nodes_.push_back(std::move(n));
   }

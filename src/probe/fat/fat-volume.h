@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -31,12 +32,27 @@ class FatVolume {
   static constexpr std::uint32_t kRoot = 0;
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
+  // What a node keeps of its entry: all but its names, which the volume
+  // keeps in one buffer (a volume holds millions of entries).
+  struct File {
+    std::uint16_t attributes = 0;
+    bool deleted = false;
+    bool contiguous = false;
+    std::uint32_t first_cluster = 0;
+    std::uint64_t size = 0;
+    FatStamp creation, write, access;
+    bool folder() const { return (attributes & kFatDirectory) != 0; }
+  };
   struct Node {
-    FatEntry entry;  // the root's is empty but for its folder attribute
+    File entry;  // the root's is empty but for its folder attribute
     std::uint32_t parent = kRoot;
-    std::uint64_t position = 0;                   // the entry's byte in the volume (0: the root)
     std::uint32_t first_child = 0, children = 0;  // in child order
+    std::uint64_t position = 0;                   // the entry's byte in the volume (0: the root)
+    std::uint64_t name_at = 0;                    // where its name lies in names_
+    std::uint16_t name_length = 0;
     bool read = false;  // a folder read as its clusters' own (not one listed, not entered)
+    bool has_short_name = false;
+    char short_name[11] = {};  // FAT: the 8.3 name as its entry keeps it
   };
 
   // What reading the volume met, for the run's closing lines.
@@ -57,6 +73,10 @@ class FatVolume {
 
   const FatGeometry& geometry() const { return g_; }
   const Node& node(std::uint32_t n) const { return nodes_[n]; }
+  // The long name of a node, else its 8.3 name as Windows shows it.
+  std::u16string_view Name(std::uint32_t n) const {
+    return std::u16string_view(names_).substr(nodes_[n].name_at, nodes_[n].name_length);
+  }
   std::span<const std::uint32_t> Children(std::uint32_t folder) const;
   // The child of `folder` named `name` (its long or its 8.3 name, without
   // regard to case; one written exactly so first), or kNone.
@@ -93,7 +113,10 @@ class FatVolume {
   FatGeometry g_;
   FatTable table_;
   FatReadOptions options_;
-  std::vector<Node> nodes_;
+  // In pieces that never move: a volume of millions of files is never
+  // copied whole as it grows.
+  std::deque<Node> nodes_;
+  std::u16string names_;
   std::vector<std::uint32_t> children_;
   std::unordered_set<std::uint32_t> folder_clusters_;  // every cluster read as a folder's
   UpcaseTable upcase_;

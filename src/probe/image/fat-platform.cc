@@ -71,7 +71,7 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     // Under the name asked for, or each under its own where several match.
     std::vector<DirEntry> entries;
     for (std::uint32_t n : found)
-      entries.push_back(Entry(found.size() == 1 ? last : volume_->node(n).entry.name, n));
+      entries.push_back(Entry(found.size() == 1 ? last : std::u16string(volume_->Name(n)), n));
     search->reset(new VectorSearch(std::move(entries)));
     return 0;
   }
@@ -103,13 +103,13 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     // A pattern matches a file by its long name or, as Windows has it, by
     // its 8.3 name; the file is listed under its long name.
     for (std::uint32_t child : volume_->Children(folder)) {
-      const FatEntry& e = volume_->node(child).entry;
-      bool match = Matches(wanted, e.name);
+      const FatVolume::File& e = volume_->node(child).entry;
+      bool match = Matches(wanted, volume_->Name(child));
       if (!match && !e.deleted) {
         const std::u16string short_name = volume_->ShortName(child);
         match = !short_name.empty() && Matches(wanted, short_name);
       }
-      if (match) entries.push_back(Entry(e.name, child));
+      if (match) entries.push_back(Entry(std::u16string(volume_->Name(child)), child));
     }
     if (entries.empty()) return kFileNotFound;
     search->reset(new VectorSearch(std::move(entries)));
