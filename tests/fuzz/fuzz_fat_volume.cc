@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < folders.size(); ++i) {
       for (std::uint32_t child : volume->Children(folders[i])) {
         const qst::FatVolume::Node& n = volume->node(child);
-        if (volume->Lookup(folders[i], n.entry.name) == qst::FatVolume::kNone) __builtin_trap();
+        if (volume->Lookup(folders[i], volume->Name(child)) == qst::FatVolume::kNone)
+          __builtin_trap();
         (void)volume->Index(child);
         if (n.entry.folder()) folders.push_back(child);
       }

@@ -1,7 +1,9 @@
 // The shadow copies' catalog and block lists: the input is the start of a
 // volume. Every store's list is read and the blocks' owners found; a list
 // names only blocks of 16 KiB, each once. Then the stores are read whole by
-// our own reader of stores, their data on the same volume.
+// our own reader of stores, their data on the same volume; and opened as a
+// run opens them, their data also looked for on the input's second half
+// and on the input again, as storage volumes of their own.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "probe/image/shadow-storage.h"
+#include "probe/image/shadow-stores.h"
 #include "probe/memory-reader.h"
 #include "probe/ntfs/shadow-catalog.h"
 #include "probe/ntfs/shadow-store.h"
@@ -46,5 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string bytes(size, '\0');
   for (std::size_t i = 0; i < chain->size(); ++i)
     qst::ShadowChain::Reader(chain, i)->Read(0, bytes.data(), bytes.size());
+
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::shared_ptr<qst::VolumeReader>> storage = {
+      std::make_shared<qst::MemoryVolumeReader>(input.substr(size / 2)),
+      std::make_shared<qst::MemoryVolumeReader>(input)};
+  qst::ShadowStores stores;
+  std::string message;
+  if (qst::OpenShadowStoresWith(volume, storage, "storage", &stores, &message)) {
+    if (stores.stores.size() > qst::kMaxShadowStores) std::abort();
+    for (qst::ShadowStore& store : stores.stores)
+      store.reader->Read(0, bytes.data(),
+                         std::min<std::uint64_t>(bytes.size(), store.reader->Size()));
+  } else if (message.empty()) {
+    std::abort();
+  }
   return 0;
 }
