@@ -253,6 +253,34 @@ TEST_F(LocalTree, DeepTreesAreWalkedToTheBottom) {
   EXPECT_NE(r.out.find(At(path.substr(0, path.size() - 2) + "/bottom |")), std::string::npos);
 }
 
+TEST_F(LocalTree, AWalkGoesPastPathMaxAsFindDoes) {
+  // 60 folders of 100-character names: paths of 6,000 characters, past the
+  // system's 4,096, made (and walked) folder by folder.
+  const std::string name(100, 'n');
+  int fd = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::string path = root_;
+  for (int level = 0; level < 60; ++level) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0) << level;
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    ASSERT_GE(fd, 0) << level;
+    path += "/" + name;
+  }
+  const int bottom = openat(fd, "bottom", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(bottom, 0);
+  close(bottom);
+  close(fd);
+  auto r = RunQst({"-e", "-r", root_});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("CODE="), std::string::npos) << r.out.substr(0, 400);
+  EXPECT_NE(r.out.find("\n" + path + "/bottom |"), std::string::npos);
+  // As many rows as find lists paths.
+  const std::size_t rows = static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
+  EXPECT_EQ(rows, 1u + 1u + 60u + 1u);  // header, the root, the folders, the file
+}
+
 TEST_F(LocalTree, WalkLeavesAccessTimesAlone) {
   mkdir(At("top").c_str(), 0755);
   mkdir(At("top/sub").c_str(), 0755);

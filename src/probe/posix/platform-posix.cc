@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -39,12 +40,16 @@ FILETIME ToFileTime(const struct statx_timestamp& t) {
 }
 
 // Opens for reading without touching the access time where the system
-// allows it (O_NOATIME needs ownership or privilege).
-int OpenReadOnly(const char* path, int flags) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOATIME | flags);
-  if (fd < 0 && errno == EPERM) fd = open(path, O_RDONLY | O_CLOEXEC | flags);
+// allows it (O_NOATIME needs ownership or privilege); `path` relative to
+// the folder `at`.
+int OpenReadOnly(const char* path, int flags, int at = AT_FDCWD) {
+  int fd = openat(at, path, O_RDONLY | O_CLOEXEC | O_NOATIME | flags);
+  if (fd < 0 && errno == EPERM) fd = openat(at, path, O_RDONLY | O_CLOEXEC | flags);
   return fd;
 }
+
+// A search of the folder open as `fd` (taken) for `pattern`.
+int SearchOpenFolder(int fd, const std::string& pattern, std::unique_ptr<DirSearch>* search);
 
 class PosixDirSearch : public DirSearch {
  public:
@@ -186,6 +191,21 @@ class ZoneOffsets {
   mutable std::array<std::atomic<std::uint64_t>, kSlots> slots_{};
 };
 
+int SearchOpenFolder(int fd, const std::string& pattern, std::unique_ptr<DirSearch>* search) {
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    int error = errno;
+    close(fd);
+    return error;
+  }
+  auto posix_search = std::make_unique<PosixDirSearch>(dir, pattern);
+  bool found = posix_search->Advance();
+  if (!found) return errno != 0 ? errno : ENOENT;
+  posix_search->set_has_pending(true);
+  *search = std::move(posix_search);
+  return 0;
+}
+
 class PosixPlatform : public Platform {
  public:
   int Probe(const std::string& path, RawFileInfo* info) override {
@@ -216,18 +236,17 @@ class PosixPlatform : public Platform {
 
     int fd = OpenReadOnly(directory.c_str(), O_DIRECTORY);
     if (fd < 0) return errno;
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-      int error = errno;
-      close(fd);
-      return error;
-    }
-    auto posix_search = std::make_unique<PosixDirSearch>(dir, last);
-    bool found = posix_search->Advance();
-    if (!found) return errno != 0 ? errno : ENOENT;
-    posix_search->set_has_pending(true);
-    *search = std::move(posix_search);
-    return 0;
+    return SearchOpenFolder(fd, last, search);
+  }
+
+  int OpenFolderSearch(const std::string& folder, const DirEntry& entry,
+                       std::unique_ptr<DirSearch>* search) override {
+    // A folder a walk entered is opened from the folder that lists it, so
+    // that a walk goes as deep as the file system does, past PATH_MAX.
+    if (entry.hint.folder_fd < 0) return OpenSearch(folder + "*", search);
+    int fd = OpenReadOnly(entry.name.c_str(), O_DIRECTORY | O_NOFOLLOW, entry.hint.folder_fd);
+    if (fd < 0) return errno;
+    return SearchOpenFolder(fd, "*", search);
   }
 
   int OpenList(const std::string& path, std::unique_ptr<ByteSource>* source) override {
@@ -328,7 +347,11 @@ class PosixPlatform : public Platform {
     basic.ChangeTime = ToFileTime(sx.stx_ctime);
     basic.CreationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : 0;
 
-    if (MayHoldNtfsAttributes(sx, path, follow)) ReadNtfsAttributes(path, follow, info);
+    // A path past PATH_MAX is reached through its open folder instead.
+    const std::string reach = at != AT_FDCWD && path.size() >= PATH_MAX
+                                  ? "/proc/self/fd/" + std::to_string(at) + "/" + name
+                                  : path;
+    if (MayHoldNtfsAttributes(sx, reach, follow)) ReadNtfsAttributes(reach, follow, info);
     return 0;
   }
 
