@@ -1,5 +1,6 @@
 #include "cli/entry.h"
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -7,6 +8,7 @@
 #include "cli/targets.h"
 #include "probe/evidence.h"
 #include "probe/wildcard.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {
@@ -145,6 +147,26 @@ void SayUnreported(Context& context) {
                      n == 1 ? "its error code is" : "their error codes are");
 }
 
+// The local zone's offset from UTC now and its name: "UTC+01:00,
+// Europe/Berlin"; the offset alone where the system names none.
+std::string ZoneText(const LocalTimeConverter& zone) {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  const FILETIME ticks = static_cast<FILETIME>(now + 11644473600) * kTicksPerSecond;
+  SYSTEMTIME utc, local;
+  std::string text;
+  if (FileTimeToSystemTime(ticks, &utc) && zone.ToLocalTime(utc, &local)) {
+    const std::int64_t offset = SystemTimeToUnixSeconds(local) - SystemTimeToUnixSeconds(utc);
+    const std::int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    text = Format("UTC%c%02lld:%02lld", offset < 0 ? '-' : '+',
+                  static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
+  }
+  const std::string name = zone.ZoneName();
+  if (!name.empty()) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
 // Writes the page of --report; false, after saying why, when it could not be.
 bool WriteReport(int argc, char** argv, const std::string& lost, Context& context) {
   ReportRun run;
@@ -172,6 +194,7 @@ bool WriteReport(int argc, char** argv, const std::string& lost, Context& contex
     run.created = made.value_or(0);
   }
   run.losses = lost;
+  if (!context.options.time_form().utc) run.zone = ZoneText(*context.platform);
   if (context.report_sink->WriteAll(context.report->Page(run))) return true;
   context.err.Printf("qst: error writing the report %s: %s\n", context.options.report.c_str(),
                      std::strerror(context.report_sink->error()));

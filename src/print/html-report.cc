@@ -271,7 +271,20 @@ void HtmlReport::AddRow(const FileTimestampRecord& r) {
   row_ends_.push_back(rows_.size());
 }
 
-void HtmlReport::AppendTable(std::string* out) const {
+namespace {
+
+// How the page names the times' zone, as HTML.
+std::string TimesText(bool utc, const ReportRun& run) {
+  if (utc) return "UTC";
+  if (run.zone.empty()) return "local time";
+  std::string text = "local time (";
+  AppendHtmlText(run.zone, &text);
+  return text + ")";
+}
+
+}  // namespace
+
+void HtmlReport::AppendTable(const ReportRun& run, std::string* out) const {
   out->append("<section id=\"flagged-files\"><h2>Flagged files</h2>\n");
   if (flagged_ == 0) {
     out->append("<p>No file carries a sign.</p></section>\n");
@@ -283,7 +296,7 @@ void HtmlReport::AppendTable(std::string* out) const {
               (flagged_ > kMaxRows
                    ? " (the first " + std::to_string(kMaxRows) + "; --json or --csv list all)"
                    : std::string()) +
-              ". Times " + (form_.utc ? "in UTC" : "in local time") +
+              ". Times in " + TimesText(form_.utc, run) +
               ".</p>\n<p class=\"js-only\"><label>Filter: <input id=\"filter\" "
               "type=\"search\"></label> Click a column's heading to sort by it.</p>\n");
   const std::vector<const TimeSet*> sets = TimeSetsShown(fields_);
@@ -319,7 +332,7 @@ std::string HtmlReport::Page(const ReportRun& run) const {
   // The finding first: the run, the flagged files, the counts, the chart,
   // then what each sign and note means.
   AppendRun(run, &out);
-  AppendTable(&out);
+  AppendTable(run, &out);
   AppendFindings(&out);
   AppendCounts(&out);
   AppendTimeline(&out);
@@ -351,7 +364,7 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
   }
   out->append("<dt>Command</dt><dd><code>");
   AppendHtmlText(run.command, out);
-  out->append("</code></dd>\n<dt>Times</dt><dd>").append(form_.utc ? "UTC" : "local time");
+  out->append("</code></dd>\n<dt>Times</dt><dd>").append(TimesText(form_.utc, run));
   out->append("</dd>\n");
   auto counted = [&](const char* label, const char* attribute, std::uint64_t n) {
     out->append("<dt>").append(label).append("</dt><dd ").append(attribute).append(">");

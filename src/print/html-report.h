@@ -29,6 +29,9 @@ struct ReportRun {
   bool has_created = false;
   FILETIME created = 0;  // when the volume was made
   std::string losses;    // the lines that told what was lost, if any
+  // The local zone, where times are local: its offset from UTC when the
+  // run began and its name ("UTC+01:00, Europe/Berlin").
+  std::string zone;
 };
 
 class HtmlReport {
@@ -71,7 +74,7 @@ class HtmlReport {
   // A step of the chart's bars in words ("1 day", "15 minutes").
   static std::string AxisStep(FILETIME step);
   std::string Outside(const Chart& chart) const;
-  void AppendTable(std::string* out) const;
+  void AppendTable(const ReportRun& run, std::string* out) const;
   // The table of the signs of forgery, or of the notes (`volume_known`:
   // when the volume was made was read); those no file carries folded away.
   void AppendSignTable(bool forgery, bool volume_known, std::string* out) const;

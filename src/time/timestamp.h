@@ -37,6 +37,9 @@ class LocalTimeConverter {
   // Converts a UTC broken-down time into local time. Returns false when the
   // result would fall outside what a FILETIME covers (before 1601).
   virtual bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const = 0;
+  // The zone's name as the system knows it ("Europe/Berlin", "W. Europe
+  // Standard Time"); empty where it tells none.
+  virtual std::string ZoneName() const { return {}; }
 };
 
 inline constexpr std::int64_t kTicksPerSecond = 10'000'000;

@@ -53,6 +53,7 @@ class JournalPlatform : public Platform, public Evidence {
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     return host_.ToLocalTime(utc, local);
   }
+  std::string ZoneName() const override { return host_.ZoneName(); }
 
  private:
   std::unique_ptr<VolumeReader> file_;

@@ -121,6 +121,7 @@ class WindowsPathsPlatform : public Platform {
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     return host_.ToLocalTime(utc, local);
   }
+  std::string ZoneName() const override { return host_.ZoneName(); }
 
  protected:
   Platform& host_;

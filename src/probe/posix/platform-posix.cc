@@ -13,9 +13,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "probe/le.h"
@@ -320,6 +323,23 @@ class PosixPlatform : public Platform {
     local->wSecond = static_cast<std::uint16_t>(tm.tm_sec);
     local->wMilliseconds = utc.wMilliseconds;
     return true;
+  }
+
+  std::string ZoneName() const override {
+    // TZ names it where set ("Europe/Berlin", ":Europe/Berlin"); else the
+    // link /etc/localtime makes into the tz database, or /etc/timezone.
+    if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0')
+      return tz[0] == ':' ? tz + 1 : tz;
+    char target[PATH_MAX];
+    const ssize_t n = readlink("/etc/localtime", target, sizeof target - 1);
+    if (n > 0) {
+      const std::string_view link(target, static_cast<std::size_t>(n));
+      if (const std::size_t at = link.find("zoneinfo/"); at != std::string_view::npos)
+        return std::string(link.substr(at + 9));
+    }
+    std::string name;
+    std::ifstream("/etc/timezone") >> name;
+    return name;
   }
 
   ZoneOffsets zone_;

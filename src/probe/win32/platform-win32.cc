@@ -233,6 +233,12 @@ class Win32Platform : public Platform {
 
   bool IsVolumeRoot(std::string_view path) const override { return IsDriveRoot(path); }
 
+  std::string ZoneName() const override {
+    DYNAMIC_TIME_ZONE_INFORMATION zone;
+    if (GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return {};
+    return FromWide(std::wstring_view(zone.TimeZoneKeyName));
+  }
+
   bool ToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME* local) const override {
     ::SYSTEMTIME u, l;
     CopySystemTime(utc, &u);
