@@ -589,8 +589,9 @@ TEST(HtmlPage, TheChartsRangeHoldsWhatItDrawsAndCountsWhatItDoesNot) {
   } cases[] = {
       {{0, 0x7FFFFFFFFFFFFFFF, kLast},
        0,
-       "0 earlier and 0 later files are outside the chart.",
-       "Files by creation time, 1601/01/01 to 60056/05/28"},
+       "0 earlier and 1 later files are outside the chart; outside it too: 1 $FILE_NAME creation "
+       "time.",
+       "Files by creation time, 1601/01/01 to 30828/09/14"},
       {std::vector<FILETIME>(300, 133500000000000000), kLast,
        "0 earlier and 0 later files are outside the chart; outside it too: 1 $FILE_NAME "
        "creation time.",

@@ -15,6 +15,9 @@ namespace {
 
 constexpr int kMaxBins = 100;
 constexpr int kLeft = 50, kWidth = 900, kHeight = 200, kTop = 20;
+// Times from 2^63 ticks on have no calendar date: the chart ends before
+// them, and counts them among the later files.
+constexpr FILETIME kLastDated = std::numeric_limits<std::int64_t>::max();
 constexpr FILETIME kSecond = 10'000'000, kMinute = 60 * kSecond, kHour = 60 * kMinute,
                    kDay = 24 * kHour, kYear = 365 * kDay + kDay / 4;
 
@@ -44,8 +47,10 @@ std::string Num(double v) {
 // to the second where the step is under a day.
 std::string AxisText(FILETIME t, FILETIME step, TimeForm form, const LocalTimeConverter& zone) {
   RenderedTimestamp r = RenderTimestamp(t, form, zone);
-  std::string text(r.text, step < kDay ? 19 : 10);
-  if (text.size() > 10) text[10] = ' ';
+  std::string text(r.text);
+  // The date (its year may take five digits), then hh:mm:ss.
+  const std::size_t date = std::min(text.find(' '), text.size());
+  text.resize(step < kDay ? std::min(text.size(), date + 9) : date);
   return text;
 }
 
@@ -65,11 +70,10 @@ struct HtmlReport::Chart {
   ChartSeries all, flagged, journal, names;
   std::uint64_t top = 1;
 
-  // The last moment of the last bar; the last a FILETIME holds where the
-  // bars reach past it (times near 2^64 ticks).
+  // The last moment of the last bar; the last a calendar date is given
+  // for where the bars reach past it.
   FILETIME hi() const {
-    constexpr FILETIME kLast = std::numeric_limits<FILETIME>::max();
-    if (static_cast<FILETIME>(bins) > (kLast - lo) / step) return kLast;
+    if (static_cast<FILETIME>(bins) > (kLastDated - lo) / step) return kLastDated;
     return lo + static_cast<FILETIME>(bins) * step - 1;
   }
   double Bar() const { return static_cast<double>(kWidth) / bins; }
@@ -102,7 +106,8 @@ HtmlReport::Chart HtmlReport::MakeChart() const {
   std::sort(sorted.begin(), sorted.end());
   c.files = sorted.size();
   const std::size_t n = sorted.size(), cut = n >= 200 ? n / 200 : 0;
-  const FILETIME lo = sorted[cut], hi = sorted[n - 1 - cut];
+  const FILETIME lo = std::min(sorted[cut], kLastDated);
+  const FILETIME hi = std::min(sorted[n - 1 - cut], kLastDated);
   c.step = StepOf((hi - lo) / (kMaxBins - 1) + 1);
   c.lo = lo - lo % c.step;
   c.bins = static_cast<int>((hi - c.lo) / c.step + 1);
