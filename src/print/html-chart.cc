@@ -273,7 +273,8 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
   if (c.top % 2 == 0 && c.top > 2) counts.insert(counts.begin() + 1, c.top / 2);
   for (std::uint64_t n : counts)
     out->append("<text class=\"axis\" text-anchor=\"end\" x=\"" + std::to_string(kLeft - 4) +
-                "\" y=\"" + Num(c.Y(n) + 4) + "\">" + std::to_string(n) + "</text>\n");
+                "\" y=\"" + std::to_string(static_cast<int>(c.Y(n)) + 4) + "\">" +
+                std::to_string(n) + "</text>\n");
 }
 
 // What each mark of the chart stands for, below its axis.
