@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -304,7 +305,7 @@ class IndexEntries : public ::testing::Test {
   }
   // Makes a copy of the image for one test, patched by `patch` (which
   // reads and writes volume_.image while it runs).
-  static std::string Copy(const std::string& name, void (*patch)()) {
+  static std::string Copy(const std::string& name, const std::function<void()>& patch) {
     const std::string image = volume_.image, copy = volume_.dir + "/" + name + ".img";
     EXPECT_EQ(std::system(("cp " + image + " " + copy).c_str()), 0);
     volume_.image = copy;
@@ -508,48 +509,43 @@ TEST_F(IndexEntries, EntriesLeftInSlackAreRowsOfTheirOwnWithAllAndTheOption) {
 // A field that breaks an entry or a block loses what it held, and says so;
 // the names it held show their entry lost, not absent.
 TEST_F(IndexEntries, AFieldThatBreaksAnEntryOrANodeIsSaidAndItsNamesLoseTheirWitness) {
+  // Each field as NTFS lays it out: at `field` of the entry of the name
+  // (kHeader: of the block's node header), in the folder's root or block.
+  constexpr int kHeader = -1;
   const struct {
     const char* what;
-    void (*patch)();
+    bool in_root;
+    int field;
+    std::uint64_t value;
+    int size;
     const char* name;  // a file whose entry it loses
     const char* said;
   } cases[] = {
-      {"the edited file's key length in its folder's root, 0xFFFF",
-       [] {
-         const std::uint64_t small = testing::RecordOffset(volume_.image, Record("C:\\small\\"));
-         std::string r = Read(small, 1024);
-         Fixups(r, 1024, false);
-         const std::size_t name = r.find(std::string("e\0d\0i\0t\0e\0d\0", 12));
-         ASSERT_NE(name, std::string::npos);
-         Put(r, name - 0x52 + 0x0A, 0xFFFF, 2);
-         Fixups(r, 1024, true);
-         Write(small, r);
-       },
+      {"the edited file's key length in its folder's root, 0xFFFF", true, 0x0A, 0xFFFF, 2,
        "C:\\small\\edited.txt", "1 $I30 index entry in use could not be decoded\n"},
-      {"an entry length of 0 in a block",
-       [] {
-         std::uint64_t block = 0;
-         std::size_t entry = 0;
-         std::string b = BlockListing(u"file-0.dat", &block, &entry);
-         Put(b, entry + 8, 0, 2);
-         Fixups(b, 4096, true);
-         Write(block, b);
-       },
-       "C:\\big\\file-0.dat", "the $I30 index of 1 folder read in part"},
-      {"a block's first entry past its end",
-       [] {
-         std::uint64_t block = 0;
-         std::size_t entry = 0;
-         std::string b = BlockListing(u"file-0.dat", &block, &entry);
-         Put(b, 0x18, 8192, 4);
-         Fixups(b, 4096, true);
-         Write(block, b);
-       },
-       "C:\\big\\file-0.dat", "the $I30 index of 1 folder read in part"},
+      {"an entry length of 0 in a block", false, 0x08, 0, 2, "C:\\big\\file-0.dat",
+       "the $I30 index of 1 folder read in part"},
+      {"a block's first entry past its end", false, kHeader, 8192, 4, "C:\\big\\file-0.dat",
+       "the $I30 index of 1 folder read in part"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string copy = Copy("broken", c.patch);
+    const std::string copy = Copy("broken", [&] {
+      std::uint64_t at = 0;
+      std::size_t entry = 0;
+      std::string bytes;
+      if (c.in_root) {
+        at = testing::RecordOffset(volume_.image, Record("C:\\small\\"));
+        bytes = Read(at, 1024);
+        Fixups(bytes, 1024, false);
+        entry = bytes.find(std::string("e\0d\0i\0t\0e\0d\0", 12)) - 0x52;
+      } else {
+        bytes = BlockListing(u"file-0.dat", &at, &entry);
+      }
+      Put(bytes, c.field == kHeader ? 0x18 : entry + c.field, c.value, c.size);
+      Fixups(bytes, bytes.size(), true);
+      Write(at, bytes);
+    });
     auto r = RunQst({"-d", copy, "-I", "--json", "-r", "C:\\"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("qst: " + copy + ": " + c.said), std::string::npos) << r.err;
