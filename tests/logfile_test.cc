@@ -619,12 +619,33 @@ TEST(LogFileEvidence, TheWindowsLogIsReadWholeAndJoined) {
   EXPECT_NE(rows[0].find("|LOG-back | |suspect (LOG) "), std::string::npos) << rows[0];
   EXPECT_NE(rows[1].find("|1 |"), std::string::npos) << rows[1];
   EXPECT_EQ(rows[1].find("LOG-back"), std::string::npos) << rows[1];
-  // Beside the volume's bare $MFT, which tells no cluster size, and a log
-  // whose records state none either: the size taken is said.
+  // Beside the volume's bare $MFT, whose own $DATA tells the cluster size
+  // (its bytes allocated over its clusters): the same finding.
   const std::string mft = ::testing::TempDir() + "/qst_logfile_mft";
   ASSERT_EQ(std::system(("icat " + raw + " 0 > " + mft).c_str()), 0);
-  const testing::RunResult bare =
-      testing::RunQst({"-d", mft, "--logfile=" + apart, "-e", "-u", "C:\\another_file"});
+  const std::vector<std::string> args = {"-d", mft,  "--logfile=" + apart,
+                                         "-e", "-u", "C:\\another_file"};
+  const testing::RunResult told = testing::RunQst(args);
+  EXPECT_EQ(told.err, "");
+  EXPECT_NE(told.out.find("|LOG-back | |suspect (LOG) "), std::string::npos) << told.out;
+  // Its allocated size made to fit no cluster count, and a log whose
+  // records state none either: the size taken is said.
+  {
+    std::fstream f(mft, std::ios::binary | std::ios::in | std::ios::out);
+    std::string record(1024, '\0');
+    f.read(record.data(), 1024);
+    auto load = [&](std::size_t at, int size) {
+      std::uint64_t v = 0;
+      for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(record[at + i]);
+      return v;
+    };
+    std::size_t a = load(0x14, 2);
+    while (a + 0x30 < 1024 && load(a, 4) != 0x80) a += load(a + 4, 4);
+    ASSERT_EQ(load(a, 4), 0x80u);
+    f.seekp(static_cast<std::streamoff>(a + 0x28));
+    f.write("\x39\x30\0\0\0\0\0\0", 8);  // 12,345 bytes
+  }
+  const testing::RunResult bare = testing::RunQst(args);
   EXPECT_EQ(bare.status, 0);
   EXPECT_EQ(bare.err, "qst: " + apart +
                           ": $LogFile read with clusters of 4096 bytes assumed (a bare $MFT tells "

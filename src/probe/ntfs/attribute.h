@@ -49,6 +49,9 @@ struct NtfsAttribute {
   std::uint32_t runs_length = 0;
   std::uint64_t data_size = 0;
   std::uint64_t start_vcn = 0;
+  // The first piece's allocated bytes, and the last VCN of this piece.
+  std::uint64_t allocated_size = 0;
+  std::uint64_t last_vcn = 0;
 };
 
 // Walks the attributes of a fixed-up record of `size` bytes.

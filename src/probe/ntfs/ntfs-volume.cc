@@ -1,6 +1,7 @@
 #include "probe/ntfs/ntfs-volume.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 #include <tuple>
@@ -58,6 +59,7 @@ bool NtfsVolume::OpenMft(VolumeReader& reader, NtfsReadOptions options,
     return false;
   }
   v->mft_.LocateBare(size);
+  v->bare_cluster_ = v->BareClusterSize();
   v->ReadRecords();
   if (!v->CheckRoot(error)) return false;
   v->Finish();
@@ -505,7 +507,27 @@ std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
 }
 
 std::uint32_t NtfsVolume::ClusterSize() const {
-  return static_cast<std::uint32_t>(mft_.geometry().cluster_size);
+  const auto size = static_cast<std::uint32_t>(mft_.geometry().cluster_size);
+  return size != 0 ? size : bare_cluster_;
+}
+
+std::uint32_t NtfsVolume::BareClusterSize() const {
+  // $MFT's own unnamed $DATA, whole in its first piece (as NTFS writes a
+  // young volume's): its bytes allocated over its clusters.
+  std::vector<std::uint8_t> raw;
+  if (!mft_.ReadRecord(0, &raw)) return 0;
+  AttributeWalker walker(raw.data(), mft_.record_size());
+  NtfsAttribute a;
+  while (walker.Next(&a)) {
+    if (a.type != kAttrData || a.resident || !a.name.empty() || a.start_vcn != 0) continue;
+    const std::uint64_t clusters = a.last_vcn + 1;
+    if (clusters == 0 || a.allocated_size % clusters != 0) return 0;
+    const std::uint64_t size = a.allocated_size / clusters;
+    return size >= 512 && size <= (2u << 20) && std::has_single_bit(size)
+               ? static_cast<std::uint32_t>(size)
+               : 0;
+  }
+  return 0;
 }
 std::uint32_t NtfsVolume::MftRecordSize() const {
   return static_cast<std::uint32_t>(mft_.record_size());

@@ -196,7 +196,8 @@ class NtfsVolume {
   // `visit` each record, oldest first; what the reader met in `*scan`.
   // False when the volume has none to read (a bare MFT has no clusters).
   bool ReadLogFile(const std::function<void(const LogRecord&)>& visit, LogFileScan* scan);
-  // The sizes a log record's target needs to name an MFT record.
+  // The sizes a log record's target needs to name an MFT record; of a bare
+  // MFT, the cluster size its own $DATA tells (0 where it tells none).
   std::uint32_t ClusterSize() const;
   std::uint32_t MftRecordSize() const;
   // The path of a folder in use ("\\dir\\sub", empty for the root), up the
@@ -310,6 +311,9 @@ class NtfsVolume {
   NtfsReadOptions options_;
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
+  // A bare MFT's cluster size, as $MFT's record tells it; 0 where unknown.
+  std::uint32_t BareClusterSize() const;
+  std::uint32_t bare_cluster_ = 0;
   // The index blocks read for folders' entries, and whom each serves.
   mutable IndexBlockOwners index_blocks_;
   bool lazy_ = false;
