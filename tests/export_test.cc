@@ -301,6 +301,10 @@ TEST_F(MachineForms, EventsAreFourPerTimeSourceWithTimesketchsFields) {
         "  ft = int(e[\"filetime\"]); assert e[\"timestamp\"] == ft // 10 - 11644473600000000, e\n"
         "  assert e[\"source\"] in (\"SI\", \"FN\") and e[\"state\"] in (\"in use\", \"deleted\"), "
         "e\n"
+        "  assert e[\"timestamp_desc\"] in (\"Creation Time\", \"Content Modification Time\", "
+        "\"Metadata Modification Time\", \"Last Access Time\"), e\n"
+        "  assert e[\"data_type\"] == \"fs:stat:ntfs\", e\n"
+        "  assert e[\"attribute_type\"] == {\"SI\": 16, \"FN\": 48}[e[\"source\"]], e\n"
         "print(\"ok\")'",
         r.out);
     EXPECT_EQ(check.out, "ok\n");
@@ -324,6 +328,7 @@ TEST_F(MachineForms, EventsAreFourPerTimeSourceWithTimesketchsFields) {
       "  e = json.loads(line); j = rows[e[\"path\"]]; n += 1\n"
       "  assert all(e[k] == j[k] for k in (\"index\", \"sequence\", \"parent_record\", "
       "\"parent_sequence\")), e\n"
+      "  assert e[\"file_reference\"] == j[\"index\"] | j[\"sequence\"] << 48, e\n"
       "print(\"ok\" if n else \"none\")' " +
           keyed,
       RunQst({"-d", volume_.image, "-K", "--events", "-r", "C:\\"}).out);
@@ -357,7 +362,8 @@ TEST_F(MachineForms, TheReadmeWorkflowsRunAsTheyStand) {
   EXPECT_NE(ReadFile(dir + "/timeline.csv").find("C:\\cases\\gone.txt (deleted)"),
             std::string::npos);
   std::string events = ReadFile(dir + "/timeline.jsonl");
-  EXPECT_NE(events.find("\"timestamp_desc\":\"$FN Creation Time\""), std::string::npos);
+  EXPECT_NE(events.find("\"timestamp_desc\":\"Creation Time\""), std::string::npos);
+  EXPECT_NE(events.find(": $FN Creation Time"), std::string::npos);
   // The query lists the files whose row carries a sign or a note, and only
   // those.
   Shelled flagged = Shell(

@@ -539,12 +539,15 @@ TEST(UsnJournal, ListedRecordByRecordWithPathsWhereTheVolumeLeads) {
   auto events = RunQst({"-d", image, "-U", "--journal-only", "--events"});
   EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'),
             std::count(r.out.begin(), r.out.end(), '\n'));
-  EXPECT_NE(events.out.find("{\"datetime\":null,\"timestamp\":null,\"timestamp_desc\":\"$UsnJrnl: "
-                            "Data extend\",\"message\":\"file 18-2: $UsnJrnl: Data extend\","
+  EXPECT_NE(events.out.find("{\"datetime\":null,\"timestamp\":null,\"timestamp_desc\":\"Metadata "
+                            "Modification Time\",\"message\":\"file 18-2: $UsnJrnl: Data extend\","
                             "\"path\":null,\"name\":null,\"usn\":33152,"),
             std::string::npos)
       << events.out;
-  EXPECT_NE(events.out.find("\"filetime\":null,\"source\":\"USN\"}"), std::string::npos);
+  EXPECT_NE(
+      events.out.find("\"filetime\":null,\"source\":\"USN\",\"data_type\":\"fs:ntfs:usn_change\","
+                      "\"file_reference\":562949953421330}"),
+      std::string::npos);
   EXPECT_NE(
       r.out.find("{\"usn\":32768,\"time\":{\"utc\":\"2024-01-17T21:20:00.0000000Z\","
                  "\"filetime\":133500000000000000},\"reason\":256,\"reasons\":[\"File "
@@ -725,7 +728,8 @@ TEST(UsnJournal, RealWindowsRecordsAreRead) {
   EXPECT_EQ(std::count(events.out.begin(), events.out.end(), '\n'),
             static_cast<long>(records.size()));
   EXPECT_EQ(events.out.rfind("{\"datetime\":\"2015-11-30T21:15:27.2031250Z\",\"timestamp\":"
-                             "1448918127203125,\"timestamp_desc\":\"$UsnJrnl: File create\",",
+                             "1448918127203125,\"timestamp_desc\":\"Metadata Modification "
+                             "Time\",\"message\":",
                              0),
             0u)
       << events.out;

@@ -360,17 +360,52 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   }
 }
 
+// What an event is, in the terms plaso's events use, so that analyzers
+// written for them (those that pair a file's $SI and $FN events by its file
+// reference) read ours: its data type and, for NTFS's own attributes, the
+// attribute's type.
+struct EventKind {
+  const char* data_type;
+  int attribute_type;  // 0: none
+};
+EventKind KindOf(const FileTimestampRecord& r, std::string_view source) {
+  if (source == "SI")
+    return r.file_reference ? EventKind{"fs:stat:ntfs", 0x10} : EventKind{"fs:stat", 0};
+  if (source == "FN") return {"fs:stat:ntfs", 0x30};
+  if (source == "I30") return {"fs:ntfs:index_entry", 0};
+  if (source == "USN") return {"fs:ntfs:usn_change", 0};
+  if (source == "LOG") return {"fs:ntfs:logfile", 0};
+  return {"fs:stat", 0};
+}
+
+// The event's kind as plaso's: "data_type", "attribute_type" and
+// "file_reference".
+void AppendEventKind(const FileTimestampRecord& r, std::string_view source, std::string* out) {
+  const EventKind kind = KindOf(r, source);
+  out->append(",\"data_type\":\"").append(kind.data_type).append("\",\"attribute_type\":");
+  if (kind.attribute_type != 0)
+    AppendNumber(static_cast<std::uint64_t>(kind.attribute_type), out);
+  else
+    out->append("null");
+  out->append(",\"file_reference\":");
+  if (r.file_reference)
+    AppendNumber(*r.file_reference, out);
+  else
+    out->append("null");
+}
+
 // Events for timeline tools (Timesketch, OpenSearch): one JSON object per
-// time, with the three fields Timesketch requires (`datetime`, `timestamp_desc`,
-// `message`), its `timestamp` in microseconds, and what an examiner filters
+// time, with the three fields Timesketch requires (`datetime`,
+// `timestamp_desc`, as plaso names a time, `message`, which names the
+// witness), its `timestamp` in microseconds, and what an examiner filters
 // on. The FILETIME is a string, which no JSON reader rounds.
 void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::string_view desc,
-                 const char* source, const char* type, std::string* out) {
+                 std::string_view what, const char* source, const char* type, std::string* out) {
   AppendEventTime(t, out);
   out->append(",\"timestamp_desc\":");
   AppendJsonString(desc, out);
   std::string message = EventText(r.path);
-  message.append(": ").append(desc);
+  message.append(": ").append(what);
   if (r.in_snapshot())
     message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
   if (r.fields.has(Witness::kState) && r.deleted) message += " (deleted)";
@@ -395,6 +430,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
     out->append("\"").append(type).append("\"");
   else
     out->append("null");
+  AppendEventKind(r, source, out);
   if (r.fields.alerts())
     for (const Column& c : kSignColumns) {
       if (c.cell != Cell::kFinding) {
@@ -422,7 +458,8 @@ void AppendTimeSetEvents(const FileTimestampRecord& r, const TimeSet& set, std::
   const char* type = &set == &kRecordTimes ? r.type : r.Verdict(set.access);
   const auto times = TimesOf(r, set);
   const auto& names = r.slack && set.slack_body != nullptr ? set.slack_events : set.events;
-  for (std::size_t i = 0; i < 4; ++i) AppendEvent(r, *times[i], names[i], set.source, type, out);
+  for (std::size_t i = 0; i < 4; ++i)
+    AppendEvent(r, *times[i], kPlasoTimes[i], names[i], set.source, type, out);
 }
 
 void PrintEvents(const FileTimestampRecord& r, std::string* out) {
@@ -431,8 +468,8 @@ void PrintEvents(const FileTimestampRecord& r, std::string* out) {
     if (HasTimes(r, *set)) AppendTimeSetEvents(r, *set, out);
   for (const WitnessEvent& e : r.events) {
     const FieldGroup& g = GroupOf(e.witness);
-    AppendEvent(r, RenderTimestamp(e.time, TimeForm{true, true}, UtcZone()), g.event_text(e.code),
-                g.event_source, nullptr, out);
+    AppendEvent(r, RenderTimestamp(e.time, TimeForm{true, true}, UtcZone()), g.event_desc(e.code),
+                g.event_text(e.code), g.event_source, nullptr, out);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "print/schema.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
@@ -148,8 +149,7 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
     AppendEventTime(time, out);
   else
     out->append("{\"datetime\":null,\"timestamp\":null");
-  out->append(",\"timestamp_desc\":");
-  AppendJsonString(desc, out);
+  out->append(",\"timestamp_desc\":\"").append(kPlasoTimes[2]).append("\"");
   out->append(",\"message\":");
   const std::string subject = !path.empty()  ? std::string(path)
                               : r.major != 4 ? t.name
@@ -172,7 +172,9 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   } else {
     out->append(",\"filetime\":null");
   }
-  out->append(",\"source\":\"USN\"}\n");
+  out->append(",\"source\":\"USN\",\"data_type\":\"fs:ntfs:usn_change\",\"file_reference\":");
+  AppendNumber(r.file, out);
+  out->append("}\n");
 }
 
 void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,

@@ -6,6 +6,7 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "print/schema.h"
 #include "probe/ntfs/logfile-files.h"
 
 namespace qst {
@@ -170,8 +171,7 @@ void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, 
       const std::string desc = std::string("$LogFile ") + (side == 0 ? "redo " : "undo ") + x.of +
                                " " + kEventNames[i] + " Time";
       AppendEventTime(t.rendered[side][i], out);
-      out->append(",\"timestamp_desc\":");
-      AppendJsonString(desc, out);
+      out->append(",\"timestamp_desc\":\"").append(kPlasoTimes[i]).append("\"");
       out->append(",\"message\":");
       AppendJsonString(LogName(r, t, target) + ": " + desc, out);
       out->append(",\"lsn\":");
@@ -180,7 +180,7 @@ void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, 
       AppendTarget(target, out);
       out->append(",\"filetime\":\"");
       AppendNumber(x.times[i], out);
-      out->append("\",\"source\":\"LOG\"}\n");
+      out->append("\",\"source\":\"LOG\",\"data_type\":\"fs:ntfs:logfile\"}\n");
     }
   }
 }

@@ -34,6 +34,8 @@ constexpr Column kUsnColumns[] = {
 };
 
 std::string UsnEventText(std::uint32_t reasons) { return "$UsnJrnl: " + UsnReasonText(reasons); }
+// A journal record is a change of the file's entry, as plaso has it.
+const char* UsnEventDesc(std::uint32_t) { return kPlasoTimes[2]; }
 
 // The copy's number and time are one field in the text layouts and CSV's
 // two columns, an object in JSON.
@@ -88,6 +90,8 @@ constexpr Column kReferenceColumns[] = {
      "parent_sequence", false, "parent_sequence"},
 };
 
+const char* LogEventDesc(std::uint32_t field) { return kPlasoTimes[field & 3]; }
+
 std::string LogEventText(std::uint32_t field) {
   static constexpr const char* kFields[] = {"Creation", "Modification", "Change", "Access"};
   return std::string("$LogFile: earlier $SI ") + kFields[field & 3] + " Time";
@@ -114,10 +118,12 @@ constinit const std::span<const Column> kSignColumns = kSignColumnTable;
 const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kFileName, kNameColumns, "name_times", true, false, false, &kNameTimes},
     {Witness::kState, kStateColumns},
-    {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText},
+    {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText,
+     UsnEventDesc},
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
     {Witness::kIndex, kIndexColumns, "index_entry", false, false, true, &kIndexTimes},
-    {Witness::kLog, kLogColumns, "logfile", false, false, true, nullptr, "LOG", LogEventText},
+    {Witness::kLog, kLogColumns, "logfile", false, false, true, nullptr, "LOG", LogEventText,
+     LogEventDesc},
     {Witness::kReference, kReferenceColumns},
 }};
 

@@ -48,6 +48,11 @@ extern const std::span<const Column> kSignColumns;
 // line named by `body`; as events, one per time, in the order creation,
 // write, change, access, from `source`; on the page, four columns named
 // after `page`.
+// The names plaso gives a file's four times, in the order of a time set's
+// events (creation, write, change, access): events' `timestamp_desc`.
+inline constexpr std::array<const char*, 4> kPlasoTimes = {
+    "Creation Time", "Content Modification Time", "Metadata Modification Time", "Last Access Time"};
+
 struct TimeSet {
   Fact access;  // the first of the four facts (access, write, change, creation)
   const char* body;
@@ -78,6 +83,8 @@ struct FieldGroup {
   // the description of each.
   const char* event_source = nullptr;
   std::string (*event_text)(std::uint32_t code) = nullptr;
+  // The time it is as plaso names it (kPlasoTimes), for `timestamp_desc`.
+  const char* (*event_desc)(std::uint32_t code) = nullptr;
 };
 
 // Every group, in print order.

@@ -89,6 +89,8 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   r.id = raw.file_index;
   r.id_lost = raw.index_lost;
   r.identity = {raw.volume, raw.file_id};
+  if (raw.facts.Has(Fact::kSequence) && !raw.slack && !raw.absent)
+    r.file_reference = (raw.file_id & 0xFFFFFFFFFFFF) | raw.facts.Get(Fact::kSequence) << 48;
   r.folder = (raw.basic.FileAttributes & kFileAttributeDirectory) != 0;
   r.has_size = raw.has_size;
   r.size = raw.size;

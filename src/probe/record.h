@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -98,6 +99,9 @@ struct FileTimestampRecord {
 
   // Not printed: the walk uses it to leave folders it is already inside.
   FileIdentity identity;
+  // The NTFS file reference (record | sequence << 48) of a record read from
+  // a volume's MFT; for timelines that pair a file's events.
+  std::optional<std::uint64_t> file_reference;
 
   // A known time fact as rendered; check facts.Has first.
   const RenderedTimestamp& Time(Fact f) const { return fact_times[kTimeSlot[Index(f)]]; }
