@@ -488,6 +488,15 @@ TEST(HtmlPage, SaysWhatWasNotReadAndLossesLineByLine) {
       page.find("<pre>qst: a.img: 2 records lost\nqst: a.img: USN journal read in part\n</pre>"),
       std::string::npos);
   EXPECT_EQ(page.find("&lt;0A&gt;"), std::string::npos);
+  // A witness the volume never had is no loss.
+  run.losses += "qst: a.img: no volume shadow copies\n";
+  run.absent = "qst: a.img: no volume shadow copies\n";
+  page = report.Page(run);
+  EXPECT_NE(
+      page.find("<pre>qst: a.img: 2 records lost\nqst: a.img: USN journal read in part\n</pre>"
+                "</dd>\n<dt>Not on this volume</dt><dd><pre>qst: a.img: no volume shadow "
+                "copies\n</pre>"),
+      std::string::npos);
   // Without the volume's creation, its signs were not read; with it, they
   // were (and fired on nothing here).
   EXPECT_NE(page.find("<code>ctime&lt;volume</code></td><td>not read (needs -d)"),

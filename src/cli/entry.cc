@@ -194,6 +194,8 @@ bool WriteReport(int argc, char** argv, const std::string& lost, Context& contex
     run.created = made.value_or(0);
   }
   run.losses = lost;
+  if (Evidence* evidence = context.platform->VolumeEvidence())
+    run.absent = evidence->AbsenceReport();
   if (!context.options.time_form().utc) run.zone = ZoneText(*context.platform);
   if (context.report_sink->WriteAll(context.report->Page(run))) return true;
   context.err.Printf("qst: error writing the report %s: %s\n", context.options.report.c_str(),

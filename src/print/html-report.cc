@@ -376,21 +376,22 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
   if (fields_.has(Witness::kState)) counted("Deleted", "data-deleted", deleted_);
   counted("Not reported", "data-errors", errors_);
   counted("Flagged", "data-flagged", flagged_);
-  out->append("<dt>Lost</dt><dd>");
-  if (run.losses.empty()) {
-    out->append("nothing");
-  } else {
-    // Line by line: the breaks between them are the page's own.
-    out->append("<pre>");
-    std::string_view losses = run.losses;
-    while (!losses.empty()) {
-      const std::size_t end = std::min(losses.find('\n'), losses.size());
-      AppendHtmlText(losses.substr(0, end), out);
-      out->push_back('\n');
-      losses.remove_prefix(std::min(end + 1, losses.size()));
-    }
-    out->append("</pre>");
+  // Line by line: the breaks between them are the page's own. What the
+  // volume never had is no loss.
+  std::string lost, absent;
+  std::string_view losses = run.losses;
+  while (!losses.empty()) {
+    const std::size_t end = std::min(losses.find('\n'), losses.size());
+    const std::string_view line = losses.substr(0, end);
+    const std::size_t at = run.absent.find(std::string(line) + "\n");
+    const bool never = at != std::string::npos && (at == 0 || run.absent[at - 1] == '\n');
+    AppendHtmlText(line, never ? &absent : &lost);
+    (never ? absent : lost).push_back('\n');
+    losses.remove_prefix(std::min(end + 1, losses.size()));
   }
+  out->append("<dt>Lost</dt><dd>").append(lost.empty() ? "nothing" : "<pre>" + lost + "</pre>");
+  if (!absent.empty())
+    out->append("</dd>\n<dt>Not on this volume</dt><dd><pre>").append(absent).append("</pre>");
   out->append("</dd>\n</dl></section>\n");
 }
 

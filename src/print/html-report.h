@@ -29,6 +29,8 @@ struct ReportRun {
   bool has_created = false;
   FILETIME created = 0;  // when the volume was made
   std::string losses;    // the lines that told what was lost, if any
+  // Those of them that told of a witness the volume does not have.
+  std::string absent;
   // The local zone, where times are local: its offset from UTC when the
   // run began and its name ("UTC+01:00, Europe/Berlin").
   std::string zone;

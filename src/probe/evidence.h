@@ -66,6 +66,9 @@ class Evidence {
   // The lines (each with its line break) that say what of the evidence
   // could not be read, for the end of the run; empty when nothing was lost.
   virtual std::string LossReport() const = 0;
+  // Those of its lines that say a witness the run asked for is not on the
+  // volume at all (no journal, no shadow copies): nothing of it was lost.
+  virtual std::string AbsenceReport() const { return {}; }
 };
 
 // The disk image named with -d, what the run asks of it, and the sector its

@@ -197,7 +197,7 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
     return source;
   }
   if (shadow.stores.empty() && shadow.unreadable.empty())
-    source.report = Format("qst: %s: no volume shadow copies\n", name);
+    source.report = source.absence = Format("qst: %s: no volume shadow copies\n", name);
   if (shadow.beyond != 0)
     source.report += Format(
         "qst: %s: the catalog names %zu shadow copies: the oldest %zu, past the %zu Windows keeps "

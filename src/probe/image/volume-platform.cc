@@ -181,8 +181,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   std::string LossReport() const override {
     std::string report = DescribeDamage(image_name_, volume_->DamageFound());
     for (const auto& part : parts_) report += part->LossReport();
-    if (listed_ && !listed_found_)
-      report += "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
+    if (listed_ && !listed_found_) report += NoJournalLine(image_name_);
     if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
     if (log_.read) report += DescribeLogRead(log_.name, log_.found, log_.scan);
     report += snapshots_.report;
@@ -190,6 +189,13 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
       report += DescribeDamage(image_name_ + " (shadow copy " + std::to_string(s.store) + ")",
                                s.volume->DamageFound());
     return report;
+  }
+
+  std::string AbsenceReport() const override {
+    std::string report;
+    for (const auto& part : parts_) report += part->AbsenceReport();
+    if (listed_ && !listed_found_) report += NoJournalLine(image_name_);
+    return report + snapshots_.absence;
   }
 
  private:

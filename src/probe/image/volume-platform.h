@@ -35,6 +35,8 @@ struct Snapshot {
 struct SnapshotSource {
   std::vector<Snapshot> stores;
   std::string report;
+  // The line of `report` that says the volume has no shadow copies.
+  std::string absence;
 };
 
 // The platform of `volume`, read through `reader`, with its evidence;

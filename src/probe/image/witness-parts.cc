@@ -30,9 +30,11 @@ class JournalPart : public WitnessPart {
   }
 
   std::string LossReport() const override {
-    if (index_ == nullptr)
-      return "qst: " + image_name_ + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
+    if (index_ == nullptr) return AbsenceReport();
     return DescribeJournalDamage(image_name_, index_->damaged, index_->unreadable);
+  }
+  std::string AbsenceReport() const override {
+    return index_ == nullptr ? NoJournalLine(image_name_) : std::string();
   }
 
  private:
@@ -341,6 +343,10 @@ bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisi
   *scan = ReadLogFile(file->Size(), read, with_target);
   scan->cluster_assumed = assumed && !stated.known() && scan->records != 0;
   return true;
+}
+
+std::string NoJournalLine(const std::string& name) {
+  return "qst: " + name + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
 }
 
 std::string DescribeLogRead(const std::string& name, bool found, const LogFileScan& scan) {

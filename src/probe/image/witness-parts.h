@@ -55,6 +55,8 @@ class WitnessPart {
   // The lines that say what of the witness could not be read; empty when
   // nothing was lost.
   virtual std::string LossReport() const = 0;
+  // Those of them that say the witness is not on the volume at all.
+  virtual std::string AbsenceReport() const { return {}; }
 
   // Adds, after the volume's own entries of `folder`, the names the witness
   // alone holds there whose text `matches`, each as a search yields it, its
@@ -136,6 +138,8 @@ class JournalPaths {
 bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
                        std::string* message);
 
+// The line that says the volume named `name` keeps no journal.
+std::string NoJournalLine(const std::string& name);
 // The line that tells what reading a journal named `name` stepped over;
 // empty when nothing.
 std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable);
