@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,10 @@ TEST_F(ReportPage, CountsAreThoseOfTheRecords) {
     at = next;
   }
   EXPECT_NE(dom.find("that no file carries</summary>"), std::string::npos);
+  // Local times name their zone: its offset from UTC, then its name.
+  EXPECT_TRUE(std::regex_search(dom, std::regex("<dt>Times</dt><dd>local time \\(UTC[+-]"
+                                                "[0-9]{2}:[0-9]{2}(, [^)<]+)?\\)</dd>")))
+      << dom.substr(dom.find("<dt>Times"), 80);
 }
 
 TEST_F(ReportPage, TheTableHoldsTheFlaggedFilesSortedAndFiltered) {
