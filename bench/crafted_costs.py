@@ -10,8 +10,8 @@ Cases (volumes made with mkntfs and filled through ntfs-3g; needs root and
 /dev/fuse; the cross-links are written into the image's bytes):
   tree       a folder of 10,000 files and 1,000 sub-folders, each a chain of
              8 folders (the shape of node_modules), with -I
-  crosslink  folders whose $I30 allocations all name the first one's
-             blocks, with -I and with -I -a
+  crosslink  folders whose $I30 allocations all name the blocks of the
+             first, a folder of 20,000 names, with -I and with -I -a
 """
 import argparse
 import os
@@ -59,12 +59,14 @@ def fill_tree(scale):
 
 
 def fill_folders(count):
+    """The first folder holds 20,000 names (an index of some 500 blocks),
+    the others 40 each."""
     def fill(mount):
         for f in range(count):
             folder = os.path.join(mount, f"folder{f:05d}")
             os.makedirs(folder)
-            for i in range(40):
-                touch(os.path.join(folder, f"name-{i:03d}.dat"))
+            for i in range(20000 if f == 0 else 40):
+                touch(os.path.join(folder, f"name-{i:05d}.dat"))
     return fill
 
 
@@ -144,7 +146,7 @@ def main():
             image = make_volume(work, f"tree{scale}", 400 * scale, fill_tree(scale))
             cases.append((f"tree x{scale}", image, [[], ["-I"]]))
         for count in (1000, 2000):
-            image = make_volume(work, f"links{count}", 64 + count // 10, fill_folders(count))
+            image = make_volume(work, f"links{count}", 96 + count // 10, fill_folders(count))
             linked = crosslink(qst, image, count)
             cases.append((f"crosslink {linked} folders", image, [[], ["-I"], ["-I", "-a"]]))
         print(f"{'case':<28}{'options':<10}{'wall s':>9}{'peak RSS KiB':>14}{'rows':>9}")
