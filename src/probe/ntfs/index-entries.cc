@@ -231,12 +231,15 @@ void AddEntryFacts(const FolderEntry& entry, Facts* facts) {
   AddFacts(entry.reference, entry.times, entry.allocated, entry.size, facts, entry.referenced);
 }
 
-bool IndexBlockOwners::Claim(std::uint64_t place, std::uint64_t folder) {
+bool IndexBlockOwners::Claim(std::uint64_t place, std::uint64_t folder, bool live) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto [it, fresh] = blocks_.try_emplace(place, Block{kUnread, folder});
+  auto [it, fresh] = blocks_.try_emplace(place, Block{kUnread, folder, live});
   if (fresh) return true;
   Block& b = it->second;
-  if (b.first != folder && !b.shared) {
+  if (live && !b.first_live) {
+    b.first = folder;
+    b.first_live = true;
+  } else if (live && b.first != folder && !b.shared) {
     b.shared = true;
     ++shared_;
   }

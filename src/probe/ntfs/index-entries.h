@@ -144,18 +144,21 @@ class IndexBlockOwners {
   // Its entries name more than one folder.
   static constexpr std::uint64_t kSeveral = kAnyFolder - 2;
 
-  // Whether the block at `place` is to be read for `folder`.
-  bool Claim(std::uint64_t place, std::uint64_t folder);
+  // Whether the block at `place` is to be read for `folder`; `live`: the
+  // folder is in use (a deleted folder's runs name clusters a live folder
+  // may have taken since: no cross-link).
+  bool Claim(std::uint64_t place, std::uint64_t folder, bool live);
   // What the block at `place` was found to hold.
   void Settle(std::uint64_t place, std::uint64_t owner);
-  // Blocks that the runs of more than one folder name.
+  // Blocks that the runs of more than one folder in use name.
   std::uint64_t shared() const;
 
  private:
   static constexpr std::uint64_t kUnread = kAnyFolder;
   struct Block {
     std::uint64_t owner = kUnread;
-    std::uint64_t first;  // the folder it was first read for
+    std::uint64_t first;  // the folder in use it was first read for
+    bool first_live = false;
     bool shared = false;
   };
   mutable std::mutex mutex_;

@@ -164,8 +164,9 @@ void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* 
   if (a.has_blocks) {
     const std::uint32_t size = boot_.index_block_size;
     std::unordered_set<std::uint64_t> seen;
+    const bool live_folder = InUse(folder);
     auto take = [&](std::uint64_t place) {
-      if (index_blocks_.Claim(place, folder)) return true;
+      if (index_blocks_.Claim(place, folder, live_folder)) return true;
       ++index->shared;
       return false;
     };
