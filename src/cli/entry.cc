@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/targets.h"
+#include "print/form-text.h"
 #include "probe/evidence.h"
 #include "probe/wildcard.h"
 #include "util/text.h"
@@ -153,7 +154,7 @@ std::string ZoneText(const LocalTimeConverter& zone) {
   const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
-  const FILETIME ticks = static_cast<FILETIME>(now + 11644473600) * kTicksPerSecond;
+  const FILETIME ticks = kUnixEpochTicks + static_cast<FILETIME>(now) * kTicksPerSecond;
   SYSTEMTIME utc, local;
   std::string text;
   if (FileTimeToSystemTime(ticks, &utc) && zone.ToLocalTime(utc, &local)) {

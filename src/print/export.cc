@@ -56,8 +56,21 @@ void AppendJsonSignNames(SignSet signs, std::string* out) {
   out->append(open == '[' ? "[]" : "]");
 }
 
-// {"verdict":...,"witnesses":[...]} of the record's finding; null for an
-// entry found in slack, which has no file to judge.
+// A JSON array of the SignWitnesses set in `bits`: ["FN","I30"].
+void AppendJsonWitnesses(std::uint8_t bits, std::string* out) {
+  char open = '[';
+  for (int w = 0; w < kSignWitnessCount; ++w) {
+    if ((bits >> w & 1) == 0) continue;
+    out->push_back(open);
+    open = ',';
+    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
+  }
+  out->append(open == '[' ? "[]" : "]");
+}
+
+// {"verdict":...,"witnesses":[...]} of the record's finding, with
+// "lost":[...] only where damage cost a witness; null for an entry found
+// in slack, which has no file to judge.
 void AppendJsonFinding(const FileTimestampRecord& r, std::string* out) {
   if (r.slack) {
     out->append("null");
@@ -66,23 +79,12 @@ void AppendJsonFinding(const FileTimestampRecord& r, std::string* out) {
   out->append("{\"verdict\":\"")
       .append(FindingName(FindingOf(r.signs, r.witnessed)))
       .append("\",\"witnesses\":");
-  char open = '[';
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    if ((r.witnessed >> w & 1) == 0) continue;
-    out->push_back(open);
-    open = ',';
-    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
+  AppendJsonWitnesses(r.witnessed, out);
+  if (r.lost != 0) {
+    out->append(",\"lost\":");
+    AppendJsonWitnesses(r.lost, out);
   }
-  out->append(open == '[' ? "[]" : "]");
-  // Only where damage cost one: "lost":["I30"].
-  open = '[';
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    if ((r.lost >> w & 1) == 0) continue;
-    out->append(open == '[' ? ",\"lost\":[" : ",");
-    open = ',';
-    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
-  }
-  out->append(open == '[' ? "}" : "]}");
+  out->push_back('}');
 }
 
 // A column of the signs in JSON, after its key.

@@ -149,7 +149,9 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
     AppendEventTime(time, out);
   else
     out->append("{\"datetime\":null,\"timestamp\":null");
-  out->append(",\"timestamp_desc\":\"").append(kPlasoTimes[2]).append("\"");
+  out->append(",\"timestamp_desc\":\"")
+      .append(GroupOf(Witness::kUsn).event_desc(r.reason))
+      .append("\"");
   out->append(",\"message\":");
   const std::string subject = !path.empty()  ? std::string(path)
                               : r.major != 4 ? t.name

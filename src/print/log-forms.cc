@@ -171,7 +171,9 @@ void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, 
       const std::string desc = std::string("$LogFile ") + (side == 0 ? "redo " : "undo ") + x.of +
                                " " + kEventNames[i] + " Time";
       AppendEventTime(t.rendered[side][i], out);
-      out->append(",\"timestamp_desc\":\"").append(kPlasoTimes[i]).append("\"");
+      out->append(",\"timestamp_desc\":\"")
+          .append(GroupOf(Witness::kLog).event_desc(static_cast<std::uint32_t>(i)))
+          .append("\"");
       out->append(",\"message\":");
       AppendJsonString(LogName(r, t, target) + ": " + desc, out);
       out->append(",\"lsn\":");

@@ -44,15 +44,15 @@ struct Column {
 // them in a run.
 extern const std::span<const Column> kSignColumns;
 
-// Four times of a witness as a timeline shows them: in the body file, one
-// line named by `body`; as events, one per time, in the order creation,
-// write, change, access, from `source`; on the page, four columns named
-// after `page`.
 // The names plaso gives a file's four times, in the order of a time set's
 // events (creation, write, change, access): events' `timestamp_desc`.
 inline constexpr std::array<const char*, 4> kPlasoTimes = {
     "Creation Time", "Content Modification Time", "Metadata Modification Time", "Last Access Time"};
 
+// Four times of a witness as a timeline shows them: in the body file, one
+// line named by `body`; as events, one per time, in the order creation,
+// write, change, access, from `source`; on the page, four columns named
+// after `page`.
 struct TimeSet {
   Fact access;  // the first of the four facts (access, write, change, creation)
   const char* body;

@@ -322,18 +322,16 @@ const char* FindingName(Finding f) {
 void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::uint8_t lost, std::string* out) {
   out->append(FindingName(FindingOf(signs, witnesses)));
   if (witnesses == 0 && lost == 0) return;
-  const char* separator = " (";
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    if ((witnesses >> w & 1) == 0) continue;
-    out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
-    separator = " ";
-  }
-  separator = witnesses == 0 ? " (lost " : "; lost ";
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    if ((lost >> w & 1) == 0) continue;
-    out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
-    separator = " ";
-  }
+  // The names of `bits`, the first after `separator`, the others after a space.
+  auto names = [out](std::uint8_t bits, const char* separator) {
+    for (int w = 0; w < kSignWitnessCount; ++w) {
+      if ((bits >> w & 1) == 0) continue;
+      out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
+      separator = " ";
+    }
+  };
+  names(witnesses, " (");
+  names(lost, witnesses == 0 ? " (lost " : "; lost ");
   out->push_back(')');
 }
 

@@ -38,11 +38,11 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
 
   int Probe(const std::string& path, RawFileInfo* info) override {
     std::uint32_t node = FatVolume::kRoot;
-    if (int error = Resolve(Utf16FromWtf8(path), &node)) return error;
-    const FatVolume::Node& n = volume_->node(node);
-    if (node != FatVolume::kRoot && !n.entry.deleted &&
-        volume_->LookupAll(n.parent, SplitWindowsPattern(path).last).size() > 1)
-      return kAmbiguousName;
+    bool ambiguous = false;
+    if (int error = Resolve(Utf16FromWtf8(path), &node, &ambiguous)) return error;
+    // Several live files the last name matches but for case: each is
+    // listed by a search, none reported here for the others.
+    if (ambiguous && !path.ends_with('\\')) return kAmbiguousName;
     return Report(path, node, info);
   }
 
@@ -116,15 +116,23 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
     return 0;
   }
 
-  // The node a path names (WalkWindowsPath).
-  int Resolve(std::u16string_view path, std::uint32_t* found) const {
-    return WalkWindowsPath(
+  // The node a path names (WalkWindowsPath); with `ambiguous`, whether
+  // the name that led to it matches several live files but for case.
+  int Resolve(std::u16string_view path, std::uint32_t* found, bool* ambiguous = nullptr) const {
+    std::uint32_t last = FatVolume::kNone;
+    bool several = false;
+    const int error = WalkWindowsPath(
         path, FatVolume::kRoot, [&](std::uint32_t n) { return volume_->node(n).entry.folder(); },
         [&](std::uint32_t folder, std::u16string_view name, std::uint32_t* next) {
-          *next = volume_->Lookup(folder, name);
-          return *next != FatVolume::kNone;
+          const std::vector<std::uint32_t> matches = volume_->LookupAll(folder, name);
+          if (matches.empty()) return false;
+          *next = last = matches.front();
+          several = matches.size() > 1;
+          return true;
         },
         found);
+    if (ambiguous != nullptr) *ambiguous = error == 0 && several && *found == last;
+    return error;
   }
 
   int Report(const std::string& path, std::uint32_t node, RawFileInfo* info) const {

@@ -46,10 +46,10 @@ Storage ChooseStorage(const std::vector<const ShadowCatalogStore*>& made,
     if (!HasShadowCopyHeader(*volume)) continue;
     --catalogs;
     std::vector<ShadowCatalogStore> catalog = ReadShadowCatalog(*volume);
-    std::set<std::array<std::uint8_t, 16>> found;
-    for (const ShadowCatalogStore& s : catalog)
-      if (s.block_list && wanted.count(s.id) != 0) found.insert(s.id);
-    const std::size_t held = found.size();
+    // A catalog holds each store once.
+    const std::size_t held = static_cast<std::size_t>(std::count_if(
+        catalog.begin(), catalog.end(),
+        [&](const ShadowCatalogStore& s) { return s.block_list && wanted.count(s.id) != 0; }));
     if (held > most) {
       most = held;
       chosen = {volume, std::move(catalog)};

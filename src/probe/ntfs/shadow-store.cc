@@ -135,7 +135,7 @@ std::size_t ShadowChain::NextHolder(std::size_t from, std::uint64_t offset) cons
   const auto it = holders_.find(BlockOf(offset));
   if (it == holders_.end()) return newest;
   const auto next = std::lower_bound(it->second.begin(), it->second.end(), from);
-  return next == it->second.end() ? newest : std::min<std::size_t>(*next, newest);
+  return next == it->second.end() ? newest : *next;
 }
 
 namespace {
