@@ -134,20 +134,20 @@ inline std::string FormShapeFault(std::string_view name, std::u16string_view jou
   record.has_time = true;
   record.time = raw.basic.CreationTime;
   record.reason = 0x100;
-  const JournalForm journal_forms[] = {JournalForm::kBlock,    JournalForm::kRow,
-                                       JournalForm::kJson,     JournalForm::kCsv,
-                                       JournalForm::kBodyfile, JournalForm::kEvents};
-  for (JournalForm form : journal_forms) {
-    const bool iso = form != JournalForm::kBlock && form != JournalForm::kRow;
-    const char* separator = form == JournalForm::kRow        ? " |"
-                            : form == JournalForm::kBodyfile ? "|"
+  const ListingForm journal_forms[] = {ListingForm::kBlock,    ListingForm::kRow,
+                                       ListingForm::kJson,     ListingForm::kCsv,
+                                       ListingForm::kBodyfile, ListingForm::kEvents};
+  for (ListingForm form : journal_forms) {
+    const bool iso = form != ListingForm::kBlock && form != ListingForm::kRow;
+    const char* separator = form == ListingForm::kRow        ? " |"
+                            : form == ListingForm::kBodyfile ? "|"
                                                              : "\n";
     std::string plain, named;
     record.name = u"x";
     PrintJournalRecord(record, "C:\\d\\x", form, TimeForm{true, iso}, zone, &plain);
     record.name = journal_name;
     PrintJournalRecord(record, "", form, TimeForm{true, iso}, zone, &named);
-    if (form == JournalForm::kCsv) {
+    if (form == ListingForm::kCsv) {
       auto a = ParseCsv(plain), b = ParseCsv(named);
       if (a.size() != b.size() || a[0].size() != b[0].size()) return "journal CSV: " + named;
     } else if (Shape(plain, separator) != Shape(named, separator)) {

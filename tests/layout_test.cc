@@ -141,7 +141,7 @@ TEST(FileReport, FailedOpenPrintsOnlyTheErrorLine) {
   Output out, err;
   for (int csv : {0, 1}) {
     Context context(&platform, out, err);
-    context.options.csv = csv;
+    context.options.rows = csv;
     EXPECT_FALSE(ProcessFile("missing.txt", context).known());
     EXPECT_FALSE(ProcessFile("", context).known());
   }

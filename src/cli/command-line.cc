@@ -22,11 +22,10 @@ enum LongOnly {
   kBodyfile,
   kEvents,
   kReport,
-  kUsnJournal,
-  kJournalOnly,
-  kLogfileOnly,
   kFatZone,
-  kShadowStorage
+  // A witness's "--NAME=FILE" and its listing option: these plus its place.
+  kApart = 512,
+  kListing = kApart + kWitnessCount,
 };
 
 // The options of the program itself; each witness adds its own.
@@ -39,8 +38,6 @@ constexpr LongOption kOwnLongOptions[] = {
     {"image", true, 'd'},
     {"iso", false, 'i'},
     {"jobs", true, 'j'},
-    {"journal-only", false, kJournalOnly},
-    {"logfile-only", false, kLogfileOnly},
     {"json", false, kJson},
     {"list", false, 'l'},
     {"offset", true, 'o'},
@@ -48,8 +45,6 @@ constexpr LongOption kOwnLongOptions[] = {
     {"recursive", false, 'r'},
     {"report", true, kReport},
     {"rows", false, 'e'},
-    {"shadow-storage", true, kShadowStorage},
-    {"usn-journal", true, kUsnJournal},
     {"utc", false, 'u'},
     {"version", false, kVersion},
 };
@@ -58,8 +53,14 @@ constexpr char kOwnLetters[] = "d:ehij:lo:rux";
 // Every long option, ended by a null name.
 std::vector<LongOption> LongOptions() {
   std::vector<LongOption> all(std::begin(kOwnLongOptions), std::end(kOwnLongOptions));
-  for (const WitnessOption& w : kWitnessOptions)
-    all.push_back({w.long_name, false, w.letter, w.file_too});
+  for (const WitnessDescriptor& w : kWitnesses) {
+    const int place = static_cast<int>(w.witness);
+    // A witness whose own long option names its evidence apart takes "=FILE".
+    const bool own_apart = w.apart != nullptr && std::string_view(w.apart) == w.long_name;
+    all.push_back({w.long_name, false, w.letter, own_apart});
+    if (w.apart != nullptr && !own_apart) all.push_back({w.apart, true, kApart + place});
+    if (w.listing != nullptr) all.push_back({w.listing, false, kListing + place});
+  }
   all.push_back({nullptr, false, 0});
   return all;
 }
@@ -67,15 +68,22 @@ std::vector<LongOption> LongOptions() {
 // Every option letter.
 std::string Letters() {
   std::string letters = kOwnLetters;
-  for (const WitnessOption& w : kWitnessOptions) letters += w.letter;
+  for (const WitnessDescriptor& w : kWitnesses) letters += w.letter;
   return letters;
 }
 
 // The witness an option letter asks for; null for none.
-const WitnessOption* WitnessOf(int c) {
-  for (const WitnessOption& w : kWitnessOptions)
+const WitnessDescriptor* WitnessOf(int c) {
+  for (const WitnessDescriptor& w : kWitnesses)
     if (w.letter == c) return &w;
   return nullptr;
+}
+
+// The witness of a long option numbered from `base` (kApart, kListing);
+// null for another option.
+const WitnessDescriptor* WitnessOf(int c, int base) {
+  if (c < base || c >= base + kWitnessCount) return nullptr;
+  return &kWitnesses[static_cast<std::size_t>(c - base)];
 }
 
 // Reads an option's number: decimal digits only, at most `max`.
@@ -114,6 +122,9 @@ struct Scanned {
   const char* jobs = nullptr;
   // An option beyond the original six (-e -h -i -l -r -u) was given.
   bool extended = false;
+  // The witnesses whose listing was asked for, by its option or by a
+  // stream named apart without operands.
+  WitnessSet listings;
 };
 
 // An offset from UTC: "UTC", or a sign, hours and minutes ("+01:00",
@@ -150,25 +161,27 @@ bool TakeZone(const char* value, Output& err, RunOptions& options) {
   return true;
 }
 
-// Records one option; false with `*status` set when the run ends here.
-// Records the file that --report= or --shadow-storage= names; false after
-// saying that it names none.
-bool TakeName(int c, const char* name, Output& err, RunOptions& options) {
-  if (*name == '\0') {
-    err.Write(c == kReport ? "qst: --report= wants the name of the page to write (FILE.html)\n"
-                           : "qst: --shadow-storage= wants the image of the volume the shadow "
-                             "copies' data lies on\n");
+// Records what a witness's option asks: the witness, what it names apart
+// ("--NAME=FILE"), its listing; false after saying that "--NAME=" names
+// nothing where a name is wanted.
+bool TakeWitness(int c, const char* value, Output& err, RunOptions& options, Scanned* scanned) {
+  if (const WitnessDescriptor* listing = WitnessOf(c, kListing)) {
+    scanned->listings.add(listing->witness);
+    return true;
+  }
+  const WitnessDescriptor* w = WitnessOf(c);
+  if (w == nullptr) w = WitnessOf(c, kApart);
+  options.witnesses.add(w->witness);
+  if (value == nullptr) return true;
+  if (*value == '\0' && w->apart_empty != nullptr) {
+    err.Write(w->apart_empty);
     return false;
   }
-  if (c == kReport) {
-    options.report = name;
-  } else {
-    options.witnesses.add(Witness::kSnapshots);
-    options.shadow_storage = name;
-  }
+  options.apart[static_cast<std::size_t>(w->witness)] = value;
   return true;
 }
 
+// Records one option; false with `*status` set when the run ends here.
 bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, const char* program,
                 const char* image_formats, RunOptions& options, Scanned* scanned, int* status) {
   auto end = [status](int with) {
@@ -177,15 +190,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
   };
   if (c != 'e' && c != 'h' && c != 'i' && c != 'l' && c != 'r' && c != 'u' && c != '?')
     scanned->extended = true;
-  if (const WitnessOption* w = WitnessOf(c)) {
-    options.witnesses.add(w->witness);
-    if (w->witness == Witness::kLog && scan.optarg != nullptr) {
-      if (*scan.optarg == '\0') {
-        err.Write("qst: --logfile= wants the name of a $LogFile collected apart\n");
-        return end(kStatusBadUsage);
-      }
-      options.logfile = scan.optarg;
-    }
+  if (WitnessOf(c) != nullptr || WitnessOf(c, kApart) != nullptr || WitnessOf(c, kListing)) {
+    if (!TakeWitness(c, scan.optarg, err, options, scanned)) return end(kStatusBadUsage);
     return true;
   }
   switch (c) {
@@ -200,23 +206,20 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
       }
       options.machine = FormOf(c);
       break;
-    case 'e': options.csv = true; break;
+    case 'e': options.rows = true; break;
     case 'i': options.iso = true; break;
     case 'l': options.list = true; break;
     case 'r': options.recursive = true; break;
     case 'u': options.utc = true; break;
-    case kUsnJournal:
-      options.witnesses.add(Witness::kUsn);
-      options.usn_journal = scan.optarg;
-      break;
-    case kJournalOnly: options.journal_only = true; break;
-    case kLogfileOnly: options.logfile_only = true; break;
     case kFatZone:
       if (!TakeZone(scan.optarg, err, options)) return end(kStatusBadUsage);
       break;
     case kReport:
-    case kShadowStorage:
-      if (!TakeName(c, scan.optarg, err, options)) return end(kStatusBadUsage);
+      if (*scan.optarg == '\0') {
+        err.Write("qst: --report= wants the name of the page to write (FILE.html)\n");
+        return end(kStatusBadUsage);
+      }
+      options.report = scan.optarg;
       break;
     case 'j': scanned->jobs = scan.optarg; break;
     case 'd': options.image = scan.optarg; break;
@@ -230,49 +233,42 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
   return true;
 }
 
-// Every witness reads an image; but a journal or a log collected apart is
-// listed without one, and so it is told last.
+// Every witness reads an image; but a stream collected apart is listed
+// without one, and so a witness that may be is told last.
 int CheckWitnesses(const RunOptions& options, Output& err) {
   if (options.reads_image()) return kStatusOk;
-  const bool journal_alone = options.journal_only && !options.usn_journal.empty();
-  const bool log_alone = options.logfile_only && !options.logfile.empty();
-  auto alone = [&](Witness w) {
-    return (w == Witness::kUsn && journal_alone) || (w == Witness::kLog && log_alone);
+  auto alone = [&](const WitnessDescriptor& w) {
+    return options.listed == w.witness && !options.apart[static_cast<std::size_t>(w.witness)].empty();
   };
-  const WitnessOption* refused = nullptr;
-  for (const WitnessOption& w : kWitnessOptions)
-    if (options.wants(w.witness) && !alone(w.witness) &&
-        (refused == nullptr || refused->witness == Witness::kUsn))
+  const WitnessDescriptor* refused = nullptr;
+  for (const WitnessDescriptor& w : kWitnesses)
+    if (options.wants(w.witness) && !alone(w) && (refused == nullptr || refused->apart_lists))
       refused = &w;
   if (refused == nullptr) return kStatusOk;
   err.Printf("qst: can't use -%c without -d\n", refused->letter);
   return kStatusBadUsage;
 }
 
-// The rules of the listings of the journal and the log.
-int CheckListings(const RunOptions& options, Output& err) {
-  if (options.journal_only && !options.wants(Witness::kUsn)) {
-    err.Write("qst: can't use --journal-only without -U\n");
-    return kStatusBadUsage;
-  }
-  if (options.logfile_only && !options.wants(Witness::kLog)) {
-    err.Write("qst: can't use --logfile-only without -L\n");
-    return kStatusBadUsage;
-  }
-  if (options.logfile_only && options.journal_only) {
-    err.Write("qst: can't use --logfile-only with --journal-only\n");
-    return kStatusBadUsage;
-  }
-  // The witnesses read beside each file have no file to join to there.
-  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kLog, Witness::kReference}) {
-    if (options.journal_only && options.wants(w)) {
-      err.Printf("qst: can't use -%c with --journal-only\n", OptionOf(w).letter);
+// The rules of the listings of a witness's own records.
+int CheckListings(const Scanned& scanned, const RunOptions& options, Output& err) {
+  const WitnessDescriptor* listed = nullptr;
+  for (const WitnessDescriptor& w : kWitnesses) {
+    if (!scanned.listings.has(w.witness)) continue;
+    if (!options.wants(w.witness)) {
+      err.Printf("qst: can't use --%s without -%c\n", w.listing, w.letter);
       return kStatusBadUsage;
     }
+    if (listed != nullptr) {
+      err.Printf("qst: can't use --%s with --%s\n", w.listing, listed->listing);
+      return kStatusBadUsage;
+    }
+    listed = &w;
   }
-  for (Witness w : {Witness::kSnapshots, Witness::kIndex, Witness::kUsn, Witness::kReference}) {
-    if (options.logfile_only && options.wants(w)) {
-      err.Printf("qst: can't use -%c with --logfile-only\n", OptionOf(w).letter);
+  if (listed == nullptr) return kStatusOk;
+  // The witnesses read beside each file have no file to join to there.
+  for (const WitnessDescriptor& w : kWitnesses) {
+    if (&w != listed && !w.beside_listing && options.wants(w.witness)) {
+      err.Printf("qst: can't use -%c with --%s\n", w.letter, listed->listing);
       return kStatusBadUsage;
     }
   }
@@ -287,7 +283,7 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     out.Write("Can't specify -l and -r simultaneously.\n");
     return kStatusBadUsage;
   }
-  if (options.csv && options.machine != MachineForm::kNone) {
+  if (options.rows && options.machine != MachineForm::kNone) {
     err.Printf("qst: can't use %s with -e\n", FormName(options.machine));
     return kStatusBadUsage;
   }
@@ -301,9 +297,8 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
       err.Printf("qst: --report wants a file ending in .html, not '%s'\n", options.report.c_str());
       return kStatusBadUsage;
     }
-    if (options.journal_only || options.logfile_only) {
-      err.Printf("qst: can't use --report with %s\n",
-                 options.journal_only ? "--journal-only" : "--logfile-only");
+    if (options.listed) {
+      err.Printf("qst: can't use --report with --%s\n", DescriptorOf(*options.listed).listing);
       return kStatusBadUsage;
     }
   }
@@ -337,7 +332,7 @@ int CheckOptions(const Scanned& scanned, Output& out, Output& err, RunOptions& o
     err.Printf("qst: -o wants a sector number, not '%s'\n", scanned.sector);
     return kStatusBadUsage;
   }
-  if (int status = CheckListings(options, err); status != kStatusOk) return status;
+  if (int status = CheckListings(scanned, options, err); status != kStatusOk) return status;
   return CheckWitnesses(options, err);
 }
 
@@ -353,22 +348,27 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   for (int c; (c = getopt_long(argc, argv, letters.c_str(), long_options.data(), scan, err)) != -1;)
     if (!TakeOption(c, scan, out, err, argv[0], image_formats, options, &scanned, status))
       return false;
-  // The journal alone is listed without operands; otherwise they are
-  // what the run is for.
-  if (scan.optind >= argc && !options.usn_journal.empty()) options.journal_only = true;
-  if (scan.optind >= argc && !options.logfile.empty() && !options.journal_only)
-    options.logfile_only = true;
-  if (options.journal_only && scan.optind < argc) {
-    err.Write("qst: can't use --journal-only with a FILENAME\n");
-    *status = kStatusBadUsage;
-    return false;
+  // A stream named apart is listed alone without operands (the first such
+  // witness's: a later one's listing is asked for only where no earlier
+  // one's is); otherwise the operands are what the run is for.
+  for (const WitnessDescriptor& w : kWitnesses) {
+    if (scan.optind < argc || !w.apart_lists) continue;
+    if (!options.apart[static_cast<std::size_t>(w.witness)].empty()) {
+      scanned.listings.add(w.witness);
+      break;
+    }
+    if (scanned.listings.has(w.witness)) break;
   }
-  if (options.logfile_only && scan.optind < argc) {
-    err.Write("qst: can't use --logfile-only with a FILENAME\n");
-    *status = kStatusBadUsage;
-    return false;
+  for (const WitnessDescriptor& w : kWitnesses) {
+    if (!scanned.listings.has(w.witness)) continue;
+    if (!options.listed) options.listed = w.witness;
+    if (scan.optind < argc) {
+      err.Printf("qst: can't use --%s with a FILENAME\n", w.listing);
+      *status = kStatusBadUsage;
+      return false;
+    }
   }
-  if (scan.optind >= argc && !options.journal_only && !options.logfile_only) {
+  if (scan.optind >= argc && !options.listed) {
     // The original command line gets the original usage text; a run of this
     // program's own options may be writing a form to a file, which a usage
     // text would make no longer one.

@@ -54,7 +54,7 @@ struct Context {
       case MachineForm::kEvents: return kEventsLayout;
       case MachineForm::kNone: break;
     }
-    return options.csv ? kRowLayout : kBlockLayout;
+    return options.rows ? kRowLayout : kBlockLayout;
   }
   // Where messages about the run go: among the records for a person, on
   // standard error when another program reads the records.

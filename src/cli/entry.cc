@@ -7,6 +7,7 @@
 
 #include "cli/targets.h"
 #include "print/form-text.h"
+#include "print/schema.h"
 #include "probe/evidence.h"
 #include "probe/wildcard.h"
 #include "util/text.h"
@@ -45,11 +46,8 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   selection.sector = options.sector;
   selection.witnesses = options.witnesses;
   selection.few_paths = few_paths;
-  selection.usn_journal = options.usn_journal;
-  selection.journal_only = options.journal_only;
-  selection.logfile = options.logfile;
-  selection.logfile_only = options.logfile_only;
-  selection.shadow_storage = options.shadow_storage;
+  selection.apart = options.apart;
+  selection.listed = options.listed;
   selection.events =
       options.machine == MachineForm::kBodyfile || options.machine == MachineForm::kEvents;
   selection.threads = options.jobs;
@@ -73,55 +71,35 @@ int OpenImage(bool few_paths, Context& context, std::unique_ptr<Platform>* image
   return kStatusOk;
 }
 
-// The form a listing of the journal or the log takes.
-JournalForm FormOfListing(const RunOptions& options) {
-  return options.machine == MachineForm::kJson         ? JournalForm::kJson
-         : options.machine == MachineForm::kRfc4180Csv ? JournalForm::kCsv
-         : options.machine == MachineForm::kBodyfile   ? JournalForm::kBodyfile
-         : options.machine == MachineForm::kEvents     ? JournalForm::kEvents
-         : options.csv                                 ? JournalForm::kRow
-                                                       : JournalForm::kBlock;
+// The form a listing of a witness's own records takes.
+ListingForm FormOfListing(const RunOptions& options) {
+  return options.machine == MachineForm::kJson         ? ListingForm::kJson
+         : options.machine == MachineForm::kRfc4180Csv ? ListingForm::kCsv
+         : options.machine == MachineForm::kBodyfile   ? ListingForm::kBodyfile
+         : options.machine == MachineForm::kEvents     ? ListingForm::kEvents
+         : options.rows                                ? ListingForm::kRow
+                                                       : ListingForm::kBlock;
 }
 
-// Lists the run's change journal, record by record; 1 when there is none.
-int ListJournal(Context& context) {
+// Lists the records of the witness the run lists, one by one; 1 when the
+// volume holds none of them to list.
+int ListWitness(Witness witness, Context& context) {
   const RunOptions& options = context.options;
-  const JournalForm form = FormOfListing(options);
-  context.out.Write(JournalHeader(form));
+  const ListingForm form = FormOfListing(options);
+  const Listing& listing = *GroupOf(witness).listing;
+  context.out.Write(listing.header(form));
   std::string text;
-  std::uint64_t untimed = 0;  // V4 records: the body file has no place for them
+  std::uint64_t left_out = 0;  // records the form has no place for
   Evidence* evidence = context.platform->VolumeEvidence();
-  bool found = evidence != nullptr && evidence->ForEachJournalRecord([&](const UsnRecord& record,
-                                                                         std::string_view path) {
-    text.clear();
-    PrintJournalRecord(record, path, form, options.time_form(), *context.platform, &text);
-    if (text.empty()) ++untimed;
-    context.out.Write(text);
-  });
+  bool found = evidence != nullptr &&
+               evidence->ForEachListed(witness, [&](const ListedRecord& record) {
+                 text.clear();
+                 if (!listing.print(record, form, options.time_form(), *context.platform, &text))
+                   ++left_out;
+                 context.out.Write(text);
+               });
   context.progress.Finish();
-  if (untimed != 0)
-    context.err.Printf(
-        "qst: %llu journal records of version 4 hold no time: the body file leaves "
-        "them out\n",
-        static_cast<unsigned long long>(untimed));
-  if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);
-  return found ? kStatusOk : kStatusFailure;
-}
-
-// Lists the transaction log, record by record; 1 when there is none.
-int ListLog(Context& context) {
-  const RunOptions& options = context.options;
-  const JournalForm form = FormOfListing(options);
-  context.out.Write(LogHeader(form));
-  std::string text;
-  Evidence* evidence = context.platform->VolumeEvidence();
-  bool found = evidence != nullptr && evidence->ForEachLogRecord([&](const LogRecord& record,
-                                                                     std::uint64_t target) {
-    text.clear();
-    PrintLogRecord(record, target, form, options.time_form(), *context.platform, &text);
-    context.out.Write(text);
-  });
-  context.progress.Finish();
+  if (left_out != 0 && listing.left_out != nullptr) context.err.Write(listing.left_out(left_out));
   if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);
   return found ? kStatusOk : kStatusFailure;
 }
@@ -235,9 +213,9 @@ int RunEntry(int argc, char** argv, Context& context) {
     }
   }
   std::unique_ptr<Platform> image_platform;
-  if (options.journal_only || options.logfile_only) {
+  if (options.listed) {
     if ((status = OpenImage(false, context, &image_platform)) != kStatusOk) return status;
-    return options.journal_only ? ListJournal(context) : ListLog(context);
+    return ListWitness(*options.listed, context);
   }
   if (options.reads_image()) {
     bool few = FewPlainPaths(argc, argv, command.first_operand, options);

@@ -2,6 +2,7 @@
 // anything runs and only read afterwards.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,18 +17,18 @@ namespace qst {
 enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile, kEvents };
 
 struct RunOptions {
-  bool csv = false;            // -e: the CSV-like row layout
-  bool iso = false;            // -i
-  bool list = false;           // -l
-  bool recursive = false;      // -r
-  bool utc = false;            // -u
-  WitnessSet witnesses;        // -n, -a, -U (or --usn-journal), -S, -I, -L (or --logfile=)
-  std::string usn_journal;     // --usn-journal=FILE
-  std::string shadow_storage;  // --shadow-storage=IMAGE
-  // --journal-only, or --usn-journal without operands: the journal is listed.
-  bool journal_only = false;
-  std::string logfile;                       // --logfile=FILE
-  bool logfile_only = false;                 // --logfile-only: the log is listed
+  bool rows = false;      // -e: the CSV-like row layout
+  bool iso = false;       // -i
+  bool list = false;      // -l
+  bool recursive = false;  // -r
+  bool utc = false;       // -u
+  // The witnesses asked for, by their options (kWitnesses), what each was
+  // given from outside the image ("--NAME=FILE"; empty: none), and the one
+  // whose own records the run lists instead of files (its listing option,
+  // or a stream named apart without operands); none: the run reports files.
+  WitnessSet witnesses;
+  std::array<std::string, kWitnessCount> apart;
+  std::optional<Witness> listed;
   bool one_file_system = false;              // -x: walks stay on one file system
   std::string report;                        // --report=FILE.html; empty when not given
   int jobs = 0;                              // -j N; 0: as the platform advises
@@ -45,7 +46,7 @@ struct RunOptions {
   RecordFields fields() const { return {witnesses, !report.empty(), reads_image()}; }
   bool wants(Witness w) const { return witnesses.has(w); }
   // --report without a layout or form: the page is all the run writes.
-  bool report_only() const { return !report.empty() && !csv && machine == MachineForm::kNone; }
+  bool report_only() const { return !report.empty() && !rows && machine == MachineForm::kNone; }
   bool reads_image() const { return !image.empty(); }
 };
 

@@ -44,7 +44,7 @@ void PrintUsage(Output& out) {
       out.Write(line);
       continue;
     }
-    for (const WitnessOption& w : kWitnessOptions) out.Write(w.usage);
+    for (const WitnessDescriptor& w : kWitnesses) out.Write(w.usage);
   }
 }
 
@@ -56,7 +56,7 @@ void PrintSigns(Output& out, bool forgery) {
   for (const SignRule& sign : kSigns) {
     if ((sign.kind == SignKind::kForgery) != forgery) continue;
     std::string needs;
-    if (sign.needs) needs = std::string(" (-") + OptionOf(*sign.needs).letter + ")";
+    if (sign.needs) needs = std::string(" (-") + DescriptorOf(*sign.needs).letter + ")";
     out.Printf("  %-13s%s%s\n", sign.name, sign.brief, needs.c_str());
   }
 }
@@ -96,7 +96,7 @@ void PrintHelp(Output& out, const char* program, const char* image_formats) {
       "  -o, --offset=SECTOR     the volume starts at SECTOR (512 bytes each) of IMAGE\n"
       "      --fat-zone=ZONE     a FAT volume's times were written in ZONE (+01:00,\n"
       "                          -05:30, UTC; default: the zone of the run)\n");
-  for (const WitnessOption& w : kWitnessOptions) out.Write(w.help);
+  for (const WitnessDescriptor& w : kWitnesses) out.Write(w.help);
   out.Write(
       "\n"
       "Other:\n"

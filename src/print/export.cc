@@ -56,14 +56,15 @@ void AppendJsonSignNames(SignSet signs, std::string* out) {
   out->append(open == '[' ? "[]" : "]");
 }
 
-// A JSON array of the SignWitnesses set in `bits`: ["FN","I30"].
+// A JSON array of the witnesses set in `bits` (FindingBit): ["FN","I30"].
 void AppendJsonWitnesses(std::uint8_t bits, std::string* out) {
   char open = '[';
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    if ((bits >> w & 1) == 0) continue;
+  for (int w = 0; w < kFindingBits; ++w) {
+    const char* name = FindingWitnessName(w);
+    if ((bits >> w & 1) == 0 || name == nullptr) continue;
     out->push_back(open);
     open = ',';
-    out->append("\"").append(SignWitnessName(static_cast<SignWitness>(w))).append("\"");
+    out->append("\"").append(name).append("\"");
   }
   out->append(open == '[' ? "[]" : "]");
 }

@@ -150,7 +150,7 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
   ++findings_[static_cast<std::size_t>(FindingOf(r.signs, r.witnessed))];
-  for (int w = 0; w < kSignWitnessCount; ++w)
+  for (int w = 0; w < kFindingBits; ++w)
     if ((r.witnessed >> w & 1) != 0) ++witnessed_[static_cast<std::size_t>(w)];
   // Notes of provenance alone flag nothing.
   if (r.signs.Alerts().empty()) return;
@@ -410,8 +410,9 @@ void HtmlReport::AppendFindings(std::string* out) const {
   out->append(
       "</tbody></table>\n<table><thead><tr><th>Witness</th><th>Files and folders it holds "
       "something of</th></tr></thead><tbody>\n");
-  for (int w = 0; w < kSignWitnessCount; ++w) {
-    const char* name = SignWitnessName(static_cast<SignWitness>(w));
+  for (int w = 0; w < kFindingBits; ++w) {
+    const char* name = FindingWitnessName(w);
+    if (name == nullptr) continue;
     out->append("<tr><td>").append(name).append("</td><td class=\"n\" data-witness=\"");
     out->append(name).append("\">");
     AppendNumber(witnessed_[static_cast<std::size_t>(w)], out);
@@ -478,7 +479,7 @@ void HtmlReport::AppendSignRow(std::size_t i, bool volume_known, std::string* ou
     AppendNumber(signs_[i], out);
   } else {
     out->append("<td>not read (needs -")
-        .append(1, s.needs && !fields_.has(*s.needs) ? OptionOf(*s.needs).letter : 'd')
+        .append(1, s.needs && !fields_.has(*s.needs) ? DescriptorOf(*s.needs).letter : 'd')
         .append(")");
   }
   out->append("</td><td>");

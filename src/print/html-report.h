@@ -89,7 +89,7 @@ class HtmlReport {
   std::map<std::string, std::uint64_t> types_;                // verdict: files
   std::array<std::uint64_t, kMaxSigns> signs_{};              // files, by sign
   std::array<std::uint64_t, 4> findings_{};                   // files, by Finding
-  std::array<std::uint64_t, kSignWitnessCount> witnessed_{};  // files, by witness read
+  std::array<std::uint64_t, kFindingBits> witnessed_{};  // files, by witness read
   std::vector<FILETIME> created_;                             // $SI creation of each file
   std::vector<FILETIME> flagged_created_;                     // of each flagged file
   std::vector<FILETIME> journal_created_;                     // -U: the journal's File create times

@@ -223,30 +223,49 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
 
 }  // namespace
 
-std::string JournalHeader(JournalForm form) {
+std::string JournalHeader(ListingForm form) {
   switch (form) {
-    case JournalForm::kRow:
+    case ListingForm::kRow:
       return "USN | time | reason | file | parent | name | path | attributes | source_info | "
              "security_id | version \n";
-    case JournalForm::kCsv:
+    case ListingForm::kCsv:
       return "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,"
              "name,path,attributes,source_info,security_id,version\r\n";
     default: return {};
   }
 }
 
-void PrintJournalRecord(const UsnRecord& record, std::string_view path, JournalForm form,
+void PrintJournalRecord(const UsnRecord& record, std::string_view path, ListingForm form,
                         TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
   const JournalText text = DescribeJournalRecord(record);
   const RenderedTimestamp time = RenderTimestamp(record.time, time_form, zone);
   switch (form) {
-    case JournalForm::kJson: PrintJournalJson(record, text, time, path, out); break;
-    case JournalForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
-    case JournalForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
-    case JournalForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
-    case JournalForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
-    case JournalForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
+    case ListingForm::kJson: PrintJournalJson(record, text, time, path, out); break;
+    case ListingForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
+    case ListingForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
+    case ListingForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
+    case ListingForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
+    case ListingForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
   }
 }
+
+namespace {
+
+bool PrintListedJournal(const ListedRecord& record, ListingForm form, TimeForm time_form,
+                        const LocalTimeConverter& zone, std::string* out) {
+  const std::size_t before = out->size();
+  PrintJournalRecord(*record.usn, record.path, form, time_form, zone, out);
+  return out->size() != before;
+}
+
+std::string JournalLeftOut(std::uint64_t n) {
+  return Format(
+      "qst: %llu journal records of version 4 hold no time: the body file leaves them out\n",
+      static_cast<unsigned long long>(n));
+}
+
+}  // namespace
+
+const Listing kJournalListing = {JournalHeader, PrintListedJournal, JournalLeftOut};
 
 }  // namespace qst

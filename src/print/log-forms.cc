@@ -225,29 +225,41 @@ void PrintLogText(const LogRecord& r, const LogText& t, std::uint64_t target, bo
 
 }  // namespace
 
-std::string LogHeader(JournalForm form) {
+std::string LogHeader(ListingForm form) {
   switch (form) {
-    case JournalForm::kRow:
+    case ListingForm::kRow:
       return "LSN | previous LSN | transaction | redo | undo | record | record offset | "
              "attribute offset | redo times | undo times \n";
-    case JournalForm::kCsv:
+    case ListingForm::kCsv:
       return "lsn,previous_lsn,undo_next_lsn,transaction,redo,undo,record,target_attribute,"
              "record_offset,attribute_offset,target_vcn,redo_times,undo_times\r\n";
     default: return {};
   }
 }
 
-void PrintLogRecord(const LogRecord& record, std::uint64_t target, JournalForm form,
+void PrintLogRecord(const LogRecord& record, std::uint64_t target, ListingForm form,
                     TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
   const LogText text = DescribeLogRecord(record, time_form, zone);
   switch (form) {
-    case JournalForm::kJson: PrintLogJson(record, text, target, out); break;
-    case JournalForm::kCsv: PrintLogCsv(record, text, target, out); break;
-    case JournalForm::kBodyfile: PrintLogBodyfile(record, text, target, out); break;
-    case JournalForm::kEvents: PrintLogEvents(record, text, target, out); break;
-    case JournalForm::kBlock: PrintLogText(record, text, target, false, out); break;
-    case JournalForm::kRow: PrintLogText(record, text, target, true, out); break;
+    case ListingForm::kJson: PrintLogJson(record, text, target, out); break;
+    case ListingForm::kCsv: PrintLogCsv(record, text, target, out); break;
+    case ListingForm::kBodyfile: PrintLogBodyfile(record, text, target, out); break;
+    case ListingForm::kEvents: PrintLogEvents(record, text, target, out); break;
+    case ListingForm::kBlock: PrintLogText(record, text, target, false, out); break;
+    case ListingForm::kRow: PrintLogText(record, text, target, true, out); break;
   }
 }
+
+namespace {
+
+bool PrintListedLog(const ListedRecord& record, ListingForm form, TimeForm time_form,
+                    const LocalTimeConverter& zone, std::string* out) {
+  PrintLogRecord(*record.log, record.target, form, time_form, zone, out);
+  return true;
+}
+
+}  // namespace
+
+const Listing kLogListing = {LogHeader, PrintListedLog, nullptr};
 
 }  // namespace qst

@@ -1,5 +1,7 @@
 #include "print/schema.h"
 
+#include "print/layout.h"
+
 #include "probe/ntfs/usn-journal.h"
 #include "util/text.h"
 
@@ -119,11 +121,11 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kFileName, kNameColumns, "name_times", true, false, false, &kNameTimes},
     {Witness::kState, kStateColumns},
     {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText,
-     UsnEventDesc},
+     UsnEventDesc, &kJournalListing},
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
     {Witness::kIndex, kIndexColumns, "index_entry", false, false, true, &kIndexTimes},
     {Witness::kLog, kLogColumns, "logfile", false, false, true, nullptr, "LOG", LogEventText,
-     LogEventDesc},
+     LogEventDesc, &kLogListing},
     {Witness::kReference, kReferenceColumns},
 }};
 

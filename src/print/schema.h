@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "probe/evidence.h"
 #include "probe/record.h"
 #include "probe/witness.h"
 
@@ -64,6 +65,20 @@ struct TimeSet {
   std::array<const char*, 4> slack_events = {};
 };
 
+// The forms a witness's own records take when the run lists them one by one
+// instead of files (--journal-only, --logfile-only).
+enum class ListingForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
+
+// How a witness's own records are printed in each form.
+struct Listing {
+  std::string (*header)(ListingForm form);  // before the first record; may be empty
+  // Appends `record` in `form`; false where the form has no place for it.
+  bool (*print)(const ListedRecord& record, ListingForm form, TimeForm time_form,
+                const LocalTimeConverter& zone, std::string* out);
+  // The line that says `n` records were left out of `form`.
+  std::string (*left_out)(std::uint64_t n);
+};
+
 struct FieldGroup {
   Witness witness;
   std::span<const Column> columns;
@@ -85,6 +100,9 @@ struct FieldGroup {
   std::string (*event_text)(std::uint32_t code) = nullptr;
   // The time it is as plaso names it (kPlasoTimes), for `timestamp_desc`.
   const char* (*event_desc)(std::uint32_t code) = nullptr;
+  // Its own records listed one by one, where the witness has such a
+  // listing.
+  const Listing* listing = nullptr;
 };
 
 // Every group, in print order.

@@ -15,6 +15,7 @@
 // for the user, and the out-values only on true.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,25 @@
 #include "probe/witness.h"
 
 namespace qst {
+
+// One of a witness's own records, as a listing of them gives it: a change
+// journal's record with its file's path where the volume still leads to
+// its folder (else empty), or a log's record with the MFT record it
+// changes (kNoLogTarget for none).
+struct ListedRecord {
+  Witness witness;
+  const UsnRecord* usn = nullptr;
+  std::string_view path;
+  const LogRecord* log = nullptr;
+  std::uint64_t target = kNoLogTarget;
+
+  static ListedRecord Journal(const UsnRecord& r, std::string_view path) {
+    return {Witness::kUsn, &r, path, nullptr, kNoLogTarget};
+  }
+  static ListedRecord Log(const LogRecord& r, std::uint64_t target) {
+    return {Witness::kLog, nullptr, {}, &r, target};
+  }
+};
 
 class Evidence {
  public:
@@ -47,19 +67,13 @@ class Evidence {
   // When the volume was made, where that was read.
   virtual std::optional<FILETIME> VolumeCreated() const { return std::nullopt; }
 
-  // Visits the records of the change journal that the run lists (-U with
-  // --journal-only, or --usn-journal), in journal order, each with its
-  // file's path where the volume still leads to its folder (else empty).
-  // False when there is no journal to list.
-  using JournalVisitor = std::function<void(const UsnRecord& record, std::string_view path)>;
-  virtual bool ForEachJournalRecord(const JournalVisitor& visit) = 0;
-
-  // Visits the records of the transaction log that the run lists (-L with
-  // --logfile-only), oldest first, each with the MFT record it changes
-  // (kNoLogTarget for none). False when there is no log to list.
-  using LogVisitor = std::function<void(const LogRecord& record, std::uint64_t target)>;
-  virtual bool ForEachLogRecord(const LogVisitor& visit) {
-    (void)visit;
+  // Visits the records of the witness whose listing the run asks for
+  // (ImageSelection::listed) in its own order: the change journal's in
+  // journal order, the transaction log's oldest first. False when there is
+  // none of them to list.
+  using ListingVisitor = std::function<void(const ListedRecord& record)>;
+  virtual bool ForEachListed(Witness witness, const ListingVisitor& visit) {
+    (void)witness, (void)visit;
     return false;
   }
 
@@ -76,14 +90,15 @@ class Evidence {
 struct ImageSelection {
   std::string path;
   std::int64_t sector = -1;
-  WitnessSet witnesses;        // what is joined to each file (-n, -a, -U, -S, -I, -L)
-  bool few_paths = false;      // the operands are a few paths, no listings
-  std::string usn_journal;     // a $J stream collected apart; empty: the volume's own
-  bool journal_only = false;   // the journal is listed, record by record, not joined
-  std::string logfile;         // a $LogFile collected apart; empty: the volume's own
-  std::string shadow_storage;  // the image holding the shadow copies' data; empty: none
-  bool logfile_only = false;   // the log is listed, record by record, not joined
-  bool events = false;         // each file keeps the moments its witnesses hold (a timeline)
+  WitnessSet witnesses;    // what is joined to each file (-n, -a, -U, -S, -I, -L)
+  bool few_paths = false;  // the operands are a few paths, no listings
+  // What each witness was given from outside the image (a $J stream or a
+  // $LogFile collected apart, the image that holds the shadow copies'
+  // data); empty: the volume's own.
+  std::array<std::string, kWitnessCount> apart;
+  // The witness whose own records are listed, record by record, not joined.
+  std::optional<Witness> listed;
+  bool events = false;  // each file keeps the moments its witnesses hold (a timeline)
   int threads = 0;             // threads to read with (-j); 0: as the machine has
   // FAT's local times: the zone they were written in, in minutes east of
   // UTC; the host's zone when not given.
@@ -95,6 +110,8 @@ struct ImageSelection {
   std::function<void(const std::string& lines)> lost;
 
   bool wants(Witness w) const { return witnesses.has(w); }
+  const std::string& apart_of(Witness w) const { return apart[static_cast<std::size_t>(w)]; }
+  bool lists(Witness w) const { return listed == w; }
 };
 
 // Opens the volume of a disk image as the platform to report from, its

@@ -80,7 +80,7 @@ struct RawFileInfo {
   // they place on a timeline.
   Facts facts;
   std::vector<WitnessEvent> events;
-  // The witnesses (SignWitness bits) whose record of the file was lost to
+  // The witnesses (FindingBit) whose record of the file was lost to
   // damage: the file has none there because what held it could not be
   // read, not because there never was one.
   std::uint8_t witnesses_lost = 0;

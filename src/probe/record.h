@@ -77,7 +77,7 @@ struct FileTimestampRecord {
   Facts facts;
   std::array<RenderedTimestamp, kTimeFactCount> fact_times;  // by kTimeSlot
   SignSet signs;                                             // with fields.alerts() or report
-  std::uint8_t witnessed = 0;  // with the signs: the SignWitnesses that hold the file
+  std::uint8_t witnessed = 0;  // with the signs: the witnesses that hold the file (FindingBit)
   std::uint8_t lost = 0;       // with the signs: those whose record of the file was lost
   std::vector<WitnessEvent> events;
   // The times of the log's events (the earlier $SI times it shows), in the

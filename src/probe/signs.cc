@@ -288,22 +288,21 @@ SignSet SignSet::Notes() const {
   return notes;
 }
 
-const char* SignWitnessName(SignWitness w) {
-  static constexpr const char* kNames[kSignWitnessCount] = {"FN",  "USN", "VSS",
-                                                            "I30", "LOG", "OID"};
-  return kNames[static_cast<int>(w)];
+const char* FindingWitnessName(int bit) {
+  if (bit == kObjectIdBit) return "OID";
+  return bit >= 0 && bit < kWitnessCount ? kWitnesses[static_cast<std::size_t>(bit)].finding
+                                         : nullptr;
 }
 
 std::uint8_t SignWitnesses(const RawFileInfo& raw) {
-  auto bit = [](SignWitness w) { return static_cast<std::uint8_t>(1u << static_cast<int>(w)); };
   auto some = [&](Fact f) { return raw.facts.Has(f) && raw.facts.Get(f) != 0; };
   std::uint8_t read = 0;
-  if (raw.facts.Has(Fact::kNameCreation)) read |= bit(SignWitness::kName);
-  if (some(Fact::kUsnRecords)) read |= bit(SignWitness::kUsn);
-  if (!raw.history.empty()) read |= bit(SignWitness::kSnapshots);
-  if (raw.facts.Has(Fact::kIndexCreation)) read |= bit(SignWitness::kIndex);
-  if (some(Fact::kLogRecords)) read |= bit(SignWitness::kLog);
-  if (BornHere(raw)) read |= bit(SignWitness::kObjectId);
+  if (raw.facts.Has(Fact::kNameCreation)) read |= FindingBit(Witness::kFileName);
+  if (some(Fact::kUsnRecords)) read |= FindingBit(Witness::kUsn);
+  if (!raw.history.empty()) read |= FindingBit(Witness::kSnapshots);
+  if (raw.facts.Has(Fact::kIndexCreation)) read |= FindingBit(Witness::kIndex);
+  if (some(Fact::kLogRecords)) read |= FindingBit(Witness::kLog);
+  if (BornHere(raw)) read |= static_cast<std::uint8_t>(1u << kObjectIdBit);
   return read;
 }
 
@@ -324,9 +323,10 @@ void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::uint8_t lost,
   if (witnesses == 0 && lost == 0) return;
   // The names of `bits`, the first after `separator`, the others after a space.
   auto names = [out](std::uint8_t bits, const char* separator) {
-    for (int w = 0; w < kSignWitnessCount; ++w) {
-      if ((bits >> w & 1) == 0) continue;
-      out->append(separator).append(SignWitnessName(static_cast<SignWitness>(w)));
+    for (int w = 0; w < kFindingBits; ++w) {
+      const char* name = FindingWitnessName(w);
+      if ((bits >> w & 1) == 0 || name == nullptr) continue;
+      out->append(separator).append(name);
       separator = " ";
     }
   };

@@ -60,11 +60,17 @@ SignSet ReadSigns(const RawFileInfo& raw);
 // notes of where it came from alone, or a sign of forgery.
 enum class Finding : std::uint8_t { kUnread, kConsistent, kProvenance, kSuspect };
 
-// The witnesses a file's signs could read (each a bit of SignWitnesses).
-enum class SignWitness : std::uint8_t { kName, kUsn, kSnapshots, kIndex, kLog, kObjectId };
-inline constexpr int kSignWitnessCount = 6;
-// Their names in the finding: "FN", "USN", "VSS", "I30", "LOG", "OID".
-const char* SignWitnessName(SignWitness w);
+// The witnesses a file's finding names, each a bit of a mask: a witness by
+// its place in Witness, and after them an object ID born on this volume.
+inline constexpr int kFindingBits = kWitnessCount + 1;
+inline constexpr int kObjectIdBit = kWitnessCount;
+static_assert(kFindingBits <= 8, "a finding's witnesses fit a byte");
+constexpr std::uint8_t FindingBit(Witness w) {
+  return static_cast<std::uint8_t>(1u << static_cast<int>(w));
+}
+// The name of a bit in the finding ("FN", "USN", "VSS", "I30", "LOG",
+// "OID"); null for a bit that names none.
+const char* FindingWitnessName(int bit);
 
 // The witnesses `raw` holds something of the file in: its $FILE_NAME, the
 // journal's or the log's records of it, its states in shadow copies, its

@@ -170,56 +170,118 @@ struct WitnessEvent {
   std::uint32_t code = 0;
 };
 
-// How a run asks for a witness: its option, whether it needs an image, and
-// its lines in the help texts.
-struct WitnessOption {
+// What a witness is to the run, the one place each is described: its
+// option and its lines in the help texts, its name among the witnesses of a
+// finding, the evidence it may take from outside the image, whether it
+// lists records of its own and whether it has a state in each shadow copy.
+// The command line, the help texts and the image side read it; none of them
+// names a witness.
+struct WitnessDescriptor {
   Witness witness;
   char letter;
   const char* long_name;
   const char* help;   // in --help
   const char* usage;  // in -h's usage text
-  // The long option also takes "=FILE": the witness collected apart.
-  bool file_too = false;
+  // Its name among the witnesses that hold a file ("FN"); null for one that
+  // holds no sign of its own.
+  const char* finding = nullptr;
+  // "--NAME=FILE": the witness's structure collected apart (or, for shadow
+  // copies, the image that holds their data), handed to the image side.
+  // NAME may be the witness's own long option, which then also takes
+  // "=FILE". `apart_empty` is what is said of "--NAME=" without a name
+  // (null: taken as not given).
+  const char* apart = nullptr;
+  const char* apart_empty = nullptr;
+  // A stream named apart is listed alone (no image needed) where no
+  // FILENAME is given.
+  bool apart_lists = false;
+  // "--NAME": the run lists the witness's own records instead of files.
+  const char* listing = nullptr;
+  // Given beside a listing of another witness's records (its facts lie in
+  // each file's own record, which a listing never reads).
+  bool beside_listing = false;
+  // It has a state in each of the volume's shadow copies.
+  bool per_store = false;
 };
 // In the order of Witness.
-inline constexpr std::array<WitnessOption, kWitnessCount> kWitnessOptions = {{
-    {Witness::kFileName, 'n', "name-times",
-     "  -n, --name-times        also the $FILE_NAME times and the signs of forged times\n",
-     "      -n: with -d, also the $FILE_NAME times of each file and signs of forged times\n"},
-    {Witness::kState, 'a', "all", "  -a, --all               also deleted files\n",
-     "      -a: with -d, also deleted files; those whose folder is gone under C:\\$Orphan\\\n"},
-    {Witness::kUsn, 'U', "usn",
-     "  -U, --usn               also what the USN change journal holds of each file\n"
-     "      --usn-journal=FILE  as -U, from a $UsnJrnl:$J stream collected apart\n"
-     "      --journal-only      with -U, list the journal itself, record by record\n",
-     "      -U: with -d, also what the volume's USN change journal holds of each file\n"
-     "      --usn-journal=FILE: as -U, from a $UsnJrnl:$J stream collected apart\n"
-     "      --journal-only: with -U, list the journal record by record instead of files\n"
-     "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n"},
-    {Witness::kSnapshots, 'S', "snapshots",
-     "  -S, --snapshots         also each file's times in the volume's shadow copies\n"
-     "      --shadow-storage=IMAGE\n"
-     "                          as -S, the copies' data also read where Windows was\n"
-     "                          told to keep it: the volume of IMAGE\n",
-     "      -S: with -d, also each file's times in the volume's shadow copies\n"
-     "      --shadow-storage=IMAGE: as -S, the copies' data also read from the volume of\n"
-     "                IMAGE, where Windows was told to keep it (vssadmin add shadowstorage)\n"},
-    {Witness::kIndex, 'I', "index-entries",
-     "  -I, --index-entries     also each name's entry in its folder's $I30 index\n",
-     "      -I: with -d, also each name's entry in its folder's $I30 index\n"},
-    {Witness::kLog, 'L', "logfile",
-     "  -L, --logfile           also what the $LogFile transaction log holds of each file\n"
-     "      --logfile=FILE      as -L, from a $LogFile collected apart\n"
-     "      --logfile-only      with -L, list the log itself, record by record\n",
-     "      -L: with -d, also what the volume's $LogFile holds of each file\n"
-     "      --logfile=FILE: as -L, from a $LogFile collected apart\n"
-     "      --logfile-only: with -L, list the log record by record instead of files\n",
-     true},
-    {Witness::kReference, 'K', "references",
-     "  -K, --references        also each file's sequence number and its folder's reference\n",
-     "      -K: with -d, also each file's MFT sequence number and its folder's record and\n"
-     "          sequence number, to join files to the journal and the log\n"},
+inline constexpr std::array<WitnessDescriptor, kWitnessCount> kWitnesses = {{
+    {.witness = Witness::kFileName,
+     .letter = 'n',
+     .long_name = "name-times",
+     .help = "  -n, --name-times        also the $FILE_NAME times and the signs of forged times\n",
+     .usage = "      -n: with -d, also the $FILE_NAME times of each file and signs of forged "
+              "times\n",
+     .finding = "FN",
+     .beside_listing = true},
+    {.witness = Witness::kState,
+     .letter = 'a',
+     .long_name = "all",
+     .help = "  -a, --all               also deleted files\n",
+     .usage = "      -a: with -d, also deleted files; those whose folder is gone under "
+              "C:\\$Orphan\\\n",
+     .beside_listing = true},
+    {.witness = Witness::kUsn,
+     .letter = 'U',
+     .long_name = "usn",
+     .help = "  -U, --usn               also what the USN change journal holds of each file\n"
+             "      --usn-journal=FILE  as -U, from a $UsnJrnl:$J stream collected apart\n"
+             "      --journal-only      with -U, list the journal itself, record by record\n",
+     .usage = "      -U: with -d, also what the volume's USN change journal holds of each file\n"
+              "      --usn-journal=FILE: as -U, from a $UsnJrnl:$J stream collected apart\n"
+              "      --journal-only: with -U, list the journal record by record instead of "
+              "files\n"
+              "                (so does --usn-journal=FILE without FILENAMEs, -d or not)\n",
+     .finding = "USN",
+     .apart = "usn-journal",
+     .apart_lists = true,
+     .listing = "journal-only"},
+    {.witness = Witness::kSnapshots,
+     .letter = 'S',
+     .long_name = "snapshots",
+     .help = "  -S, --snapshots         also each file's times in the volume's shadow copies\n"
+             "      --shadow-storage=IMAGE\n"
+             "                          as -S, the copies' data also read where Windows was\n"
+             "                          told to keep it: the volume of IMAGE\n",
+     .usage = "      -S: with -d, also each file's times in the volume's shadow copies\n"
+              "      --shadow-storage=IMAGE: as -S, the copies' data also read from the volume "
+              "of\n"
+              "                IMAGE, where Windows was told to keep it (vssadmin add "
+              "shadowstorage)\n",
+     .finding = "VSS",
+     .apart = "shadow-storage",
+     .apart_empty = "qst: --shadow-storage= wants the image of the volume the shadow copies' "
+                    "data lies on\n",
+     .per_store = true},
+    {.witness = Witness::kIndex,
+     .letter = 'I',
+     .long_name = "index-entries",
+     .help = "  -I, --index-entries     also each name's entry in its folder's $I30 index\n",
+     .usage = "      -I: with -d, also each name's entry in its folder's $I30 index\n",
+     .finding = "I30"},
+    {.witness = Witness::kLog,
+     .letter = 'L',
+     .long_name = "logfile",
+     .help = "  -L, --logfile           also what the $LogFile transaction log holds of each "
+             "file\n"
+             "      --logfile=FILE      as -L, from a $LogFile collected apart\n"
+             "      --logfile-only      with -L, list the log itself, record by record\n",
+     .usage = "      -L: with -d, also what the volume's $LogFile holds of each file\n"
+              "      --logfile=FILE: as -L, from a $LogFile collected apart\n"
+              "      --logfile-only: with -L, list the log record by record instead of files\n",
+     .finding = "LOG",
+     .apart = "logfile",
+     .apart_empty = "qst: --logfile= wants the name of a $LogFile collected apart\n",
+     .apart_lists = true,
+     .listing = "logfile-only"},
+    {.witness = Witness::kReference,
+     .letter = 'K',
+     .long_name = "references",
+     .help = "  -K, --references        also each file's sequence number and its folder's "
+             "reference\n",
+     .usage = "      -K: with -d, also each file's MFT sequence number and its folder's record "
+              "and\n"
+              "          sequence number, to join files to the journal and the log\n"},
 }};
-inline const WitnessOption& OptionOf(Witness w) { return kWitnessOptions[static_cast<int>(w)]; }
+inline const WitnessDescriptor& DescriptorOf(Witness w) { return kWitnesses[static_cast<int>(w)]; }
 
 }  // namespace qst

@@ -31,7 +31,6 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
   void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
                       std::vector<RawFileInfo>*) override {}
   std::optional<std::uint64_t> VolumeSerial() const override { return volume_->geometry().serial; }
-  bool ForEachJournalRecord(const JournalVisitor&) override { return false; }
   std::string LossReport() const override {
     return DescribeFatDamage(image_name_, volume_->damage());
   }

@@ -22,17 +22,21 @@ class JournalPlatform : public Platform, public Evidence {
                       std::vector<RawFileInfo>*) override {}
   std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
 
-  bool ForEachJournalRecord(const JournalVisitor& visit) override {
-    if (log_) return false;
+  bool ForEachListed(Witness witness, const ListingVisitor& visit) override {
+    if (witness != (log_ ? Witness::kLog : Witness::kUsn)) return false;
+    if (log_) {
+      return ListLogFile(
+          nullptr, file_.get(),
+          [&](const LogRecord& r, std::uint64_t target) {
+            visit(ListedRecord::Log(r, target));
+          },
+          &scan_);
+    }
     bool read = true;
     damaged_ = ReadUsnStream(
-        *file_, [&](const UsnRecord& r) { visit(r, {}); }, &read);
+        *file_, [&](const UsnRecord& r) { visit(ListedRecord::Journal(r, {})); }, &read);
     unreadable_ = !read;
     return true;
-  }
-  bool ForEachLogRecord(const LogVisitor& visit) override {
-    if (!log_) return false;
-    return ListLogFile(nullptr, file_.get(), visit, &scan_);
   }
   std::string LossReport() const override {
     return log_ ? DescribeLogRead(name_, true, scan_)

@@ -140,16 +140,16 @@ namespace {
 // each file, or, for --journal-only, the stream named apart to list.
 bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
                    VolumeWitnesses* witnesses, std::string* message) {
-  if (selection.logfile_only) {
+  const std::string& log = selection.apart_of(Witness::kLog);
+  if (selection.lists(Witness::kLog)) {
     witnesses->log.listed = true;
-    witnesses->log.name = selection.logfile.empty() ? selection.path : selection.logfile;
-    return selection.logfile.empty() ||
-           OpenLogFile(selection.logfile, host, &witnesses->log.file, message);
+    witnesses->log.name = log.empty() ? selection.path : log;
+    return log.empty() || OpenLogFile(log, host, &witnesses->log.file, message);
   }
-  if (!selection.journal_only)
+  if (!selection.lists(Witness::kUsn))
     return OpenWitnessParts({selection, volume, host}, &witnesses->parts, message);
-  return selection.usn_journal.empty() ||
-         OpenJournalStream(selection.usn_journal, host, &witnesses->journal_file, message);
+  const std::string& journal = selection.apart_of(Witness::kUsn);
+  return journal.empty() || OpenJournalStream(journal, host, &witnesses->journal_file, message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".
@@ -165,7 +165,7 @@ std::string UtcText(FILETIME time) {
 bool OpenStorage(const ImageSelection& selection, Platform& host,
                  std::vector<std::shared_ptr<VolumeReader>>* volumes, std::string* message) {
   ImageSelection storage;
-  storage.path = selection.shadow_storage;
+  storage.path = selection.apart_of(Witness::kSnapshots);
   Disk disk;
   if (!OpenDisk(storage, host, &disk, message)) return false;
   std::shared_ptr<VolumeReader> image = std::move(disk.reader);
@@ -188,10 +188,10 @@ SnapshotSource ReadSnapshots(VolumeReader& volume, const ImageSelection& selecti
   const char* name = selection.path.c_str();
   ShadowStores shadow;
   std::string why;
-  const bool opened =
-      selection.shadow_storage.empty()
-          ? OpenShadowStores(volume, &shadow, &why)
-          : OpenShadowStoresWith(volume, storage, selection.shadow_storage, &shadow, &why);
+  const std::string& storage_name = selection.apart_of(Witness::kSnapshots);
+  const bool opened = storage_name.empty()
+                          ? OpenShadowStores(volume, &shadow, &why)
+                          : OpenShadowStoresWith(volume, storage, storage_name, &shadow, &why);
   if (!opened) {
     source.report = Format("qst: %s: -S: %s; the volume alone is reported\n", name, why.c_str());
     return source;
@@ -305,7 +305,7 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
   if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
   SnapshotSource snapshots;
   std::vector<std::shared_ptr<VolumeReader>> storage;
-  if (selection.wants(Witness::kSnapshots) && !selection.shadow_storage.empty() &&
+  if (selection.wants(Witness::kSnapshots) && !selection.apart_of(Witness::kSnapshots).empty() &&
       !OpenStorage(selection, host, &storage, message))
     return false;
   if (selection.wants(Witness::kSnapshots))
@@ -327,18 +327,18 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
                       error.c_str());
     return false;
   }
-  // What only NTFS keeps: each option that reads it is refused by name.
-  static constexpr std::pair<Witness, const char*> kNtfsOnly[] = {
-      {Witness::kFileName, "-n"}, {Witness::kUsn, "-U"}, {Witness::kSnapshots, "-S"},
-      {Witness::kIndex, "-I"},    {Witness::kLog, "-L"}, {Witness::kReference, "-K"}};
+  // What only NTFS keeps (every witness but the record's own state): each
+  // option that reads it is refused by name, then each stream named apart.
   std::string refused;
-  auto refuse = [&](const char* option) {
-    refused += (refused.empty() ? "" : ", ") + std::string(option);
+  auto refuse = [&](const std::string& option) {
+    refused += (refused.empty() ? "" : ", ") + option;
   };
-  for (const auto& [witness, option] : kNtfsOnly)
-    if (selection.wants(witness)) refuse(option);
-  if (selection.journal_only || !selection.usn_journal.empty()) refuse("--usn-journal");
-  if (selection.logfile_only || !selection.logfile.empty()) refuse("--logfile");
+  for (const WitnessDescriptor& w : kWitnesses)
+    if (w.witness != Witness::kState && selection.wants(w.witness))
+      refuse(std::string("-") + w.letter);
+  for (const WitnessDescriptor& w : kWitnesses)
+    if (w.apart_lists && (selection.lists(w.witness) || !selection.apart_of(w.witness).empty()))
+      refuse(std::string("--") + w.apart);
   if (!refused.empty()) {
     *message = Format("qst: %s holds a %s volume: %s read%s what only NTFS keeps\n",
                       selection.path.c_str(), FatKindName(volume->geometry().kind), refused.c_str(),
@@ -353,13 +353,15 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
 bool OpenJournalFile(const ImageSelection& selection, Platform& host,
                      std::unique_ptr<Platform>* platform, std::string* message) {
   std::unique_ptr<VolumeReader> file;
-  if (selection.logfile_only) {
-    if (!OpenLogFile(selection.logfile, host, &file, message)) return false;
-    *platform = MakeJournalPlatform(std::move(file), selection.logfile, true, host);
+  if (selection.lists(Witness::kLog)) {
+    const std::string& log = selection.apart_of(Witness::kLog);
+    if (!OpenLogFile(log, host, &file, message)) return false;
+    *platform = MakeJournalPlatform(std::move(file), log, true, host);
     return true;
   }
-  if (!OpenJournalStream(selection.usn_journal, host, &file, message)) return false;
-  *platform = MakeJournalPlatform(std::move(file), selection.usn_journal, false, host);
+  const std::string& journal = selection.apart_of(Witness::kUsn);
+  if (!OpenJournalStream(journal, host, &file, message)) return false;
+  *platform = MakeJournalPlatform(std::move(file), journal, false, host);
   return true;
 }
 

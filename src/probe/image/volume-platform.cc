@@ -40,9 +40,17 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
 
   Evidence* VolumeEvidence() override { return this; }
 
-  bool ForEachJournalRecord(const JournalVisitor& visit) override {
+  bool ForEachListed(Witness witness, const ListingVisitor& visit) override {
+    if (witness == Witness::kUsn) return ForEachJournalRecord(visit);
+    if (witness == Witness::kLog) return ForEachLogRecord(visit);
+    return false;
+  }
+
+  bool ForEachJournalRecord(const ListingVisitor& visit) {
     JournalPaths paths(*volume_);
-    auto with_path = [&](const UsnRecord& r) { visit(r, paths.Of(r)); };
+    auto with_path = [&](const UsnRecord& r) {
+      visit(ListedRecord::Journal(r, paths.Of(r)));
+    };
     listed_ = true;
     if (journal_file_ != nullptr) {
       bool read = true;
@@ -54,10 +62,15 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
     return listed_found_;
   }
 
-  bool ForEachLogRecord(const LogVisitor& visit) override {
+  bool ForEachLogRecord(const ListingVisitor& visit) {
     if (!log_.listed) return false;
     log_.read = true;
-    log_.found = ListLogFile(volume_.get(), log_.file.get(), visit, &log_.scan);
+    log_.found = ListLogFile(
+        volume_.get(), log_.file.get(),
+        [&](const LogRecord& r, std::uint64_t target) {
+          visit(ListedRecord::Log(r, target));
+        },
+        &log_.scan);
     return log_.found;
   }
 

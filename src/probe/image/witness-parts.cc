@@ -46,9 +46,9 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
                      std::string* message) {
   const ImageSelection& selection = source.selection;
   auto index = std::make_unique<UsnJournalIndex>(selection.events);
-  if (!selection.usn_journal.empty()) {
+  if (const std::string& journal = selection.apart_of(Witness::kUsn); !journal.empty()) {
     std::unique_ptr<VolumeReader> file;
-    if (!OpenJournalStream(selection.usn_journal, source.host, &file, message)) return false;
+    if (!OpenJournalStream(journal, source.host, &file, message)) return false;
     bool read = true;
     index->damaged = ReadUsnStream(
         *file, [&](const UsnRecord& r) { index->Add(r); }, &read);
@@ -89,9 +89,9 @@ class LogPart : public WitnessPart {
 bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
                  std::string* message) {
   const ImageSelection& selection = source.selection;
+  const std::string& log = selection.apart_of(Witness::kLog);
   std::unique_ptr<VolumeReader> file;
-  if (!selection.logfile.empty() && !OpenLogFile(selection.logfile, source.host, &file, message))
-    return false;
+  if (!log.empty() && !OpenLogFile(log, source.host, &file, message)) return false;
   auto index = std::make_unique<LogFileIndex>();
   LogFileScan scan;
   if (ListLogFile(
@@ -101,7 +101,7 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
   else
     index.reset();
   *part = std::make_unique<LogPart>(std::move(index), scan,
-                                    file != nullptr ? selection.logfile : selection.path);
+                                    file != nullptr ? log : selection.path);
   return true;
 }
 
@@ -142,7 +142,7 @@ class IndexPart : public WitnessPart {
     index->Join(file.record, file.sequence, volume_.NameText(file.name, buffer), &info->facts,
                 scratch != nullptr ? &scratch->cursor : nullptr);
     if (index->Lossy() && !info->facts.Has(Fact::kIndexCreation))
-      info->witnesses_lost |= 1u << static_cast<int>(SignWitness::kIndex);
+      info->witnesses_lost |= FindingBit(Witness::kIndex);
   }
 
   void ListFolder(std::uint64_t folder, const std::function<bool(std::u16string_view)>& matches,
@@ -316,7 +316,7 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
   return true;
 }
 
-bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const LogTargetVisitor& visit,
                  LogFileScan* scan) {
   LogGeometry geometry;
   bool assumed = false;

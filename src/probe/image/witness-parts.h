@@ -87,7 +87,7 @@ struct PartSource {
 };
 
 // Opens the part of each witness the run asks for that has one, in the
-// order of kWitnessOptions. An opener: false with `*message` when a
+// order of kWitnesses. An opener: false with `*message` when a
 // witness named apart (a stream collected apart) cannot be opened; a
 // witness the volume lacks is no failure, its part says so at the end.
 bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
@@ -99,7 +99,8 @@ bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<Witn
 // record it changes (by the sizes the log's records state, else those of
 // `volume`; none without either); what the reader met in `*scan`. False
 // when there is no log to read. `volume` is null for a log listed alone.
-bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const Evidence::LogVisitor& visit,
+using LogTargetVisitor = std::function<void(const LogRecord& record, std::uint64_t target)>;
+bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const LogTargetVisitor& visit,
                  LogFileScan* scan);
 
 // What --logfile-only lists, and what reading it met.
