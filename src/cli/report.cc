@@ -34,7 +34,7 @@ void RenderRecord(const FileTimestampRecord& record, const Layout& layout, Print
     ++printed->rows;
   }
   // The path's states in the volume's shadow copies follow it.
-  for (const FileTimestampRecord& state : record.snapshots) layout.print(state, &printed->out);
+  for (const FileTimestampRecord& state : record.states) layout.print(state, &printed->out);
 }
 
 void WritePrinted(const PrintedText& printed, Context& context) {

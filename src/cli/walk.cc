@@ -93,7 +93,7 @@ FileIdentity ProcessPending(Pending& p, Context& context) {
   if (!p.record.valid()) return ProcessFile(p.path, context, &p.entry);
   FileTimestampRecord record = p.record.get();
   record.path = p.path;
-  for (FileTimestampRecord& state : record.snapshots) state.path = p.path;
+  for (FileTimestampRecord& state : record.states) state.path = p.path;
   return PrintRecord(record, context);
 }
 

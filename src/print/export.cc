@@ -14,7 +14,6 @@
 #include "print/form-text.h"
 #include "print/layout.h"
 #include "print/schema.h"
-#include "probe/ntfs/usn-journal.h"
 #include "probe/utf16.h"
 
 namespace qst {
@@ -333,7 +332,7 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix,
   out->append(suffix);
   // A deleted record's lines are marked as The Sleuth Kit's fls -m marks
   // them, so that a timeline tells them from live files.
-  if (r.fields.has(Witness::kState) && r.deleted) out->append(" (deleted)");
+  if (ShowsDeleted(r)) out->append(" (deleted)");
   out->push_back('|');
   if (!r.id_lost) AppendNumber(r.id, out);
   out->append(r.folder ? "|d/drwxrwxrwx|0|0|" : "|r/rrwxrwxrwx|0|0|");
@@ -363,28 +362,10 @@ void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
   }
 }
 
-// What an event is, in the terms plaso's events use, so that analyzers
-// written for them (those that pair a file's $SI and $FN events by its file
-// reference) read ours: its data type and, for NTFS's own attributes, the
-// attribute's type.
-struct EventKind {
-  const char* data_type;
-  int attribute_type;  // 0: none
-};
-EventKind KindOf(const FileTimestampRecord& r, std::string_view source) {
-  if (source == "SI")
-    return r.file_reference ? EventKind{"fs:stat:ntfs", 0x10} : EventKind{"fs:stat", 0};
-  if (source == "FN") return {"fs:stat:ntfs", 0x30};
-  if (source == "I30") return {"fs:ntfs:index_entry", 0};
-  if (source == "USN") return {"fs:ntfs:usn_change", 0};
-  if (source == "LOG") return {"fs:ntfs:logfile", 0};
-  return {"fs:stat", 0};
-}
-
 // The event's kind as plaso's: "data_type", "attribute_type" and
 // "file_reference".
 void AppendEventKind(const FileTimestampRecord& r, std::string_view source, std::string* out) {
-  const EventKind kind = KindOf(r, source);
+  const EventKind kind = EventKindOf(r, source);
   out->append(",\"data_type\":\"").append(kind.data_type).append("\",\"attribute_type\":");
   if (kind.attribute_type != 0)
     AppendNumber(static_cast<std::uint64_t>(kind.attribute_type), out);
@@ -411,7 +392,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   message.append(": ").append(what);
   if (r.in_snapshot())
     message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
-  if (r.fields.has(Witness::kState) && r.deleted) message += " (deleted)";
+  if (ShowsDeleted(r)) message += " (deleted)";
   if (const SignSet alerts = r.signs.Alerts(); !alerts.empty()) {
     message.append(" [");
     AppendSignNames(alerts, " ", &message);

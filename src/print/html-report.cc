@@ -132,7 +132,7 @@ constexpr const char* kScript = R"(
 }  // namespace
 
 void HtmlReport::Add(const FileTimestampRecord& r) {
-  for (const FileTimestampRecord& state : r.snapshots)
+  for (const FileTimestampRecord& state : r.states)
     stores_.emplace(static_cast<int>(state.facts.Get(Fact::kSnapshotStore)),
                     state.facts.Get(Fact::kSnapshotCreated));
   // A name found in an index's slack is no file of the volume.
@@ -142,7 +142,7 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
     return;
   }
   ++(r.folder ? folders_ : files_);
-  if (fields_.has(Witness::kState) && r.deleted) ++deleted_;
+  if (ShowsDeleted(r)) ++deleted_;
   ++types_[r.type];
   created_.push_back(r.crtime.raw);
   if (r.facts.Has(Fact::kUsnCreated)) journal_created_.push_back(r.facts.Get(Fact::kUsnCreated));
@@ -373,7 +373,7 @@ void HtmlReport::AppendRun(const ReportRun& run, std::string* out) const {
   };
   counted("Files", "data-files", files_);
   counted("Folders", "data-folders", folders_);
-  if (fields_.has(Witness::kState)) counted("Deleted", "data-deleted", deleted_);
+  if (ListsDeleted(fields_)) counted("Deleted", "data-deleted", deleted_);
   counted("Not reported", "data-errors", errors_);
   counted("Flagged", "data-flagged", flagged_);
   // Line by line: the breaks between them are the page's own. What the

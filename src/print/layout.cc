@@ -197,10 +197,9 @@ void PrintBlock(const FileTimestampRecord& r, std::string* out) {
                     {"crtime: ", &r.crtime}}},
                   !r.slack, out);
   out->append("  type: ").append(r.slack ? "null" : r.type).append(" \n");
-  // A deleted file says so first.
-  if (r.fields.has(Witness::kState)) AppendBlockGroup(GroupOf(Witness::kState), r, out);
-  for (const FieldGroup& g : kFieldGroups)
-    if (g.witness != Witness::kState && r.fields.has(g.witness)) AppendBlockGroup(g, r, out);
+  for (bool first : {true, false})
+    for (const FieldGroup& g : kFieldGroups)
+      if (g.block_first == first && r.fields.has(g.witness)) AppendBlockGroup(g, r, out);
   if (!r.has_object_id) return;
   AppendUuidLines(kObjectIdLabels, r.object_id, out);
   if (!r.has_birth_ids) {

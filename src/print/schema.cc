@@ -119,7 +119,7 @@ constinit const std::span<const Column> kSignColumns = kSignColumnTable;
 
 const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kFileName, kNameColumns, "name_times", true, false, false, &kNameTimes},
-    {Witness::kState, kStateColumns},
+    {.witness = Witness::kState, .columns = kStateColumns, .block_first = true},
     {Witness::kUsn, kUsnColumns, "usn", false, false, false, nullptr, "USN", UsnEventText,
      UsnEventDesc, &kJournalListing},
     {Witness::kSnapshots, kSnapshotColumns, "snapshot", false, true, true},
@@ -128,6 +128,18 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
      LogEventDesc, &kLogListing},
     {Witness::kReference, kReferenceColumns},
 }};
+
+bool ListsDeleted(RecordFields fields) { return fields.has(Witness::kState); }
+
+EventKind EventKindOf(const FileTimestampRecord& r, std::string_view source) {
+  if (source == "SI")
+    return r.file_reference ? EventKind{"fs:stat:ntfs", 0x10} : EventKind{"fs:stat", 0};
+  if (source == "FN") return {"fs:stat:ntfs", 0x30};
+  if (source == "I30") return {"fs:ntfs:index_entry", 0};
+  if (source == "USN") return {"fs:ntfs:usn_change", 0};
+  if (source == "LOG") return {"fs:ntfs:logfile", 0};
+  return {"fs:stat", 0};
+}
 
 const TimeSet kRecordTimes = {
     Fact::kNameAccess,

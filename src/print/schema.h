@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/evidence.h"
@@ -103,6 +104,9 @@ struct FieldGroup {
   // Its own records listed one by one, where the witness has such a
   // listing.
   const Listing* listing = nullptr;
+  // The block layout prints it before the other groups (a deleted file
+  // says so first).
+  bool block_first = false;
 };
 
 // Every group, in print order.
@@ -116,6 +120,21 @@ const FieldGroup* SignsGroup(RecordFields fields);
 
 // The group of witness `w`.
 const FieldGroup& GroupOf(Witness w);
+
+// Whether a run showing `fields` lists deleted files, and whether `r` is
+// one it shows as deleted.
+bool ListsDeleted(RecordFields fields);
+inline bool ShowsDeleted(const FileTimestampRecord& r) { return ListsDeleted(r.fields) && r.deleted; }
+
+// What an event is, in the terms plaso's events use, so that analyzers
+// written for them (those that pair a file's $SI and $FN events by its file
+// reference) read ours: its data type and, for NTFS's own attributes, the
+// attribute's type; by the event's source (a time set's, a group's).
+struct EventKind {
+  const char* data_type;
+  int attribute_type;  // 0: none
+};
+EventKind EventKindOf(const FileTimestampRecord& r, std::string_view source);
 
 // The sets of four times a record shows, its own first.
 std::vector<const TimeSet*> TimeSetsShown(RecordFields fields);

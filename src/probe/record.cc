@@ -148,7 +148,7 @@ FileTimestampRecord ProbeRecord(Platform& platform, const std::string& path, Tim
     return failed;
   }();
   for (const RawFileInfo& state : states)
-    r.snapshots.push_back(BuildRecord(path, state, form, platform, fields));
+    r.states.push_back(BuildRecord(path, state, form, platform, fields));
   return r;
 }
 

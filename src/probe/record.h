@@ -90,7 +90,7 @@ struct FileTimestampRecord {
   // The path names nothing on the volume now: the record itself is not
   // printed, only its states in the copies.
   bool absent = false;
-  std::vector<FileTimestampRecord> snapshots;
+  std::vector<FileTimestampRecord> states;
 
   // Printed by the machine forms only.
   bool folder = false;
