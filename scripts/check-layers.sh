@@ -50,4 +50,18 @@ while IFS= read -r hit; do
 done < <(grep -nE '^#include "' src/probe/fat/* |
   grep -vE '#include "(probe/fat/[^"]+|probe/ntfs/upcase\.h|probe/volume-reader\.h|probe/le\.h|util/[^"]+|time/[^"]+)"' ||
   true)
+# cli/ names no witness: each is read from its descriptor (kWitnesses), its
+# listing from the schema; a printer reaches a witness only through the
+# schema (print/schema.*) and the listings of the witnesses' own records
+# that the schema's groups hold (print/listings/).
+witness_words='Witness::k[A-Z]|Fact::k[A-Z]|Usn|Journal|journal|LogFile|Logfile|logfile|LogRecord|Snapshot|snapshot|Shadow|shadow|IndexEntr|index-entries|"-[nUSILK]"|probe/ntfs/|probe/witnesses/'
+while IFS= read -r hit; do
+  echo "layers: cli/ names a witness: $hit" >&2
+  status=1
+done < <(grep -nE "$witness_words" src/cli/* | grep -vE '^[^:]+:[0-9]+:\s*//' || true)
+while IFS= read -r hit; do
+  echo "layers: a printer knows a witness other than through the schema: $hit" >&2
+  status=1
+done < <(grep -nE "$witness_words" src/print/*.cc src/print/*.h |
+  grep -vE '^src/print/schema\.(cc|h):' | grep -vE '^[^:]+:[0-9]+:\s*//' || true)
 exit $status

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "print/layout.h"
+#include "print/listings/listings.h"
 #include "probe/ntfs/usn-journal.h"
 #include "probe/record.h"
 

@@ -114,7 +114,7 @@ void AppendJsonValue(const Column& c, const FileTimestampRecord& r, std::string*
     case Cell::kAlerts:
     case Cell::kNotes:
     case Cell::kFinding:
-    case Cell::kSnapshot: break;
+    case Cell::kStore: break;
   }
 }
 
@@ -273,14 +273,14 @@ void AppendCsvCells(const Column& c, const FileTimestampRecord& r, std::string* 
       out->push_back(',');
       AppendEarlierText(c, r, "", false, out);
       return;
-    case Cell::kSnapshot:
-      if (!r.in_snapshot()) {
+    case Cell::kStore:
+      if (!r.in_store()) {
         out->append(",current,");
         return;
       }
       out->push_back(',');
-      AppendNumber(r.facts.Get(Fact::kSnapshotStore), out);
-      AppendCsvTime(r.Time(Fact::kSnapshotCreated), true, out);
+      AppendNumber(r.store(), out);
+      AppendCsvTime(r.store_made(), true, out);
       return;
   }
 }
@@ -345,10 +345,7 @@ void AppendBodyLine(const FileTimestampRecord& r, std::string_view suffix,
 }
 
 void PrintBodyfile(const FileTimestampRecord& r, std::string* out) {
-  // A shadow copy's state: "<path> (snapshot N)".
-  const std::string state =
-      r.in_snapshot() ? " (snapshot " + std::to_string(r.facts.Get(Fact::kSnapshotStore)) + ")"
-                      : std::string();
+  const std::string state = StoreText(r, StoreTextForm::kBody);
   for (const TimeSet* set : TimeSetsShown(r.fields)) {
     if (!HasTimes(r, *set)) continue;
     const auto t = TimesOf(r, *set);  // creation, write, change, access
@@ -390,8 +387,7 @@ void AppendEvent(const FileTimestampRecord& r, const RenderedTimestamp& t, std::
   AppendJsonString(desc, out);
   std::string message = EventText(r.path);
   message.append(": ").append(what);
-  if (r.in_snapshot())
-    message += " in shadow copy " + std::to_string(r.facts.Get(Fact::kSnapshotStore));
+  message += StoreText(r, StoreTextForm::kEvent);
   if (ShowsDeleted(r)) message += " (deleted)";
   if (const SignSet alerts = r.signs.Alerts(); !alerts.empty()) {
     message.append(" [");

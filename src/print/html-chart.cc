@@ -67,7 +67,8 @@ struct HtmlReport::Chart {
   FILETIME lo = 0, step = 0;
   int bins = 1;
   std::size_t files = 0;
-  ChartSeries all, flagged, journal, names;
+  ChartSeries all, flagged;
+  std::vector<ChartSeries> lines;  // of kChartLines
   std::uint64_t top = 1;
 
   // The last moment of the last bar; the last a calendar date is given
@@ -113,10 +114,11 @@ HtmlReport::Chart HtmlReport::MakeChart() const {
   c.bins = static_cast<int>((hi - c.lo) / c.step + 1);
   c.all = c.Count(created_);
   c.flagged = c.Count(flagged_created_);
-  c.journal = c.Count(journal_created_);
-  c.names = c.Count(name_created_);
-  for (int i = 0; i < c.bins; ++i)
-    c.top = std::max({c.top, c.all.bins[i], c.journal.bins[i], c.names.bins[i]});
+  for (const std::vector<FILETIME>& times : lines_) c.lines.push_back(c.Count(times));
+  for (int i = 0; i < c.bins; ++i) {
+    c.top = std::max(c.top, c.all.bins[i]);
+    for (const ChartSeries& s : c.lines) c.top = std::max(c.top, s.bins[i]);
+  }
   return c;
 }
 
@@ -129,13 +131,12 @@ void HtmlReport::AppendTimeline(std::string* out) const {
   const Chart c = MakeChart();
   const std::string first = AxisText(c.lo, c.step, form_, zone_);
   const std::string last = AxisText(c.hi(), c.step, form_, zone_);
-  const std::string what =
-      std::string("; hatched: the flagged files") +
-      (name_created_.empty() ? "" : "; blue line: the $FILE_NAME creation times") +
-      (journal_created_.empty() ? "" : "; dashed line: the journal's File create records") +
-      (stores_.empty() ? "" : "; dotted lines: the shadow copies, by number") + ". " +
-      std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
-      " later files are outside the chart" + Outside(c) + ".";
+  std::string what = "; hatched: the flagged files";
+  for (std::size_t i = 0; i < kChartLines.size(); ++i)
+    if (!lines_[i].empty()) what.append("; ").append(kChartLines[i].caption);
+  if (!stores_.empty()) what.append("; ").append(kChartStores.caption);
+  what += ". " + std::to_string(c.all.before) + " earlier and " + std::to_string(c.all.after) +
+          " later files are outside the chart" + Outside(c) + ".";
   out->append("<svg role=\"img\" aria-labelledby=\"chart-title chart-desc\" viewBox=\"0 0 " +
               std::to_string(kLeft + kWidth + 20) + " " + std::to_string(kTop + kHeight + 60) +
               "\" xmlns=\"http://www.w3.org/2000/svg\">\n<title id=\"chart-title\">Files by "
@@ -155,18 +156,19 @@ void HtmlReport::AppendTimeline(std::string* out) const {
   out->append(
       "<details><summary>The chart as a table</summary><table><thead><tr><th>From</th><th>"
       "Files</th><th>Flagged</th>");
-  if (!name_created_.empty()) out->append("<th>$FILE_NAME</th>");
-  if (!journal_created_.empty()) out->append("<th>Journal</th>");
+  for (std::size_t l = 0; l < kChartLines.size(); ++l)
+    if (!lines_[l].empty()) out->append("<th>").append(kChartLines[l].column).append("</th>");
   out->append("</tr></thead><tbody>\n");
   for (int i = 0; i < c.bins; ++i) {
-    if (c.all.bins[i] == 0 && c.names.bins[i] == 0 && c.journal.bins[i] == 0) continue;
+    bool empty = c.all.bins[i] == 0;
+    for (const ChartSeries& s : c.lines) empty = empty && s.bins[i] == 0;
+    if (empty) continue;
     out->append("<tr><td>" + AxisText(c.lo + i * c.step, c.step, form_, zone_) +
                 "</td><td class=\"n\">" + std::to_string(c.all.bins[i]) + "</td><td class=\"n\">" +
                 std::to_string(c.flagged.bins[i]) + "</td>");
-    if (!name_created_.empty())
-      out->append("<td class=\"n\">" + std::to_string(c.names.bins[i]) + "</td>");
-    if (!journal_created_.empty())
-      out->append("<td class=\"n\">" + std::to_string(c.journal.bins[i]) + "</td>");
+    for (std::size_t l = 0; l < kChartLines.size(); ++l)
+      if (!lines_[l].empty())
+        out->append("<td class=\"n\">" + std::to_string(c.lines[l].bins[i]) + "</td>");
     out->append("</tr>\n");
   }
   out->append("</tbody></table></details></section>\n");
@@ -181,12 +183,11 @@ std::string HtmlReport::Outside(const Chart& c) const {
     text += (text.empty() ? "; outside it too: " : ", ") + std::to_string(n) + " " +
             (n == 1 ? one : many);
   };
-  add(c.names.before + c.names.after, "$FILE_NAME creation time", "$FILE_NAME creation times");
-  add(c.journal.before + c.journal.after, "journal File create record",
-      "journal File create records");
+  for (std::size_t l = 0; l < kChartLines.size(); ++l)
+    add(c.lines[l].before + c.lines[l].after, kChartLines[l].one, kChartLines[l].many);
   std::uint64_t stores = 0;
   for (const auto& [store, made] : stores_) stores += made < c.lo || made > c.hi() ? 1 : 0;
-  add(stores, "shadow copy", "shadow copies");
+  add(stores, kChartStores.one, kChartStores.many);
   return text;
 }
 
@@ -232,8 +233,8 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
       out->append(Num(kLeft + (i + 0.5) * bar) + "," + Num(c.Y(s.bins[i])) + " ");
     out->append("\"/>\n");
   };
-  if (!name_created_.empty()) line("fnline", c.names);
-  if (!journal_created_.empty()) line("usn", c.journal);
+  for (std::size_t l = 0; l < kChartLines.size(); ++l)
+    if (!lines_[l].empty()) line(kChartLines[l].css, c.lines[l]);
   // Each store's number on the first of two rows above the chart where it
   // clears the one before; where neither row has room, the line's title
   // alone names it.
@@ -243,7 +244,7 @@ void HtmlReport::AppendMarks(const Chart& c, std::string* out) const {
     const double x = c.X(made);
     out->append("<line class=\"store\" x1=\"" + Num(x) + "\" x2=\"" + Num(x) + "\" y1=\"" +
                 std::to_string(kTop - 10) + "\" y2=\"" + std::to_string(kTop + kHeight) +
-                "\"><title>shadow copy " + std::to_string(store) + ", " +
+                "\"><title>" + kChartStores.title + " " + std::to_string(store) + ", " +
                 AxisText(made, c.step, form_, zone_) + "</title></line>\n");
     const std::string label = std::to_string(store);
     for (int row = 0; row < 2; ++row) {
@@ -298,9 +299,10 @@ void HtmlReport::AppendLegend(std::string* out) const {
   out->append("<g class=\"legend\">\n");
   item(box("bar"), "files by $SI creation", 190);
   item(box("flag"), "flagged files", 130);
-  if (!name_created_.empty()) item(stroke("fnline"), "$FILE_NAME creation", 180);
-  if (!journal_created_.empty()) item(stroke("usn"), "journal: File create", 180);
-  if (!stores_.empty()) item(stroke("store"), "shadow copy", 130);
+  for (std::size_t l = 0; l < kChartLines.size(); ++l)
+    if (!lines_[l].empty())
+      item(stroke(kChartLines[l].css), kChartLines[l].legend, kChartLines[l].legend_width);
+  if (!stores_.empty()) item(stroke("store"), kChartStores.legend, kChartStores.legend_width);
   out->append("</g>\n");
 }
 

@@ -133,8 +133,7 @@ constexpr const char* kScript = R"(
 
 void HtmlReport::Add(const FileTimestampRecord& r) {
   for (const FileTimestampRecord& state : r.states)
-    stores_.emplace(static_cast<int>(state.facts.Get(Fact::kSnapshotStore)),
-                    state.facts.Get(Fact::kSnapshotCreated));
+    stores_.emplace(static_cast<int>(state.store()), state.store_made().raw);
   // A name found in an index's slack is no file of the volume.
   if (r.absent || r.slack) return;
   if (r.error != 0) {
@@ -145,8 +144,8 @@ void HtmlReport::Add(const FileTimestampRecord& r) {
   if (ShowsDeleted(r)) ++deleted_;
   ++types_[r.type];
   created_.push_back(r.crtime.raw);
-  if (r.facts.Has(Fact::kUsnCreated)) journal_created_.push_back(r.facts.Get(Fact::kUsnCreated));
-  if (r.facts.Has(Fact::kNameCreation)) name_created_.push_back(r.facts.Get(Fact::kNameCreation));
+  for (std::size_t i = 0; i < kChartLines.size(); ++i)
+    if (r.facts.Has(kChartLines[i].fact)) lines_[i].push_back(r.facts.Get(kChartLines[i].fact));
   for (std::size_t i = 0; i < kSigns.size(); ++i)
     if (r.signs.has(i)) ++signs_[i];
   ++findings_[static_cast<std::size_t>(FindingOf(r.signs, r.witnessed))];
@@ -172,9 +171,8 @@ void HtmlReport::Merge(const HtmlReport& part) {
   created_.insert(created_.end(), part.created_.begin(), part.created_.end());
   flagged_created_.insert(flagged_created_.end(), part.flagged_created_.begin(),
                           part.flagged_created_.end());
-  journal_created_.insert(journal_created_.end(), part.journal_created_.begin(),
-                          part.journal_created_.end());
-  name_created_.insert(name_created_.end(), part.name_created_.begin(), part.name_created_.end());
+  for (std::size_t i = 0; i < lines_.size(); ++i)
+    lines_[i].insert(lines_[i].end(), part.lines_[i].begin(), part.lines_[i].end());
   // The first kMaxRows flagged files of the whole run.
   const std::size_t room = kMaxRows - row_ends_.size();
   const std::size_t taken = std::min(room, part.row_ends_.size());
@@ -185,28 +183,6 @@ void HtmlReport::Merge(const HtmlReport& part) {
 }
 
 namespace {
-
-// What a sign weighs, side by side: the file's $SI time and the other
-// witness's where the sign sets one against another.
-struct Weighed {
-  std::string_view sign;
-  const char* si_label;
-  const RenderedTimestamp FileTimestampRecord::*si;
-  const char* other_label;
-  std::optional<Fact> other;  // none: the object ID's own time
-};
-constexpr Weighed kWeighed[] = {
-    {"SI<FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
-    {"SI>FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
-    {"SI-seconds", "$SI creation", &FileTimestampRecord::crtime, "$FN creation",
-     Fact::kNameCreation},
-    {"ctime<volume", "$SI change", &FileTimestampRecord::ctime, "$FN change", Fact::kNameChange},
-    {"OID<SI", "$SI creation", &FileTimestampRecord::crtime, "object ID made", std::nullopt},
-    {"SI<USN", "$SI creation", &FileTimestampRecord::crtime, "journal's File create",
-     Fact::kUsnCreated},
-    {"SI!=I30", "$SI creation", &FileTimestampRecord::crtime, "$I30 creation",
-     Fact::kIndexCreation},
-};
 
 // Each alert of `r`: its name, the two values it weighs (where it weighs
 // two), and what honest work also makes it fire.

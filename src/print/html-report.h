@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "print/schema.h"
 #include "probe/record.h"
 #include "time/timestamp.h"
 
@@ -92,9 +93,9 @@ class HtmlReport {
   std::array<std::uint64_t, kFindingBits> witnessed_{};  // files, by witness read
   std::vector<FILETIME> created_;                             // $SI creation of each file
   std::vector<FILETIME> flagged_created_;                     // of each flagged file
-  std::vector<FILETIME> journal_created_;                     // -U: the journal's File create times
-  std::vector<FILETIME> name_created_;                        // -n: each file's $FILE_NAME creation
-  std::map<int, FILETIME> stores_;     // -S: the shadow copies seen, when made
+  // The times of each of kChartLines, as read of the files.
+  std::vector<std::vector<FILETIME>> lines_ = std::vector<std::vector<FILETIME>>(kChartLines.size());
+  std::map<int, FILETIME> stores_;     // the stores seen (-S), when made
   std::string rows_;                   // the table's rows, up to kMaxRows
   std::vector<std::size_t> row_ends_;  // where each row ends in rows_
 };

@@ -135,14 +135,14 @@ void AppendTimeOrNull(bool known, const RenderedTimestamp& t, std::string* out) 
 }
 
 // "current", or the shadow copy's number and creation time.
-void AppendSnapshot(const FileTimestampRecord& r, std::string* out) {
-  if (!r.in_snapshot()) {
+void AppendStore(const FileTimestampRecord& r, std::string* out) {
+  if (!r.in_store()) {
     out->append("current");
     return;
   }
-  AppendInt(static_cast<int>(r.facts.Get(Fact::kSnapshotStore)), out);
+  AppendInt(static_cast<int>(r.store()), out);
   out->append(" ");
-  AppendTime(r.Time(Fact::kSnapshotCreated), out);
+  AppendTime(r.store_made(), out);
 }
 
 // A column's value as the text layouts show it.
@@ -162,7 +162,7 @@ void AppendTextCell(const Column& c, const FileTimestampRecord& r, std::string* 
     case Cell::kAlerts:
     case Cell::kNotes:
     case Cell::kFinding: AppendSignText(c, r, out); break;
-    case Cell::kSnapshot: AppendSnapshot(r, out); break;
+    case Cell::kStore: AppendStore(r, out); break;
     case Cell::kEarlier: AppendEarlierText(c, r, "null", true, out); break;
   }
 }

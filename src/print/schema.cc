@@ -1,6 +1,6 @@
 #include "print/schema.h"
 
-#include "print/layout.h"
+#include "print/listings/listings.h"
 
 #include "probe/ntfs/usn-journal.h"
 #include "util/text.h"
@@ -42,7 +42,7 @@ const char* UsnEventDesc(std::uint32_t) { return kPlasoTimes[2]; }
 // The copy's number and time are one field in the text layouts and CSV's
 // two columns, an object in JSON.
 constexpr Column kSnapshotColumns[] = {
-    {Cell::kSnapshot, Fact::kSnapshotStore, "  snap: ", "snapshot", "snapshot,snapshot_created",
+    {Cell::kStore, Fact::kSnapshotStore, "  snap: ", "snapshot", "snapshot,snapshot_created",
      nullptr},
     {Cell::kCount, Fact::kSnapshotStore, nullptr, nullptr, nullptr, "store", true, "snapshot"},
     {Cell::kTime, Fact::kSnapshotCreated, nullptr, nullptr, nullptr, "created", true},
@@ -129,7 +129,43 @@ const std::array<FieldGroup, kWitnessCount> kFieldGroups = {{
     {Witness::kReference, kReferenceColumns},
 }};
 
+namespace {
+
+constexpr Weighed kWeighedTable[] = {
+    {"SI<FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
+    {"SI>FN", "$SI creation", &FileTimestampRecord::crtime, "$FN creation", Fact::kNameCreation},
+    {"SI-seconds", "$SI creation", &FileTimestampRecord::crtime, "$FN creation",
+     Fact::kNameCreation},
+    {"ctime<volume", "$SI change", &FileTimestampRecord::ctime, "$FN change", Fact::kNameChange},
+    {"OID<SI", "$SI creation", &FileTimestampRecord::crtime, "object ID made", std::nullopt},
+    {"SI<USN", "$SI creation", &FileTimestampRecord::crtime, "journal's File create",
+     Fact::kUsnCreated},
+    {"SI!=I30", "$SI creation", &FileTimestampRecord::crtime, "$I30 creation",
+     Fact::kIndexCreation},
+};
+
+constexpr ChartLine kChartLineTable[] = {
+    {Fact::kNameCreation, "fnline", "$FILE_NAME", "blue line: the $FILE_NAME creation times",
+     "$FILE_NAME creation time", "$FILE_NAME creation times", "$FILE_NAME creation", 180},
+    {Fact::kUsnCreated, "usn", "Journal", "dashed line: the journal's File create records",
+     "journal File create record", "journal File create records", "journal: File create", 180},
+};
+
+}  // namespace
+
+constinit const std::span<const Weighed> kWeighed = kWeighedTable;
+constinit const std::span<const ChartLine> kChartLines = kChartLineTable;
+const ChartStores kChartStores = {"shadow copy",   "dotted lines: the shadow copies, by number",
+                                  "shadow copy",   "shadow copies",
+                                  "shadow copy",   130};
+
 bool ListsDeleted(RecordFields fields) { return fields.has(Witness::kState); }
+
+std::string StoreText(const FileTimestampRecord& r, StoreTextForm form) {
+  if (!r.in_store()) return {};
+  const std::string n = std::to_string(r.store());
+  return form == StoreTextForm::kBody ? " (snapshot " + n + ")" : " in shadow copy " + n;
+}
 
 EventKind EventKindOf(const FileTimestampRecord& r, std::string_view source) {
   if (source == "SI")

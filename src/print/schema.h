@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,7 +28,7 @@ enum class Cell : std::uint8_t {
   kAlerts,    // the signs of forgery that fired
   kNotes,     // the notes of provenance or clock that fired
   kFinding,   // what the signs come to, and the witnesses that hold the file
-  kSnapshot,  // "current", or the shadow copy's number and when it was made
+  kStore,     // "current", or the shadow copy's number and when it was made
   kEarlier,   // the group's events: earlier times of the record, as raw FILETIMEs
 };
 
@@ -125,6 +126,49 @@ const FieldGroup& GroupOf(Witness w);
 // one it shows as deleted.
 bool ListsDeleted(RecordFields fields);
 inline bool ShowsDeleted(const FileTimestampRecord& r) { return ListsDeleted(r.fields) && r.deleted; }
+
+// What a sign weighs, side by side on the page: the file's $SI time and the
+// other witness's where the sign sets one against another.
+struct Weighed {
+  std::string_view sign;
+  const char* si_label;
+  const RenderedTimestamp FileTimestampRecord::*si;
+  const char* other_label;
+  std::optional<Fact> other;  // none: the object ID's own time
+};
+extern const std::span<const Weighed> kWeighed;
+
+// A witness's creation times drawn on the page's chart beside the files'
+// own: a line of counts a bar, a column of the chart's table, its words in
+// the caption and its mark in the legend.
+struct ChartLine {
+  Fact fact;
+  const char* css;      // the line's class
+  const char* column;   // its column in the chart's table
+  const char* caption;  // "blue line: the $FILE_NAME creation times"
+  const char* one;      // what one time outside the chart is called
+  const char* many;
+  const char* legend;
+  int legend_width;
+};
+extern const std::span<const ChartLine> kChartLines;
+// The copies a witness keeps a state in, marked on the chart where each was
+// made.
+struct ChartStores {
+  const char* title;    // "shadow copy": each mark's title, before its number
+  const char* caption;  // "dotted lines: the shadow copies, by number"
+  const char* one;
+  const char* many;
+  const char* legend;
+  int legend_width;
+};
+extern const ChartStores kChartStores;
+
+// What a state in a shadow copy adds to its record's name on a timeline:
+// " (snapshot N)" in the body file, " in shadow copy N" in an event's
+// message; nothing for the current state.
+enum class StoreTextForm { kBody, kEvent };
+std::string StoreText(const FileTimestampRecord& r, StoreTextForm form);
 
 // What an event is, in the terms plaso's events use, so that analyzers
 // written for them (those that pair a file's $SI and $FN events by its file

@@ -86,7 +86,10 @@ struct FileTimestampRecord {
 
   // With -S: the states of the path in each shadow copy, oldest first,
   // printed after this record. A state's copy is among its facts.
-  bool in_snapshot() const { return facts.Has(Fact::kSnapshotStore); }
+  bool in_store() const { return facts.Has(Fact::kSnapshotStore); }
+  // On a state in a copy: the copy's number, and when it was made.
+  std::uint64_t store() const { return facts.Get(Fact::kSnapshotStore); }
+  const RenderedTimestamp& store_made() const { return Time(Fact::kSnapshotCreated); }
   // The path names nothing on the volume now: the record itself is not
   // printed, only its states in the copies.
   bool absent = false;

@@ -6,6 +6,7 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/ntfs/logfile-files.h"
 

@@ -7,6 +7,7 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
+#include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/usn-journal.h"
