@@ -238,7 +238,8 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
 int CheckWitnesses(const RunOptions& options, Output& err) {
   if (options.reads_image()) return kStatusOk;
   auto alone = [&](const WitnessDescriptor& w) {
-    return options.listed == w.witness && !options.apart[static_cast<std::size_t>(w.witness)].empty();
+    return options.listed == w.witness &&
+           !options.apart[static_cast<std::size_t>(w.witness)].empty();
   };
   const WitnessDescriptor* refused = nullptr;
   for (const WitnessDescriptor& w : kWitnesses)

@@ -91,13 +91,12 @@ int ListWitness(Witness witness, Context& context) {
   std::string text;
   std::uint64_t left_out = 0;  // records the form has no place for
   Evidence* evidence = context.platform->VolumeEvidence();
-  bool found = evidence != nullptr &&
-               evidence->ForEachListed(witness, [&](const ListedRecord& record) {
-                 text.clear();
-                 if (!listing.print(record, form, options.time_form(), *context.platform, &text))
-                   ++left_out;
-                 context.out.Write(text);
-               });
+  bool found =
+      evidence != nullptr && evidence->ForEachListed(witness, [&](const ListedRecord& record) {
+        text.clear();
+        if (!listing.print(record, form, options.time_form(), *context.platform, &text)) ++left_out;
+        context.out.Write(text);
+      });
   context.progress.Finish();
   if (left_out != 0 && listing.left_out != nullptr) context.err.Write(listing.left_out(left_out));
   if (std::string lost = LossReport(context); !lost.empty()) context.err.Write(lost);

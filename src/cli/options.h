@@ -17,11 +17,11 @@ namespace qst {
 enum class MachineForm { kNone, kJson, kRfc4180Csv, kBodyfile, kEvents };
 
 struct RunOptions {
-  bool rows = false;      // -e: the CSV-like row layout
-  bool iso = false;       // -i
-  bool list = false;      // -l
+  bool rows = false;       // -e: the CSV-like row layout
+  bool iso = false;        // -i
+  bool list = false;       // -l
   bool recursive = false;  // -r
-  bool utc = false;       // -u
+  bool utc = false;        // -u
   // The witnesses asked for, by their options (kWitnesses), what each was
   // given from outside the image ("--NAME=FILE"; empty: none), and the one
   // whose own records the run lists instead of files (its listing option,

@@ -87,14 +87,15 @@ class HtmlReport {
   TimeForm form_;
   const LocalTimeConverter& zone_;
   std::uint64_t files_ = 0, folders_ = 0, deleted_ = 0, errors_ = 0, flagged_ = 0;
-  std::map<std::string, std::uint64_t> types_;                // verdict: files
-  std::array<std::uint64_t, kMaxSigns> signs_{};              // files, by sign
-  std::array<std::uint64_t, 4> findings_{};                   // files, by Finding
+  std::map<std::string, std::uint64_t> types_;           // verdict: files
+  std::array<std::uint64_t, kMaxSigns> signs_{};         // files, by sign
+  std::array<std::uint64_t, 4> findings_{};              // files, by Finding
   std::array<std::uint64_t, kFindingBits> witnessed_{};  // files, by witness read
-  std::vector<FILETIME> created_;                             // $SI creation of each file
-  std::vector<FILETIME> flagged_created_;                     // of each flagged file
+  std::vector<FILETIME> created_;                        // $SI creation of each file
+  std::vector<FILETIME> flagged_created_;                // of each flagged file
   // The times of each of kChartLines, as read of the files.
-  std::vector<std::vector<FILETIME>> lines_ = std::vector<std::vector<FILETIME>>(kChartLines.size());
+  std::vector<std::vector<FILETIME>> lines_ =
+      std::vector<std::vector<FILETIME>>(kChartLines.size());
   std::map<int, FILETIME> stores_;     // the stores seen (-S), when made
   std::string rows_;                   // the table's rows, up to kMaxRows
   std::vector<std::size_t> row_ends_;  // where each row ends in rows_

@@ -52,7 +52,6 @@ extern const Layout kEventsLayout;
 // and a '<' that would read as a code as "<3C>": PathFromText reads it back.
 void AppendTextName(std::string_view name, std::string* out, bool row = false, bool volume = false);
 
-
 // Appends "\n<path>, CODE=<code>:<text>" for a path the system refused;
 // `text`, the system's message, ends in a line break of its own.
 // `row`: in the row layout, whose rows the line stands among.

@@ -1,7 +1,6 @@
 #include "print/schema.h"
 
 #include "print/listings/listings.h"
-
 #include "probe/ntfs/usn-journal.h"
 #include "util/text.h"
 
@@ -155,9 +154,9 @@ constexpr ChartLine kChartLineTable[] = {
 
 constinit const std::span<const Weighed> kWeighed = kWeighedTable;
 constinit const std::span<const ChartLine> kChartLines = kChartLineTable;
-const ChartStores kChartStores = {"shadow copy",   "dotted lines: the shadow copies, by number",
-                                  "shadow copy",   "shadow copies",
-                                  "shadow copy",   130};
+const ChartStores kChartStores = {"shadow copy", "dotted lines: the shadow copies, by number",
+                                  "shadow copy", "shadow copies",
+                                  "shadow copy", 130};
 
 bool ListsDeleted(RecordFields fields) { return fields.has(Witness::kState); }
 

@@ -20,16 +20,16 @@ namespace qst {
 
 // What a column holds, and so how each form writes it.
 enum class Cell : std::uint8_t {
-  kTime,      // a time fact; null when not read
-  kCount,     // a count fact; null when not read
-  kFlag,      // a flag fact, "yes" or "no"; null when not read
-  kVerdict,   // the origin verdict of four time facts, from `fact` on
-  kState,     // "deleted", "in use", or "slack" for an index entry no longer in use
-  kAlerts,    // the signs of forgery that fired
-  kNotes,     // the notes of provenance or clock that fired
-  kFinding,   // what the signs come to, and the witnesses that hold the file
-  kStore,     // "current", or the shadow copy's number and when it was made
-  kEarlier,   // the group's events: earlier times of the record, as raw FILETIMEs
+  kTime,     // a time fact; null when not read
+  kCount,    // a count fact; null when not read
+  kFlag,     // a flag fact, "yes" or "no"; null when not read
+  kVerdict,  // the origin verdict of four time facts, from `fact` on
+  kState,    // "deleted", "in use", or "slack" for an index entry no longer in use
+  kAlerts,   // the signs of forgery that fired
+  kNotes,    // the notes of provenance or clock that fired
+  kFinding,  // what the signs come to, and the witnesses that hold the file
+  kStore,    // "current", or the shadow copy's number and when it was made
+  kEarlier,  // the group's events: earlier times of the record, as raw FILETIMEs
 };
 
 struct Column {
@@ -125,7 +125,9 @@ const FieldGroup& GroupOf(Witness w);
 // Whether a run showing `fields` lists deleted files, and whether `r` is
 // one it shows as deleted.
 bool ListsDeleted(RecordFields fields);
-inline bool ShowsDeleted(const FileTimestampRecord& r) { return ListsDeleted(r.fields) && r.deleted; }
+inline bool ShowsDeleted(const FileTimestampRecord& r) {
+  return ListsDeleted(r.fields) && r.deleted;
+}
 
 // What a sign weighs, side by side on the page: the file's $SI time and the
 // other witness's where the sign sets one against another.

@@ -99,7 +99,7 @@ struct ImageSelection {
   // The witness whose own records are listed, record by record, not joined.
   std::optional<Witness> listed;
   bool events = false;  // each file keeps the moments its witnesses hold (a timeline)
-  int threads = 0;             // threads to read with (-j); 0: as the machine has
+  int threads = 0;      // threads to read with (-j); 0: as the machine has
   // FAT's local times: the zone they were written in, in minutes east of
   // UTC; the host's zone when not given.
   std::optional<int> fat_zone;

@@ -27,9 +27,7 @@ class JournalPlatform : public Platform, public Evidence {
     if (log_) {
       return ListLogFile(
           nullptr, file_.get(),
-          [&](const LogRecord& r, std::uint64_t target) {
-            visit(ListedRecord::Log(r, target));
-          },
+          [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
           &scan_);
     }
     bool read = true;

@@ -48,9 +48,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
 
   bool ForEachJournalRecord(const ListingVisitor& visit) {
     JournalPaths paths(*volume_);
-    auto with_path = [&](const UsnRecord& r) {
-      visit(ListedRecord::Journal(r, paths.Of(r)));
-    };
+    auto with_path = [&](const UsnRecord& r) { visit(ListedRecord::Journal(r, paths.Of(r))); };
     listed_ = true;
     if (journal_file_ != nullptr) {
       bool read = true;
@@ -67,9 +65,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
     log_.read = true;
     log_.found = ListLogFile(
         volume_.get(), log_.file.get(),
-        [&](const LogRecord& r, std::uint64_t target) {
-          visit(ListedRecord::Log(r, target));
-        },
+        [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
         &log_.scan);
     return log_.found;
   }

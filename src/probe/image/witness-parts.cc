@@ -100,8 +100,7 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
     index->Seal();
   else
     index.reset();
-  *part = std::make_unique<LogPart>(std::move(index), scan,
-                                    file != nullptr ? log : selection.path);
+  *part = std::make_unique<LogPart>(std::move(index), scan, file != nullptr ? log : selection.path);
   return true;
 }
 
