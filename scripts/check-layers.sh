@@ -2,11 +2,13 @@
 # Fails when an include runs against the layers: util/ uses nothing of ours,
 # time/ and objectid/ use util/ and themselves, probe/ uses those and
 # itself, print/ uses those and itself, cli/ may use all. Inside probe/: its
-# platform-free core (the files directly in it, and ntfs/) never includes a
-# platform's folder (posix/, win32/, image/), and ntfs/ includes only its
-# own files, the volume reader, le.h, the witnesses' facts (witness.h),
-# util/, time/ and objectid/; fat/ only its own, the volume reader, le.h,
-# the upper-case table, util/ and time/.
+# platform-free core (the files directly in it, ntfs/, fat/ and the
+# witnesses' folders) never includes a platform's folder (posix/, win32/,
+# image/); ntfs/ includes only its own files, the volume reader, le.h, the
+# witnesses' facts (witness.h), util/, time/ and objectid/ (never a
+# witness's folder: the file system's reader holds only the file system);
+# fat/ only its own, the volume reader, le.h, the upper-case table, util/
+# and time/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,7 +39,17 @@ while IFS= read -r hit; do
   echo "layers: the platform-free probe core includes a platform's folder: $hit" >&2
   status=1
 done < <(grep -nE '^#include "probe/(posix|win32|image)/' src/probe/*.h src/probe/*.cc \
-  src/probe/ntfs/* src/probe/fat/* || true)
+  src/probe/ntfs/* src/probe/fat/* src/probe/witnesses/*.* src/probe/witnesses/*/* || true)
+# Each witness keeps to its own folder: a witness's files include no other
+# witness's (the registry of parts, witnesses/parts.cc, names them all).
+for room in src/probe/witnesses/*/; do
+  own=$(basename "$room")
+  while IFS= read -r hit; do
+    echo "layers: the witness in $room reaches into another's folder: $hit" >&2
+    status=1
+  done < <(grep -nE '^#include "probe/witnesses/[^/"]+/' "$room"* |
+    grep -vE "#include \"probe/witnesses/$own/" || true)
+done
 while IFS= read -r hit; do
   echo "layers: ntfs/ reaches outside its own files: $hit" >&2
   status=1

@@ -11,7 +11,7 @@
 
 #include "print/layout.h"
 #include "print/listings/listings.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/record.h"
 
 namespace qst::testing {

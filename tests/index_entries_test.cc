@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/ntfs/index-entries.h"
+#include "probe/witnesses/index-entries/index-entries.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 #include "test_env.h"

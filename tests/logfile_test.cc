@@ -2,7 +2,7 @@
 // fixups, records over pages, the wrap, damage), the join of its records to
 // files and the sign of a time moved back, and the real Windows 7 log of
 // the evidence volume through the binary.
-#include "probe/ntfs/logfile.h"
+#include "probe/witnesses/logfile/logfile.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/ntfs/logfile-files.h"
+#include "probe/witnesses/logfile/logfile-files.h"
 #include "run_binary.h"
 #include "test_env.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
-#include "probe/ntfs/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 #include "test_env.h"

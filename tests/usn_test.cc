@@ -16,7 +16,8 @@
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/ntfs/run-list.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-part.h"
+#include "probe/witnesses/usn/usn-journal.h"
 #include "run_binary.h"
 #include "scratch_ntfs.h"
 #include "test_env.h"
@@ -350,7 +351,8 @@ TEST(UsnJournal, FilesAreJoinedOnTheirReference) {
   std::string error;
   ASSERT_TRUE(NtfsVolume::Open(reader, {}, &volume, &error)) << error;
   UsnJournalIndex index;
-  ASSERT_TRUE(volume->ReadUsnJournal(&index));
+  ASSERT_TRUE(ReadVolumeJournal(
+      *volume, [&](const UsnRecord& r) { index.Add(r); }, &index.damaged, &index.unreadable));
   EXPECT_EQ(index.records(), 8u);
   EXPECT_EQ(index.damaged, 0u);
   const UsnJournalIndex::File* touched = index.Find(18, 2);

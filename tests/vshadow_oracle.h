@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "probe/image/shadow-stores.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
 
 namespace qst {
 

@@ -1,7 +1,7 @@
 #include "print/schema.h"
 
 #include "print/listings/listings.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-journal.h"
 #include "util/text.h"
 
 namespace qst {

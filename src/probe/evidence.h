@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/ntfs/logfile-record.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/logfile/logfile-record.h"
+#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/platform.h"
 #include "probe/witness.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "probe/ntfs/index-entries.h"
+#include "probe/witnesses/index-entries/index-entries.h"
 #include "probe/ntfs/mft-record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

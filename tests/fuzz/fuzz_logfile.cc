@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "probe/ntfs/logfile-files.h"
-#include "probe/ntfs/logfile.h"
+#include "probe/witnesses/logfile/logfile-files.h"
+#include "probe/witnesses/logfile/logfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qst::LogFileIndex index;

@@ -10,7 +10,7 @@
 
 #include "probe/memory-reader.h"
 #include "probe/ntfs/run-list.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
-#include "probe/ntfs/logfile-files.h"
+#include "probe/witnesses/index-entries/index-part.h"
+#include "probe/witnesses/logfile/logfile-files.h"
+#include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
 
@@ -28,6 +30,7 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     return;
   std::vector<std::uint64_t> folders = {NtfsVolume::kRootRecord};
   std::set<std::uint64_t> seen = {NtfsVolume::kRootRecord};
+  IndexBlockOwners owners;
   std::size_t budget = 1u << 16;
   NtfsVolume::NameBuffer buffer;
   while (!folders.empty() && budget > 0) {
@@ -53,7 +56,7 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
       folders.push_back(NtfsVolume::kOrphanFolder);
     // Its index entries, live and carved from slack, each joined back.
     FolderIndex index;
-    volume->ReadFolderIndex(folder, true, &index);
+    ReadFolderIndex(*volume, folder, true, &owners, &index);
     for (std::size_t i = 0; i < index.live_count(); ++i) {
       const FolderEntry e = index.Live(i);
       Facts facts;
@@ -66,7 +69,8 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
   // Its transaction log, its records joined as a run joins them.
   LogFileIndex log;
   LogFileScan scan;
-  if (volume->ReadLogFile(
+  if (ReadVolumeLog(
+          *volume,
           [&](const LogRecord& r) {
             log.Add(r, LogTargetRecord(r, volume->ClusterSize(), volume->MftRecordSize()));
           },

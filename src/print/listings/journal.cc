@@ -10,7 +10,7 @@
 #include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/ntfs/mft-record.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/utf16.h"
 
 namespace qst {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "print/schema.h"
-#include "probe/ntfs/logfile-record.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/logfile/logfile-record.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst {
 

@@ -8,7 +8,7 @@
 #include "print/layout.h"
 #include "print/listings/listings.h"
 #include "print/schema.h"
-#include "probe/ntfs/logfile-files.h"
+#include "probe/witnesses/logfile/logfile-files.h"
 
 namespace qst {
 namespace {

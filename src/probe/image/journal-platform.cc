@@ -5,8 +5,9 @@
 #include <string>
 
 #include "probe/image/volume-platform.h"
-#include "probe/image/witness-parts.h"
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/logfile/logfile-part.h"
+#include "probe/witnesses/usn/usn-part.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst {
 namespace {

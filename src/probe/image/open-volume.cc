@@ -11,8 +11,10 @@
 #include "probe/file-systems.h"
 #include "probe/image/fat-platform.h"
 #include "probe/image/raw-reader.h"
-#include "probe/image/shadow-storage.h"
-#include "probe/image/shadow-stores.h"
+#include "probe/witnesses/snapshots/shadow-storage.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
+#include "probe/witnesses/usn/usn-part.h"
+#include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
 #include "util/text.h"
@@ -144,12 +146,12 @@ bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform
   if (selection.lists(Witness::kLog)) {
     witnesses->log.listed = true;
     witnesses->log.name = log.empty() ? selection.path : log;
-    return log.empty() || OpenLogFile(log, host, &witnesses->log.file, message);
+    return log.empty() || OpenLogFile(log, OpenRawFile, host, &witnesses->log.file, message);
   }
   if (!selection.lists(Witness::kUsn))
-    return OpenWitnessParts({selection, volume, host}, &witnesses->parts, message);
+    return OpenWitnessParts({selection, volume, host, OpenRawFile}, &witnesses->parts, message);
   const std::string& journal = selection.apart_of(Witness::kUsn);
-  return journal.empty() || OpenJournalStream(journal, host, &witnesses->journal_file, message);
+  return journal.empty() || OpenJournalStream(journal, OpenRawFile, host, &witnesses->journal_file, message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".
@@ -355,12 +357,12 @@ bool OpenJournalFile(const ImageSelection& selection, Platform& host,
   std::unique_ptr<VolumeReader> file;
   if (selection.lists(Witness::kLog)) {
     const std::string& log = selection.apart_of(Witness::kLog);
-    if (!OpenLogFile(log, host, &file, message)) return false;
+    if (!OpenLogFile(log, OpenRawFile, host, &file, message)) return false;
     *platform = MakeJournalPlatform(std::move(file), log, true, host);
     return true;
   }
   const std::string& journal = selection.apart_of(Witness::kUsn);
-  if (!OpenJournalStream(journal, host, &file, message)) return false;
+  if (!OpenJournalStream(journal, OpenRawFile, host, &file, message)) return false;
   *platform = MakeJournalPlatform(std::move(file), journal, false, host);
   return true;
 }

@@ -11,6 +11,7 @@
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
+#include "probe/witnesses/usn/usn-part.h"
 
 namespace qst {
 namespace {
@@ -56,7 +57,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
       listed_unreadable_ = !read;
       return true;
     }
-    listed_found_ = volume_->ForEachUsnRecord(with_path, &listed_damage_, &listed_unreadable_);
+    listed_found_ = ReadVolumeJournal(*volume_, with_path, &listed_damage_, &listed_unreadable_);
     return listed_found_;
   }
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "probe/image/windows-platform.h"
-#include "probe/image/witness-parts.h"
+#include "probe/witnesses/logfile/logfile-part.h"
+#include "probe/witnesses/parts.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
 

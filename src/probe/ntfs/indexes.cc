@@ -5,7 +5,6 @@
 
 #include "probe/le.h"
 #include "probe/ntfs/attribute.h"
-#include "probe/ntfs/index-entries.h"
 #include "probe/ntfs/index.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/ntfs/ntfs-volume.h"
@@ -89,105 +88,25 @@ void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& 
       seen);
 }
 
-namespace {
-
-// The entries of one folder's index as its nodes are read, and the folder
-// the entries of the node read last name (IndexBlockOwners::kNobody for
-// none, kSeveral for more than one). Only the folder's own entries are
-// taken: an entry naming another folder in its key is no entry of this one.
-class FolderEntryTaker {
- public:
-  FolderEntryTaker(std::uint64_t folder, std::uint64_t records, FolderIndex* index)
-      : folder_(folder), records_(records), index_(index) {}
-
-  void StartNode() { owner_ = IndexBlockOwners::kNobody; }
-  std::uint64_t owner() const { return owner_; }
-
-  void Live(const std::uint8_t* e, std::uint16_t length) {
-    FileNameEntry entry;
-    if (!DecodeFileNameEntry(e, length, &entry)) {
-      ++index_->undecoded;
-      return;
-    }
-    Own(RecordNumber(entry.key.parent));
-    if (RecordNumber(entry.key.parent) == folder_)
-      index_->AddLive(entry);
-    else
-      ++index_->foreign;
-  }
-  void Carve(std::span<const std::uint8_t> bytes) {
-    found_.clear();
-    CarveFolderEntries(bytes.data(), bytes.size(), kAnyFolder, &found_, records_);
-    for (FolderEntry& e : found_) {
-      Own(e.parent);
-      if (e.parent == folder_) carved_.push_back(std::move(e));
-    }
-  }
-  void Finish() {
-    index_->Seal();
-    index_->AddSlack(std::move(carved_));
-  }
-
- private:
-  void Own(std::uint64_t parent) {
-    owner_ = owner_ == IndexBlockOwners::kNobody || owner_ == parent ? parent
-                                                                     : IndexBlockOwners::kSeveral;
-  }
-
-  std::uint64_t folder_, records_;
-  FolderIndex* index_;
-  std::uint64_t owner_ = IndexBlockOwners::kNobody;
-  std::vector<FolderEntry> carved_, found_;
-};
-
-}  // namespace
-
-void NtfsVolume::ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const {
+bool NtfsVolume::ForEachIndexNode(std::uint64_t record, std::u16string_view name, bool free_too,
+                                  const IndexNodes& nodes, bool* incomplete) const {
   auto lock = mft_.ReadsFromThreads();
   std::vector<std::uint8_t> raw;
-  if (!mft_.ReadRecord(folder, &raw)) {
-    ++index->damaged;
-    return;
-  }
-  const IndexAttributes a = ReadIndexAttributes(folder, raw, u"$I30");
-  if (a.incomplete) ++index->damaged;
-  FolderEntryTaker taker(folder, mft_.record_limit(), index);
-  auto live = [&](const std::uint8_t* e, std::uint16_t length) { taker.Live(e, length); };
-  if (a.has_root && !ForEachRootEntry(a.root, live)) ++index->damaged;
-  if (slack) {
-    if (a.has_root) taker.Carve(RootSlack(a.root));
-    // An index root that grew into blocks, or names removed from a small
-    // one, may remain past the record's bytes in use.
-    const std::size_t in_use = LoadLe32(raw.data() + mft_record::kBytesInUse);
-    if (in_use < raw.size()) taker.Carve(std::span<const std::uint8_t>(raw).subspan(in_use));
-  }
+  if (!mft_.ReadRecord(record, &raw)) return false;
+  const IndexAttributes a = ReadIndexAttributes(record, raw, name);
+  if (a.incomplete) *incomplete = true;
+  // An index root that grew into blocks, or names removed from a small
+  // one, may remain past the record's bytes in use.
+  const std::size_t in_use = LoadLe32(raw.data() + mft_record::kBytesInUse);
+  nodes.root(a.has_root ? &a.root : nullptr,
+             in_use < raw.size() ? std::span<const std::uint8_t>(raw).subspan(in_use)
+                                 : std::span<const std::uint8_t>());
   if (a.has_blocks) {
-    const std::uint32_t size = boot_.index_block_size;
     std::unordered_set<std::uint64_t> seen;
-    const bool live_folder = InUse(folder);
-    auto take = [&](std::uint64_t place) {
-      if (index_blocks_.Claim(place, folder, live_folder)) return true;
-      ++index->shared;
-      return false;
-    };
-    // Free blocks are read only for their slack.
-    ForEachIndexBlockWithFree(
-        reader_, a.runs, a.data_size, a.bitmap, size, &seen, slack, take,
-        [&](std::uint8_t* block, bool in_use, bool read, std::uint64_t place) {
-          // A free block may never have been written: no damage then.
-          if (!read || !FixUpBlock(block, size)) {
-            if (in_use) ++index->damaged;
-            return;
-          }
-          taker.StartNode();
-          if (in_use && !ForEachFixedBlockEntry(block, size, live)) ++index->damaged;
-          if (slack) taker.Carve(in_use ? BlockSlack(block, size) : BlockEntries(block, size));
-          // Whom the block serves, by what this run reads of it: its live
-          // entries, and its slack where slack is read.
-          if (place != kNoPlace) index_blocks_.Settle(place, taker.owner());
-        });
+    ForEachIndexBlockWithFree(reader_, a.runs, a.data_size, a.bitmap, boot_.index_block_size,
+                              &seen, free_too, nodes.take, nodes.block);
   }
-  taker.Finish();
+  return true;
 }
 
 }  // namespace qst

@@ -309,22 +309,13 @@ std::uint32_t NtfsVolume::AddName(std::uint64_t record, const FileNameValue& val
 }
 
 void NtfsVolume::ReadUpcase() {
-  std::vector<std::uint8_t> table;
-  if (ReadAttributeData(kUpcaseRecord, kAttrData, u"", &table, kUpcaseTableBytes))
-    upcase_unusable_ = !upcase_.Load(table);
-}
-
-bool NtfsVolume::ReadAttributeData(std::uint64_t record, std::uint32_t type,
-                                   std::u16string_view name, std::vector<std::uint8_t>* data,
-                                   std::size_t limit) {
-  std::vector<std::uint8_t> raw;
-  if (!mft_.ReadRecord(record, &raw)) return false;
-  AttributeWalker walker(raw.data(), mft_.record_size());
-  NtfsAttribute a;
-  while (walker.Next(&a))
-    if (a.type == type && a.name == name)
-      return ReadAttributeValue(reader_, mft_.geometry(), a, data, limit);
-  return false;
+  std::unique_ptr<VolumeReader> stream;
+  StreamLoss loss;
+  if (!OpenStream(kUpcaseRecord, kAttrData, u"", &stream, &loss) || loss.any() ||
+      loss.no_clusters || stream->Size() > kUpcaseTableBytes)
+    return;
+  std::vector<std::uint8_t> table(static_cast<std::size_t>(stream->Size()));
+  if (stream->ReadAll(0, table.data(), table.size())) upcase_unusable_ = !upcase_.Load(table);
 }
 
 void NtfsVolume::ReadObjectIdIndex() {

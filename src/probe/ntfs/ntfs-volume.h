@@ -33,13 +33,10 @@
 #include "probe/ntfs/attribute-values.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/damage.h"
-#include "probe/ntfs/index-entries.h"
 #include "probe/ntfs/index.h"
-#include "probe/ntfs/logfile.h"
 #include "probe/ntfs/mft.h"
 #include "probe/ntfs/name-store.h"
 #include "probe/ntfs/upcase.h"
-#include "probe/ntfs/usn-journal.h"
 #include "probe/volume-reader.h"
 
 namespace qst {
@@ -140,14 +137,27 @@ class NtfsVolume {
   // the root holds a real entry of that name, the first of "$Orphan-1",
   // "$Orphan-2", ... that it does not hold.
   std::u16string_view OrphanFolderName() const { return orphan_name_; }
-  // The entries of `folder`'s $I30 index, live and, with `slack`, carved
-  // from its slack and from the slack of its MFT record; blocks in use that
-  // cannot be read or fixed up are counted in `index->damaged`. Safe from
-  // several threads at once.
-  void ReadFolderIndex(std::uint64_t folder, bool slack, FolderIndex* index) const;
-  // Index blocks that the $I30 runs of more than one folder name, among
-  // those ReadFolderIndex met.
-  std::uint64_t SharedIndexBlocks() const { return index_blocks_.shared(); }
+  // The nodes of `record`'s index `name` as they lie on the volume, for a
+  // reader of their entries: `root` gets the index root's value (null where
+  // the record holds none that could be read) and the record's bytes past
+  // those in use; then each block of the allocation as
+  // ForEachIndexBlockWithFree gives it (the free ones too with `free_too`),
+  // `take` refusing one by its place on the volume. False when the record
+  // could not be read; `*incomplete` set where a piece of the allocation's
+  // runs could not be. Safe from several threads at once.
+  struct IndexNodes {
+    std::function<void(const std::vector<std::uint8_t>* root,
+                       std::span<const std::uint8_t> past_in_use)>
+        root;
+    IndexBlockFilter take;
+    IndexBlockVisitor block;
+  };
+  [[nodiscard]] bool ForEachIndexNode(std::uint64_t record, std::u16string_view name,
+                                      bool free_too, const IndexNodes& nodes,
+                                      bool* incomplete) const;
+  std::uint32_t IndexBlockSize() const { return boot_.index_block_size; }
+  // How many records the MFT can hold: a reference past it names none.
+  std::uint64_t RecordLimit() const { return mft_.record_limit(); }
   // The folder that lists a name, and its sequence number; kNone when it
   // lies beyond the records.
   std::uint64_t FolderOfName(std::uint32_t name) const { return names_[name].parent; }
@@ -185,17 +195,24 @@ class NtfsVolume {
   // The sequence number of a record read; 0 when it was not.
   std::uint16_t SequenceOf(std::uint64_t record) const;
 
-  // Reads the volume's change journal, $Extend\$UsnJrnl:$J, into `*index`;
-  // false when the volume has none.
-  bool ReadUsnJournal(UsnJournalIndex* index);
-  // The same, record by record in journal order; damaged stretches passed
-  // are added to `*damaged`, and `*unreadable` set where data was lost.
-  bool ForEachUsnRecord(const std::function<void(const UsnRecord&)>& visit, std::uint64_t* damaged,
-                        bool* unreadable);
-  // Reads the volume's transaction log, $LogFile (record 2), giving
-  // `visit` each record, oldest first; what the reader met in `*scan`.
-  // False when the volume has none to read (a bare MFT has no clusters).
-  bool ReadLogFile(const std::function<void(const LogRecord&)>& visit, LogFileScan* scan);
+  // What opening a stream met.
+  struct StreamLoss {
+    bool resident = false;     // its data lies in the record: the stream holds that
+    bool no_clusters = false;  // a bare MFT: the clusters its runs name are not there
+    bool undecoded = false;    // a piece's run list could not be read: left a hole
+    bool gap = false;          // a piece is missing: its stretch is a hole
+    bool overlap = false;      // pieces or runs overlap: the later ones are holes
+    bool unsized = false;      // the first piece, which tells the size, was lost
+    bool any() const { return undecoded || gap || overlap || unsized; }
+  };
+  // Opens the data of `record`'s attribute of `type` named `name` (empty
+  // for the unnamed one) as a reader of its own bytes, resident or not, in
+  // pieces across the extension records the record's attribute list names,
+  // its sparse runs holes (DataFrom, HoleFrom) that read as zeros. What was
+  // lost on the way is set in `*loss`. False when the record holds no such
+  // attribute. The stream reads through the volume: it lives no longer.
+  [[nodiscard]] bool OpenStream(std::uint64_t record, std::uint32_t type, std::u16string_view name,
+                                std::unique_ptr<VolumeReader>* stream, StreamLoss* loss) const;
   // The sizes a log record's target needs to name an MFT record; of a bare
   // MFT, the cluster size its own $DATA tells (0 where it tells none).
   std::uint32_t ClusterSize() const;
@@ -271,8 +288,6 @@ class NtfsVolume {
   };
   IndexAttributes ReadIndexAttributes(std::uint64_t record, const std::vector<std::uint8_t>& raw,
                                       std::u16string_view name) const;
-  bool ReadAttributeData(std::uint64_t record, std::uint32_t type, std::u16string_view name,
-                         std::vector<std::uint8_t>* data, std::size_t limit);
   void NoteLost(std::uint64_t record) { lost_.Note(record); }
 
   // A name to sort, with its first eight upper-cased units packed so that
@@ -315,7 +330,6 @@ class NtfsVolume {
   std::uint32_t BareClusterSize() const;
   std::uint32_t bare_cluster_ = 0;
   // The index blocks read for folders' entries, and whom each serves.
-  mutable IndexBlockOwners index_blocks_;
   bool lazy_ = false;
   bool object_id_index_whole_ = false;  // $ObjId:$O read whole
   FILETIME created_ = 0;

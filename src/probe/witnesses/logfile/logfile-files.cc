@@ -1,4 +1,4 @@
-#include "probe/ntfs/logfile-files.h"
+#include "probe/witnesses/logfile/logfile-files.h"
 
 #include <algorithm>
 #include <cstring>

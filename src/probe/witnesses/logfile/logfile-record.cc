@@ -1,4 +1,4 @@
-#include "probe/ntfs/logfile-record.h"
+#include "probe/witnesses/logfile/logfile-record.h"
 
 #include <array>
 #include <cstdio>

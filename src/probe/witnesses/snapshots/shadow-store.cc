@@ -1,4 +1,4 @@
-#include "probe/ntfs/shadow-store.h"
+#include "probe/witnesses/snapshots/shadow-store.h"
 
 #include <algorithm>
 #include <cstring>

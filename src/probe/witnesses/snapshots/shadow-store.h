@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "probe/ntfs/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
 #include "probe/volume-reader.h"
 
 namespace qst {

@@ -1,16 +1,17 @@
 // The witnesses a disk image's volume joins to each file it reports, beside
 // the file's own record. Each is a part: opened once with the volume (its
-// reader, under ntfs/, reads its structure whole), then asked, for each
-// file probed, to add what it holds of that file to the file's facts, and
-// at the end to say what of it could not be read. Platform-free.
+// reader, in the witness's own folder, reads its structure whole), then
+// asked, for each file probed, to add what it holds of that file to the
+// file's facts, and at the end to say what of it could not be read.
+// Platform-free.
 //
 // $FILE_NAME is no part: it lies in the file's own record, and is read with
 // it.
 //
-// Adding a witness: its reader under ntfs/ with a Join that fills facts,
-// its facts in probe/witness.h, its part and its line in kParts
-// (witness-parts.cc), its columns in print/schema.cc, its signs in
-// probe/signs.cc.
+// Adding a witness: a folder beside these with its reader and its part (a
+// Join that fills facts), its line in kParts (parts.cc), its descriptor
+// and facts in probe/witness.h, its columns in print/schema.cc, its signs
+// in probe/signs.cc.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "probe/evidence.h"
@@ -79,11 +79,18 @@ class WitnessPart {
 // listing; those above number the witness's part.
 inline constexpr int kItemBits = 24;
 
+// Opens a file the run names outside the image, for reading only, as
+// bytes from `offset` on: the image layer's own call. A platform call: 0,
+// or the system's error code.
+using FileOpener = int (*)(const std::string& path, std::uint64_t offset,
+                           std::unique_ptr<VolumeReader>* reader);
+
 // What a part is opened with.
 struct PartSource {
   const ImageSelection& selection;
   NtfsVolume& volume;
-  Platform& host;  // opens what the run names outside the image
+  Platform& host;        // tells the text of an error code
+  FileOpener open_file;  // opens what the run names outside the image
 };
 
 // Opens the part of each witness the run asks for that has one, in the
@@ -92,57 +99,5 @@ struct PartSource {
 // witness the volume lacks is no failure, its part says so at the end.
 bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
                       std::string* message);
-
-// Opens the $J stream that --usn-journal names, as a reader of its bytes.
-// Reads the log that --logfile-only lists: `file` where one was collected
-// apart, else the volume's own, giving `visit` each record with the MFT
-// record it changes (by the sizes the log's records state, else those of
-// `volume`; none without either); what the reader met in `*scan`. False
-// when there is no log to read. `volume` is null for a log listed alone.
-using LogTargetVisitor = std::function<void(const LogRecord& record, std::uint64_t target)>;
-bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const LogTargetVisitor& visit,
-                 LogFileScan* scan);
-
-// What --logfile-only lists, and what reading it met.
-struct LogListing {
-  bool listed = false;                 // the run lists the log
-  std::unique_ptr<VolumeReader> file;  // collected apart; null: the volume's own
-  std::string name;                    // what its damage is told of
-  bool read = false, found = false;
-  LogFileScan scan;
-};
-// The lines that say what of a log read (`found`: there was one to read)
-// was lost; empty when nothing.
-std::string DescribeLogRead(const std::string& name, bool found, const LogFileScan& scan);
-// Opens a $LogFile collected apart; false with `*message` when it cannot.
-bool OpenLogFile(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
-                 std::string* message);
-
-// The paths of journal records' files, where the volume still leads to
-// their folders: each folder's path is found once, however many records
-// name it (a folder in a cycle costs a walk of the records once, not once
-// a record).
-class JournalPaths {
- public:
-  explicit JournalPaths(const NtfsVolume& volume) : volume_(volume) {}
-  // The record's path, else empty: "C:\\" for the root (its own parent), a
-  // folder's ending in "\\" as in listings. Valid until the next call.
-  const std::string& Of(const UsnRecord& record);
-
- private:
-  const NtfsVolume& volume_;
-  // By the parent's reference: its path ("C:\\..."), or none.
-  std::unordered_map<std::uint64_t, std::optional<std::string>> folders_;
-  std::string path_;
-};
-
-bool OpenJournalStream(const std::string& path, Platform& host, std::unique_ptr<VolumeReader>* file,
-                       std::string* message);
-
-// The line that says the volume named `name` keeps no journal.
-std::string NoJournalLine(const std::string& name);
-// The line that tells what reading a journal named `name` stepped over;
-// empty when nothing.
-std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable);
 
 }  // namespace qst

@@ -1,4 +1,4 @@
-#include "probe/ntfs/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
 
 #include <algorithm>
 #include <cstring>

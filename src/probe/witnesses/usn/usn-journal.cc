@@ -1,4 +1,4 @@
-#include "probe/ntfs/usn-journal.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "probe/ntfs/index-entries.h"
+#include "probe/witnesses/index-entries/index-entries.h"
 
 #include <algorithm>
 #include <map>

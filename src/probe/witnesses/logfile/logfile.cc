@@ -1,4 +1,4 @@
-#include "probe/ntfs/logfile.h"
+#include "probe/witnesses/logfile/logfile.h"
 
 #include <algorithm>
 #include <bit>

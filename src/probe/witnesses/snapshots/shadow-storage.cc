@@ -1,12 +1,12 @@
-#include "probe/image/shadow-storage.h"
+#include "probe/witnesses/snapshots/shadow-storage.h"
 
 #include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
 
-#include "probe/ntfs/shadow-catalog.h"
-#include "probe/ntfs/shadow-store.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-store.h"
 
 namespace qst {
 namespace {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
-#include "probe/ntfs/logfile-record.h"
+#include "probe/witnesses/logfile/logfile-record.h"
 #include "probe/witness.h"
 
 namespace qst {

@@ -24,8 +24,8 @@
 #include <functional>
 #include <string>
 
-#include "probe/ntfs/logfile-record.h"
-#include "probe/ntfs/logfile-restart.h"
+#include "probe/witnesses/logfile/logfile-record.h"
+#include "probe/witnesses/logfile/logfile-restart.h"
 
 namespace qst {
 

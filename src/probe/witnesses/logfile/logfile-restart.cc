@@ -1,4 +1,4 @@
-#include "probe/ntfs/logfile-restart.h"
+#include "probe/witnesses/logfile/logfile-restart.h"
 
 #include <cstring>
 

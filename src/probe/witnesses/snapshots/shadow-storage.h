@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/image/shadow-stores.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
 
 namespace qst {
 

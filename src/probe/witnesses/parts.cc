@@ -1,0 +1,34 @@
+#include "probe/witnesses/parts.h"
+
+#include "probe/witnesses/index-entries/index-part.h"
+#include "probe/witnesses/logfile/logfile-part.h"
+#include "probe/witnesses/usn/usn-part.h"
+
+namespace qst {
+namespace {
+
+// Each witness read beside the volume, and how its part is opened.
+struct PartEntry {
+  Witness witness;
+  bool (*open)(const PartSource& source, std::unique_ptr<WitnessPart>* part, std::string* message);
+};
+constexpr PartEntry kParts[] = {
+    {Witness::kUsn, OpenJournalPart},
+    {Witness::kIndex, OpenIndexPart},
+    {Witness::kLog, OpenLogPart},
+};
+
+}  // namespace
+
+bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
+                      std::string* message) {
+  for (const PartEntry& entry : kParts) {
+    if (!source.selection.wants(entry.witness)) continue;
+    std::unique_ptr<WitnessPart> part;
+    if (!entry.open(source, &part, message)) return false;
+    parts->push_back(std::move(part));
+  }
+  return true;
+}
+
+}  // namespace qst

@@ -1,0 +1,119 @@
+#include "probe/witnesses/usn/usn-part.h"
+
+#include "probe/ntfs/attribute.h"
+#include "probe/ntfs/mft-record.h"
+#include "probe/utf16.h"
+#include "probe/witnesses/usn/usn-journal.h"
+#include "util/text.h"
+
+namespace qst {
+namespace {
+
+// The change journal: the volume's own $UsnJrnl:$J, or a stream collected
+// apart, read whole into an index by file reference.
+class JournalPart : public WitnessPart {
+ public:
+  JournalPart(std::unique_ptr<UsnJournalIndex> index, std::string image_name)
+      : index_(std::move(index)), image_name_(std::move(image_name)) {}
+
+  void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
+    if (index_ != nullptr) index_->Join(file.record, file.sequence, &info->facts, &info->events);
+  }
+
+  std::string LossReport() const override {
+    if (index_ == nullptr) return AbsenceReport();
+    return DescribeJournalDamage(image_name_, index_->damaged, index_->unreadable);
+  }
+  std::string AbsenceReport() const override {
+    return index_ == nullptr ? NoJournalLine(image_name_) : std::string();
+  }
+
+ private:
+  std::unique_ptr<UsnJournalIndex> index_;  // null: the volume has no journal
+  std::string image_name_;
+};
+
+}  // namespace
+
+bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
+                     std::string* message) {
+  const ImageSelection& selection = source.selection;
+  auto index = std::make_unique<UsnJournalIndex>(selection.events);
+  if (const std::string& journal = selection.apart_of(Witness::kUsn); !journal.empty()) {
+    std::unique_ptr<VolumeReader> file;
+    if (!OpenJournalStream(journal, source.open_file, source.host, &file, message)) return false;
+    bool read = true;
+    index->damaged = ReadUsnStream(
+        *file, [&](const UsnRecord& r) { index->Add(r); }, &read);
+    index->unreadable = !read;
+  } else if (!ReadVolumeJournal(
+                 source.volume, [&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
+                 &index->unreadable)) {
+    index.reset();
+  }
+  *part = std::make_unique<JournalPart>(std::move(index), selection.path);
+  return true;
+}
+
+
+bool ReadVolumeJournal(NtfsVolume& volume, const std::function<void(const UsnRecord&)>& visit,
+                       std::uint64_t* damaged, bool* unreadable) {
+  const std::uint64_t journal = volume.Lookup(NtfsVolume::kExtendRecord, u"$UsnJrnl");
+  if (journal == NtfsVolume::kNone || !volume.InUse(journal)) return false;
+  std::unique_ptr<VolumeReader> stream;
+  NtfsVolume::StreamLoss loss;
+  if (!volume.OpenStream(journal, kAttrData, u"$J", &stream, &loss)) return false;
+  if (loss.any()) *unreadable = true;
+  bool read = true;
+  *damaged += ReadUsnStream(*stream, visit, &read);
+  if (!read) *unreadable = true;
+  return true;
+}
+
+std::string NoJournalLine(const std::string& name) {
+  return "qst: " + name + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
+}
+
+const std::string& JournalPaths::Of(const UsnRecord& r) {
+  path_.clear();
+  if (r.major == 4) return path_;  // no name, no parent
+  if (RecordNumber(r.file) == NtfsVolume::kRootRecord) return path_ = "C:\\";
+  auto [it, fresh] = folders_.try_emplace(r.parent);
+  if (fresh) {
+    std::u16string folder;
+    if (volume_.FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), &folder))
+      it->second = "C:" + Wtf8FromUtf16(folder);
+  }
+  if (!it->second) return path_;
+  path_ = *it->second + "\\" + Wtf8FromUtf16(r.name);
+  if ((r.attributes & kFileAttributeDirectory) != 0) path_ += '\\';
+  return path_;
+}
+
+bool OpenJournalStream(const std::string& path, FileOpener open, Platform& host,
+                       std::unique_ptr<VolumeReader>* file, std::string* message) {
+  if (int error = open(path, 0, file)) {
+    *message = Format("qst: cannot open the USN journal %s: %s", path.c_str(),
+                      host.ErrorText(error).c_str());
+    if (message->empty() || message->back() != '\n') *message += '\n';
+    return false;
+  }
+  if (!LooksLikeUsnJournal(**file)) {
+    *message =
+        "qst: " + path + " is not a USN journal: the first MiB of its data holds no record\n";
+    return false;
+  }
+  return true;
+}
+
+std::string DescribeJournalDamage(const std::string& name, std::uint64_t damaged, bool unreadable) {
+  if (damaged == 0 && !unreadable) return {};
+  std::string line = "qst: " + name + ": USN journal ";
+  if (damaged != 0)
+    line += std::to_string(damaged) +
+            (damaged == 1 ? " damaged stretch skipped" : " damaged stretches skipped");
+  if (unreadable) line += std::string(damaged != 0 ? ", " : "") + "read in part";
+  return line + "\n";
+}
+
+}  // namespace qst
