@@ -321,7 +321,11 @@ TEST(FatBootSector, TheKindIsWhatWindowsReads) {
   for (const auto& c : cases) {
     FatGeometry g;
     std::string error;
-    ASSERT_TRUE(ParseFatBootSector(c.sector.data(), &g, &error)) << c.what << ": " << error;
+    ASSERT_EQ(c.sector.size(), kFatBootSectorSize) << c.what;
+    ASSERT_TRUE(ParseFatBootSector(
+        std::span<const std::uint8_t, kFatBootSectorSize>(c.sector.data(), kFatBootSectorSize), &g,
+        &error))
+        << c.what << ": " << error;
     EXPECT_EQ(g.kind, c.kind) << c.what;
     EXPECT_EQ(g.clusters, c.clusters) << c.what;
   }

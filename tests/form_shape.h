@@ -11,8 +11,8 @@
 
 #include "print/layout.h"
 #include "print/listings/listings.h"
-#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/record.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst::testing {
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "probe/image/raw-reader.h"
-#include "probe/witnesses/snapshots/shadow-storage.h"
-#include "probe/witnesses/snapshots/shadow-stores.h"
 #include "probe/memory-reader.h"
+#include "probe/witnesses/snapshots/shadow-storage.h"
 #include "probe/witnesses/snapshots/shadow-store.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
 #include "run_binary.h"
 #include "test_env.h"
 #include "vshadow_oracle.h"

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "probe/image/loaded-library.h"
-#include "probe/witnesses/snapshots/shadow-stores.h"
 #include "probe/witnesses/snapshots/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
 
 namespace qst {
 namespace {

@@ -24,10 +24,10 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/witnesses/logfile/logfile-record.h"
-#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/platform.h"
 #include "probe/witness.h"
+#include "probe/witnesses/logfile/logfile-record.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst {
 

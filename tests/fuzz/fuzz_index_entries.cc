@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "probe/witnesses/index-entries/index-entries.h"
 #include "probe/ntfs/mft-record.h"
+#include "probe/witnesses/index-entries/index-entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::uint64_t kFolder = 5;

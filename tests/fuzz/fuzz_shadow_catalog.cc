@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "probe/witnesses/snapshots/shadow-storage.h"
-#include "probe/witnesses/snapshots/shadow-stores.h"
 #include "probe/memory-reader.h"
 #include "probe/witnesses/snapshots/shadow-catalog.h"
+#include "probe/witnesses/snapshots/shadow-storage.h"
 #include "probe/witnesses/snapshots/shadow-store.h"
+#include "probe/witnesses/snapshots/shadow-stores.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qst::MemoryVolumeReader volume(std::string_view(reinterpret_cast<const char*>(data), size));

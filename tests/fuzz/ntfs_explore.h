@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "probe/memory-reader.h"
+#include "probe/ntfs/mft-record.h"
+#include "probe/ntfs/ntfs-volume.h"
 #include "probe/witnesses/index-entries/index-part.h"
 #include "probe/witnesses/logfile/logfile-files.h"
 #include "probe/witnesses/logfile/logfile-part.h"
-#include "probe/ntfs/mft-record.h"
-#include "probe/ntfs/ntfs-volume.h"
 
 namespace qst::fuzz {
 

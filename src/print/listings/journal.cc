@@ -10,8 +10,8 @@
 #include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/ntfs/mft-record.h"
-#include "probe/witnesses/usn/usn-journal.h"
 #include "probe/utf16.h"
+#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst {
 namespace {

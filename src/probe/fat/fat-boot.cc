@@ -48,7 +48,8 @@ bool ParseExfat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
 }
 
 bool ParseFat(const std::uint8_t* s, FatGeometry* g, std::string* error) {
-  if (!LooksLikeFatBootSector(s)) {
+  if (!LooksLikeFatBootSector(
+          std::span<const std::uint8_t, kFatBootSectorSize>(s, kFatBootSectorSize))) {
     *error = "its boot sector is no FAT boot sector";
     return false;
   }
@@ -118,7 +119,8 @@ const char* FatKindName(FatKind kind) {
   return "FAT";
 }
 
-bool LooksLikeFatBootSector(const std::uint8_t* s) {
+bool LooksLikeFatBootSector(std::span<const std::uint8_t, kFatBootSectorSize> boot) {
+  const std::uint8_t* s = boot.data();
   if (std::memcmp(s + 3, "EXFAT   ", 8) == 0) return true;
   if (s[510] != 0x55 || s[511] != 0xAA) return false;
   // A jump to the boot code, and a BIOS parameter block of sane sizes.
@@ -128,7 +130,9 @@ bool LooksLikeFatBootSector(const std::uint8_t* s) {
          LoadLe16(s + 0x0E) != 0 && s[0x10] != 0 && std::memcmp(s + 3, "NTFS    ", 8) != 0;
 }
 
-bool ParseFatBootSector(const std::uint8_t* s, FatGeometry* g, std::string* error) {
+bool ParseFatBootSector(std::span<const std::uint8_t, kFatBootSectorSize> sector, FatGeometry* g,
+                        std::string* error) {
+  const std::uint8_t* s = sector.data();
   *g = FatGeometry{};
   if (std::memcmp(s + 3, "EXFAT   ", 8) == 0) return ParseExfat(s, g, error);
   return ParseFat(s, g, error);

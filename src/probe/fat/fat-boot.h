@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace qst {
@@ -57,11 +58,13 @@ struct FatGeometry {
 
 // Whether `sector` (the volume's first 512 bytes) is a FAT or exFAT boot
 // sector, at a glance.
-bool LooksLikeFatBootSector(const std::uint8_t* sector);
+inline constexpr std::size_t kFatBootSectorSize = 512;
+[[nodiscard]] bool LooksLikeFatBootSector(std::span<const std::uint8_t, kFatBootSectorSize> sector);
 
 // Reads the geometry from the volume's first 512 bytes. False with the
 // reason in `error`. An image shorter than the volume is read as far as it
 // goes: what lies beyond is said where a read fails.
-bool ParseFatBootSector(const std::uint8_t* sector, FatGeometry* g, std::string* error);
+[[nodiscard]] bool ParseFatBootSector(std::span<const std::uint8_t, kFatBootSectorSize> sector,
+                                      FatGeometry* g, std::string* error);
 
 }  // namespace qst

@@ -6,8 +6,8 @@
 
 #include "probe/image/volume-platform.h"
 #include "probe/witnesses/logfile/logfile-part.h"
-#include "probe/witnesses/usn/usn-part.h"
 #include "probe/witnesses/usn/usn-journal.h"
+#include "probe/witnesses/usn/usn-part.h"
 
 namespace qst {
 namespace {

@@ -11,12 +11,12 @@
 #include "probe/file-systems.h"
 #include "probe/image/fat-platform.h"
 #include "probe/image/raw-reader.h"
+#include "probe/ntfs/boot-sector.h"
+#include "probe/ntfs/mft.h"
+#include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/witnesses/snapshots/shadow-storage.h"
 #include "probe/witnesses/snapshots/shadow-stores.h"
 #include "probe/witnesses/usn/usn-part.h"
-#include "probe/witnesses/logfile/logfile-part.h"
-#include "probe/ntfs/boot-sector.h"
-#include "probe/ntfs/mft.h"
 #include "util/text.h"
 
 namespace qst {
@@ -151,7 +151,8 @@ bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform
   if (!selection.lists(Witness::kUsn))
     return OpenWitnessParts({selection, volume, host, OpenRawFile}, &witnesses->parts, message);
   const std::string& journal = selection.apart_of(Witness::kUsn);
-  return journal.empty() || OpenJournalStream(journal, OpenRawFile, host, &witnesses->journal_file, message);
+  return journal.empty() ||
+         OpenJournalStream(journal, OpenRawFile, host, &witnesses->journal_file, message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".

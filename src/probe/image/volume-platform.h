@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "probe/image/windows-platform.h"
-#include "probe/witnesses/logfile/logfile-part.h"
-#include "probe/witnesses/parts.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
+#include "probe/witnesses/logfile/logfile-part.h"
+#include "probe/witnesses/parts.h"
 
 namespace qst {
 

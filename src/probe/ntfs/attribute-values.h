@@ -35,7 +35,8 @@ struct NtfsTimes {
 };
 
 // False when the value is too short to hold the times.
-bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length, NtfsTimes* times);
+[[nodiscard]] bool DecodeStandardInformation(const std::uint8_t* value, std::uint32_t length,
+                                             NtfsTimes* times);
 
 enum NameSpace : std::uint8_t {
   kPosixName = 0,
@@ -64,7 +65,8 @@ struct FileNameValue {
 };
 
 // Decodes a $FILE_NAME value; false when it is too short for its name.
-bool DecodeFileName(const std::uint8_t* value, std::uint32_t length, FileNameValue* name);
+[[nodiscard]] bool DecodeFileName(const std::uint8_t* value, std::uint32_t length,
+                                  FileNameValue* name);
 // The size a $FILE_NAME value holding no name has.
 inline constexpr std::uint32_t kFileNameHeader = 66;
 // The length of the $FILE_NAME value at `value` (kFileNameHeader bytes at

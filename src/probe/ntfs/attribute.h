@@ -79,8 +79,8 @@ class AttributeWalker {
 // The value of a resident attribute, or the data of a non-resident one
 // (sparse parts as zeros), read through `reader`. False when it is damaged,
 // continues in another record, cannot be read, or is larger than `limit`.
-bool ReadAttributeValue(VolumeReader& reader, const ClusterGeometry& geometry,
-                        const NtfsAttribute& attribute, std::vector<std::uint8_t>* data,
-                        std::size_t limit);
+[[nodiscard]] bool ReadAttributeValue(VolumeReader& reader, const ClusterGeometry& geometry,
+                                      const NtfsAttribute& attribute,
+                                      std::vector<std::uint8_t>* data, std::size_t limit);
 
 }  // namespace qst

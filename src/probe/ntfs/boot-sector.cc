@@ -30,7 +30,9 @@ std::uint64_t SizeOf(std::int8_t value, std::uint64_t cluster_size) {
 
 }  // namespace
 
-bool ParseBootSector(const std::uint8_t* boot, BootSector* out, std::string* error) {
+bool ParseBootSector(std::span<const std::uint8_t, kBootSectorSize> bytes, BootSector* out,
+                     std::string* error) {
+  const std::uint8_t* boot = bytes.data();
   if (std::memcmp(boot + kOemId, kNtfsOemId, 8) != 0) {
     *error = "no NTFS boot sector";
     return false;

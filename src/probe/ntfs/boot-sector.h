@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "probe/volume-reader.h"
@@ -35,7 +36,8 @@ inline constexpr std::uint64_t kBootSectorSize = 512;
 
 // Decodes the 512 bytes at `boot`. False with `*error` set ("no NTFS boot
 // sector", "damaged boot sector") when they hold no usable NTFS boot sector.
-bool ParseBootSector(const std::uint8_t* boot, BootSector* sector, std::string* error);
+[[nodiscard]] bool ParseBootSector(std::span<const std::uint8_t, kBootSectorSize> boot,
+                                   BootSector* sector, std::string* error);
 
 // Whether an NTFS boot sector starts `offset` bytes into `image`.
 bool HoldsNtfs(VolumeReader& image, std::uint64_t offset);

@@ -61,6 +61,9 @@ std::string DescribeDamage(std::string_view image, const VolumeDamage& damage) {
     parts.push_back(count(damage.damaged_count, " MFT record", " MFT records") + " read in part (" +
                     Ranges(damage.damaged, damage.damaged_count > damage.damaged.size()) + ")");
   if (damage.upcase_unusable) parts.push_back("$UpCase unusable, the built-in table used");
+  if (damage.indexes_in_part != 0)
+    parts.push_back(count(damage.indexes_in_part, " folder index", " folder indexes") +
+                    " read in part while placing names");
   if (damage.misplaced != 0)
     parts.push_back(count(damage.misplaced, " name", " names") +
                     " with a parent reference that fails");

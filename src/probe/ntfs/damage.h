@@ -30,6 +30,9 @@ struct VolumeDamage {
   std::uint64_t cycles = 0;
   // $UpCase was read but is no table NTFS makes: the built-in one is used.
   bool upcase_unusable = false;
+  // Folders whose $I30 index, read to place names their records could not,
+  // broke off: the names past the break stay unplaced.
+  std::uint64_t indexes_in_part = 0;
   // The made-up folder of orphans, when the root holds a real "$Orphan".
   std::string orphan_folder;
 };

@@ -37,16 +37,17 @@ using IndexEntryVisitor = std::function<void(const std::uint8_t* entry, std::uin
 // Visits the entries of the root node: `root` is the $INDEX_ROOT value.
 // Each returns whether the node was read whole, to its end marker: false
 // where an entry's length or the node header's offsets break it off.
-bool ForEachRootEntry(const std::vector<std::uint8_t>& root, const IndexEntryVisitor& visit);
+[[nodiscard]] bool ForEachRootEntry(const std::vector<std::uint8_t>& root,
+                                    const IndexEntryVisitor& visit);
 
 // Visits the entries of one index block of `block_size` bytes, fixing it up
 // in place; none when it is no whole "INDX" block.
-bool ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
-                       const IndexEntryVisitor& visit);
+[[nodiscard]] bool ForEachBlockEntry(std::uint8_t* block, std::uint32_t block_size,
+                                     const IndexEntryVisitor& visit);
 
 // The same for a block already fixed up (FixUpBlock).
-bool ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
-                            const IndexEntryVisitor& visit);
+[[nodiscard]] bool ForEachFixedBlockEntry(const std::uint8_t* block, std::uint32_t block_size,
+                                          const IndexEntryVisitor& visit);
 
 // Reads, one at a time, the blocks of an index's $INDEX_ALLOCATION (its
 // `data_size` bytes of data, held by `runs`) that the index's $BITMAP marks
@@ -77,7 +78,7 @@ void ForEachIndexBlockWithFree(VolumeReader& reader, const Runs& runs, std::uint
                                const IndexBlockFilter& take, const IndexBlockVisitor& visit);
 
 // Applies a block's fixups; false when it is no whole "INDX" block.
-bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size);
+[[nodiscard]] bool FixUpBlock(std::uint8_t* block, std::uint32_t block_size);
 
 // The slack of a node: the bytes past its entries in use, from its end
 // marker (or the first 8-byte step past the entries), to the end of the
@@ -94,7 +95,8 @@ struct FileNameEntry {
 };
 
 // False when the entry's key is no whole $FILE_NAME value with a name.
-bool DecodeFileNameEntry(const std::uint8_t* entry, std::uint16_t length, FileNameEntry* out);
+[[nodiscard]] bool DecodeFileNameEntry(const std::uint8_t* entry, std::uint16_t length,
+                                       FileNameEntry* out);
 
 // Field offsets of an entry, for indexes with keys of their own.
 namespace index_entry {

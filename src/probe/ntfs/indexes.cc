@@ -61,25 +61,31 @@ NtfsVolume::IndexAttributes NtfsVolume::ReadIndexAttributes(std::uint64_t record
   return found;
 }
 
-bool NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
-                                   const IndexEntryVisitor& visit,
-                                   std::unordered_set<std::uint64_t>* seen) const {
+NtfsVolume::IndexRead NtfsVolume::ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
+                                                    const IndexEntryVisitor& visit,
+                                                    std::unordered_set<std::uint64_t>* seen) const {
   std::vector<std::uint8_t> raw;
-  if (!mft_.ReadRecord(record, &raw)) return false;
+  if (!mft_.ReadRecord(record, &raw)) return IndexRead::kAbsent;
   const IndexAttributes a = ReadIndexAttributes(record, raw, name);
-  if (a.has_root) ForEachRootEntry(a.root, visit);
-  if (!a.has_blocks) return a.has_root && !a.incomplete;
+  bool whole = !a.incomplete;
+  if (a.has_root && !ForEachRootEntry(a.root, visit)) whole = false;
+  auto read = [&] {
+    return !a.has_root ? IndexRead::kAbsent : whole ? IndexRead::kWhole : IndexRead::kInPart;
+  };
+  if (!a.has_blocks) return read();
   std::unordered_set<std::uint64_t> own;
   const std::uint32_t block_size = boot_.index_block_size;
   ForEachIndexBlock(reader_, a.runs, a.data_size, a.bitmap, block_size,
-                    seen != nullptr ? seen : &own,
-                    [&](std::uint8_t* block) { ForEachBlockEntry(block, block_size, visit); });
-  return a.has_root && !a.incomplete;
+                    seen != nullptr ? seen : &own, [&](std::uint8_t* block) {
+                      if (!ForEachBlockEntry(block, block_size, visit)) whole = false;
+                    });
+  return read();
 }
 
-void NtfsVolume::ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
-                                  std::unordered_set<std::uint64_t>* seen) const {
-  ForEachIndexEntry(
+NtfsVolume::IndexRead NtfsVolume::ForEachIndexName(std::uint64_t folder,
+                                                   const IndexNameVisitor& visit,
+                                                   std::unordered_set<std::uint64_t>* seen) const {
+  return ForEachIndexEntry(
       folder, u"$I30",
       [&](const std::uint8_t* e, std::uint16_t length) {
         FileNameEntry entry;
@@ -97,14 +103,14 @@ bool NtfsVolume::ForEachIndexNode(std::uint64_t record, std::u16string_view name
   if (a.incomplete) *incomplete = true;
   // An index root that grew into blocks, or names removed from a small
   // one, may remain past the record's bytes in use.
-  const std::size_t in_use = LoadLe32(raw.data() + mft_record::kBytesInUse);
+  const std::size_t in_use = DecodeRecordHeader(raw).bytes_in_use;
   nodes.root(a.has_root ? &a.root : nullptr,
              in_use < raw.size() ? std::span<const std::uint8_t>(raw).subspan(in_use)
                                  : std::span<const std::uint8_t>());
   if (a.has_blocks) {
     std::unordered_set<std::uint64_t> seen;
-    ForEachIndexBlockWithFree(reader_, a.runs, a.data_size, a.bitmap, boot_.index_block_size,
-                              &seen, free_too, nodes.take, nodes.block);
+    ForEachIndexBlockWithFree(reader_, a.runs, a.data_size, a.bitmap, boot_.index_block_size, &seen,
+                              free_too, nodes.take, nodes.block);
   }
   return true;
 }

@@ -45,18 +45,18 @@ void NtfsVolume::Load(std::uint64_t record) {
     lost_.Sort();
     return;
   }
-  std::uint64_t base_reference = LoadLe64(data.data() + mft_record::kBaseReference);
-  if (base_reference != 0 && (LoadLe16(data.data() + mft_record::kFlags) & mft_record::kInUse)) {
+  const RecordHeader header = DecodeRecordHeader(data);
+  if (header.base_reference != 0 && header.in_use()) {
     // An extension record, reached by itself: part of its base when the
     // base's list names it, as a full read has it.
-    std::uint64_t base = RecordNumber(base_reference);
+    std::uint64_t base = RecordNumber(header.base_reference);
     Load(base);
     if (Names(base, record))
-      ParseAttributes(data.data(), base, true);
+      ParseAttributes(data, base, true);
     else
-      ReadUnnamedExtension(record, data.data());
+      ReadUnnamedExtension(record, data);
   } else {
-    ParseRecord(record, data.data());
+    ParseRecord(record, data);
   }
   // The rest of a file's attributes, in the records its list names. One
   // that does not name the file back stays unread (a full read rejects it
@@ -94,7 +94,9 @@ std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_vie
     std::u16string text;
   } exact, any;
   std::u16string text;
-  ForEachIndexName(folder, [&](const FileNameEntry& entry) {
+  // A name an index read in part does not give is looked for in the whole
+  // MFT (LookupName reads it all).
+  (void)ForEachIndexName(folder, [&](const FileNameEntry& entry) {
     entry.key.CopyText(&text);
     if (upcase_.Compare(text, name) != 0) return;
     // Names alike to the letter (on a damaged volume): the lowest record,

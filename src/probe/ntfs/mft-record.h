@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "probe/le.h"
 
@@ -32,6 +33,32 @@ inline constexpr std::size_t kBaseReference = 0x20;
 inline constexpr std::uint16_t kInUse = 0x01;
 inline constexpr std::uint16_t kFolder = 0x02;
 }  // namespace mft_record
+
+// The header fields of a record, decoded by name.
+struct RecordHeader {
+  std::uint16_t sequence = 0;
+  std::uint16_t first_attribute = 0;
+  std::uint16_t flags = 0;
+  std::uint32_t bytes_in_use = 0;
+  std::uint32_t bytes_allocated = 0;
+  std::uint64_t base_reference = 0;  // 0 in a base record
+  bool in_use() const { return (flags & mft_record::kInUse) != 0; }
+  bool folder() const { return (flags & mft_record::kFolder) != 0; }
+};
+inline constexpr std::size_t kRecordHeaderBytes = 0x28;
+// The header of `record`; all zeros where it is too short to hold one.
+inline RecordHeader DecodeRecordHeader(std::span<const std::uint8_t> record) {
+  RecordHeader h;
+  if (record.size() < kRecordHeaderBytes) return h;
+  const std::uint8_t* d = record.data();
+  h.sequence = LoadLe16(d + mft_record::kSequence);
+  h.first_attribute = LoadLe16(d + mft_record::kFirstAttribute);
+  h.flags = LoadLe16(d + mft_record::kFlags);
+  h.bytes_in_use = LoadLe32(d + mft_record::kBytesInUse);
+  h.bytes_allocated = LoadLe32(d + mft_record::kBytesAllocated);
+  h.base_reference = LoadLe64(d + mft_record::kBaseReference);
+  return h;
+}
 
 // The record number and the sequence number of a file reference.
 inline constexpr std::uint64_t kRecordNumberMask = 0xFFFFFFFFFFFFull;
@@ -62,6 +89,6 @@ bool UsedBytesNeedNoFixups(const std::uint8_t* data, std::size_t size);
 
 // Whether the `size` bytes at `data` are a whole MFT record: the signature,
 // and fixups that match (applied in place).
-bool FixUpRecord(std::uint8_t* data, std::size_t size);
+[[nodiscard]] bool FixUpRecord(std::uint8_t* data, std::size_t size);
 
 }  // namespace qst

@@ -21,7 +21,7 @@ constexpr std::uint64_t kVolumeRecord = 3;
 constexpr std::uint64_t kUpcaseRecord = 10;
 
 // A bare MFT's record size is its first record's allocated size.
-constexpr std::size_t kRecordHeaderRead = 32;
+constexpr std::size_t kRecordHeaderRead = kRecordHeaderBytes;
 
 }  // namespace
 
@@ -53,7 +53,7 @@ bool NtfsVolume::OpenMft(VolumeReader& reader, NtfsReadOptions options,
     *error = "no MFT record at its start";
     return false;
   }
-  std::uint32_t size = LoadLe32(header + mft_record::kBytesAllocated);
+  std::uint32_t size = DecodeRecordHeader(header).bytes_allocated;
   if (size != 1024 && size != 4096) {
     *error = "an MFT record size of " + std::to_string(size);
     return false;
@@ -118,7 +118,7 @@ void NtfsVolume::ReadRecords() {
       [this](std::uint64_t number, const std::uint8_t* data) {
         // Records read before, as paths led to them, are in already.
         if (number < loaded_.size() && loaded_[number]) return;
-        ParseRecord(number, data);
+        ParseRecord(number, {data, mft_.record_size()});
       },
       &lost_, options_.progress, options_.threads != 1);
   if (mft_.guessed()) ReadRecordsIndexesLeadTo(end);
@@ -136,12 +136,14 @@ void NtfsVolume::ReadRecordsIndexesLeadTo(std::uint64_t pass_end) {
     std::uint64_t folder = folders.back();
     folders.pop_back();
     if (!InUse(folder) || !IsFolder(folder) || !visited.insert(folder).second) continue;
-    ForEachIndexName(folder, [&](const FileNameEntry& entry) {
+    // An index read in part leads to fewer records: those it reaches are
+    // read all the same.
+    (void)ForEachIndexName(folder, [&](const FileNameEntry& entry) {
       std::uint64_t record = RecordNumber(entry.reference);
       if (record >= pass_end && record < mft_.record_limit() && FindRecord(record) == nullptr &&
           !lost_.Contains(record)) {
         if (mft_.ReadRecord(record, &data))
-          ParseRecord(record, data.data());
+          ParseRecord(record, data);
         else
           NoteLost(record);
         lost_.Sort();
@@ -168,18 +170,17 @@ void NtfsVolume::NoteDamage() {
       MutableRecord(base).flags |= kPartial;
 }
 
-void NtfsVolume::ParseRecord(std::uint64_t number, const std::uint8_t* data) {
-  std::uint16_t flags = LoadLe16(data + mft_record::kFlags);
-  bool deleted = (flags & mft_record::kInUse) == 0;
+void NtfsVolume::ParseRecord(std::uint64_t number, std::span<const std::uint8_t> data) {
+  const RecordHeader header = DecodeRecordHeader(data);
+  const bool deleted = !header.in_use();
   if (deleted && !options_.deleted) return;
   // An extension record adds its attributes to its base record, once the
   // base is known to name it in its attribute list. The whole reference is
   // zero in a base record; an extension of the MFT itself names record 0
   // with a sequence number.
-  std::uint64_t base_reference = LoadLe64(data + mft_record::kBaseReference);
-  if (base_reference != 0) {
+  if (header.base_reference != 0) {
     if (deleted) return;
-    std::uint64_t base = RecordNumber(base_reference);
+    std::uint64_t base = RecordNumber(header.base_reference);
     if (Names(base, number))
       ParseAttributes(data, base, true);
     else
@@ -189,19 +190,19 @@ void NtfsVolume::ParseRecord(std::uint64_t number, const std::uint8_t* data) {
   ParseBase(number, data);
 }
 
-void NtfsVolume::ParseBase(std::uint64_t number, const std::uint8_t* data) {
-  std::uint16_t flags = LoadLe16(data + mft_record::kFlags);
-  bool deleted = (flags & mft_record::kInUse) == 0;
+void NtfsVolume::ParseBase(std::uint64_t number, std::span<const std::uint8_t> data) {
+  const RecordHeader header = DecodeRecordHeader(data);
   Record& r = MutableRecord(number);
-  r.flags |= deleted ? kDeleted : kInUse;
-  if (flags & mft_record::kFolder) r.flags |= kFolder;
-  r.sequence = LoadLe16(data + mft_record::kSequence);
+  r.flags |= header.in_use() ? kInUse : kDeleted;
+  if (header.folder()) r.flags |= kFolder;
+  r.sequence = header.sequence;
   ParseAttributes(data, number, false);
 }
 
-void NtfsVolume::ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension) {
+void NtfsVolume::ParseAttributes(std::span<const std::uint8_t> data, std::uint64_t owner,
+                                 bool extension) {
   Record& r = MutableRecord(owner);
-  AttributeWalker walker(data, mft_.record_size());
+  AttributeWalker walker(data.data(), static_cast<std::uint32_t>(data.size()));
   NtfsAttribute a;
   while (walker.Next(&a)) ParseAttribute(a, owner, extension, r);
   // Whatever followed the damage is lost: the file's names may be missing.
@@ -220,10 +221,10 @@ NtfsVolume::ExtensionRead NtfsVolume::ReadExtension(std::uint64_t extension, std
   if (!Names(base, extension)) return ExtensionRead::kRejected;
   std::vector<std::uint8_t> data;
   if (!mft_.ReadRecord(extension, &data)) return ExtensionRead::kLost;
-  if (RecordNumber(LoadLe64(data.data() + mft_record::kBaseReference)) != base ||
-      (LoadLe16(data.data() + mft_record::kFlags) & mft_record::kInUse) == 0)
+  const RecordHeader header = DecodeRecordHeader(data);
+  if (RecordNumber(header.base_reference) != base || !header.in_use())
     return ExtensionRead::kRejected;
-  ParseAttributes(data.data(), base, true);
+  ParseAttributes(data, base, true);
   return ExtensionRead::kRead;
 }
 
@@ -243,15 +244,15 @@ void NtfsVolume::ReadAsOwnRecord(std::uint64_t number) {
     NoteLost(number);
     return;
   }
-  ReadUnnamedExtension(number, data.data());
+  ReadUnnamedExtension(number, data);
 }
 
-void NtfsVolume::ReadUnnamedExtension(std::uint64_t number, const std::uint8_t* data) {
+void NtfsVolume::ReadUnnamedExtension(std::uint64_t number, std::span<const std::uint8_t> data) {
   // Named by no base: never a part of the file it points at. One that holds
   // a $STANDARD_INFORMATION is a file of its own whose base reference is
   // damaged; any other is a piece of a file that cannot be told (damage, or
   // a forgery), its names left out.
-  AttributeWalker walker(data, mft_.record_size());
+  AttributeWalker walker(data.data(), static_cast<std::uint32_t>(data.size()));
   NtfsAttribute a;
   bool own_times = false;
   while (!own_times && walker.Next(&a)) own_times = a.type == kAttrStandardInformation;
@@ -322,6 +323,7 @@ void NtfsVolume::ReadObjectIdIndex() {
   std::uint64_t objid = Lookup(kExtendRecord, u"$ObjId");
   if (objid == kNone) return;
   object_id_index_whole_ =
+      IndexRead::kWhole ==
       ForEachIndexEntry(objid, u"$O", [&](const std::uint8_t* e, std::uint16_t length) {
         ObjectIdEntry entry;
         if (!DecodeObjectIdEntry(e, length, &entry)) return;
@@ -352,7 +354,7 @@ void NtfsVolume::ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
   const std::uint64_t folders = records_.size();
   for (std::uint64_t folder = 0; folder < folders; ++folder) {
     if (!InUse(folder) || !IsFolder(folder)) continue;
-    ForEachIndexName(
+    const IndexRead read = ForEachIndexName(
         folder,
         [&](const FileNameEntry& entry) {
           std::uint64_t file = RecordNumber(entry.reference);
@@ -384,6 +386,9 @@ void NtfsVolume::ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
           }
         },
         &seen);
+    // Names it held past the break are not placed: said, not hidden (a bare
+    // MFT holds no index blocks at all, which its runs say).
+    if (read == IndexRead::kInPart && mft_.geometry().cluster_size != 0) ++indexes_in_part_;
   }
 }
 
@@ -426,10 +431,9 @@ bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window
   // are applied: where they hold what is asked, the record is read as it
   // lies.
   const std::uint8_t* data = mft_.RawRecordIn(record, window);
-  if (data == nullptr || LoadLe16(data + mft_record::kSequence) != r->sequence ||
-      ((LoadLe16(data + mft_record::kFlags) & mft_record::kInUse) != 0) !=
-          ((r->flags & kInUse) != 0))
-    return false;
+  if (data == nullptr) return false;
+  const RecordHeader header = DecodeRecordHeader({data, mft_.record_size()});
+  if (header.sequence != r->sequence || header.in_use() != ((r->flags & kInUse) != 0)) return false;
   look(data, std::min(mft_.record_size(), kFixupStride - 2));
   if (has_times && has_size) return true;
   // A folder has no data stream.
@@ -442,9 +446,9 @@ bool NtfsVolume::TimesOf(std::uint64_t record, Times* times, Mft::Window* window
   for (auto it = named_extensions_.lower_bound({record, 0});
        has_times && !has_size && it != named_extensions_.end() && it->first == record; ++it) {
     data = mft_.RecordIn(it->second, window);
-    if (data != nullptr && LoadLe64(data + mft_record::kBaseReference) == base &&
-        (LoadLe16(data + mft_record::kFlags) & mft_record::kInUse) != 0)
-      look(data, mft_.record_size());
+    if (data == nullptr) continue;
+    const RecordHeader extension = DecodeRecordHeader({data, mft_.record_size()});
+    if (extension.base_reference == base && extension.in_use()) look(data, mft_.record_size());
   }
   return has_times;
 }
@@ -537,6 +541,7 @@ NtfsVolume::Damage NtfsVolume::DamageFound() const {
   d.mft_guessed = mft_.guessed();
   d.mirror_used = mft_.mirror_used();
   d.upcase_unusable = upcase_unusable_;
+  d.indexes_in_part = indexes_in_part_;
   d.records_past_end = mft_.records_past_end();
   std::uint64_t size = reader_.Size();
   d.missing_bytes = size < boot_.volume_bytes ? boot_.volume_bytes - size : 0;

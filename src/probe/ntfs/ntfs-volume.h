@@ -152,9 +152,8 @@ class NtfsVolume {
     IndexBlockFilter take;
     IndexBlockVisitor block;
   };
-  [[nodiscard]] bool ForEachIndexNode(std::uint64_t record, std::u16string_view name,
-                                      bool free_too, const IndexNodes& nodes,
-                                      bool* incomplete) const;
+  [[nodiscard]] bool ForEachIndexNode(std::uint64_t record, std::u16string_view name, bool free_too,
+                                      const IndexNodes& nodes, bool* incomplete) const;
   std::uint32_t IndexBlockSize() const { return boot_.index_block_size; }
   // How many records the MFT can hold: a reference past it names none.
   std::uint64_t RecordLimit() const { return mft_.record_limit(); }
@@ -252,11 +251,11 @@ class NtfsVolume {
   void Finish();
   void ReadRecords();
   void ReadRecordsIndexesLeadTo(std::uint64_t pass_end);
-  void ParseRecord(std::uint64_t number, const std::uint8_t* data);
-  void ParseBase(std::uint64_t number, const std::uint8_t* data);
+  void ParseRecord(std::uint64_t number, std::span<const std::uint8_t> data);
+  void ParseBase(std::uint64_t number, std::span<const std::uint8_t> data);
   void ReadAsOwnRecord(std::uint64_t number);
-  void ReadUnnamedExtension(std::uint64_t number, const std::uint8_t* data);
-  void ParseAttributes(const std::uint8_t* data, std::uint64_t owner, bool extension);
+  void ReadUnnamedExtension(std::uint64_t number, std::span<const std::uint8_t> data);
+  void ParseAttributes(std::span<const std::uint8_t> data, std::uint64_t owner, bool extension);
   void ParseAttribute(const NtfsAttribute& a, std::uint64_t owner, bool extension, Record& r);
   enum class ExtensionRead { kRead, kLost, kRejected };
   ExtensionRead ReadExtension(std::uint64_t extension, std::uint64_t base);
@@ -269,15 +268,17 @@ class NtfsVolume {
   bool NamesUnread(std::uint64_t record) const;
   void ReadIndexNames(const std::vector<std::uint32_t>& misplaced,
                       std::unordered_map<std::uint32_t, std::uint64_t>* indexed_in);
+  // How much of an index was read: all of it; in part (a lost piece of its
+  // blocks' runs, no clusters to read its blocks from, a node broken off);
+  // none (no record, no root).
+  enum class IndexRead { kWhole, kInPart, kAbsent };
   using IndexNameVisitor = std::function<void(const FileNameEntry& entry)>;
-  void ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
-                        std::unordered_set<std::uint64_t>* seen = nullptr) const;
-  // Visits the entries of index `name` of `record`; false when the index
-  // could not be read whole (no record, no root, a lost piece, no
-  // clusters to read its blocks from).
-  bool ForEachIndexEntry(std::uint64_t record, std::u16string_view name,
-                         const IndexEntryVisitor& visit,
-                         std::unordered_set<std::uint64_t>* seen = nullptr) const;
+  [[nodiscard]] IndexRead ForEachIndexName(std::uint64_t folder, const IndexNameVisitor& visit,
+                                           std::unordered_set<std::uint64_t>* seen = nullptr) const;
+  // Visits the entries of index `name` of `record`.
+  [[nodiscard]] IndexRead ForEachIndexEntry(
+      std::uint64_t record, std::u16string_view name, const IndexEntryVisitor& visit,
+      std::unordered_set<std::uint64_t>* seen = nullptr) const;
   // The attributes of an index (`name`) in a record read whole.
   struct IndexAttributes {
     bool has_root = false, has_blocks = false;
@@ -340,6 +341,8 @@ class NtfsVolume {
   std::uint64_t misplaced_ = 0;
   std::uint64_t cycles_ = 0;
   bool upcase_unusable_ = false;
+  // Folders whose $I30 index the repair of names could not read whole.
+  std::uint64_t indexes_in_part_ = 0;
 
   std::vector<Record> records_;
   NameStore names_;

@@ -19,6 +19,7 @@ struct ObjectIdEntry {
 };
 
 // False when the entry is no whole $O entry.
-bool DecodeObjectIdEntry(const std::uint8_t* entry, std::uint16_t length, ObjectIdEntry* out);
+[[nodiscard]] bool DecodeObjectIdEntry(const std::uint8_t* entry, std::uint16_t length,
+                                       ObjectIdEntry* out);
 
 }  // namespace qst

@@ -32,8 +32,8 @@ struct ClusterGeometry {
 // list is damaged: a run beyond the volume (a sparse run, on no cluster,
 // is bounded only by 2^62 bytes), a length of zero, a field too long, or a
 // list that does not end inside its bytes.
-bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length, const ClusterGeometry& geometry,
-                Runs* out);
+[[nodiscard]] bool DecodeRuns(const std::uint8_t* runs, std::uint32_t length,
+                              const ClusterGeometry& geometry, Runs* out);
 
 // The runs of an attribute kept in pieces (a fragmented one continues in
 // the extension records its file's $ATTRIBUTE_LIST names), each with the
@@ -47,15 +47,15 @@ struct JoinedRuns {
 // The runs of the whole, in the order of the data.
 JoinedRuns JoinRunPieces(RunPieces pieces, std::uint64_t cluster_size);
 
-// Reads the `size` bytes at `offset` of the data that `runs` hold, across
-// runs where they span two; sparse parts read as zeros. kPastEnd when the
-// runs end first.
 // `runs` with every stretch of the volume that an earlier run already
 // covers made sparse, so that no byte of the volume is read twice however
 // the runs overlap (a damaged or crafted list); true in `*overlapped` when
 // some was. The data's length and the places of the rest are kept.
 Runs DistinctClusters(const Runs& runs, bool* overlapped);
 
+// Reads the `size` bytes at `offset` of the data that `runs` hold, across
+// runs where they span two; sparse parts read as zeros. kPastEnd when the
+// runs end first.
 ReadStatus ReadThroughRuns(VolumeReader& reader, const Runs& runs, std::uint64_t offset,
                            std::uint8_t* out, std::size_t size);
 

@@ -49,8 +49,9 @@ bool AttributeTimes(std::span<const std::uint8_t> a, FILETIME (&times)[4], std::
 bool ImageOf(std::span<const std::uint8_t> image, std::uint16_t* sequence, FILETIME (&times)[4],
              std::uint8_t* known) {
   if (image.size() < 0x30 || std::memcmp(image.data(), "FILE", 4) != 0) return false;
-  *sequence = LoadLe16(image.data() + mft_record::kSequence);
-  const std::size_t first = LoadLe16(image.data() + mft_record::kFirstAttribute);
+  const RecordHeader header = DecodeRecordHeader(image);
+  *sequence = header.sequence;
+  const std::size_t first = header.first_attribute;
   if (first < image.size()) AttributeTimes(image.subspan(first), times, known);
   return true;
 }
@@ -131,7 +132,7 @@ void LearnLogGeometry(const LogRecord& r, LogGeometry* g) {
       r.target_vcn == 0 || r.target_vcn >= (std::uint64_t{1} << 40) || image.size() < 0x30 ||
       std::memcmp(image.data(), "FILE", 4) != 0 || LoadLe16(image.data() + 4) < kUpdateSequence31)
     return;
-  const std::uint64_t size = LoadLe32(image.data() + mft_record::kBytesAllocated);
+  const std::uint64_t size = DecodeRecordHeader(image).bytes_allocated;
   const std::uint64_t at = LoadLe32(image.data() + kRecordNumber) * size;
   const std::uint64_t block = std::uint64_t{r.cluster_block} * kBlock;
   if (size < 256 || size > 65536 || (size & (size - 1)) != 0 || at < block ||

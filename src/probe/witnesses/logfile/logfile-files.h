@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
-#include "probe/witnesses/logfile/logfile-record.h"
 #include "probe/witness.h"
+#include "probe/witnesses/logfile/logfile-record.h"
 
 namespace qst {
 

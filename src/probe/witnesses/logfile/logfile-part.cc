@@ -54,7 +54,6 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
   return true;
 }
 
-
 bool ReadVolumeLog(const NtfsVolume& volume, const std::function<void(const LogRecord&)>& visit,
                    LogFileScan* scan) {
   constexpr std::uint64_t kLogFileRecord = 2;

@@ -82,7 +82,7 @@ struct LogRecord {
 
 // Decodes a whole record (`size` bytes: header and client data); false
 // when its lengths contradict each other. The spans point into `data`.
-bool DecodeLogRecord(const std::uint8_t* data, std::size_t size, LogRecord* out);
+[[nodiscard]] bool DecodeLogRecord(const std::uint8_t* data, std::size_t size, LogRecord* out);
 
 // The length of the client data a header at `data` announces, and whether
 // the header can start a record at all (type, flags).

@@ -27,8 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "probe/witnesses/snapshots/shadow-catalog.h"
 #include "probe/volume-reader.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
 
 namespace qst {
 

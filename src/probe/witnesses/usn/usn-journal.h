@@ -71,7 +71,8 @@ std::string UsnReasonText(std::uint32_t reason);
 // Decodes the record at `data` (at most `available` bytes); its length, or
 // 0 (and `*out` untouched) when no whole record of a known version starts
 // there.
-std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available, UsnRecord* out);
+[[nodiscard]] std::size_t DecodeUsnRecord(const std::uint8_t* data, std::size_t available,
+                                          UsnRecord* out);
 
 inline constexpr std::size_t kUsnPage = 4096;
 

@@ -55,7 +55,6 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
   return true;
 }
 
-
 bool ReadVolumeJournal(NtfsVolume& volume, const std::function<void(const UsnRecord&)>& visit,
                        std::uint64_t* damaged, bool* unreadable) {
   const std::uint64_t journal = volume.Lookup(NtfsVolume::kExtendRecord, u"$UsnJrnl");
