@@ -473,6 +473,24 @@ TEST(NtfsReader, EveryNameIsListedOnceWhereAFolderHoldsIt) {
        },
        {"$Orphan\\child.txt", "f.txt"},
        "qst: v: 1 name with a parent reference that fails\n"},
+      {"a folder's index that breaks off while names are placed",
+       false,
+       [](VolumeBuilder& b) {
+         b.AddFile(16, u"f.txt", 1);
+         b.Add(17, File(16, 1, u"child.txt"));
+         // An index root whose first entry lies past its node.
+         std::string root(32, '\0');
+         Put(root, 16, 0x1000, 4);
+         Put(root, 20, 32, 4);
+         b.Add(18, RecordBuilder(3, 1)
+                       .Resident(0x10, StandardInformation(1))
+                       .Resident(0x30, FileName(5, 5, u"dir"))
+                       .Resident(0x90, root, u"$I30")
+                       .Close());
+       },
+       {"$Orphan\\child.txt", "dir\\", "f.txt"},
+       "qst: v: 1 folder index read in part while placing names, 1 name with a parent "
+       "reference that fails\n"},
       {"a parent of another sequence number",
        false,
        [](VolumeBuilder& b) {
