@@ -237,14 +237,16 @@ void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char
   }
   const Witness w = kFacts[Index(c.fact)].witness;
   bool any = false;
-  std::size_t shown = 0;
+  std::size_t at = 0;  // in earlier_times, of the events so far
   for (const WitnessEvent& e : r.events) {
+    const bool held = DescriptorOf(e.witness).earlier_times;
+    const std::size_t slot = held ? at++ : 0;
     if (e.witness != w) continue;
     if (any) out->append(rendered ? ", " : " ");
     out->append(EarlierFieldName(e.code)).push_back(':');
     // As the other times are shown, where the record holds them so.
-    if (rendered && w == Witness::kLog && shown < r.log_times.size()) {
-      const RenderedTimestamp& t = r.log_times[shown++];
+    if (rendered && held && slot < r.earlier_times.size()) {
+      const RenderedTimestamp& t = r.earlier_times[slot];
       out->append(t.text).append(" ").append(t.zone);
     } else {
       AppendNumber(e.time, out);

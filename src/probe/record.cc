@@ -83,7 +83,8 @@ FileTimestampRecord BuildRecord(std::string_view path, const RawFileInfo& raw, T
   for (const WitnessEvent& e : raw.events) {
     if (!fields.has(e.witness)) continue;
     r.events.push_back(e);
-    if (e.witness == Witness::kLog) r.log_times.push_back(RenderTimestamp(e.time, form, zone));
+    if (DescriptorOf(e.witness).earlier_times)
+      r.earlier_times.push_back(RenderTimestamp(e.time, form, zone));
   }
   r.path = path;
   r.id = raw.file_index;

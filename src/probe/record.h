@@ -80,9 +80,10 @@ struct FileTimestampRecord {
   std::uint8_t witnessed = 0;  // with the signs: the witnesses that hold the file (FindingBit)
   std::uint8_t lost = 0;       // with the signs: those whose record of the file was lost
   std::vector<WitnessEvent> events;
-  // The times of the log's events (the earlier $SI times it shows), in the
-  // order of `events` without the others, rendered for the text layouts.
-  std::vector<RenderedTimestamp> log_times;
+  // The times of the events of witnesses whose events are earlier times
+  // of the file (WitnessDescriptor::earlier_times), in the order of
+  // `events` without the others, rendered for the text layouts.
+  std::vector<RenderedTimestamp> earlier_times;
 
   // With -S: the states of the path in each shadow copy, oldest first,
   // printed after this record. A state's copy is among its facts.

@@ -202,6 +202,9 @@ struct WitnessDescriptor {
   bool beside_listing = false;
   // It has a state in each of the volume's shadow copies.
   bool per_store = false;
+  // Its moments on a timeline are earlier times of the file, shown in the
+  // text layouts as the file's own times are (rendered in the run's zone).
+  bool earlier_times = false;
 };
 // In the order of Witness.
 inline constexpr std::array<WitnessDescriptor, kWitnessCount> kWitnesses = {{
@@ -272,7 +275,8 @@ inline constexpr std::array<WitnessDescriptor, kWitnessCount> kWitnesses = {{
      .apart = "logfile",
      .apart_empty = "qst: --logfile= wants the name of a $LogFile collected apart\n",
      .apart_lists = true,
-     .listing = "logfile-only"},
+     .listing = "logfile-only",
+     .earlier_times = true},
     {.witness = Witness::kReference,
      .letter = 'K',
      .long_name = "references",
