@@ -5,9 +5,7 @@
 #include <string>
 
 #include "probe/image/volume-platform.h"
-#include "probe/witnesses/logfile/logfile-part.h"
-#include "probe/witnesses/usn/usn-journal.h"
-#include "probe/witnesses/usn/usn-part.h"
+#include "probe/witnesses/parts.h"
 
 namespace qst {
 namespace {
@@ -15,31 +13,19 @@ namespace {
 // Lists a journal or a log collected apart, without a volume.
 class JournalPlatform : public Platform, public Evidence {
  public:
-  JournalPlatform(std::unique_ptr<VolumeReader> file, std::string name, bool log, Platform& host)
-      : file_(std::move(file)), name_(std::move(name)), log_(log), host_(host) {}
+  JournalPlatform(std::unique_ptr<WitnessLister> lister, Platform& host)
+      : lister_(std::move(lister)), host_(host) {}
 
   Evidence* VolumeEvidence() override { return this; }
   void ProbeSnapshots(const std::string&, const DirEntry*, const RawFileInfo*,
                       std::vector<RawFileInfo>*) override {}
   std::optional<std::uint64_t> VolumeSerial() const override { return std::nullopt; }
 
-  bool ForEachListed(Witness witness, const ListingVisitor& visit) override {
-    if (witness != (log_ ? Witness::kLog : Witness::kUsn)) return false;
-    if (log_) {
-      return ListLogFile(
-          nullptr, file_.get(),
-          [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
-          &scan_);
-    }
-    bool read = true;
-    damaged_ = ReadUsnStream(
-        *file_, [&](const UsnRecord& r) { visit(ListedRecord::Journal(r, {})); }, &read);
-    unreadable_ = !read;
-    return true;
+  bool ForEachListed(Witness, const ListingVisitor& visit) override {
+    return lister_ != nullptr && lister_->List(visit);
   }
   std::string LossReport() const override {
-    return log_ ? DescribeLogRead(name_, true, scan_)
-                : DescribeJournalDamage(name_, damaged_, unreadable_);
+    return lister_ != nullptr ? lister_->LossReport() : std::string();
   }
 
   int Probe(const std::string& path, RawFileInfo* info) override { return host_.Probe(path, info); }
@@ -59,20 +45,15 @@ class JournalPlatform : public Platform, public Evidence {
   std::string ZoneName() const override { return host_.ZoneName(); }
 
  private:
-  std::unique_ptr<VolumeReader> file_;
-  std::string name_;
-  bool log_;  // a $LogFile, not a $J stream
+  std::unique_ptr<WitnessLister> lister_;
   Platform& host_;
-  LogFileScan scan_;
-  std::uint64_t damaged_ = 0;
-  bool unreadable_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
-                                              bool log, Platform& host) {
-  return std::make_unique<JournalPlatform>(std::move(file), std::move(name), log, host);
+std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<WitnessLister> lister,
+                                              Platform& host) {
+  return std::make_unique<JournalPlatform>(std::move(lister), host);
 }
 
 }  // namespace qst

@@ -13,10 +13,8 @@
 #include "probe/image/raw-reader.h"
 #include "probe/ntfs/boot-sector.h"
 #include "probe/ntfs/mft.h"
-#include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/witnesses/snapshots/shadow-storage.h"
 #include "probe/witnesses/snapshots/shadow-stores.h"
-#include "probe/witnesses/usn/usn-part.h"
 #include "util/text.h"
 
 namespace qst {
@@ -139,20 +137,13 @@ const char* ContainerMark(VolumeReader& image) {
 namespace {
 
 // Opens what the run reads beside the volume: the witness parts joined to
-// each file, or, for --journal-only, the stream named apart to list.
+// each file, or the lister of the witness whose records the run lists.
 bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
                    VolumeWitnesses* witnesses, std::string* message) {
-  const std::string& log = selection.apart_of(Witness::kLog);
-  if (selection.lists(Witness::kLog)) {
-    witnesses->log.listed = true;
-    witnesses->log.name = log.empty() ? selection.path : log;
-    return log.empty() || OpenLogFile(log, OpenRawFile, host, &witnesses->log.file, message);
-  }
-  if (!selection.lists(Witness::kUsn))
+  if (!selection.listed)
     return OpenWitnessParts({selection, volume, host, OpenRawFile}, &witnesses->parts, message);
-  const std::string& journal = selection.apart_of(Witness::kUsn);
-  return journal.empty() ||
-         OpenJournalStream(journal, OpenRawFile, host, &witnesses->journal_file, message);
+  witnesses->listed = selection.listed;
+  return OpenWitnessLister({selection, &volume, host, OpenRawFile}, &witnesses->lister, message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".
@@ -355,16 +346,9 @@ bool OpenFatVolume(std::unique_ptr<VolumeReader> reader, const ImageSelection& s
 
 bool OpenJournalFile(const ImageSelection& selection, Platform& host,
                      std::unique_ptr<Platform>* platform, std::string* message) {
-  std::unique_ptr<VolumeReader> file;
-  if (selection.lists(Witness::kLog)) {
-    const std::string& log = selection.apart_of(Witness::kLog);
-    if (!OpenLogFile(log, OpenRawFile, host, &file, message)) return false;
-    *platform = MakeJournalPlatform(std::move(file), log, true, host);
-    return true;
-  }
-  const std::string& journal = selection.apart_of(Witness::kUsn);
-  if (!OpenJournalStream(journal, OpenRawFile, host, &file, message)) return false;
-  *platform = MakeJournalPlatform(std::move(file), journal, false, host);
+  std::unique_ptr<WitnessLister> lister;
+  if (!OpenWitnessLister({selection, nullptr, host, OpenRawFile}, &lister, message)) return false;
+  *platform = MakeJournalPlatform(std::move(lister), host);
   return true;
 }
 

@@ -11,7 +11,6 @@
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
 #include "probe/wildcard.h"
-#include "probe/witnesses/usn/usn-part.h"
 
 namespace qst {
 namespace {
@@ -35,40 +34,14 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
         volume_(std::move(volume)),
         image_name_(std::move(image_name)),
         parts_(std::move(witnesses.parts)),
-        journal_file_(std::move(witnesses.journal_file)),
-        log_(std::move(witnesses.log)),
+        lister_(std::move(witnesses.lister)),
+        listed_witness_(witnesses.listed),
         snapshots_(std::move(snapshots)) {}
 
   Evidence* VolumeEvidence() override { return this; }
 
   bool ForEachListed(Witness witness, const ListingVisitor& visit) override {
-    if (witness == Witness::kUsn) return ForEachJournalRecord(visit);
-    if (witness == Witness::kLog) return ForEachLogRecord(visit);
-    return false;
-  }
-
-  bool ForEachJournalRecord(const ListingVisitor& visit) {
-    JournalPaths paths(*volume_);
-    auto with_path = [&](const UsnRecord& r) { visit(ListedRecord::Journal(r, paths.Of(r))); };
-    listed_ = true;
-    if (journal_file_ != nullptr) {
-      bool read = true;
-      listed_damage_ = ReadUsnStream(*journal_file_, with_path, &read);
-      listed_unreadable_ = !read;
-      return true;
-    }
-    listed_found_ = ReadVolumeJournal(*volume_, with_path, &listed_damage_, &listed_unreadable_);
-    return listed_found_;
-  }
-
-  bool ForEachLogRecord(const ListingVisitor& visit) {
-    if (!log_.listed) return false;
-    log_.read = true;
-    log_.found = ListLogFile(
-        volume_.get(), log_.file.get(),
-        [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
-        &log_.scan);
-    return log_.found;
+    return lister_ != nullptr && witness == listed_witness_ && lister_->List(visit);
   }
 
   bool ProbesFromMemory() const override { return true; }
@@ -191,9 +164,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   std::string LossReport() const override {
     std::string report = DescribeDamage(image_name_, volume_->DamageFound());
     for (const auto& part : parts_) report += part->LossReport();
-    if (listed_ && !listed_found_) report += NoJournalLine(image_name_);
-    if (listed_) report += DescribeJournalDamage(image_name_, listed_damage_, listed_unreadable_);
-    if (log_.read) report += DescribeLogRead(log_.name, log_.found, log_.scan);
+    if (lister_ != nullptr) report += lister_->LossReport();
     report += snapshots_.report;
     for (const Snapshot& s : snapshots_.stores)
       report += DescribeDamage(image_name_ + " (shadow copy " + std::to_string(s.store) + ")",
@@ -204,7 +175,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   std::string AbsenceReport() const override {
     std::string report;
     for (const auto& part : parts_) report += part->AbsenceReport();
-    if (listed_ && !listed_found_) report += NoJournalLine(image_name_);
+    if (lister_ != nullptr) report += lister_->AbsenceReport();
     return report + snapshots_.absence;
   }
 
@@ -481,13 +452,11 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   std::unique_ptr<NtfsVolume> volume_;
   std::string image_name_;
   std::vector<std::unique_ptr<WitnessPart>> parts_;
-  std::unique_ptr<VolumeReader> journal_file_;  // listed with --journal-only
-  LogListing log_;
+  std::unique_ptr<WitnessLister> lister_;  // of the witness the run lists, if any
+  std::optional<Witness> listed_witness_;
   SnapshotSource snapshots_;
   std::mutex snapshots_mutex_;
   // What listing the journal met.
-  bool listed_ = false, listed_found_ = true, listed_unreadable_ = false;
-  std::uint64_t listed_damage_ = 0;
 };
 
 }  // namespace

@@ -5,23 +5,23 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "probe/image/windows-platform.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/platform.h"
-#include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/witnesses/parts.h"
 
 namespace qst {
 
-// What a run reads beside the volume: the parts joined to each file, and,
-// for --journal-only with --usn-journal, the stream to list.
+// What a run reads beside the volume: the parts joined to each file, or
+// the lister of the witness whose own records it lists.
 struct VolumeWitnesses {
   std::vector<std::unique_ptr<WitnessPart>> parts;
-  std::unique_ptr<VolumeReader> journal_file;
-  LogListing log;
+  std::unique_ptr<WitnessLister> lister;
+  std::optional<Witness> listed;  // whose records `lister` lists
 };
 
 // The volume's shadow copies that -S reads, oldest first, each read as a
@@ -50,10 +50,10 @@ std::unique_ptr<Platform> MakeVolumePlatform(std::unique_ptr<VolumeReader> reade
                                              VolumeWitnesses witnesses = {},
                                              SnapshotSource snapshots = {});
 
-// A platform that only lists the journal in `file` (--usn-journal without
-// -d), or with `log` the $LogFile in it (--logfile without -d); all else is
-// `host`'s.
-std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<VolumeReader> file, std::string name,
-                                              bool log, Platform& host);
+// A platform that only lists a witness's records collected apart (the
+// journal of --usn-journal, the log of --logfile, without -d) through
+// `lister`; all else is `host`'s.
+std::unique_ptr<Platform> MakeJournalPlatform(std::unique_ptr<WitnessLister> lister,
+                                              Platform& host);
 
 }  // namespace qst

@@ -18,7 +18,25 @@ constexpr PartEntry kParts[] = {
     {Witness::kLog, OpenLogPart},
 };
 
+// Each witness that lists records of its own, and how its lister is opened.
+struct ListerEntry {
+  Witness witness;
+  bool (*open)(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+               std::string* message);
+};
+constexpr ListerEntry kListers[] = {
+    {Witness::kUsn, OpenJournalLister},
+    {Witness::kLog, OpenLogLister},
+};
+
 }  // namespace
+
+bool OpenWitnessLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                       std::string* message) {
+  for (const ListerEntry& entry : kListers)
+    if (source.selection.listed == entry.witness) return entry.open(source, lister, message);
+  return true;
+}
 
 bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
                       std::string* message) {

@@ -100,4 +100,32 @@ struct PartSource {
 bool OpenWitnessParts(const PartSource& source, std::vector<std::unique_ptr<WitnessPart>>* parts,
                       std::string* message);
 
+// A witness's own records listed one by one instead of files (its
+// descriptor's listing): opened once, asked to list them, and at the end
+// to say what of them could not be read.
+class WitnessLister {
+ public:
+  virtual ~WitnessLister() = default;
+  // Visits the records in the witness's own order; false when there are
+  // none to list.
+  virtual bool List(const Evidence::ListingVisitor& visit) = 0;
+  virtual std::string LossReport() const = 0;
+  virtual std::string AbsenceReport() const { return {}; }
+};
+
+// What a lister is opened with: as a part's source, but with no volume
+// (null) for a stream listed without an image.
+struct ListerSource {
+  const ImageSelection& selection;
+  NtfsVolume* volume;
+  Platform& host;
+  FileOpener open_file;
+};
+
+// Opens the lister of the witness the run lists (`selection.listed`). An
+// opener: false with `*message` when what the run named apart cannot be
+// opened.
+bool OpenWitnessLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                       std::string* message);
+
 }  // namespace qst

@@ -54,6 +54,47 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
   return true;
 }
 
+namespace {
+
+// The log listed record by record, each with the MFT record it changes.
+class LogLister : public WitnessLister {
+ public:
+  LogLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name)
+      : volume_(volume), file_(std::move(file)), name_(std::move(name)) {}
+
+  bool List(const Evidence::ListingVisitor& visit) override {
+    read_ = true;
+    found_ = ListLogFile(
+        volume_, file_.get(),
+        [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
+        &scan_);
+    return found_;
+  }
+  std::string LossReport() const override {
+    return read_ ? DescribeLogRead(name_, found_, scan_) : std::string();
+  }
+
+ private:
+  NtfsVolume* volume_;                  // null: a log listed without an image
+  std::unique_ptr<VolumeReader> file_;  // collected apart; null: the volume's own
+  std::string name_;                    // what its damage is told of
+  bool read_ = false, found_ = false;
+  LogFileScan scan_;
+};
+
+}  // namespace
+
+bool OpenLogLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                   std::string* message) {
+  const std::string& log = source.selection.apart_of(Witness::kLog);
+  std::unique_ptr<VolumeReader> file;
+  if (!log.empty() && !OpenLogFile(log, source.open_file, source.host, &file, message))
+    return false;
+  *lister = std::make_unique<LogLister>(source.volume, std::move(file),
+                                        log.empty() ? source.selection.path : log);
+  return true;
+}
+
 bool ReadVolumeLog(const NtfsVolume& volume, const std::function<void(const LogRecord&)>& visit,
                    LogFileScan* scan) {
   constexpr std::uint64_t kLogFileRecord = 2;

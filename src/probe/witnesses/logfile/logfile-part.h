@@ -32,14 +32,10 @@ using LogTargetVisitor = std::function<void(const LogRecord& record, std::uint64
 bool ListLogFile(NtfsVolume* volume, VolumeReader* file, const LogTargetVisitor& visit,
                  LogFileScan* scan);
 
-// What --logfile-only lists, and what reading it met.
-struct LogListing {
-  bool listed = false;                 // the run lists the log
-  std::unique_ptr<VolumeReader> file;  // collected apart; null: the volume's own
-  std::string name;                    // what its damage is told of
-  bool read = false, found = false;
-  LogFileScan scan;
-};
+// The lister of --logfile-only: the volume's log, or the one --logfile=
+// names (then read without a volume too).
+bool OpenLogLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                   std::string* message);
 // The lines that say what of a log read (`found`: there was one to read)
 // was lost; empty when nothing.
 std::string DescribeLogRead(const std::string& name, bool found, const LogFileScan& scan);

@@ -55,6 +55,62 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
   return true;
 }
 
+namespace {
+
+// The journal listed record by record, each with its file's path where the
+// volume still leads to its folder.
+class JournalLister : public WitnessLister {
+ public:
+  JournalLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name)
+      : volume_(volume), file_(std::move(file)), name_(std::move(name)) {}
+
+  bool List(const Evidence::ListingVisitor& visit) override {
+    listed_ = true;
+    std::optional<JournalPaths> paths;
+    if (volume_ != nullptr) paths.emplace(*volume_);
+    auto with_path = [&](const UsnRecord& r) {
+      visit(ListedRecord::Journal(r, paths ? std::string_view(paths->Of(r)) : std::string_view()));
+    };
+    if (file_ != nullptr) {
+      bool read = true;
+      damaged_ = ReadUsnStream(*file_, with_path, &read);
+      unreadable_ = !read;
+      return true;
+    }
+    found_ = ReadVolumeJournal(*volume_, with_path, &damaged_, &unreadable_);
+    return found_;
+  }
+  std::string LossReport() const override {
+    if (!listed_) return {};
+    return AbsenceReport() + DescribeJournalDamage(name_, damaged_, unreadable_);
+  }
+  std::string AbsenceReport() const override {
+    return listed_ && !found_ ? NoJournalLine(name_) : std::string();
+  }
+
+ private:
+  NtfsVolume* volume_;                  // null: a stream listed without an image
+  std::unique_ptr<VolumeReader> file_;  // collected apart; null: the volume's own
+  std::string name_;                    // what its damage is told of
+  bool listed_ = false, found_ = true, unreadable_ = false;
+  std::uint64_t damaged_ = 0;
+};
+
+}  // namespace
+
+bool OpenJournalLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                       std::string* message) {
+  const std::string& journal = source.selection.apart_of(Witness::kUsn);
+  std::unique_ptr<VolumeReader> file;
+  if (!journal.empty() &&
+      !OpenJournalStream(journal, source.open_file, source.host, &file, message))
+    return false;
+  // A stream listed beside an image is told of by the image's name.
+  *lister = std::make_unique<JournalLister>(
+      source.volume, std::move(file), source.volume != nullptr ? source.selection.path : journal);
+  return true;
+}
+
 bool ReadVolumeJournal(NtfsVolume& volume, const std::function<void(const UsnRecord&)>& visit,
                        std::uint64_t* damaged, bool* unreadable) {
   const std::uint64_t journal = volume.Lookup(NtfsVolume::kExtendRecord, u"$UsnJrnl");

@@ -20,6 +20,11 @@ namespace qst {
 bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
                      std::string* message);
 
+// The lister of --journal-only: the volume's journal, or the stream
+// --usn-journal names (then read without a volume too).
+bool OpenJournalLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
+                       std::string* message);
+
 // Reads the volume's change journal, $Extend\$UsnJrnl:$J, record by record
 // in journal order; damaged stretches passed are added to `*damaged`, and
 // `*unreadable` set where data was lost. False when the volume has none.
