@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "print/layout.h"
-#include "print/listings/listings.h"
+#include "print/listings/journal.h"
 #include "probe/record.h"
 #include "probe/witnesses/usn/usn-journal.h"
 

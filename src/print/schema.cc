@@ -1,6 +1,7 @@
 #include "print/schema.h"
 
-#include "print/listings/listings.h"
+#include "print/listings/journal.h"
+#include "print/listings/log.h"
 #include "probe/witnesses/usn/usn-journal.h"
 #include "util/text.h"
 

@@ -26,27 +26,24 @@
 
 #include "probe/platform.h"
 #include "probe/witness.h"
-#include "probe/witnesses/logfile/logfile-record.h"
-#include "probe/witnesses/usn/usn-journal.h"
 
 namespace qst {
 
-// One of a witness's own records, as a listing of them gives it: a change
-// journal's record with its file's path where the volume still leads to
-// its folder (else empty), or a log's record with the MFT record it
-// changes (kNoLogTarget for none).
+// One of a witness's own records, as a listing of them gives it: the
+// record, of the witness's own type (a change journal's `UsnRecord`, a
+// log's `LogRecord`), which only that witness's lister and listing read;
+// the path of its file where the volume still leads to its folder (else
+// empty); the MFT record it changes where it names one (else kNoTarget).
 struct ListedRecord {
+  static constexpr std::uint64_t kNoTarget = ~std::uint64_t{0};
   Witness witness;
-  const UsnRecord* usn = nullptr;
+  const void* record;
   std::string_view path;
-  const LogRecord* log = nullptr;
-  std::uint64_t target = kNoLogTarget;
+  std::uint64_t target = kNoTarget;
 
-  static ListedRecord Journal(const UsnRecord& r, std::string_view path) {
-    return {Witness::kUsn, &r, path, nullptr, kNoLogTarget};
-  }
-  static ListedRecord Log(const LogRecord& r, std::uint64_t target) {
-    return {Witness::kLog, nullptr, {}, &r, target};
+  template <typename Record>
+  const Record& As() const {
+    return *static_cast<const Record*>(record);
   }
 };
 

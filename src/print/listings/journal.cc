@@ -1,5 +1,7 @@
 // A change journal as a timeline: each record in the run's form (text,
 // JSON Lines, CSV, body file, events).
+#include "print/listings/journal.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -7,7 +9,6 @@
 
 #include "print/form-text.h"
 #include "print/layout.h"
-#include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
@@ -255,7 +256,7 @@ namespace {
 bool PrintListedJournal(const ListedRecord& record, ListingForm form, TimeForm time_form,
                         const LocalTimeConverter& zone, std::string* out) {
   const std::size_t before = out->size();
-  PrintJournalRecord(*record.usn, record.path, form, time_form, zone, out);
+  PrintJournalRecord(record.As<UsnRecord>(), record.path, form, time_form, zone, out);
   return out->size() != before;
 }
 

@@ -1,12 +1,13 @@
 // The transaction log as a timeline: each record in the run's form (text,
 // JSON Lines, CSV, body file, events), with the times its redo and undo
 // bytes hold where they hold those of $STANDARD_INFORMATION or $FILE_NAME.
+#include "print/listings/log.h"
+
 #include <array>
 #include <string>
 
 #include "print/form-text.h"
 #include "print/layout.h"
-#include "print/listings/listings.h"
 #include "print/schema.h"
 #include "probe/witnesses/logfile/logfile-files.h"
 
@@ -255,7 +256,7 @@ namespace {
 
 bool PrintListedLog(const ListedRecord& record, ListingForm form, TimeForm time_form,
                     const LocalTimeConverter& zone, std::string* out) {
-  PrintLogRecord(*record.log, record.target, form, time_form, zone, out);
+  PrintLogRecord(record.As<LogRecord>(), record.target, form, time_form, zone, out);
   return true;
 }
 

@@ -66,7 +66,9 @@ class LogLister : public WitnessLister {
     read_ = true;
     found_ = ListLogFile(
         volume_, file_.get(),
-        [&](const LogRecord& r, std::uint64_t target) { visit(ListedRecord::Log(r, target)); },
+        [&](const LogRecord& r, std::uint64_t target) {
+          visit({Witness::kLog, &r, {}, target});
+        },
         &scan_);
     return found_;
   }

@@ -69,7 +69,7 @@ class JournalLister : public WitnessLister {
     std::optional<JournalPaths> paths;
     if (volume_ != nullptr) paths.emplace(*volume_);
     auto with_path = [&](const UsnRecord& r) {
-      visit(ListedRecord::Journal(r, paths ? std::string_view(paths->Of(r)) : std::string_view()));
+      visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view()});
     };
     if (file_ != nullptr) {
       bool read = true;
