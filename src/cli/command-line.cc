@@ -177,7 +177,7 @@ bool TakeWitness(int c, const char* value, Output& err, RunOptions& options, Sca
     err.Write(w->apart_empty);
     return false;
   }
-  options.apart[static_cast<std::size_t>(w->witness)] = value;
+  options.apart_of(w->witness) = value;
   return true;
 }
 
@@ -238,8 +238,7 @@ bool TakeOption(int c, const OptionScanState& scan, Output& out, Output& err, co
 int CheckWitnesses(const RunOptions& options, Output& err) {
   if (options.reads_image()) return kStatusOk;
   auto alone = [&](const WitnessDescriptor& w) {
-    return options.listed == w.witness &&
-           !options.apart[static_cast<std::size_t>(w.witness)].empty();
+    return options.listed == w.witness && !options.apart_of(w.witness).empty();
   };
   const WitnessDescriptor* refused = nullptr;
   for (const WitnessDescriptor& w : kWitnesses)
@@ -354,7 +353,7 @@ bool ParseCommandLine(int argc, char** argv, Output& out, Output& err, const cha
   // one's is); otherwise the operands are what the run is for.
   for (const WitnessDescriptor& w : kWitnesses) {
     if (scan.optind < argc || !w.apart_lists) continue;
-    if (!options.apart[static_cast<std::size_t>(w.witness)].empty()) {
+    if (!options.apart_of(w.witness).empty()) {
       scanned.listings.add(w.witness);
       break;
     }

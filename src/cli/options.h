@@ -45,6 +45,8 @@ struct RunOptions {
   }
   RecordFields fields() const { return {witnesses, !report.empty(), reads_image()}; }
   bool wants(Witness w) const { return witnesses.has(w); }
+  std::string& apart_of(Witness w) { return apart[static_cast<std::size_t>(w)]; }
+  const std::string& apart_of(Witness w) const { return apart[static_cast<std::size_t>(w)]; }
   // --report without a layout or form: the page is all the run writes.
   bool report_only() const { return !report.empty() && !rows && machine == MachineForm::kNone; }
   bool reads_image() const { return !image.empty(); }
