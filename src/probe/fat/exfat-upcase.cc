@@ -1,15 +1,19 @@
 #include "probe/fat/exfat-upcase.h"
 
+#include "probe/fat/fat-entries.h"
 #include "probe/le.h"
 
 namespace qst {
 
 bool FindExfatUpcase(const std::uint8_t* root, std::size_t size, ExfatUpcaseEntry* entry) {
-  for (std::size_t at = 0; at + 32 <= size && root[at] != 0x00; at += 32) {
-    if (root[at] != 0x82) continue;
-    entry->checksum = LoadLe32(root + at + 4);
-    entry->first_cluster = LoadLe32(root + at + 0x14);
-    entry->length = LoadLe64(root + at + 0x18);
+  // The up-case table's entry in the root folder.
+  constexpr std::uint8_t kUpcaseEntry = 0x82;
+  constexpr std::size_t kChecksum = 0x04, kFirstCluster = 0x14, kLength = 0x18;
+  for (std::size_t at = 0; at + kFatEntryBytes <= size && root[at] != 0x00; at += kFatEntryBytes) {
+    if (root[at] != kUpcaseEntry) continue;
+    entry->checksum = LoadLe32(root + at + kChecksum);
+    entry->first_cluster = LoadLe32(root + at + kFirstCluster);
+    entry->length = LoadLe64(root + at + kLength);
     return true;
   }
   return false;

@@ -1,10 +1,41 @@
 #include "probe/fat/fat-entries.h"
 
+#include <cstring>
+
 #include "probe/le.h"
 
 namespace qst {
 
 namespace {
+
+// A short (8.3) entry.
+constexpr std::size_t kEntryBytes = kFatEntryBytes;
+constexpr std::size_t kExtension = 0x08;
+constexpr std::size_t kAttributes = 0x0B;
+constexpr std::size_t kCase = 0x0C;
+constexpr std::size_t kCreationCentiseconds = 0x0D;
+constexpr std::size_t kCreationTime = 0x0E;
+constexpr std::size_t kCreationDate = 0x10;
+constexpr std::size_t kAccessDate = 0x12;
+constexpr std::size_t kClusterHigh = 0x14;
+constexpr std::size_t kWriteTime = 0x16;
+constexpr std::size_t kWriteDate = 0x18;
+constexpr std::size_t kClusterLow = 0x1A;
+constexpr std::size_t kSize = 0x1C;
+constexpr std::uint8_t kLowerName = 0x08, kLowerExtension = 0x10;
+
+// A piece of a long name.
+constexpr std::size_t kPieceUnits1 = 0x01;  // units 1-5
+constexpr std::size_t kPieceChecksum = 0x0D;
+constexpr std::size_t kPieceUnits2 = 0x0E;  // units 6-11
+constexpr std::size_t kPieceUnits3 = 0x1C;  // units 12-13
+constexpr std::uint8_t kLastPiece = 0x40;
+constexpr std::uint8_t kLongNamePiece = 0x0F;
+
+// The first byte of a name.
+constexpr std::uint8_t kEndOfFolder = 0x00;
+constexpr std::uint8_t kDeletedMark = 0xE5;
+constexpr std::uint8_t kKeptE5 = 0x05;
 
 // Bytes 0x80 to 0xFF of code page 437, the OEM page of US and most Western
 // systems, in which 8.3 names are kept.
@@ -48,23 +79,30 @@ std::u16string ShortName(const std::uint8_t* e, bool deleted) {
     while (end > from && e[end - 1] == ' ') --end;
     for (int i = from; i < end; ++i) {
       std::uint8_t b = e[i];
-      if (i == 0 && b == 0x05) b = 0xE5;
+      if (i == 0 && b == kKeptE5) b = kDeletedMark;
       char16_t c = OemUnit(b);
       if (lower && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
       // The first byte of a deleted entry is the mark: shown as kept.
-      if (i == 0 && deleted) c = OemUnit(0xE5);
+      if (i == 0 && deleted) c = OemUnit(kDeletedMark);
       name += c;
     }
   };
-  part(0, 8, (e[0x0C] & 0x08) != 0);
-  if (e[8] != ' ' || e[9] != ' ' || e[10] != ' ') {
+  part(0, kExtension, (e[kCase] & kLowerName) != 0);
+  if (e[kExtension] != ' ' || e[kExtension + 1] != ' ' || e[kExtension + 2] != ' ') {
     name += u'.';
-    part(8, 3, (e[0x0C] & 0x10) != 0);
+    part(kExtension, 3, (e[kCase] & kLowerExtension) != 0);
   }
   return name;
 }
 
 }  // namespace
+
+bool IsDotEntryOf(const std::uint8_t* e, std::uint32_t cluster, bool fat32) {
+  const std::uint32_t low = LoadLe16(e + kClusterLow);
+  const std::uint32_t named = fat32 ? std::uint32_t{LoadLe16(e + kClusterHigh)} << 16 | low : low;
+  return std::memcmp(e, ".          ", 11) == 0 && (e[kAttributes] & kFatDirectory) != 0 &&
+         named == cluster;
+}
 
 std::uint8_t ShortNameChecksum(const std::uint8_t* name11) {
   std::uint8_t sum = 0;
@@ -80,28 +118,29 @@ namespace {
 class LongName {
  public:
   void Take(const std::uint8_t* e) {
-    const bool gone = e[0] == 0xE5;
+    const bool gone = e[0] == kDeletedMark;
     const int number = e[0] & 0x1F;
     char16_t units[13];
-    for (int i = 0; i < 5; ++i) units[i] = LoadLe16(e + 1 + 2 * i);
-    for (int i = 0; i < 6; ++i) units[5 + i] = LoadLe16(e + 0x0E + 2 * i);
-    for (int i = 0; i < 2; ++i) units[11 + i] = LoadLe16(e + 0x1C + 2 * i);
+    for (int i = 0; i < 5; ++i) units[i] = LoadLe16(e + kPieceUnits1 + 2 * i);
+    for (int i = 0; i < 6; ++i) units[5 + i] = LoadLe16(e + kPieceUnits2 + 2 * i);
+    for (int i = 0; i < 2; ++i) units[11 + i] = LoadLe16(e + kPieceUnits3 + 2 * i);
     std::u16string piece(units, 13);
     // The name ends at a 0 unit; 0xFFFF pads the rest.
     if (std::size_t end = piece.find(u'\0'); end != std::u16string::npos) piece.resize(end);
     if (gone) {
       // A deleted piece keeps its units, not its number: joined in the
       // order met while the checksums agree.
-      if (expected_ == 0 || !deleted_ || e[0x0D] != checksum_) Start(e[0x0D], true, 1);
+      if (expected_ == 0 || !deleted_ || e[kPieceChecksum] != checksum_)
+        Start(e[kPieceChecksum], true, 1);
       name_.insert(0, piece);
       return;
     }
-    if ((e[0] & 0x40) != 0) {
-      Start(e[0x0D], false, number - 1);
+    if ((e[0] & kLastPiece) != 0) {
+      Start(e[kPieceChecksum], false, number - 1);
       if (number != 0) name_ = piece;
       return;
     }
-    if (expected_ != 0 && number == expected_ && e[0x0D] == checksum_ && !deleted_) {
+    if (expected_ != 0 && number == expected_ && e[kPieceChecksum] == checksum_ && !deleted_) {
       name_.insert(0, piece);
       --expected_;
     } else {
@@ -112,7 +151,7 @@ class LongName {
   // The name that belongs to the 8.3 entry `e`, if one does; then starts
   // over.
   bool TakeFor(const std::uint8_t* e, std::u16string* name) {
-    const bool gone = e[0] == 0xE5;
+    const bool gone = e[0] == kDeletedMark;
     const bool whole = !name_.empty() && (deleted_ ? gone : expected_ == 0) &&
                        (gone || ShortNameChecksum(e) == checksum_);
     if (whole) *name = std::move(name_);
@@ -139,29 +178,31 @@ class LongName {
 void DecodeFatFolder(const std::uint8_t* data, std::size_t size, bool deleted,
                      std::vector<FatEntry>* out) {
   LongName long_name;
-  for (std::size_t at = 0; at + 32 <= size; at += 32) {
+  for (std::size_t at = 0; at + kEntryBytes <= size; at += kEntryBytes) {
     const std::uint8_t* e = data + at;
-    if (e[0] == 0x00) break;
-    if ((e[0x0B] & 0x3F) == 0x0F) {
+    if (e[0] == kEndOfFolder) break;
+    if ((e[kAttributes] & 0x3F) == kLongNamePiece) {
       long_name.Take(e);
       continue;
     }
-    const bool gone = e[0] == 0xE5;
+    const bool gone = e[0] == kDeletedMark;
     std::u16string name;
     if (!long_name.TakeFor(e, &name)) name = ShortName(e, gone);
     if (gone && !deleted) continue;
-    if ((e[0x0B] & kFatVolumeLabel) != 0 && (e[0x0B] & kFatDirectory) == 0) continue;
+    if ((e[kAttributes] & kFatVolumeLabel) != 0 && (e[kAttributes] & kFatDirectory) == 0) continue;
     if (e[0] == '.' && (name == u"." || name == u"..")) continue;
     FatEntry f;
     f.name = std::move(name);
     f.short_name.assign(reinterpret_cast<const char*>(e), 11);
-    f.attributes = e[0x0B];
+    f.attributes = e[kAttributes];
     f.deleted = gone;
-    f.first_cluster = std::uint32_t{LoadLe16(e + 0x14)} << 16 | LoadLe16(e + 0x1A);
-    f.size = LoadLe32(e + 0x1C);
-    f.creation = FatTime(LoadLe16(e + 0x10), LoadLe16(e + 0x0E), e[0x0D] <= 199 ? e[0x0D] : 0);
-    f.write = FatTime(LoadLe16(e + 0x18), LoadLe16(e + 0x16), 0);
-    f.access = FatTime(LoadLe16(e + 0x12), 0, 0);
+    f.first_cluster = std::uint32_t{LoadLe16(e + kClusterHigh)} << 16 | LoadLe16(e + kClusterLow);
+    f.size = LoadLe32(e + kSize);
+    const std::uint8_t centiseconds = e[kCreationCentiseconds];
+    f.creation = FatTime(LoadLe16(e + kCreationDate), LoadLe16(e + kCreationTime),
+                         centiseconds <= 199 ? centiseconds : 0);
+    f.write = FatTime(LoadLe16(e + kWriteDate), LoadLe16(e + kWriteTime), 0);
+    f.access = FatTime(LoadLe16(e + kAccessDate), 0, 0);
     f.offset = at;
     out->push_back(std::move(f));
   }

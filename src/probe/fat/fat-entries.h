@@ -50,6 +50,7 @@ struct FatStamp {
 };
 
 inline constexpr std::uint8_t kFatDirectory = 0x10;
+inline constexpr std::size_t kFatEntryBytes = 32;
 inline constexpr std::uint8_t kFatVolumeLabel = 0x08;
 
 struct FatEntry {
@@ -78,6 +79,10 @@ void DecodeFatFolder(const std::uint8_t* data, std::size_t size, bool deleted,
 // The files of an exFAT folder's bytes.
 void DecodeExfatFolder(const std::uint8_t* data, std::size_t size, bool deleted,
                        std::vector<FatEntry>* out, FolderDamage* damage);
+
+// Whether a FAT entry is a folder's "." entry naming `cluster` as its own
+// (the cluster's high half counts on FAT32 only).
+bool IsDotEntryOf(const std::uint8_t* entry, std::uint32_t cluster, bool fat32);
 
 // The 8.3 name's checksum that its long name's pieces carry.
 std::uint8_t ShortNameChecksum(const std::uint8_t* name11);

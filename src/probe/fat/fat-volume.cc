@@ -12,7 +12,7 @@ namespace qst {
 namespace {
 
 // The most a folder holds: 65,536 entries on FAT, 256 MiB on exFAT.
-constexpr std::uint64_t kFatFolderBytes = 65536 * 32;
+constexpr std::uint64_t kFatFolderBytes = 65536 * kFatEntryBytes;
 constexpr std::uint64_t kExfatFolderBytes = 256ull << 20;
 
 }  // namespace
@@ -85,7 +85,7 @@ std::uint64_t FatVolume::Index(std::uint32_t n) const {
   if (n == kRoot) return 2;
   const std::uint64_t base =
       g_.exfat() || g_.kind == FatKind::kFat32 ? g_.data_offset : g_.root_offset;
-  return (nodes_[n].position - base) / 32 + 3;
+  return (nodes_[n].position - base) / kFatEntryBytes + 3;
 }
 
 void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
@@ -148,13 +148,10 @@ void FatVolume::ReadFolder(const Node& folder, std::vector<std::uint8_t>* bytes,
 }
 
 bool FatVolume::OpensFolder(std::uint32_t cluster) {
-  std::uint8_t dot[32];
-  if (g_.exfat() || !g_.ValidCluster(cluster) ||
-      !reader_.ReadAll(g_.ClusterOffset(cluster), dot, sizeof dot))
-    return false;
-  const std::uint32_t named = std::uint32_t{LoadLe16(dot + 0x14)} << 16 | LoadLe16(dot + 0x1A);
-  return std::memcmp(dot, ".          ", 11) == 0 && (dot[0x0B] & kFatDirectory) != 0 &&
-         (g_.kind == FatKind::kFat32 ? named : named & 0xFFFF) == cluster;
+  std::uint8_t dot[kFatEntryBytes];
+  return !g_.exfat() && g_.ValidCluster(cluster) &&
+         reader_.ReadAll(g_.ClusterOffset(cluster), dot, sizeof dot) &&
+         IsDotEntryOf(dot, cluster, g_.kind == FatKind::kFat32);
 }
 
 void FatVolume::ReadTree() {

@@ -57,22 +57,24 @@ class FatPlatform : public WindowsPathsPlatform, public Evidence {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    const auto [folder_path, last] = SplitWindowsPattern(pattern);
-    std::uint32_t folder = FatVolume::kRoot;
-    if (int error = folder_path.empty() ? 0 : Resolve(folder_path, &folder))
-      return error == kFileNotFound ? kPathNotFound : error;
-    if (!volume_->node(folder).entry.folder()) return kDirectoryInvalid;
-    if (last.empty()) return kFileNotFound;
-    if (HasWildcard(std::u16string_view(last)))
-      return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
-    const std::vector<std::uint32_t> found = volume_->LookupAll(folder, last);
-    if (found.empty()) return kFileNotFound;
-    // Under the name asked for, or each under its own where several match.
-    std::vector<DirEntry> entries;
-    for (std::uint32_t n : found)
-      entries.push_back(Entry(found.size() == 1 ? last : std::u16string(volume_->Name(n)), n));
-    search->reset(new VectorSearch(std::move(entries)));
-    return 0;
+    return OpenWindowsSearch(
+        pattern, FatVolume::kRoot,
+        [&](std::u16string_view path, std::uint32_t* folder) { return Resolve(path, folder); },
+        [&](std::uint32_t n) { return volume_->node(n).entry.folder(); },
+        [&](std::uint32_t folder, std::u16string_view wanted) {
+          return SearchFolder(folder, wanted, search);
+        },
+        [&](std::uint32_t folder, std::u16string_view last) {
+          const std::vector<std::uint32_t> found = volume_->LookupAll(folder, last);
+          if (found.empty()) return kFileNotFound;
+          // Under the name asked for, or each under its own where several match.
+          std::vector<DirEntry> entries;
+          for (std::uint32_t n : found)
+            entries.push_back(
+                Entry(std::u16string(found.size() == 1 ? last : volume_->Name(n)), n));
+          search->reset(new VectorSearch(std::move(entries)));
+          return 0;
+        });
   }
 
  private:

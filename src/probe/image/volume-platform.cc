@@ -142,23 +142,25 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   }
 
   int OpenSearch(const std::string& pattern, std::unique_ptr<DirSearch>* search) override {
-    const auto [folder_path, last] = SplitWindowsPattern(pattern);
-    // A pattern without a folder part searches the root.
-    Found found;
-    if (int error = folder_path.empty() ? 0 : Resolve(*volume_, folder_path, &found))
-      return error == kFileNotFound ? kPathNotFound : error;
-    const std::uint64_t folder = found.record;
-    if (!volume_->IsFolder(folder)) return kDirectoryInvalid;
-    if (last.empty()) return kFileNotFound;
-
-    // "*.*" matches every name, with or without a dot.
-    if (HasWildcard(std::u16string_view(last)))
-      return SearchFolder(folder, last == u"*.*" ? u"*" : std::u16string_view(last), search);
-    Found found_entry = Step(*volume_, folder, last);
-    if (found_entry.record == NtfsVolume::kNone) return kFileNotFound;
-    std::vector<DirEntry> entries;
-    entries.push_back(Entry(Wtf8FromUtf16(last), found_entry.record, found_entry.name, folder));
-    return Yield(std::move(entries), search);
+    return OpenWindowsSearch(
+        pattern, std::uint64_t{NtfsVolume::kRootRecord},
+        [&](std::u16string_view path, std::uint64_t* folder) {
+          Found found;
+          const int error = Resolve(*volume_, path, &found);
+          *folder = found.record;
+          return error;
+        },
+        [&](std::uint64_t folder) { return volume_->IsFolder(folder); },
+        [&](std::uint64_t folder, std::u16string_view wanted) {
+          return SearchFolder(folder, wanted, search);
+        },
+        [&](std::uint64_t folder, std::u16string_view last) {
+          const Found found = Step(*volume_, folder, last);
+          if (found.record == NtfsVolume::kNone) return kFileNotFound;
+          std::vector<DirEntry> entries;
+          entries.push_back(Entry(Wtf8FromUtf16(last), found.record, found.name, folder));
+          return Yield(std::move(entries), search);
+        });
   }
 
   std::string LossReport() const override {

@@ -99,6 +99,26 @@ inline WindowsPattern SplitWindowsPattern(const std::string& pattern) {
   return {Utf16FromWtf8(parts.folder), Utf16FromWtf8(parts.last)};
 }
 
+// A search as FindFirstFileW makes it: the pattern's folder is resolved
+// (a missing name on the way or at its end is a missing path) and must be a
+// folder; a last name with wildcards searches it ("*.*" matching every
+// name, with or without a dot), one without looks that name up alone.
+// `resolve(path, &node)` gives 0 or an error code; `search(node, wanted)`
+// and `look_up(node, name)` open the search.
+template <typename Node, typename Resolve, typename IsFolder, typename Search, typename LookUp>
+int OpenWindowsSearch(const std::string& pattern, Node root, Resolve resolve, IsFolder is_folder,
+                      Search search, LookUp look_up) {
+  const auto [folder_path, last] = SplitWindowsPattern(pattern);
+  Node folder = root;
+  if (int error = folder_path.empty() ? 0 : resolve(std::u16string_view(folder_path), &folder))
+    return error == windows_error::kFileNotFound ? windows_error::kPathNotFound : error;
+  if (!is_folder(folder)) return windows_error::kDirectoryInvalid;
+  if (last.empty()) return windows_error::kFileNotFound;
+  if (HasWildcard(std::u16string_view(last)))
+    return search(folder, last == u"*.*" ? std::u16string_view(u"*") : std::u16string_view(last));
+  return look_up(folder, std::u16string_view(last));
+}
+
 class WindowsPathsPlatform : public Platform {
  public:
   WindowsPathsPlatform(Platform& host, HostErrorToWindows to_windows)
