@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "probe/memory-reader.h"
+#include "probe/ntfs/ntfs-volume.h"
 
 namespace qst::testing::ntfs {
 
@@ -243,6 +245,20 @@ inline void AddObjectIdIndex(VolumeBuilder& b, const std::string& root) {
                 .Resident(0x30, FileName(11, 11, u"$ObjId"))
                 .Resident(0x90, root, u"$O")
                 .Close());
+}
+
+// A built volume opened with the reader's defaults, and why it could not be.
+struct Opened {
+  std::unique_ptr<MemoryVolumeReader> reader;
+  std::unique_ptr<NtfsVolume> volume;
+  std::string error;
+};
+
+inline Opened Open(const std::string& bytes) {
+  Opened o;
+  o.reader = std::make_unique<MemoryVolumeReader>(bytes);
+  (void)NtfsVolume::Open(*o.reader, {}, &o.volume, &o.error);
+  return o;
 }
 
 }  // namespace qst::testing::ntfs
