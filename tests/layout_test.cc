@@ -408,6 +408,46 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
          r.basic.CreationTime += kDay;
          r.facts.Set(Fact::kNameCreation, r.facts.Get(Fact::kNameCreation) + 2 * kDay);
        }},
+      {"SI<FN", "suspect (FN)",  // the 8.3 name left when the long one was edited
+       [](RawFileInfo& r) { r.facts.Set(Fact::kShortNameCreation, kCreated + kDay); }},
+      {"SI>FN", "suspect (FN)",
+       [](RawFileInfo& r) { r.facts.Set(Fact::kShortNameCreation, kCreated - kDay); }},
+      {"set-seconds", "suspect (FN)",  // SetFileTime on whole seconds, then a rename
+       [](RawFileInfo& r) {
+         for (FILETIME* t :
+              {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.LastAccessTime})
+           *t += kSecond - kCreated % kSecond;
+         SetNameTimes(r.basic, &r);
+       }},
+      {"", "consistent (FN)",  // the same beside a change time on the 1/64-second clock
+       [](RawFileInfo& r) {
+         for (FILETIME* t :
+              {&r.basic.CreationTime, &r.basic.LastWriteTime, &r.basic.LastAccessTime})
+           *t += kSecond - kCreated % kSecond;
+         r.basic.ChangeTime -= kCreated % (kSecond / 64);
+         SetNameTimes(r.basic, &r);
+       }},
+      {"mtime<I30", "suspect (FN I30)",
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kIndexCreation, r.basic.CreationTime);
+         r.facts.Set(Fact::kIndexWrite, r.basic.LastWriteTime + 1);
+       }},
+      {"", "consistent (FN I30)",  // a folder's entry lags: never later, but not weighed
+       [](RawFileInfo& r) {
+         r.basic.FileAttributes = kFileAttributeDirectory;
+         r.facts.Set(Fact::kIndexCreation, r.basic.CreationTime);
+         r.facts.Set(Fact::kIndexWrite, r.basic.LastWriteTime + 1);
+       }},
+      {"LOG-fwd", "suspect (FN LOG)",
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kLogRecords, 2);
+         r.facts.Set(Fact::kLogMovedForward, 1);
+       }},
+      {"SI!=LOG", "suspect (FN LOG)",
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kLogRecords, 2);
+         r.facts.Set(Fact::kLogUnwritten, 1);
+       }},
   };
   for (const auto& c : cases) {
     RawFileInfo raw = plain();

@@ -75,8 +75,6 @@ inline std::uint64_t CreationTimeOffset(const std::string& image, std::uint64_t 
   return at + attribute + LoadLe(mft_record, attribute + 0x14, 2);
 }
 
-// Sets creation, last write and last access of `path` itself (a link is not
-// followed); the volume sets the change time. Returns false on failure.
 // Rewrites the four $STANDARD_INFORMATION times (creation, write, change,
 // access) of MFT record `record` of the unmounted volume `image`, as a hex
 // editor would, leaving its $FILE_NAME and index entry as they were. False
@@ -108,8 +106,34 @@ bool PatchStandardInformation(const std::string& image, std::uint64_t record, Ch
   return static_cast<bool>(io);
 }
 
-// With `change`, the record's change time too, as a tool that sets all four
-// times does.
+// Rewrites the creation time of the $FILE_NAME of name space `space` (1: a
+// long name, 2: its 8.3 name) in MFT record `record`, as a hex editor
+// would. False when the record holds no such name before its first fixup.
+inline bool PatchNameCreation(const std::string& image, std::uint64_t record, int space,
+                              std::uint64_t creation) {
+  const std::uint64_t at = RecordOffset(image, record);
+  std::fstream io(image, std::ios::in | std::ios::out | std::ios::binary);
+  std::string r(1024, '\0');
+  io.seekg(static_cast<std::streamoff>(at));
+  io.read(r.data(), 1024);
+  for (std::size_t pos = LoadLe(r, 0x14, 2); pos + 16 < 1024 && LoadLe(r, pos, 4) != 0xFFFFFFFF;
+       pos += LoadLe(r, pos + 4, 4)) {
+    if (LoadLe(r, pos + 4, 4) == 0) return false;
+    const std::size_t value = pos + LoadLe(r, pos + 0x14, 2);
+    if (LoadLe(r, pos, 4) != 0x30 || value + 0x42 > 1024 || r[value + 0x41] != space) continue;
+    if (value + 0x10 > 510) return false;
+    for (int b = 0; b < 8; ++b) r[value + 8 + b] = static_cast<char>(creation >> (8 * b));
+    io.seekp(static_cast<std::streamoff>(at + value + 8));
+    io.write(r.data() + value + 8, 8);
+    return static_cast<bool>(io);
+  }
+  return false;
+}
+
+// Sets creation, last write and last access of `path` itself (a link is not
+// followed); the volume sets the change time, or with `change`, the
+// record's change time too, as a tool that sets all four times does.
+// Returns false on failure.
 inline bool SetNtfsTimes(const std::string& path, std::uint64_t creation, std::uint64_t write,
                          std::uint64_t access, std::uint64_t change = 0) {
   unsigned char times[32];

@@ -647,7 +647,9 @@ TEST(UsnJournal, AnNtfs3gVolumeWithAJournalInExtend) {
   ASSERT_EQ(std::system(("echo r > " + m + "/report.txt && echo n > " + m + "/notes.txt").c_str()),
             0);
   ASSERT_TRUE(testing::SetNtfsTimes(m + "/report.txt", kT0 - 3600 * kSecond, kT0, kT0));
-  ASSERT_TRUE(testing::SetNtfsTimes(m + "/notes.txt", kT0, kT0, kT0));
+  // Times of the clock's grain, as a file written at kT0 has.
+  constexpr FILETIME kWritten = kT0 + 1234567;
+  ASSERT_TRUE(testing::SetNtfsTimes(m + "/notes.txt", kWritten, kWritten, kWritten));
   std::system(("umount " + m).c_str());
   v.mounted = false;
   auto record = [&](const char* path) {
@@ -702,7 +704,8 @@ TEST(UsnJournal, AnNtfs3gVolumeWithAJournalInExtend) {
   EXPECT_EQ(WithoutVolumeMade(run.err), "");
   EXPECT_NE(run.out.find("\nC:\\report.txt |" + std::to_string(report) + " |"), std::string::npos);
   auto alerts = [&](const std::string& name) { return RowField(run.out, "C:\\" + name, "alerts"); };
-  EXPECT_EQ(alerts("report.txt"), "SI<USN times-set") << run.out;
+  // Set on whole seconds, its change time not: set-seconds too.
+  EXPECT_EQ(alerts("report.txt"), "set-seconds SI<USN times-set") << run.out;
   EXPECT_EQ(alerts("notes.txt"), "") << run.out;
   // The journal listed, with paths from the volume.
   auto listed = RunQst({"-d", v.image, "-U", "--journal-only", "--csv"});

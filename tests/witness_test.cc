@@ -57,7 +57,7 @@ class Witness : public ::testing::Test {
     if (!volume_.skip.empty()) return;
     const std::string m = volume_.mount;
     Shell("mkdir -p " + m + "/docs " + m +
-          "/gone/inner && for f in plain backdated seconds copied; "
+          "/gone/inner && for f in plain backdated seconds copied set-seconds 'Long name'; "
           "do echo $f > " +
           m + "/docs/$f.txt; done && echo d > " + m + "/docs/deleted.txt && echo x > " + m +
           "/gone/inner/x.txt && echo y > " + m + "/gone/y.txt");
@@ -69,6 +69,9 @@ class Witness : public ::testing::Test {
       times[16 + i] = static_cast<std::uint8_t>(130000000001234567 >> (8 * i));
     }
     setxattr((m + "/docs/copied.txt").c_str(), "system.ntfs_times", times, sizeof times, 0);
+    const char kShort[] = "LONGNA~1.TXT";
+    setxattr((m + "/docs/Long name.txt").c_str(), "system.ntfs_dos_name", kShort, sizeof kShort - 1,
+             0);
     // Deleted: a file, and a folder whose record is then reused by another
     // folder, so that what it held loses its parent.
     Shell("rm " + m + "/docs/deleted.txt && rm -rf " + m + "/gone && umount " + m + " && ntfs-3g " +
@@ -83,6 +86,19 @@ class Witness : public ::testing::Test {
     });
     BackdateRecord(RecordOf("C:\\docs\\seconds.txt"),
                    [](std::uint64_t* t, int) { *t += 10000000 - *t % 10000000; });
+    // set-seconds.txt's creation, write and access on the next whole second,
+    // as SetFileTime leaves them (it cannot set the change time).
+    BackdateRecord(RecordOf("C:\\docs\\set-seconds.txt"), [](std::uint64_t* t, int i) {
+      if (i != 2) *t += 10000000 - *t % 10000000;
+    });
+    // Long name.txt's creation a year early in $SI and its long name's
+    // $FILE_NAME; its 8.3 name's left as NTFS wrote it.
+    const std::uint64_t long_name = RecordOf("C:\\docs\\Long name.txt");
+    std::uint64_t year_early = 0;
+    BackdateRecord(long_name, [&](std::uint64_t* t, int i) {
+      if (i == 0) year_early = *t -= 365ull * 864000000000;
+    });
+    ASSERT_TRUE(testing::PatchNameCreation(image_, long_name, 1, year_early));
   }
   static void TearDownTestSuite() { volume_.Remove(); }
   void SetUp() override {
@@ -103,9 +119,15 @@ class Witness : public ::testing::Test {
   // istat's times of one attribute section ("$STANDARD_INFORMATION" or
   // "$FILE_NAME") of `record`, as qst -u -i prints them: creation, write,
   // change, access.
-  static std::vector<std::string> IstatTimes(std::uint64_t record, const std::string& section) {
+  // With `name`, the $FILE_NAME section of that name (a long name's 8.3
+  // name has one of its own).
+  static std::vector<std::string> IstatTimes(std::uint64_t record, const std::string& section,
+                                             const std::string& name = "") {
     std::string out = Capture("istat -z UTC " + image_ + " " + std::to_string(record));
     std::size_t at = out.find(section + " Attribute Values:");
+    while (!name.empty() && at != std::string::npos &&
+           out.find("Name: " + name + "\n", at) != out.find("Name: ", at))
+      at = out.find(section + " Attribute Values:", at + 1);
     std::vector<std::string> times;
     for (const char* label : {"Created:\t", "File Modified:\t", "MFT Modified:\t", "Accessed:\t"}) {
       std::size_t pos = out.find(label, at);
@@ -128,7 +150,8 @@ TEST_F(Witness, NameTimesAreThoseTheSleuthKitReads) {
   for (const auto& [path, row] : rows) {
     std::uint64_t record = std::stoull(Field(row, 1));
     // Field 16 on: the name's access, write, change and creation times.
-    std::vector<std::string> fn = IstatTimes(record, "$FILE_NAME");
+    std::vector<std::string> fn =
+        IstatTimes(record, "$FILE_NAME", path.substr(path.rfind('\\') + 1));
     ASSERT_EQ(fn.size(), 4u) << path;
     EXPECT_EQ(Field(row, 16), fn[3]) << path;
     EXPECT_EQ(Field(row, 17), fn[1]) << path;
@@ -145,6 +168,8 @@ TEST_F(Witness, EachSignFiresOnTheFileMadeForIt) {
       {"C:\\docs\\backdated.txt", {"SI<FN", "SI<volume", "suspect (FN)"}},
       {"C:\\docs\\seconds.txt", {"SI-seconds", "", "suspect (FN)"}},
       {"C:\\docs\\copied.txt", {"", "copied SI<volume FN<volume", "provenance (FN)"}},
+      {"C:\\docs\\set-seconds.txt", {"set-seconds", "", "suspect (FN)"}},
+      {"C:\\docs\\Long name.txt", {"SI<FN", "SI<volume FN<volume", "suspect (FN)"}},
   };
   for (const auto& [path, signs] : expected) {
     ASSERT_EQ(rows.count(path), 1u) << path;

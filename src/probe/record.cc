@@ -44,7 +44,7 @@ void RenderFacts(const RawFileInfo& raw, TimeForm form, const LocalTimeConverter
                  FileTimestampRecord* r) {
   for (int i = 0; i < kFactCount; ++i) {
     const Fact f = static_cast<Fact>(i);
-    if (!r->fields.has(kFacts[i].witness) || !raw.facts.Has(f)) continue;
+    if (!kFacts[i].shown || !r->fields.has(kFacts[i].witness) || !raw.facts.Has(f)) continue;
     r->facts.Set(f, raw.facts.Get(f));
     if (kFacts[i].kind != FactKind::kTime) continue;
     const FILETIME t = raw.facts.Get(f);

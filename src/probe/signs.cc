@@ -21,9 +21,18 @@ constexpr FILETIME kTick64 = kTicksPerSecond / 64;
 // How far a creation time may precede the journal's record of it.
 constexpr FILETIME kJournalSlack = 2 * kTicksPerSecond;
 
+// The creation times of the name the path went by and of its 8.3 name,
+// where the record has one: NTFS writes both at once, so that a forger who
+// edits the long name alone leaves the short one to tell.
+template <typename Test>
+bool AnyNameCreation(const RawFileInfo& raw, Test test) {
+  for (Fact f : {Fact::kNameCreation, Fact::kShortNameCreation})
+    if (raw.facts.Has(f) && test(raw.facts.Get(f))) return true;
+  return false;
+}
+
 bool SiBeforeFn(const RawFileInfo& raw) {
-  return raw.facts.Has(Fact::kNameCreation) &&
-         raw.basic.CreationTime < raw.facts.Get(Fact::kNameCreation);
+  return AnyNameCreation(raw, [&](FILETIME name) { return raw.basic.CreationTime < name; });
 }
 
 // A creation time set forward is as foreign to NTFS as one set back: only
@@ -31,8 +40,8 @@ bool SiBeforeFn(const RawFileInfo& raw) {
 // into the name as the file was made or last renamed. Times rounded to a
 // coarser clock (whole or even seconds) move it less than 2 s.
 bool SiAfterFn(const RawFileInfo& raw) {
-  return raw.facts.Has(Fact::kNameCreation) &&
-         raw.basic.CreationTime > raw.facts.Get(Fact::kNameCreation) + 2 * kTicksPerSecond;
+  return AnyNameCreation(
+      raw, [&](FILETIME name) { return raw.basic.CreationTime > name + 2 * kTicksPerSecond; });
 }
 
 bool SiSeconds(const RawFileInfo& raw) {
@@ -48,6 +57,19 @@ bool SiSeconds(const RawFileInfo& raw) {
 }
 
 bool Whole(FILETIME t) { return t % kTicksPerSecond == 0; }
+
+// SetFileTime sets the creation, write and access times and cannot set the
+// change time, which NTFS writes from the clock: the three on whole seconds
+// beside a change time that is not (nor on the 1/64-second clock of Windows
+// XP, where whole seconds come one tick in 64) were set so, by a hand that
+// typed them or a tool that kept seconds. A rename copies them into the
+// name, so that the name cannot tell.
+bool SetOnSeconds(const RawFileInfo& raw) {
+  const FILE_BASIC_INFO& si = raw.basic;
+  return si.ChangeTime != 0 && !Whole(si.ChangeTime) && si.ChangeTime % kTick64 != 0 &&
+         si.CreationTime != 0 && Whole(si.CreationTime) && Whole(si.LastWriteTime) &&
+         Whole(si.LastAccessTime);
+}
 
 // A write time from an archive or a file system that keeps whole (or even)
 // seconds, on a file made here.
@@ -160,11 +182,23 @@ bool SiApartFromIndex(const RawFileInfo& raw) {
          raw.basic.CreationTime != raw.facts.Get(Fact::kIndexCreation);
 }
 
+// A file's entry in its folder's index takes the file's times as it is
+// closed; a folder's lags behind its write time. A write time earlier than
+// its file's entry keeps was set back around Windows.
+bool WriteBeforeIndex(const RawFileInfo& raw) {
+  return raw.facts.Has(Fact::kIndexWrite) &&
+         (raw.basic.FileAttributes & kFileAttributeDirectory) == 0 &&
+         raw.basic.LastWriteTime < raw.facts.Get(Fact::kIndexWrite);
+}
+
+bool Flag(const RawFileInfo& raw, Fact f) { return raw.facts.Has(f) && raw.facts.Get(f) != 0; }
+
+bool LogMovedForward(const RawFileInfo& raw) { return Flag(raw, Fact::kLogMovedForward); }
+bool LogUnwritten(const RawFileInfo& raw) { return Flag(raw, Fact::kLogUnwritten); }
+
 // The log keeps the bytes a record change replaced: the judgement of which
 // moves are a forger's is made as the log is joined (LogFileIndex).
-bool LogMovedBack(const RawFileInfo& raw) {
-  return raw.facts.Has(Fact::kLogMovedBack) && raw.facts.Get(Fact::kLogMovedBack) != 0;
-}
+bool LogMovedBack(const RawFileInfo& raw) { return Flag(raw, Fact::kLogMovedBack); }
 
 constexpr SignRule kSignTable[] = {
     {"SI<FN", SignKind::kForgery, Witness::kFileName, "$SI creation before the $FILE_NAME creation",
@@ -183,6 +217,14 @@ constexpr SignRule kSignTable[] = {
      "seconds",
      "a file extracted, with its times, from an archive or file system that keeps whole seconds",
      SiSeconds},
+    {"set-seconds", SignKind::kForgery, std::nullopt,
+     "$SI creation, write and access on whole seconds, the change time not",
+     "$SI creation, write and access on whole seconds while the change time is not: SetFileTime "
+     "sets those three and cannot set the change time, which NTFS writes from the clock",
+     "a file whose three times a tool set from a source that keeps whole seconds (an archive "
+     "made on Unix that keeps creation and access times, a share on a file system that keeps "
+     "seconds)",
+     SetOnSeconds},
     {"ctime<volume", SignKind::kForgery, std::nullopt,
      "a change time over 2 days before the volume was made (-d)",
      "a change time over 2 days before the volume was made: NTFS writes it from the clock, and no "
@@ -217,6 +259,13 @@ constexpr SignRule kSignTable[] = {
      "a file open, or its changes not yet written, when the volume was imaged; another hard "
      "link of the file, whose entry lags",
      SiApartFromIndex},
+    {"mtime<I30", SignKind::kForgery, Witness::kIndex,
+     "a file's $SI write time before the write time of its $I30 entry",
+     "a file's $SI write time before the write time in its name's $I30 entry, which Windows "
+     "writes from $SI as the file is closed: the write time was set back in the record's bytes",
+     "a file whose times a program set back while it was still open when the volume was "
+     "imaged; times set back through another hard link of the file",
+     WriteBeforeIndex},
     {"LOG-back", SignKind::kForgery, Witness::kLog,
      "$LogFile shows a time set back on a file that was not new",
      "$LogFile shows $SI creation or write set earlier than a value it showed before, on a file "
@@ -227,6 +276,22 @@ constexpr SignRule kSignTable[] = {
      "it; nor does a clock set back, which moves the change time back with the write time and "
      "never a creation time)",
      LogMovedBack},
+    {"LOG-fwd", SignKind::kForgery, Witness::kLog,
+     "$LogFile shows a creation time set forward on a file that was not new",
+     "$LogFile shows $SI creation set over 2 s later than a value it showed before, on a file "
+     "made over an hour before the change time that record writes: NTFS never moves a creation "
+     "forward, a tool that sets times does",
+     "a copy or sync tool that overwrites a file in place and sets its source's later creation "
+     "time",
+     LogMovedForward},
+    {"SI!=LOG", SignKind::kForgery, Witness::kLog,
+     "$SI creation or write is a value $LogFile never wrote, though it shows others",
+     "$SI creation or write is a value no $LogFile record of the file shows, while records show "
+     "the file's others: every change after the first of them is logged, so the value was "
+     "written around NTFS, in the record's bytes",
+     "a record rewritten by a tool or a driver that keeps no log (a repair, a Linux driver) "
+     "while the log still held the file's earlier records",
+     LogUnwritten},
     {"copied", SignKind::kProvenance, std::nullopt, "write time before creation time",
      "write time before creation time: copied with its times kept, or set back",
      "every copy made in Explorer or by copy: the write time is kept, the creation is new", Copied},

@@ -95,8 +95,16 @@ enum class Fact : std::uint8_t {
   kSequence,
   kParentRecord,
   kParentSequence,
+  // Read for the signs alone, shown in no layout: whether a $LogFile record
+  // set a creation time forward as a forger does; whether a current $SI
+  // creation or write time is one the log never showed while it shows the
+  // file's others; the creation of the 8.3 name beside the long name the
+  // path went by (NTFS writes both $FILE_NAMEs at once).
+  kLogMovedForward,
+  kLogUnwritten,
+  kShortNameCreation,
 };
-inline constexpr int kFactCount = 27;
+inline constexpr int kFactCount = 30;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -104,6 +112,7 @@ enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
 struct FactInfo {
   Witness witness;
   FactKind kind;
+  bool shown = true;  // false: read for the signs, never rendered
 };
 inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kFileName, FactKind::kTime},   {Witness::kFileName, FactKind::kTime},
@@ -119,22 +128,25 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kCount},
     {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kFlag},
     {Witness::kReference, FactKind::kCount}, {Witness::kReference, FactKind::kCount},
-    {Witness::kReference, FactKind::kCount},
+    {Witness::kReference, FactKind::kCount}, {Witness::kLog, FactKind::kFlag, false},
+    {Witness::kLog, FactKind::kFlag, false}, {Witness::kFileName, FactKind::kTime, false},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
 
-// The time facts numbered among themselves, for what keeps one thing a
-// time (a record keeps each rendered): a fact's place, -1 for another kind.
+// The time facts shown, numbered among themselves, for what keeps one
+// thing a time (a record keeps each rendered): a fact's place, -1 for
+// another kind or one never shown.
+constexpr bool RenderedTime(const FactInfo& f) { return f.kind == FactKind::kTime && f.shown; }
 inline constexpr int kTimeFactCount = [] {
   int n = 0;
-  for (const FactInfo& f : kFacts) n += f.kind == FactKind::kTime ? 1 : 0;
+  for (const FactInfo& f : kFacts) n += RenderedTime(f) ? 1 : 0;
   return n;
 }();
 inline constexpr std::array<int, kFactCount> kTimeSlot = [] {
   std::array<int, kFactCount> slots{};
   int n = 0;
-  for (int i = 0; i < kFactCount; ++i) slots[i] = kFacts[i].kind == FactKind::kTime ? n++ : -1;
+  for (int i = 0; i < kFactCount; ++i) slots[i] = RenderedTime(kFacts[i]) ? n++ : -1;
   return slots;
 }();
 

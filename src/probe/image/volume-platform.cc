@@ -388,6 +388,9 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
       info->facts.Set(Fact::kNameWrite, name_times.write);
       info->facts.Set(Fact::kNameChange, name_times.change);
       info->facts.Set(Fact::kNameCreation, name_times.creation);
+      const std::uint32_t short_name = volume.ShortNameOf(found.name);
+      if (short_name != NtfsVolume::kNone && volume.NameTimesOf(short_name, &name_times))
+        info->facts.Set(Fact::kShortNameCreation, name_times.creation);
     }
     // The keys to join on: the record's sequence number, and the folder the
     // name lies in, where it is one of the volume's records.

@@ -496,6 +496,21 @@ std::uint32_t NtfsVolume::FirstNameOf(std::uint64_t record) const {
   return r != nullptr ? r->first_name : kNone;
 }
 
+std::uint32_t NtfsVolume::ShortNameOf(std::uint32_t name) const {
+  const NameStore::Name& n = names_[name];
+  if (n.space != kWin32Name) return kNone;
+  // A record's names are few; the chain ends in kNone, and a crafted one
+  // that loops is cut at the most names a record can hold.
+  std::uint32_t at = FirstNameOf(n.record);
+  for (int hops = 0; at != kNone && hops < 1024; ++hops, at = names_[at].next) {
+    const NameStore::Name& other = names_[at];
+    if (at != name && other.space == kDosName && other.parent == n.parent &&
+        other.parent_sequence == n.parent_sequence)
+      return at;
+  }
+  return kNone;
+}
+
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
   const Record* r = FindRecord(record);
   return r != nullptr ? r->sequence : 0;

@@ -167,6 +167,9 @@ class NtfsVolume {
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
+  // The 8.3 name that goes with a long name (another name of its record,
+  // in the same folder, of the DOS name space); kNone when it has none.
+  std::uint32_t ShortNameOf(std::uint32_t name) const;
 
   // The serial number in the boot sector; 0 for a bare MFT, which has none.
   std::uint64_t Serial() const { return boot_.serial; }

@@ -196,7 +196,7 @@ void LogFileIndex::Seal() {
       records_.emplace_back(touches_[i].record, static_cast<std::uint32_t>(i));
 }
 
-bool LogFileIndex::Step(const Times& x, Past* past) {
+std::uint8_t LogFileIndex::Step(const Times& x, Past* past) {
   // What the file held before the record: what it shows, else what was
   // known so far.
   FILETIME before[4];
@@ -225,6 +225,9 @@ bool LogFileIndex::Step(const Times& x, Past* past) {
   // A clock set back moves the change time back, and with it a write
   // time; never a creation time already written.
   const bool back = moved_back(0) || (moved_back(1) && !moved_back(2));
+  // A creation set later, beyond what a coarser clock's rounding moves.
+  const bool forward =
+      (x.after_known & 1) != 0 && (before_mask & 1) != 0 && x.after[0] > before[0] + kRounding;
   // Whether the file was new: made (its first creation time shown) less
   // than kFresh before the change time the record writes (a tool that sets
   // the times of a file untouched since it was made writes a change time
@@ -234,7 +237,8 @@ bool LogFileIndex::Step(const Times& x, Past* past) {
   const FILETIME change = (x.after_known & 4) != 0 ? x.after[2] : before[2];
   const bool fresh =
       !past->made_known || !change_known || (change >= past->made && change - past->made < kFresh);
-  return back && !fresh;
+  if (fresh) return 0;
+  return static_cast<std::uint8_t>((back ? kBack : 0) | (forward ? kForward : 0));
 }
 
 void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool deleted,
@@ -247,6 +251,8 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   };
   facts->Set(Fact::kLogRecords, 0);
   facts->Set(Fact::kLogMovedBack, 0);
+  facts->Set(Fact::kLogMovedForward, 0);
+  facts->Set(Fact::kLogUnwritten, 0);
   auto it = std::lower_bound(records_.begin(), records_.end(), record,
                              [](const auto& r, std::uint64_t wanted) { return r.first < wanted; });
   if (it == records_.end() || it->first != record) return;
@@ -260,7 +266,9 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   });
   const FILETIME now[4] = {current.creation, current.write, current.change, current.access};
   std::uint64_t count = 0, first = 0, last = 0;
-  bool moved_back = false;
+  std::uint8_t moved = 0;
+  // Per time, whether the records show some value of it, and its current.
+  std::uint8_t shown = 0, shown_now = 0;
   // The times known so far, for what a record does not show.
   Past past;
   bool mine = !turns;
@@ -279,7 +287,11 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
     if (t.times == kNoTimes) continue;
     const Times& x = times_[t.times];
     auto show = [&](int field, FILETIME value) {
-      if (value == now[field]) return;
+      shown |= static_cast<std::uint8_t>(1u << field);
+      if (value == now[field]) {
+        shown_now |= static_cast<std::uint8_t>(1u << field);
+        return;
+      }
       if (!seen.emplace(field, value).second) return;
       events->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
     };
@@ -287,10 +299,17 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
       if (x.before_known >> f & 1) show(f, x.before[f]);
       if (x.after_known >> f & 1) show(f, x.after[f]);
     }
-    moved_back = Step(x, &past) || moved_back;
+    moved |= Step(x, &past);
   }
   facts->Set(Fact::kLogRecords, count);
-  facts->Set(Fact::kLogMovedBack, moved_back ? 1 : 0);
+  facts->Set(Fact::kLogMovedBack, (moved & kBack) != 0 ? 1 : 0);
+  facts->Set(Fact::kLogMovedForward, (moved & kForward) != 0 ? 1 : 0);
+  // Every change of the creation or write time since the first record that
+  // shows one is in the log after it: a current value it never shows was
+  // written around it.
+  constexpr std::uint8_t kCreationAndWrite = 0x3;
+  const std::uint8_t unwritten = shown & ~shown_now & kCreationAndWrite;
+  facts->Set(Fact::kLogUnwritten, unwritten != 0 ? 1 : 0);
   if (count != 0) {
     facts->Set(Fact::kLogFirstLsn, first);
     facts->Set(Fact::kLogLastLsn, last);

@@ -70,7 +70,9 @@ class LogFileIndex {
   // Adds what the log holds of the file (record, sequence) whose times are
   // now `current` to its facts: how many log records change it (none is a
   // count too), the first and last of their LSNs, whether one of them moved
-  // a time back as a forger does (see kLogMovedBack), and, as events, every
+  // a time back or a creation forward as a forger does (kLogMovedBack,
+  // kLogMovedForward), whether a current creation or write time is one no
+  // record shows while they show others (kLogUnwritten), and, as events, every
   // $STANDARD_INFORMATION time they show that differs from the current one
   // (the code: 0 creation, 1 write, 2 change, 3 access).
   // A file's records run from its record's initialisation to its
@@ -115,8 +117,11 @@ class LogFileIndex {
     bool made_known = false;
   };
   // Takes a record's times into the file's `past`; whether it moved a time
-  // back as a forger does.
-  static bool Step(const Times& x, Past* past);
+  // back (kBack) or a creation forward (kForward) as a forger does.
+  static constexpr std::uint8_t kBack = 1, kForward = 2;
+  // How far a coarser clock's rounding moves a time forward.
+  static constexpr std::uint64_t kRounding = 2ull * 10000000;
+  static std::uint8_t Step(const Times& x, Past* past);
 
   // Sorted by record, then LSN, at Seal; `records_` holds each record
   // number once with where its touches start, for lookups.
