@@ -241,6 +241,53 @@ std::uint8_t LogFileIndex::Step(const Times& x, Past* past) {
   return static_cast<std::uint8_t>((back ? kBack : 0) | (forward ? kForward : 0));
 }
 
+namespace {
+
+// The times a file's log records show: those unlike its current ones as
+// events, each once (a set, so that a file changed tens of thousands of
+// times costs no search of all before); and per time, whether some value
+// of it was shown, and its current one.
+class ShownTimes {
+ public:
+  ShownTimes(const NtfsTimes& current, std::vector<WitnessEvent>* events)
+      : now_{current.creation, current.write, current.change, current.access}, events_(events) {}
+
+  void Show(int field, FILETIME value) {
+    shown_ |= static_cast<std::uint8_t>(1u << field);
+    if (value == now_[field]) {
+      shown_now_ |= static_cast<std::uint8_t>(1u << field);
+      return;
+    }
+    if (seen_.emplace(field, value).second)
+      events_->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
+  }
+
+  // Every change of the creation or write time after the first record that
+  // shows one is in the log after it: a current value it never shows was
+  // written around it.
+  bool Unwritten() const {
+    constexpr std::uint8_t kCreationAndWrite = 0x3;
+    return (shown_ & ~shown_now_ & kCreationAndWrite) != 0;
+  }
+
+ private:
+  FILETIME now_[4];
+  std::vector<WitnessEvent>* events_;
+  std::set<std::pair<int, FILETIME>> seen_;
+  std::uint8_t shown_ = 0, shown_now_ = 0;
+};
+
+}  // namespace
+
+std::span<const LogFileIndex::Touch> LogFileIndex::TouchesOf(std::uint64_t record) const {
+  auto it = std::lower_bound(records_.begin(), records_.end(), record,
+                             [](const auto& r, std::uint64_t wanted) { return r.first < wanted; });
+  if (it == records_.end() || it->first != record) return {};
+  const std::size_t end =
+      it + 1 != records_.end() ? (it + 1)->second : static_cast<std::size_t>(touches_.size());
+  return {touches_.data() + it->second, end - it->second};
+}
+
 void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool deleted,
                         const NtfsTimes& current, Facts* facts,
                         std::vector<WitnessEvent>* events) const {
@@ -249,32 +296,22 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   auto lived_as = [&](std::uint16_t s) {
     return s == sequence || (deleted && static_cast<std::uint16_t>(s + 1) == sequence);
   };
-  facts->Set(Fact::kLogRecords, 0);
-  facts->Set(Fact::kLogMovedBack, 0);
-  facts->Set(Fact::kLogMovedForward, 0);
-  facts->Set(Fact::kLogUnwritten, 0);
-  auto it = std::lower_bound(records_.begin(), records_.end(), record,
-                             [](const auto& r, std::uint64_t wanted) { return r.first < wanted; });
-  if (it == records_.end() || it->first != record) return;
-  const std::size_t end =
-      it + 1 != records_.end() ? (it + 1)->second : static_cast<std::size_t>(touches_.size());
-  const std::span<const Touch> touches(touches_.data() + it->second, end - it->second);
+  for (Fact f :
+       {Fact::kLogRecords, Fact::kLogMovedBack, Fact::kLogMovedForward, Fact::kLogUnwritten})
+    facts->Set(f, 0);
+  const std::span<const Touch> touches = TouchesOf(record);
+  if (touches.empty()) return;
   // Records before a file was made or removed in the record belong to the
   // one before: without either, all are the current file's.
   const bool turns = std::any_of(touches.begin(), touches.end(), [](const Touch& t) {
     return t.kind == kMade || t.kind == kRemoved;
   });
-  const FILETIME now[4] = {current.creation, current.write, current.change, current.access};
   std::uint64_t count = 0, first = 0, last = 0;
   std::uint8_t moved = 0;
-  // Per time, whether the records show some value of it, and its current.
-  std::uint8_t shown = 0, shown_now = 0;
+  ShownTimes shown(current, events);
   // The times known so far, for what a record does not show.
   Past past;
   bool mine = !turns;
-  // The times already shown, each once: a set, so that a file changed
-  // tens of thousands of times costs no search of all before.
-  std::set<std::pair<int, FILETIME>> seen;
   for (const Touch& t : touches) {
     if (t.kind == kMade) mine = lived_as(t.sequence);
     // The record's deallocation is the last of the file it held.
@@ -286,30 +323,16 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
     ++count;
     if (t.times == kNoTimes) continue;
     const Times& x = times_[t.times];
-    auto show = [&](int field, FILETIME value) {
-      shown |= static_cast<std::uint8_t>(1u << field);
-      if (value == now[field]) {
-        shown_now |= static_cast<std::uint8_t>(1u << field);
-        return;
-      }
-      if (!seen.emplace(field, value).second) return;
-      events->push_back({value, Witness::kLog, static_cast<std::uint32_t>(field)});
-    };
     for (int f = 0; f < 4; ++f) {
-      if (x.before_known >> f & 1) show(f, x.before[f]);
-      if (x.after_known >> f & 1) show(f, x.after[f]);
+      if (x.before_known >> f & 1) shown.Show(f, x.before[f]);
+      if (x.after_known >> f & 1) shown.Show(f, x.after[f]);
     }
     moved |= Step(x, &past);
   }
   facts->Set(Fact::kLogRecords, count);
   facts->Set(Fact::kLogMovedBack, (moved & kBack) != 0 ? 1 : 0);
   facts->Set(Fact::kLogMovedForward, (moved & kForward) != 0 ? 1 : 0);
-  // Every change of the creation or write time since the first record that
-  // shows one is in the log after it: a current value it never shows was
-  // written around it.
-  constexpr std::uint8_t kCreationAndWrite = 0x3;
-  const std::uint8_t unwritten = shown & ~shown_now & kCreationAndWrite;
-  facts->Set(Fact::kLogUnwritten, unwritten != 0 ? 1 : 0);
+  facts->Set(Fact::kLogUnwritten, shown.Unwritten() ? 1 : 0);
   if (count != 0) {
     facts->Set(Fact::kLogFirstLsn, first);
     facts->Set(Fact::kLogLastLsn, last);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -105,6 +106,8 @@ class LogFileIndex {
     FILETIME before[4] = {}, after[4] = {};
   };
 
+  // The records of an MFT record, in LSN order.
+  std::span<const Touch> TouchesOf(std::uint64_t record) const;
   // Adds the file an index entry added or removed names.
   void AddNamed(const LogRecord& record);
   // What the records so far show of a file: each time's latest value, and
