@@ -3,16 +3,23 @@
 
     bench/detection.py [--files 40] [--qst build/qst] [--evidence ../shared/evidence]
 
-Makes an NTFS volume (mkntfs, mounted with ntfs-3g; needs root and
-/dev/fuse), fills it with honest files (written, copied and installed with
+First the Windows-made volume of the evidence (vsstest.qcow2, made by
+Windows 7 with two shadow copies): each file Windows made on it is forged
+in the volume's bytes each way of bench/windows_forgeries.py, one at a
+time, and read with every witness (-n -I -L -U -S -a) and with -n -I
+alone; its honest files, every state, are read with every witness.
+
+Then an NTFS volume of our own (mkntfs, mounted with ntfs-3g; needs root
+and /dev/fuse): it fills it with honest files (written, copied and installed with
 their times kept, extracted from TAR and ZIP archives, copied by a tool
 that keeps creation times, renamed, moved) and with files whose times were
 forged several ways (each method below, `--files` files each), unmounts it,
 edits the record bytes of the last methods as a hex editor would, and runs
-`qst -d IMG -n -I --json -r C:\\`. The Windows-made evidence (the volume of
-vsstest.qcow2, read with -n -I -L -S -a) joins the honest side.
+`qst -d IMG -n -I --json -r C:\\`. The Windows-made volume's honest files
+join the honest side.
 
-Prints, per method, how many forged files are flagged (some sign of
+Prints, per way on the Windows-made volume, how many forged files are
+flagged and by which signs; then per method on our own volume, how many forged files are flagged (some sign of
 forgery in `alerts`) and by which signs, and whether a witness of the
 forgery is left on the volume; per kind of honest file, how many are
 flagged (none should be) and which notes they get; then each sign and note
@@ -28,6 +35,8 @@ import subprocess
 import sys
 import tempfile
 import zipfile
+
+import windows_forgeries
 
 TICKS = 10_000_000
 EPOCH = 116444736000000000  # 1970-01-01 as a FILETIME
@@ -242,17 +251,37 @@ def signs_text(signs):
     return " ".join(f"{s}:{n}" for s, n in sorted(signs.items())) or "-"
 
 
-def evidence_rows(qst, evidence, work):
+def windows_volume(qst, evidence, work, rng):
+    """The Windows-made volume of the evidence, forged in its bytes each
+    way on each file (windows_forgeries), and its honest rows: each state
+    of a file in the shadow copies is a row of its own."""
     qcow = os.path.join(evidence, "vsstest.qcow2")
     if not os.path.exists(qcow) or shutil.which("qemu-img") is None:
-        return {}
+        return {}, {}
     raw = os.path.join(work, "vsstest.raw")
     run("qemu-img", "convert", "-O", "raw", qcow, raw)
-    out = subprocess.run([qst, "-d", raw, "-n", "-I", "-L", "-S", "-a", "--json", "-r", "C:\\"],
-                         check=False, capture_output=True, text=True).stdout
-    # Each state of a file in the shadow copies is a row of its own.
-    rows = [row for row in map(json.loads, out.splitlines()) if row.get("finding") is not None]
-    return {str(i): row for i, row in enumerate(rows)}
+    forged, honest = windows_forgeries.measure(qst, raw, rng)
+    return forged, {str(i): row for i, row in enumerate(honest)}
+
+
+def report_windows(forged):
+    print("Forged in the bytes of the Windows-made volume (qst -d IMG -n -I -L -U -S -a;")
+    print("SetFileTime's ways without -L, whose log would hold the change):")
+    print(f"{'way':28} {'files':>5} {'flagged':>8} {'-n -I':>6}  signs")
+    for way, what, _ in windows_forgeries.WAYS:
+        results = forged.get(way, [])
+        signs = {}
+        for _, alerts, _ in results:
+            for s in alerts:
+                signs[s] = signs.get(s, 0) + 1
+        flagged = sum(bool(a) for _, a, _ in results)
+        few = sum(bool(a) for _, _, a in results)
+        print(f"{way:28} {len(results):5} {flagged:8} {few:6}  {signs_text(signs)}")
+    total = sum(len(v) for v in forged.values())
+    flagged = sum(bool(a) for v in forged.values() for _, a, _ in v)
+    few = sum(bool(a) for v in forged.values() for _, _, a in v)
+    if total:
+        print(f"{'all':28} {total:5} {100 * flagged / total:7.0f}% {100 * few / total:5.0f}%\n")
 
 
 def main():
@@ -284,7 +313,8 @@ def main():
         for p, method in edits.items():
             patch_record(image, ids[windows_path(mnt, p)], method, rng)
         rows = read_rows(a.qst, image, ["-n", "-I"])
-        windows = evidence_rows(a.qst, a.evidence, work)
+        windows_forged, windows = windows_volume(a.qst, a.evidence, work, rng)
+        report_windows(windows_forged)
         report(rows, honest, forged, windows)
     finally:
         subprocess.run(["umount", mnt], stderr=subprocess.DEVNULL, check=False)
@@ -296,7 +326,7 @@ def report(rows, honest, forged, windows):
     by_kind = tally(rows, honest)
     if windows:
         by_kind["windows-evidence"] = tally(windows, {p: "w" for p in windows})["w"]
-    print("Forged files (qst -d IMG -n -I):")
+    print("Forged through ntfs-3g or in the bytes of an ntfs-3g volume (qst -d IMG -n -I):")
     print(f"{'method':20} {'files':>5} {'flagged':>8}  {'witness left':12} signs and notes")
     for method, _, left in METHODS:
         files, flagged, signs = by_method.get(method, [0, 0, {}])
