@@ -429,12 +429,20 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
        }},
       {"mtime<I30", "suspect (FN I30)",
        [](RawFileInfo& r) {
+         r.facts.Set(Fact::kNameLinks, 1);
+         r.facts.Set(Fact::kIndexCreation, r.basic.CreationTime);
+         r.facts.Set(Fact::kIndexWrite, r.basic.LastWriteTime + 1);
+       }},
+      {"", "consistent (FN I30)",  // the entry of another hard link, which lags
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kNameLinks, 2);
          r.facts.Set(Fact::kIndexCreation, r.basic.CreationTime);
          r.facts.Set(Fact::kIndexWrite, r.basic.LastWriteTime + 1);
        }},
       {"", "consistent (FN I30)",  // a folder's entry lags: never later, but not weighed
        [](RawFileInfo& r) {
          r.basic.FileAttributes = kFileAttributeDirectory;
+         r.facts.Set(Fact::kNameLinks, 1);
          r.facts.Set(Fact::kIndexCreation, r.basic.CreationTime);
          r.facts.Set(Fact::kIndexWrite, r.basic.LastWriteTime + 1);
        }},

@@ -464,6 +464,9 @@ TEST(LogFileJoin, ACreationSetForwardOrATimeTheLogNeverWroteIsTold) {
   const NtfsTimes now{kT, kT + kHour, kT + kHour, kT};
   const LogRecord touched = Update(10, kLogUpdateResidentValue,
                                    Times(kT, kT + kHour, kT + kHour, kT), Times(kT, kT, kT, kT));
+  LogRecord moved_value =
+      Update(11, kLogUpdateResidentValue, Times(kT - kYear, kT, kT, kT), Times(kT, kT, kT, kT));
+  moved_value.record_offset = 0x48;
   const struct {
     const char* what;
     std::vector<LogRecord> records;
@@ -508,6 +511,11 @@ TEST(LogFileJoin, ACreationSetForwardOrATimeTheLogNeverWroteIsTold) {
       {"access alone unlike the log: not weighed",
        {touched},
        {kT, kT + kHour, kT + kHour, kT + 1},
+       false,
+       false},
+      {"a value changed where a larger record keeps $SI: not weighed",
+       {touched, moved_value},
+       {kT - kYear, kT + kHour, kT + kHour, kT},
        false,
        false},
   };

@@ -183,10 +183,12 @@ bool SiApartFromIndex(const RawFileInfo& raw) {
 }
 
 // A file's entry in its folder's index takes the file's times as it is
-// closed; a folder's lags behind its write time. A write time earlier than
-// its file's entry keeps was set back around Windows.
+// closed; a folder's lags behind its write time, and so does the entry of
+// another hard link than the one a program opened. A write time earlier
+// than the entry of a file's one name was set back around Windows.
 bool WriteBeforeIndex(const RawFileInfo& raw) {
-  return raw.facts.Has(Fact::kIndexWrite) &&
+  return raw.facts.Has(Fact::kIndexWrite) && raw.facts.Has(Fact::kNameLinks) &&
+         raw.facts.Get(Fact::kNameLinks) == 1 &&
          (raw.basic.FileAttributes & kFileAttributeDirectory) == 0 &&
          raw.basic.LastWriteTime < raw.facts.Get(Fact::kIndexWrite);
 }
@@ -264,7 +266,7 @@ constexpr SignRule kSignTable[] = {
      "a file's $SI write time before the write time in its name's $I30 entry, which Windows "
      "writes from $SI as the file is closed: the write time was set back in the record's bytes",
      "a file whose times a program set back while it was still open when the volume was "
-     "imaged; times set back through another hard link of the file",
+     "imaged",
      WriteBeforeIndex},
     {"LOG-back", SignKind::kForgery, Witness::kLog,
      "$LogFile shows a time set back on a file that was not new",

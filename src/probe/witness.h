@@ -99,12 +99,14 @@ enum class Fact : std::uint8_t {
   // set a creation time forward as a forger does; whether a current $SI
   // creation or write time is one the log never showed while it shows the
   // file's others; the creation of the 8.3 name beside the long name the
-  // path went by (NTFS writes both $FILE_NAMEs at once).
+  // path went by (NTFS writes both $FILE_NAMEs at once); how many names the
+  // record has, its 8.3 names not counted (its hard links).
   kLogMovedForward,
   kLogUnwritten,
   kShortNameCreation,
+  kNameLinks,
 };
-inline constexpr int kFactCount = 30;
+inline constexpr int kFactCount = 31;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -115,21 +117,37 @@ struct FactInfo {
   bool shown = true;  // false: read for the signs, never rendered
 };
 inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
-    {Witness::kFileName, FactKind::kTime},   {Witness::kFileName, FactKind::kTime},
-    {Witness::kFileName, FactKind::kTime},   {Witness::kFileName, FactKind::kTime},
-    {Witness::kUsn, FactKind::kTime},        {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kCount},       {Witness::kUsn, FactKind::kTime},
-    {Witness::kUsn, FactKind::kTime},        {Witness::kUsn, FactKind::kFlag},
-    {Witness::kSnapshots, FactKind::kCount}, {Witness::kSnapshots, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},      {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kTime},      {Witness::kIndex, FactKind::kTime},
-    {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kCount},
-    {Witness::kIndex, FactKind::kCount},     {Witness::kIndex, FactKind::kFlag},
-    {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kCount},
-    {Witness::kLog, FactKind::kCount},       {Witness::kLog, FactKind::kFlag},
-    {Witness::kReference, FactKind::kCount}, {Witness::kReference, FactKind::kCount},
-    {Witness::kReference, FactKind::kCount}, {Witness::kLog, FactKind::kFlag, false},
-    {Witness::kLog, FactKind::kFlag, false}, {Witness::kFileName, FactKind::kTime, false},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kFileName, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kCount},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kTime},
+    {Witness::kUsn, FactKind::kFlag},
+    {Witness::kSnapshots, FactKind::kCount},
+    {Witness::kSnapshots, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kTime},
+    {Witness::kIndex, FactKind::kCount},
+    {Witness::kIndex, FactKind::kCount},
+    {Witness::kIndex, FactKind::kCount},
+    {Witness::kIndex, FactKind::kFlag},
+    {Witness::kLog, FactKind::kCount},
+    {Witness::kLog, FactKind::kCount},
+    {Witness::kLog, FactKind::kCount},
+    {Witness::kLog, FactKind::kFlag},
+    {Witness::kReference, FactKind::kCount},
+    {Witness::kReference, FactKind::kCount},
+    {Witness::kReference, FactKind::kCount},
+    {Witness::kLog, FactKind::kFlag, false},
+    {Witness::kLog, FactKind::kFlag, false},
+    {Witness::kFileName, FactKind::kTime, false},
+    {Witness::kFileName, FactKind::kCount, false},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }

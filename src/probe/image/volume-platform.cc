@@ -391,6 +391,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
       const std::uint32_t short_name = volume.ShortNameOf(found.name);
       if (short_name != NtfsVolume::kNone && volume.NameTimesOf(short_name, &name_times))
         info->facts.Set(Fact::kShortNameCreation, name_times.creation);
+      info->facts.Set(Fact::kNameLinks, volume.LinkCount(record));
     }
     // The keys to join on: the record's sequence number, and the folder the
     // name lies in, where it is one of the volume's records.

@@ -496,19 +496,29 @@ std::uint32_t NtfsVolume::FirstNameOf(std::uint64_t record) const {
   return r != nullptr ? r->first_name : kNone;
 }
 
+// A record's names are few; the chain ends in kNone, and one that loops
+// is cut at more names than a record can hold.
+constexpr int kMaxNamesOfRecord = 1024;
+
 std::uint32_t NtfsVolume::ShortNameOf(std::uint32_t name) const {
   const NameStore::Name& n = names_[name];
   if (n.space != kWin32Name) return kNone;
-  // A record's names are few; the chain ends in kNone, and a crafted one
-  // that loops is cut at the most names a record can hold.
   std::uint32_t at = FirstNameOf(n.record);
-  for (int hops = 0; at != kNone && hops < 1024; ++hops, at = names_[at].next) {
+  for (int hops = 0; at != kNone && hops < kMaxNamesOfRecord; ++hops, at = names_[at].next) {
     const NameStore::Name& other = names_[at];
     if (at != name && other.space == kDosName && other.parent == n.parent &&
         other.parent_sequence == n.parent_sequence)
       return at;
   }
   return kNone;
+}
+
+std::uint32_t NtfsVolume::LinkCount(std::uint64_t record) const {
+  std::uint32_t links = 0;
+  std::uint32_t at = FirstNameOf(record);
+  for (int hops = 0; at != kNone && hops < kMaxNamesOfRecord; ++hops, at = names_[at].next)
+    links += names_[at].space != kDosName ? 1 : 0;
+  return links;
 }
 
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {

@@ -170,6 +170,8 @@ class NtfsVolume {
   // The 8.3 name that goes with a long name (another name of its record,
   // in the same folder, of the DOS name space); kNone when it has none.
   std::uint32_t ShortNameOf(std::uint32_t name) const;
+  // How many names a record has, its 8.3 names not counted: its hard links.
+  std::uint32_t LinkCount(std::uint64_t record) const;
 
   // The serial number in the boot sector; 0 for a bare MFT, which has none.
   std::uint64_t Serial() const { return boot_.serial; }

@@ -161,6 +161,11 @@ void LogFileIndex::Add(const LogRecord& r, std::uint64_t record) {
   ImageOf(r.undo_data, &sequence, times.before, &times.before_known);
   if (r.redo == kLogCreateAttribute) AttributeTimes(r.redo_data, times.after, &times.after_known);
   if (r.undo == kLogCreateAttribute) AttributeTimes(r.undo_data, times.before, &times.before_known);
+  // The first attribute lies after the header and its fixups: within the
+  // first 0x60 bytes of a record of any size.
+  constexpr std::size_t kFirstAttributes = 0x60;
+  t.unread_value = r.redo == kLogUpdateResidentValue && r.record_offset != kDefaultFirstAttribute &&
+                   r.record_offset < kFirstAttributes;
   if (r.redo == kLogUpdateResidentValue && r.record_offset == kDefaultFirstAttribute &&
       r.attribute_offset >= kSiValue) {
     const std::int64_t from = r.attribute_offset - kSiValue;
@@ -308,6 +313,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   });
   std::uint64_t count = 0, first = 0, last = 0;
   std::uint8_t moved = 0;
+  bool unread_value = false;
   ShownTimes shown(current, events);
   // The times known so far, for what a record does not show.
   Past past;
@@ -321,6 +327,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
     if (count == 0) first = t.lsn;
     last = t.lsn;
     ++count;
+    unread_value = unread_value || t.unread_value;
     if (t.times == kNoTimes) continue;
     const Times& x = times_[t.times];
     for (int f = 0; f < 4; ++f) {
@@ -332,7 +339,7 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
   facts->Set(Fact::kLogRecords, count);
   facts->Set(Fact::kLogMovedBack, (moved & kBack) != 0 ? 1 : 0);
   facts->Set(Fact::kLogMovedForward, (moved & kForward) != 0 ? 1 : 0);
-  facts->Set(Fact::kLogUnwritten, shown.Unwritten() ? 1 : 0);
+  facts->Set(Fact::kLogUnwritten, shown.Unwritten() && !unread_value ? 1 : 0);
   if (count != 0) {
     facts->Set(Fact::kLogFirstLsn, first);
     facts->Set(Fact::kLogLastLsn, last);

@@ -98,6 +98,10 @@ class LogFileIndex {
     std::uint32_t times;     // its place in times_, or kNoTimes
     std::uint16_t sequence;  // of kMade
     Kind kind;
+    // A change of a resident value near the record's start that is not
+    // $STANDARD_INFORMATION where Windows keeps it (records of another
+    // size or an older layout): it may set times this index cannot read.
+    bool unread_value = false;
   };
   // The four times (creation, write, change, access) a record shows before
   // and after it, each where it shows it.
