@@ -710,6 +710,25 @@ TEST(UsnJournal, AnNtfs3gVolumeWithAJournalInExtend) {
   // The journal listed, with paths from the volume.
   auto listed = RunQst({"-d", v.image, "-U", "--journal-only", "--csv"});
   EXPECT_NE(listed.out.find(",notes.txt,C:\\notes.txt,"), std::string::npos) << listed.out;
+  // A journal collected apart whose clock went back 4 days, and a minute
+  // (its jitter) the other way: the step said once, the files made in the
+  // span the clock ran twice noted.
+  constexpr FILETIME kDay = 86400 * kSecond;
+  const std::string apart = v.dir + "/J-back";
+  std::ofstream(apart, std::ios::binary) << Pages({
+      UsnRecordBytes(3, Ref(notes, 1), Ref(5, 5), 0, kT0 + 3 * kDay, kUsnClose, u"notes.txt"),
+      UsnRecordBytes(3, Ref(notes, 1), Ref(5, 5), 0x60, kT0 - kDay, kUsnClose, u"notes.txt"),
+      UsnRecordBytes(3, Ref(notes, 1), Ref(5, 5), 0xC0, kT0 - kDay - 60 * kSecond, kUsnClose,
+                     u"notes.txt"),
+  });
+  auto back = RunQst({"-d", v.image, "--usn-journal=" + apart, "-e", "-u", "C:\\notes.txt"});
+  EXPECT_EQ(WithoutVolumeMade(back.err),
+            "qst: " + v.image +
+                ": the clock was set back 4 days 00:00:00: USN 96 at 2024/01/16 21:20:00.000000000 "
+                "(UTC) follows a record at 2024/01/20 21:20:00.000000000 (UTC)\n");
+  EXPECT_NE(RowField(back.out, "C:\\notes.txt", "notes").find("clock-back"), std::string::npos)
+      << back.out;
+  EXPECT_EQ(RowField(run.out, "C:\\notes.txt", "notes").find("clock-back"), std::string::npos);
 }
 
 TEST(UsnJournal, RealWindowsRecordsAreRead) {

@@ -114,6 +114,34 @@ void SayVolumeMade(Context& context) {
                      t.zone);
 }
 
+// Says where the witnesses show the clock set back: what a forger does to
+// make new files look old, and what a clock corrected by hand does too.
+void SayClockSteps(Context& context) {
+  Evidence* evidence = context.platform->VolumeEvidence();
+  if (evidence == nullptr) return;
+  std::uint64_t more = 0;
+  const char* image = context.options.image.c_str();
+  for (const ClockStep& step : evidence->ClockSteps(&more)) {
+    const FILETIME back = step.from - step.to;
+    const std::uint64_t seconds = back / kTicksPerSecond;
+    const RenderedTimestamp from =
+        RenderTimestamp(step.from, context.options.time_form(), *context.platform);
+    const RenderedTimestamp to =
+        RenderTimestamp(step.to, context.options.time_form(), *context.platform);
+    context.err.Printf(
+        "qst: %s: the clock was set back %llu days %02llu:%02llu:%02llu: %s %llu at %s %s "
+        "follows a record at %s %s\n",
+        image, static_cast<unsigned long long>(seconds / 86400),
+        static_cast<unsigned long long>(seconds / 3600 % 24),
+        static_cast<unsigned long long>(seconds / 60 % 60),
+        static_cast<unsigned long long>(seconds % 60), DescriptorOf(step.witness).finding,
+        static_cast<unsigned long long>(step.at), to.text, to.zone, from.text, from.zone);
+  }
+  if (more != 0)
+    context.err.Printf("qst: %s: the clock was set back %llu more times\n", image,
+                       static_cast<unsigned long long>(more));
+}
+
 // Counts the paths that could not be reported, where the run writes to
 // something other than a terminal: rows of errors among many rows written
 // to a file are easily missed.
@@ -227,6 +255,7 @@ int RunEntry(int argc, char** argv, Context& context) {
   status = ProcessOperands(argc, argv, command.first_operand, context);
   context.progress.Finish();
   if (context.before_volume) SayVolumeMade(context);
+  SayClockSteps(context);
   std::string lost = LossReport(context);
   if (!lost.empty()) context.err.Write(lost);
   SayUnreported(context);

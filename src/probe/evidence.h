@@ -63,6 +63,12 @@ class Evidence {
   virtual std::optional<std::uint64_t> VolumeSerial() const = 0;
   // When the volume was made, where that was read.
   virtual std::optional<FILETIME> VolumeCreated() const { return std::nullopt; }
+  // Where the witnesses' records show the clock set back, and how many
+  // more such steps were not kept.
+  virtual std::vector<ClockStep> ClockSteps(std::uint64_t* more) const {
+    *more = 0;
+    return {};
+  }
 
   // Visits the records of the witness whose listing the run asks for
   // (ImageSelection::listed) in its own order: the change journal's in

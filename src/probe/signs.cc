@@ -195,6 +195,8 @@ bool WriteBeforeIndex(const RawFileInfo& raw) {
 
 bool Flag(const RawFileInfo& raw, Fact f) { return raw.facts.Has(f) && raw.facts.Get(f) != 0; }
 
+bool InClockSpan(const RawFileInfo& raw) { return Flag(raw, Fact::kCreatedInClockSpan); }
+
 bool LogMovedForward(const RawFileInfo& raw) { return Flag(raw, Fact::kLogMovedForward); }
 bool LogUnwritten(const RawFileInfo& raw) { return Flag(raw, Fact::kLogUnwritten); }
 
@@ -327,6 +329,14 @@ constexpr SignRule kSignTable[] = {
      "every time on the 1/64-second clock of Windows XP and 2003, as the volume's creation is: "
      "the grain of the times, and so the TYPE verdict, is that clock's, not a tool's",
      "every file written by Windows XP or Server 2003", Clock64},
+    {"clock-back", SignKind::kClock, Witness::kUsn,
+     "created in a span the journal shows the clock ran twice",
+     "creation inside a span the change journal shows the clock ran twice: after a record whose "
+     "time goes back over a minute from the one before it, up to that earlier time; files "
+     "made then look older than they are",
+     "every file made honestly in that span before the clock went back; a clock corrected by "
+     "hand or by time synchronisation after it ran fast",
+     InClockSpan},
 };
 static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
 

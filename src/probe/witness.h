@@ -105,8 +105,12 @@ enum class Fact : std::uint8_t {
   kLogUnwritten,
   kShortNameCreation,
   kNameLinks,
+  // Whether the file's creation lies in a span the clock ran twice: after
+  // the journal shows it set back, until it reached again the time it was
+  // set back from.
+  kCreatedInClockSpan,
 };
-inline constexpr int kFactCount = 31;
+inline constexpr int kFactCount = 32;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -148,6 +152,7 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kLog, FactKind::kFlag, false},
     {Witness::kFileName, FactKind::kTime, false},
     {Witness::kFileName, FactKind::kCount, false},
+    {Witness::kUsn, FactKind::kFlag, false},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }
@@ -189,6 +194,14 @@ class Facts {
  private:
   std::array<std::uint64_t, kFactCount> value_{};
   std::uint64_t known_ = 0;
+};
+
+// A step back of the clock that wrote a witness's records: at the record
+// `at` (a USN), its time `to` follows `from` of the record before.
+struct ClockStep {
+  Witness witness = Witness::kUsn;
+  std::uint64_t at = 0;
+  FILETIME from = 0, to = 0;
 };
 
 // A moment a witness holds of a file beyond its facts, for a timeline: its

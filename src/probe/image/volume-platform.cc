@@ -51,6 +51,13 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
     return volume_->Created();
   }
 
+  std::vector<ClockStep> ClockSteps(std::uint64_t* more) const override {
+    std::vector<ClockStep> steps;
+    *more = 0;
+    for (const auto& part : parts_) part->AddClockSteps(&steps, more);
+    return steps;
+  }
+
   std::optional<std::uint64_t> VolumeSerial() const override {
     std::uint64_t serial = volume_->Serial();
     if (serial == 0) return std::nullopt;

@@ -57,6 +57,11 @@ class WitnessPart {
   virtual std::string LossReport() const = 0;
   // Those of them that say the witness is not on the volume at all.
   virtual std::string AbsenceReport() const { return {}; }
+  // Adds where the witness's records show the clock set back, and counts
+  // in `more` those it did not keep.
+  virtual void AddClockSteps(std::vector<ClockStep>* steps, std::uint64_t* more) const {
+    (void)steps, (void)more;
+  }
 
   // Adds, after the volume's own entries of `folder`, the names the witness
   // alone holds there whose text `matches`, each as a search yields it, its

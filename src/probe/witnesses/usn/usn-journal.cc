@@ -261,6 +261,13 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
   File& f = files_[r.file];
   ++f.records;
   if (!r.has_time) return;
+  if (has_times_ && r.time + kClockJitter < previous_) {
+    if (steps_.size() < kMaxClockSteps)
+      steps_.push_back({Witness::kUsn, r.usn, previous_, r.time});
+    else
+      ++more_steps_;
+  }
+  previous_ = r.time;
   if (!has_times_ || r.time < first_) first_ = r.time;
   if (!has_times_ || r.time > last_) last_ = r.time;
   has_times_ = true;
@@ -307,6 +314,11 @@ void UsnJournalIndex::Join(std::uint64_t record, std::uint16_t sequence, Facts* 
   facts->Set(Fact::kUsnTimesSetAlone, file->times_set_alone ? 1 : 0);
   for (const auto& [time, reasons] : file->events)
     events->push_back({time, Witness::kUsn, reasons});
+}
+
+bool UsnJournalIndex::InClockSpan(FILETIME t) const {
+  return std::any_of(steps_.begin(), steps_.end(),
+                     [t](const ClockStep& s) { return t >= s.to && t < s.from; });
 }
 
 bool UsnJournalIndex::Coverage(FILETIME* first, FILETIME* last) const {

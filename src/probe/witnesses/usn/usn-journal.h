@@ -133,6 +133,16 @@ class UsnJournalIndex {
             std::vector<WitnessEvent>* events) const;
   // The first and last times in the journal; false when it holds none.
   bool Coverage(FILETIME* first, FILETIME* last) const;
+  // Where the records' times go back, in journal order, by more than the
+  // clock's jitter (kClockJitter): the clock was set back there. At most
+  // kMaxClockSteps of them are kept; `more_clock_steps` counts the others.
+  const std::vector<ClockStep>& clock_steps() const { return steps_; }
+  std::uint64_t more_clock_steps() const { return more_steps_; }
+  // Whether `t` lies in a span the clock ran twice: from a step's `to` up
+  // to its `from`.
+  bool InClockSpan(FILETIME t) const;
+  static constexpr FILETIME kClockJitter = 60ull * 10000000;  // a minute
+  static constexpr std::size_t kMaxClockSteps = 32;
   std::uint64_t records() const { return records_; }
 
   std::uint64_t damaged = 0;  // stretches the reader passed over
@@ -144,6 +154,9 @@ class UsnJournalIndex {
   std::uint64_t records_ = 0;
   bool has_times_ = false;
   FILETIME first_ = 0, last_ = 0;
+  FILETIME previous_ = 0;  // the time of the last record with one
+  std::vector<ClockStep> steps_;
+  std::uint64_t more_steps_ = 0;
 };
 
 }  // namespace qst

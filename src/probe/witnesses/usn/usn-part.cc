@@ -17,7 +17,16 @@ class JournalPart : public WitnessPart {
       : index_(std::move(index)), image_name_(std::move(image_name)) {}
 
   void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
-    if (index_ != nullptr) index_->Join(file.record, file.sequence, &info->facts, &info->events);
+    if (index_ == nullptr) return;
+    index_->Join(file.record, file.sequence, &info->facts, &info->events);
+    if (!index_->clock_steps().empty())
+      info->facts.Set(Fact::kCreatedInClockSpan, index_->InClockSpan(info->basic.CreationTime));
+  }
+
+  void AddClockSteps(std::vector<ClockStep>* steps, std::uint64_t* more) const override {
+    if (index_ == nullptr) return;
+    steps->insert(steps->end(), index_->clock_steps().begin(), index_->clock_steps().end());
+    *more += index_->more_clock_steps();
   }
 
   std::string LossReport() const override {
