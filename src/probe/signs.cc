@@ -1,5 +1,6 @@
 #include "probe/signs.h"
 
+#include <bit>
 #include <cstring>
 #include <iterator>
 
@@ -340,6 +341,21 @@ constexpr SignRule kSignTable[] = {
 };
 static_assert(std::size(kSignTable) <= kMaxSigns, "SignSet keeps a bit a sign");
 
+// The bits of the signs of a kind, or of those that weigh the volume's
+// creation: a file's signs are sorted by a mask, not a walk of the table.
+template <typename Test>
+constexpr std::uint32_t SignBits(Test test) {
+  std::uint32_t bits = 0;
+  for (std::size_t i = 0; i < std::size(kSignTable); ++i)
+    if (test(kSignTable[i])) bits |= 1u << i;
+  return bits;
+}
+constexpr std::uint32_t kForgeryBits =
+    SignBits([](const SignRule& s) { return s.kind == SignKind::kForgery; });
+constexpr std::uint32_t kProvenanceBits =
+    SignBits([](const SignRule& s) { return s.kind == SignKind::kProvenance; });
+constexpr std::uint32_t kVolumeBits = SignBits([](const SignRule& s) { return s.weighs_volume; });
+
 }  // namespace
 
 constinit const std::span<const SignRule> kSigns = kSignTable;
@@ -351,19 +367,9 @@ SignSet ReadSigns(const RawFileInfo& raw) {
   return signs;
 }
 
-SignSet SignSet::Alerts() const {
-  SignSet alerts;
-  for (std::size_t i = 0; i < kSigns.size(); ++i)
-    if (has(i) && kSigns[i].kind == SignKind::kForgery) alerts.add(i);
-  return alerts;
-}
+SignSet SignSet::Alerts() const { return SignSet(bits_ & kForgeryBits); }
 
-SignSet SignSet::Notes() const {
-  SignSet notes;
-  for (std::size_t i = 0; i < kSigns.size(); ++i)
-    if (has(i) && kSigns[i].kind != SignKind::kForgery) notes.add(i);
-  return notes;
-}
+SignSet SignSet::Notes() const { return SignSet(bits_ & ~kForgeryBits); }
 
 const char* FindingWitnessName(int bit) {
   if (bit == kObjectIdBit) return "OID";
@@ -384,9 +390,8 @@ std::uint8_t SignWitnesses(const RawFileInfo& raw) {
 }
 
 Finding FindingOf(SignSet signs, std::uint8_t witnesses) {
-  if (!signs.Alerts().empty()) return Finding::kSuspect;
-  for (std::size_t i = 0; i < kSigns.size(); ++i)
-    if (signs.has(i) && kSigns[i].kind == SignKind::kProvenance) return Finding::kProvenance;
+  if ((signs.bits() & kForgeryBits) != 0) return Finding::kSuspect;
+  if ((signs.bits() & kProvenanceBits) != 0) return Finding::kProvenance;
   return witnesses == 0 ? Finding::kUnread : Finding::kConsistent;
 }
 
@@ -412,18 +417,13 @@ void AppendFindingText(SignSet signs, std::uint8_t witnesses, std::uint8_t lost,
   out->push_back(')');
 }
 
-bool WeighsVolume(SignSet signs) {
-  for (std::size_t i = 0; i < kSigns.size(); ++i)
-    if (signs.has(i) && kSigns[i].weighs_volume) return true;
-  return false;
-}
+bool WeighsVolume(SignSet signs) { return (signs.bits() & kVolumeBits) != 0; }
 
 void AppendSignNames(SignSet signs, const char* separator, std::string* out) {
   bool first = true;
-  for (std::size_t i = 0; i < kSigns.size(); ++i) {
-    if (!signs.has(i)) continue;
+  for (std::uint32_t bits = signs.bits(); bits != 0; bits &= bits - 1) {
     if (!first) out->append(separator);
-    out->append(kSigns[i].name);
+    out->append(kSigns[static_cast<std::size_t>(std::countr_zero(bits))].name);
     first = false;
   }
 }

@@ -40,7 +40,10 @@ inline constexpr std::size_t kMaxSigns = 32;
 // Which of kSigns fired, by their place in the table.
 class SignSet {
  public:
+  SignSet() = default;
+  explicit SignSet(std::uint32_t bits) : bits_(bits) {}
   bool has(std::size_t sign) const { return (bits_ >> sign & 1) != 0; }
+  std::uint32_t bits() const { return bits_; }
   void add(std::size_t sign) { bits_ |= 1u << sign; }
   bool empty() const { return bits_ == 0; }
   // Those of kind kForgery (the alerts), or the others (the notes).
