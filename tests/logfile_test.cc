@@ -398,6 +398,18 @@ constexpr std::uint64_t kHour = 36000000000;
 constexpr std::uint64_t kYear = 8766 * kHour;
 constexpr std::uint64_t kT = 130000000000000000;  // 2012
 
+// The facts the log `records` give file 40 (sequence 3) whose times are
+// now `current`.
+Facts JoinedFacts(const std::vector<LogRecord>& records, const NtfsTimes& current) {
+  LogFileIndex index;
+  for (const LogRecord& r : records) index.Add(r, LogTargetRecord(r, 4096, 1024));
+  index.Seal();
+  Facts facts;
+  std::vector<WitnessEvent> events;
+  index.Join(40, 3, false, current, &facts, &events);
+  return facts;
+}
+
 TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
   const struct {
     const char* what;
@@ -449,12 +461,7 @@ TEST(LogFileJoin, TheSignFiresOnAForgersMoveAndNotOnHonestOnes) {
        false},
   };
   for (const auto& c : cases) {
-    LogFileIndex index;
-    for (const LogRecord& r : c.records) index.Add(r, LogTargetRecord(r, 4096, 1024));
-    index.Seal();
-    Facts facts;
-    std::vector<WitnessEvent> events;
-    index.Join(40, 3, false, NtfsTimes{kT - 5 * kYear, kT, kT + kHour, kT}, &facts, &events);
+    const Facts facts = JoinedFacts(c.records, NtfsTimes{kT - 5 * kYear, kT, kT + kHour, kT});
     EXPECT_EQ(facts.Get(Fact::kLogMovedBack) != 0, c.fires) << c.what;
     EXPECT_EQ(facts.Get(Fact::kLogRecords), c.records.size()) << c.what;
   }
@@ -520,12 +527,7 @@ TEST(LogFileJoin, ACreationSetForwardOrATimeTheLogNeverWroteIsTold) {
        false},
   };
   for (const auto& c : cases) {
-    LogFileIndex index;
-    for (const LogRecord& r : c.records) index.Add(r, LogTargetRecord(r, 4096, 1024));
-    index.Seal();
-    Facts facts;
-    std::vector<WitnessEvent> events;
-    index.Join(40, 3, false, c.current, &facts, &events);
+    const Facts facts = JoinedFacts(c.records, c.current);
     EXPECT_EQ(facts.Get(Fact::kLogMovedForward) != 0, c.forward) << c.what;
     EXPECT_EQ(facts.Get(Fact::kLogUnwritten) != 0, c.unwritten) << c.what;
   }
