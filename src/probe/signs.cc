@@ -67,9 +67,8 @@ bool Whole(FILETIME t) { return t % kTicksPerSecond == 0; }
 // name, so that the name cannot tell.
 bool SetOnSeconds(const RawFileInfo& raw) {
   const FILE_BASIC_INFO& si = raw.basic;
-  return si.ChangeTime != 0 && !Whole(si.ChangeTime) && si.ChangeTime % kTick64 != 0 &&
-         si.CreationTime != 0 && Whole(si.CreationTime) && Whole(si.LastWriteTime) &&
-         Whole(si.LastAccessTime);
+  return si.ChangeTime % kTick64 != 0 && si.CreationTime != 0 && Whole(si.CreationTime) &&
+         Whole(si.LastWriteTime) && Whole(si.LastAccessTime);
 }
 
 // A write time from an archive or a file system that keeps whole (or even)
@@ -226,9 +225,8 @@ constexpr SignRule kSignTable[] = {
      "$SI creation, write and access on whole seconds, the change time not",
      "$SI creation, write and access on whole seconds while the change time is not: SetFileTime "
      "sets those three and cannot set the change time, which NTFS writes from the clock",
-     "a file whose three times a tool set from a source that keeps whole seconds (an archive "
-     "made on Unix that keeps creation and access times, a share on a file system that keeps "
-     "seconds)",
+     "a file whose three times a tool copied from a source that keeps whole seconds (robocopy "
+     "from a camera's FAT card, an archive made on Unix that keeps creation and access times)",
      SetOnSeconds},
     {"ctime<volume", SignKind::kForgery, std::nullopt,
      "a change time over 2 days before the volume was made (-d)",

@@ -261,7 +261,7 @@ void UsnJournalIndex::Add(const UsnRecord& r) {
   File& f = files_[r.file];
   ++f.records;
   if (!r.has_time) return;
-  if (has_times_ && r.time + kClockJitter < previous_) {
+  if (has_times_ && previous_ > r.time && previous_ - r.time > kClockJitter) {
     if (steps_.size() < kMaxClockSteps)
       steps_.push_back({Witness::kUsn, r.usn, previous_, r.time});
     else
