@@ -266,8 +266,8 @@ constexpr SignRule kSignTable[] = {
      "a file's $SI write time before the write time of its $I30 entry",
      "a file's $SI write time before the write time in its name's $I30 entry, which Windows "
      "writes from $SI as the file is closed: the write time was set back in the record's bytes",
-     "a file whose times a program set back while it was still open when the volume was "
-     "imaged",
+     "a live volume imaged while the file's record was not yet written and its entry was; a "
+     "file whose times a program set back while it was still open then",
      WriteBeforeIndex},
     {"LOG-back", SignKind::kForgery, Witness::kLog,
      "$LogFile shows a time set back on a file that was not new",
