@@ -1,0 +1,225 @@
+// USN records: each version as Windows writes it, pages, padding, damage
+// and sparse streams, read by the record reader.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ntfs_builder.h"
+#include "probe/memory-reader.h"
+#include "probe/ntfs/run-list.h"
+#include "probe/witnesses/usn/usn-journal.h"
+#include "test_env.h"
+#include "usn_builder.h"
+
+namespace qst {
+namespace {
+
+using namespace testing::ntfs;
+using namespace testing::usn;
+
+TEST(UsnRecords, EachVersionDecodesAsWindowsWritesIt) {
+  for (int version : {2, 3, 4}) {
+    std::string bytes = UsnRecordBytes(version, Ref(40, 3), Ref(5, 5), 4096, kT0,
+                                       kUsnFileCreate | kUsnClose, u"report.docx");
+    UsnRecord r;
+    ASSERT_EQ(
+        DecodeUsnRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &r),
+        bytes.size())
+        << version;
+    EXPECT_EQ(r.major, version);
+    EXPECT_EQ(r.file, Ref(40, 3));
+    EXPECT_EQ(r.parent, Ref(5, 5));
+    EXPECT_EQ(r.usn, 4096u);
+    EXPECT_EQ(r.reason, kUsnFileCreate | kUsnClose);
+    EXPECT_EQ(r.has_time, version != 4);
+    EXPECT_EQ(r.time, version != 4 ? kT0 : 0);
+    EXPECT_EQ(r.name, version != 4 ? u"report.docx" : u"");
+  }
+  EXPECT_EQ(UsnReasonNames(kUsnFileCreate | kUsnClose),
+            (std::vector<std::string>{"File create", "Close"}));
+  EXPECT_EQ(UsnReasonNames(kUsnBasicInfoChange | 0x08),
+            (std::vector<std::string>{"0x00000008", "Basic info change"}));
+}
+
+TEST(UsnRecords, PagesPaddingAndDamageAreWalkedPast) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 60; ++i)  // more than a page of V3 records
+    many.push_back(UsnRecordBytes(3, Ref(100 + i, 1), Ref(5, 5), i, kT0 + i, 0x100, u"a.txt"));
+  std::uint64_t damaged = 0;
+  EXPECT_EQ(Records(Pages(many), &damaged).size(), 60u);
+  EXPECT_EQ(damaged, 0u);
+
+  const std::string good = UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 0, kT0, 0x100, u"x");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::size_t records;
+    std::uint64_t damaged;
+  } cases[] = {
+      {"a length past the page",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0, 0x2000, 4);
+         return Pages({bad, good});
+       }(),
+       1, 1},
+      {"an unknown version",
+       [&] {
+         std::string bad = good;
+         Put(bad, 4, 9, 2);
+         return Pages({bad, good});
+       }(),
+       1, 1},
+      {"a length that is no multiple of 8",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0, 0x41, 4);
+         return Pages({good, bad, good});
+       }(),
+       2, 1},
+      {"a name reaching past its record",
+       [&] {
+         std::string bad = good;
+         Put(bad, 0x38, 0x100, 2);
+         return Pages({bad});
+       }(),
+       0, 1},
+      {"a length of 0xFFFFFFFF", std::string(8, '\xFF') + std::string(kUsnPage - 8, '\0'), 0, 1},
+  };
+  for (const Case& c : cases) {
+    std::uint64_t d = 0;
+    EXPECT_EQ(Records(c.bytes, &d).size(), c.records) << c.what;
+    EXPECT_EQ(d, c.damaged) << c.what;
+  }
+}
+
+TEST(UsnRecords, ASparseStartIsSkippedUnread) {
+  std::string page = Pages({UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 1 << 30, kT0, 0x100, u"x")});
+  CountingReader reader(page);
+  const Runs runs = {{kSparse, 1u << 30}, {0, kUsnPage}};
+  int records = 0;
+  bool read = false;
+  EXPECT_EQ(ReadUsnJournal(
+                reader, runs, (1u << 30) + kUsnPage, [&](const UsnRecord&) { ++records; }, &read),
+            0u);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(records, 1);
+  EXPECT_EQ(reader.read, kUsnPage);
+}
+
+// However its runs lie, the stream is read as one: each page from its
+// start, each cluster of the volume once, sparse stretches unread.
+TEST(UsnRecords, TheStreamIsReadAsOneWhateverItsRuns) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 60; ++i)
+    records.push_back(UsnRecordBytes(2, Ref(100 + i, 1), Ref(5, 5), i, kT0, 0x100, u"a.txt"));
+  const std::string page = Pages(records).substr(0, kUsnPage);  // records across its middle
+  const std::size_t in_page = Records(page).size();
+  ASSERT_GT(in_page, 50u);
+  // The page's halves far apart on a volume of 2 KiB clusters, the second
+  // half first.
+  std::string volume(64 * kUsnPage, '\0');
+  volume.replace(40 * kUsnPage, kUsnPage / 2, page.substr(0, kUsnPage / 2));
+  volume.replace(8 * kUsnPage, kUsnPage / 2, page.substr(kUsnPage / 2));
+  const std::uint64_t half = kUsnPage / 2;
+  struct Case {
+    const char* what;
+    Runs runs;
+    std::uint64_t size;
+    std::size_t records;
+    bool read;
+    std::uint64_t bytes_read;
+  } cases[] = {
+      {"a page over two runs",
+       {{40 * kUsnPage, half}, {8 * kUsnPage, half}},
+       kUsnPage,
+       in_page,
+       true,
+       kUsnPage},
+      {"a sparse start longer than the volume",
+       {{kSparse, 1ull << 40}, {40 * kUsnPage, half}, {8 * kUsnPage, half}},
+       (1ull << 40) + kUsnPage,
+       in_page,
+       true,
+       kUsnPage},
+      {"150 runs over the same clusters", {}, 150 * kUsnPage, in_page, false, kUsnPage},
+  };
+  for (int i = 0; i < 75; ++i) {
+    cases[2].runs.push_back({40 * kUsnPage, half});
+    cases[2].runs.push_back({8 * kUsnPage, half});
+  }
+  for (const Case& c : cases) {
+    CountingReader reader(volume);
+    std::size_t seen = 0;
+    bool read = false;
+    EXPECT_EQ(ReadUsnJournal(
+                  reader, c.runs, c.size, [&](const UsnRecord&) { ++seen; }, &read),
+              0u)
+        << c.what;
+    EXPECT_EQ(seen, c.records) << c.what;
+    EXPECT_EQ(read, c.read) << c.what;
+    EXPECT_EQ(reader.read, c.bytes_read) << c.what;
+  }
+}
+
+// Sparse runs lie on no cluster: the volume does not bound them; real runs
+// do, and no list covers more than 2^62 bytes.
+TEST(RunLists, SparseRunsAreBoundedByTheFileNotTheVolume) {
+  const ClusterGeometry geometry{4096, 1000};
+  struct Case {
+    std::string list;
+    bool ok;
+  } cases[] = {
+      {std::string("\x04\x00\x00\x00\x10\x21\x01\x10\x00", 9), true},  // 2^28 sparse, 1 real
+      {std::string("\x21\x00\x10\x01\x00", 5), false},  // 4,096 real clusters: past the volume
+      {std::string("\x08\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00\x00", 10), false},  // 2^64 sparse
+      {std::string("\x08\x00\x00\x00\x00\x00\x00\x04\x00\x08\x00\x00\x00\x00\x00\x00\x04\x00\x00",
+                   19),
+       false},  // two of 2^62 bytes each: more than a file holds
+  };
+  for (const Case& c : cases) {
+    Runs runs;
+    EXPECT_EQ(DecodeRuns(reinterpret_cast<const std::uint8_t*>(c.list.data()),
+                         static_cast<std::uint32_t>(c.list.size()), geometry, &runs),
+              c.ok)
+        << c.list.size();
+  }
+}
+
+// A stream collected apart into a sparse file: its holes, reported by the
+// reader, are passed over unread, widened only to whole pages.
+TEST(UsnRecords, ASparseFileIsReadWhereItHoldsData) {
+  class Holes : public CountingReader {
+   public:
+    using CountingReader::CountingReader;
+    // Data from 1,536 bytes into page 3 (a file system of 512-byte blocks)
+    // to the end; a hole before.
+    std::uint64_t DataFrom(std::uint64_t offset) const override {
+      return std::max<std::uint64_t>(offset, 3 * kUsnPage + 1536);
+    }
+    std::uint64_t HoleFrom(std::uint64_t offset) const override {
+      return offset < 3 * kUsnPage + 1536 ? offset : Size();
+    }
+  };
+  std::string bytes(3 * kUsnPage, '\0');
+  bytes += Pages({UsnRecordBytes(2, Ref(30, 1), Ref(5, 5), 3 * kUsnPage, kT0, 0x100, u"x"),
+                  std::string(kUsnPage - 96, '\0'),
+                  UsnRecordBytes(2, Ref(31, 1), Ref(5, 5), 4 * kUsnPage, kT0, 0x100, u"y")});
+  Holes reader(bytes);
+  int records = 0;
+  bool read = false;
+  EXPECT_EQ(ReadUsnStream(
+                reader, [&](const UsnRecord&) { ++records; }, &read),
+            0u);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(records, 2);
+  EXPECT_EQ(reader.read, bytes.size() - 3 * kUsnPage);
+}
+
+}  // namespace
+}  // namespace qst
