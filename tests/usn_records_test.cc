@@ -1,11 +1,7 @@
 // USN records: each version as Windows writes it, pages, padding, damage
 // and sparse streams, read by the record reader.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,7 +9,6 @@
 #include "probe/memory-reader.h"
 #include "probe/ntfs/run-list.h"
 #include "probe/witnesses/usn/usn-journal.h"
-#include "test_env.h"
 #include "usn_builder.h"
 
 namespace qst {
