@@ -182,7 +182,7 @@ class IndexEntries : public ::testing::Test {
     }
     const std::string m = volume_.mount;
     std::system(("mkdir -p " + m + "/small " + m + "/big " + m + "/twin").c_str());
-    for (const char* f : {"small/a.txt", "small/edited.txt", "small/old.txt"})
+    for (const char* f : {"small/a.txt", "small/edited.txt", "small/old.txt", "small/rewound.txt"})
       std::ofstream(m + "/" + f) << f;
     for (int i = 0; i < 300; ++i) {
       std::ofstream(m + "/big/file-" + std::to_string(i) + ".dat") << i;
@@ -198,6 +198,9 @@ class IndexEntries : public ::testing::Test {
     std::fstream f(volume_.image, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(static_cast<std::streamoff>(CreationOffset(edited_)));
     const std::string backdated("\x00\x80\x03\xfb\x21\x53\xbf\x01", 8);  // 1999-12-31
+    f.write(backdated.data(), 8);
+    // The write time alone, of another file.
+    f.seekp(static_cast<std::streamoff>(CreationOffset(Record("C:\\small\\rewound.txt")) + 8));
     f.write(backdated.data(), 8);
   }
   static void TearDownTestSuite() { volume_.Remove(); }
@@ -379,6 +382,9 @@ TEST_F(IndexEntries, EveryLiveNameIsJoinedToItsEntryAndTheEditedRecordStandsOut)
     if (path == "C:\\small\\edited.txt") {
       EXPECT_NE(f[1], f[2]);
       EXPECT_EQ(f[3], "SI!=I30");
+    } else if (path == "C:\\small\\rewound.txt") {
+      EXPECT_EQ(f[1], f[2]);
+      EXPECT_EQ(f[3], "mtime<I30");  // with -I alone
     } else {
       EXPECT_EQ(f[1], f[2]) << path;
       EXPECT_EQ(f[3], "") << path;

@@ -395,10 +395,15 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
       info->facts.Set(Fact::kNameWrite, name_times.write);
       info->facts.Set(Fact::kNameChange, name_times.change);
       info->facts.Set(Fact::kNameCreation, name_times.creation);
-      const std::uint32_t short_name = volume.ShortNameOf(found.name);
-      if (short_name != NtfsVolume::kNone && volume.NameTimesOf(short_name, &name_times))
+    }
+    if (found.name != NtfsVolume::kNone) {
+      // The 8.3 name's creation (with the name's times) and the hard links:
+      // what the signs weigh the name and its index entry against.
+      const NtfsVolume::Kin kin = volume.KinOf(found.name);
+      if (info->facts.Has(Fact::kNameCreation) && kin.short_name != NtfsVolume::kNone &&
+          volume.NameTimesOf(kin.short_name, &name_times))
         info->facts.Set(Fact::kShortNameCreation, name_times.creation);
-      info->facts.Set(Fact::kNameLinks, volume.LinkCount(record));
+      info->facts.Set(Fact::kNameLinks, kin.links);
     }
     // The keys to join on: the record's sequence number, and the folder the
     // name lies in, where it is one of the volume's records.

@@ -500,25 +500,20 @@ std::uint32_t NtfsVolume::FirstNameOf(std::uint64_t record) const {
 // is cut at more names than a record can hold.
 constexpr int kMaxNamesOfRecord = 1024;
 
-std::uint32_t NtfsVolume::ShortNameOf(std::uint32_t name) const {
+NtfsVolume::Kin NtfsVolume::KinOf(std::uint32_t name) const {
   const NameStore::Name& n = names_[name];
-  if (n.space != kWin32Name) return kNone;
+  Kin kin;
   std::uint32_t at = FirstNameOf(n.record);
   for (int hops = 0; at != kNone && hops < kMaxNamesOfRecord; ++hops, at = names_[at].next) {
     const NameStore::Name& other = names_[at];
-    if (at != name && other.space == kDosName && other.parent == n.parent &&
-        other.parent_sequence == n.parent_sequence)
-      return at;
+    if (other.space != kDosName) {
+      ++kin.links;
+    } else if (n.space == kWin32Name && other.parent == n.parent &&
+               other.parent_sequence == n.parent_sequence) {
+      kin.short_name = at;
+    }
   }
-  return kNone;
-}
-
-std::uint32_t NtfsVolume::LinkCount(std::uint64_t record) const {
-  std::uint32_t links = 0;
-  std::uint32_t at = FirstNameOf(record);
-  for (int hops = 0; at != kNone && hops < kMaxNamesOfRecord; ++hops, at = names_[at].next)
-    links += names_[at].space != kDosName ? 1 : 0;
-  return links;
+  return kin;
 }
 
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {

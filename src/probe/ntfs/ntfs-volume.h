@@ -167,11 +167,15 @@ class NtfsVolume {
   // The four times of a name's $FILE_NAME attribute; false unless they were
   // asked for.
   bool NameTimesOf(std::uint32_t name, Times* times) const { return names_.TimesOf(name, times); }
-  // The 8.3 name that goes with a long name (another name of its record,
-  // in the same folder, of the DOS name space); kNone when it has none.
-  std::uint32_t ShortNameOf(std::uint32_t name) const;
-  // How many names a record has, its 8.3 names not counted: its hard links.
-  std::uint32_t LinkCount(std::uint64_t record) const;
+  // The names beside a name in its record: the 8.3 name that goes with a
+  // long name (another name of the record, in the same folder, of the DOS
+  // name space; kNone when it has none), and how many names the record has,
+  // its 8.3 names not counted (its hard links).
+  struct Kin {
+    std::uint32_t short_name = kNone;
+    std::uint32_t links = 0;
+  };
+  Kin KinOf(std::uint32_t name) const;
 
   // The serial number in the boot sector; 0 for a bare MFT, which has none.
   std::uint64_t Serial() const { return boot_.serial; }
