@@ -9,6 +9,18 @@
 namespace qst {
 namespace {
 
+// Reads the journal collected apart (`file`), else the volume's own; false
+// when the volume has none.
+bool ReadJournal(NtfsVolume* volume, VolumeReader* file,
+                 const std::function<void(const UsnRecord&)>& visit, std::uint64_t* damaged,
+                 bool* unreadable) {
+  if (file == nullptr) return ReadVolumeJournal(*volume, visit, damaged, unreadable);
+  bool read = true;
+  *damaged = ReadUsnStream(*file, visit, &read);
+  *unreadable = !read;
+  return true;
+}
+
 // The change journal: the volume's own $UsnJrnl:$J, or a stream collected
 // apart, read whole into an index by file reference.
 class JournalPart : public WitnessPart {
@@ -48,18 +60,15 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
                      std::string* message) {
   const ImageSelection& selection = source.selection;
   auto index = std::make_unique<UsnJournalIndex>(selection.events);
-  if (const std::string& journal = selection.apart_of(Witness::kUsn); !journal.empty()) {
-    std::unique_ptr<VolumeReader> file;
-    if (!OpenJournalStream(journal, source.open_file, source.host, &file, message)) return false;
-    bool read = true;
-    index->damaged = ReadUsnStream(
-        *file, [&](const UsnRecord& r) { index->Add(r); }, &read);
-    index->unreadable = !read;
-  } else if (!ReadVolumeJournal(
-                 source.volume, [&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
-                 &index->unreadable)) {
+  std::unique_ptr<VolumeReader> file;
+  if (const std::string& journal = selection.apart_of(Witness::kUsn);
+      !journal.empty() &&
+      !OpenJournalStream(journal, source.open_file, source.host, &file, message))
+    return false;
+  if (!ReadJournal(
+          &source.volume, file.get(), [&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
+          &index->unreadable))
     index.reset();
-  }
   *part = std::make_unique<JournalPart>(std::move(index), selection.path);
   return true;
 }
@@ -80,13 +89,7 @@ class JournalLister : public WitnessLister {
     auto with_path = [&](const UsnRecord& r) {
       visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view()});
     };
-    if (file_ != nullptr) {
-      bool read = true;
-      damaged_ = ReadUsnStream(*file_, with_path, &read);
-      unreadable_ = !read;
-      return true;
-    }
-    found_ = ReadVolumeJournal(*volume_, with_path, &damaged_, &unreadable_);
+    found_ = ReadJournal(volume_, file_.get(), with_path, &damaged_, &unreadable_);
     return found_;
   }
   std::string LossReport() const override {
