@@ -436,6 +436,20 @@ TEST(ForgerySigns, EachFiresOnItsCaseAlone) {
          r.facts.Set(Fact::kLogRecords, 2);
          r.facts.Set(Fact::kLogUnwritten, 1);
        }},
+      {"out-of-order", "provenance (FN)",  // made before the record before it was
+       [](RawFileInfo& r) { r.facts.Set(Fact::kRecordBefore, kCreated + 3 * kSecond); }},
+      {"out-of-order", "provenance (FN)",  // made after the record after it was
+       [](RawFileInfo& r) { r.facts.Set(Fact::kRecordAfter, kCreated - 3 * kSecond); }},
+      {"", "consistent (FN)",  // within 2 s of both: threads taking records at once
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kRecordBefore, kCreated + kSecond);
+         r.facts.Set(Fact::kRecordAfter, kCreated - kSecond);
+       }},
+      {"", "consistent (FN)",  // beside records out of step themselves: one of them is
+       [](RawFileInfo& r) {
+         r.facts.Set(Fact::kRecordBefore, kCreated - kDay);
+         r.facts.Set(Fact::kRecordAfter, kCreated - 2 * kDay);
+       }},
   };
   for (const auto& c : cases) {
     RawFileInfo raw = plain();

@@ -165,11 +165,11 @@ TEST_F(Witness, EachSignFiresOnTheFileMadeForIt) {
   // The alerts, the notes and the finding.
   const std::map<std::string, std::array<std::string, 3>> expected = {
       {"C:\\docs\\plain.txt", {"", "", "consistent (FN)"}},
-      {"C:\\docs\\backdated.txt", {"SI<FN", "SI<volume", "suspect (FN)"}},
+      {"C:\\docs\\backdated.txt", {"SI<FN", "SI<volume out-of-order", "suspect (FN)"}},
       {"C:\\docs\\seconds.txt", {"SI-seconds", "", "suspect (FN)"}},
-      {"C:\\docs\\copied.txt", {"", "copied SI<volume FN<volume", "provenance (FN)"}},
+      {"C:\\docs\\copied.txt", {"", "copied SI<volume FN<volume out-of-order", "provenance (FN)"}},
       {"C:\\docs\\set-seconds.txt", {"set-seconds", "", "suspect (FN)"}},
-      {"C:\\docs\\Long name.txt", {"SI<FN", "SI<volume FN<volume", "suspect (FN)"}},
+      {"C:\\docs\\Long name.txt", {"SI<FN", "SI<volume FN<volume out-of-order", "suspect (FN)"}},
   };
   for (const auto& [path, signs] : expected) {
     ASSERT_EQ(rows.count(path), 1u) << path;

@@ -193,6 +193,25 @@ bool WriteBeforeIndex(const RawFileInfo& raw) {
          raw.basic.LastWriteTime < raw.facts.Get(Fact::kIndexWrite);
 }
 
+// A record in its first life was taken after the first-life record before
+// it and before the one after it, and a file made in it then: its creation
+// out of step with theirs by over 2 s came from elsewhere or was set. Where
+// the two are out of step themselves, one of them is: the file is not
+// weighed against them.
+bool OutOfRecordOrder(const RawFileInfo& raw) {
+  constexpr FILETIME kSlack = 2 * kTicksPerSecond;
+  auto after = [&](FILETIME later, FILETIME earlier) {
+    return later > earlier && later - earlier > kSlack;
+  };
+  const bool has_before = raw.facts.Has(Fact::kRecordBefore);
+  const bool has_after = raw.facts.Has(Fact::kRecordAfter);
+  const FILETIME before = has_before ? raw.facts.Get(Fact::kRecordBefore) : 0;
+  const FILETIME next = has_after ? raw.facts.Get(Fact::kRecordAfter) : 0;
+  if (has_before && has_after && after(before, next)) return false;
+  const FILETIME created = raw.basic.CreationTime;
+  return (has_before && after(before, created)) || (has_after && after(created, next));
+}
+
 bool Flag(const RawFileInfo& raw, Fact f) { return raw.facts.Has(f) && raw.facts.Get(f) != 0; }
 
 bool InClockSpan(const RawFileInfo& raw) { return Flag(raw, Fact::kCreatedInClockSpan); }
@@ -323,6 +342,14 @@ constexpr SignRule kSignTable[] = {
      "into the name on a rename or a move after $SI was set back",
      "a file copied or extracted with its creation time kept, then renamed or moved",
      FnCreatedBeforeVolume, true},
+    {"out-of-order", SignKind::kProvenance, Witness::kFileName,
+     "$SI creation out of step with the files of the MFT records beside it",
+     "$SI creation over 2 s before the $FILE_NAME creation of the nearest MFT record before it, "
+     "or after the one after it, all three in their first life: NTFS takes free records lowest "
+     "first, so such records were made in the order of their numbers",
+     "a file copied or moved from another volume by a tool that keeps creation times (robocopy, "
+     "a move in Explorer), or extracted with them; a record beside it renamed after such a copy",
+     OutOfRecordOrder},
     {"clock-1/64", SignKind::kClock, std::nullopt,
      "every time on the 1/64-second clock of Windows XP and 2003",
      "every time on the 1/64-second clock of Windows XP and 2003, as the volume's creation is: "

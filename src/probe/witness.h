@@ -109,8 +109,13 @@ enum class Fact : std::uint8_t {
   // the journal shows it set back, until it reached again the time it was
   // set back from.
   kCreatedInClockSpan,
+  // Read for the signs alone: the $FILE_NAME creation of the nearest
+  // records before and after the file's that are in their first life, as
+  // the file's own is (NTFS takes records in order of their numbers).
+  kRecordBefore,
+  kRecordAfter,
 };
-inline constexpr int kFactCount = 32;
+inline constexpr int kFactCount = 34;
 static_assert(kFactCount <= 64, "Facts keeps a bit a fact");
 
 enum class FactKind : std::uint8_t { kTime, kCount, kFlag };
@@ -153,6 +158,8 @@ inline constexpr std::array<FactInfo, kFactCount> kFacts = {{
     {Witness::kFileName, FactKind::kTime, false},
     {Witness::kFileName, FactKind::kCount, false},
     {Witness::kUsn, FactKind::kFlag, false},
+    {Witness::kFileName, FactKind::kTime, false},
+    {Witness::kFileName, FactKind::kTime, false},
 }};
 
 constexpr int Index(Fact f) { return static_cast<int>(f); }

@@ -67,6 +67,7 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
   int Probe(const std::string& path, RawFileInfo* info) override {
     Found found;
     if (int error = Resolve(*volume_, Utf16FromWtf8(path), &found)) return error;
+    volume_->ReachNeighbours(found.record);
     return Report(path, found, info);
   }
 
@@ -360,6 +361,15 @@ class ImagePlatform : public WindowsPathsPlatform, public Evidence {
     if (int error =
             ReadState(*volume_, path, found, info, scratch != nullptr ? &scratch->window : nullptr))
       return error;
+    // Where the path went by a name whose times were read, the names of the
+    // records beside the file's, for the order NTFS made them in.
+    FILETIME neighbour = 0;
+    if (info->facts.Has(Fact::kNameCreation) && volume_->SequenceOf(found.record) == 1) {
+      if (volume_->FirstLifeNeighbour(found.record, -1, &neighbour))
+        info->facts.Set(Fact::kRecordBefore, neighbour);
+      if (volume_->FirstLifeNeighbour(found.record, +1, &neighbour))
+        info->facts.Set(Fact::kRecordAfter, neighbour);
+    }
     const FileJoin file{found.record, volume_->SequenceOf(found.record), found.name};
     if (scratch != nullptr) scratch->joins.resize(parts_.size());
     for (std::size_t p = 0; p < parts_.size(); ++p)

@@ -83,6 +83,19 @@ void NtfsVolume::Load(std::uint64_t record) {
   damaged_.Sort();
 }
 
+void NtfsVolume::ReachNeighbours(std::uint64_t record) {
+  if (!lazy_ || !options_.name_times) return;
+  for (int step : {-1, +1}) {
+    FILETIME creation = 0;
+    for (int i = 1; i <= kNeighbourReach; ++i) {
+      const std::uint64_t at = Beside(record, step, i);
+      if (at < kFirstFileRecord || at >= RecordLimit()) break;
+      Load(at);
+      if (FirstLifeNamed(at, &creation)) break;
+    }
+  }
+}
+
 std::uint32_t NtfsVolume::LookupInIndex(std::uint64_t folder, std::u16string_view name) {
   Load(folder);
   if (!IsFolder(folder)) return kNone;

@@ -516,6 +516,24 @@ NtfsVolume::Kin NtfsVolume::KinOf(std::uint32_t name) const {
   return kin;
 }
 
+bool NtfsVolume::FirstLifeNamed(std::uint64_t record, FILETIME* creation) const {
+  Times times;
+  if (!InUse(record) || SequenceOf(record) != 1 || FirstNameOf(record) == kNone ||
+      !NameTimesOf(FirstNameOf(record), &times))
+    return false;
+  *creation = times.creation;
+  return true;
+}
+
+bool NtfsVolume::FirstLifeNeighbour(std::uint64_t record, int step, FILETIME* creation) const {
+  for (int i = 1; i <= kNeighbourReach; ++i) {
+    const std::uint64_t at = Beside(record, step, i);
+    if (at < kFirstFileRecord || at >= RecordLimit()) return false;
+    if (FirstLifeNamed(at, creation)) return true;
+  }
+  return false;
+}
+
 std::uint16_t NtfsVolume::SequenceOf(std::uint64_t record) const {
   const Record* r = FindRecord(record);
   return r != nullptr ? r->sequence : 0;

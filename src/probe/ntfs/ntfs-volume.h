@@ -65,7 +65,8 @@ class NtfsVolume {
   using Damage = VolumeDamage;
 
   static constexpr std::uint64_t kRootRecord = 5;
-  static constexpr std::uint64_t kExtendRecord = 11;  // $Extend
+  static constexpr std::uint64_t kExtendRecord = 11;     // $Extend
+  static constexpr std::uint64_t kFirstFileRecord = 16;  // those below are NTFS's own
   static constexpr std::uint32_t kNone = NameStore::kNone;
   // The made-up folder of names whose parent cannot be trusted: a deleted
   // file's folder since gone, a parent reference that fails (no folder,
@@ -176,6 +177,16 @@ class NtfsVolume {
     std::uint32_t links = 0;
   };
   Kin KinOf(std::uint32_t name) const;
+  // The $FILE_NAME creation of the nearest record before `record` (`step`
+  // -1) or after it (+1), at most kNeighbourReach records away, that is in
+  // use in its first life (sequence number 1) and whose name times were
+  // read: NTFS takes free records lowest first, so records in their first
+  // life were made in the order of their numbers. False when none is.
+  static constexpr int kNeighbourReach = 64;
+  bool FirstLifeNeighbour(std::uint64_t record, int step, FILETIME* creation) const;
+  // Reads, where the volume was opened for a few paths and name times were
+  // asked for, the records FirstLifeNeighbour looks at beside `record`.
+  void ReachNeighbours(std::uint64_t record);
 
   // The serial number in the boot sector; 0 for a bare MFT, which has none.
   std::uint64_t Serial() const { return boot_.serial; }
@@ -334,6 +345,13 @@ class NtfsVolume {
 
   VolumeReader& reader_;
   NtfsReadOptions options_;
+  // The record `i` records from `record`, before it (`step` -1) or after.
+  static std::uint64_t Beside(std::uint64_t record, int step, int i) {
+    return record + static_cast<std::uint64_t>(static_cast<std::int64_t>(step) * i);
+  }
+  // Whether `record` is in use in its first life with a name whose times
+  // were read; that name's creation.
+  bool FirstLifeNamed(std::uint64_t record, FILETIME* creation) const;
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
   // A bare MFT's cluster size, as $MFT's record tells it; 0 where unknown.
