@@ -7,7 +7,10 @@ First the Windows-made volume of the evidence (vsstest.qcow2, made by
 Windows 7 with two shadow copies): each file Windows made on it is forged
 in the volume's bytes each way of bench/windows_forgeries.py, one at a
 time, and read with every witness (-n -I -L -U -S -a) and with -n -I
-alone; its honest files, every state, are read with every witness.
+alone; its honest files, every state, are read with every witness. The
+volume keeps no change journal: the one Windows would have kept of its
+files (bench/windows_journal.py) is read beside it with --usn-journal, and
+SetFileTime's way adds the records NTFS writes for it and the renames.
 
 Then an NTFS volume of our own (mkntfs, mounted with ntfs-3g; needs root
 and /dev/fuse): it fills it with honest files (written, copied and installed with
@@ -270,16 +273,19 @@ def report_windows(forged):
     print(f"{'way':28} {'files':>5} {'flagged':>8} {'-n -I':>6}  signs")
     for way, what, _ in windows_forgeries.WAYS:
         results = forged.get(way, [])
-        signs = {}
-        for _, alerts, _ in results:
+        signs, notes = {}, {}
+        for _, alerts, _, noted in results:
             for s in alerts:
                 signs[s] = signs.get(s, 0) + 1
-        flagged = sum(bool(a) for _, a, _ in results)
-        few = sum(bool(a) for _, _, a in results)
-        print(f"{way:28} {len(results):5} {flagged:8} {few:6}  {signs_text(signs)}")
+            for s in noted:
+                notes[s] = notes.get(s, 0) + 1
+        flagged = sum(bool(a) for _, a, _, _ in results)
+        few = sum(bool(a) for _, _, a, _ in results)
+        noted = f" ({signs_text(notes)})" if notes else ""
+        print(f"{way:28} {len(results):5} {flagged:8} {few:6}  {signs_text(signs)}{noted}")
     total = sum(len(v) for v in forged.values())
-    flagged = sum(bool(a) for v in forged.values() for _, a, _ in v)
-    few = sum(bool(a) for v in forged.values() for _, _, a in v)
+    flagged = sum(bool(a) for v in forged.values() for _, a, _, _ in v)
+    few = sum(bool(a) for v in forged.values() for _, _, a, _ in v)
     if total:
         print(f"{'all':28} {total:5} {100 * flagged / total:7.0f}% {100 * few / total:5.0f}%\n")
 

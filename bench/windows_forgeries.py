@@ -11,8 +11,12 @@ hold it would be a forgery of its own. Those ways are read without `-L`;
 the ways done in the record's bytes with every witness on.
 """
 import json
+import os
 import struct
 import subprocess
+import tempfile
+
+from windows_journal import Journal
 
 TICKS = 10_000_000
 HOUR = 3600 * TICKS
@@ -238,6 +242,7 @@ def change_for(way, donor, rng):
                                      t[2] + DAY + rng.randrange(1, TICKS), whole(t[3] - YEAR)]
             return setfiletime["si"]
         raise ValueError(way)
+    f.setfiletime = setfiletime
     return f
 
 
@@ -251,17 +256,47 @@ ALL = ["-n", "-I", "-L", "-U", "-S", "-a"]
 FEW = ["-n", "-I"]
 
 
+def reference(volume, record):
+    """The file reference of a record: its number, its sequence number."""
+    return record | struct.unpack_from("<H", volume.record(record)[1], 0x10)[0] << 48
+
+
+def honest_journal(volume, files):
+    """The journal Windows would have kept of `files` ({path: record})."""
+    journal = Journal()
+    for path, record in files.items():
+        data = volume.record(record)[1]
+        for pos, kind, resident in attributes(data):
+            if kind == FN and resident:
+                value = value_of(data, pos)
+                created = struct.unpack_from("<Q", data, value + 8)[0]
+                journal.created(created, reference(volume, record),
+                                reference(volume, parent_of(volume, record)),
+                                path.rsplit("\\", 1)[1])
+                break
+    return journal
+
+
+def with_journal(witnesses, journal_path):
+    return [f"--usn-journal={journal_path}" if w == "-U" else w for w in witnesses]
+
+
 def measure(qst, image, rng):
-    """{way: [(path, alerts with every witness, alerts with -n -I)]} for
+    """{way: [(path, alerts with every witness, alerts with -n -I, notes
+    with every witness)]} for
     each file Windows made on the volume, and the honest volume's rows."""
-    honest = read_rows(qst, image, ALL)
-    # The live state of each file Windows made (not NTFS's own).
-    files = {}
-    for row in honest:
-        if row["state"] == "in use" and row.get("snapshot") is None \
-                and not row["folder"] and not row["path"].startswith("C:\\$"):
-            files[row["path"]] = row["index"]
+    journal_path = os.path.join(tempfile.mkdtemp(prefix="qst-journal-"), "J")
+    # The volume keeps no journal: the one Windows would have kept of its
+    # files is read beside it, found by the files Windows made.
+    rows = read_rows(qst, image, [w for w in ALL if w != "-U"])
+    files = {row["path"]: row["index"] for row in rows
+             if row["state"] == "in use" and row.get("snapshot") is None
+             and not row["folder"] and not row["path"].startswith("C:\\$")}
     volume = Volume(image)
+    journal = honest_journal(volume, files)
+    with open(journal_path, "wb") as out:
+        out.write(journal.bytes())
+    honest = read_rows(qst, image, with_journal(ALL, journal_path))
     donor_path = sorted(files)[0]
     data, pos = first_si(volume, files[donor_path])
     donor = list(struct.unpack_from("<4Q", data, value_of(data, pos)))
@@ -273,25 +308,39 @@ def measure(qst, image, rng):
                 continue
             if way == "all-copied" and path == donor_path:
                 continue
-            undo = forge(volume, record, parent_of(volume, record), change_for(way, donor, rng))
+            change = change_for(way, donor, rng)
+            undo = forge(volume, record, parent_of(volume, record), change)
             volume.io.flush()
+            forged_journal = Journal()
+            forged_journal.events = list(journal.events)
+            if how == "api":
+                # SetFileTime, then two renames; the last wrote the change time.
+                at, name = change.setfiletime["si"][2], path.rsplit("\\", 1)[1]
+                ref, parent = reference(volume, record), reference(volume, parent_of(volume, record))
+                forged_journal.times_set(at - 2 * TICKS, ref, parent, name)
+                forged_journal.renamed(at - TICKS, ref, parent, name, name + "~")
+                forged_journal.renamed(at, ref, parent, name + "~", name)
+            with open(journal_path, "wb") as out:
+                out.write(forged_journal.bytes())
             try:
                 # The records stay valid: The Sleuth Kit reads them as before.
                 subprocess.run(["istat", image, str(record)], check=True,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                alerts = []
-                for witnesses in (ALL, FEW):
+                alerts, notes = [], []
+                for witnesses in (with_journal(ALL, journal_path), FEW):
                     if how == "api":
                         witnesses = [w for w in witnesses if w != "-L"]
                     row = next(r for r in read_rows(qst, image, witnesses)
                                if r["path"] == path and r.get("state", "in use") == "in use"
                                and r.get("snapshot") is None)
                     alerts.append(row["alerts"])
+                    if len(alerts) == 1:  # every witness on
+                        notes = row["notes"]
             finally:
                 for at, data in undo:
                     volume.write(at, data)
                 volume.io.flush()
-            results.setdefault(way, []).append((path, *alerts))
+            results.setdefault(way, []).append((path, *alerts, notes))
     return results, honest
 
 
