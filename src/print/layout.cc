@@ -69,7 +69,7 @@ void AppendInt(int value, std::string* out) {
 }
 
 void AppendTime(const RenderedTimestamp& t, std::string* out) {
-  out->append(t.text).append(" ").append(t.zone);
+  out->append(t.Text()).append(" ").append(t.zone);
 }
 
 // "<clock sequence> (<same in four hex digits>)".

@@ -248,7 +248,7 @@ void AppendEarlierText(const Column& c, const FileTimestampRecord& r, const char
     // As the other times are shown, where the record holds them so.
     if (rendered && held && slot < r.earlier_times.size()) {
       const RenderedTimestamp& t = r.earlier_times[slot];
-      out->append(t.text).append(" ").append(t.zone);
+      out->append(t.Text()).append(" ").append(t.zone);
     } else {
       AppendNumber(e.time, out);
     }

@@ -1,5 +1,6 @@
 #include "time/timestamp.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -163,14 +164,15 @@ RenderedTimestamp RenderTimestamp(FILETIME raw, TimeForm form, const LocalTimeCo
       if (r.converted) r.broken = local;
     }
   }
-  FormatTimestamp(r.fraction, r.broken, form, r.text);
+  const int length = FormatTimestamp(r.fraction, r.broken, form, r.text);
+  r.length = static_cast<std::uint8_t>(std::clamp(length, 0, int{sizeof r.text} - 1));
   r.zone = form.utc ? kZoneUtc : kZoneLocal;
   return r;
 }
 
 bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out) {
   if (!t.converted) return false;
-  std::string_view text(t.text);
+  std::string_view text = t.Text();
   // The record's ISO text ends in two zero digits below the 100 ns.
   out->append(text.substr(0, text.size() - 2)).append("Z");
   return true;

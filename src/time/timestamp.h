@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qst {
 
@@ -64,7 +65,9 @@ struct RenderedTimestamp {
   // would fall before 1601. The date fields of `text` are then all zeros.
   bool converted = false;
   char text[64] = {};
+  std::uint8_t length = 0;  // of text
   const char* zone = "";
+  std::string_view Text() const { return {text, length}; }
 };
 
 inline constexpr const char kZoneUtc[] = "(UTC)";

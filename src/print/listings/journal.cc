@@ -191,7 +191,7 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
   out->append(t.usn).append(end);
   field(1);
   if (r.has_time)
-    out->append(time.text).append(" ").append(time.zone);
+    out->append(time.Text()).append(" ").append(time.zone);
   else
     out->append("null");
   out->append(end);

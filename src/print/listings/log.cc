@@ -48,7 +48,7 @@ void AppendTimesText(const LogText& t, int side, std::string* out) {
   for (int i = 0; i < 4; ++i) {
     if ((x.known >> i & 1) == 0) continue;
     out->append(" ").append(kTimeNames[i]).append(" ");
-    out->append(t.rendered[side][i].text).append(" ").append(t.rendered[side][i].zone);
+    out->append(t.rendered[side][i].Text()).append(" ").append(t.rendered[side][i].zone);
   }
 }
 

@@ -210,11 +210,15 @@ void FolderIndex::AddSlack(std::vector<FolderEntry> carved) {
 const FolderIndex::Kept* FolderIndex::FindKey(const FolderEntry& e) const {
   if (by_creation_.size() != live_.size()) {
     by_creation_.clear();
+    by_creation_.reserve(live_.size());
     for (std::size_t i = 0; i < live_.size(); ++i)
-      by_creation_.emplace(live_[i].times.creation, static_cast<std::uint32_t>(i));
+      by_creation_.emplace_back(live_[i].times.creation, static_cast<std::uint32_t>(i));
+    std::sort(by_creation_.begin(), by_creation_.end());
   }
-  auto [from, to] = by_creation_.equal_range(e.times.creation);
-  for (auto it = from; it != to; ++it)
+  const FILETIME key = e.times.creation;
+  auto it = std::lower_bound(by_creation_.begin(), by_creation_.end(),
+                             std::pair<FILETIME, std::uint32_t>{key, 0});
+  for (; it != by_creation_.end() && it->first == key; ++it)
     if (NameIs(live_[it->second], e.name)) return &live_[it->second];
   return nullptr;
 }

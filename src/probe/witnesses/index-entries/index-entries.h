@@ -20,11 +20,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "probe/ntfs/attribute-values.h"
@@ -129,7 +129,9 @@ class FolderIndex {
   std::vector<FolderEntry> slack_;
   // The live entries by creation time, made when a key without reference
   // is first compared with them (while slack is added, on one thread).
-  mutable std::multimap<FILETIME, std::uint32_t> by_creation_;
+  // Sorted by time, then by place: the order the entries were read in
+  // among those of one time.
+  mutable std::vector<std::pair<FILETIME, std::uint32_t>> by_creation_;
 };
 
 // The index blocks read for folders' entries, by their place on the volume,
