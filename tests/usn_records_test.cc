@@ -2,13 +2,16 @@
 // and sparse streams, read by the record reader.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ntfs_builder.h"
 #include "probe/memory-reader.h"
+#include "probe/ntfs/ntfs-volume.h"
 #include "probe/ntfs/run-list.h"
 #include "probe/witnesses/usn/usn-journal.h"
+#include "probe/witnesses/usn/usn-part.h"
 #include "usn_builder.h"
 
 namespace qst {
@@ -214,6 +217,72 @@ TEST(UsnRecords, ASparseFileIsReadWhereItHoldsData) {
   EXPECT_TRUE(read);
   EXPECT_EQ(records, 2);
   EXPECT_EQ(reader.read, bytes.size() - 3 * kUsnPage);
+}
+
+// Journal records are listed under the paths their folders had when each
+// was written: later renames and deletions are undone, the volume gives the
+// rest, and a folder that cannot be placed then gives no path.
+TEST(UsnRecords, ListedUnderThePathsTheirFoldersHadThen) {
+  VolumeBuilder b;
+  auto folder = [&](std::uint64_t n, std::uint16_t sequence, std::uint64_t parent,
+                    std::uint16_t parent_sequence, const std::u16string& name) {
+    b.Add(n, RecordBuilder(3, sequence)
+                 .Resident(0x10, StandardInformation(kT0))
+                 .Resident(0x30, FileName(parent, parent_sequence, name))
+                 .Close());
+  };
+  folder(20, 1, 5, 5, u"Docs");  // "Papers" until renamed
+  folder(21, 1, 20, 1, u"sub");
+  folder(22, 2, 5, 5, u"other");  // its record held "old", renamed "new", deleted
+  MemoryVolumeReader reader(b.bytes());
+  std::unique_ptr<NtfsVolume> volume;
+  std::string error;
+  ASSERT_TRUE(NtfsVolume::Open(reader, {}, &volume, &error)) << error;
+  struct Case {
+    std::uint64_t file, parent;
+    std::uint32_t reason;
+    bool folder;
+    std::u16string name;
+    std::string path;  // empty: none can be known
+  };
+  const Case cases[] = {
+      {Ref(30, 1), Ref(22, 1), kUsnFileCreate, false, u"f.txt", "C:\\old\\f.txt"},
+      {Ref(22, 1), Ref(5, 5), kUsnRenameOldName, true, u"old", "C:\\old\\"},
+      {Ref(22, 1), Ref(5, 5), kUsnRenameNewName, true, u"new", "C:\\new\\"},
+      {Ref(31, 1), Ref(22, 1), kUsnFileCreate, false, u"g.txt", "C:\\new\\g.txt"},
+      {Ref(22, 1), Ref(5, 5), kUsnFileDelete | kUsnClose, true, u"new", "C:\\new\\"},
+      {Ref(22, 2), Ref(5, 5), kUsnFileCreate, true, u"other", "C:\\other\\"},
+      {Ref(32, 1), Ref(22, 2), kUsnFileCreate, false, u"h.txt", "C:\\other\\h.txt"},
+      {Ref(33, 1), Ref(22, 1), kUsnClose, false, u"late.txt", ""},  // in "new", long gone
+      {Ref(34, 1), Ref(21, 1), kUsnFileCreate, false, u"y.txt", "C:\\Papers\\sub\\y.txt"},
+      {Ref(20, 1), Ref(5, 5), kUsnRenameOldName, true, u"Papers", "C:\\Papers\\"},
+      {Ref(20, 1), Ref(5, 5), kUsnRenameNewName, true, u"Docs", "C:\\Docs\\"},
+      {Ref(35, 1), Ref(21, 1), kUsnFileCreate, false, u"z.txt", "C:\\Docs\\sub\\z.txt"},
+      {Ref(36, 1), Ref(23, 1), kUsnFileCreate, false, u"w.txt", ""},  // a folder never seen
+      // Two folders each other's parent before they were renamed: no path,
+      // and no endless walk.
+      {Ref(37, 1), Ref(40, 1), kUsnFileCreate, false, u"c.txt", ""},
+      {Ref(40, 1), Ref(41, 1), kUsnRenameOldName, true, u"a", ""},
+      {Ref(41, 1), Ref(40, 1), kUsnRenameOldName, true, u"b", ""},
+  };
+  std::vector<UsnRecord> records;
+  for (const Case& c : cases) {
+    UsnRecord r;
+    r.major = 2;
+    r.usn = 0x100 * (records.size() + 1);
+    r.file = c.file;
+    r.parent = c.parent;
+    r.has_time = true;
+    r.time = kT0;
+    r.reason = c.reason;
+    r.attributes = c.folder ? kFileAttributeDirectory : 0x20;
+    r.name = c.name;
+    records.push_back(r);
+  }
+  JournalPaths paths(*volume);
+  for (const UsnRecord& r : records) paths.Learn(r);
+  for (std::size_t i = 0; i < records.size(); ++i)
+    EXPECT_EQ(paths.Of(records[i]), cases[i].path) << i;
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ inline constexpr std::uint32_t kUsnDataOverwrite = 0x00000001;
 inline constexpr std::uint32_t kUsnDataExtend = 0x00000002;
 inline constexpr std::uint32_t kUsnDataTruncation = 0x00000004;
 inline constexpr std::uint32_t kUsnFileCreate = 0x00000100;
+inline constexpr std::uint32_t kUsnFileDelete = 0x00000200;
+inline constexpr std::uint32_t kUsnRenameOldName = 0x00001000;
+inline constexpr std::uint32_t kUsnRenameNewName = 0x00002000;
 inline constexpr std::uint32_t kUsnBasicInfoChange = 0x00008000;
 inline constexpr std::uint32_t kUsnClose = 0x80000000;
 

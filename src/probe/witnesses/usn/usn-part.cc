@@ -1,5 +1,7 @@
 #include "probe/witnesses/usn/usn-part.h"
 
+#include <algorithm>
+
 #include "probe/ntfs/attribute.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
@@ -85,7 +87,16 @@ class JournalLister : public WitnessLister {
   bool List(const Evidence::ListingVisitor& visit) override {
     listed_ = true;
     std::optional<JournalPaths> paths;
-    if (volume_ != nullptr) paths.emplace(*volume_);
+    if (volume_ != nullptr) {
+      // A first pass learns where folders were before they moved.
+      paths.emplace(*volume_);
+      std::uint64_t damaged = 0;
+      bool unreadable = false;
+      if (!ReadJournal(
+              volume_, file_.get(), [&](const UsnRecord& r) { paths->Learn(r); }, &damaged,
+              &unreadable))
+        return found_ = false;
+    }
     auto with_path = [&](const UsnRecord& r) {
       visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view()});
     };
@@ -141,18 +152,67 @@ std::string NoJournalLine(const std::string& name) {
   return "qst: " + name + ": no USN change journal ($Extend\\$UsnJrnl:$J)\n";
 }
 
+void JournalPaths::Learn(const UsnRecord& r) {
+  if (r.major == 4 || (r.attributes & kFileAttributeDirectory) == 0 ||
+      (r.reason & (kUsnFileDelete | kUsnRenameOldName)) == 0)
+    return;
+  places_[r.file].push_back({r.usn, r.parent, r.name});
+  changes_.push_back(r.usn);
+}
+
+const std::optional<std::string>& JournalPaths::FolderAt(std::uint64_t folder, std::uint64_t usn) {
+  // Folders' places hold between two changes: the paths found are kept
+  // until the next change passes.
+  const std::size_t epoch = static_cast<std::size_t>(
+      std::upper_bound(changes_.begin(), changes_.end(), usn) - changes_.begin());
+  if (epoch != epoch_) {
+    folders_.clear();
+    epoch_ = epoch;
+  }
+  auto [found, fresh] = folders_.try_emplace(folder);
+  if (!fresh) return found->second;
+  // Up the chain of folders, each in its place as at `usn`: the first
+  // change after it tells the place it had, else the volume now does.
+  std::vector<std::u16string> names;
+  std::uint64_t at = folder;
+  bool from_journal = true;  // `at` as a record names it, not as the volume does
+  for (;;) {
+    if (RecordNumber(at) == NtfsVolume::kRootRecord) break;
+    // A chain longer than the volume's records loops.
+    if (names.size() > volume_.RecordCount()) return found->second;
+    std::u16string name;
+    std::uint64_t parent = 0;
+    const auto place = places_.find(at);
+    const Place* then = nullptr;
+    if (place != places_.end()) {
+      auto next = std::upper_bound(place->second.begin(), place->second.end(), usn,
+                                   [](std::uint64_t u, const Place& p) { return u < p.usn; });
+      if (next != place->second.end()) then = &*next;
+    }
+    if (then != nullptr) {
+      name = then->name;
+      parent = then->parent;
+    } else if ((from_journal && SequenceNumber(at) != volume_.SequenceOf(RecordNumber(at))) ||
+               !volume_.FolderPlace(RecordNumber(at), SequenceNumber(at), &name, &parent)) {
+      return found->second;
+    }
+    from_journal = then != nullptr;
+    names.push_back(std::move(name));
+    at = parent;
+  }
+  std::string path = "C:";
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "\\" + Wtf8FromUtf16(*it);
+  found->second = std::move(path);
+  return found->second;
+}
+
 const std::string& JournalPaths::Of(const UsnRecord& r) {
   path_.clear();
   if (r.major == 4) return path_;  // no name, no parent
   if (RecordNumber(r.file) == NtfsVolume::kRootRecord) return path_ = "C:\\";
-  auto [it, fresh] = folders_.try_emplace(r.parent);
-  if (fresh) {
-    std::u16string folder;
-    if (volume_.FolderPath(RecordNumber(r.parent), SequenceNumber(r.parent), &folder))
-      it->second = "C:" + Wtf8FromUtf16(folder);
-  }
-  if (!it->second) return path_;
-  path_ = *it->second + "\\" + Wtf8FromUtf16(r.name);
+  const std::optional<std::string>& folder = FolderAt(r.parent, r.usn);
+  if (!folder) return path_;
+  path_ = *folder + "\\" + Wtf8FromUtf16(r.name);
   if ((r.attributes & kFileAttributeDirectory) != 0) path_ += '\\';
   return path_;
 }

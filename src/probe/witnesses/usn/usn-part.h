@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/witnesses/parts.h"
@@ -31,20 +32,40 @@ bool OpenJournalLister(const ListerSource& source, std::unique_ptr<WitnessLister
 bool ReadVolumeJournal(NtfsVolume& volume, const std::function<void(const UsnRecord&)>& visit,
                        std::uint64_t* damaged, bool* unreadable);
 
-// The paths of journal records' files, where the volume still leads to
-// their folders: each folder's path is found once, however many records
-// name it (a folder in a cycle costs a walk of the records once, not once
-// a record).
+// The paths of journal records' files as they were when each record was
+// written: a folder renamed or deleted later had the name and the place
+// its Rename: old name or File delete record gives, up to that record; a
+// folder with no such record after has the one the volume gives it now.
+// A path that cannot be known then is none, never today's in its place.
+// Each folder's path is found once while no folder's place changes (a
+// folder in a cycle costs a walk of its chain once, not once a record).
 class JournalPaths {
  public:
   explicit JournalPaths(const NtfsVolume& volume) : volume_(volume) {}
+  // Before the first Of: each record of the journal, in journal order.
+  void Learn(const UsnRecord& record);
   // The record's path, else empty: "C:\\" for the root (its own parent), a
   // folder's ending in "\\" as in listings. Valid until the next call.
+  // Records come in journal order.
   const std::string& Of(const UsnRecord& record);
 
  private:
+  // A folder's name and parent up to the record at `usn`.
+  struct Place {
+    std::uint64_t usn;
+    std::uint64_t parent;
+    std::u16string name;
+  };
+  // The path of `folder` ("C:\\..."), its place as at `usn`; none.
+  const std::optional<std::string>& FolderAt(std::uint64_t folder, std::uint64_t usn);
+
   const NtfsVolume& volume_;
-  // By the parent's reference: its path ("C:\\..."), or none.
+  // By folder reference, in journal order.
+  std::unordered_map<std::uint64_t, std::vector<Place>> places_;
+  // The USNs at which some folder's place changed, in order; the paths
+  // found since the last of them passed, by folder reference.
+  std::vector<std::uint64_t> changes_;
+  std::size_t epoch_ = 0;
   std::unordered_map<std::uint64_t, std::optional<std::string>> folders_;
   std::string path_;
 };
