@@ -12,6 +12,9 @@
 #include "probe/ntfs/run-list.h"
 #include "probe/witnesses/usn/usn-journal.h"
 #include "probe/witnesses/usn/usn-part.h"
+#include "run_binary.h"
+#include "scratch_ntfs.h"
+#include "test_env.h"
 #include "usn_builder.h"
 
 namespace qst {
@@ -283,6 +286,49 @@ TEST(UsnRecords, ListedUnderThePathsTheirFoldersHadThen) {
   for (const UsnRecord& r : records) paths.Learn(r);
   for (std::size_t i = 0; i < records.size(); ++i)
     EXPECT_EQ(paths.Of(records[i]), cases[i].path) << i;
+}
+
+// A journal's records left in the clusters of a file since deleted are
+// carved with -a, said to be carved and given no path; the clusters of a
+// deleted file of random bytes yield none; without -a nothing changes.
+TEST(UsnRecords, RecordsInFreeClustersAreCarvedWithA) {
+  testing::ScratchNtfs v;
+  v.Make("qst_carve", 16);
+  if (!v.skip.empty()) QST_SKIP() << v.skip;
+  // Times of now: a record must lie in the volume's life.
+  const FILETIME now = 116444736000000000 + static_cast<FILETIME>(time(nullptr)) * kSecond;
+  std::vector<std::string> records;
+  for (int i = 0; i < 40; ++i)
+    records.push_back(UsnRecordBytes(2 + i % 2, Ref(16 + i % 4, 1), Ref(5, 5), 0x1000 + 0x60 * i,
+                                     now - 60 * kSecond + i, kUsnFileCreate | kUsnClose,
+                                     u"gone-" + std::u16string(1, u'a' + i % 26) + u".txt"));
+  std::string noise(64 * 1024, '\0');
+  std::uint64_t x = 88172645463325252ull;
+  for (char& c : noise) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    c = static_cast<char>(x);
+  }
+  std::ofstream(v.mount + "/old-journal", std::ios::binary) << Pages(records);
+  std::ofstream(v.mount + "/noise", std::ios::binary) << noise;
+  ASSERT_EQ(std::system(("sync && rm " + v.mount + "/old-journal " + v.mount + "/noise && umount " +
+                         v.mount)
+                            .c_str()),
+            0);
+  v.mounted = false;
+  const auto carved = testing::RunQst({"-d", v.image, "-a", "-U", "--journal-only", "--csv"});
+  EXPECT_EQ(testing::Count(carved.out, ",carved\r\n"), records.size()) << carved.out;
+  EXPECT_EQ(testing::Count(carved.out, "\r\n"), records.size() + 1);  // the header's line
+  EXPECT_NE(carved.out.find(",gone-a.txt,,32,0,0,2.0,carved\r\n"), std::string::npos) << carved.out;
+  EXPECT_NE(carved.err.find("no USN change journal"), std::string::npos);
+  EXPECT_NE(carved.err.find("read for journal records, 40 carved\n"), std::string::npos)
+      << carved.err;
+  EXPECT_EQ(carved.status, 0);
+  const auto plain = testing::RunQst({"-d", v.image, "-U", "--journal-only", "--csv"});
+  EXPECT_EQ(plain.out,
+            "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,name,"
+            "path,attributes,source_info,security_id,version\r\n");
+  EXPECT_EQ(plain.status, 1);
+  v.Remove();
 }
 
 }  // namespace

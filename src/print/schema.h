@@ -73,7 +73,9 @@ enum class ListingForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
 
 // How a witness's own records are printed in each form.
 struct Listing {
-  std::string (*header)(ListingForm form);  // before the first record; may be empty
+  // Before the first record (with a column for each record's state where
+  // `states`); may be empty.
+  std::string (*header)(ListingForm form, bool states);
   // Appends `record` in `form`; false where the form has no place for it.
   bool (*print)(const ListedRecord& record, ListingForm form, TimeForm time_form,
                 const LocalTimeConverter& zone, std::string* out);

@@ -40,6 +40,9 @@ struct ListedRecord {
   const void* record;
   std::string_view path;
   std::uint64_t target = kNoTarget;
+  // Where the record was read, where the listing tells it ("live",
+  // "carved"); null where it does not.
+  const char* state = nullptr;
 
   template <typename Record>
   const Record& As() const {

@@ -13,6 +13,8 @@
 #include "probe/witnesses/index-entries/index-part.h"
 #include "probe/witnesses/logfile/logfile-files.h"
 #include "probe/witnesses/logfile/logfile-part.h"
+#include "probe/witnesses/usn/usn-carve.h"
+#include "probe/witnesses/usn/usn-part.h"
 
 namespace qst::fuzz {
 
@@ -81,6 +83,19 @@ inline void ExploreVolume(std::string_view bytes, bool bare_mft = false) {
     log.Join(NtfsVolume::kRootRecord, volume->SequenceOf(NtfsVolume::kRootRecord), false,
              NtfsTimes{}, &facts, &events);
   }
+
+  // Its change journal, listed with the paths of then, and the records left
+  // in its free clusters.
+  JournalPaths paths(*volume);
+  std::uint64_t damaged = 0;
+  bool unreadable = false;
+  if (ReadVolumeJournal(
+          *volume, [&](const UsnRecord& r) { paths.Learn(r); }, &damaged, &unreadable))
+    (void)ReadVolumeJournal(
+        *volume, [&](const UsnRecord& r) { (void)paths.Of(r); }, &damaged, &unreadable);
+  CarvedCount carved;
+  CarveUsnRecords(
+      *volume, ~FILETIME{0} >> 1, [](const UsnRecord& r) { (void)r; }, &carved);
 
   // The same volume read lazily, a few of the root's names looked up
   // through its index (and, when one is not there, the whole MFT).

@@ -67,7 +67,7 @@ void AppendJsonReference(std::uint64_t reference, std::string* out) {
 }
 
 void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                      std::string_view path, std::string* out) {
+                      std::string_view path, const char* state, std::string* out) {
   out->append("{\"usn\":");
   AppendNumber(r.usn, out);
   out->append(",\"time\":");
@@ -98,11 +98,13 @@ void PrintJournalJson(const UsnRecord& r, const JournalText& t, const RenderedTi
     out->append("null");
   else
     AppendNumber(r.security_id, out);
-  out->append(",\"version\":\"").append(t.version).append("\"}\n");
+  out->append(",\"version\":\"").append(t.version).append("\"");
+  if (state != nullptr) out->append(",\"state\":\"").append(state).append("\"");
+  out->append("}\n");
 }
 
 void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                     std::string_view path, std::string* out) {
+                     std::string_view path, const char* state, std::string* out) {
   out->append(t.usn);
   AppendCsvTime(time, r.has_time, out);
   out->push_back(',');
@@ -124,15 +126,20 @@ void PrintJournalCsv(const UsnRecord& r, const JournalText& t, const RenderedTim
     if (r.major != 4 || n == &r.source_info) AppendNumber(*n, out);
   }
   out->push_back(',');
-  out->append(t.version).append("\r\n");
+  out->append(t.version);
+  if (state != nullptr) out->append(",").append(state);
+  out->append("\r\n");
 }
 
 void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_view path,
-                          std::string* out) {
+                          const char* state, std::string* out) {
   if (!r.has_time) return;  // a V4 record: no time to place it at
   out->append("0|");
   AppendBodyName(path.empty() ? std::string_view(t.name) : path, out);
-  out->append(" ($UsnJrnl: ").append(t.reasons).append(")|");
+  // A record carved from free clusters says so in its name, the one place
+  // a body file has.
+  const bool carved = state != nullptr && std::string_view(state) == "carved";
+  out->append(carved ? " ($UsnJrnl, carved: " : " ($UsnJrnl: ").append(t.reasons).append(")|");
   AppendNumber(RecordNumber(r.file), out);
   out->append((r.attributes & kFileAttributeDirectory) != 0 ? "|d/drwxrwxrwx|0|0|0"
                                                             : "|r/rrwxrwxrwx|0|0|0");
@@ -144,7 +151,7 @@ void PrintJournalBodyfile(const UsnRecord& r, const JournalText& t, std::string_
 }
 
 void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                       std::string_view path, std::string* out) {
+                       std::string_view path, const char* state, std::string* out) {
   const std::string desc = "$UsnJrnl: " + t.reasons;
   // A V4 record has no time: its event says so rather than be left out.
   if (r.has_time)
@@ -178,13 +185,14 @@ void PrintJournalEvent(const UsnRecord& r, const JournalText& t, const RenderedT
   }
   out->append(",\"source\":\"USN\",\"data_type\":\"fs:ntfs:usn_change\",\"file_reference\":");
   AppendNumber(r.file, out);
+  if (state != nullptr) out->append(",\"state\":\"").append(state).append("\"");
   out->append("}\n");
 }
 
 void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTimestamp& time,
-                      std::string_view path, bool rows, std::string* out) {
+                      std::string_view path, const char* state, bool rows, std::string* out) {
   const char* labels[] = {"\n   USN: ", "  time: ", "reason: ", "  file: ", "parent: ", "  name: ",
-                          "  path: ",   " attrs: ", "source: ", " secid: ", "   ver: "};
+                          "  path: ",   " attrs: ", "source: ", " secid: ", "   ver: ", " state: "};
   const char* end = rows ? "" : " \n";
   auto field = [&](int i) { out->append(rows ? (i ? " |" : "") : labels[i]); };
   field(0);
@@ -220,34 +228,45 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
   field(9);
   out->append(t.security).append(end);
   field(10);
-  out->append(t.version).append(rows ? " \n" : end);
+  out->append(t.version);
+  if (state != nullptr) {
+    out->append(end);
+    field(11);
+    out->append(state);
+  }
+  out->append(rows ? " \n" : end);
 }
 
 }  // namespace
 
-std::string JournalHeader(ListingForm form) {
+std::string JournalHeader(ListingForm form, bool states) {
   switch (form) {
     case ListingForm::kRow:
-      return "USN | time | reason | file | parent | name | path | attributes | source_info | "
-             "security_id | version \n";
+      return std::string(
+                 "USN | time | reason | file | parent | name | path | attributes | "
+                 "source_info | security_id | version") +
+             (states ? " | state \n" : " \n");
     case ListingForm::kCsv:
-      return "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,"
-             "name,path,attributes,source_info,security_id,version\r\n";
+      return std::string(
+                 "usn,time,reason,reasons,file_record,file_sequence,parent_record,parent_sequence,"
+                 "name,path,attributes,source_info,security_id,version") +
+             (states ? ",state\r\n" : "\r\n");
     default: return {};
   }
 }
 
 void PrintJournalRecord(const UsnRecord& record, std::string_view path, ListingForm form,
-                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
+                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out,
+                        const char* state) {
   const JournalText text = DescribeJournalRecord(record);
   const RenderedTimestamp time = RenderTimestamp(record.time, time_form, zone);
   switch (form) {
-    case ListingForm::kJson: PrintJournalJson(record, text, time, path, out); break;
-    case ListingForm::kCsv: PrintJournalCsv(record, text, time, path, out); break;
-    case ListingForm::kBodyfile: PrintJournalBodyfile(record, text, path, out); break;
-    case ListingForm::kEvents: PrintJournalEvent(record, text, time, path, out); break;
-    case ListingForm::kBlock: PrintJournalText(record, text, time, path, false, out); break;
-    case ListingForm::kRow: PrintJournalText(record, text, time, path, true, out); break;
+    case ListingForm::kJson: PrintJournalJson(record, text, time, path, state, out); break;
+    case ListingForm::kCsv: PrintJournalCsv(record, text, time, path, state, out); break;
+    case ListingForm::kBodyfile: PrintJournalBodyfile(record, text, path, state, out); break;
+    case ListingForm::kEvents: PrintJournalEvent(record, text, time, path, state, out); break;
+    case ListingForm::kBlock: PrintJournalText(record, text, time, path, state, false, out); break;
+    case ListingForm::kRow: PrintJournalText(record, text, time, path, state, true, out); break;
   }
 }
 
@@ -256,7 +275,7 @@ namespace {
 bool PrintListedJournal(const ListedRecord& record, ListingForm form, TimeForm time_form,
                         const LocalTimeConverter& zone, std::string* out) {
   const std::size_t before = out->size();
-  PrintJournalRecord(record.As<UsnRecord>(), record.path, form, time_form, zone, out);
+  PrintJournalRecord(record.As<UsnRecord>(), record.path, form, time_form, zone, out, record.state);
   return out->size() != before;
 }
 

@@ -11,11 +11,13 @@
 namespace qst {
 
 // A change journal as a timeline: each record in the run's form. `path` is
-// the record's file's path where the volume still leads to its folder
-// (UTF-8), else empty. The machine forms want the UTC ISO time form.
-std::string JournalHeader(ListingForm form);
+// the record's file's path as it was then (UTF-8), else empty. The machine
+// forms want the UTC ISO time form. With `states` the header has a column
+// for where each record was read, and each record's `state` fills it.
+std::string JournalHeader(ListingForm form, bool states);
 void PrintJournalRecord(const UsnRecord& record, std::string_view path, ListingForm form,
-                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
+                        TimeForm time_form, const LocalTimeConverter& zone, std::string* out,
+                        const char* state = nullptr);
 
 extern const Listing kJournalListing;
 

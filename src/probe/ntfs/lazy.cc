@@ -91,7 +91,7 @@ void NtfsVolume::ReachNeighbours(std::uint64_t record) {
       const std::uint64_t at = Beside(record, step, i);
       if (at < kFirstFileRecord || at >= RecordLimit()) break;
       Load(at);
-      if (FirstLifeNamed(at, &creation)) break;
+      if (FirstLifeNamed(at, step, &creation)) break;
     }
   }
 }

@@ -516,20 +516,29 @@ NtfsVolume::Kin NtfsVolume::KinOf(std::uint32_t name) const {
   return kin;
 }
 
-bool NtfsVolume::FirstLifeNamed(std::uint64_t record, FILETIME* creation) const {
-  Times times;
-  if (!InUse(record) || SequenceOf(record) != 1 || FirstNameOf(record) == kNone ||
-      !NameTimesOf(FirstNameOf(record), &times))
-    return false;
-  *creation = times.creation;
-  return true;
+bool NtfsVolume::FirstLifeNamed(std::uint64_t record, int step, FILETIME* creation) const {
+  if (!InUse(record) || SequenceOf(record) != 1) return false;
+  // Of several names, the one that weighs least against the file between:
+  // the earliest before it, the latest after it (a name a forger edited
+  // leaves the others as NTFS wrote them).
+  bool found = false;
+  int names = 0;
+  for (std::uint32_t n = FirstNameOf(record); n != kNone && ++names <= kMaxNamesOfRecord;
+       n = names_[n].next) {
+    Times times;
+    if (!NameTimesOf(n, &times)) continue;
+    if (!found || (step < 0 ? times.creation < *creation : times.creation > *creation))
+      *creation = times.creation;
+    found = true;
+  }
+  return found;
 }
 
 bool NtfsVolume::FirstLifeNeighbour(std::uint64_t record, int step, FILETIME* creation) const {
   for (int i = 1; i <= kNeighbourReach; ++i) {
     const std::uint64_t at = Beside(record, step, i);
     if (at < kFirstFileRecord || at >= RecordLimit()) return false;
-    if (FirstLifeNamed(at, creation)) return true;
+    if (FirstLifeNamed(at, step, creation)) return true;
   }
   return false;
 }

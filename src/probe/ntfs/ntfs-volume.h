@@ -180,8 +180,9 @@ class NtfsVolume {
   // The $FILE_NAME creation of the nearest record before `record` (`step`
   // -1) or after it (+1), at most kNeighbourReach records away, that is in
   // use in its first life (sequence number 1) and whose name times were
-  // read: NTFS takes free records lowest first, so records in their first
-  // life were made in the order of their numbers. False when none is.
+  // read (of its names, the earliest before, the latest after): NTFS takes
+  // free records lowest first, so records in their first life were made in
+  // the order of their numbers. False when none is.
   static constexpr int kNeighbourReach = 64;
   bool FirstLifeNeighbour(std::uint64_t record, int step, FILETIME* creation) const;
   // Reads, where the volume was opened for a few paths and name times were
@@ -235,6 +236,12 @@ class NtfsVolume {
   // The sizes a log record's target needs to name an MFT record; of a bare
   // MFT, the cluster size its own $DATA tells (0 where it tells none).
   std::uint32_t ClusterSize() const;
+  // How many clusters the volume has (0 for a bare MFT, which has none).
+  std::uint64_t ClusterCount() const { return boot_.volume_clusters; }
+  // Reads `size` bytes at `offset` of the volume itself.
+  ReadStatus ReadBytes(std::uint64_t offset, void* buffer, std::size_t size) const {
+    return reader_.Read(offset, buffer, size);
+  }
   std::uint32_t MftRecordSize() const;
   // The path of a folder in use ("\\dir\\sub", empty for the root), up the
   // names whose parents hold; false when it does not lead to the root or
@@ -358,8 +365,9 @@ class NtfsVolume {
     return record + static_cast<std::uint64_t>(static_cast<std::int64_t>(step) * i);
   }
   // Whether `record` is in use in its first life with a name whose times
-  // were read; that name's creation.
-  bool FirstLifeNamed(std::uint64_t record, FILETIME* creation) const;
+  // were read; the creation of its names', the earliest for a record before
+  // a file (`step` -1), the latest for one after it.
+  bool FirstLifeNamed(std::uint64_t record, int step, FILETIME* creation) const;
   mutable std::mutex own_window_mutex_;
   mutable Mft::Window own_window_;
   // A bare MFT's cluster size, as $MFT's record tells it; 0 where unknown.

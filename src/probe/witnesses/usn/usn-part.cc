@@ -1,15 +1,26 @@
 #include "probe/witnesses/usn/usn-part.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "probe/ntfs/attribute.h"
 #include "probe/ntfs/mft-record.h"
 #include "probe/utf16.h"
+#include "probe/witnesses/usn/usn-carve.h"
 #include "probe/witnesses/usn/usn-journal.h"
 #include "util/text.h"
 
 namespace qst {
 namespace {
+
+// The time of the run: nothing on the volume was written after it.
+FILETIME NowAsFiletime() {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  constexpr FILETIME kUnixEpoch = 116444736000000000;  // 1970-01-01
+  return kUnixEpoch + static_cast<FILETIME>(now + 1) * kTicksPerSecond;
+}
 
 // Reads the journal collected apart (`file`), else the volume's own; false
 // when the volume has none.
@@ -77,35 +88,50 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
 
 namespace {
 
-// The journal listed record by record, each with its file's path where the
-// volume still leads to its folder.
+// The journal listed record by record, each with its file's path as it was
+// then; with `states` (-a), each said to be read live, and after them the
+// records carved from the volume's free clusters.
 class JournalLister : public WitnessLister {
  public:
-  JournalLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name)
-      : volume_(volume), file_(std::move(file)), name_(std::move(name)) {}
+  JournalLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name,
+                bool states)
+      : volume_(volume), file_(std::move(file)), name_(std::move(name)), states_(states) {}
 
   bool List(const Evidence::ListingVisitor& visit) override {
     listed_ = true;
     std::optional<JournalPaths> paths;
-    if (volume_ != nullptr) {
-      // A first pass learns where folders were before they moved.
-      paths.emplace(*volume_);
-      std::uint64_t damaged = 0;
-      bool unreadable = false;
-      if (!ReadJournal(
-              volume_, file_.get(), [&](const UsnRecord& r) { paths->Learn(r); }, &damaged,
-              &unreadable))
-        return found_ = false;
-    }
+    std::uint64_t damaged = 0;
+    bool unreadable = false;
+    // A first pass learns where folders were before they moved.
+    if (volume_ != nullptr) paths.emplace(*volume_);
+    found_ = volume_ == nullptr ||
+             ReadJournal(
+                 volume_, file_.get(), [&](const UsnRecord& r) { paths->Learn(r); }, &damaged,
+                 &unreadable);
+    FILETIME latest = 0;
     auto with_path = [&](const UsnRecord& r) {
-      visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view()});
+      latest = std::max(latest, r.time);
+      visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view(),
+             ListedRecord::kNoTarget, states_ ? "live" : nullptr});
     };
-    found_ = ReadJournal(volume_, file_.get(), with_path, &damaged_, &unreadable_);
-    return found_;
+    if (found_) found_ = ReadJournal(volume_, file_.get(), with_path, &damaged_, &unreadable_);
+    if (!states_ || volume_ == nullptr) return found_;
+    // Carved records name folders the journal of then knew, which no
+    // journal now can place: they have no path.
+    carving_ = true;
+    CarveUsnRecords(
+        *volume_, std::max(latest, NowAsFiletime()),
+        [&](const UsnRecord& r) {
+          visit({Witness::kUsn, &r, std::string_view(), ListedRecord::kNoTarget, "carved"});
+        },
+        &carved_);
+    return found_ || carved_.records != 0;
   }
   std::string LossReport() const override {
     if (!listed_) return {};
-    return AbsenceReport() + DescribeJournalDamage(name_, damaged_, unreadable_);
+    std::string report = AbsenceReport() + DescribeJournalDamage(name_, damaged_, unreadable_);
+    if (carving_) report += DescribeCarving(name_, carved_);
+    return report;
   }
   std::string AbsenceReport() const override {
     return listed_ && !found_ ? NoJournalLine(name_) : std::string();
@@ -115,8 +141,10 @@ class JournalLister : public WitnessLister {
   NtfsVolume* volume_;                  // null: a stream listed without an image
   std::unique_ptr<VolumeReader> file_;  // collected apart; null: the volume's own
   std::string name_;                    // what its damage is told of
-  bool listed_ = false, found_ = true, unreadable_ = false;
+  bool states_;
+  bool listed_ = false, found_ = true, unreadable_ = false, carving_ = false;
   std::uint64_t damaged_ = 0;
+  CarvedCount carved_;
 };
 
 }  // namespace
@@ -130,7 +158,8 @@ bool OpenJournalLister(const ListerSource& source, std::unique_ptr<WitnessLister
     return false;
   // A stream listed beside an image is told of by the image's name.
   *lister = std::make_unique<JournalLister>(
-      source.volume, std::move(file), source.volume != nullptr ? source.selection.path : journal);
+      source.volume, std::move(file), source.volume != nullptr ? source.selection.path : journal,
+      source.selection.wants(Witness::kState));
   return true;
 }
 
