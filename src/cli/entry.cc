@@ -87,9 +87,7 @@ int ListWitness(Witness witness, Context& context) {
   const RunOptions& options = context.options;
   const ListingForm form = FormOfListing(options);
   const Listing& listing = *GroupOf(witness).listing;
-  // With -a, where each record was read: the volume's structures as they
-  // are, or free clusters.
-  context.out.Write(listing.header(form, options.fields().has(Witness::kState)));
+  context.out.Write(listing.header(form, options.fields()));
   std::string text;
   std::uint64_t left_out = 0;  // records the form has no place for
   Evidence* evidence = context.platform->VolumeEvidence();

@@ -73,9 +73,8 @@ enum class ListingForm { kBlock, kRow, kJson, kCsv, kBodyfile, kEvents };
 
 // How a witness's own records are printed in each form.
 struct Listing {
-  // Before the first record (with a column for each record's state where
-  // `states`); may be empty.
-  std::string (*header)(ListingForm form, bool states);
+  // Before the first record, for a run that shows `fields`; may be empty.
+  std::string (*header)(ListingForm form, RecordFields fields);
   // Appends `record` in `form`; false where the form has no place for it.
   bool (*print)(const ListedRecord& record, ListingForm form, TimeForm time_form,
                 const LocalTimeConverter& zone, std::string* out);

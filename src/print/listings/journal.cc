@@ -239,7 +239,8 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
 
 }  // namespace
 
-std::string JournalHeader(ListingForm form, bool states) {
+std::string JournalHeader(ListingForm form, RecordFields fields) {
+  const bool states = ListsDeleted(fields);
   switch (form) {
     case ListingForm::kRow:
       return std::string(

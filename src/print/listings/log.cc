@@ -262,7 +262,7 @@ bool PrintListedLog(const ListedRecord& record, ListingForm form, TimeForm time_
 
 }  // namespace
 
-const Listing kLogListing = {[](ListingForm form, bool) { return LogHeader(form); }, PrintListedLog,
-                             nullptr};
+const Listing kLogListing = {[](ListingForm form, RecordFields) { return LogHeader(form); },
+                             PrintListedLog, nullptr};
 
 }  // namespace qst
