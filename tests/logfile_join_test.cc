@@ -52,9 +52,11 @@ constexpr std::uint64_t kT = 130000000000000000;  // 2012
 
 // The facts the log `records` give file 40 (sequence 3) whose times are
 // now `current`.
-Facts JoinedFacts(const std::vector<LogRecord>& records, const NtfsTimes& current) {
+Facts JoinedFacts(const std::vector<LogRecord>& records, const NtfsTimes& current,
+                  std::uint64_t whole_from = 0) {
   LogFileIndex index;
   for (const LogRecord& r : records) index.Add(r, LogTargetRecord(r, 4096, 1024));
+  index.SetWholeFrom(whole_from);
   index.Seal();
   Facts facts;
   std::vector<WitnessEvent> events;
@@ -131,6 +133,7 @@ TEST(LogFileJoin, ACreationSetForwardOrATimeTheLogNeverWroteIsTold) {
     std::vector<LogRecord> records;
     NtfsTimes current;
     bool forward, unwritten;
+    std::uint64_t whole_from = 0;  // logs merged: where they hold every record from
   } cases[] = {
       {"creation set a year forward on a file a year old",
        {Update(10, kLogUpdateResidentValue, Times(kT + kYear, kT, kT + kHour, kT),
@@ -177,9 +180,21 @@ TEST(LogFileJoin, ACreationSetForwardOrATimeTheLogNeverWroteIsTold) {
        {kT - kYear, kT + kHour, kT + kHour, kT},
        false,
        false},
+      {"a shadow copy's record before a gap between the logs: not weighed",
+       {touched},
+       {kT - kYear, kT + kHour, kT + kHour, kT},
+       false,
+       false,
+       11},
+      {"the same record where the logs hold every record since",
+       {touched},
+       {kT - kYear, kT + kHour, kT + kHour, kT},
+       false,
+       true,
+       10},
   };
   for (const auto& c : cases) {
-    const Facts facts = JoinedFacts(c.records, c.current);
+    const Facts facts = JoinedFacts(c.records, c.current, c.whole_from);
     EXPECT_EQ(facts.Get(Fact::kLogMovedForward) != 0, c.forward) << c.what;
     EXPECT_EQ(facts.Get(Fact::kLogUnwritten) != 0, c.unwritten) << c.what;
   }

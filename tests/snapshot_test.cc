@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -256,6 +258,27 @@ TEST_F(ShadowCopies, HistoryFiresOnTheForgedFileAlone) {
             std::vector<std::string>{"C:\\another_file|39|2013-12-03T06:36:26.8473142Z|"
                                      "2013-12-03T06:36:26.9409143Z|2013-12-03T06:36:26.9409143Z|"
                                      "2013-12-03T06:36:26.8473142Z|"});
+}
+
+// Each copy's $LogFile adds what the stores mounted apart hold beyond the logs before.
+TEST_F(ShadowCopies, EachCopysLogAddsTheRecordsTheOthersLack) {
+  if (mount_.empty()) QST_SKIP() << "mounting the stores needs root and /dev/fuse";
+  auto lsns = [](const std::string& volume) {
+    std::istringstream out(Capture(ShellQuote(QST_BINARY) + " -d " + volume +
+                                   " -L --logfile-only --json 2>/dev/null | jq .lsn"));
+    std::vector<std::string> all(std::istream_iterator<std::string>(out), {});
+    return std::set<std::string>(all.begin(), all.end());
+  };
+  std::set<std::string> known = lsns(raw_);
+  std::string expected;
+  for (int store : {1, 2}) {  // store 1 is the older
+    int added = 0;
+    for (const std::string& lsn : lsns(mount_ + "/vss" + std::to_string(store)))
+      added += known.insert(lsn).second ? 1 : 0;
+    expected += "qst: " + raw_ + ": $LogFile of shadow copy " + std::to_string(store) + ": " +
+                std::to_string(added) + " records the volume's own no longer holds\n";
+  }
+  EXPECT_EQ(RunQst({"-d", raw_, "-S", "-L", "C:\\"}).err, expected);
 }
 
 TEST_F(ShadowCopies, EveryFormShowsEachState) {

@@ -139,9 +139,19 @@ namespace {
 // Opens what the run reads beside the volume: the witness parts joined to
 // each file, or the lister of the witness whose records the run lists.
 bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
-                   VolumeWitnesses* witnesses, std::string* message) {
-  if (!selection.listed)
-    return OpenWitnessParts({selection, volume, host, OpenRawFile}, &witnesses->parts, message);
+                   const SnapshotSource& snapshots, VolumeWitnesses* witnesses,
+                   std::string* message) {
+  if (!selection.listed) {
+    // The copies oldest first, as the catalog need not list them.
+    std::vector<StoreVolume> stores;
+    for (const Snapshot& s : snapshots.stores)
+      stores.push_back({s.store, s.created, s.volume.get()});
+    std::stable_sort(stores.begin(), stores.end(), [](const StoreVolume& a, const StoreVolume& b) {
+      return a.created < b.created;
+    });
+    return OpenWitnessParts({selection, volume, host, OpenRawFile, stores}, &witnesses->parts,
+                            message);
+  }
   witnesses->listed = selection.listed;
   return OpenWitnessLister({selection, &volume, host, OpenRawFile}, &witnesses->lister, message);
 }
@@ -270,7 +280,8 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
       return false;
     }
     VolumeWitnesses witnesses;
-    if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
+    if (!OpenWitnesses(selection, *volume, host, SnapshotSource{}, &witnesses, message))
+      return false;
     SnapshotSource snapshots;
     if (selection.wants(Witness::kSnapshots))
       snapshots.report =
@@ -295,8 +306,6 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
                WhatIsThere(*whole, offset, disk.container, selection.sector >= 0).c_str());
     return false;
   }
-  VolumeWitnesses witnesses;
-  if (!OpenWitnesses(selection, *volume, host, &witnesses, message)) return false;
   SnapshotSource snapshots;
   std::vector<std::shared_ptr<VolumeReader>> storage;
   if (selection.wants(Witness::kSnapshots) && !selection.apart_of(Witness::kSnapshots).empty() &&
@@ -304,6 +313,8 @@ bool OpenImageVolume(Disk disk, const ImageSelection& selection, Platform& host,
     return false;
   if (selection.wants(Witness::kSnapshots))
     snapshots = ReadSnapshots(*reader, selection, options, storage);
+  VolumeWitnesses witnesses;
+  if (!OpenWitnesses(selection, *volume, host, snapshots, &witnesses, message)) return false;
   *platform = MakeVolumePlatform(std::move(reader), std::move(volume), host, to_windows,
                                  selection.path, std::move(witnesses), std::move(snapshots));
   return true;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,12 +91,22 @@ inline constexpr int kItemBits = 24;
 using FileOpener = int (*)(const std::string& path, std::uint64_t offset,
                            std::unique_ptr<VolumeReader>* reader);
 
+// A shadow copy of the volume, read as a volume of its own.
+struct StoreVolume {
+  int number = 0;
+  FILETIME created = 0;
+  NtfsVolume* volume = nullptr;
+};
+
 // What a part is opened with.
 struct PartSource {
   const ImageSelection& selection;
   NtfsVolume& volume;
   Platform& host;        // tells the text of an error code
   FileOpener open_file;  // opens what the run names outside the image
+  // The volume's shadow copies, oldest first, where -S reads them: a
+  // witness may read its state in each beside the volume's own.
+  std::span<const StoreVolume> stores = {};
 };
 
 // Opens the part of each witness the run asks for that has one, in the

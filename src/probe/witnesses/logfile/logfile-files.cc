@@ -257,8 +257,9 @@ class ShownTimes {
   ShownTimes(const NtfsTimes& current, std::vector<WitnessEvent>* events)
       : now_{current.creation, current.write, current.change, current.access}, events_(events) {}
 
-  void Show(int field, FILETIME value) {
-    shown_ |= static_cast<std::uint8_t>(1u << field);
+  // `whole`: the value lies where the log holds every record since.
+  void Show(int field, FILETIME value, bool whole) {
+    if (whole) shown_ |= static_cast<std::uint8_t>(1u << field);
     if (value == now_[field]) {
       shown_now_ |= static_cast<std::uint8_t>(1u << field);
       return;
@@ -331,8 +332,8 @@ void LogFileIndex::Join(std::uint64_t record, std::uint16_t sequence, bool delet
     if (t.times == kNoTimes) continue;
     const Times& x = times_[t.times];
     for (int f = 0; f < 4; ++f) {
-      if (x.before_known >> f & 1) shown.Show(f, x.before[f]);
-      if (x.after_known >> f & 1) shown.Show(f, x.after[f]);
+      if (x.before_known >> f & 1) shown.Show(f, x.before[f], t.lsn >= whole_from_);
+      if (x.after_known >> f & 1) shown.Show(f, x.after[f], t.lsn >= whole_from_);
     }
     moved |= Step(x, &past);
   }

@@ -67,6 +67,12 @@ class LogFileIndex {
   void Add(const LogRecord& record, std::uint64_t target);
   // Orders each file's records: after the last Add.
   void Seal();
+  // Where records of several logs were added (a volume's and its shadow
+  // copies'), the first LSN from which on they hold every record: a change
+  // made between two logs' windows is in neither, and the log's
+  // contradiction of a current time (kLogUnwritten) weighs the records
+  // from there on alone. 0 (the default): all of them.
+  void SetWholeFrom(std::uint64_t lsn) { whole_from_ = lsn; }
 
   // Adds what the log holds of the file (record, sequence) whose times are
   // now `current` to its facts: how many log records change it (none is a
@@ -133,6 +139,7 @@ class LogFileIndex {
   // Sorted by record, then LSN, at Seal; `records_` holds each record
   // number once with where its touches start, for lookups.
   std::vector<Touch> touches_;
+  std::uint64_t whole_from_ = 0;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> records_;
   std::vector<Times> times_;
 };

@@ -1,5 +1,9 @@
 #include "probe/witnesses/logfile/logfile-part.h"
 
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
 #include "probe/ntfs/attribute.h"
 #include "probe/witnesses/logfile/logfile-files.h"
 #include "util/text.h"
@@ -11,8 +15,9 @@ namespace {
 // read whole into an index by MFT record.
 class LogPart : public WitnessPart {
  public:
-  LogPart(std::unique_ptr<LogFileIndex> index, LogFileScan scan, std::string name)
-      : index_(std::move(index)), scan_(scan), name_(std::move(name)) {}
+  LogPart(std::unique_ptr<LogFileIndex> index, LogFileScan scan, std::string name,
+          std::string merged)
+      : index_(std::move(index)), scan_(scan), name_(std::move(name)), merged_(std::move(merged)) {}
 
   void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
     if (index_ == nullptr || !scan_.usable) return;
@@ -24,14 +29,66 @@ class LogPart : public WitnessPart {
   }
 
   std::string LossReport() const override {
-    return DescribeLogRead(name_, index_ != nullptr, scan_);
+    return DescribeLogRead(name_, index_ != nullptr, scan_) + merged_;
   }
 
  private:
   std::unique_ptr<LogFileIndex> index_;  // null: no log
   LogFileScan scan_;
   std::string name_;
+  std::string merged_;  // the lines that tell what the copies' logs added
 };
+
+// The LSNs a log's records span.
+struct LsnSpan {
+  std::uint64_t first = ~std::uint64_t{0}, last = 0;
+  void Add(std::uint64_t lsn) {
+    first = std::min(first, lsn);
+    last = std::max(last, lsn);
+  }
+  bool empty() const { return first > last; }
+};
+
+// Adds to `index` the records of each shadow copy's $LogFile that the
+// volume's own (`live`, whose LSNs are `seen`) does not hold, a record of
+// several copies once; the lines that say what each copy added. Sets the
+// LSN from which on the logs read hold every record.
+std::string MergeStoreLogs(std::span<const StoreVolume> stores, const LsnSpan& live,
+                           std::unordered_set<std::uint64_t>* seen, LogFileIndex* index,
+                           const std::string& name) {
+  std::string lines;
+  std::vector<LsnSpan> spans;
+  for (const StoreVolume& store : stores) {
+    LogFileScan scan;
+    LsnSpan span;
+    std::uint64_t added = 0;
+    (void)ListLogFile(
+        store.volume, nullptr,
+        [&](const LogRecord& r, std::uint64_t target) {
+          span.Add(r.lsn);
+          if (seen->insert(r.lsn).second) {
+            index->Add(r, target);
+            ++added;
+          }
+        },
+        &scan);
+    spans.push_back(span);
+    if (added != 0)
+      lines += Format(
+          "qst: %s: $LogFile of shadow copy %d: %llu records the volume's own no "
+          "longer holds\n",
+          name.c_str(), store.number, static_cast<unsigned long long>(added));
+  }
+  // Back from the volume's own log, each copy's that reaches it.
+  std::uint64_t whole = live.first;
+  for (bool grew = !live.empty(); grew;) {
+    grew = false;
+    for (const LsnSpan& s : spans)
+      if (!s.empty() && s.first < whole && s.last >= whole) whole = s.first, grew = true;
+  }
+  index->SetWholeFrom(live.empty() ? 0 : whole);
+  return lines;
+}
 
 }  // namespace
 
@@ -44,13 +101,29 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
     return false;
   auto index = std::make_unique<LogFileIndex>();
   LogFileScan scan;
+  // The shadow copies' logs beside the volume's own, not beside one
+  // collected apart (of a time the copies need not reach).
+  const bool stores = file == nullptr && !source.stores.empty();
+  std::unordered_set<std::uint64_t> seen;
+  LsnSpan live;
+  std::string merged;
   if (ListLogFile(
           &source.volume, file.get(),
-          [&](const LogRecord& r, std::uint64_t target) { index->Add(r, target); }, &scan))
+          [&](const LogRecord& r, std::uint64_t target) {
+            index->Add(r, target);
+            if (stores) {
+              seen.insert(r.lsn);
+              live.Add(r.lsn);
+            }
+          },
+          &scan)) {
+    if (stores) merged = MergeStoreLogs(source.stores, live, &seen, index.get(), selection.path);
     index->Seal();
-  else
+  } else {
     index.reset();
-  *part = std::make_unique<LogPart>(std::move(index), scan, file != nullptr ? log : selection.path);
+  }
+  *part = std::make_unique<LogPart>(std::move(index), scan, file != nullptr ? log : selection.path,
+                                    std::move(merged));
   return true;
 }
 
