@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "fake_platform.h"
 #include "ntfs_builder.h"
 #include "probe/memory-reader.h"
 #include "probe/ntfs/ntfs-volume.h"
 #include "probe/ntfs/run-list.h"
+#include "probe/signs.h"
 #include "probe/witnesses/usn/usn-journal.h"
 #include "probe/witnesses/usn/usn-part.h"
 #include "run_binary.h"
@@ -329,6 +331,69 @@ TEST(UsnRecords, RecordsInFreeClustersAreCarvedWithA) {
             "path,attributes,source_info,security_id,version\r\n");
   EXPECT_EQ(plain.status, 1);
   v.Remove();
+}
+
+// A volume of one file (record 20) whose journal holds `records`; its
+// creation as $STANDARD_INFORMATION says.
+VolumeBuilder VolumeWithJournal(const std::vector<std::string>& records, FILETIME created) {
+  VolumeBuilder b;
+  b.Add(20, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(created))
+                .Resident(0x30, FileName(5, 5, u"report.txt"))
+                .Close());
+  b.Add(11, RecordBuilder(3, 11)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"$Extend"))
+                .Close());
+  const std::string journal = Pages(records);
+  b.bytes().replace(200 * kCluster, journal.size(), journal);
+  b.Add(25,
+        RecordBuilder(1, 1)
+            .Resident(0x10, StandardInformation(1))
+            .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
+            .NonResident(0x80, std::string("\x01\x08\x21\x01\xC8\x00", 6), 9 * kCluster, 0, u"$J")
+            .Close());
+  return b;
+}
+
+// With -S, each shadow copy's journal joins the volume's own, a record that
+// both hold once: a creation set back before the volume's journal begins,
+// but inside a copy's, is found.
+TEST(UsnRecords, EachCopysJournalJoinsTheVolumesOwn) {
+  const std::string created =
+      UsnRecordBytes(2, Ref(20, 1), Ref(5, 5), 0x7F00, kT0, kUsnFileCreate, u"report.txt");
+  const std::string both =
+      UsnRecordBytes(2, Ref(20, 1), Ref(5, 5), 0x8000, kT0 + kSecond, kUsnClose, u"report.txt");
+  const std::string later = UsnRecordBytes(2, Ref(20, 1), Ref(5, 5), 0x8060, kT0 + 2 * kSecond,
+                                           kUsnDataExtend | kUsnClose, u"report.txt");
+  VolumeBuilder now = VolumeWithJournal({both, later}, kT0 - 86400 * kSecond);
+  VolumeBuilder then = VolumeWithJournal({created, both}, kT0);
+  MemoryVolumeReader now_reader(now.bytes()), then_reader(then.bytes());
+  std::unique_ptr<NtfsVolume> volume, store;
+  std::string error;
+  ASSERT_TRUE(NtfsVolume::Open(now_reader, {}, &volume, &error)) << error;
+  ASSERT_TRUE(NtfsVolume::Open(then_reader, {}, &store, &error)) << error;
+  const StoreVolume stores[] = {{1, kT0, store.get()}};
+  testing::FakePlatform host;
+  for (bool merged : {false, true}) {
+    ImageSelection selection;
+    selection.path = "vol.raw";
+    std::unique_ptr<WitnessPart> part;
+    ASSERT_TRUE(OpenJournalPart(
+        {selection, *volume, host, nullptr,
+         merged ? std::span<const StoreVolume>(stores) : std::span<const StoreVolume>()},
+        &part, &error));
+    RawFileInfo info;
+    info.basic.CreationTime = kT0 - 86400 * kSecond;
+    part->Join({20, 1, 0}, &info, nullptr);
+    EXPECT_EQ(info.facts.Get(Fact::kUsnRecords), merged ? 3u : 2u);
+    EXPECT_EQ(info.facts.Has(Fact::kUsnCreated), merged);
+    EXPECT_EQ(ReadSigns(info).Alerts().empty(), !merged);
+    EXPECT_EQ(part->LossReport(),
+              merged ? "qst: vol.raw: USN journal of shadow copy 1: 1 records the volume's own no "
+                       "longer holds\n"
+                     : "");
+  }
 }
 
 }  // namespace

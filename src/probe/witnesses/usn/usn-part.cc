@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <span>
+#include <unordered_map>
+#include <vector>
 
 #include "probe/ntfs/attribute.h"
 #include "probe/ntfs/mft-record.h"
@@ -38,8 +41,12 @@ bool ReadJournal(NtfsVolume* volume, VolumeReader* file,
 // apart, read whole into an index by file reference.
 class JournalPart : public WitnessPart {
  public:
-  JournalPart(std::unique_ptr<UsnJournalIndex> index, std::string image_name)
-      : index_(std::move(index)), image_name_(std::move(image_name)) {}
+  JournalPart(std::unique_ptr<UsnJournalIndex> index, std::string image_name, std::string merged,
+              bool own)
+      : index_(std::move(index)),
+        image_name_(std::move(image_name)),
+        merged_(std::move(merged)),
+        own_(own) {}
 
   void Join(const FileJoin& file, RawFileInfo* info, JoinScratch*) const override {
     if (index_ == nullptr) return;
@@ -55,17 +62,57 @@ class JournalPart : public WitnessPart {
   }
 
   std::string LossReport() const override {
-    if (index_ == nullptr) return AbsenceReport();
-    return DescribeJournalDamage(image_name_, index_->damaged, index_->unreadable);
+    if (index_ == nullptr) return merged_ + AbsenceReport();
+    return merged_ + AbsenceReport() +
+           DescribeJournalDamage(image_name_, index_->damaged, index_->unreadable);
   }
   std::string AbsenceReport() const override {
-    return index_ == nullptr ? NoJournalLine(image_name_) : std::string();
+    return own_ ? std::string() : NoJournalLine(image_name_);
   }
 
  private:
   std::unique_ptr<UsnJournalIndex> index_;  // null: the volume has no journal
   std::string image_name_;
+  std::string merged_;  // the lines that tell what the copies' journals added
+  bool own_;            // the volume has a journal of its own
 };
+
+// A journal record by its USN and its file's reference.
+struct RecordKey {
+  std::uint64_t usn, file;
+  bool operator==(const RecordKey&) const = default;
+};
+struct RecordKeyHash {
+  std::size_t operator()(const RecordKey& k) const {
+    return std::hash<std::uint64_t>()(k.usn) ^ std::hash<std::uint64_t>()(k.file) * 31;
+  }
+};
+
+// Journal records by key: the copy that added each (its place among the
+// copies).
+using RecordKeys = std::unordered_map<RecordKey, std::size_t, RecordKeyHash>;
+
+// Adds the shadow copies' journals, oldest first, to `index`: each record
+// the ones before did not hold, into `seen`; how many each added. A record
+// is known by its USN and its file: a journal goes on from one copy to the
+// next, so that one a later copy holds is the same record.
+std::vector<std::uint64_t> AddStoreJournals(std::span<const StoreVolume> stores, RecordKeys* seen,
+                                            UsnJournalIndex* index) {
+  std::vector<std::uint64_t> added(stores.size());
+  for (std::size_t s = 0; s < stores.size(); ++s) {
+    std::uint64_t damaged = 0;
+    bool unreadable = false;
+    (void)ReadVolumeJournal(
+        *stores[s].volume,
+        [&](const UsnRecord& r) {
+          if (!seen->emplace(RecordKey{r.usn, r.file}, s).second) return;
+          index->Add(r);
+          ++added[s];
+        },
+        &damaged, &unreadable);
+  }
+  return added;
+}
 
 }  // namespace
 
@@ -78,11 +125,36 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
       !journal.empty() &&
       !OpenJournalStream(journal, source.open_file, source.host, &file, message))
     return false;
-  if (!ReadJournal(
-          &source.volume, file.get(), [&](const UsnRecord& r) { index->Add(r); }, &index->damaged,
-          &index->unreadable))
-    index.reset();
-  *part = std::make_unique<JournalPart>(std::move(index), selection.path);
+  // With -S, the copies' journals first (their records are older), then the
+  // volume's own, each record once; not beside a journal collected apart.
+  RecordKeys seen;
+  std::vector<std::uint64_t> added, also_here(source.stores.size());
+  const bool stores = file == nullptr && !source.stores.empty();
+  if (stores) added = AddStoreJournals(source.stores, &seen, index.get());
+  const bool merging = stores && index->records() != 0;
+  const bool found = ReadJournal(
+      &source.volume, file.get(),
+      [&](const UsnRecord& r) {
+        if (merging) {
+          const auto it = seen.find(RecordKey{r.usn, r.file});
+          if (it != seen.end()) {
+            ++also_here[it->second];
+            return;
+          }
+        }
+        index->Add(r);
+      },
+      &index->damaged, &index->unreadable);
+  std::string merged;
+  for (std::size_t s = 0; s < added.size(); ++s)
+    if (added[s] != also_here[s])
+      merged += Format(
+          "qst: %s: USN journal of shadow copy %d: %llu records the volume's own no longer "
+          "holds\n",
+          selection.path.c_str(), source.stores[s].number,
+          static_cast<unsigned long long>(added[s] - also_here[s]));
+  if (!found && !merging) index.reset();
+  *part = std::make_unique<JournalPart>(std::move(index), selection.path, std::move(merged), found);
   return true;
 }
 
