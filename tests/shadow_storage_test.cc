@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "probe/image/raw-reader.h"
 #include "probe/memory-reader.h"
+#include "probe/witnesses/snapshots/shadow-catalog.h"
 #include "probe/witnesses/snapshots/shadow-storage.h"
 #include "probe/witnesses/snapshots/shadow-store.h"
 #include "probe/witnesses/snapshots/shadow-stores.h"
@@ -350,6 +352,32 @@ TEST(ShadowChain, EachStoreReadsWhatItHoldsAndTheRestThroughTheNewer) {
   // store is read, the volume's when an older one reads through it.
   EXPECT_EQ(ReadStore({{}, {}}, 1, true), "a*32 b*32 c*32 0*32 ");
   EXPECT_EQ(ReadStore({{}, {}}, 0, true), "a*32 b*32 c*32 d*32 ");
+}
+
+TEST(ShadowBlockOwners, ABlockIsTheVolumesWhereNoStoreFromThereOnNamesIt) {
+  constexpr std::uint64_t A = 0x4000, C = 0x8000, D = 0xc000;
+  using List = std::optional<std::vector<std::uint64_t>>;
+  // Stores oldest first; the newest is always left to the library.
+  const ShadowBlockOwners owners({List{std::vector<std::uint64_t>{A}},
+                                  List{std::vector<std::uint64_t>{C}},
+                                  List{std::vector<std::uint64_t>{}}});
+  struct Case {
+    std::size_t store;
+    std::uint64_t offset;
+    bool volume;
+  } cases[] = {{0, A, false},      {0, A + 100, false}, {0, C, false}, {0, D, true},
+               {1, A + 512, true}, {1, C, false},       {1, D, true},  {2, D, false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(owners.FromVolume(c.store, c.offset), c.volume) << c.store << " " << c.offset;
+  // A list not read: no store older than it is known to read the volume.
+  const ShadowBlockOwners gap({List{std::vector<std::uint64_t>{A}}, std::nullopt,
+                               List{std::vector<std::uint64_t>{C}},
+                               List{std::vector<std::uint64_t>{}}});
+  EXPECT_FALSE(gap.FromVolume(0, D));
+  EXPECT_FALSE(gap.FromVolume(1, D));
+  EXPECT_TRUE(gap.FromVolume(2, D));
+  EXPECT_TRUE(gap.FromVolume(2, A));
+  EXPECT_FALSE(gap.FromVolume(2, C));
 }
 
 }  // namespace

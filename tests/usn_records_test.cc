@@ -394,6 +394,19 @@ TEST(UsnRecords, EachCopysJournalJoinsTheVolumesOwn) {
                        "longer holds\n"
                      : "");
   }
+  // Listed, the copy's record comes first, and each says where it was read.
+  ImageSelection selection;
+  selection.listed = Witness::kUsn;
+  std::unique_ptr<WitnessLister> lister;
+  ASSERT_TRUE(OpenJournalLister({selection, volume.get(), host, nullptr, stores}, &lister, &error));
+  std::vector<std::string> listed;
+  EXPECT_TRUE(lister->List([&](const ListedRecord& r) {
+    listed.push_back(std::to_string(r.As<UsnRecord>().usn) + " " + r.state + " " +
+                     std::string(r.path));
+  }));
+  EXPECT_EQ(listed,
+            (std::vector<std::string>{"32512 copy 1 made 2024-01-17T21:20:00Z C:\\report.txt",
+                                      "32768 live C:\\report.txt", "32864 live C:\\report.txt"}));
 }
 
 }  // namespace

@@ -304,6 +304,7 @@ inline constexpr std::array<WitnessDescriptor, kWitnessCount> kWitnesses = {{
      .apart = "shadow-storage",
      .apart_empty = "qst: --shadow-storage= wants the image of the volume the shadow copies' "
                     "data lies on\n",
+     .beside_listing = true,
      .per_store = true},
     {.witness = Witness::kIndex,
      .letter = 'I',

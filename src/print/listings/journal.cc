@@ -240,7 +240,9 @@ void PrintJournalText(const UsnRecord& r, const JournalText& t, const RenderedTi
 }  // namespace
 
 std::string JournalHeader(ListingForm form, RecordFields fields) {
-  const bool states = ListsDeleted(fields);
+  // Where each record was read: the journal as it is, free clusters (-a),
+  // or a shadow copy (-S).
+  const bool states = ListsDeleted(fields) || fields.has(Witness::kSnapshots);
   switch (form) {
     case ListingForm::kRow:
       return std::string(

@@ -87,7 +87,8 @@ void AppendTarget(std::uint64_t target, std::string* out) {
     AppendNumber(target, out);
 }
 
-void PrintLogJson(const LogRecord& r, const LogText& t, std::uint64_t target, std::string* out) {
+void PrintLogJson(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state,
+                  std::string* out) {
   out->append("{\"lsn\":");
   AppendNumber(r.lsn, out);
   out->append(",\"previous_lsn\":");
@@ -116,10 +117,12 @@ void PrintLogJson(const LogRecord& r, const LogText& t, std::uint64_t target, st
   AppendTimesJson(t, 0, out);
   out->append(",\"undo_times\":");
   AppendTimesJson(t, 1, out);
+  if (state != nullptr) out->append(",\"state\":\"").append(state).append("\"");
   out->append("}\n");
 }
 
-void PrintLogCsv(const LogRecord& r, const LogText& t, std::uint64_t target, std::string* out) {
+void PrintLogCsv(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state,
+                 std::string* out) {
   AppendNumber(r.lsn, out);
   for (std::uint64_t n : {r.previous_lsn, r.undo_next_lsn, std::uint64_t{r.transaction}}) {
     out->push_back(',');
@@ -134,22 +137,27 @@ void PrintLogCsv(const LogRecord& r, const LogText& t, std::uint64_t target, std
   }
   AppendTimesCsv(t, 0, out);
   AppendTimesCsv(t, 1, out);
+  if (state != nullptr) out->append(",").append(state);
   out->append("\r\n");
 }
 
-// What a record is called on a timeline: "$LogFile LSN <n>: <redo> (record <r>)".
-std::string LogName(const LogRecord& r, const LogText& t, std::uint64_t target) {
+// What a record is called on a timeline: "$LogFile LSN <n>: <redo> (record
+// <r>)", and where it was read where that is a shadow copy ("[copy 1 made
+// ...]").
+std::string LogName(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state) {
   std::string name = "$LogFile LSN " + std::to_string(r.lsn) + ": " + t.redo;
   if (target != kNoLogTarget) name += " (record " + std::to_string(target) + ")";
+  if (state != nullptr && std::string_view(state) != "live")
+    name += " [" + std::string(state) + "]";
   return name;
 }
 
-void PrintLogBodyfile(const LogRecord& r, const LogText& t, std::uint64_t target,
+void PrintLogBodyfile(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state,
                       std::string* out) {
   for (int side = 0; side < 2; ++side) {
     const LogTimes& x = t.times[side];
     if (x.of == nullptr) continue;
-    out->append("0|").append(LogName(r, t, target));
+    out->append("0|").append(LogName(r, t, target, state));
     out->append(side == 0 ? " (redo " : " (undo ").append(x.of).append(")|");
     AppendTarget(target == kNoLogTarget ? 0 : target, out);
     out->append("|r/rrwxrwxrwx|0|0|0");
@@ -165,7 +173,8 @@ void PrintLogBodyfile(const LogRecord& r, const LogText& t, std::uint64_t target
   }
 }
 
-void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, std::string* out) {
+void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state,
+                    std::string* out) {
   for (int side = 0; side < 2; ++side) {
     const LogTimes& x = t.times[side];
     for (int i = 0; i < 4; ++i) {
@@ -177,22 +186,24 @@ void PrintLogEvents(const LogRecord& r, const LogText& t, std::uint64_t target, 
           .append(GroupOf(Witness::kLog).event_desc(static_cast<std::uint32_t>(i)))
           .append("\"");
       out->append(",\"message\":");
-      AppendJsonString(LogName(r, t, target) + ": " + desc, out);
+      AppendJsonString(LogName(r, t, target, state) + ": " + desc, out);
       out->append(",\"lsn\":");
       AppendNumber(r.lsn, out);
       out->append(",\"record\":");
       AppendTarget(target, out);
       out->append(",\"filetime\":\"");
       AppendNumber(x.times[i], out);
-      out->append("\",\"source\":\"LOG\",\"data_type\":\"fs:ntfs:logfile\"}\n");
+      out->append("\",\"source\":\"LOG\",\"data_type\":\"fs:ntfs:logfile\"");
+      if (state != nullptr) out->append(",\"state\":\"").append(state).append("\"");
+      out->append("}\n");
     }
   }
 }
 
-void PrintLogText(const LogRecord& r, const LogText& t, std::uint64_t target, bool rows,
-                  std::string* out) {
-  const char* labels[] = {"\n   LSN: ", "  prev: ", "    tx: ", "  redo: ", "  undo: ",
-                          "record: ",   "  attr: ", "offset: ", " redoT: ", " undoT: "};
+void PrintLogText(const LogRecord& r, const LogText& t, std::uint64_t target, const char* state,
+                  bool rows, std::string* out) {
+  const char* labels[] = {"\n   LSN: ", "  prev: ", "    tx: ", "  redo: ", "  undo: ", "record: ",
+                          "  attr: ",   "offset: ", " redoT: ", " undoT: ", " state: "};
   const char* end = rows ? "" : " \n";
   auto field = [&](int i) { out->append(rows ? (i ? " |" : "") : labels[i]); };
   field(0);
@@ -222,33 +233,44 @@ void PrintLogText(const LogRecord& r, const LogText& t, std::uint64_t target, bo
   out->append(end);
   field(9);
   AppendTimesText(t, 1, out);
+  if (state != nullptr) {
+    out->append(end);
+    field(10);
+    out->append(state);
+  }
   out->append(rows ? " \n" : end);
 }
 
 }  // namespace
 
-std::string LogHeader(ListingForm form) {
+std::string LogHeader(ListingForm form, bool states) {
   switch (form) {
     case ListingForm::kRow:
-      return "LSN | previous LSN | transaction | redo | undo | record | record offset | "
-             "attribute offset | redo times | undo times \n";
+      return std::string(
+                 "LSN | previous LSN | transaction | redo | undo | record | record offset "
+                 "| attribute offset | redo times | undo times") +
+             (states ? " | state \n" : " \n");
     case ListingForm::kCsv:
-      return "lsn,previous_lsn,undo_next_lsn,transaction,redo,undo,record,target_attribute,"
-             "record_offset,attribute_offset,target_vcn,redo_times,undo_times\r\n";
+      return std::string(
+                 "lsn,previous_lsn,undo_next_lsn,transaction,redo,undo,record,target_"
+                 "attribute,record_offset,attribute_offset,target_vcn,redo_times,undo_"
+                 "times") +
+             (states ? ",state\r\n" : "\r\n");
     default: return {};
   }
 }
 
 void PrintLogRecord(const LogRecord& record, std::uint64_t target, ListingForm form,
-                    TimeForm time_form, const LocalTimeConverter& zone, std::string* out) {
+                    TimeForm time_form, const LocalTimeConverter& zone, std::string* out,
+                    const char* state) {
   const LogText text = DescribeLogRecord(record, time_form, zone);
   switch (form) {
-    case ListingForm::kJson: PrintLogJson(record, text, target, out); break;
-    case ListingForm::kCsv: PrintLogCsv(record, text, target, out); break;
-    case ListingForm::kBodyfile: PrintLogBodyfile(record, text, target, out); break;
-    case ListingForm::kEvents: PrintLogEvents(record, text, target, out); break;
-    case ListingForm::kBlock: PrintLogText(record, text, target, false, out); break;
-    case ListingForm::kRow: PrintLogText(record, text, target, true, out); break;
+    case ListingForm::kJson: PrintLogJson(record, text, target, state, out); break;
+    case ListingForm::kCsv: PrintLogCsv(record, text, target, state, out); break;
+    case ListingForm::kBodyfile: PrintLogBodyfile(record, text, target, state, out); break;
+    case ListingForm::kEvents: PrintLogEvents(record, text, target, state, out); break;
+    case ListingForm::kBlock: PrintLogText(record, text, target, state, false, out); break;
+    case ListingForm::kRow: PrintLogText(record, text, target, state, true, out); break;
   }
 }
 
@@ -256,13 +278,16 @@ namespace {
 
 bool PrintListedLog(const ListedRecord& record, ListingForm form, TimeForm time_form,
                     const LocalTimeConverter& zone, std::string* out) {
-  PrintLogRecord(record.As<LogRecord>(), record.target, form, time_form, zone, out);
+  PrintLogRecord(record.As<LogRecord>(), record.target, form, time_form, zone, out, record.state);
   return true;
 }
 
 }  // namespace
 
-const Listing kLogListing = {[](ListingForm form, RecordFields) { return LogHeader(form); },
+// With -S, where each record was read: the volume's own log, or a copy's.
+const Listing kLogListing = {[](ListingForm form, RecordFields fields) {
+                               return LogHeader(form, fields.has(Witness::kSnapshots));
+                             },
                              PrintListedLog, nullptr};
 
 }  // namespace qst

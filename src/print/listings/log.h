@@ -13,9 +13,12 @@ namespace qst {
 // The transaction log as a timeline: each record in the run's form (the
 // journal's forms), oldest first. `target` is the MFT record it changes,
 // or kNoLogTarget.
-std::string LogHeader(ListingForm form);
+// With `states` the header has a column for where each record was read,
+// and each record's `state` fills it.
+std::string LogHeader(ListingForm form, bool states = false);
 void PrintLogRecord(const LogRecord& record, std::uint64_t target, ListingForm form,
-                    TimeForm time_form, const LocalTimeConverter& zone, std::string* out);
+                    TimeForm time_form, const LocalTimeConverter& zone, std::string* out,
+                    const char* state = nullptr);
 
 extern const Listing kLogListing;
 

@@ -141,19 +141,18 @@ namespace {
 bool OpenWitnesses(const ImageSelection& selection, NtfsVolume& volume, Platform& host,
                    const SnapshotSource& snapshots, VolumeWitnesses* witnesses,
                    std::string* message) {
-  if (!selection.listed) {
-    // The copies oldest first, as the catalog need not list them.
-    std::vector<StoreVolume> stores;
-    for (const Snapshot& s : snapshots.stores)
-      stores.push_back({s.store, s.created, s.volume.get()});
-    std::stable_sort(stores.begin(), stores.end(), [](const StoreVolume& a, const StoreVolume& b) {
-      return a.created < b.created;
-    });
+  // The copies oldest first, as the catalog need not list them.
+  std::vector<StoreVolume> stores;
+  for (const Snapshot& s : snapshots.stores) stores.push_back({s.store, s.created, s.volume.get()});
+  std::stable_sort(stores.begin(), stores.end(), [](const StoreVolume& a, const StoreVolume& b) {
+    return a.created < b.created;
+  });
+  if (!selection.listed)
     return OpenWitnessParts({selection, volume, host, OpenRawFile, stores}, &witnesses->parts,
                             message);
-  }
   witnesses->listed = selection.listed;
-  return OpenWitnessLister({selection, &volume, host, OpenRawFile}, &witnesses->lister, message);
+  return OpenWitnessLister({selection, &volume, host, OpenRawFile, stores}, &witnesses->lister,
+                           message);
 }
 
 // "2013-12-03T06:35:09.7363787Z".

@@ -3,6 +3,7 @@
 #include "probe/witnesses/index-entries/index-part.h"
 #include "probe/witnesses/logfile/logfile-part.h"
 #include "probe/witnesses/usn/usn-part.h"
+#include "util/text.h"
 
 namespace qst {
 namespace {
@@ -30,6 +31,13 @@ constexpr ListerEntry kListers[] = {
 };
 
 }  // namespace
+
+std::string StoreState(const StoreVolume& store) {
+  SYSTEMTIME t;
+  if (!FileTimeToSystemTime(store.created, &t)) return Format("copy %d", store.number);
+  return Format("copy %d made %04d-%02d-%02dT%02d:%02d:%02dZ", store.number, t.wYear, t.wMonth,
+                t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
 
 bool OpenWitnessLister(const ListerSource& source, std::unique_ptr<WitnessLister>* lister,
                        std::string* message) {

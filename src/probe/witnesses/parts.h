@@ -98,6 +98,10 @@ struct StoreVolume {
   NtfsVolume* volume = nullptr;
 };
 
+// Where a record read from a shadow copy's structures was, as listings
+// say it: "copy 2 made 2013-12-03T06:37:48Z".
+std::string StoreState(const StoreVolume& store);
+
 // What a part is opened with.
 struct PartSource {
   const ImageSelection& selection;
@@ -136,6 +140,8 @@ struct ListerSource {
   NtfsVolume* volume;
   Platform& host;
   FileOpener open_file;
+  // As a part's, where -S reads them; valid while the lister is opened.
+  std::span<const StoreVolume> stores = {};
 };
 
 // Opens the lister of the witness the run lists (`selection.listed`). An

@@ -129,21 +129,49 @@ bool OpenLogPart(const PartSource& source, std::unique_ptr<WitnessPart>* part,
 
 namespace {
 
-// The log listed record by record, each with the MFT record it changes.
+// The log listed record by record, each with the MFT record it changes;
+// with -S, first the records of each shadow copy's log (oldest first) that
+// neither the volume's own nor an older copy's holds, each saying where it
+// was read.
 class LogLister : public WitnessLister {
  public:
-  LogLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name)
-      : volume_(volume), file_(std::move(file)), name_(std::move(name)) {}
+  LogLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name,
+            std::span<const StoreVolume> stores)
+      : volume_(volume),
+        file_(std::move(file)),
+        name_(std::move(name)),
+        stores_(file_ == nullptr ? stores.begin() : stores.end(), stores.end()) {}
 
   bool List(const Evidence::ListingVisitor& visit) override {
     read_ = true;
+    bool listed = false;
+    if (!stores_.empty()) {
+      // The volume's own LSNs first, to leave out what it holds.
+      std::unordered_set<std::uint64_t> seen;
+      LogFileScan own;
+      (void)ListLogFile(
+          volume_, nullptr, [&](const LogRecord& r, std::uint64_t) { seen.insert(r.lsn); }, &own);
+      for (const StoreVolume& store : stores_) {
+        const std::string state = StoreState(store);
+        LogFileScan scan;
+        (void)ListLogFile(
+            store.volume, nullptr,
+            [&](const LogRecord& r, std::uint64_t target) {
+              if (!seen.insert(r.lsn).second) return;
+              listed = true;
+              visit({Witness::kLog, &r, {}, target, state.c_str()});
+            },
+            &scan);
+      }
+    }
+    const char* state = stores_.empty() ? nullptr : "live";
     found_ = ListLogFile(
         volume_, file_.get(),
         [&](const LogRecord& r, std::uint64_t target) {
-          visit({Witness::kLog, &r, {}, target});
+          visit({Witness::kLog, &r, {}, target, state});
         },
         &scan_);
-    return found_;
+    return found_ || listed;
   }
   std::string LossReport() const override {
     return read_ ? DescribeLogRead(name_, found_, scan_) : std::string();
@@ -153,6 +181,7 @@ class LogLister : public WitnessLister {
   NtfsVolume* volume_;                  // null: a log listed without an image
   std::unique_ptr<VolumeReader> file_;  // collected apart; null: the volume's own
   std::string name_;                    // what its damage is told of
+  std::vector<StoreVolume> stores_;     // kept: the copies' volumes stay with the platform
   bool read_ = false, found_ = false;
   LogFileScan scan_;
 };
@@ -166,7 +195,7 @@ bool OpenLogLister(const ListerSource& source, std::unique_ptr<WitnessLister>* l
   if (!log.empty() && !OpenLogFile(log, source.open_file, source.host, &file, message))
     return false;
   *lister = std::make_unique<LogLister>(source.volume, std::move(file),
-                                        log.empty() ? source.selection.path : log);
+                                        log.empty() ? source.selection.path : log, source.stores);
   return true;
 }
 

@@ -166,28 +166,49 @@ namespace {
 class JournalLister : public WitnessLister {
  public:
   JournalLister(NtfsVolume* volume, std::unique_ptr<VolumeReader> file, std::string name,
-                bool states)
-      : volume_(volume), file_(std::move(file)), name_(std::move(name)), states_(states) {}
+                bool carve, std::span<const StoreVolume> stores)
+      : volume_(volume),
+        file_(std::move(file)),
+        name_(std::move(name)),
+        carve_(carve && volume != nullptr),
+        stores_(file_ == nullptr ? stores.begin() : stores.end(), stores.end()) {}
 
   bool List(const Evidence::ListingVisitor& visit) override {
     listed_ = true;
     std::optional<JournalPaths> paths;
+    if (volume_ != nullptr) paths.emplace(*volume_);
+    // A first pass learns where folders were before they moved, and which
+    // records the volume's own journal holds.
+    RecordKeys own;
     std::uint64_t damaged = 0;
     bool unreadable = false;
-    // A first pass learns where folders were before they moved.
-    if (volume_ != nullptr) paths.emplace(*volume_);
-    found_ = volume_ == nullptr ||
-             ReadJournal(
-                 volume_, file_.get(), [&](const UsnRecord& r) { paths->Learn(r); }, &damaged,
-                 &unreadable);
+    found_ = volume_ == nullptr || ReadJournal(
+                                       volume_, file_.get(),
+                                       [&](const UsnRecord& r) {
+                                         paths->Learn(r);
+                                         if (!stores_.empty())
+                                           own.emplace(RecordKey{r.usn, r.file}, 0);
+                                       },
+                                       &damaged, &unreadable);
+    const std::vector<std::vector<UsnRecord>> older = StoresOnly(own, paths);
+    // Where each record was read, with -a or -S.
+    const bool states = carve_ || !stores_.empty();
     FILETIME latest = 0;
-    auto with_path = [&](const UsnRecord& r) {
+    auto with_path = [&](const UsnRecord& r, const char* state) {
       latest = std::max(latest, r.time);
       visit({Witness::kUsn, &r, paths ? std::string_view(paths->Of(r)) : std::string_view(),
-             ListedRecord::kNoTarget, states_ ? "live" : nullptr});
+             ListedRecord::kNoTarget, state});
     };
-    if (found_) found_ = ReadJournal(volume_, file_.get(), with_path, &damaged_, &unreadable_);
-    if (!states_ || volume_ == nullptr) return found_;
+    for (std::size_t s = 0; s < older.size(); ++s)
+      for (const UsnRecord& r : older[s]) with_path(r, store_states_[s].c_str());
+    if (found_)
+      found_ = ReadJournal(
+          volume_, file_.get(),
+          [&](const UsnRecord& r) { with_path(r, states ? "live" : nullptr); }, &damaged_,
+          &unreadable_);
+    const bool listed =
+        found_ || std::any_of(older.begin(), older.end(), [](const auto& o) { return !o.empty(); });
+    if (!carve_) return listed;
     // Carved records name folders the journal of then knew, which no
     // journal now can place: they have no path.
     carving_ = true;
@@ -197,7 +218,7 @@ class JournalLister : public WitnessLister {
           visit({Witness::kUsn, &r, std::string_view(), ListedRecord::kNoTarget, "carved"});
         },
         &carved_);
-    return found_ || carved_.records != 0;
+    return listed || carved_.records != 0;
   }
   std::string LossReport() const override {
     if (!listed_) return {};
@@ -210,10 +231,36 @@ class JournalLister : public WitnessLister {
   }
 
  private:
+  // The records of each copy's journal that neither the volume's own
+  // (`own`) nor an older copy's holds, learnt by `paths`; each copy's
+  // state text set.
+  std::vector<std::vector<UsnRecord>> StoresOnly(RecordKeys& own,
+                                                 std::optional<JournalPaths>& paths) {
+    std::vector<std::vector<UsnRecord>> older(stores_.size());
+    for (std::size_t s = 0; s < stores_.size(); ++s) {
+      store_states_.push_back(StoreState(stores_[s]));
+      std::uint64_t damaged = 0;
+      bool unreadable = false;
+      (void)ReadVolumeJournal(
+          *stores_[s].volume,
+          [&](const UsnRecord& r) {
+            if (!own.emplace(RecordKey{r.usn, r.file}, s).second) return;
+            if (paths) paths->Learn(r);
+            older[s].push_back(r);
+          },
+          &damaged, &unreadable);
+    }
+    return older;
+  }
+
   NtfsVolume* volume_;                  // null: a stream listed without an image
   std::unique_ptr<VolumeReader> file_;  // collected apart; null: the volume's own
   std::string name_;                    // what its damage is told of
-  bool states_;
+  bool carve_;
+  // Kept: what the lister is opened with is gone before it lists (the
+  // copies' volumes stay, with the platform).
+  std::vector<StoreVolume> stores_;
+  std::vector<std::string> store_states_;
   bool listed_ = false, found_ = true, unreadable_ = false, carving_ = false;
   std::uint64_t damaged_ = 0;
   CarvedCount carved_;
@@ -231,7 +278,7 @@ bool OpenJournalLister(const ListerSource& source, std::unique_ptr<WitnessLister
   // A stream listed beside an image is told of by the image's name.
   *lister = std::make_unique<JournalLister>(
       source.volume, std::move(file), source.volume != nullptr ? source.selection.path : journal,
-      source.selection.wants(Witness::kState));
+      source.selection.wants(Witness::kState), source.stores);
   return true;
 }
 
@@ -259,9 +306,17 @@ void JournalPaths::Learn(const UsnRecord& r) {
     return;
   places_[r.file].push_back({r.usn, r.parent, r.name});
   changes_.push_back(r.usn);
+  sorted_ = false;
 }
 
 const std::optional<std::string>& JournalPaths::FolderAt(std::uint64_t folder, std::uint64_t usn) {
+  if (!sorted_) {
+    for (auto& [reference, places] : places_)
+      std::stable_sort(places.begin(), places.end(),
+                       [](const Place& a, const Place& b) { return a.usn < b.usn; });
+    std::sort(changes_.begin(), changes_.end());
+    sorted_ = true;
+  }
   // Folders' places hold between two changes: the paths found are kept
   // until the next change passes.
   const std::size_t epoch = static_cast<std::size_t>(

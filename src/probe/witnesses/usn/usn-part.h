@@ -42,7 +42,7 @@ bool ReadVolumeJournal(NtfsVolume& volume, const std::function<void(const UsnRec
 class JournalPaths {
  public:
   explicit JournalPaths(const NtfsVolume& volume) : volume_(volume) {}
-  // Before the first Of: each record of the journal, in journal order.
+  // Before the first Of: each record of the journals read, in any order.
   void Learn(const UsnRecord& record);
   // The record's path, else empty: "C:\\" for the root (its own parent), a
   // folder's ending in "\\" as in listings. Valid until the next call.
@@ -60,12 +60,13 @@ class JournalPaths {
   const std::optional<std::string>& FolderAt(std::uint64_t folder, std::uint64_t usn);
 
   const NtfsVolume& volume_;
-  // By folder reference, in journal order.
+  // By folder reference, in USN order once sorted.
   std::unordered_map<std::uint64_t, std::vector<Place>> places_;
   // The USNs at which some folder's place changed, in order; the paths
   // found since the last of them passed, by folder reference.
   std::vector<std::uint64_t> changes_;
   std::size_t epoch_ = 0;
+  bool sorted_ = true;  // places_ and changes_ in USN order
   std::unordered_map<std::uint64_t, std::optional<std::string>> folders_;
   std::string path_;
 };
