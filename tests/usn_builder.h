@@ -82,4 +82,25 @@ inline std::vector<UsnRecord> Records(const std::string& bytes, std::uint64_t* d
   return records;
 }
 
+// $Extend (record 11) and in it $UsnJrnl (record 25), whose $J of 9
+// clusters holds `journal` at cluster 200; with `first_piece_lost`, the
+// piece of $J that starts at its first cluster is not there.
+inline void AddJournal(ntfs::VolumeBuilder& b, const std::string& journal,
+                       bool first_piece_lost = false) {
+  using ntfs::RecordBuilder, ntfs::StandardInformation, ntfs::FileName, ntfs::kCluster;
+  b.Add(11, RecordBuilder(3, 11)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(5, 5, u"$Extend"))
+                .Close());
+  b.bytes().replace(200 * kCluster, journal.size(), journal);
+  b.Add(25, RecordBuilder(1, 1)
+                .Resident(0x10, StandardInformation(1))
+                .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
+                .NonResident(0x80,
+                             first_piece_lost ? std::string("\x21\x01\xC8\x00", 4)
+                                              : std::string("\x01\x08\x21\x01\xC8\x00", 6),
+                             9 * kCluster, first_piece_lost ? 8 : 0, u"$J")
+                .Close());
+}
+
 }  // namespace qst::testing::usn

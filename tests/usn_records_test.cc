@@ -341,18 +341,7 @@ VolumeBuilder VolumeWithJournal(const std::vector<std::string>& records, FILETIM
                 .Resident(0x10, StandardInformation(created))
                 .Resident(0x30, FileName(5, 5, u"report.txt"))
                 .Close());
-  b.Add(11, RecordBuilder(3, 11)
-                .Resident(0x10, StandardInformation(1))
-                .Resident(0x30, FileName(5, 5, u"$Extend"))
-                .Close());
-  const std::string journal = Pages(records);
-  b.bytes().replace(200 * kCluster, journal.size(), journal);
-  b.Add(25,
-        RecordBuilder(1, 1)
-            .Resident(0x10, StandardInformation(1))
-            .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
-            .NonResident(0x80, std::string("\x01\x08\x21\x01\xC8\x00", 6), 9 * kCluster, 0, u"$J")
-            .Close());
+  AddJournal(b, Pages(records));
   return b;
 }
 

@@ -50,33 +50,23 @@ VolumeBuilder JournalVolume(bool first_piece_lost = false) {
   file(17, u"honest.txt", kT0);
   file(18, u"touched.txt", kT0);
   file(19, u"reused.txt", kT0);
-  b.Add(11, RecordBuilder(3, 11)
-                .Resident(0x10, StandardInformation(1))
-                .Resident(0x30, FileName(5, 5, u"$Extend"))
-                .Close());
-  std::string journal = Pages({
-      UsnRecordBytes(2, Ref(16, 2), Ref(5, 5), 0x8000, kT0, kUsnFileCreate, u"backdated.txt"),
-      UsnRecordBytes(2, Ref(17, 2), Ref(5, 5), 0x8060, kT0, kUsnFileCreate | kUsnClose,
-                     u"honest.txt"),
-      UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x80C0, kT0 + kSecond, kUsnFileCreate | kUsnClose,
-                     u"touched.txt"),
-      UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x8120, kT0 + 60 * kSecond,
-                     kUsnBasicInfoChange | kUsnClose, u"touched.txt"),
-      UsnRecordBytes(4, Ref(18, 2), Ref(5, 5), 0x8180, 0, kUsnDataExtend, u""),
-      UsnRecordBytes(2, Ref(19, 1), Ref(5, 5), 0x81C0, kT0, kUsnFileCreate, u"reused.txt"),
-      Folder(UsnRecordBytes(2, Ref(5, 5), Ref(5, 5), 0x8200, kT0, kUsnBasicInfoChange, u".")),
-      Folder(
-          UsnRecordBytes(2, Ref(11, 11), Ref(5, 5), 0x8240, kT0, kUsnBasicInfoChange, u"$Extend")),
-  });
-  b.bytes().replace(200 * kCluster, journal.size(), journal);
-  b.Add(25, RecordBuilder(1, 1)
-                .Resident(0x10, StandardInformation(1))
-                .Resident(0x30, FileName(11, 11, u"$UsnJrnl"))
-                .NonResident(0x80,
-                             first_piece_lost ? std::string("\x21\x01\xC8\x00", 4)
-                                              : std::string("\x01\x08\x21\x01\xC8\x00", 6),
-                             9 * kCluster, first_piece_lost ? 8 : 0, u"$J")
-                .Close());
+  AddJournal(
+      b,
+      Pages({
+          UsnRecordBytes(2, Ref(16, 2), Ref(5, 5), 0x8000, kT0, kUsnFileCreate, u"backdated.txt"),
+          UsnRecordBytes(2, Ref(17, 2), Ref(5, 5), 0x8060, kT0, kUsnFileCreate | kUsnClose,
+                         u"honest.txt"),
+          UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x80C0, kT0 + kSecond,
+                         kUsnFileCreate | kUsnClose, u"touched.txt"),
+          UsnRecordBytes(3, Ref(18, 2), Ref(5, 5), 0x8120, kT0 + 60 * kSecond,
+                         kUsnBasicInfoChange | kUsnClose, u"touched.txt"),
+          UsnRecordBytes(4, Ref(18, 2), Ref(5, 5), 0x8180, 0, kUsnDataExtend, u""),
+          UsnRecordBytes(2, Ref(19, 1), Ref(5, 5), 0x81C0, kT0, kUsnFileCreate, u"reused.txt"),
+          Folder(UsnRecordBytes(2, Ref(5, 5), Ref(5, 5), 0x8200, kT0, kUsnBasicInfoChange, u".")),
+          Folder(UsnRecordBytes(2, Ref(11, 11), Ref(5, 5), 0x8240, kT0, kUsnBasicInfoChange,
+                                u"$Extend")),
+      }),
+      first_piece_lost);
   return b;
 }
 
