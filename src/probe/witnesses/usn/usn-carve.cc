@@ -29,22 +29,27 @@ class Carver {
         visit_(visit),
         count_(*count) {}
 
-  // The free clusters from `first` on, `clusters` of them.
-  void Run(std::uint64_t first, std::uint64_t clusters) {
+  // The free clusters from `first` on, `clusters` of them; false once they
+  // lie past the volume's bytes (so do all after them).
+  bool Run(std::uint64_t first, std::uint64_t clusters) {
     const std::uint64_t size = volume_.ClusterSize();
-    count_.clusters += clusters;
-    count_.bytes += clusters * size;
     std::uint64_t at = first * size;
     const std::uint64_t end = at + clusters * size;
+    // Whole clusters at a time, however large they are.
+    const std::uint64_t chunk = std::max<std::uint64_t>(kChunk / size, 1) * size;
     std::size_t kept = 0;  // bytes carried over from the chunk before
     while (at < end) {
-      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - at));
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - at));
       buffer_.resize(kept + take);
-      if (volume_.ReadBytes(at, buffer_.data() + kept, take) != ReadStatus::kOk) {
+      const ReadStatus read = volume_.ReadBytes(at, buffer_.data() + kept, take);
+      if (read == ReadStatus::kPastEnd) return false;
+      if (read != ReadStatus::kOk) {
         kept = 0;  // a stretch that cannot be read parts what lies around it
         at += take;
         continue;
       }
+      count_.clusters += take / size;
+      count_.bytes += take;
       at += take;
       const std::size_t scanned =
           at < end ? buffer_.size() - std::min(buffer_.size(), kLongestRecord) : buffer_.size();
@@ -53,6 +58,7 @@ class Carver {
       kept = buffer_.size() - pos;
       std::memmove(buffer_.data(), buffer_.data() + pos, kept);
     }
+    return true;
   }
 
  private:
@@ -103,14 +109,19 @@ void CarveUsnRecords(const NtfsVolume& volume, FILETIME latest,
   Carver carver(volume, latest, visit, count);
   std::vector<std::uint8_t> bits(64 * 1024);
   std::uint64_t run_start = 0, run_length = 0;
+  bool within = true;  // the runs so far lie inside the volume's bytes
   auto flush = [&] {
-    if (run_length != 0) carver.Run(run_start, run_length);
+    if (run_length != 0 && within) within = carver.Run(run_start, run_length);
     run_length = 0;
   };
-  for (std::uint64_t cluster = 0; cluster < clusters;) {
+  // As many clusters as the bitmap has bits for, and no more than the
+  // volume has: a crafted count costs no walk past either.
+  const std::uint64_t known = std::min(clusters, bitmap->Size() * 8);
+  if (known < clusters) count->bitmap_lost = true;
+  for (std::uint64_t cluster = 0; cluster < known && within;) {
     const std::uint64_t byte = cluster / 8;
     const std::size_t take =
-        static_cast<std::size_t>(std::min<std::uint64_t>(bits.size(), (clusters + 7) / 8 - byte));
+        static_cast<std::size_t>(std::min<std::uint64_t>(bits.size(), (known + 7) / 8 - byte));
     // Bits that cannot be read, or lie in a hole of the stream, are taken
     // for clusters in use: nothing is carved from them.
     const bool read = bitmap->Read(byte, bits.data(), take) == ReadStatus::kOk &&
@@ -121,7 +132,7 @@ void CarveUsnRecords(const NtfsVolume& volume, FILETIME latest,
       cluster = (byte + take) * 8;
       continue;
     }
-    for (std::size_t i = 0; i < take * 8 && cluster < clusters; ++i, ++cluster) {
+    for (std::size_t i = 0; i < take * 8 && cluster < known; ++i, ++cluster) {
       if ((bits[i / 8] >> (i % 8) & 1) != 0) {
         flush();
       } else {
