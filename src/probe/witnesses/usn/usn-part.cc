@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "probe/ntfs/attribute.h"
@@ -77,20 +76,35 @@ class JournalPart : public WitnessPart {
   bool own_;            // the volume has a journal of its own
 };
 
-// A journal record by its USN and its file's reference.
+// A journal record by its USN and its file's reference, and the copy that
+// added it (its place among the copies).
 struct RecordKey {
   std::uint64_t usn, file;
-  bool operator==(const RecordKey&) const = default;
-};
-struct RecordKeyHash {
-  std::size_t operator()(const RecordKey& k) const {
-    return std::hash<std::uint64_t>()(k.usn) ^ std::hash<std::uint64_t>()(k.file) * 31;
-  }
+  std::size_t store = 0;
+  bool operator<(const RecordKey& o) const { return usn != o.usn ? usn < o.usn : file < o.file; }
 };
 
-// Journal records by key: the copy that added each (its place among the
-// copies).
-using RecordKeys = std::unordered_map<RecordKey, std::size_t, RecordKeyHash>;
+// Sorted keys of the records read: 24 bytes a record, looked up by halves.
+class RecordKeys {
+ public:
+  // The key of a record added before; null when none is.
+  const RecordKey* Find(std::uint64_t usn, std::uint64_t file) const {
+    const RecordKey key{usn, file};
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+    return it != keys_.end() && !(key < *it) ? &*it : nullptr;
+  }
+  // Takes the keys of records added since the last call.
+  void Merge(std::vector<RecordKey>* added) {
+    std::sort(added->begin(), added->end());
+    const std::ptrdiff_t before = std::ssize(keys_);
+    keys_.insert(keys_.end(), added->begin(), added->end());
+    std::inplace_merge(keys_.begin(), keys_.begin() + before, keys_.end());
+    added->clear();
+  }
+
+ private:
+  std::vector<RecordKey> keys_;
+};
 
 // Adds the shadow copies' journals, oldest first, to `index`: each record
 // the ones before did not hold, into `seen`; how many each added. A record
@@ -99,17 +113,20 @@ using RecordKeys = std::unordered_map<RecordKey, std::size_t, RecordKeyHash>;
 std::vector<std::uint64_t> AddStoreJournals(std::span<const StoreVolume> stores, RecordKeys* seen,
                                             UsnJournalIndex* index) {
   std::vector<std::uint64_t> added(stores.size());
+  std::vector<RecordKey> fresh;
   for (std::size_t s = 0; s < stores.size(); ++s) {
     std::uint64_t damaged = 0;
     bool unreadable = false;
     (void)ReadVolumeJournal(
         *stores[s].volume,
         [&](const UsnRecord& r) {
-          if (!seen->emplace(RecordKey{r.usn, r.file}, s).second) return;
+          if (seen->Find(r.usn, r.file) != nullptr) return;
+          fresh.push_back({r.usn, r.file, s});
           index->Add(r);
           ++added[s];
         },
         &damaged, &unreadable);
+    seen->Merge(&fresh);
   }
   return added;
 }
@@ -135,12 +152,9 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
   const bool found = ReadJournal(
       &source.volume, file.get(),
       [&](const UsnRecord& r) {
-        if (merging) {
-          const auto it = seen.find(RecordKey{r.usn, r.file});
-          if (it != seen.end()) {
-            ++also_here[it->second];
-            return;
-          }
+        if (const RecordKey* known = merging ? seen.Find(r.usn, r.file) : nullptr) {
+          ++also_here[known->store];
+          return;
         }
         index->Add(r);
       },
@@ -180,16 +194,17 @@ class JournalLister : public WitnessLister {
     // A first pass learns where folders were before they moved, and which
     // records the volume's own journal holds.
     RecordKeys own;
+    std::vector<RecordKey> own_keys;
     std::uint64_t damaged = 0;
     bool unreadable = false;
     found_ = volume_ == nullptr || ReadJournal(
                                        volume_, file_.get(),
                                        [&](const UsnRecord& r) {
                                          paths->Learn(r);
-                                         if (!stores_.empty())
-                                           own.emplace(RecordKey{r.usn, r.file}, 0);
+                                         if (!stores_.empty()) own_keys.push_back({r.usn, r.file});
                                        },
                                        &damaged, &unreadable);
+    own.Merge(&own_keys);
     const std::vector<std::vector<UsnRecord>> older = StoresOnly(own, paths);
     // Where each record was read, with -a or -S.
     const bool states = carve_ || !stores_.empty();
@@ -241,14 +256,17 @@ class JournalLister : public WitnessLister {
       store_states_.push_back(StoreState(stores_[s]));
       std::uint64_t damaged = 0;
       bool unreadable = false;
+      std::vector<RecordKey> fresh;
       (void)ReadVolumeJournal(
           *stores_[s].volume,
           [&](const UsnRecord& r) {
-            if (!own.emplace(RecordKey{r.usn, r.file}, s).second) return;
+            if (own.Find(r.usn, r.file) != nullptr) return;
+            fresh.push_back({r.usn, r.file, s});
             if (paths) paths->Learn(r);
             older[s].push_back(r);
           },
           &damaged, &unreadable);
+      own.Merge(&fresh);
     }
     return older;
   }
