@@ -21,6 +21,13 @@ std::size_t StatusEraser(char* buffer, std::size_t size) {
 
 void Output::Append(std::string_view text) {
   if (flush_first_ != nullptr) flush_first_->Flush();
+  // A text as large as the buffer goes to the sink as it is, after what the
+  // buffer holds: not copied once more.
+  if (sink_ != nullptr && text.size() >= kFlushAt) {
+    Flush();
+    if (ok_) ok_ = sink_->WriteAll(text);
+    return;
+  }
   buffer_.append(text);
   if (sink_ != nullptr && (flush_first_ != nullptr || buffer_.size() >= kFlushAt)) Flush();
 }
