@@ -298,7 +298,7 @@ TEST(UsnRecords, RecordsInFreeClustersAreCarvedWithA) {
   v.Make("qst_carve", 16);
   if (!v.skip.empty()) QST_SKIP() << v.skip;
   // Times of now: a record must lie in the volume's life.
-  const FILETIME now = 116444736000000000 + static_cast<FILETIME>(time(nullptr)) * kSecond;
+  const FILETIME now = kUnixEpochTicks + static_cast<FILETIME>(time(nullptr)) * kSecond;
   std::vector<std::string> records;
   for (int i = 0; i < 40; ++i)
     records.push_back(UsnRecordBytes(2 + i % 2, Ref(16 + i % 4, 1), Ref(5, 5), 0x1000 + 0x60 * i,

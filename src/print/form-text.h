@@ -12,8 +12,6 @@
 
 namespace qst {
 
-inline constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
-
 // false when the time could not be split.
 bool AppendIsoUtc(const RenderedTimestamp& t, std::string* out);
 

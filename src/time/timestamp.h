@@ -44,6 +44,7 @@ class LocalTimeConverter {
 };
 
 inline constexpr std::int64_t kTicksPerSecond = 10'000'000;
+inline constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970-01-01 as a FILETIME
 
 // Splits a FILETIME into UTC calendar fields on the proleptic Gregorian
 // calendar. Defined for values below 2^63; returns false (and leaves `out`

@@ -334,41 +334,17 @@ std::span<const std::uint32_t> NtfsVolume::DeletedChildren(std::uint64_t folder)
   return it->second;
 }
 
-std::uint32_t NtfsVolume::PlaceName(std::uint64_t folder) const {
-  for (std::uint32_t n = FindRecord(folder)->first_name; n != kNone; n = names_[n].next)
-    if (!IsAlias(n) && IsParent(names_[n], false)) return n;
-  return kNone;
-}
-
 bool NtfsVolume::FolderPlace(std::uint64_t folder, std::uint16_t sequence, std::u16string* name,
                              std::uint64_t* parent) const {
   if (lazy_ || !InUse(folder) || !IsFolder(folder) ||
       (sequence != 0 && SequenceOf(folder) != sequence))
     return false;
-  const std::uint32_t n = PlaceName(folder);
+  std::uint32_t n = FindRecord(folder)->first_name;
+  while (n != kNone && (IsAlias(n) || !IsParent(names_[n], false))) n = names_[n].next;
   if (n == kNone) return false;
   NameBuffer buffer;
   name->assign(NameText(n, buffer));
   *parent = names_[n].parent | std::uint64_t{names_[n].parent_sequence} << 48;
-  return true;
-}
-
-bool NtfsVolume::FolderPath(std::uint64_t folder, std::uint16_t sequence,
-                            std::u16string* path) const {
-  if (lazy_ || !InUse(folder) || !IsFolder(folder) || SequenceOf(folder) != sequence) return false;
-  std::vector<std::uint32_t> names;
-  for (std::uint64_t f = folder; f != kRootRecord;) {
-    // A chain longer than the records cannot reach the root.
-    if (names.size() > records_.size()) return false;
-    const std::uint32_t name = PlaceName(f);
-    if (name == kNone) return false;
-    names.push_back(name);
-    f = names_[name].parent;
-  }
-  path->clear();
-  NameBuffer buffer;
-  for (auto it = names.rbegin(); it != names.rend(); ++it)
-    path->append(u"\\").append(NameText(*it, buffer));
   return true;
 }
 

@@ -243,13 +243,11 @@ class NtfsVolume {
     return reader_.Read(offset, buffer, size);
   }
   std::uint32_t MftRecordSize() const;
-  // The path of a folder in use ("\\dir\\sub", empty for the root), up the
-  // names whose parents hold; false when it does not lead to the root or
-  // the folder's sequence number is not `sequence`. A volume read whole.
-  bool FolderPath(std::uint64_t folder, std::uint16_t sequence, std::u16string* path) const;
-  // One step of that path: the folder's name and its parent's reference
-  // (record | sequence << 48; a sequence of 0 where the name keeps none).
-  // False as FolderPath is; a `sequence` of 0 is not weighed.
+  // A folder's place among folders: its first name that is no 8.3 alias and
+  // whose parent holds, and that parent's reference (record | sequence <<
+  // 48; a sequence of 0 where the name keeps none). False for a folder not
+  // in use, of another sequence number than `sequence` (0: not weighed), or
+  // with no such name; on a volume read for a few paths.
   bool FolderPlace(std::uint64_t folder, std::uint16_t sequence, std::u16string* name,
                    std::uint64_t* parent) const;
 
@@ -345,9 +343,7 @@ class NtfsVolume {
                        std::vector<std::uint32_t>::iterator last,
                        std::vector<CollationKey>* keyed) const;
   bool IsParent(const NameStore::Name& n, bool deleted) const;
-  // The first name of a record that is not an 8.3 alias and whose parent
-  // holds: its place among folders; kNone when none is.
-  std::uint32_t PlaceName(std::uint64_t folder) const;
+
   std::span<const std::uint32_t> ListedChildren(std::uint64_t folder) const;
   std::uint32_t Find(std::span<const std::uint32_t> list, std::u16string_view name) const;
 

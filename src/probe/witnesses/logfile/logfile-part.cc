@@ -49,6 +49,27 @@ struct LsnSpan {
   bool empty() const { return first > last; }
 };
 
+// Visits, copy by copy (oldest first), each record of the shadow copies'
+// logs whose LSN `seen` lacks (the volume's own, an older copy's), with the
+// copy's place and the MFT record it changes, and adds its LSN to `seen`;
+// the LSNs each copy's log spans.
+std::vector<LsnSpan> ForEachStoreOnlyRecord(
+    std::span<const StoreVolume> stores, std::unordered_set<std::uint64_t>* seen,
+    const std::function<void(std::size_t, const LogRecord&, std::uint64_t)>& visit) {
+  std::vector<LsnSpan> spans(stores.size());
+  for (std::size_t s = 0; s < stores.size(); ++s) {
+    LogFileScan scan;
+    (void)ListLogFile(
+        stores[s].volume, nullptr,
+        [&](const LogRecord& r, std::uint64_t target) {
+          spans[s].Add(r.lsn);
+          if (seen->insert(r.lsn).second) visit(s, r, target);
+        },
+        &scan);
+  }
+  return spans;
+}
+
 // Adds to `index` the records of each shadow copy's $LogFile that the
 // volume's own (`live`, whose LSNs are `seen`) does not hold, a record of
 // several copies once; the lines that say what each copy added. Sets the
@@ -56,29 +77,19 @@ struct LsnSpan {
 std::string MergeStoreLogs(std::span<const StoreVolume> stores, const LsnSpan& live,
                            std::unordered_set<std::uint64_t>* seen, LogFileIndex* index,
                            const std::string& name) {
+  std::vector<std::uint64_t> added(stores.size());
+  const std::vector<LsnSpan> spans = ForEachStoreOnlyRecord(
+      stores, seen, [&](std::size_t s, const LogRecord& r, std::uint64_t target) {
+        index->Add(r, target);
+        ++added[s];
+      });
   std::string lines;
-  std::vector<LsnSpan> spans;
-  for (const StoreVolume& store : stores) {
-    LogFileScan scan;
-    LsnSpan span;
-    std::uint64_t added = 0;
-    (void)ListLogFile(
-        store.volume, nullptr,
-        [&](const LogRecord& r, std::uint64_t target) {
-          span.Add(r.lsn);
-          if (seen->insert(r.lsn).second) {
-            index->Add(r, target);
-            ++added;
-          }
-        },
-        &scan);
-    spans.push_back(span);
-    if (added != 0)
+  for (std::size_t s = 0; s < stores.size(); ++s)
+    if (added[s] != 0)
       lines += Format(
           "qst: %s: $LogFile of shadow copy %d: %llu records the volume's own no "
           "longer holds\n",
-          name.c_str(), store.number, static_cast<unsigned long long>(added));
-  }
+          name.c_str(), stores[s].number, static_cast<unsigned long long>(added[s]));
   // Back from the volume's own log, each copy's that reaches it.
   std::uint64_t whole = live.first;
   for (bool grew = !live.empty(); grew;) {
@@ -151,18 +162,13 @@ class LogLister : public WitnessLister {
       LogFileScan own;
       (void)ListLogFile(
           volume_, nullptr, [&](const LogRecord& r, std::uint64_t) { seen.insert(r.lsn); }, &own);
-      for (const StoreVolume& store : stores_) {
-        const std::string state = StoreState(store);
-        LogFileScan scan;
-        (void)ListLogFile(
-            store.volume, nullptr,
-            [&](const LogRecord& r, std::uint64_t target) {
-              if (!seen.insert(r.lsn).second) return;
-              listed = true;
-              visit({Witness::kLog, &r, {}, target, state.c_str()});
-            },
-            &scan);
-      }
+      std::vector<std::string> states;
+      for (const StoreVolume& store : stores_) states.push_back(StoreState(store));
+      (void)ForEachStoreOnlyRecord(stores_, &seen,
+                                   [&](std::size_t s, const LogRecord& r, std::uint64_t target) {
+                                     listed = true;
+                                     visit({Witness::kLog, &r, {}, target, states[s].c_str()});
+                                   });
     }
     const char* state = stores_.empty() ? nullptr : "live";
     found_ = ListLogFile(

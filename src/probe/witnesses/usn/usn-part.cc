@@ -20,8 +20,7 @@ FILETIME NowAsFiletime() {
   const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
-  constexpr FILETIME kUnixEpoch = 116444736000000000;  // 1970-01-01
-  return kUnixEpoch + static_cast<FILETIME>(now + 1) * kTicksPerSecond;
+  return kUnixEpochTicks + static_cast<FILETIME>(now + 1) * kTicksPerSecond;
 }
 
 // Reads the journal collected apart (`file`), else the volume's own; false
@@ -106,13 +105,13 @@ class RecordKeys {
   std::vector<RecordKey> keys_;
 };
 
-// Adds the shadow copies' journals, oldest first, to `index`: each record
-// the ones before did not hold, into `seen`; how many each added. A record
-// is known by its USN and its file: a journal goes on from one copy to the
-// next, so that one a later copy holds is the same record.
-std::vector<std::uint64_t> AddStoreJournals(std::span<const StoreVolume> stores, RecordKeys* seen,
-                                            UsnJournalIndex* index) {
-  std::vector<std::uint64_t> added(stores.size());
+// Visits, copy by copy (oldest first), each record of the shadow copies'
+// journals that `seen` lacks (the volume's own, an older copy's), with the
+// copy's place, and adds it to `seen`. A record is known by its USN and its
+// file: a journal goes on from one copy to the next, so that one a later
+// copy holds is the same record.
+void ForEachStoreOnlyRecord(std::span<const StoreVolume> stores, RecordKeys* seen,
+                            const std::function<void(std::size_t, const UsnRecord&)>& visit) {
   std::vector<RecordKey> fresh;
   for (std::size_t s = 0; s < stores.size(); ++s) {
     std::uint64_t damaged = 0;
@@ -122,13 +121,11 @@ std::vector<std::uint64_t> AddStoreJournals(std::span<const StoreVolume> stores,
         [&](const UsnRecord& r) {
           if (seen->Find(r.usn, r.file) != nullptr) return;
           fresh.push_back({r.usn, r.file, s});
-          index->Add(r);
-          ++added[s];
+          visit(s, r);
         },
         &damaged, &unreadable);
     seen->Merge(&fresh);
   }
-  return added;
 }
 
 }  // namespace
@@ -147,7 +144,13 @@ bool OpenJournalPart(const PartSource& source, std::unique_ptr<WitnessPart>* par
   RecordKeys seen;
   std::vector<std::uint64_t> added, also_here(source.stores.size());
   const bool stores = file == nullptr && !source.stores.empty();
-  if (stores) added = AddStoreJournals(source.stores, &seen, index.get());
+  if (stores) {
+    added.resize(source.stores.size());
+    ForEachStoreOnlyRecord(source.stores, &seen, [&](std::size_t s, const UsnRecord& r) {
+      index->Add(r);
+      ++added[s];
+    });
+  }
   const bool merging = stores && index->records() != 0;
   const bool found = ReadJournal(
       &source.volume, file.get(),
@@ -252,22 +255,11 @@ class JournalLister : public WitnessLister {
   std::vector<std::vector<UsnRecord>> StoresOnly(RecordKeys& own,
                                                  std::optional<JournalPaths>& paths) {
     std::vector<std::vector<UsnRecord>> older(stores_.size());
-    for (std::size_t s = 0; s < stores_.size(); ++s) {
-      store_states_.push_back(StoreState(stores_[s]));
-      std::uint64_t damaged = 0;
-      bool unreadable = false;
-      std::vector<RecordKey> fresh;
-      (void)ReadVolumeJournal(
-          *stores_[s].volume,
-          [&](const UsnRecord& r) {
-            if (own.Find(r.usn, r.file) != nullptr) return;
-            fresh.push_back({r.usn, r.file, s});
-            if (paths) paths->Learn(r);
-            older[s].push_back(r);
-          },
-          &damaged, &unreadable);
-      own.Merge(&fresh);
-    }
+    for (const StoreVolume& store : stores_) store_states_.push_back(StoreState(store));
+    ForEachStoreOnlyRecord(stores_, &own, [&](std::size_t s, const UsnRecord& r) {
+      if (paths) paths->Learn(r);
+      older[s].push_back(r);
+    });
     return older;
   }
 
